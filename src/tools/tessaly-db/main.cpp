@@ -1,0 +1,68 @@
+#include <cstdio>
+#include <exception>
+#include <iostream>
+#include <stdexcept>
+
+#include "Commands.h"
+#include "common/SDBException.h"
+
+namespace tessdb {
+
+bool WantsHelp(const Args& args) {
+  for (const auto& a : args)
+    if (a == "--help" || a == "-h") return true;
+  return false;
+}
+
+bool TakeOption(Args& args, const std::string& option, std::string& value) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == option) {
+      if (i + 1 >= args.size()) throw std::invalid_argument(option + " needs a value");
+      value = args[i + 1];
+      args.erase(args.begin() + static_cast<long>(i), args.begin() + static_cast<long>(i) + 2);
+      return true;
+    }
+  }
+  return false;
+}
+
+// Commands are declared here and defined in their own files.
+// (Add new commands to this list.)
+static const Command kCommands[] = {
+    {"version", "print the tool's version", [](const Args&) {
+       std::puts("tessaly-db 1.0");
+       return 0;
+     }},
+};
+
+}  // namespace tessdb
+
+static void Usage() {
+  std::cout << "usage: tessaly-db COMMAND [ARGS...]   (COMMAND --help for details)\n\ncommands:\n";
+  for (const auto& c : tessdb::kCommands) std::cout << "  " << c.name << "\t" << c.summary << "\n";
+}
+
+int main(int argc, char** argv) {
+  if (argc < 2 || std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h") {
+    Usage();
+    return argc < 2 ? 2 : 0;
+  }
+  std::string name = argv[1];
+  tessdb::Args args(argv + 2, argv + argc);
+  for (const auto& c : tessdb::kCommands) {
+    if (name == c.name) {
+      try {
+        return c.run(args);
+      } catch (const sdb::ESDBException& e) {
+        std::cerr << "tessaly-db " << name << ": " << e.what() << "\n";
+        return 1;
+      } catch (const std::exception& e) {
+        std::cerr << "tessaly-db " << name << ": " << e.what() << "\n";
+        return 2;
+      }
+    }
+  }
+  std::cerr << "tessaly-db: unknown command '" << name << "'\n";
+  Usage();
+  return 2;
+}
