@@ -1,0 +1,212 @@
+#include "SDBFileHandle.h"
+
+#include <cerrno>
+#include <climits>
+#include <iterator>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace sdb {
+
+namespace {
+
+int ShareFlock(TSDBFileShare Share) {
+  return (Share == TSDBFileShare::Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
+}
+
+int OfdLock(int fd, short type, uint64_t Offset, uint64_t Count) {
+  struct flock fl = {};
+  fl.l_type = type;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = static_cast<off_t>(Offset);
+  fl.l_len = static_cast<off_t>(Count);
+  fl.l_pid = 0;
+  while (fcntl(fd, F_OFD_SETLK, &fl) != 0) {
+    if (errno == EINTR) continue;
+    return errno;
+  }
+  return 0;
+}
+
+}  // namespace
+
+TSDBFileHandle::~TSDBFileHandle() { Close(); }
+
+int TSDBFileHandle::Open(const std::string& FileName, TSDBFileAccess Access, TSDBFileShare Share) {
+  if (FFd >= 0) return EBUSY;
+  int flags = (Access == TSDBFileAccess::ReadWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC;
+  int fd = ::open(FileName.c_str(), flags);
+  if (fd < 0) return errno;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    int err = S_ISDIR(st.st_mode) ? EISDIR : errno;
+    ::close(fd);
+    return err;
+  }
+  if (flock(fd, ShareFlock(Share)) != 0) {
+    int err = errno;
+    ::close(fd);
+    return err;
+  }
+  FFd = fd;
+  FWritable = Access == TSDBFileAccess::ReadWrite;
+  return 0;
+}
+
+int TSDBFileHandle::Create(const std::string& FileName) {
+  if (FFd >= 0) return EBUSY;
+  int fd = ::open(FileName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return errno;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ftruncate(fd, 0) != 0) {
+    int err = errno;
+    ::close(fd);
+    return err;
+  }
+  FFd = fd;
+  FWritable = true;
+  return 0;
+}
+
+int TSDBFileHandle::Close() {
+  if (FFd < 0) return 0;
+  {
+    std::lock_guard<std::mutex> guard(FLocksLock);
+    FHeldRanges.clear();
+  }
+  int fd = FFd;
+  FFd = -1;
+  FWritable = false;
+  return ::close(fd) == 0 ? 0 : errno;
+}
+
+bool TSDBFileHandle::IsValid() const {
+  if (FFd < 0) return false;
+  struct stat st;
+  return fstat(FFd, &st) == 0;
+}
+
+int TSDBFileHandle::Read(void* Buffer, uint64_t Position, size_t Count, size_t& Done) {
+  Done = 0;
+  if (FFd < 0) return EBADF;
+  if (Position > static_cast<uint64_t>(LLONG_MAX)) return EINVAL;
+  auto* p = static_cast<uint8_t*>(Buffer);
+  while (Done < Count) {
+    ssize_t n = ::pread(FFd, p + Done, Count - Done, static_cast<off_t>(Position + Done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (n == 0) break;
+    Done += static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+int TSDBFileHandle::Write(const void* Buffer, uint64_t Position, size_t Count, size_t& Done) {
+  Done = 0;
+  if (FFd < 0) return EBADF;
+  if (Position > static_cast<uint64_t>(LLONG_MAX)) return EINVAL;
+  const auto* p = static_cast<const uint8_t*>(Buffer);
+  while (Done < Count) {
+    ssize_t n = ::pwrite(FFd, p + Done, Count - Done, static_cast<off_t>(Position + Done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (n == 0) return EIO;
+    Done += static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+int TSDBFileHandle::GetSize(uint64_t& Size) const {
+  Size = 0;
+  if (FFd < 0) return EBADF;
+  struct stat st;
+  if (fstat(FFd, &st) != 0) return errno;
+  Size = static_cast<uint64_t>(st.st_size);
+  return 0;
+}
+
+int TSDBFileHandle::SetSize(uint64_t Size) {
+  if (FFd < 0) return EBADF;
+  if (Size > static_cast<uint64_t>(LLONG_MAX)) return EINVAL;
+  while (ftruncate(FFd, static_cast<off_t>(Size)) != 0) {
+    if (errno == EINTR) continue;
+    return errno;
+  }
+  return 0;
+}
+
+int TSDBFileHandle::Flush() {
+  if (FFd < 0) return EBADF;
+  return fsync(FFd) == 0 ? 0 : errno;
+}
+
+int TSDBFileHandle::Lock(uint64_t Offset, uint64_t Count) {
+  if (FFd < 0) return EBADF;
+  if (Count == 0 || Offset > static_cast<uint64_t>(LLONG_MAX) ||
+      Count > static_cast<uint64_t>(LLONG_MAX) - Offset)
+    return EINVAL;
+  std::lock_guard<std::mutex> guard(FLocksLock);
+  // Refuse any overlap with a range this handle already holds: the kernel
+  // would accept it (same open file description) where LockFile refuses.
+  auto it = FHeldRanges.upper_bound(Offset);
+  if (it != FHeldRanges.end() && it->first < Offset + Count) return EAGAIN;
+  if (it != FHeldRanges.begin()) {
+    auto prev = std::prev(it);
+    if (prev->first + prev->second > Offset) return EAGAIN;
+  }
+  // A read-only descriptor cannot hold a write lock; it takes a read lock,
+  // which still conflicts with every lock of a read/write opener.
+  int err = OfdLock(FFd, FWritable ? F_WRLCK : F_RDLCK, Offset, Count);
+  if (err == EACCES) err = EAGAIN;
+  if (err == 0) FHeldRanges.emplace(Offset, Count);
+  return err;
+}
+
+int TSDBFileHandle::Unlock(uint64_t Offset, uint64_t Count) {
+  if (FFd < 0) return EBADF;
+  std::lock_guard<std::mutex> guard(FLocksLock);
+  auto it = FHeldRanges.find(Offset);
+  if (it == FHeldRanges.end() || it->second != Count) return EINVAL;
+  int err = OfdLock(FFd, F_UNLCK, Offset, Count);
+  if (err == 0) FHeldRanges.erase(it);
+  return err;
+}
+
+size_t TSDBFileHandle::HeldLockCount() const {
+  std::lock_guard<std::mutex> guard(FLocksLock);
+  return FHeldRanges.size();
+}
+
+bool SDBFileExists(const std::string& FileName) {
+  struct stat st;
+  return ::stat(FileName.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool SDBIsFileReadOnly(const std::string& FileName) {
+  struct stat st;
+  return ::stat(FileName.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0;
+}
+
+int SDBSetFileReadOnly(const std::string& FileName, bool ReadOnly) {
+  struct stat st;
+  if (::stat(FileName.c_str(), &st) != 0) return errno;
+  mode_t mode = st.st_mode & 07777;
+  mode = ReadOnly ? (mode & ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH)) : (mode | S_IWUSR);
+  return ::chmod(FileName.c_str(), mode) == 0 ? 0 : errno;
+}
+
+int SDBDeleteFile(const std::string& FileName) {
+  return ::unlink(FileName.c_str()) == 0 ? 0 : errno;
+}
+
+int SDBRenameFile(const std::string& OldFileName, const std::string& NewFileName) {
+  return ::rename(OldFileName.c_str(), NewFileName.c_str()) == 0 ? 0 : errno;
+}
+
+}  // namespace sdb
