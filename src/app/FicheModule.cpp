@@ -1,6 +1,7 @@
 #include "FicheModule.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QEvent>
 #include <QFile>
 #include <QHBoxLayout>
@@ -112,6 +113,11 @@ void TFicheModule::showEvent(QShowEvent* e) {
   FormActivate();
 }
 
+void TFicheModule::closeEvent(QCloseEvent* e) {
+  QWidget::closeEvent(e);
+  emit Closed();
+}
+
 void TFicheModule::FormActivate() {
   if (FActivated) return;
   Timer1->start();
@@ -209,7 +215,12 @@ int TessalyMain(const QStringList& arguments) {
   }
   ApplyVisualStyle();
   try {
+    // The process ends when the start-up window closes, not when the last
+    // visible window does: the start-up window is hidden while the working
+    // window runs.
+    QApplication::setQuitOnLastWindowClosed(false);
     TFicheModule fiche;
+    QObject::connect(&fiche, &TFicheModule::Closed, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
     fiche.SetFichierParametres(arguments.at(1));
     fiche.SetModeImpression(QLocale::system().toUpper(arguments.at(2)));
     fiche.show();

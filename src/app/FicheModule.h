@@ -50,8 +50,13 @@ class TFicheModule : public QWidget {
   void Timer1Timer();  // the dispatch; runs once
   void btnFermerClick();
 
+ signals:
+  // The window has closed: the process ends.
+  void Closed();
+
  protected:
   bool event(QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;
 
  private:
