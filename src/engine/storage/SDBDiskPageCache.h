@@ -1,0 +1,59 @@
+// The page cache over a database file: pages come from and go to the disk
+// page manager, new page numbers from the free-space manager, and a commit
+// writes a session's changes under the protocol that lets the next open see
+// an interrupted commit:
+//   take the header lock, re-read the header, WriteChangesState := 1, write
+//   the header; write the session's pages and free its removed pages;
+//   State += 1, WriteChangesState := 2, write the header; release the lock.
+// A crash (or an error) between the two header writes leaves
+// WriteChangesState = 1, which the next open reports as RepairNeeded.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "storage/SDBFreeSpace.h"
+#include "storage/SDBPageCache.h"
+#include "storage/SDBPageManager.h"
+
+namespace sdb {
+
+class TSDBDiskPageCache : public TSDBPageManager {
+ public:
+  // The disk page manager is created here, with this engine's free-space
+  // manager plugged in. `cacheCapacity` as for TSDBPageManager.
+  explicit TSDBDiskPageCache(int cacheCapacity = 0);
+  ~TSDBDiskPageCache() override;
+
+  void CreateAndOpenDatabase(const std::string& FileName, const TSDBPassword& Password,
+                             uint16_t PageSize = kSDBDefaultPageSize,
+                             uint16_t ExtentPageCount = kSDBDefaultPageCountInExtent);
+  void OpenDatabase(const std::string& FileName, const TSDBPassword& Password, bool& ReadOnly,
+                    bool& RepairNeeded, bool Exclusive, bool& aMultiUser);
+  // Drops every cached page (uncommitted changes are discarded) and closes.
+  void CloseDatabase();
+
+  TSDBDiskPageManager& DiskPageManager() noexcept { return *FDiskPageManager; }
+  TSDBDatabaseFreeSpaceManager& FreeSpaceManager();
+
+  int32_t GetPageCount() override;
+  void SetIgnoreCRCErrors(bool v) override;
+  void ApplyChanges(int SessionID) override;
+
+  bool LockPageByte(int32_t PageNo, int32_t Offset) override;
+  bool UnlockPageByte(int32_t PageNo, int32_t Offset) override;
+
+ protected:
+  int32_t InternalAddPage() override;
+  void InternalRemovePage(int32_t PageNo) override;
+  bool InternalReadPage(TSDBPage& Page) override;
+  void InternalWritePage(TSDBPage& Page) override;
+  int32_t InternalReadPageState(int32_t PageNo) override;
+  bool IsSystemPage(int32_t PageNo) const override;
+
+ private:
+  void ResetCache();
+  std::unique_ptr<TSDBDiskPageManager> FDiskPageManager;
+};
+
+}  // namespace sdb

@@ -1,0 +1,193 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <vector>
+
+#include "common/SDBException.h"
+#include "storage/SDBDiskPageCache.h"
+#include "storage/SDBSystemDirectory.h"
+
+using namespace sdb;
+
+namespace {
+
+std::string TempPath(const char* name) {
+  return (std::filesystem::temp_directory_path() / (std::string("h2_") + name + "_" + std::to_string(::getpid()) + ".sdb"))
+      .string();
+}
+
+// A cache whose page writes fail after a number of them, as a crash in the
+// middle of a commit would leave the file.
+class TFailingCache : public TSDBDiskPageCache {
+ public:
+  int WritesLeft = 1 << 30;
+
+ protected:
+  void InternalWritePage(TSDBPage& page) override {
+    if (WritesLeft-- <= 0) throw std::runtime_error("power cut");
+    TSDBDiskPageCache::InternalWritePage(page);
+  }
+};
+
+struct Opened {
+  bool ReadOnly = false, RepairNeeded = false, MultiUser = false;
+};
+
+Opened Open(TSDBDiskPageCache& cache, const std::string& path, const std::string& password = {}) {
+  Opened o;
+  cache.OpenDatabase(path, TSDBPassword{password, craRijndael_128}, o.ReadOnly, o.RepairNeeded, false, o.MultiUser);
+  return o;
+}
+
+TEST(DiskPageCache, CreatedDatabaseHoldsDirectoryAndItsFiles) {
+  const std::string path = TempPath("create");
+  {
+    TSDBDiskPageCache cache;
+    SDBCreateDatabase(cache, {path, "", craRijndael_128, 4096, 8, 37});
+    EXPECT_EQ(cache.DiskPageManager().DBHeader().WriteChangesState, 2);
+    EXPECT_EQ(cache.DiskPageManager().DBHeader().State, 1);  // one commit
+    cache.CloseDatabase();
+  }
+  TSDBDiskPageCache cache;
+  Opened o = Open(cache, path);
+  EXPECT_FALSE(o.RepairNeeded);
+  TSDBSystemDirectory dir(cache);
+  dir.LoadDirectory();
+  ASSERT_EQ(dir.FileList().size(), 2u);
+  EXPECT_EQ(dir.FileList()[0].FileID, dbftActiveSessionsList);
+  EXPECT_EQ(dir.FileList()[1].FileID, dbftTablesList);
+  TSDBInternalDBDirectAccessFile sessions(cache.DiskPageManager(), ptActiveSessionList);
+  sessions.OpenFile(dir.GetFileFirstPageNo(dbftActiveSessionsList));
+  EXPECT_EQ(sessions.GetSize(), 37);
+  TSDBInternalDBTransactedAccessFile tables(cache, ptTableList);
+  tables.OpenFile(dir.GetFileFirstPageNo(dbftTablesList));
+  EXPECT_EQ(tables.GetSize(0), 0);
+  EXPECT_EQ(dir.GetFileFirstPageNo(dbftUnknown), -1);
+  cache.CloseDatabase();
+  std::filesystem::remove(path);
+}
+
+TEST(DiskPageCache, CreationRefusesBadParametersBeforeTouchingTheFile) {
+  const std::string path = TempPath("badparams");
+  std::filesystem::remove(path);
+  for (auto params : {TSDBCreateDatabaseParams{path, "", craRijndael_128, 100, 8, 10},
+                      TSDBCreateDatabaseParams{path, "", craRijndael_128, 4096, 0, 10},
+                      TSDBCreateDatabaseParams{path, "", craRijndael_128, 4096, 8, 0}}) {
+    TSDBDiskPageCache cache;
+    try {
+      SDBCreateDatabase(cache, params);
+      ADD_FAILURE();
+    } catch (const ESDBException& e) {
+      EXPECT_EQ(e.NativeError(), 20239);
+    }
+    EXPECT_FALSE(std::filesystem::exists(path));
+  }
+}
+
+class Commit : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    path = TempPath(GetParam().empty() ? "commit_plain" : "commit_enc");
+    TSDBDiskPageCache cache;
+    SDBCreateDatabase(cache, {path, GetParam(), craBlowfish, 4096, 8, 10});
+    TSDBInternalDBTransactedAccessFile f(cache, ptTableMostUpdated);
+    f.CreateFile(kSDBEngineSessionID);
+    std::vector<uint8_t> v(100, 1);
+    f.WriteFile(kSDBEngineSessionID, v.data(), 100);
+    cache.ApplyChanges(kSDBEngineSessionID);
+    filePage = f.StartPageNo();
+    cache.CloseDatabase();
+  }
+  void TearDown() override { std::filesystem::remove(path); }
+
+  uint8_t Read(TSDBDiskPageCache& cache, int session) {
+    TSDBInternalDBTransactedAccessFile f(cache, ptTableMostUpdated);
+    f.OpenFile(filePage);
+    return f.ReadAll(session).at(50);
+  }
+  void Write(TSDBDiskPageCache& cache, int session, uint8_t value) {
+    TSDBInternalDBTransactedAccessFile f(cache, ptTableMostUpdated);
+    f.OpenFile(filePage);
+    std::vector<uint8_t> v(100, value);
+    f.WriteFile(session, v.data(), 100);
+  }
+
+  std::string path;
+  int32_t filePage = -1;
+};
+
+TEST_P(Commit, VisibleToOtherSessionsOnlyAfterCommit) {
+  TSDBDiskPageCache cache;
+  Open(cache, path, GetParam());
+  Write(cache, 0, 7);
+  EXPECT_EQ(Read(cache, 0), 7);
+  EXPECT_EQ(Read(cache, 1), 1);
+  cache.ApplyChanges(0);
+  EXPECT_EQ(Read(cache, 1), 7);
+  // A rolled-back change is gone for everyone.
+  Write(cache, 1, 9);
+  EXPECT_EQ(Read(cache, 1), 9);
+  cache.CancelChanges(1);
+  EXPECT_EQ(Read(cache, 1), 7);
+  EXPECT_EQ(Read(cache, 0), 7);
+  int32_t state = cache.DiskPageManager().DBHeader().State;
+  cache.CloseDatabase();
+  // Committed data is in the file, read by another connection.
+  TSDBDiskPageCache other;
+  Opened o = Open(other, path, GetParam());
+  EXPECT_FALSE(o.RepairNeeded);
+  EXPECT_EQ(Read(other, 0), 7);
+  EXPECT_EQ(other.DiskPageManager().DBHeader().State, state);
+}
+
+TEST_P(Commit, InterruptedCommitIsReportedAsRepairNeeded) {
+  {
+    TFailingCache cache;
+    Open(cache, path, GetParam());
+    // Two pages change, the second write fails.
+    TSDBInternalDBTransactedAccessFile f(cache, ptTableMostUpdated);
+    f.OpenFile(filePage);
+    std::vector<uint8_t> v(9000, 3);
+    f.WriteFile(0, v.data(), 9000);
+    cache.WritesLeft = 1;
+    EXPECT_THROW(cache.ApplyChanges(0), std::runtime_error);
+    // The header lock was given back.
+    EXPECT_EQ(cache.DiskPageManager().LockDBHeaderCount(), 0);
+    cache.CloseDatabase();
+  }
+  TSDBDiskPageCache cache;
+  Opened o = Open(cache, path, GetParam());
+  EXPECT_TRUE(o.RepairNeeded);
+  EXPECT_EQ(cache.DiskPageManager().DBHeader().WriteChangesState, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Plain, Commit, ::testing::Values(std::string()));
+INSTANTIATE_TEST_SUITE_P(Enciphered, Commit, ::testing::Values(std::string("pw")));
+
+TEST(DiskPageCache, RemovedPagesShrinkTheFileAtCommit) {
+  const std::string path = TempPath("shrink");
+  TSDBDiskPageCache cache;
+  SDBCreateDatabase(cache, {path, "", craRijndael_128, 4096, 8, 10});
+  std::vector<int32_t> pages;
+  for (int i = 0; i < 60; ++i) {
+    TSDBPageGuard g = SDBAddPageGuard(cache, 0, ptTableRecord);
+    pages.push_back(g->PageNo());
+  }
+  cache.ApplyChanges(0);
+  auto grown = std::filesystem::file_size(path);
+  int32_t total = cache.DiskPageManager().GetPageCount();
+  EXPECT_EQ(grown, 380u + static_cast<uint64_t>(total) * 4096u);
+  for (int32_t p : pages) cache.RemovePage(0, p);
+  cache.ApplyChanges(0);
+  int32_t after = cache.DiskPageManager().GetPageCount();
+  EXPECT_LT(after, total);
+  EXPECT_EQ(std::filesystem::file_size(path), 380u + static_cast<uint64_t>(after) * 4096u);
+  // The removed pages are free again and are handed out anew.
+  EXPECT_FALSE(cache.FreeSpaceManager().GetPageUsageFromPFS(pages.front()));
+  EXPECT_EQ(cache.FreeSpaceManager().GetPage(), pages.front());
+  cache.CloseDatabase();
+  std::filesystem::remove(path);
+}
+
+}  // namespace
