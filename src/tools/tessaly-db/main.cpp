@@ -28,7 +28,11 @@ bool TakeOption(Args& args, const std::string& option, std::string& value) {
 
 // Commands are declared here and defined in their own files.
 // (Add new commands to this list.)
+int CmdLex(const Args& args);
+int CmdParse(const Args& args);
 static const Command kCommands[] = {
+    {"lex", "print the commands and tokens of an SQL text", CmdLex},
+    {"parse", "print the statement trees of an SQL text", CmdParse},
     {"version", "print the tool's version", [](const Args&) {
        std::puts("tessaly-db 1.0");
        return 0;
