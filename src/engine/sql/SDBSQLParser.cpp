@@ -513,7 +513,8 @@ TSDBExprNodePtr TSDBSQLParser::ParseUnary() {
 bool TSDBSQLParser::QueryFollows() const {
   int i = 0;
   const TToken* t = Peek(0);
-  while (t && t->TokenType == tktLeftParenthesis) t = Peek(++i);
+  // (Deeper runs of "(" are refused by the depth limit anyway.)
+  while (t && t->TokenType == tktLeftParenthesis && i <= kSqlMaxParseDepth) t = Peek(++i);
   return t && t->Is(rwSELECT) && i > 0;
 }
 
@@ -588,7 +589,8 @@ TSDBExprNodePtr TSDBSQLParser::ParsePrimary() {
         const int save = Pos();
         try {
           return MakeSubqueryNode();
-        } catch (const ESDBException&) {
+        } catch (const ESDBException& e) {
+          if (e.NativeError() == kSqlErrTooDeep) throw;
           Restore(save);
         }
       }
@@ -949,7 +951,8 @@ std::unique_ptr<TSDBTableReference> TSDBSQLParser::ParseTablePrimary() {
         ref->SubQuery = ParseSubquery();
         pseudonym(false);
         return ref;
-      } catch (const ESDBException&) {
+      } catch (const ESDBException& e) {
+        if (e.NativeError() == kSqlErrTooDeep) throw;
         // "((SELECT ...) AS a JOIN b ON ...)": parenthesised joined tables.
         Restore(save);
         ref->SubQuery.reset();
@@ -1045,7 +1048,10 @@ void TSDBSQLParser::ParseColumnDef(TSDBColumnDef& col, bool inCreateTable) {
   col.BaseType = found->BaseType;
   Next();
   if (col.TypeName == "DOUBLE") Accept(rwPRECISION);
-  if (AcceptKind(tktLeftParenthesis)) {
+  const TToken* afterParen = Peek(1);
+  if (IsKind(tktLeftParenthesis) && afterParen &&
+      (afterParen->TokenType == tktInt || afterParen->TokenType == tktParameter)) {
+    Next();
     const int64_t size = ParseInteger(kSqlErrInteger, false);
     if (size < 0 || size > 0x7FFFFFFF) Expected(kSqlErrInteger, "Integer");
     col.Size = static_cast<int>(size);
@@ -1131,8 +1137,10 @@ void TSDBSQLParser::ParseColumnDef(TSDBColumnDef& col, bool inCreateTable) {
         ErrorAt(kSqlErrTokenExpected, "Compression algorithm expected, but '%s' found at line %d, column %d", {a->Text}, a);
       col.BlobCompressionAlgorithm = name;
       Next();
-    } else if (Accept(rwAUTOINC)) {
-      // AUTOINC(option, option ...)
+    } else if (IsWord(rwAUTOINC) || (IsKind(tktLeftParenthesis) && SDBIsAutoIncFieldType(col.AdvancedType))) {
+      // [AUTOINC] (option, option ...), the list directly after an
+      // auto-increment type or introduced by AUTOINC.
+      Accept(rwAUTOINC);
       if (!IsKind(tktLeftParenthesis)) Expected(kSqlErrLeftParen, "'(' symbol");
       Next();
       while (true) {

@@ -658,10 +658,11 @@ TSDBDDLCreateTable::TSDBDDLCreateTable(TSDBLexer* lex, TSDBQuery* query) : TSDBS
       UniqueFields.push_back(p.ParseNameList(kSqlErrFieldName));
     } else {
       TSDBColumnDef col;
+      const TToken* nameTok = p.Cur();
       p.ParseColumnDef(col, true);
       for (const auto& c : Columns)
         if (SDBSameText(c.Name, col.Name))
-          p.ErrorAt(kSqlErrFieldName, "Duplicate field name '%s' at line %d, column %d", {col.Name}, p.Cur());
+          p.ErrorAt(kSqlErrFieldName, "Duplicate field name '%s' at line %d, column %d", {col.Name}, nameTok);
       if (col.PrimaryKey) {
         if (!PrimaryKeyFields.empty()) p.ErrorAt(kSqlErrTokenExpected, "Duplicate primary key at line %d, column %d", {}, p.Cur());
         PrimaryKeyFields.push_back(col.Name);
