@@ -32,7 +32,8 @@ TIniFile::TIniFile(const QString& path) : FPath(path) {
   FExists = true;
   // A parameter file is a few hundred bytes; a huge file is not one of
   // ours: read a bounded prefix rather than exhaust memory.
-  QString text = DecodeText(f.read(16 * 1024 * 1024));
+  const qint64 kMaxBytes = 16 * 1024 * 1024;
+  QString text = DecodeText(f.read(qMin(f.size(), kMaxBytes)));
   Section* current = nullptr;
   for (QStringView raw : QStringView(text).split('\n')) {
     QString line = raw.trimmed().toString();
