@@ -156,6 +156,7 @@ void TSDBDatabaseFreeSpaceManager::WriteBitmapPage(int32_t pageNo, std::vector<u
 }
 
 bool TSDBDatabaseFreeSpaceManager::GetPageUsageFromPFS(int32_t PageNo) {
+  Reload();
   CheckAddressable(PageNo, kNotAddressableGet);
   std::vector<uint8_t> pfs;
   ReadBitmapPage(PFSPageOf(PageNo), ptPFS, kWrongTypePFS, pfs);
@@ -164,6 +165,7 @@ bool TSDBDatabaseFreeSpaceManager::GetPageUsageFromPFS(int32_t PageNo) {
 }
 
 int TSDBDatabaseFreeSpaceManager::GetExtentUsageFromEAM(int32_t extent) {
+  Reload();
   std::vector<uint8_t> eam;
   ReadBitmapPage(EAMPageOf(extent * FPageCountInExtent), ptEAM, kWrongTypeEAM, eam);
   int32_t x = extent % FEAMPage_ExtentsAddressed;

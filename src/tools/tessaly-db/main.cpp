@@ -28,9 +28,15 @@ bool TakeOption(Args& args, const std::string& option, std::string& value) {
 
 // Commands are declared here and defined in their own files.
 // (Add new commands to this list.)
+int CmdCreate(const Args& args);
+int CmdInfo(const Args& args);
+int CmdCheck(const Args& args);
 int CmdLex(const Args& args);
 int CmdParse(const Args& args);
 static const Command kCommands[] = {
+    {"create", "create a new database file", CmdCreate},
+    {"info", "show a database file's header and page usage", CmdInfo},
+    {"check", "verify a database file's structure", CmdCheck},
     {"lex", "print the commands and tokens of an SQL text", CmdLex},
     {"parse", "print the statement trees of an SQL text", CmdParse},
     {"version", "print the tool's version", [](const Args&) {
