@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 #include "sql/SDBSQLStatements.h"
@@ -234,6 +235,7 @@ int64_t TSDBSQLParser::ParseInteger(int code, bool allowSign) {
   } else {
     Expected(code, "Integer");
   }
+  if (negative && v == std::numeric_limits<int64_t>::min()) Expected(code, "Integer");
   Next();
   return negative ? -v : v;
 }
@@ -613,6 +615,45 @@ TSDBExprNodePtr TSDBSQLParser::ParsePrimary() {
           auto c = MakeNode<TSDBExprNodeConst>(t);
           c->Value = TSDBVariant::FromBool(t->Is(rwTRUE));
           Next();
+          return c;
+        }
+        case rwDATE:
+        case rwTIME:
+        case rwTIMESTAMP: {
+          // DATE 'yyyy-mm-dd', TIME 'hh:mm[:ss[.zzz]]', TIMESTAMP 'yyyy-mm-dd hh:mm[:ss[.zzz]]'
+          const TToken* lit = Peek(1);
+          if (!lit || lit->TokenType != tktQuotedString) return ParseFunction(t);
+          Next();
+          Next();
+          auto c = MakeNode<TSDBExprNodeConst>(t);
+          int y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0, ms = 0, used = 0;
+          bool ok = false;
+          double value = 0;
+          const char* text = lit->Text.c_str();
+          try {
+            if (t->Is(rwDATE)) {
+              ok = std::sscanf(text, "%4d-%2d-%2d%n", &y, &mo, &d, &used) == 3 && text[used] == 0;
+              if (ok) value = SDBEncodeDate(y, mo, d);
+            } else {
+              const bool withDate = t->Is(rwTIMESTAMP);
+              int n = 0;
+              if (withDate) {
+                ok = std::sscanf(text, "%4d-%2d-%2d%n", &y, &mo, &d, &n) == 3;
+                text += n;
+              } else {
+                ok = true;
+              }
+              int got = ok ? std::sscanf(text, " %2d:%2d%n:%2d%n.%3d%n", &h, &mi, &used, &sec, &used, &ms, &used) : 0;
+              ok = ok && got >= 2 && text[used] == 0 && h < 24 && mi < 60 && sec < 60 && h >= 0 && mi >= 0 &&
+                   sec >= 0 && ms >= 0;
+              if (ok) value = (withDate ? SDBEncodeDate(y, mo, d) : 0.0) + SDBEncodeTime(h, mi, sec, ms);
+            }
+          } catch (const ESDBException&) {
+            ok = false;
+          }
+          if (!ok)
+            ErrorAt(kSqlErrExpression, "Invalid date or time literal '%s' at line %d, column %d", {lit->Text}, lit);
+          c->Value = TSDBVariant::FromDateTime(value, t->Is(rwDATE) ? bftDate : t->Is(rwTIME) ? bftTime : bftDateTime);
           return c;
         }
         case rwCASE:

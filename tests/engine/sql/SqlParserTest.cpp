@@ -339,6 +339,25 @@ TEST(SqlParserSelect, ArithmeticPrecedenceAndSigns) {
   EXPECT_NE(dynamic_cast<const TSDBExprNodeSubquery*>(e5->Children[0].get()), nullptr);
 }
 
+TEST(SqlParserSelect, DateAndTimeLiterals) {
+  Parsed p = Parse("SELECT * FROM t WHERE d = DATE '2024-02-29' AND t = TIME '13:45:10' AND s < TIMESTAMP '2024-03-01 08:00'");
+  const TSDBExprNode* w = OnlySelect(p).SearchCondition->Root();
+  auto value = [&](int i) { return dynamic_cast<const TSDBExprNodeConst*>(w->Children[static_cast<size_t>(i)]->Children[1].get())->Value; };
+  EXPECT_EQ(value(0).DataType(), bftDate);
+  EXPECT_DOUBLE_EQ(value(0).AsDouble(), SDBEncodeDate(2024, 2, 29));
+  EXPECT_EQ(value(1).DataType(), bftTime);
+  EXPECT_DOUBLE_EQ(value(1).AsDouble(), SDBEncodeTime(13, 45, 10, 0));
+  EXPECT_DOUBLE_EQ(value(2).AsDouble(), SDBEncodeDate(2024, 3, 1) + SDBEncodeTime(8, 0, 0, 0));
+  for (const char* bad : {"SELECT DATE '2023-02-29' FROM t", "SELECT TIME '25:00' FROM t", "SELECT DATE 'x' FROM t"}) {
+    try {
+      Parse(bad);
+      ADD_FAILURE() << bad;
+    } catch (const ESDBException& e) {
+      EXPECT_EQ(e.NativeError(), kSqlErrExpression) << bad;
+    }
+  }
+}
+
 TEST(SqlParserSelect, SetOperationsBuildATree) {
   Parsed p = Parse(
       "SELECT a FROM t UNION ALL SELECT a FROM u EXCEPT CORRESPONDING BY (a) "
