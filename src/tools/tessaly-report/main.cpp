@@ -5,6 +5,8 @@
 #include <QTextStream>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 
 #include "DataError.h"
 #include "DumpData.h"
@@ -60,10 +62,14 @@ static int RunRender(const QStringList& args, QTextStream& out, QTextStream& err
 
 int main(int argc, char** argv) {
   // Rendering needs fonts, hence a GUI application; without a display it
-  // runs offscreen.
-  if (qgetenv("QT_QPA_PLATFORM").isEmpty() && qgetenv("DISPLAY").isEmpty() && qgetenv("WAYLAND_DISPLAY").isEmpty())
+  // runs offscreen. The data dump needs neither.
+  const bool render = argc >= 2 && std::strcmp(argv[1], "render") == 0;
+  if (render && qgetenv("QT_QPA_PLATFORM").isEmpty() && qgetenv("DISPLAY").isEmpty() &&
+      qgetenv("WAYLAND_DISPLAY").isEmpty())
     qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
+  std::unique_ptr<QCoreApplication> app;
+  if (render) app = std::make_unique<QApplication>(argc, argv);
+  else app = std::make_unique<QCoreApplication>(argc, argv);
   QStringList args = QCoreApplication::arguments();
   QTextStream out(stdout), err(stderr);
   if (args.size() >= 2 && (args[1] == QLatin1String("--help") || args[1] == QLatin1String("-h"))) {
