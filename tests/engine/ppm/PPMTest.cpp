@@ -291,6 +291,8 @@ TEST(PPMTest, DamagedInputFailsCleanly) {
   // A size that does not match the data.
   EXPECT_EQ(decompressError(packed, n - 1), kSDBPPMDecompressionError);
   EXPECT_EQ(decompressError(packed, n + 1), kSDBPPMDecompressionError);
+  // A huge size (from a damaged block header) is not allocated up front.
+  EXPECT_EQ(decompressError(packed, int64_t{1} << 40), kSDBPPMDecompressionError);
   // An order the variant does not have (header nibble 0 = order 1).
   Bytes order1 = packed;
   order1[0] &= 0xF0;

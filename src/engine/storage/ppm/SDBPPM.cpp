@@ -78,9 +78,8 @@ bool PPMDecompressBuffer(const uint8_t* Input, int64_t InputSize, int64_t Output
   TSDBPPMCoder& coder = Coder();
   std::lock_guard<std::recursive_mutex> guard(coder.Lock);
   try {
-    Output.resize(static_cast<size_t>(OutputSize));
-    coder.Model.Decompress(order, memoryMB, Input + kHeaderSize, static_cast<size_t>(InputSize - kHeaderSize),
-                           Output.data(), Output.size());
+    coder.Model.Decompress(order, memoryMB, Input + kHeaderSize, static_cast<size_t>(InputSize - kHeaderSize), Output,
+                           static_cast<size_t>(OutputSize));
   } catch (const TSDBPPMFault&) {
     Output.clear();
     DecompressionError();

@@ -17,6 +17,7 @@
 // table walks) are bounded here as well.
 #include "storage/ppm/SDBPPMModel.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "common/SDBBytes.h"
@@ -782,13 +783,15 @@ STOP_ENCODING:
   return static_cast<size_t>(FOut - Out);
 }
 
-void TSDBPPMModel::Decompress(int MaxOrder, uint32_t SizeMB, const uint8_t* In, size_t InSize, uint8_t* Out,
-                              size_t OutSize) {
+void TSDBPPMModel::Decompress(int MaxOrder, uint32_t SizeMB, const uint8_t* In, size_t InSize,
+                              std::vector<uint8_t>& Out, size_t OutSize) {
+  constexpr size_t kFirstChunk = 1 << 16;
   Prepare(MaxOrder, SizeMB);
   FIn = In;
   FInEnd = In + InSize;
   FOverrun = false;
   DecoderInit();
+  Out.resize(std::min(OutSize, kFirstChunk));
   size_t produced = 0;
   for (;;) {
     if (NumStats(FMinContext) != 1)
@@ -808,6 +811,7 @@ void TSDBPPMModel::Decompress(int MaxOrder, uint32_t SizeMB, const uint8_t* In, 
     }
     // More bytes than expected, or bytes that needed input past the end.
     if (produced == OutSize || FOverrun) Fault();
+    if (produced == Out.size()) Out.resize(std::min(OutSize, 2 * Out.size()));
     Out[produced++] = Sym(FFoundState);
     AfterSymbol();
     DecoderNormalize();

@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace sdb {
 
@@ -79,9 +80,11 @@ class TSDBPPMModel {
   // of bytes written.
   size_t Compress(int MaxOrder, uint32_t SizeMB, const uint8_t* In, size_t InSize, uint8_t* Out,
                   size_t OutRoom);
-  // Decodes exactly OutSize bytes and then the end mark; raises TSDBPPMFault
-  // when the data ends early, ends late, or needs bytes past InSize.
-  void Decompress(int MaxOrder, uint32_t SizeMB, const uint8_t* In, size_t InSize, uint8_t* Out,
+  // Decodes exactly OutSize bytes and then the end mark into Out; raises
+  // TSDBPPMFault when the data ends early, ends late, or needs bytes past
+  // InSize. Out grows as bytes are decoded, so damaged data naming a huge
+  // size fails before much memory is taken.
+  void Decompress(int MaxOrder, uint32_t SizeMB, const uint8_t* In, size_t InSize, std::vector<uint8_t>& Out,
                   size_t OutSize);
 
   // Memory held now (MB), 0 when none.
