@@ -9,6 +9,7 @@
 #include <QSpinBox>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <QResizeEvent>
 #include <QWheelEvent>
 #include <map>
 
@@ -75,7 +76,11 @@ TfrxPreview::TfrxPreview(QWidget* parent) : QScrollArea(parent), FCanvas(new Can
   setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-  connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { emit PageChanged(PageNo()); });
+  connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this] {
+    if (FPositioning) return;
+    FCurrentPage = PageAtScroll();
+    emit PageChanged(FCurrentPage);
+  });
   FCanvas->Layout();
 }
 
@@ -95,11 +100,22 @@ void TfrxPreview::ShowPages(const std::vector<TfrxPreparedPage>& pages) {
 
 void TfrxPreview::Clear() {
   FPages.clear();
+  FCurrentPage = 0;
   FFoundPage = 0;
   Relayout();
 }
 
 void TfrxPreview::SetZoom(double zoom) {
+  FFitWidth = 0;
+  ApplyZoom(zoom);
+}
+
+void TfrxPreview::resizeEvent(QResizeEvent* e) {
+  QScrollArea::resizeEvent(e);
+  if (FFitWidth > 0) ZoomToPageWidth(FFitWidth);
+}
+
+void TfrxPreview::ApplyZoom(double zoom) {
   const int page = PageNo();
   FZoom = std::clamp(zoom, 0.1, 8.0);
   Relayout();
@@ -111,7 +127,8 @@ void TfrxPreview::ZoomToPageWidth(double factor) {
   for (const auto& p : FPages) widest = std::max(widest, p.Width);
   if (widest <= 0) widest = 210;
   const double avail = std::max(100, viewport()->width() - 2 * kGap);
-  SetZoom(avail / (widest * logicalDpiX() / 25.4) * factor);
+  ApplyZoom(avail / (widest * logicalDpiX() / 25.4) * factor);
+  FFitWidth = factor;
 }
 
 void TfrxPreview::ZoomToWholePage() {
@@ -122,7 +139,9 @@ void TfrxPreview::ZoomToWholePage() {
   SetZoom(std::min(zx, zy));
 }
 
-int TfrxPreview::PageNo() const {
+int TfrxPreview::PageNo() const { return FPages.empty() ? 0 : std::clamp(FCurrentPage, 1, PageCount()); }
+
+int TfrxPreview::PageAtScroll() const {
   if (FPages.empty()) return 0;
   const int y = verticalScrollBar()->value() + kGap;
   int n = 1;
@@ -134,7 +153,10 @@ int TfrxPreview::PageNo() const {
 void TfrxPreview::SetPageNo(int page) {
   if (FPages.empty()) return;
   page = std::clamp(page, 1, PageCount());
+  FPositioning = true;
   verticalScrollBar()->setValue(FCanvas->Tops[static_cast<size_t>(page - 1)] - kGap);
+  FPositioning = false;
+  FCurrentPage = page;
   emit PageChanged(page);
 }
 

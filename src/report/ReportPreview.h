@@ -69,10 +69,19 @@ class TfrxPreview : public QScrollArea {
   class Canvas;
   void Relayout();
   double PixelsPerMm() const;
+  int PageAtScroll() const;
+  void ApplyZoom(double zoom);
+  void resizeEvent(QResizeEvent* e) override;
+  // Page-width mode: the zoom follows the view's width (factor; 0: off).
+  double FFitWidth = 0;
 
   std::vector<TfrxPreparedPage> FPages;
   double FZoom = 1.0;
   int FFoundPage = 0;
+  // The page last gone to; scrolling by hand recomputes it (the last pages
+  // may not reach the top of the view).
+  int FCurrentPage = 0;
+  bool FPositioning = false;
   Canvas* FCanvas;
   friend class Canvas;
 };

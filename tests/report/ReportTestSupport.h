@@ -66,17 +66,21 @@ struct ToolResult {
   QString out, err;
 };
 
-inline ToolResult Run(const QString& program, const QStringList& args) {
+inline ToolResult RunTool(const QString& program, const QStringList& args) {
   QProcess p;
+  // Data files hold French numbers and dates.
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("LC_ALL", "fr_FR.UTF-8");
+  p.setProcessEnvironment(env);
   p.start(program, args);
   p.waitForFinished(60000);
   return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
           QString::fromUtf8(p.readAllStandardError())};
 }
 
-inline QString PdfText(const QString& path) { return Run("pdftotext", {"-layout", path, "-"}).out; }
-inline bool PdfStructureOk(const QString& path) { return Run("qpdf", {"--check", path}).exitCode == 0; }
-inline QString PdfInfo(const QString& path) { return Run("pdfinfo", {path}).out; }
+inline QString PdfText(const QString& path) { return RunTool("pdftotext", {"-layout", path, "-"}).out; }
+inline bool PdfStructureOk(const QString& path) { return RunTool("qpdf", {"--check", path}).exitCode == 0; }
+inline QString PdfInfo(const QString& path) { return RunTool("pdfinfo", {path}).out; }
 
 // A French number as the locale writes it, with any kind of blank as the
 // group separator replaced by a plain blank (pdftotext varies).
