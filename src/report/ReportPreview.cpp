@@ -33,7 +33,6 @@ class TfrxPreview::Canvas : public QWidget {
   std::vector<int> Tops;
   void Layout() {
     Tops.clear();
-    FCache.clear();
     const double k = FOwner->PixelsPerMm();
     int y = kGap, w = 0;
     for (const auto& p : FOwner->FPages) {
@@ -53,13 +52,17 @@ class TfrxPreview::Canvas : public QWidget {
       const auto& page = FOwner->FPages[i];
       const int w = static_cast<int>(page.Width * k), h = static_cast<int>(page.Height * k);
       QRect r((width() - w) / 2, Tops[i], w, h);
-      if (!r.intersects(e->rect())) continue;
-      auto it = FCache.find(i);
-      if (it == FCache.end()) {
-        if (FCache.size() > 8) FCache.clear();
-        it = FCache.emplace(i, RenderPageImage(page, std::max(w, 1))).first;
+      const QRect part = r.intersected(e->rect());
+      if (part.isEmpty()) continue;
+      // Only the exposed part is drawn, so high zooms stay cheap.
+      QImage img(part.size(), QImage::Format_ARGB32_Premultiplied);
+      img.fill(Qt::white);
+      {
+        QPainter ip(&img);
+        ip.translate(r.topLeft() - part.topLeft());
+        RenderPage(page, ip, k);
       }
-      p.drawImage(r.topLeft(), it->second);
+      p.drawImage(part.topLeft(), img);
       p.setPen(Qt::black);
       p.drawRect(r.adjusted(0, 0, -1, -1));
     }
@@ -67,7 +70,6 @@ class TfrxPreview::Canvas : public QWidget {
 
  private:
   TfrxPreview* FOwner;
-  std::map<size_t, QImage> FCache;
 };
 
 TfrxPreview::TfrxPreview(QWidget* parent) : QScrollArea(parent), FCanvas(new Canvas(this)) {
