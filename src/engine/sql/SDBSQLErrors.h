@@ -55,8 +55,10 @@ inline constexpr int kSqlErrIndexName = 30171;           // "Index name expected
 inline constexpr int kSqlErrPseudonym = 30172;           // "Pseudonym expected ..."
 inline constexpr int kSqlErrQuoted = 30173;              // "Quoted string expected ..."
 
-// Deepest nesting of parentheses, subqueries and unary operators the
-// parsers accept; deeper input is refused instead of exhausting the stack.
-inline constexpr int kSqlMaxParseDepth = 200;
+// Deepest nesting the parsers accept, counting parentheses, subqueries,
+// unary operators and the nodes of left-deep chains (a + b + ..., joins,
+// set operations); deeper input is refused instead of exhausting the stack
+// here or in whatever walks the tree later.
+inline constexpr int kSqlMaxParseDepth = 400;
 
 }  // namespace sdb

@@ -25,6 +25,13 @@ TSDBParseDepthGuard::TSDBParseDepthGuard(const TSDBSQLParser& p) : FLex(p.Lex) {
   }
 }
 
+void TSDBParseChainGuard::Add() {
+  ++FCount;
+  if (++FParser.Lex.ParseDepth > kSqlMaxParseDepth)
+    FParser.ErrorAt(kSqlErrTooDeep, "SQL command is nested too deeply (more than %d levels) at line %d, column %d",
+                    {int64_t{kSqlMaxParseDepth}}, FParser.Cur());
+}
+
 // ---------------------------------------------------------------- tokens
 
 const TToken* TSDBSQLParser::Cur() const {
@@ -320,9 +327,11 @@ TSDBExprNodePtr TSDBSQLParser::ParseNot() {
 TSDBExprNodePtr TSDBSQLParser::ParseIsTest() {
   const TToken* at = Cur();
   TSDBExprNodePtr node = ParsePredicate();
+  TSDBParseChainGuard chain(*this);
   // test := primary [IS [NOT] TRUE | FALSE | UNKNOWN]; IS [NOT] NULL is a
   // predicate and handled here as well, as both start with IS.
   while (IsWord(rwIS)) {
+    chain.Add();
     Next();
     const bool negated = Accept(rwNOT);
     const TToken* what = Cur();
@@ -451,12 +460,14 @@ TSDBExprNodePtr TSDBSQLParser::ParsePredicate() {
 
 TSDBExprNodePtr TSDBSQLParser::ParseAdditive() {
   TSDBExprNodePtr left = ParseMultiplicative();
+  TSDBParseChainGuard chain(*this);
   while (const TToken* t = Cur()) {
     TSDBDataOperator op;
     if (t->IsSymbol("+")) op = doADD;
     else if (t->IsSymbol("-")) op = doSUB;
     else if (t->IsSymbol("||")) op = doCONCAT;
     else break;
+    chain.Add();
     Next();
     auto node = MakeNode<TSDBExprNodeArithmetic>(t, op);
     node->Add(std::move(left));
@@ -468,11 +479,13 @@ TSDBExprNodePtr TSDBSQLParser::ParseAdditive() {
 
 TSDBExprNodePtr TSDBSQLParser::ParseMultiplicative() {
   TSDBExprNodePtr left = ParseUnary();
+  TSDBParseChainGuard chain(*this);
   while (const TToken* t = Cur()) {
     TSDBDataOperator op;
     if (t->IsSymbol("*")) op = doMUL;
     else if (t->IsSymbol("/")) op = doDIV;
     else break;
+    chain.Add();
     Next();
     auto node = MakeNode<TSDBExprNodeArithmetic>(t, op);
     node->Add(std::move(left));
@@ -1024,6 +1037,7 @@ std::unique_ptr<TSDBTableReference> TSDBSQLParser::ParseTablePrimary() {
 
 std::unique_ptr<TSDBTableReference> TSDBSQLParser::ParseJoinedTable() {
   auto left = ParseTablePrimary();
+  TSDBParseChainGuard chain(*this);
   while (true) {
     const int save = Pos();
     bool natural = Accept(rwNATURAL);
@@ -1053,7 +1067,7 @@ std::unique_ptr<TSDBTableReference> TSDBSQLParser::ParseJoinedTable() {
       return left;
     }
     Next();
-    TSDBParseDepthGuard guard(*this);
+    chain.Add();
     auto join = std::make_unique<TSDBTableReference>();
     join->TableType = attJoinedTable;
     join->JoinType = type;

@@ -118,6 +118,22 @@ class TSDBParseDepthGuard {
   TSDBLexer& FLex;
 };
 
+// Counts the levels a loop adds to a left-deep tree (a + b + c ..., joins,
+// set operations): each chained node is one level deeper for whoever walks
+// the tree later, so it counts against the same limit as recursion.
+class TSDBParseChainGuard {
+ public:
+  explicit TSDBParseChainGuard(const TSDBSQLParser& p) : FParser(p) {}
+  ~TSDBParseChainGuard() { FParser.Lex.ParseDepth -= FCount; }
+  TSDBParseChainGuard(const TSDBParseChainGuard&) = delete;
+  TSDBParseChainGuard& operator=(const TSDBParseChainGuard&) = delete;
+  void Add();
+
+ private:
+  const TSDBSQLParser& FParser;
+  int FCount = 0;
+};
+
 // Upper-cases ASCII letters.
 std::string SDBUpperAscii(std::string s);
 bool SDBSameText(const std::string& a, const std::string& b);

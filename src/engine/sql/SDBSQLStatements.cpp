@@ -301,7 +301,9 @@ void ParseSetOptions(TSDBSQLParser& p, TSDBQueryExprNode& node) {
 
 std::unique_ptr<TSDBQueryExprNode> ParseQueryTerm(TSDBSQLParser& p) {
   auto left = ParseQueryPrimary(p);
+  TSDBParseChainGuard chain(p);
   while (p.Accept(rwINTERSECT)) {
+    chain.Add();
     auto node = std::make_unique<TSDBQueryExprNode>();
     node->NodeType = qntIntersect;
     ParseSetOptions(p, *node);
@@ -314,7 +316,9 @@ std::unique_ptr<TSDBQueryExprNode> ParseQueryTerm(TSDBSQLParser& p) {
 
 std::unique_ptr<TSDBQueryExprNode> ParseQueryExpr(TSDBSQLParser& p) {
   auto left = ParseQueryTerm(p);
+  TSDBParseChainGuard chain(p);
   while (p.IsWord(rwUNION) || p.IsWord(rwEXCEPT) || p.IsWord(rwMINUS)) {
+    chain.Add();
     auto node = std::make_unique<TSDBQueryExprNode>();
     node->NodeType = p.IsWord(rwUNION) ? qntUnion : qntExcept;
     p.Next();

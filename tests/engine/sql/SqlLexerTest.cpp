@@ -107,6 +107,9 @@ TEST(SqlLexer, MultiLineSettingsStatementKeepsTokensAndLines) {
 }
 
 TEST(SqlLexer, BackquotedSectionIsAWordPlainSectionIsReserved) {
+  TSDBLexer absolute("ABSOLUTE absolute", false, nullptr);
+  EXPECT_EQ(absolute.Commands[0].Tokens[0].TokenType, tktString);
+  EXPECT_EQ(absolute.Commands[0].Tokens[1].TokenType, tktString);
   TSDBLexer lex("`Section` Section `sel\\`ect` `a``b`", false, nullptr);
   const auto& t = lex.Commands[0].Tokens;
   ASSERT_EQ(t.size(), 4u);

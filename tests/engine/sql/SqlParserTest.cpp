@@ -602,6 +602,12 @@ TEST(SqlParserErrors, DeepNestingIsRefusedNotOverflowed) {
       "SELECT * FROM " + repeat("(", n) + "t" + repeat(")", n),
       "SELECT " + repeat("(SELECT ", n / 4) + "1" + repeat(" FROM t)", n / 4) + " FROM t",
       "SELECT " + repeat("CASE WHEN ", n / 4) + "1",
+      // Left-deep chains are as deep as nesting for whoever walks the tree.
+      "SELECT 1" + repeat(" + 1", n) + " FROM t",
+      "SELECT 1" + repeat(" || 'x' * 2", n) + " FROM t",
+      "SELECT * FROM t" + repeat(" CROSS JOIN t", n),
+      "SELECT 1 FROM t" + repeat(" UNION SELECT 1 FROM t", n / 4),
+      "SELECT * FROM t WHERE a" + repeat(" IS NULL", n),
   };
   for (const std::string& sql : inputs) {
     try {
@@ -611,8 +617,11 @@ TEST(SqlParserErrors, DeepNestingIsRefusedNotOverflowed) {
       EXPECT_EQ(e.NativeError(), kSqlErrTooDeep) << sql.substr(0, 40) << ": " << e.what();
     }
   }
-  // Nesting within the limit parses.
+  // Nesting within the limit parses; flat lists have no limit.
   Parse("SELECT " + repeat("(", 50) + "1" + repeat(")", 50) + " FROM t");
+  Parse("SELECT 1" + repeat(" + 1", 150) + " FROM t");
+  Parse("SELECT * FROM t WHERE a = 1" + repeat(" AND a = 1", n));
+  Parse("INSERT INTO t VALUES (1" + repeat(", 1", n) + ")");
 }
 
 // ---------------------------------------------------------------- tessaly-db
