@@ -1,30 +1,24 @@
 #include "SDBCRC.h"
 
-#include <array>
+#include <zlib.h>
+
+#include <climits>
 
 namespace sdb {
 
-namespace {
-
-constexpr std::array<uint32_t, 256> MakeTable() {
-  std::array<uint32_t, 256> t{};
-  for (uint32_t i = 0; i < 256; ++i) {
-    uint32_t c = i;
-    for (int k = 0; k < 8; ++k) c = (c & 1) ? (0xEDB88320u ^ (c >> 1)) : (c >> 1);
-    t[i] = c;
-  }
-  return t;
-}
-
-constexpr std::array<uint32_t, 256> kTable = MakeTable();
-
-}  // namespace
-
+// zlib's crc32 is the same polynomial with the register inverted on entry
+// and on exit; inverting around it gives the plain register update, and
+// zlib computes it several bytes at a time.
 uint32_t CRC(uint32_t Initial, const void* Buffer, size_t Size) {
-  const auto* p = static_cast<const uint8_t*>(Buffer);
-  uint32_t crc = Initial;
-  for (size_t i = 0; i < Size; ++i) crc = kTable[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
-  return crc;
+  const auto* p = static_cast<const Bytef*>(Buffer);
+  uLong crc = Initial ^ 0xFFFFFFFFu;
+  while (Size > 0) {
+    uInt chunk = Size > UINT_MAX ? UINT_MAX : static_cast<uInt>(Size);
+    crc = crc32(crc, p, chunk);
+    p += chunk;
+    Size -= chunk;
+  }
+  return static_cast<uint32_t>(crc ^ 0xFFFFFFFFu);
 }
 
 }  // namespace sdb

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <random>
 
 #include <crypto++/aes.h>
@@ -29,25 +30,42 @@ std::array<uint8_t, 32> SDBRipeMD256(const void* Data, size_t Size) {
 
 namespace {
 
-// A standard block cipher from the library.
+// 64-bit word access to unaligned bytes.
+inline uint64_t Load64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+inline void Store64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, 8); }
+// d[i] ^= s[i] for n bytes, n a multiple of 8.
+inline void XorWords(uint8_t* d, const uint8_t* s, size_t n) {
+  for (size_t i = 0; i < n; i += 8) Store64(d + i, Load64(d + i) ^ Load64(s + i));
+}
+
+// A standard block cipher from the library. The deciphering key schedule
+// is made only when something is deciphered.
 template <class Cipher>
 class TStandardCipher final : public TSDBCipher {
  public:
-  TStandardCipher(const uint8_t* Key, size_t KeySize)
-      : TSDBCipher(Cipher::BLOCKSIZE, KeySize), FEnc(Key, KeySize), FDec(Key, KeySize) {}
+  TStandardCipher(const uint8_t* Key, size_t KeySize) : TSDBCipher(Cipher::BLOCKSIZE, KeySize), FEnc(Key, KeySize) {
+    std::memcpy(FKey, Key, KeySize);
+  }
+  ~TStandardCipher() override { std::memset(FKey, 0, sizeof FKey); }
 
  protected:
   void EncryptBlock(const uint8_t* In, uint8_t* Out) override { FEnc.ProcessBlock(In, Out); }
   void DecryptBlocksXor(const uint8_t* In, const uint8_t* Xor, uint8_t* Out, size_t Count) override {
+    if (!FDec) FDec.emplace(FKey, KeySize());
     // Deciphering has no chaining through the cipher, so all blocks go in
     // one call and the library may process several in parallel.
-    FDec.AdvancedProcessBlocks(In, Xor, Out, Count * Cipher::BLOCKSIZE,
-                               CryptoPP::BlockTransformation::BT_AllowParallel);
+    FDec->AdvancedProcessBlocks(In, Xor, Out, Count * Cipher::BLOCKSIZE,
+                                CryptoPP::BlockTransformation::BT_AllowParallel);
   }
 
  private:
   typename Cipher::Encryption FEnc;
-  typename Cipher::Decryption FDec;
+  std::optional<typename Cipher::Decryption> FDec;
+  uint8_t FKey[64] = {};
 };
 
 // Triple DES over a 24-byte block: three 8-byte lanes, each enciphered with
@@ -143,40 +161,64 @@ std::unique_ptr<TSDBCipher> TSDBCipher::Create(TSDBCryptoAlgorithm Algorithm, co
 }
 
 void TSDBCipher::InitVector() {
-  std::vector<uint8_t> ones(FBlockSize, 0xFF);
-  FVector.assign(FBlockSize, 0);
-  EncryptBlock(ones.data(), FVector.data());
-  FFeedback = FVector;
+  uint8_t ones[kMaxBlockSize];
+  std::memset(ones, 0xFF, sizeof ones);
+  EncryptBlock(ones, FVector);
+  Reset();
+}
+
+void TSDBCipher::Reset() { std::memcpy(FFeedback, FVector, FBlockSize); }
+
+// The partial last block, both ways: B = E(F); out = in xor B; F = B xor F.
+void TSDBCipher::XorTail(uint8_t* Data, size_t Count) {
+  uint8_t b[kMaxBlockSize];
+  EncryptBlock(FFeedback, b);
+  for (size_t i = 0; i < Count; ++i) Data[i] ^= b[i];
+  XorWords(FFeedback, b, FBlockSize);
 }
 
 void TSDBCipher::Encode(uint8_t* Buffer, size_t Size) {
-  const size_t n = FBlockSize;
-  uint8_t* f = FFeedback.data();
-  uint8_t tmp[32];
-  size_t pos = 0;
-  for (; pos + n <= Size; pos += n) {
-    uint8_t* p = Buffer + pos;
-    for (size_t i = 0; i < n; ++i) tmp[i] = p[i] ^ f[i];
-    EncryptBlock(tmp, p);
-    for (size_t i = 0; i < n; ++i) f[i] ^= p[i];
-  }
-  if (pos < Size) {
-    uint8_t b[32];
-    EncryptBlock(f, b);
-    for (size_t i = 0; pos + i < Size; ++i) Buffer[pos + i] ^= b[i];
-    for (size_t i = 0; i < n; ++i) f[i] ^= b[i];
+  switch (FBlockSize) {
+    case 8: EncodeBlocks<8>(Buffer, Size); break;
+    case 16: EncodeBlocks<16>(Buffer, Size); break;
+    default: EncodeBlocks<24>(Buffer, Size); break;
   }
 }
 
 void TSDBCipher::Decode(uint8_t* Buffer, size_t Size) {
-  const size_t n = FBlockSize;
-  uint8_t* f = FFeedback.data();
-  const size_t blocks = Size / n;
+  switch (FBlockSize) {
+    case 8: DecodeBlocks<8>(Buffer, Size); break;
+    case 16: DecodeBlocks<16>(Buffer, Size); break;
+    default: DecodeBlocks<24>(Buffer, Size); break;
+  }
+}
+
+// The block size is a template argument so that the copies and xors of a
+// block compile to a few word moves.
+template <size_t N>
+void TSDBCipher::EncodeBlocks(uint8_t* Buffer, size_t Size) {
+  uint8_t* f = FFeedback;
+  uint8_t tmp[N];
+  size_t pos = 0;
+  for (; pos + N <= Size; pos += N) {
+    uint8_t* p = Buffer + pos;
+    for (size_t i = 0; i < N; i += 8) Store64(tmp + i, Load64(p + i) ^ Load64(f + i));
+    EncryptBlock(tmp, p);
+    for (size_t i = 0; i < N; i += 8) Store64(f + i, Load64(f + i) ^ Load64(p + i));
+  }
+  if (pos < Size) XorTail(Buffer + pos, Size - pos);
+}
+
+template <size_t N>
+void TSDBCipher::DecodeBlocks(uint8_t* Buffer, size_t Size) {
+  uint8_t* f = FFeedback;
+  const size_t blocks = Size / N;
   if (blocks > 0) {
     // The feedback before block i is the vector xor every earlier cipher
-    // block, known without deciphering anything.
-    const size_t whole = blocks * n;
-    uint8_t stackBuf[2 * 8192];
+    // block, known without deciphering anything: the blocks can then be
+    // deciphered all at once.
+    const size_t whole = blocks * N;
+    alignas(16) uint8_t stackBuf[2 * 8192];
     std::vector<uint8_t> heapBuf;
     uint8_t* feedbacks = stackBuf;
     if (2 * whole > sizeof stackBuf) {
@@ -184,20 +226,22 @@ void TSDBCipher::Decode(uint8_t* Buffer, size_t Size) {
       feedbacks = heapBuf.data();
     }
     uint8_t* plain = feedbacks + whole;
+    uint64_t w[N / 8];
+    for (size_t i = 0; i < N / 8; ++i) w[i] = Load64(f + i * 8);
     for (size_t b = 0; b < blocks; ++b) {
-      std::memcpy(feedbacks + b * n, f, n);
-      for (size_t i = 0; i < n; ++i) f[i] ^= Buffer[b * n + i];
+      const uint8_t* c = Buffer + b * N;
+      uint8_t* fb = feedbacks + b * N;
+      for (size_t i = 0; i < N / 8; ++i) {
+        Store64(fb + i * 8, w[i]);
+        w[i] ^= Load64(c + i * 8);
+      }
     }
+    for (size_t i = 0; i < N / 8; ++i) Store64(f + i * 8, w[i]);
     DecryptBlocksXor(Buffer, feedbacks, plain, blocks);
     std::memcpy(Buffer, plain, whole);
   }
-  size_t pos = blocks * n;
-  if (pos < Size) {
-    uint8_t b[32];
-    EncryptBlock(f, b);
-    for (size_t i = 0; pos + i < Size; ++i) Buffer[pos + i] ^= b[i];
-    for (size_t i = 0; i < n; ++i) f[i] ^= b[i];
-  }
+  const size_t pos = blocks * N;
+  if (pos < Size) XorTail(Buffer + pos, Size - pos);
 }
 
 bool EncodePageBuffer(TSDBCryptoAlgorithm Algorithm, uint8_t* Buffer, size_t Size, const std::string& Password) {

@@ -53,18 +53,19 @@ std::array<uint8_t, 32> SDBRipeMD256(const void* Data, size_t Size);
 // A cipher object keyed from a password, in mode cmCTS.
 class TSDBCipher {
  public:
+  static constexpr size_t kMaxBlockSize = 24;
   // nullptr for an algorithm value outside the table.
   static std::unique_ptr<TSDBCipher> Create(TSDBCryptoAlgorithm Algorithm, const std::string& Password);
   virtual ~TSDBCipher() = default;
 
   size_t BlockSize() const { return FBlockSize; }
   size_t KeySize() const { return FKeySize; }
-  const std::vector<uint8_t>& Vector() const { return FVector; }
+  std::vector<uint8_t> Vector() const { return std::vector<uint8_t>(FVector, FVector + FBlockSize); }
   // Continue enciphering / deciphering from the current feedback.
   void Encode(uint8_t* Buffer, size_t Size);
   void Decode(uint8_t* Buffer, size_t Size);
   // Feedback := vector, so the next call starts like a fresh object.
-  void Reset() { FFeedback = FVector; }
+  void Reset();
 
  protected:
   TSDBCipher(size_t BlockSize, size_t KeySize) : FBlockSize(BlockSize), FKeySize(KeySize) {}
@@ -75,10 +76,16 @@ class TSDBCipher {
   virtual void DecryptBlocksXor(const uint8_t* In, const uint8_t* Xor, uint8_t* Out, size_t Count) = 0;
 
  private:
-  size_t FBlockSize;
+  void XorTail(uint8_t* Data, size_t Count);
+  template <size_t N>
+  void EncodeBlocks(uint8_t* Buffer, size_t Size);
+  template <size_t N>
+  void DecodeBlocks(uint8_t* Buffer, size_t Size);
+
+  size_t FBlockSize;  // 8, 16 or 24: a whole number of 64-bit words
   size_t FKeySize;
-  std::vector<uint8_t> FVector;
-  std::vector<uint8_t> FFeedback;
+  uint8_t FVector[kMaxBlockSize] = {};
+  uint8_t FFeedback[kMaxBlockSize] = {};
 };
 
 // Encipher / decipher Size bytes in place with a freshly keyed cipher; false
