@@ -178,11 +178,20 @@ void TSDBPPMModel::ClearMask() {
   std::memset(FCharMask, 0, sizeof FCharMask);
 }
 
+// The symbol table of a context with more than one state; a table that
+// cannot be (damage the variant does not expect) stops the run.
+uint8_t* TSDBPPMModel::SymbolTable(uint8_t* Ctx) const {
+  const unsigned ns = NumStats(Ctx);
+  uint8_t* const p = Ptr(Stats(Ctx));
+  if (ns < 2 || ns > 256 || !p) Fault();
+  return p;
+}
+
 // The state of Symbol in a context that has more than one.
 uint8_t* TSDBPPMModel::FindState(uint8_t* Ctx, unsigned Symbol) {
-  uint8_t* p = Ptr(Stats(Ctx));
-  if (!p) Fault();
-  uint8_t* const end = p + NumStats(Ctx) * kStateSize;
+  uint8_t* const p0 = SymbolTable(Ctx);
+  uint8_t* p = p0;
+  uint8_t* const end = p0 + NumStats(Ctx) * kStateSize;
   while (Sym(p) != Symbol) {
     p += kStateSize;
     if (p >= end) Fault();
@@ -328,8 +337,7 @@ void TSDBPPMModel::UpdateModel() {
   unsigned ns1, ns, cf, sf, s0, SkipCount = 0;
   if (fsFreq < kMaxFreq / 4 && (pc = Ptr(Suffix(FMinContext))) != nullptr) {
     if (NumStats(pc) != 1) {
-      p1 = Ptr(Stats(pc));
-      if (!p1) Fault();
+      p1 = SymbolTable(pc);
       if (Sym(p1) != fsSymbol) {
         p1 = FindState(pc, fsSymbol);
         if (Freq(p1) >= Freq(p1 - kStateSize)) {
@@ -507,8 +515,7 @@ void TSDBPPMModel::Update2(uint8_t* Ctx, uint8_t* p) {
 
 void TSDBPPMModel::EncodeSymbol1(uint8_t* Ctx, int Symbol) {
   FScale = SummFreq(Ctx);
-  uint8_t* p = Ptr(Stats(Ctx));
-  if (!p) Fault();
+  uint8_t* p = SymbolTable(Ctx);
   if (Sym(p) == Symbol) {
     FHighCount = Freq(p);
     FPrevSuccess = (2 * FHighCount > FScale);
@@ -542,8 +549,7 @@ void TSDBPPMModel::EncodeSymbol1(uint8_t* Ctx, int Symbol) {
 
 void TSDBPPMModel::DecodeSymbol1(uint8_t* Ctx) {
   FScale = SummFreq(Ctx);
-  uint8_t* p = Ptr(Stats(Ctx));
-  if (!p) Fault();
+  uint8_t* p = SymbolTable(Ctx);
   const uint32_t count = DecoderCount();
   uint32_t HiCnt = Freq(p);
   if (count < HiCnt) {
@@ -593,8 +599,7 @@ TSDBPPMModel::TSEE2Context* TSDBPPMModel::MakeEscFreq2(uint8_t* Ctx, int Diff) {
 void TSDBPPMModel::EncodeSymbol2(uint8_t* Ctx, int Symbol) {
   int i = static_cast<int>(NumStats(Ctx)) - FNumMasked;
   TSEE2Context* const see = MakeEscFreq2(Ctx, i);
-  uint8_t* p = Ptr(Stats(Ctx));
-  if (!p) Fault();
+  uint8_t* p = SymbolTable(Ctx);
   uint8_t* const end = p + NumStats(Ctx) * kStateSize;
   p -= kStateSize;
   uint32_t HiCnt = 0;
@@ -635,8 +640,7 @@ void TSDBPPMModel::DecodeSymbol2(uint8_t* Ctx) {
   TSEE2Context* const see = MakeEscFreq2(Ctx, i);
   uint8_t* ps[256];
   int n = 0;
-  uint8_t* p = Ptr(Stats(Ctx));
-  if (!p) Fault();
+  uint8_t* p = SymbolTable(Ctx);
   uint8_t* const end = p + NumStats(Ctx) * kStateSize;
   p -= kStateSize;
   uint32_t HiCnt = 0;

@@ -110,6 +110,7 @@ class TSDBPPMModel {
   bool MakeRoot(unsigned SkipCount, uint8_t* p1);
   void UpdateModel();
   void AfterSymbol();
+  uint8_t* SymbolTable(uint8_t* Ctx) const;
   uint8_t* FindState(uint8_t* Ctx, unsigned Symbol);
 
   uint16_t& BinSumm(uint8_t* Ctx);
