@@ -114,7 +114,12 @@ struct TSDBBTreeImpl {
         S(sessionID),
         K(t.LKeyRef.FShortKeySize),
         RS(t.LKeyRef.FReferenceSize),
-        D(t.LPageManager.PageDataSize()) {}
+        D(t.LPageManager.PageDataSize()) {
+    // At least three entries of the larger kind must fit on a page, or
+    // splits could not make room.
+    int entry = K + std::max(RS, kNodeRefSize);
+    if (K <= 0 || 3 * entry + kSDBBTreePageHeaderSize > D) throw ESDBException(20020, "Internal index error");
+  }
 
   void CheckRoot() const {
     if (T.FRootPageNo < 0) RaiseInvalidIndexPageNo(20115);
@@ -887,13 +892,7 @@ double TSDBKeyPath::GetApproxRecNoInPercents() const {
 // ---- TSDBBTreePage --------------------------------------------------------------------------------------
 
 TSDBBTreePage::TSDBBTreePage(TSDBBTreeKeyRef& KeyRef, TSDBPageManager& PageManager, int32_t RootPageNo)
-    : LKeyRef(KeyRef), LPageManager(PageManager), FRootPageNo(RootPageNo) {
-  // At least three entries of the larger kind must fit on a page, or splits
-  // could not make room.
-  int entry = KeyRef.FShortKeySize + std::max<int>(KeyRef.FReferenceSize, kNodeRefSize);
-  if (KeyRef.FShortKeySize <= 0 || 3 * entry + kSDBBTreePageHeaderSize > PageManager.PageDataSize())
-    throw ESDBException(20020, "Internal index error");
-}
+    : LKeyRef(KeyRef), LPageManager(PageManager), FRootPageNo(RootPageNo) {}
 
 int32_t TSDBBTreePage::CreateRoot(int SessionID) {
   TSDBBTreeImpl t(*this, SessionID);
