@@ -1,0 +1,722 @@
+#include "storage/SDBTableData.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "common/SDBBytes.h"
+#include "common/SDBException.h"
+
+namespace sdb {
+
+namespace {
+
+// Bytes per session in a table's locks file: five table-lock bytes, a
+// record-lock byte and the 6-byte identifier of the locked record.
+constexpr int32_t kLocksBytesPerSession = 12;
+constexpr int kTablesLockTryCount = 200;
+constexpr int kTablesLockDelayMs = 20;
+
+}  // namespace
+
+TSDBDiskTableData::TSDBDiskTableData(TSDBTableDatabaseContext& Database, const std::string& TableName)
+    : FDatabase(Database),
+      FTableName(TableName),
+      FTableMetadataFile(Database.PageManager(), ptTableMetaData),
+      FTableMostUpdatedFile(Database.PageManager(), ptTableMostUpdated),
+      FTableLocksFile(Database.DiskPageManager(), ptTableLocks) {}
+
+TSDBDiskTableData::~TSDBDiskTableData() = default;
+
+void TSDBDiskTableData::CheckActive() const {
+  if (!FActive || !FFieldManager || !FRecordManager) throw ESDBException(20129, "Nil pointer occured");
+}
+
+TSDBDiskBlobManager& TSDBDiskTableData::Blobs() {
+  if (!FBlobManager) throw ESDBException(20171, "Cannot find blob field");
+  return *FBlobManager;
+}
+
+void TSDBDiskTableData::CreateManagers(TSDBFieldDefs FieldDefs) {
+  FFieldManager = std::make_unique<TSDBBaseFieldManager>(std::move(FieldDefs));
+  FRecordManager = std::make_unique<TSDBDiskRecordManager>(FDatabase.PageManager(), *FFieldManager, FTableID);
+  FRecordManager->Init(FFieldManager->MemoryRecordBufferSize(), FFieldManager->DiskRecordBufferSize(),
+                       FFieldManager->FieldCount());
+  FBlobManager.reset();
+  if (FFieldManager->BlobFieldsPresent())
+    FBlobManager = std::make_unique<TSDBDiskBlobManager>(FDatabase.PageManager(), *FFieldManager, FTableID);
+}
+
+TSDBTableMetadata TSDBDiskTableData::BuildMetadata() const {
+  TSDBTableMetadata m;
+  // The definitions are copied through their stream form.
+  TSDBMetaWriter w;
+  for (int i = 0; i < FFieldManager->FieldCount(); ++i) FFieldManager->FFieldDefs[i].SaveToStream(w);
+  TSDBMetaReader r(w.Data());
+  for (int i = 0; i < FFieldManager->FieldCount(); ++i) m.FieldDefs.Emplace().LoadFromStream(r);
+  TSDBMetaWriter wi;
+  for (int i = 0; i < FIndexDefs.Count(); ++i) FIndexDefs[i].SaveToStream(wi);
+  TSDBMetaReader ri(wi.Data());
+  for (int i = 0; i < FIndexDefs.Count(); ++i) {
+    auto& d = m.IndexDefs.Emplace();
+    d.LoadFromStream(ri);
+    d.FTemporary = FIndexDefs[i].FTemporary;
+  }
+  for (int i = 0; i < FConstraintDefs.Count(); ++i) {
+    TSDBMetaWriter wc;
+    FConstraintDefs[i].SaveToStream(wc);
+    TSDBMetaReader rc(wc.Data());
+    auto c = TSDBConstraintDef::Create(FConstraintDefs[i].ConstraintType());
+    c->LoadFromStream(rc);
+    m.ConstraintDefs.Add(std::move(c));
+  }
+  m.RecordPageIndexRoot = FRecordManager->RecordPageIndexRoot();
+  m.BlobPageIndexRoot = FBlobManager ? FBlobManager->BlobPageIndexRoot() : -1;
+  return m;
+}
+
+void TSDBDiskTableData::SaveMetadata(int SessionID) {
+  std::vector<uint8_t> data = BuildMetadata().Save();
+  FTableMetadataFile.WriteFile(SessionID, data.data(), static_cast<int32_t>(data.size()), acaZLIB, 1);
+}
+
+void TSDBDiskTableData::SaveMostUpdated(int SessionID) {
+  TSDBMostUpdatedData mu;
+  mu.LastAutoIncValues.assign(static_cast<size_t>(FFieldManager->FieldCount()), 0);
+  for (int i = 0; i < FFieldManager->FieldCount(); ++i)
+    if (FFieldManager->FFieldDefs[i].IsAutoInc())
+      mu.LastAutoIncValues[static_cast<size_t>(i)] = FFieldManager->GetLastAutoinc(i);
+  mu.TableState = FRecordManager->FTableState;
+  mu.RecordCount = static_cast<int32_t>(FRecordManager->FRecordCount);
+  std::vector<uint8_t> data = mu.Save();
+  FTableMostUpdatedFile.WriteFile(SessionID, data.data(), static_cast<int32_t>(data.size()));
+}
+
+void TSDBDiskTableData::LoadMostUpdated(int SessionID) {
+  std::vector<uint8_t> data = FTableMostUpdatedFile.ReadAll(SessionID);
+  TSDBMostUpdatedData mu;
+  mu.Load(data, FFieldManager->FieldCount());
+  for (int i = 0; i < FFieldManager->FieldCount(); ++i)
+    if (FFieldManager->FFieldDefs[i].IsAutoInc())
+      FFieldManager->UpdateLastAutoinc(i, mu.LastAutoIncValues[static_cast<size_t>(i)]);
+  FRecordManager->FTableState = mu.TableState;
+  FRecordManager->FRecordCount = mu.RecordCount;
+  FLastUsedTableState = mu.TableState;
+}
+
+// ---- Create ----------------------------------------------------------------------------------
+
+void TSDBDiskTableData::CreateTable(TSDBCursor& Cursor, TSDBFieldDefs FieldDefs, TSDBConstraintDefs ConstraintDefs,
+                                    TSDBIndexDefs IndexDefs) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  if (FieldDefs.Count() == 0) throw ESDBException(20128, "Error creating table - no fields were specified");
+  if (FTableName.empty() || FTableName.size() > 255)
+    throw ESDBException(30395, "Cannot create table. Table '%s' already exists", {FTableName});
+  for (int i = 0; i < FieldDefs.Count(); ++i) {
+    TSDBFieldDef& f = FieldDefs[i];
+    if (f.FBaseFieldType == bftUnknown) f.FBaseFieldType = SDBAdvancedToBaseFieldType(f.FAdvancedFieldType);
+    // Sizes are checked before anything is written.
+    f.RecalcDataSizes();
+    if (f.IsBlob() && f.FBLOBCompressionAlgorithm != acaNone &&
+        (f.FBLOBCompressionMode < 1 || f.FBLOBCompressionMode > 9))
+      throw ESDBException(10422,
+                          "Invalid BlobCompressionMode (must be in 1..9 range) for blob field '%s'. Cannot create "
+                          "table '%s'",
+                          {f.FName, FTableName});
+  }
+  TSDBTableListFile& list = FDatabase.TableListFile();
+  const int session = kSDBEngineSessionID;
+  list.Load(session);
+  if (list.Find(FTableName) >= 0)
+    throw ESDBException(30395, "Cannot create table. Table '%s' already exists", {FTableName});
+
+  FTableID = FDatabase.GetNewObjectId();
+  if (!FDatabase.LockTables(kTablesLockTryCount, kTablesLockDelayMs))
+    throw ESDBException(20230, "Database tables are locked");
+  TSDBPageManager& pm = FDatabase.PageManager();
+  try {
+    FTableLocksFile.CreateFile(FDatabase.MaxSessionCount() * kLocksBytesPerSession);
+    FTableMetadataFile.CreateFile(session);
+    FTableMostUpdatedFile.CreateFile(session);
+    for (int i = 0; i < FieldDefs.Count(); ++i)
+      if (FieldDefs[i].FObjectID < 0) FieldDefs[i].FObjectID = FDatabase.GetNewObjectId();
+    for (int i = 0; i < IndexDefs.Count(); ++i)
+      if (IndexDefs[i].FObjectID < 0) IndexDefs[i].FObjectID = FDatabase.GetNewObjectId();
+    for (int i = 0; i < ConstraintDefs.Count(); ++i) {
+      auto& c = ConstraintDefs[i];
+      if (c.FObjectID < 0) c.FObjectID = FDatabase.GetNewObjectId();
+      c.FTableObjectID = FTableID;
+      c.FTableName = FTableName;
+    }
+    FIndexDefs = std::move(IndexDefs);
+    FConstraintDefs = std::move(ConstraintDefs);
+    CreateManagers(std::move(FieldDefs));
+    FRecordManager->FRecordCount = 0;
+    FRecordManager->FTableState = 0;
+    SaveMostUpdated(session);
+    FRecordManager->CreateRecordPageIndex(session);
+    if (FBlobManager) FBlobManager->CreateBlobPageIndex(session);
+    SaveMetadata(session);
+    FListItem.TableName = FTableName;
+    FListItem.TableID = FTableID;
+    FListItem.MetaDataFilePageNo = FTableMetadataFile.StartPageNo();
+    FListItem.MostUpdatedFilePageNo = FTableMostUpdatedFile.StartPageNo();
+    FListItem.LocksFilePageNo = FTableLocksFile.StartPageNo();
+    list.AddTable(FListItem);
+    list.Save(session);
+    pm.ApplyChanges(session);
+  } catch (...) {
+    pm.CancelChanges(session);
+    try {
+      list.Load(session);
+    } catch (...) {
+    }
+    if (FTableLocksFile.IsOpen()) {
+      int32_t start = FTableLocksFile.StartPageNo();
+      try {
+        FTableLocksFile.DeleteFile(start);
+      } catch (...) {
+      }
+    }
+    CloseFiles();
+    FDatabase.UnlockTables();
+    throw;
+  }
+  FDatabase.UnlockTables();
+  CloseFiles();
+  (void)Cursor;
+}
+
+void TSDBDiskTableData::CloseFiles() noexcept {
+  FTableMetadataFile.CloseFile();
+  FTableMostUpdatedFile.CloseFile();
+  FTableLocksFile.CloseFile();
+  FFieldManager.reset();
+  FRecordManager.reset();
+  FBlobManager.reset();
+  FIndexDefs.Clear();
+  FConstraintDefs.Clear();
+  FActive = false;
+}
+
+// ---- Open and close -----------------------------------------------------------------------
+
+void TSDBDiskTableData::LoadTable(int SessionID) {
+  TSDBTableListFile& list = FDatabase.TableListFile();
+  list.Load(SessionID);
+  const TSDBTableListItem* item = list.FindTable(FTableName);
+  if (!item) throw ESDBException(30405, "Table '%s' does not exist.", {FTableName});
+  FListItem = *item;
+  FTableName = item->TableName;
+  FTableID = item->TableID;
+  try {
+    FTableMetadataFile.OpenFile(item->MetaDataFilePageNo);
+    FTableMostUpdatedFile.OpenFile(item->MostUpdatedFilePageNo);
+    FTableLocksFile.OpenFile(item->LocksFilePageNo);
+    TSDBTableMetadata m;
+    m.Load(FTableMetadataFile.ReadAll(SessionID));
+    FIndexDefs = std::move(m.IndexDefs);
+    FConstraintDefs = std::move(m.ConstraintDefs);
+    CreateManagers(std::move(m.FieldDefs));
+    if (m.RecordPageIndexRoot < 0) throw ESDBException(20130, "Nil pointer occured");
+    FRecordManager->OpenRecordPageIndex(m.RecordPageIndexRoot);
+    if (FBlobManager) {
+      if (m.BlobPageIndexRoot < 0) throw ESDBException(20131, "Nil pointer occured");
+      FBlobManager->OpenBlobPageIndex(m.BlobPageIndexRoot);
+    }
+    try {
+      LoadMostUpdated(SessionID);
+      FRecordManager->ValidateRecordPageIndex(SessionID);
+    } catch (const ESDBException&) {
+      if (!FIsRepairing) throw;
+      RepairRecordPageIndex(SessionID);
+    }
+  } catch (...) {
+    CloseFiles();
+    throw;
+  }
+  FActive = true;
+}
+
+void TSDBDiskTableData::RepairRecordPageIndex(int SessionID) {
+  TSDBDiskPageManager& disk = FDatabase.DiskPageManager();
+  TSDBPageManager& pm = FDatabase.PageManager();
+  try {
+    FRecordManager->RebuildRecordPageIndex(
+        SessionID, pm.GetPageCount(), [this](int32_t p) { return FDatabase.PageInUse(p); },
+        [&disk](int32_t p, uint8_t* header) {
+          if (disk.IsSystemPage(p)) return false;
+          disk.ReadPageRegion(header, p, 0, kSDBPageHeaderSize);
+          return true;
+        },
+        FTableName);
+    // Counters that could not be read start afresh from what the pages hold.
+    if (FRecordManager->FTableState < 0) FRecordManager->FTableState = 0;
+    SaveMetadata(SessionID);
+    SaveMostUpdated(SessionID);
+    pm.ApplyChanges(SessionID);
+  } catch (...) {
+    pm.CancelChanges(SessionID);
+    throw;
+  }
+}
+
+void TSDBDiskTableData::InitCursorLayout(TSDBCursor& Cursor) const {
+  Cursor.RecordBufferSize = FFieldManager->MemoryRecordBufferSize();
+  Cursor.FirstFieldOffset = FFieldManager->NullBitmapSize();
+  Cursor.CurrentRecordBuffer.assign(static_cast<size_t>(Cursor.RecordBufferSize), 0);
+  Cursor.EditRecordBuffer = FFieldManager->NewMemRecordBuffer();
+}
+
+void TSDBDiskTableData::OpenTable(TSDBCursor& Cursor) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  if (std::find(FCursorList.begin(), FCursorList.end(), &Cursor) != FCursorList.end()) return;
+  if (!FCursorList.empty() && Cursor.FExclusive)
+    throw ESDBException(20242, "Cannot access table '%s' in exclusive mode. Table is open by other cursors",
+                        {FTableName});
+  if (!FCursorList.empty() && FExclusive) throw ESDBException(20209, "Cannot open table '%s'. Table is locked", {FTableName});
+  const bool first = !FActive;
+  if (first) LoadTable(Cursor.SessionID);
+  const bool locked = Cursor.FExclusive
+                          ? LockTable(Cursor.SessionID, ltX, kSDBTableOpenLockTryCount, kSDBTableOpenLockDelayMs)
+                          : LockTable(Cursor.SessionID, ltIS, kSDBTableOpenLockTryCount, kSDBTableOpenLockDelayMs);
+  if (!locked) {
+    if (first) CloseFiles();
+    if (Cursor.FExclusive)
+      throw ESDBException(20208, "Cannot access table '%s' in exclusive mode. Table is open by another user",
+                          {FTableName});
+    throw ESDBException(20209, "Cannot open table '%s'. Table is locked", {FTableName});
+  }
+  FExclusive = Cursor.FExclusive;
+  FCursorList.push_back(&Cursor);
+  Cursor.TableData = this;
+  Cursor.TableName = FTableName;
+  Cursor.FirstPosition = true;
+  Cursor.LastPosition = false;
+  Cursor.CurrentRecordID = {};
+  InitCursorLayout(Cursor);
+}
+
+void TSDBDiskTableData::CloseTable(TSDBCursor& Cursor) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  auto it = std::find(FCursorList.begin(), FCursorList.end(), &Cursor);
+  if (it == FCursorList.end()) return;
+  if (FBlobManager) {
+    if (!Cursor.CurrentRecordBuffer.empty()) FBlobManager->ClearBlobsCacheInRecordBuffer(Cursor.CurrentRecordBuffer.data());
+    if (!Cursor.EditRecordBuffer.empty()) FBlobManager->ClearBlobsCacheInRecordBuffer(Cursor.EditRecordBuffer.data());
+  }
+  UnlockTable(Cursor.SessionID, Cursor.FExclusive ? ltX : ltIS, true);
+  FCursorList.erase(it);
+  Cursor.TableData = nullptr;
+  if (FCursorList.empty()) {
+    FExclusive = false;
+    CloseFiles();
+  }
+}
+
+// ---- Table-level changes -------------------------------------------------------------------
+
+void TSDBDiskTableData::EmptyTable(TSDBCursor& Cursor) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  CheckActive();
+  const int s = Cursor.SessionID;
+  try {
+    if (FBlobManager) {
+      std::vector<uint8_t> rec(static_cast<size_t>(FFieldManager->MemoryRecordBufferSize()));
+      for (int32_t p : FRecordManager->RecordPages(s)) {
+        for (int slot = 0; slot < FRecordManager->MaxRecordsOnPage(); ++slot)
+          if (FRecordManager->ReadRecord(s, {p, static_cast<uint16_t>(slot)}, rec.data()))
+            FBlobManager->DeleteBlobs(s, rec.data());
+      }
+    }
+    FRecordManager->Empty(s);
+    SaveMostUpdated(s);
+    ApplyChanges(s, Cursor.FInTransaction);
+  } catch (...) {
+    FailedChange(Cursor);
+    throw;
+  }
+  Cursor.FirstPosition = true;
+  Cursor.LastPosition = false;
+}
+
+void TSDBDiskTableData::DeleteTable(TSDBCursor& Cursor) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  if (FCursorList.size() > 1 ||
+      (FCursorList.size() == 1 && FCursorList.front() != &Cursor))
+    throw ESDBException(20017, "Cannot delete table '%s'. Table is open by another dataset", {FTableName});
+  const bool wasOpen = FActive;
+  if (!FActive) LoadTable(Cursor.SessionID);
+  if (!FDatabase.LockTables(kTablesLockTryCount, kTablesLockDelayMs))
+    throw ESDBException(20230, "Database tables are locked");
+  const int session = kSDBEngineSessionID;
+  TSDBPageManager& pm = FDatabase.PageManager();
+  try {
+    if (FBlobManager) {
+      std::vector<uint8_t> rec(static_cast<size_t>(FFieldManager->MemoryRecordBufferSize()));
+      for (int32_t p : FRecordManager->RecordPages(session))
+        for (int slot = 0; slot < FRecordManager->MaxRecordsOnPage(); ++slot)
+          if (FRecordManager->ReadRecord(session, {p, static_cast<uint16_t>(slot)}, rec.data()))
+            FBlobManager->DeleteBlobs(session, rec.data());
+      FBlobManager->Delete(session);
+    }
+    FRecordManager->Delete(session);
+    FTableMetadataFile.DeleteFile(session, FTableMetadataFile.StartPageNo());
+    FTableMostUpdatedFile.DeleteFile(session, FTableMostUpdatedFile.StartPageNo());
+    TSDBTableListFile& list = FDatabase.TableListFile();
+    list.Load(session);
+    list.DeleteTable(FTableName);
+    list.Save(session);
+    pm.ApplyChanges(session);
+  } catch (...) {
+    pm.CancelChanges(session);
+    FDatabase.UnlockTables();
+    if (!wasOpen) CloseFiles();
+    throw;
+  }
+  // The locks file is direct: it goes once the catalogue no longer names it.
+  const int32_t locks = FListItem.LocksFilePageNo;
+  try {
+    FTableLocksFile.DeleteFile(locks);
+  } catch (...) {
+  }
+  FDatabase.UnlockTables();
+  FCursorList.clear();
+  Cursor.TableData = nullptr;
+  CloseFiles();
+}
+
+void TSDBDiskTableData::RenameTable(const std::string& NewTableName, TSDBCursor& Cursor) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  if (FCursorList.size() > 1 || (FCursorList.size() == 1 && FCursorList.front() != &Cursor))
+    throw ESDBException(10150, "Cannot rename table '%s'. Table is open by another dataset", {FTableName});
+  if (!FDatabase.LockTables(kTablesLockTryCount, kTablesLockDelayMs))
+    throw ESDBException(20230, "Database tables are locked");
+  const int session = kSDBEngineSessionID;
+  TSDBPageManager& pm = FDatabase.PageManager();
+  try {
+    TSDBTableListFile& list = FDatabase.TableListFile();
+    list.Load(session);
+    list.RenameTable(FTableName, NewTableName);
+    list.Save(session);
+    pm.ApplyChanges(session);
+  } catch (...) {
+    pm.CancelChanges(session);
+    FDatabase.UnlockTables();
+    throw;
+  }
+  FDatabase.UnlockTables();
+  FTableName = NewTableName;
+  FListItem.TableName = NewTableName;
+  Cursor.TableName = NewTableName;
+}
+
+// ---- Records -------------------------------------------------------------------------------
+
+std::vector<uint8_t> TSDBDiskTableData::NewRecordBuffer() const {
+  CheckActive();
+  std::vector<uint8_t> b = FFieldManager->NewMemRecordBuffer();
+  FFieldManager->ApplyDefaultValuesToRecordBuffer(b.data());
+  return b;
+}
+
+void TSDBDiskTableData::ApplyChanges(int SessionID, bool InTransaction) {
+  if (!InTransaction) FDatabase.PageManager().ApplyChanges(SessionID);
+}
+
+void TSDBDiskTableData::CancelChanges(int SessionID, bool InTransaction) {
+  if (!InTransaction) FDatabase.PageManager().CancelChanges(SessionID);
+}
+
+void TSDBDiskTableData::Rollback(int SessionID) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  if (!FActive) return;
+  FSessionLastAutoinc.erase(SessionID);
+  LoadMostUpdated(SessionID);
+}
+
+void TSDBDiskTableData::AfterChange(TSDBCursor& Cursor) {
+  SaveMostUpdated(Cursor.SessionID);
+  if (!Cursor.FBatchUpdate) ApplyChanges(Cursor.SessionID, Cursor.FInTransaction);
+}
+
+void TSDBDiskTableData::FailedChange(TSDBCursor& Cursor) {
+  // Outside a transaction a half-done change must not reach the file with
+  // the next commit: drop the session's pages and reread the counters.
+  if (Cursor.FInTransaction || Cursor.FBatchUpdate) return;
+  try {
+    FDatabase.PageManager().CancelChanges(Cursor.SessionID);
+    LoadMostUpdated(Cursor.SessionID);
+  } catch (...) {
+  }
+}
+
+bool TSDBDiskTableData::InsertRecord(TSDBCursor& Cursor) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  CheckActive();
+  auto& buf = Cursor.EditRecordBuffer;
+  if (buf.size() != static_cast<size_t>(FFieldManager->MemoryRecordBufferSize()))
+    throw ESDBException(20138, "Nil pointer occured");
+  const int s = Cursor.SessionID;
+  TSDBPageItemID id;
+  try {
+    std::vector<std::pair<int, int64_t>> generated;
+    FFieldManager->ApplyAutoincsToRecordBuffer(buf.data(), &generated);
+    if (FBlobManager) {
+      // A buffer copied from another record still names that record's
+      // stored values: the new record gets copies of its own, never a
+      // shared reference that a later delete would pull from under the other.
+      for (int i = 0; i < FFieldManager->FieldCount(); ++i) {
+        if (!FFieldManager->FFieldDefs[i].IsBlob()) continue;
+        if (FBlobManager->GetDirectBlobInfoFromRecordBuffer(buf.data(), i).PageNo <= 0) continue;
+        TSDBDiskBLOBCache& entry = FBlobManager->ReadBlob(s, buf.data(), i);
+        entry.Modified = true;
+        FBlobManager->SetDirectBlobInfoFromRecordBuffer(buf.data(), i, {-1, kSDBLargeBlobItemID});
+      }
+      FBlobManager->WriteBlobs(s, buf.data());
+    }
+    if (!FRecordManager->AddRecord(s, buf.data(), id)) {
+      FailedChange(Cursor);
+      return false;
+    }
+    for (const auto& g : generated) FSessionLastAutoinc[s][g.first] = g.second;
+    AfterChange(Cursor);
+  } catch (...) {
+    FailedChange(Cursor);
+    throw;
+  }
+  Cursor.CurrentRecordID = id;
+  Cursor.FirstPosition = false;
+  Cursor.LastPosition = false;
+  if (FBlobManager) FBlobManager->ClearBlobsCacheInRecordBuffer(Cursor.CurrentRecordBuffer.data());
+  Cursor.CurrentRecordBuffer = buf;
+  return true;
+}
+
+bool TSDBDiskTableData::UpdateRecord(TSDBCursor& Cursor) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  CheckActive();
+  auto& buf = Cursor.EditRecordBuffer;
+  if (buf.size() != static_cast<size_t>(FFieldManager->MemoryRecordBufferSize()))
+    throw ESDBException(20139, "Nil pointer occured");
+  const int s = Cursor.SessionID;
+  const TSDBPageItemID id = Cursor.CurrentRecordID;
+  try {
+    std::vector<uint8_t> old(buf.size());
+    if (Cursor.FirstPosition || Cursor.LastPosition || !FRecordManager->ReadRecord(s, id, old.data()))
+      throw ESDBException(20144, "Record not found");
+    // The stored references are those of the record on disk: a BLOB that
+    // was not modified keeps its value, a modified one replaces it.
+    if (FBlobManager) {
+      for (int i = 0; i < FFieldManager->FieldCount(); ++i)
+        if (FFieldManager->FFieldDefs[i].IsBlob())
+          FBlobManager->SetDirectBlobInfoFromRecordBuffer(buf.data(), i,
+                                                          FBlobManager->GetDirectBlobInfoFromRecordBuffer(old.data(), i));
+      FBlobManager->WriteBlobs(s, buf.data());
+    }
+    FRecordManager->UpdateRecord(s, buf.data(), id);
+    for (int i = 0; i < FFieldManager->FieldCount(); ++i) {
+      if (!FFieldManager->FFieldDefs[i].IsAutoInc() || FFieldManager->IsNull(buf.data(), i)) continue;
+      int64_t v = FFieldManager->GetFieldValue(buf.data(), i).AsInt64();
+      if (v > FFieldManager->GetLastAutoinc(i)) FFieldManager->UpdateLastAutoinc(i, v);
+    }
+    AfterChange(Cursor);
+  } catch (...) {
+    FailedChange(Cursor);
+    throw;
+  }
+  if (FBlobManager) FBlobManager->ClearBlobsCacheInRecordBuffer(Cursor.CurrentRecordBuffer.data());
+  Cursor.CurrentRecordBuffer = buf;
+  return true;
+}
+
+bool TSDBDiskTableData::DeleteRecord(TSDBCursor& Cursor) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  CheckActive();
+  const int s = Cursor.SessionID;
+  const TSDBPageItemID id = Cursor.CurrentRecordID;
+  TSDBNavigationInfo neighbour;
+  bool hasNeighbour = false;
+  try {
+    std::vector<uint8_t> old(static_cast<size_t>(FFieldManager->MemoryRecordBufferSize()));
+    if (Cursor.FirstPosition || Cursor.LastPosition || !FRecordManager->ReadRecord(s, id, old.data()))
+      throw ESDBException(20146, "Record not found");
+    neighbour.RecordID = id;
+    neighbour.GetRecordMode = grmNext;
+    FRecordManager->GetRecordBuffer(s, neighbour);
+    if (neighbour.GetRecordResult != grrOK) {
+      neighbour.RecordID = id;
+      neighbour.GetRecordMode = grmPrior;
+      FRecordManager->GetRecordBuffer(s, neighbour);
+    }
+    hasNeighbour = neighbour.GetRecordResult == grrOK;
+    if (FBlobManager) FBlobManager->DeleteBlobs(s, old.data());
+    FRecordManager->DeleteRecord(s, id);
+    AfterChange(Cursor);
+  } catch (...) {
+    FailedChange(Cursor);
+    throw;
+  }
+  if (FBlobManager) FBlobManager->ClearBlobsCacheInRecordBuffer(Cursor.CurrentRecordBuffer.data());
+  if (hasNeighbour) {
+    Cursor.CurrentRecordID = neighbour.RecordID;
+    Cursor.FirstPosition = Cursor.LastPosition = false;
+    GetRecordBuffer(Cursor, grmCurrent);
+  } else {
+    Cursor.CurrentRecordID = {};
+    Cursor.FirstPosition = true;
+    Cursor.LastPosition = false;
+  }
+  return true;
+}
+
+TSDBGetRecordResult TSDBDiskTableData::GetRecordBuffer(TSDBCursor& Cursor, TSDBGetRecordMode Mode) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  CheckActive();
+  if (!LockTable(Cursor.SessionID, ltS, 2250, 40)) return grrError;
+  if (FBlobManager && !Cursor.CurrentRecordBuffer.empty())
+    FBlobManager->ClearBlobsCacheInRecordBuffer(Cursor.CurrentRecordBuffer.data());
+  Cursor.CurrentRecordBuffer.resize(static_cast<size_t>(FFieldManager->MemoryRecordBufferSize()));
+  TSDBNavigationInfo info;
+  info.GetRecordMode = Mode;
+  info.IndexID = Cursor.CurrentIndexID;
+  info.RecordID = Cursor.CurrentRecordID;
+  info.RecordBuffer = Cursor.CurrentRecordBuffer.data();
+  info.FirstPosition = Cursor.FirstPosition;
+  info.LastPosition = Cursor.LastPosition;
+  try {
+    FRecordManager->GetRecordBuffer(Cursor.SessionID, info);
+  } catch (...) {
+    UnlockTable(Cursor.SessionID, ltS, true);
+    throw;
+  }
+  UnlockTable(Cursor.SessionID, ltS, true);
+  switch (info.GetRecordResult) {
+    case grrOK:
+      Cursor.CurrentRecordID = info.RecordID;
+      Cursor.FirstPosition = Cursor.LastPosition = false;
+      break;
+    case grrBOF:
+      Cursor.FirstPosition = true;
+      Cursor.LastPosition = false;
+      break;
+    case grrEOF:
+      Cursor.LastPosition = true;
+      Cursor.FirstPosition = false;
+      break;
+    case grrError:
+      break;
+  }
+  return info.GetRecordResult;
+}
+
+void TSDBDiskTableData::SetRecNo(TSDBCursor& Cursor, int64_t RecNo) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  CheckActive();
+  Cursor.CurrentRecordID = FRecordManager->SetRecNo(Cursor.SessionID, RecNo);
+  Cursor.FirstPosition = Cursor.LastPosition = false;
+  if (GetRecordBuffer(Cursor, grmCurrent) != grrOK) throw ESDBException(20148, "Record not found");
+}
+
+int64_t TSDBDiskTableData::GetRecNo(TSDBCursor& Cursor) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  CheckActive();
+  if (Cursor.FirstPosition || Cursor.LastPosition) return 0;
+  return FRecordManager->GetRecNo(Cursor.SessionID, Cursor.CurrentRecordID);
+}
+
+int64_t TSDBDiskTableData::GetRecordCount(int /*SessionID*/) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  CheckActive();
+  return FRecordManager->FRecordCount;
+}
+
+int64_t TSDBDiskTableData::GetMaxPhysicalRecordNo(int SessionID) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  CheckActive();
+  return FRecordManager->GetMaxPhysicalRecordNo(SessionID);
+}
+
+int64_t TSDBDiskTableData::RecordIDToPhysicalRecordNo(const TSDBPageItemID& RecordID) const {
+  CheckActive();
+  return FRecordManager->RecordIDToPhysicalRecordNo(RecordID);
+}
+
+TSDBPageItemID TSDBDiskTableData::PhysicalRecordNoToRecordID(int64_t No) const {
+  CheckActive();
+  return FRecordManager->PhysicalRecordNoToRecordID(No);
+}
+
+int64_t TSDBDiskTableData::LastAutoincValue(int SessionID, int FieldNo) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  CheckActive();
+  FFieldManager->CheckFieldNo(FieldNo);
+  auto s = FSessionLastAutoinc.find(SessionID);
+  if (s != FSessionLastAutoinc.end()) {
+    auto f = s->second.find(FieldNo);
+    if (f != s->second.end()) return f->second;
+  }
+  if (FDatabase.MultiUser())
+    throw ESDBException(30012, "No SequenceLastValue in session for sequence '%s'. Call GetNextVal first",
+                        {FFieldManager->FFieldDefs[FieldNo].FName});
+  return FFieldManager->GetLastAutoinc(FieldNo);
+}
+
+// ---- Field values ---------------------------------------------------------------------------
+
+TSDBVariant TSDBDiskTableData::GetFieldValue(const std::vector<uint8_t>& Buffer, int FieldNo) const {
+  CheckActive();
+  if (Buffer.size() != static_cast<size_t>(FFieldManager->MemoryRecordBufferSize()))
+    throw ESDBException(10002, "Error getting field data - FieldNo = %d, MemoryOffset = %d, MemoryDataSize = %d",
+                        {int64_t{FieldNo}, int64_t{0}, static_cast<int64_t>(Buffer.size())});
+  return FFieldManager->GetFieldValue(Buffer.data(), FieldNo);
+}
+
+void TSDBDiskTableData::SetFieldValue(std::vector<uint8_t>& Buffer, int FieldNo, const TSDBVariant& Value) const {
+  CheckActive();
+  if (Buffer.size() != static_cast<size_t>(FFieldManager->MemoryRecordBufferSize()))
+    throw ESDBException(10002, "Error getting field data - FieldNo = %d, MemoryOffset = %d, MemoryDataSize = %d",
+                        {int64_t{FieldNo}, int64_t{0}, static_cast<int64_t>(Buffer.size())});
+  FFieldManager->SetFieldValue(Buffer.data(), FieldNo, Value);
+}
+
+std::vector<uint8_t> TSDBDiskTableData::ReadBlobField(TSDBCursor& Cursor, std::vector<uint8_t>& Buffer, int FieldNo) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  CheckActive();
+  return Blobs().GetBlobValue(Cursor.SessionID, Buffer.data(), FieldNo);
+}
+
+void TSDBDiskTableData::WriteBLOBFieldToRecordBuffer(std::vector<uint8_t>& Buffer, int FieldNo,
+                                                     const std::vector<uint8_t>& Value) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  CheckActive();
+  Blobs().SetBlobValue(Buffer.data(), FieldNo, Value.data(), Value.size());
+}
+
+void TSDBDiskTableData::ClearBLOBFieldInRecordBuffer(std::vector<uint8_t>& Buffer, int FieldNo) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  CheckActive();
+  Blobs().ClearBlobValue(Buffer.data(), FieldNo);
+}
+
+void TSDBDiskTableData::ClearBlobsCacheInRecordBuffer(std::vector<uint8_t>& Buffer) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  if (FBlobManager && !Buffer.empty()) FBlobManager->ClearBlobsCacheInRecordBuffer(Buffer.data());
+}
+
+TSDBPageItemID TSDBDiskTableData::GetDirectBlobInfo(const std::vector<uint8_t>& Buffer, int FieldNo) const {
+  CheckActive();
+  if (!FBlobManager) throw ESDBException(20171, "Cannot find blob field");
+  return FBlobManager->GetDirectBlobInfoFromRecordBuffer(Buffer.data(), FieldNo);
+}
+
+// ---- Lock hooks ----------------------------------------------------------------------------------
+// Single-user and exclusive databases take no table or record locks; the
+// multi-user database data replaces these by its lock manager calls.
+
+bool TSDBDiskTableData::LockTable(int, TSDBLockType, int, int, bool) { return true; }
+bool TSDBDiskTableData::UnlockTable(int, TSDBLockType, bool) { return true; }
+bool TSDBDiskTableData::LockRecord(int, const TSDBPageItemID&, int, int) { return true; }
+bool TSDBDiskTableData::UnlockRecord(int, const TSDBPageItemID&) { return true; }
+bool TSDBDiskTableData::IsRecordLocked(int, const TSDBPageItemID&) { return false; }
+
+}  // namespace sdb

@@ -1,0 +1,211 @@
+// Table data: one object per open table and database, shared by the
+// cursors that have the table open. It owns the table's three internal
+// files (metadata, most-updated counters, locks), its field, record and
+// BLOB managers, and runs every record operation under the critical
+// section of the database it belongs to.
+//
+// The database is seen through TSDBTableDatabaseContext, so the table layer
+// works the same under the single-user database of this file and under the
+// multi-user database data that coordinates sessions and locks.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "storage/SDBBlobManager.h"
+#include "storage/SDBFieldDef.h"
+#include "storage/SDBInternalFile.h"
+#include "storage/SDBMetadata.h"
+#include "storage/SDBPageManager.h"
+#include "storage/SDBRecordManager.h"
+#include "storage/SDBTableList.h"
+
+namespace sdb {
+
+class TSDBDiskTableData;
+
+// Table lock types (their compatibility and use belong to the lock manager).
+enum TSDBLockType : uint8_t { ltIS, ltS, ltSIRW, ltXIRW, ltRW, ltU, ltX };
+
+// Waits of the table-level operations (tries x pause in ms).
+inline constexpr int kSDBTableOpenLockTryCount = 50;
+inline constexpr int kSDBTableOpenLockDelayMs = 100;
+
+// What a table needs from its database.
+class TSDBTableDatabaseContext {
+ public:
+  virtual ~TSDBTableDatabaseContext() = default;
+  virtual TSDBPageManager& PageManager() = 0;
+  // The file underneath (direct internal files, repair scans).
+  virtual TSDBDiskPageManager& DiskPageManager() = 0;
+  virtual TSDBTableListFile& TableListFile() = 0;
+  // The database critical section.
+  virtual std::recursive_mutex& CriticalSection() = 0;
+  // The database-wide tables lock, tried TryCount times DelayMs apart.
+  virtual bool LockTables(int TryCount, int DelayMs) = 0;
+  virtual void UnlockTables() = 0;
+  virtual int32_t GetNewObjectId() = 0;
+  virtual int32_t MaxSessionCount() const = 0;
+  virtual bool MultiUser() const = 0;
+  // Whether a page's PFS bit is set (repair scans).
+  virtual bool PageInUse(int32_t PageNo) = 0;
+};
+
+// The caller's cursor: session, position and record buffers (memory layout).
+struct TSDBCursor {
+  int SessionID = 0;
+  std::string TableName;
+  TSDBPageItemID CurrentRecordID;
+  int CurrentIndexID = -1;
+  bool FirstPosition = true;
+  bool LastPosition = false;
+  std::vector<uint8_t> CurrentRecordBuffer;
+  std::vector<uint8_t> EditRecordBuffer;
+  bool FExclusive = false;
+  bool FBatchUpdate = false;
+  bool FDisableTempFiles = false;
+  bool FInTransaction = false;
+  // Set by InitCursorLayout.
+  int32_t RecordBufferSize = 0;
+  int32_t FirstFieldOffset = 0;
+  TSDBDiskTableData* TableData = nullptr;
+};
+
+class TSDBDiskTableData {
+ public:
+  TSDBDiskTableData(TSDBTableDatabaseContext& Database, const std::string& TableName);
+  ~TSDBDiskTableData();
+  TSDBDiskTableData(const TSDBDiskTableData&) = delete;
+  TSDBDiskTableData& operator=(const TSDBDiskTableData&) = delete;
+
+  // Enter / leave the database critical section.
+  void Lock() { FDatabase.CriticalSection().lock(); }
+  void Unlock() { FDatabase.CriticalSection().unlock(); }
+
+  // ---- Table level -------------------------------------------------------------------
+
+  // Creates the table (the cursor supplies the session). Raises 20128 (no
+  // fields), 20174 (record too large), 10421 (zero BLOB block size), the
+  // BLOB compression mode check and 30395 (name taken).
+  void CreateTable(TSDBCursor& Cursor, TSDBFieldDefs FieldDefs, TSDBConstraintDefs ConstraintDefs,
+                   TSDBIndexDefs IndexDefs);
+  // Opens the table for the cursor (the first cursor loads it).
+  void OpenTable(TSDBCursor& Cursor);
+  void CloseTable(TSDBCursor& Cursor);
+  // Removes the table (every page and its catalogue entry). Raises 20017
+  // while other cursors have it open.
+  void DeleteTable(TSDBCursor& Cursor);
+  // Removes every record and BLOB.
+  void EmptyTable(TSDBCursor& Cursor);
+  void RenameTable(const std::string& NewTableName, TSDBCursor& Cursor);
+  void InitCursorLayout(TSDBCursor& Cursor) const;
+  int CursorCount() const { return static_cast<int>(FCursorList.size()); }
+  bool Active() const { return FActive; }
+  // Repair mode: a damaged record page index or most-updated file is rebuilt on open.
+  void SetRepairing(bool v) { FIsRepairing = v; }
+
+  // ---- Records ---------------------------------------------------------------------------
+
+  // A memory record with every field NULL and the defaults applied.
+  std::vector<uint8_t> NewRecordBuffer() const;
+  // Insert, update and delete the cursor's record (insert and update take
+  // EditRecordBuffer). Each answers whether a record changed.
+  bool InsertRecord(TSDBCursor& Cursor);
+  bool UpdateRecord(TSDBCursor& Cursor);
+  bool DeleteRecord(TSDBCursor& Cursor);
+  // Physical-order navigation into CurrentRecordBuffer.
+  TSDBGetRecordResult GetRecordBuffer(TSDBCursor& Cursor, TSDBGetRecordMode Mode);
+  // 1-based record numbers.
+  void SetRecNo(TSDBCursor& Cursor, int64_t RecNo);
+  int64_t GetRecNo(TSDBCursor& Cursor);
+  int64_t GetRecordCount(int SessionID);
+  int64_t GetMaxPhysicalRecordNo(int SessionID);
+  int64_t RecordIDToPhysicalRecordNo(const TSDBPageItemID& RecordID) const;
+  TSDBPageItemID PhysicalRecordNoToRecordID(int64_t No) const;
+  // The last auto-increment value generated in the session ("No
+  // SequenceLastValue in session ..." (30012) in multi-user mode when the
+  // session has generated none; the table's last value otherwise).
+  int64_t LastAutoincValue(int SessionID, int FieldNo);
+
+  // ---- Field values ------------------------------------------------------------------------
+
+  TSDBVariant GetFieldValue(const std::vector<uint8_t>& Buffer, int FieldNo) const;
+  void SetFieldValue(std::vector<uint8_t>& Buffer, int FieldNo, const TSDBVariant& Value) const;
+  std::vector<uint8_t> ReadBlobField(TSDBCursor& Cursor, std::vector<uint8_t>& Buffer, int FieldNo);
+  void WriteBLOBFieldToRecordBuffer(std::vector<uint8_t>& Buffer, int FieldNo, const std::vector<uint8_t>& Value);
+  void ClearBLOBFieldInRecordBuffer(std::vector<uint8_t>& Buffer, int FieldNo);
+  void ClearBlobsCacheInRecordBuffer(std::vector<uint8_t>& Buffer);
+  TSDBPageItemID GetDirectBlobInfo(const std::vector<uint8_t>& Buffer, int FieldNo) const;
+
+  // ---- Commit ------------------------------------------------------------------------------
+
+  // Outside a transaction the session's page changes are committed.
+  void ApplyChanges(int SessionID, bool InTransaction);
+  void CancelChanges(int SessionID, bool InTransaction);
+  // Drops what the table holds for the session (counters reloaded).
+  void Rollback(int SessionID);
+
+  // ---- Locks (multi-user hooks) ------------------------------------------------------------
+
+  // Outside multi-user mode each succeeds at once and IsRecordLocked answers false.
+  bool LockTable(int SessionID, TSDBLockType LockType, int TryCount, int Delay, bool AllowXIRWAfterSIRW = true);
+  bool UnlockTable(int SessionID, TSDBLockType LockType, bool IgnoreIfNoLock = false);
+  bool LockRecord(int SessionID, const TSDBPageItemID& RecordID, int TryCount, int Delay);
+  bool UnlockRecord(int SessionID, const TSDBPageItemID& RecordID);
+  bool IsRecordLocked(int SessionID, const TSDBPageItemID& RecordID);
+  // Reads the counters from the most-updated file.
+  void LoadMostUpdated(int SessionID);
+  void SaveMostUpdated(int SessionID);
+  // The table state (raised by every change).
+  int32_t TableState() const { return FRecordManager ? FRecordManager->FTableState : 0; }
+
+  // ---- Parts -------------------------------------------------------------------------------
+
+  const std::string& TableName() const { return FTableName; }
+  int32_t TableID() const { return FTableID; }
+  TSDBBaseFieldManager& FieldManager() { return *FFieldManager; }
+  TSDBDiskRecordManager& RecordManager() { return *FRecordManager; }
+  TSDBDiskBlobManager* BlobManager() { return FBlobManager.get(); }
+  const TSDBIndexDefs& IndexDefs() const { return FIndexDefs; }
+  const TSDBConstraintDefs& ConstraintDefs() const { return FConstraintDefs; }
+  const TSDBTableListItem& ListItem() const { return FListItem; }
+  // The metadata as stored (round-trip checks and tools).
+  TSDBTableMetadata BuildMetadata() const;
+
+ private:
+  void CreateManagers(TSDBFieldDefs FieldDefs);
+  void LoadTable(int SessionID);
+  void SaveMetadata(int SessionID);
+  void RepairRecordPageIndex(int SessionID);
+  void CloseFiles() noexcept;
+  void CheckActive() const;
+  void AfterChange(TSDBCursor& Cursor);
+  void FailedChange(TSDBCursor& Cursor);
+  TSDBDiskBlobManager& Blobs();
+
+  TSDBTableDatabaseContext& FDatabase;
+  std::string FTableName;
+  bool FIsRepairing = false;
+  bool FActive = false;
+  bool FExclusive = false;
+  int32_t FTableID = -1;
+  TSDBTableListItem FListItem;
+  TSDBInternalDBTransactedAccessFile FTableMetadataFile;
+  TSDBInternalDBTransactedAccessFile FTableMostUpdatedFile;
+  TSDBInternalDBDirectAccessFile FTableLocksFile;
+  std::unique_ptr<TSDBBaseFieldManager> FFieldManager;
+  std::unique_ptr<TSDBDiskRecordManager> FRecordManager;
+  std::unique_ptr<TSDBDiskBlobManager> FBlobManager;
+  TSDBIndexDefs FIndexDefs;
+  TSDBConstraintDefs FConstraintDefs;
+  std::vector<TSDBCursor*> FCursorList;
+  int32_t FLastUsedTableState = -1;
+  // Last generated auto-increment value per session and field.
+  std::map<int, std::map<int, int64_t>> FSessionLastAutoinc;
+};
+
+}  // namespace sdb

@@ -1,0 +1,94 @@
+// Shared fixture of the table tests: a fresh database file per test.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "common/SDBException.h"
+#include "storage/SDBTableDatabase.h"
+
+namespace sdbtest {
+
+inline int NativeOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const sdb::ESDBException& e) {
+    return e.NativeError();
+  }
+  return 0;
+}
+
+struct FieldSpec {
+  const char* Name;
+  sdb::TSDBAdvancedFieldType Type;
+  int32_t Size = 0;
+};
+
+inline sdb::TSDBFieldDefs Fields(const std::vector<FieldSpec>& specs) {
+  sdb::TSDBFieldDefs defs;
+  for (const auto& s : specs) defs.Emplace(s.Name, s.Type, s.Size);
+  return defs;
+}
+
+inline std::vector<uint8_t> Bytes(size_t n, uint32_t seed) {
+  std::vector<uint8_t> v(n);
+  uint32_t x = seed * 2654435761u + 1;
+  for (auto& b : v) {
+    x = x * 1103515245u + 12345u;
+    b = static_cast<uint8_t>(x >> 16);
+  }
+  return v;
+}
+
+class TableFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path = (std::filesystem::temp_directory_path() /
+            ("h7_table_" + std::to_string(::getpid()) + "_" + std::to_string(counter++) + ".sdb"))
+               .string();
+    sdb::TSDBCreateDatabaseParams p;
+    p.FileName = path;
+    p.MaxConnections = 20;
+    db.CreateDatabase(p);
+  }
+  void TearDown() override {
+    db.CloseDatabase();
+    std::filesystem::remove(path);
+  }
+  void Reopen() {
+    db.CloseDatabase();
+    db.OpenDatabase(path);
+  }
+  sdb::TSDBDiskTableData& Open(sdb::TSDBCursor& c, const std::string& table, bool repair = false) {
+    db.OpenTable(c, table, repair);
+    return *c.TableData;
+  }
+  // Inserts one record built by `fill` from a fresh record buffer.
+  void Insert(sdb::TSDBCursor& c, const std::function<void(sdb::TSDBDiskTableData&, std::vector<uint8_t>&)>& fill) {
+    sdb::TSDBDiskTableData& t = *c.TableData;
+    c.EditRecordBuffer = t.NewRecordBuffer();
+    fill(t, c.EditRecordBuffer);
+    ASSERT_TRUE(t.InsertRecord(c));
+  }
+  // Every value of field `fieldNo` in physical order.
+  std::vector<sdb::TSDBVariant> Column(sdb::TSDBCursor& c, int fieldNo) {
+    std::vector<sdb::TSDBVariant> out;
+    sdb::TSDBDiskTableData& t = *c.TableData;
+    c.FirstPosition = true;
+    c.LastPosition = false;
+    while (t.GetRecordBuffer(c, sdb::grmNext) == sdb::grrOK) out.push_back(t.GetFieldValue(c.CurrentRecordBuffer, fieldNo));
+    return out;
+  }
+
+  static inline int counter = 0;
+  std::string path;
+  sdb::TSDBTableDatabase db{200};
+};
+
+}  // namespace sdbtest
