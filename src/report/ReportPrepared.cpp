@@ -15,19 +15,21 @@ namespace {
 constexpr double kRefDpi = 288.0;
 constexpr double kRefPxToMm = 25.4 / kRefDpi;
 
+// Both live until the process ends: font objects must not be destroyed
+// after the application object during static destruction.
 QImage& RefDevice() {
-  static QImage img = [] {
-    QImage i(4, 4, QImage::Format_ARGB32_Premultiplied);
+  static QImage* img = [] {
+    auto* i = new QImage(4, 4, QImage::Format_ARGB32_Premultiplied);
     const int dpm = static_cast<int>(kRefDpi / 0.0254 + 0.5);
-    i.setDotsPerMeterX(dpm);
-    i.setDotsPerMeterY(dpm);
+    i->setDotsPerMeterX(dpm);
+    i->setDotsPerMeterY(dpm);
     return i;
   }();
-  return img;
+  return *img;
 }
 
 const QFontMetricsF& Metrics(const TfrxFont& f) {
-  static QHash<QString, std::shared_ptr<QFontMetricsF>> cache;
+  static auto& cache = *new QHash<QString, std::shared_ptr<QFontMetricsF>>;
   const QString key = f.Family + '|' + QString::number(f.Size) + (f.Bold ? 'b' : '-') + (f.Italic ? 'i' : '-') +
                       (f.Underline ? 'u' : '-');
   auto it = cache.find(key);
