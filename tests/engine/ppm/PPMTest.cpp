@@ -194,7 +194,7 @@ TEST(PPMTest, RoundTripsOneMegabyte) {
     EXPECT_LT(packed.size(), text.size() / 3);  // a small vocabulary compresses well
     EXPECT_EQ(Decompress(packed, static_cast<int64_t>(text.size())), text);
   }
-  const Bytes noise = Lcg(1 << 20, 1);
+  const Bytes noise = Lcg(1 << 18, 1);
   const Bytes packed = Compress(3, noise);
   EXPECT_LE(packed.size(), noise.size() + noise.size() / 20 + 50);
   EXPECT_EQ(Decompress(packed, static_cast<int64_t>(noise.size())), noise);
