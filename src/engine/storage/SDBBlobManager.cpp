@@ -31,12 +31,12 @@ TSDBDiskBlobManager::TSDBDiskBlobManager(TSDBPageManager& PageManager, TSDBBaseF
     : LPageManager(PageManager), LFieldManager(FieldManager), FTableID(TableID) {}
 
 void TSDBDiskBlobManager::CreateBlobPageIndex(int SessionID) {
-  FBlobPageIndex = std::make_unique<TSDBListBlobPageIndex>(LPageManager);
+  FBlobPageIndex = SDBCreateBlobPageIndex(LPageManager);
   FBlobPageIndex->CreateIndex(SessionID);
 }
 
 void TSDBDiskBlobManager::OpenBlobPageIndex(int32_t RootPageNo) {
-  FBlobPageIndex = std::make_unique<TSDBListBlobPageIndex>(LPageManager);
+  FBlobPageIndex = SDBCreateBlobPageIndex(LPageManager);
   FBlobPageIndex->OpenIndex(RootPageNo);
 }
 

@@ -257,12 +257,12 @@ void TSDBDiskRecordManager::Init(int32_t RecordBufferSize, int32_t DiskRecordBuf
 }
 
 void TSDBDiskRecordManager::CreateRecordPageIndex(int SessionID) {
-  FRecordPageIndex = std::make_unique<TSDBListRecordPageIndex>(LPageManager, FMaxRecordsOnPage);
+  FRecordPageIndex = SDBCreateRecordPageIndex(LPageManager, FMaxRecordsOnPage);
   FRecordPageIndex->CreateIndex(SessionID);
 }
 
 void TSDBDiskRecordManager::OpenRecordPageIndex(int32_t RootPageNo) {
-  FRecordPageIndex = std::make_unique<TSDBListRecordPageIndex>(LPageManager, FMaxRecordsOnPage);
+  FRecordPageIndex = SDBCreateRecordPageIndex(LPageManager, FMaxRecordsOnPage);
   FRecordPageIndex->OpenIndex(RootPageNo);
 }
 
@@ -504,8 +504,15 @@ void TSDBDiskRecordManager::RebuildRecordPageIndex(int SessionID, int32_t PageCo
                                                    const std::string& TableName) {
   if (FDiskRecordBufferSize + 1 >= LPageManager.PageDataSize())
     throw ESDBException(10512, "Cannot repair page index for large table. Table name: \"" + TableName + "\"");
-  // The old index may be what is damaged: leave its pages alone and start a new one.
-  FRecordPageIndex = std::make_unique<TSDBListRecordPageIndex>(LPageManager, FMaxRecordsOnPage);
+  // The old index may be what is damaged: its pages are given back when they
+  // can still be walked, otherwise left alone; a new index is built.
+  if (FRecordPageIndex) {
+    try {
+      FRecordPageIndex->DropIndex(SessionID);
+    } catch (const ESDBException&) {
+    }
+  }
+  FRecordPageIndex = SDBCreateRecordPageIndex(LPageManager, FMaxRecordsOnPage);
   FRecordPageIndex->CreateIndex(SessionID);
   int64_t count = 0;
   uint8_t header[kSDBPageHeaderSize];
