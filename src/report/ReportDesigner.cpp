@@ -243,6 +243,7 @@ constexpr int kHandle = 7;         // resize handle size in pixels
 class TfrxDesignerForm::Canvas : public QWidget {
  public:
   explicit Canvas(TfrxDesignerForm* form) : QWidget(form), FForm(form) {
+    setObjectName(QStringLiteral("designerCanvas"));
     setMouseTracking(true);
     setFocusPolicy(Qt::ClickFocus);
   }

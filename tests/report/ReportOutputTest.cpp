@@ -1,5 +1,7 @@
 // What leaves the engine: PDF and CSV files, printing, the preview, the
 // designer and the render tool.
+#include <QApplication>
+#include <QMouseEvent>
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QRegularExpression>
@@ -302,6 +304,45 @@ TEST(Designer, EditsTheWorkingReportAndHandsItBackOnOk) {
   EXPECT_TRUE(dialogs.Messages.isEmpty()) << dialogs.Messages.join("; ").toStdString();
   // The designed page keeps its orientation for GetPages(1).
   EXPECT_EQ(d.Report.GetPages(1)->Orientation, TfrxOrientation::Portrait);
+}
+
+TEST(Designer, ObjectsAreSelectedMovedAndResizedWithTheMouse) {
+  TfrxReport report;
+  ASSERT_TRUE(report.LoadFromFile(Sample("Modeles/Rapports/Liste.fr3")));
+  TfrxDesignerForm form(report);
+  form.show();
+  QWidget* canvas = form.findChild<QWidget*>("designerCanvas");
+  ASSERT_NE(canvas, nullptr);
+  auto mouse = [&](QEvent::Type type, QPointF at) {
+    QMouseEvent e(type, at, canvas->mapToGlobal(at), Qt::LeftButton,
+                  type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(canvas, &e);
+  };
+  // The canvas draws 3 pixels per millimetre; the title band's area starts
+  // below the 10 mm margin and its 16-pixel caption, at y = 46.
+  TfrxComponent* title = form.Design().FindComponent("Mem_Titre");
+  ASSERT_NE(title, nullptr);
+  ASSERT_EQ(title->Left, 0);
+  mouse(QEvent::MouseButtonPress, QPointF(100, 60));
+  EXPECT_EQ(form.SelectedBand(), 0);
+  EXPECT_EQ(form.SelectedObject(), 0);
+  mouse(QEvent::MouseMove, QPointF(130, 63));
+  mouse(QEvent::MouseButtonRelease, QPointF(130, 63));
+  EXPECT_DOUBLE_EQ(title->Left, 10);
+  EXPECT_DOUBLE_EQ(title->Top, 1);
+  // The handle at the bottom-right corner resizes.
+  const QPointF corner(30 + (title->Left + title->Width) * 3 - 2, 46 + (title->Top + title->Height) * 3 - 2);
+  mouse(QEvent::MouseButtonPress, corner);
+  mouse(QEvent::MouseMove, corner + QPointF(-15, 15));
+  mouse(QEvent::MouseButtonRelease, corner + QPointF(-15, 15));
+  EXPECT_DOUBLE_EQ(title->Width, 185);
+  EXPECT_DOUBLE_EQ(title->Height, 15);
+  // A click on a band's caption selects the band.
+  mouse(QEvent::MouseButtonPress, QPointF(40, 46 + 22 * 3 + 4 + 8));
+  mouse(QEvent::MouseButtonRelease, QPointF(40, 46 + 22 * 3 + 4 + 8));
+  EXPECT_EQ(form.SelectedBand(), 1);
+  EXPECT_EQ(form.SelectedObject(), -1);
+  canvas->grab();
 }
 
 TEST(RenderTool, WritesPdfAndCsvFromTheCommandLine) {
