@@ -249,8 +249,29 @@ void TSDBDiskTableData::RepairRecordPageIndex(int SessionID) {
           return true;
         },
         FTableName);
-    // Counters that could not be read start afresh from what the pages hold.
+    // Counters that could not be read start afresh from what the pages hold:
+    // an auto-increment field must not hand out a value already stored.
     if (FRecordManager->FTableState < 0) FRecordManager->FTableState = 0;
+    std::vector<int> autoincs;
+    for (int i = 0; i < FFieldManager->FieldCount(); ++i)
+      if (FFieldManager->FFieldDefs[i].IsAutoInc()) autoincs.push_back(i);
+    if (!autoincs.empty()) {
+      std::vector<uint8_t> rec(static_cast<size_t>(FFieldManager->MemoryRecordBufferSize()));
+      TSDBNavigationInfo info;
+      info.RecordBuffer = rec.data();
+      info.FirstPosition = true;
+      info.GetRecordMode = grmNext;
+      for (;;) {
+        FRecordManager->GetRecordBuffer(SessionID, info);
+        if (info.GetRecordResult != grrOK) break;
+        info.FirstPosition = false;
+        for (int f : autoincs) {
+          if (FFieldManager->IsNull(rec.data(), f)) continue;
+          const int64_t v = FFieldManager->GetFieldValue(rec.data(), f).AsInt64();
+          if (v > FFieldManager->GetLastAutoinc(f)) FFieldManager->UpdateLastAutoinc(f, v);
+        }
+      }
+    }
     SaveMetadata(SessionID);
     SaveMostUpdated(SessionID);
     pm.ApplyChanges(SessionID);

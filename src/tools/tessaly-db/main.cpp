@@ -33,12 +33,20 @@ int CmdInfo(const Args& args);
 int CmdCheck(const Args& args);
 int CmdLex(const Args& args);
 int CmdParse(const Args& args);
+int CmdTables(const Args& args);
+int CmdSchema(const Args& args);
+int CmdDump(const Args& args);
+int CmdCreateTable(const Args& args);
 static const Command kCommands[] = {
     {"create", "create a new database file", CmdCreate},
     {"info", "show a database file's header and page usage", CmdInfo},
     {"check", "verify a database file's structure", CmdCheck},
     {"lex", "print the commands and tokens of an SQL text", CmdLex},
     {"parse", "print the statement trees of an SQL text", CmdParse},
+    {"tables", "list the tables of a database file", CmdTables},
+    {"schema", "show a table's fields, record layout and indexes", CmdSchema},
+    {"dump", "print a table's records in physical order", CmdDump},
+    {"create-table", "create a table from a column list", CmdCreateTable},
     {"version", "print the tool's version", [](const Args&) {
        std::puts("tessaly-db 1.0");
        return 0;

@@ -212,7 +212,7 @@ TEST_F(TableFixture, StoredMetadataMatchesTheDefinitionsAfterReopen) {
 class TableRepair : public TableFixture {
  protected:
   void MakeTable(int rows) {
-    db.CreateTable("T", Fields({{"N", aftInteger}, {"PAD", aftChar, 200}, {"M", aftMemo}}));
+    db.CreateTable("T", Fields({{"N", aftInteger}, {"PAD", aftChar, 200}, {"M", aftMemo}, {"ID", aftAutoInc}}));
     TSDBCursor c;
     TSDBDiskTableData& t = Open(c, "T");
     for (int i = 0; i < rows; ++i)
@@ -235,7 +235,7 @@ class TableRepair : public TableFixture {
 TEST_F(TableRepair, DamagedCountersFailOnOpenUnlessRepairingThenTheIndexIsRebuilt) {
   MakeTable(100);
   TSDBMostUpdatedData wrong;
-  wrong.LastAutoIncValues = {0, 0, 0};
+  wrong.LastAutoIncValues = {0, 0, 0, 100};
   wrong.RecordCount = 7;
   struct Damage {
     const char* Name;
@@ -256,6 +256,11 @@ TEST_F(TableRepair, DamagedCountersFailOnOpenUnlessRepairingThenTheIndexIsRebuil
     for (int i = 0; i < 100; ++i) EXPECT_EQ(ns[static_cast<size_t>(i)], i);
     t.SetRecNo(c, 41);
     EXPECT_EQ(t.ReadBlobField(c, c.CurrentRecordBuffer, 2), Bytes(500, 40));
+    // The auto-increment counter lost with the file continues after the stored values.
+    Insert(c, [](TSDBDiskTableData&, std::vector<uint8_t>&) {});
+    EXPECT_EQ(t.GetFieldValue(c.CurrentRecordBuffer, 3).AsInt64(), 101);
+    t.SetRecNo(c, 101);
+    ASSERT_TRUE(t.DeleteRecord(c));
     db.CloseTable(c);
     // The repaired counters and index were written back.
     Reopen();
@@ -276,7 +281,7 @@ TEST_F(TableRepair, RebuildFindsOnlyThisTablesRecordPages) {
     db.CloseTable(u);
   }
   TSDBMostUpdatedData wrong;
-  wrong.LastAutoIncValues = {0, 0, 0};
+  wrong.LastAutoIncValues = {0, 0, 0, 30};
   wrong.RecordCount = 1;
   WriteMostUpdated(wrong.Save());
   Reopen();
