@@ -215,3 +215,36 @@ TEST(KeyValueTest, ValueOrderByStoredType) {
 }
 
 }  // namespace
+
+#include "storage/SDBBTreeIndexDef.h"
+
+namespace {
+
+TEST(RecordKeyTest, KeyFromIndexAndFieldDefinitions) {
+  TSDBFieldDefs defs;
+  defs.Emplace("Id", aftInteger);
+  defs.Emplace("Label", aftString, 40);
+  int32_t offset = 1;  // after the null bitmap of two fields
+  for (int i = 0; i < defs.Count(); ++i) {
+    defs[i].RecalcDataSizes();
+    defs[i].FMemoryOffset = offset;
+    offset += defs[i].FMemoryDataSize;
+  }
+  TSDBIndexDef index;
+  index.FColumns.push_back({"label", true, true, 10});
+  index.FColumns.push_back({"ID"});
+  TSDBRecordKeyRef ref;
+  SDBAssignRecordKeyRef(ref, index, defs, nullptr);
+  ASSERT_EQ(ref.PartCount(), 2);
+  EXPECT_EQ(ref.Parts[0].FieldNo, 1);
+  EXPECT_EQ(ref.Parts[0].OffsetInRecordBuffer, 5);
+  EXPECT_EQ(ref.Parts[0].ShortSize, 13);
+  EXPECT_TRUE(ref.Parts[0].Descending);
+  EXPECT_TRUE(ref.Parts[0].CaseInsensitive);
+  EXPECT_EQ(ref.Parts[1].DataType, bftSignedInt32);
+  EXPECT_EQ(ref.FShortKeySize, 13 + 5);
+  index.FColumns.push_back({"Missing"});
+  EXPECT_EQ(NativeOf([&] { SDBAssignRecordKeyRef(ref, index, defs, nullptr); }), 20043);
+}
+
+}  // namespace
