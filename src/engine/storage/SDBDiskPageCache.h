@@ -34,6 +34,7 @@ class TSDBDiskPageCache : public TSDBPageManager {
   void CloseDatabase();
 
   TSDBDiskPageManager& DiskPageManager() noexcept { return *FDiskPageManager; }
+  const TSDBDiskPageManager& DiskPageManager() const noexcept { return *FDiskPageManager; }
   TSDBDatabaseFreeSpaceManager& FreeSpaceManager();
 
   int32_t GetPageCount() override;

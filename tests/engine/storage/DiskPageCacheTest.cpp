@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <tuple>
 #include <vector>
 
 #include "common/SDBException.h"
@@ -187,6 +188,75 @@ TEST(DiskPageCache, RemovedPagesShrinkTheFileAtCommit) {
   EXPECT_FALSE(cache.FreeSpaceManager().GetPageUsageFromPFS(pages.front()));
   EXPECT_EQ(cache.FreeSpaceManager().GetPage(), pages.front());
   cache.CloseDatabase();
+  std::filesystem::remove(path);
+}
+
+}  // namespace
+
+namespace {
+
+// Two connections to one file, as two processes would have.
+TEST(DiskPageCacheShared, OtherConnectionSeesCommitsAndWaitsForTheHeaderLock) {
+  const std::string path = TempPath("shared");
+  int32_t pageNo;
+  {
+    TSDBDiskPageCache cache;
+    SDBCreateDatabase(cache, {path, "", craRijndael_128, 4096, 8, 10});
+    TSDBPageGuard g = SDBAddPageGuard(cache, kSDBEngineSessionID, ptTableRecord);
+    g->Data()[0] = 1;
+    pageNo = g->PageNo();
+    g.Release();
+    cache.ApplyChanges(kSDBEngineSessionID);
+    cache.CloseDatabase();
+  }
+  auto open = [&](TSDBDiskPageCache& c) {
+    bool ro = false, repair = false, multi = true;
+    c.OpenDatabase(path, TSDBPassword{}, ro, repair, false, multi);
+    ASSERT_TRUE(multi);
+  };
+  TSDBDiskPageCache a, b;
+  open(a);
+  open(b);
+  auto read = [&](TSDBDiskPageCache& c) {
+    TSDBPageGuard g = SDBGetPageGuard(c, 0, pageNo, ptTableRecord);
+    return g->Data()[0];
+  };
+  EXPECT_EQ(read(b), 1);  // now cached by b
+  {
+    TSDBPageGuard g = SDBGetPageGuard(a, 0, pageNo, ptTableRecord);
+    g->Data()[0] = 2;
+    g->MarkDirty();
+  }
+  a.ApplyChanges(0);
+  // b's cached copy is checked against the page's State on disk.
+  EXPECT_EQ(read(b), 2);
+
+  // While a holds the header lock, b can neither allocate nor commit.
+  b.DiskPageManager().LockTryCount = 3;
+  b.DiskPageManager().LockPauseMs = 1;
+  ASSERT_TRUE(a.DiskPageManager().LockDBHeader());
+  for (auto& [what, f, code] : std::vector<std::tuple<const char*, std::function<void()>, int>>{
+           {"allocate", [&] { (void)SDBAddPageGuard(b, 1, ptTableRecord); }, 20213},
+           {"commit", [&] {
+              {
+                TSDBPageGuard g = SDBGetPageGuard(b, 1, pageNo, ptTableRecord);
+                g->MarkDirty();
+              }
+              b.ApplyChanges(1);
+            }, 20232}}) {
+    try {
+      f();
+      ADD_FAILURE() << what;
+    } catch (const ESDBException& e) {
+      EXPECT_EQ(e.NativeError(), code) << what;
+      EXPECT_EQ(e.RawMessage(), "Database is locked");
+    }
+  }
+  a.DiskPageManager().UnlockDBHeader();
+  b.ApplyChanges(1);
+  EXPECT_EQ(b.DiskPageManager().DBHeader().WriteChangesState, 2);
+  a.CloseDatabase();
+  b.CloseDatabase();
   std::filesystem::remove(path);
 }
 
