@@ -59,6 +59,6 @@ inline constexpr int kSqlErrQuoted = 30173;              // "Quoted string expec
 // unary operators and the nodes of left-deep chains (a + b + ..., joins,
 // set operations); deeper input is refused instead of exhausting the stack
 // here or in whatever walks the tree later.
-inline constexpr int kSqlMaxParseDepth = 400;
+inline constexpr int kSqlMaxParseDepth = 200;
 
 }  // namespace sdb
