@@ -1,5 +1,6 @@
 #include "storage/SDBRecordManager.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "common/SDBBytes.h"
@@ -407,28 +408,39 @@ void TSDBDiskRecordManager::GetRecordBuffer(int SessionID, TSDBNavigationInfo& I
     case grmCurrent:
       if (cur.PageNo < 0 || !ReadAt(SessionID, cur.PageNo, cur.PageItemNo, Info)) Info.GetRecordResult = grrError;
       return;
-    case grmNext: {
-      int s;
-      {
-        TSDBPageGuard g = GetRecordPage(SessionID, cur.PageNo, 20143);
-        s = View(g).NextUsed(cur.PageItemNo + 1);
-      }
-      if (s >= 0 && ReadAt(SessionID, cur.PageNo, s, Info)) return;
-      int32_t next = -1;
-      if (FRecordPageIndex->GetNextRecordPage(SessionID, cur.PageNo, next) && scanFrom(next, true)) return;
-      Info.GetRecordResult = grrEOF;
-      return;
-    }
+    case grmNext:
     case grmPrior: {
-      int s;
-      {
+      const bool forward = Info.GetRecordMode == grmNext;
+      int s = -1;
+      bool readable = true;
+      try {
         TSDBPageGuard g = GetRecordPage(SessionID, cur.PageNo, 20143);
-        s = cur.PageItemNo == 0 ? -1 : View(g).PriorUsed(cur.PageItemNo - 1);
+        s = forward ? View(g).NextUsed(cur.PageItemNo + 1)
+                    : (cur.PageItemNo == 0 ? -1 : View(g).PriorUsed(cur.PageItemNo - 1));
+      } catch (const ESDBException&) {
+        readable = false;
       }
       if (s >= 0 && ReadAt(SessionID, cur.PageNo, s, Info)) return;
-      int32_t prior = -1;
-      if (FRecordPageIndex->GetPriorRecordPage(SessionID, cur.PageNo, prior) && scanFrom(prior, false)) return;
-      Info.GetRecordResult = grrBOF;
+      int32_t neighbour = -1;
+      bool more = false, inIndex = readable;
+      if (readable) {
+        try {
+          more = forward ? FRecordPageIndex->GetNextRecordPage(SessionID, cur.PageNo, neighbour)
+                         : FRecordPageIndex->GetPriorRecordPage(SessionID, cur.PageNo, neighbour);
+        } catch (const ESDBException&) {
+          inIndex = false;
+        }
+      }
+      if (!inIndex) {
+        // The current page is gone (another cursor deleted its last record):
+        // continue from the nearest page that still exists.
+        const std::vector<int32_t> pages = RecordPages(SessionID);
+        const auto it = std::lower_bound(pages.begin(), pages.end(), cur.PageNo);
+        more = forward ? it != pages.end() : it != pages.begin();
+        if (more) neighbour = forward ? *it : *(it - 1);
+      }
+      if (more && scanFrom(neighbour, forward)) return;
+      Info.GetRecordResult = forward ? grrEOF : grrBOF;
       return;
     }
   }

@@ -444,6 +444,32 @@ TEST_F(TableFixture, InsertsInATransactionVanishOnRollbackAndStayAfterCommit) {
   db.CloseTable(c2);
 }
 
+TEST_F(TableFixture, ACursorWhosePageWasRemovedByAnotherMovesOnToTheNeighbours) {
+  db.CreateTable("T", Fields({{"N", aftInteger}, {"PAD", aftChar, 1000}}));  // 4 records a page
+  TSDBCursor a, b;
+  TSDBDiskTableData& t = Open(a, "T");
+  Open(b, "T");
+  for (int i = 1; i <= 9; ++i)
+    Insert(a, [i](TSDBDiskTableData& td, std::vector<uint8_t>& r) { td.SetFieldValue(r, 0, TSDBVariant::FromInt(i)); });
+  // a sits on record 5, alone with 6..8 on the second page; b empties that page.
+  t.SetRecNo(a, 5);
+  for (int k = 0; k < 4; ++k) {
+    t.SetRecNo(b, 5);
+    ASSERT_TRUE(t.DeleteRecord(b));
+  }
+  ASSERT_EQ(t.RecordManager().RecordPages(0).size(), 2u);
+  ASSERT_EQ(t.GetRecordBuffer(a, grmNext), grrOK);
+  EXPECT_EQ(t.GetFieldValue(a.CurrentRecordBuffer, 0).AsInt64(), 9);
+  t.SetRecNo(a, 5);  // record 9
+  t.SetRecNo(b, 5);
+  ASSERT_TRUE(t.DeleteRecord(b));
+  ASSERT_EQ(t.GetRecordBuffer(a, grmPrior), grrOK);
+  EXPECT_EQ(t.GetFieldValue(a.CurrentRecordBuffer, 0).AsInt64(), 4);
+  EXPECT_EQ(t.GetRecordBuffer(a, grmCurrent), grrOK);
+  db.CloseTable(a);
+  db.CloseTable(b);
+}
+
 TEST_F(TableFixture, ExclusiveUseNeedsTheOnlyCursor) {
   db.CreateTable("T", Fields({{"ID", aftInteger}}));
   TSDBCursor a, b;
