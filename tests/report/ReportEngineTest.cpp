@@ -518,3 +518,29 @@ TEST(Layout, PageRangeSelection) {
   };
   for (const auto& c : cases) EXPECT_EQ(ParsePageRange(c.range, c.count), c.pages) << c.range;
 }
+
+TEST(Layout, GroupHeaderAndFooterFramePerValueOfTheCondition) {
+  Documents d;
+  d.Load(Sample("jobs/devis/devis.xml"));
+  TfrxTemplate t;
+  TfrxReportPage p;
+  TfrxBand gh = Band("GroupHeader1", TfrxBandType::GroupHeader, 6);
+  gh.Condition = "[Données des lignes produits.\"Fournisseur\"]";
+  gh.Objects.push_back(Memo("MemGroup", "Fournisseur : [Données des lignes produits.\"Fournisseur\"]", 0, 120));
+  TfrxBand data = Band("Lines", TfrxBandType::MasterData, 6, "Données des lignes produits");
+  data.Objects.push_back(Memo("MemLine", "[Line#]. [Données des lignes produits.\"Modèle\"]", 0, 120));
+  TfrxBand gf = Band("GroupFooter1", TfrxBandType::GroupFooter, 6);
+  gf.Objects.push_back(Memo("MemEnd", "fin du groupe"));
+  for (auto* b : {&gh, &data, &gf}) p.Bands.push_back(std::move(*b));
+  t.Pages.push_back(std::move(p));
+  d.Report.SetTemplate(t);
+  ASSERT_TRUE(d.Report.PrepareReport(true));
+  EXPECT_EQ(d.CsvText(false).split("\r\n", Qt::SkipEmptyParts),
+            (QStringList{"Fournisseur : Menuiseries du Rhône", "1. Fenêtre deux vantaux PVC",
+                         "2. Fenêtre un vantail oscillo-battant", "fin du groupe", "Fournisseur : Alu Confluence",
+                         "3. Porte d'entrée aluminium", "fin du groupe"}));
+  // Preparing again gives the same pages (no state kept between runs).
+  const QString first = d.PreparedText();
+  d.Report.PrepareReport(true);
+  EXPECT_EQ(d.PreparedText(), first);
+}
