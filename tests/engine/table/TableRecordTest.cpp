@@ -1,5 +1,7 @@
 #include <cmath>
 #include <cstring>
+#include <set>
+#include <thread>
 
 #include "TableTestUtil.h"
 #include "common/SDBBytes.h"
@@ -468,6 +470,36 @@ TEST_F(TableFixture, ACursorWhosePageWasRemovedByAnotherMovesOnToTheNeighbours) 
   EXPECT_EQ(t.GetRecordBuffer(a, grmCurrent), grrOK);
   db.CloseTable(a);
   db.CloseTable(b);
+}
+
+TEST_F(TableFixture, CursorsOnSeveralThreadsShareTheTableSafely) {
+  db.CreateTable("T", Fields({{"ID", aftAutoInc}, {"W", aftInteger}, {"M", aftMemo}}));
+  constexpr int kThreads = 4, kRows = 60;
+  std::vector<std::thread> threads;
+  for (int w = 0; w < kThreads; ++w)
+    threads.emplace_back([&, w] {
+      TSDBCursor c;
+      db.OpenTable(c, "T");
+      for (int i = 0; i < kRows; ++i) {
+        // Each step holds the database critical section, as a dataset does.
+        std::lock_guard<std::recursive_mutex> lock(db.CriticalSection());
+        TSDBDiskTableData& t = *c.TableData;
+        c.EditRecordBuffer = t.NewRecordBuffer();
+        t.SetFieldValue(c.EditRecordBuffer, 1, TSDBVariant::FromInt(w));
+        t.WriteBLOBFieldToRecordBuffer(c.EditRecordBuffer, 2, Bytes(i % 5 ? 100 : 5000, static_cast<uint32_t>(w * 1000 + i)));
+        t.InsertRecord(c);
+      }
+      db.CloseTable(c);
+    });
+  for (auto& th : threads) th.join();
+  TSDBCursor c;
+  TSDBDiskTableData& t = Open(c, "T");
+  EXPECT_EQ(t.GetRecordCount(0), kThreads * kRows);
+  std::set<int64_t> ids;
+  for (const auto& v : Column(c, 0)) ids.insert(v.AsInt64());
+  EXPECT_EQ(ids.size(), static_cast<size_t>(kThreads * kRows));
+  EXPECT_EQ(*ids.rbegin(), kThreads * kRows);
+  db.CloseTable(c);
 }
 
 TEST_F(TableFixture, ExclusiveUseNeedsTheOnlyCursor) {
