@@ -1,6 +1,8 @@
 // Trees of record keys: equal keys spread over pages, case-insensitive
 // columns, prefix bounds, and a randomized comparison with a model.
 #include <algorithm>
+#include <climits>
+#include <iterator>
 #include <random>
 #include <set>
 
@@ -247,6 +249,20 @@ TEST(RecordTreeTest, RandomizedAgainstModel) {
       std::vector<TSDBPageItemID> back = t.Walk(last, false);
       std::reverse(back.begin(), back.end());
       ASSERT_EQ(back, expect);
+    }
+    // Equality searches land on the first and last entry of the key's run,
+    // also where only the records tell tied prefixes apart.
+    for (int probe = 0; probe < 20 && !live.empty(); ++probe) {
+      const std::vector<uint8_t> rec = t.store.Records[live[rng() % live.size()]];
+      TSDBKeyBuffer fk = fullKey(rec);
+      auto lo = model.lower_bound({fk, TSDBPageItemID{INT32_MIN, 0}});
+      auto hi = model.upper_bound({fk, TSDBPageItemID{INT32_MAX, 0xFFFF}});
+      ASSERT_NE(lo, hi);
+      TSDBKeyPath runFirst, runLast;
+      ASSERT_TRUE(t.Find(rec, scEqual, true, runFirst));
+      ASSERT_TRUE(t.Find(rec, scEqual, false, runLast));
+      EXPECT_EQ(t.Walk(runFirst, true, 1)[0], lo->second);
+      EXPECT_EQ(t.Walk(runLast, true, 1)[0], std::prev(hi)->second);
     }
     if (batch % 4 == 3) t.pm.ApplyChanges(0);
   }
