@@ -37,6 +37,7 @@ class TSDBPage {
   TSDBPage(TSDBPageManager* pageManager, int32_t pageNo, size_t pageSize);
 
   int32_t PageNo() const noexcept { return FPageNo; }
+  TSDBPageManager* PageManager() const noexcept { return LPageManager; }
   uint8_t* Buffer() noexcept { return FPageBuffer.data(); }
   const uint8_t* Buffer() const noexcept { return FPageBuffer.data(); }
   // The data area after the 40-byte page header.
