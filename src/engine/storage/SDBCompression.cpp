@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "common/SDBBytes.h"
+#include "storage/ppm/SDBPPM.h"
 
 namespace sdb {
 
@@ -135,7 +136,8 @@ bool CompressBuffer(TSDBCompressionAlgorithm Algorithm, uint8_t Mode, const uint
     switch (Algorithm) {
       case acaZLIB: ok = ZlibCompress(Mode, Input, InputSize, Output); break;
       case acaBZIP: ok = BzipCompress(Mode, Input, InputSize, Output); break;
-      default: ok = false; break;  // acaNone; acaPPM is not available
+      case acaPPM: ok = PPMCompressBuffer(Mode, Input, InputSize, Output); break;
+      default: ok = false; break;
     }
   } catch (...) {
     ok = false;
@@ -156,6 +158,8 @@ bool DecompressBuffer(TSDBCompressionAlgorithm Algorithm, const uint8_t* Input, 
     switch (Algorithm) {
       case acaZLIB: ok = ZlibDecompress(Input, InputSize, hint, Output); break;
       case acaBZIP: ok = BzipDecompress(Input, InputSize, hint, Output); break;
+      // PPM decodes exactly the expected size, which must be given.
+      case acaPPM: ok = PPMDecompressBuffer(Input, InputSize, hint, Output); break;
       default: ok = false; break;
     }
   } catch (...) {

@@ -2,10 +2,11 @@
 //
 //   acaZLIB  zlib stream (RFC 1950), level = Mode (0 .. 9)
 //   acaBZIP  bzip2 stream, block size = Mode x 100 kB (1 .. 9)
-//   acaPPM   order-N PPM coder; not available in this build: it reports
-//            failure like a compressor that raised.
+//   acaPPM   order-N PPM coder (variant G), level = Mode clamped to 1 .. 9;
+//            decompression needs the exact expected size.
 // CompressBuffer / DecompressBuffer answer false (never raise) for acaNone,
-// an empty input, or when the compressor fails.
+// an empty input, or when the compressor fails (the PPM coder's exceptions
+// become false).
 #pragma once
 
 #include <cstdint>
