@@ -12,9 +12,6 @@
 
 namespace sdb {
 
-#ifndef SDB_BASE_FIELD_TYPE_DEFINED
-#define SDB_BASE_FIELD_TYPE_DEFINED
-// (SDBVariant.h carries the same definition under the same guard.)
 enum TSDBBaseFieldType : uint8_t {
   bftUnknown,
   bftChar,
@@ -44,7 +41,6 @@ enum TSDBBaseFieldType : uint8_t {
   bftBFile,
 };
 constexpr int kSDBBaseFieldTypeCount = bftBFile + 1;
-#endif
 
 enum TSDBAdvancedFieldType : uint8_t {
   aftUnknown,

@@ -21,43 +21,9 @@
 #include <string_view>
 
 #include "common/SDBCollation.h"
+#include "common/SDBFieldTypes.h"
 
 namespace sdb {
-
-#ifndef SDB_BASE_FIELD_TYPE_DEFINED
-#define SDB_BASE_FIELD_TYPE_DEFINED
-// What a field stores (the order is part of the file format: metadata and
-// serialised values store it as a byte).
-enum TSDBBaseFieldType : uint8_t {
-  bftUnknown,
-  bftChar,
-  bftWideChar,
-  bftVarchar,
-  bftWideVarchar,
-  bftSignedInt8,
-  bftSignedInt16,
-  bftSignedInt32,
-  bftSignedInt64,
-  bftUnsignedInt8,
-  bftUnsignedInt16,
-  bftUnsignedInt32,
-  bftSingle,
-  bftDouble,
-  bftExtended,
-  bftDate,
-  bftTime,
-  bftDateTime,
-  bftBlob,
-  bftClob,
-  bftWideClob,
-  bftLogical,
-  bftCurrency,
-  bftBytes,
-  bftVarBytes,
-  bftBFile,
-};
-constexpr int kSDBBaseFieldTypeCount = bftBFile + 1;
-#endif
 
 // "bftVarchar" etc.; "bftUnknown(%d)" style text for values out of range.
 std::string SDBBaseFieldTypeName(TSDBBaseFieldType type);
