@@ -6,7 +6,7 @@
 
 #include "common/SDBBytes.h"
 #include "common/SDBException.h"
-#include "storage/SDBInternalFileCompression.h"
+#include "storage/SDBCompression.h"
 
 namespace sdb {
 
@@ -211,11 +211,15 @@ void TSDBInternalDBTransactedAccessFile::ReadFile(int SessionID, uint8_t* Buffer
     return;
   }
   std::vector<uint8_t> plain;
-  std::string problem;
-  if (!SDBDecompressWhole(algorithm, stored, uncompressed, plain, problem) ||
-      static_cast<int32_t>(plain.size()) != uncompressed)
+  int64_t produced = uncompressed;
+  if (algorithm > acaPPM || uncompressed < 0 ||
+      !DecompressBuffer(static_cast<TSDBCompressionAlgorithm>(algorithm), stored.data(),
+                        static_cast<int64_t>(stored.size()), produced, plain))
     throw ESDBException(20189, "Table file decompression error. Possible table corruption (%s)",
-                        {problem.empty() ? std::string("size mismatch") : problem});
+                        {std::string("the stored content does not decompress")});
+  if (produced != uncompressed)
+    throw ESDBException(20189, "Table file decompression error. Possible table corruption (%s)",
+                        {std::string("size mismatch")});
   if (Count) std::memcpy(Buffer, plain.data(), static_cast<size_t>(Count));
 }
 
@@ -239,7 +243,10 @@ void TSDBInternalDBTransactedAccessFile::WriteFile(int SessionID, const uint8_t*
   const uint8_t* stored = Buffer;
   int32_t storedSize = Count;
   if (Algorithm != 0 && Count > 0) {
-    if (!SDBCompressWhole(Algorithm, CompressionMode, Buffer, Count, compressed))
+    TSDBCompressedStreamBlockHeader header;
+    if (Algorithm > acaPPM ||
+        !CompressBuffer(static_cast<TSDBCompressionAlgorithm>(Algorithm), CompressionMode, Buffer, header,
+                        compressed, Count))
       throw ESDBException(20187, "Table file compression error");
     stored = compressed.data();
     storedSize = static_cast<int32_t>(compressed.size());
