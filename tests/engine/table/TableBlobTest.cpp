@@ -1,3 +1,5 @@
+#include <cstring>
+
 #include "TableTestUtil.h"
 #include "common/SDBBytes.h"
 #include "storage/SDBBlobManager.h"
@@ -250,3 +252,37 @@ TEST_F(TableFixture, DamagedBlobPagesReadAsAnErrorNotACrash) {
 }
 
 }  // namespace
+
+// A memo field compressed with PPM stores a large text and reads it back
+// unchanged after the file is reopened.
+TEST_F(TableFixture, PPMCompressedMemoRoundTrips) {
+  TSDBFieldDefs defs = Fields({{"ID", aftInteger}, {"NOTE", aftMemo}});
+  defs[1].FBLOBCompressionAlgorithm = acaPPM;
+  defs[1].FBLOBCompressionMode = 5;
+  defs[1].FBLOBBlockSize = 65536;
+  db.CreateTable("T", std::move(defs));
+  static const char* kWords[] = {"fenêtre ", "vantail ", "vitrage ", "isolant ", "argon ", "poignée ",
+                                 "oscillo-battant ", "seuil ", "aluminium ", "PVC ", "Uw=1,3 ", "\r\n"};
+  std::vector<uint8_t> value;
+  uint32_t x = 12345;
+  while (value.size() < 300000) {
+    x = x * 1103515245u + 12345u;
+    const char* w = kWords[(x >> 16) % 12];
+    value.insert(value.end(), w, w + std::strlen(w));
+  }
+  {
+    TSDBCursor c;
+    Open(c, "T");
+    Insert(c, [&](TSDBDiskTableData& td, std::vector<uint8_t>& b) {
+      td.SetFieldValue(b, 0, TSDBVariant::FromInt(1));
+      td.WriteBLOBFieldToRecordBuffer(b, 1, value);
+    });
+    db.CloseTable(c);
+  }
+  Reopen();
+  TSDBCursor c;
+  TSDBDiskTableData& t = Open(c, "T");
+  ASSERT_EQ(t.GetRecordBuffer(c, grmNext), grrOK);
+  EXPECT_EQ(t.ReadBlobField(c, c.CurrentRecordBuffer, 1), value);
+  db.CloseTable(c);
+}
