@@ -23,16 +23,7 @@ std::vector<TSDBKeyFieldInfo> Fields() {
 
 // A record; nullopt = NULL.
 std::vector<uint8_t> Record(std::optional<int32_t> num, std::optional<std::string> name) {
-  std::vector<uint8_t> r(kRecordSize, 0);
-  if (num)
-    PutLEI32(r.data() + 1, *num);
-  else
-    r[0] |= 1;
-  if (name)
-    std::memcpy(r.data() + 5, name->data(), std::min<size_t>(name->size(), 60));
-  else
-    r[0] |= 2;
-  return r;
+  return sdbtest::Record(num, std::move(name), kRecordSize);
 }
 
 struct KeyFixture {

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <optional>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -75,6 +77,21 @@ class TRecordStore : public TSDBIndexRecordSource {
 inline std::vector<uint8_t> Ref6(int32_t pageNo, uint16_t item) {
   std::vector<uint8_t> r(6);
   TSDBPageItemID{pageNo, item}.Save(r.data());
+  return r;
+}
+
+// A test record of `size` bytes: null bitmap byte, "Num" (int32) at 1,
+// "Name" (up to 60 characters) at 5; nullopt = NULL.
+inline std::vector<uint8_t> Record(std::optional<int32_t> num, std::optional<std::string> name, size_t size) {
+  std::vector<uint8_t> r(size, 0);
+  if (num)
+    PutLEI32(r.data() + 1, *num);
+  else
+    r[0] |= 1;
+  if (name)
+    std::memcpy(r.data() + 5, name->data(), std::min<size_t>(name->size(), 60));
+  else
+    r[0] |= 2;
   return r;
 }
 

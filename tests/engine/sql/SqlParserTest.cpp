@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "../ToolRun.h"
+
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -629,15 +631,9 @@ TEST(SqlParserErrors, DeepNestingIsRefusedNotOverflowed) {
 namespace {
 
 int RunTool(const std::string& args, std::string& out) {
-  const std::string cmd = std::string(TESSDB_TOOL) + " " + args + " 2>&1";
-  FILE* f = popen(cmd.c_str(), "r");
-  if (!f) return -1;
-  char buf[4096];
-  size_t n;
-  out.clear();
-  while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-  const int status = pclose(f);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  sdbtest::TRun r = sdbtest::Tool(args);
+  out = r.Output;
+  return r.Code;
 }
 
 }  // namespace

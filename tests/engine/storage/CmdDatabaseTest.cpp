@@ -9,25 +9,14 @@
 #include <vector>
 #include <sys/wait.h>
 
+#include "../ToolRun.h"
+
 using namespace std::string_literals;
 
 namespace {
 
-struct TRun {
-  int Code;
-  std::string Output;
-};
-
-TRun Tool(const std::string& args) {
-  std::string cmd = std::string(TESSDB_TOOL) + " " + args + " 2>&1";
-  FILE* p = popen(cmd.c_str(), "r");
-  std::string out;
-  std::array<char, 4096> buf;
-  size_t n;
-  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) out.append(buf.data(), n);
-  int status = pclose(p);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
-}
+using sdbtest::TRun;
+using sdbtest::Tool;
 
 // Flips the bits of `xorMask` in the bytes from `offset` on.
 void Patch(const std::string& path, std::streamoff offset, const std::vector<uint8_t>& xorMask) {

@@ -3,6 +3,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "../ToolRun.h"
+
 #include <array>
 #include <cstdio>
 #include <filesystem>
@@ -14,21 +16,8 @@ using namespace sdb;
 
 namespace {
 
-struct TRun {
-  int Code;
-  std::string Output;
-};
-
-TRun Tool(const std::string& args) {
-  std::string cmd = std::string(TESSDB_TOOL) + " " + args + " 2>&1";
-  FILE* p = popen(cmd.c_str(), "r");
-  std::string out;
-  std::array<char, 4096> buf;
-  size_t n;
-  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) out.append(buf.data(), n);
-  int status = pclose(p);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
-}
+using sdbtest::TRun;
+using sdbtest::Tool;
 
 class CmdTables : public ::testing::Test {
  protected:
