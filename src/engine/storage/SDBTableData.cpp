@@ -101,6 +101,7 @@ void TSDBDiskTableData::LoadMostUpdated(int SessionID) {
   FRecordManager->FTableState = mu.TableState;
   FRecordManager->FRecordCount = mu.RecordCount;
   FLastUsedTableState = mu.TableState;
+  FDatabase.MostUpdatedLoaded(*this, SessionID, mu.TableState);
 }
 
 // ---- Create ----------------------------------------------------------------------------------
@@ -731,13 +732,29 @@ TSDBPageItemID TSDBDiskTableData::GetDirectBlobInfo(const std::vector<uint8_t>& 
 }
 
 // ---- Lock hooks ----------------------------------------------------------------------------------
-// Single-user and exclusive databases take no table or record locks; the
-// multi-user database data replaces these by its lock manager calls.
 
-bool TSDBDiskTableData::LockTable(int, TSDBLockType, int, int, bool) { return true; }
-bool TSDBDiskTableData::UnlockTable(int, TSDBLockType, bool) { return true; }
-bool TSDBDiskTableData::LockRecord(int, const TSDBPageItemID&, int, int) { return true; }
-bool TSDBDiskTableData::UnlockRecord(int, const TSDBPageItemID&) { return true; }
-bool TSDBDiskTableData::IsRecordLocked(int, const TSDBPageItemID&) { return false; }
+bool TSDBTableDatabaseContext::LockTable(TSDBDiskTableData&, int, TSDBLockType, int, int, bool) { return true; }
+bool TSDBTableDatabaseContext::UnlockTable(TSDBDiskTableData&, int, TSDBLockType, bool) { return true; }
+bool TSDBTableDatabaseContext::LockRecord(TSDBDiskTableData&, int, const TSDBPageItemID&, int, int) { return true; }
+bool TSDBTableDatabaseContext::UnlockRecord(TSDBDiskTableData&, int, const TSDBPageItemID&) { return true; }
+bool TSDBTableDatabaseContext::IsRecordLocked(TSDBDiskTableData&, int, const TSDBPageItemID&) { return false; }
+void TSDBTableDatabaseContext::MostUpdatedLoaded(TSDBDiskTableData&, int, int32_t) {}
+
+bool TSDBDiskTableData::LockTable(int SessionID, TSDBLockType LockType, int TryCount, int Delay,
+                                  bool AllowXIRWAfterSIRW) {
+  return FDatabase.LockTable(*this, SessionID, LockType, TryCount, Delay, AllowXIRWAfterSIRW);
+}
+bool TSDBDiskTableData::UnlockTable(int SessionID, TSDBLockType LockType, bool IgnoreIfNoLock) {
+  return FDatabase.UnlockTable(*this, SessionID, LockType, IgnoreIfNoLock);
+}
+bool TSDBDiskTableData::LockRecord(int SessionID, const TSDBPageItemID& RecordID, int TryCount, int Delay) {
+  return FDatabase.LockRecord(*this, SessionID, RecordID, TryCount, Delay);
+}
+bool TSDBDiskTableData::UnlockRecord(int SessionID, const TSDBPageItemID& RecordID) {
+  return FDatabase.UnlockRecord(*this, SessionID, RecordID);
+}
+bool TSDBDiskTableData::IsRecordLocked(int SessionID, const TSDBPageItemID& RecordID) {
+  return FDatabase.IsRecordLocked(*this, SessionID, RecordID);
+}
 
 }  // namespace sdb

@@ -53,6 +53,21 @@ class TSDBTableDatabaseContext {
   virtual bool MultiUser() const = 0;
   // Whether a page's PFS bit is set (repair scans).
   virtual bool PageInUse(int32_t PageNo) = 0;
+
+  // Table and record locks of a session on one table. A single-user or
+  // exclusive database takes none: every call succeeds at once and no
+  // record is locked by anybody else. The multi-user database data takes
+  // them in the table's locks file through its lock manager.
+  virtual bool LockTable(TSDBDiskTableData& Table, int SessionID, TSDBLockType LockType, int TryCount, int DelayMs,
+                         bool AllowXIRWAfterSIRW);
+  virtual bool UnlockTable(TSDBDiskTableData& Table, int SessionID, TSDBLockType LockType, bool IgnoreIfNoLock);
+  virtual bool LockRecord(TSDBDiskTableData& Table, int SessionID, const TSDBPageItemID& RecordID, int TryCount,
+                          int DelayMs);
+  virtual bool UnlockRecord(TSDBDiskTableData& Table, int SessionID, const TSDBPageItemID& RecordID);
+  virtual bool IsRecordLocked(TSDBDiskTableData& Table, int SessionID, const TSDBPageItemID& RecordID);
+  // Told each time a session has read the table's most-updated counters
+  // (change detection keeps the first state seen in a lock period).
+  virtual void MostUpdatedLoaded(TSDBDiskTableData& Table, int SessionID, int32_t TableState);
 };
 
 // The caller's cursor: session, position and record buffers (memory layout).
@@ -173,6 +188,8 @@ class TSDBDiskTableData {
   const TSDBIndexDefs& IndexDefs() const { return FIndexDefs; }
   const TSDBConstraintDefs& ConstraintDefs() const { return FConstraintDefs; }
   const TSDBTableListItem& ListItem() const { return FListItem; }
+  // The table's locks file (the lock manager's bytes and record slots).
+  TSDBInternalDBDirectAccessFile& TableLocksFile() { return FTableLocksFile; }
   // The metadata as stored (round-trip checks and tools).
   TSDBTableMetadata BuildMetadata() const;
 
