@@ -1,5 +1,6 @@
 // The commands of tessaly-db. Each command is one function in its own
-// source file; main.cpp lists them. A command receives its arguments
+// source file; main.cpp lists the first ones, and a command file may
+// instead register its commands itself with a static CommandRegistrar. A command receives its arguments
 // (without the program and command names) and returns the exit code.
 #pragma once
 
@@ -15,6 +16,13 @@ struct Command {
   const char* summary;
   int (*run)(const Args& args);
 };
+
+// Registers a command at start-up (listed after main.cpp's own, by name):
+//   static const tessdb::CommandRegistrar kReg{"name", "summary", CmdName};
+struct CommandRegistrar {
+  CommandRegistrar(const char* name, const char* summary, int (*run)(const Args& args));
+};
+std::vector<Command>& RegisteredCommands();
 
 // True when args holds "--help" or "-h".
 bool WantsHelp(const Args& args);

@@ -1,7 +1,10 @@
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <iostream>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "Commands.h"
 #include "common/SDBException.h"
@@ -24,6 +27,15 @@ bool TakeOption(Args& args, const std::string& option, std::string& value) {
     }
   }
   return false;
+}
+
+std::vector<Command>& RegisteredCommands() {
+  static std::vector<Command> commands;
+  return commands;
+}
+
+CommandRegistrar::CommandRegistrar(const char* name, const char* summary, int (*run)(const Args& args)) {
+  RegisteredCommands().push_back({name, summary, run});
 }
 
 // Commands are declared here and defined in their own files.
@@ -53,11 +65,21 @@ static const Command kCommands[] = {
      }},
 };
 
+// main.cpp's list, then the registered commands by name.
+static std::vector<Command> AllCommands() {
+  std::vector<Command> all(std::begin(kCommands), std::end(kCommands));
+  std::vector<Command> extra = RegisteredCommands();
+  std::sort(extra.begin(), extra.end(),
+            [](const Command& a, const Command& b) { return std::string(a.name) < b.name; });
+  all.insert(all.end(), extra.begin(), extra.end());
+  return all;
+}
+
 }  // namespace tessdb
 
 static void Usage() {
   std::cout << "usage: tessaly-db COMMAND [ARGS...]   (COMMAND --help for details)\n\ncommands:\n";
-  for (const auto& c : tessdb::kCommands) std::cout << "  " << c.name << "\t" << c.summary << "\n";
+  for (const auto& c : tessdb::AllCommands()) std::cout << "  " << c.name << "\t" << c.summary << "\n";
 }
 
 int main(int argc, char** argv) {
@@ -67,7 +89,7 @@ int main(int argc, char** argv) {
   }
   std::string name = argv[1];
   tessdb::Args args(argv + 2, argv + argc);
-  for (const auto& c : tessdb::kCommands) {
+  for (const auto& c : tessdb::AllCommands()) {
     if (name == c.name) {
       try {
         return c.run(args);
