@@ -120,6 +120,29 @@ int32_t TSDBDiskPageCache::InternalReadPageState(int32_t PageNo) {
   return FDiskPageManager->InternalReadPageState(PageNo);
 }
 
+// A page is trusted without a disk read only when the session is working
+// with a table it holds locked from modification, whose state it read in
+// this lock period, and the page was last read or checked by this session
+// for that same table and state.
+bool TSDBDiskPageCache::IsPageTableStateCurrent(int SessionID, TSDBPage& Page) {
+  if (!FMultiUser) return true;
+  if (!FTablePagesCacheManager) return false;
+  int32_t table = -1, state = -1;
+  if (!FTablePagesCacheManager->GetWorkTableState(SessionID, table, state)) return false;
+  auto it = Page.TableStates().find(SessionID);
+  return it != Page.TableStates().end() && it->second.IsTableStateValueAssigned && it->second.TableID == table &&
+         it->second.TableState == state;
+}
+
+void TSDBDiskPageCache::StampPageTableState(int SessionID, TSDBPage& Page) {
+  if (!FMultiUser || !FTablePagesCacheManager) return;
+  int32_t table = -1, state = -1;
+  if (FTablePagesCacheManager->GetWorkTableState(SessionID, table, state))
+    Page.TableStates()[SessionID] = TSDBPageTableStateInfo{table, state, true};
+  else
+    Page.TableStates().erase(SessionID);
+}
+
 bool TSDBDiskPageCache::IsSystemPage(int32_t PageNo) const { return FDiskPageManager->IsSystemPage(PageNo); }
 
 }  // namespace sdb

@@ -15,6 +15,7 @@
 #include "storage/SDBFreeSpace.h"
 #include "storage/SDBPageCache.h"
 #include "storage/SDBPageManager.h"
+#include "storage/SDBTablePagesCache.h"
 
 namespace sdb {
 
@@ -41,6 +42,10 @@ class TSDBDiskPageCache : public TSDBPageManager {
   void SetIgnoreCRCErrors(bool v) override;
   void ApplyChanges(int SessionID) override;
 
+  // Change detection of the sessions using this cache (multi-user); none:
+  // every cached page is checked against its on-disk State.
+  void SetTablePagesCacheManager(TSDBDiskTablePagesCacheManager* Manager) { FTablePagesCacheManager = Manager; }
+
   bool LockPageByte(int32_t PageNo, int32_t Offset) override;
   bool UnlockPageByte(int32_t PageNo, int32_t Offset) override;
 
@@ -51,10 +56,13 @@ class TSDBDiskPageCache : public TSDBPageManager {
   void InternalWritePage(TSDBPage& Page) override;
   int32_t InternalReadPageState(int32_t PageNo) override;
   bool IsSystemPage(int32_t PageNo) const override;
+  bool IsPageTableStateCurrent(int SessionID, TSDBPage& Page) override;
+  void StampPageTableState(int SessionID, TSDBPage& Page) override;
 
  private:
   void ResetCache();
   std::unique_ptr<TSDBDiskPageManager> FDiskPageManager;
+  TSDBDiskTablePagesCacheManager* FTablePagesCacheManager = nullptr;
 };
 
 }  // namespace sdb

@@ -27,7 +27,10 @@ class TSDBSortedPageList;
 inline constexpr int kSDBInvalidSessionID = -1;
 inline constexpr int kSDBEngineSessionID = -2;
 
+// What a session knew of a page: the table it was working with and that
+// table's state when it last read or checked the page.
 struct TSDBPageTableStateInfo {
+  int32_t TableID = -1;
   int32_t TableState = 0;
   bool IsTableStateValueAssigned = false;
 };
