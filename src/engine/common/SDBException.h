@@ -34,13 +34,34 @@ class ESDBException : public std::runtime_error {
   // The message without the " - Native error: ..." suffix.
   const std::string& RawMessage() const noexcept { return FRawMessage; }
 
- private:
+ protected:
   struct Built {};
   ESDBException(Built, int nativeError, std::string raw, std::string full);
+
+ private:
   static ESDBException MakeFormatted(int nativeError, const std::string& format,
                                      const TSDBFormatArgs& args);
   int FNativeError;
   std::string FRawMessage;
+};
+
+// Record-level errors of cursors (codes -1 .. -13). The message reads
+// "Engine Error # <code> <text>". NativeError() is the code, except for -8
+// (a constraint or other engine failure passed on), where it keeps the
+// native code of the failure behind it so that callers can still tell
+// the causes apart.
+class ESDBEngineError : public ESDBException {
+ public:
+  ESDBEngineError(int ErrorCode, const std::string& Text, int NativeError = 0);
+  // The standard text of a code (-1 .. -13 except -8), empty for others.
+  static std::string ErrorText(int ErrorCode);
+  // An error of that code with its standard text.
+  static ESDBEngineError Make(int ErrorCode) { return ESDBEngineError(ErrorCode, ErrorText(ErrorCode)); }
+
+  int ErrorCode() const noexcept { return FErrorCode; }
+
+ private:
+  int FErrorCode;
 };
 
 }  // namespace sdb

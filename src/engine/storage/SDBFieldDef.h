@@ -153,6 +153,10 @@ class TSDBIndexDef : public TSDBMetaObjectDef {
   bool FPrimary = false;
   bool FTemporary = false;  // never stored
   int32_t FRootPageNo = -1;
+  // Temporary indexes only (never stored): the owning session and the
+  // table state the index was last kept in step with.
+  int32_t FSessionID = -1;
+  int32_t FTableState = 0;
   std::vector<TSDBIndexColumn> FColumns;
 
   void SaveToStream(TSDBMetaWriter& W) const;

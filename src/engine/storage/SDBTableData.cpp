@@ -44,6 +44,7 @@ void TSDBDiskTableData::CreateManagers(TSDBFieldDefs FieldDefs) {
   FBlobManager.reset();
   if (FFieldManager->BlobFieldsPresent())
     FBlobManager = std::make_unique<TSDBDiskBlobManager>(FDatabase.PageManager(), *FFieldManager, FTableID);
+  FIndexManager = std::make_unique<TSDBBaseIndexManager>(*this, FIndexDefs, FDatabase.PageManager());
 }
 
 TSDBTableMetadata TSDBDiskTableData::BuildMetadata() const {
@@ -148,14 +149,26 @@ void TSDBDiskTableData::CreateTable(TSDBCursor& Cursor, TSDBFieldDefs FieldDefs,
       c.FTableObjectID = FTableID;
       c.FTableName = FTableName;
     }
+    for (int i = 0; i < IndexDefs.Count(); ++i)
+      for (int j = 0; j < i; ++j)
+        if (SDBUpperName(IndexDefs[i].FName) == SDBUpperName(IndexDefs[j].FName))
+          throw ESDBException(20044, "Index '%s' already exists", {IndexDefs[i].FName});
     FIndexDefs = std::move(IndexDefs);
     FConstraintDefs = std::move(ConstraintDefs);
+    // Unique and primary key constraints name their index.
+    for (int i = 0; i < FConstraintDefs.Count(); ++i) {
+      auto* u = dynamic_cast<TSDBConstraintDefUnique*>(&FConstraintDefs[i]);
+      if (!u) continue;
+      const TSDBIndexDef* d = FIndexDefs.FindByName(u->FIndexName);
+      if (d && u->FIndexObjectID < 0) u->FIndexObjectID = d->FObjectID;
+    }
     CreateManagers(std::move(FieldDefs));
     FRecordManager->FRecordCount = 0;
     FRecordManager->FTableState = 0;
     SaveMostUpdated(session);
     FRecordManager->CreateRecordPageIndex(session);
     if (FBlobManager) FBlobManager->CreateBlobPageIndex(session);
+    FIndexManager->CreateIndexesByIndexDefs(session);
     SaveMetadata(session);
     FListItem.TableName = FTableName;
     FListItem.TableID = FTableID;
@@ -191,6 +204,7 @@ void TSDBDiskTableData::CloseFiles() noexcept {
   FTableMetadataFile.CloseFile();
   FTableMostUpdatedFile.CloseFile();
   FTableLocksFile.CloseFile();
+  FIndexManager.reset();
   FFieldManager.reset();
   FRecordManager.reset();
   FBlobManager.reset();
@@ -218,6 +232,7 @@ void TSDBDiskTableData::LoadTable(int SessionID) {
     FIndexDefs = std::move(m.IndexDefs);
     FConstraintDefs = std::move(m.ConstraintDefs);
     CreateManagers(std::move(m.FieldDefs));
+    FIndexManager->OpenIndexes();
     if (m.RecordPageIndexRoot < 0) throw ESDBException(20130, "Nil pointer occured");
     FRecordManager->OpenRecordPageIndex(m.RecordPageIndexRoot);
     if (FBlobManager) {
@@ -351,6 +366,7 @@ void TSDBDiskTableData::EmptyTable(TSDBCursor& Cursor) {
       }
     }
     FRecordManager->Empty(s);
+    FIndexManager->EmptyAllIndexes(s);
     SaveMostUpdated(s);
     ApplyChanges(s, Cursor.FInTransaction);
   } catch (...) {
@@ -372,7 +388,13 @@ void TSDBDiskTableData::DeleteTable(TSDBCursor& Cursor) {
     throw ESDBException(20230, "Database tables are locked");
   const int session = kSDBEngineSessionID;
   TSDBPageManager& pm = FDatabase.PageManager();
+  std::vector<int32_t> roots;
+  for (int i = 0; i < FIndexDefs.Count(); ++i) roots.push_back(FIndexDefs[i].FRootPageNo);
   try {
+    for (int i = 0; i < FIndexManager->Count(); ++i) {
+      TSDBBTreeRecordIndex& idx = FIndexManager->Index(i);
+      if (!idx.IndexDef().FTemporary && idx.IndexDef().FRootPageNo >= 0) idx.DropIndex(session);
+    }
     if (FBlobManager) {
       std::vector<uint8_t> rec(static_cast<size_t>(FFieldManager->MemoryRecordBufferSize()));
       for (int32_t p : FRecordManager->RecordPages(session))
@@ -391,6 +413,8 @@ void TSDBDiskTableData::DeleteTable(TSDBCursor& Cursor) {
     pm.ApplyChanges(session);
   } catch (...) {
     pm.CancelChanges(session);
+    for (int i = 0; i < FIndexDefs.Count() && i < static_cast<int>(roots.size()); ++i)
+      FIndexDefs[i].FRootPageNo = roots[static_cast<size_t>(i)];
     FDatabase.UnlockTables();
     if (!wasOpen) CloseFiles();
     throw;
@@ -442,10 +466,12 @@ std::vector<uint8_t> TSDBDiskTableData::NewRecordBuffer() const {
 }
 
 void TSDBDiskTableData::ApplyChanges(int SessionID, bool InTransaction) {
+  if (FIndexManager) FIndexManager->ApplyTemporaryChanges(SessionID);
   if (!InTransaction) FDatabase.PageManager().ApplyChanges(SessionID);
 }
 
 void TSDBDiskTableData::CancelChanges(int SessionID, bool InTransaction) {
+  if (FIndexManager) FIndexManager->CancelTemporaryChanges(SessionID);
   if (!InTransaction) FDatabase.PageManager().CancelChanges(SessionID);
 }
 
@@ -453,17 +479,27 @@ void TSDBDiskTableData::Rollback(int SessionID) {
   std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
   if (!FActive) return;
   FSessionLastAutoinc.erase(SessionID);
+  if (FIndexManager) FIndexManager->CancelTemporaryChanges(SessionID);
   LoadMostUpdated(SessionID);
 }
 
 void TSDBDiskTableData::AfterChange(TSDBCursor& Cursor) {
   SaveMostUpdated(Cursor.SessionID);
+  // Temporary indexes were kept in step with this change; their pages are
+  // never part of a transaction.
+  FIndexManager->SetTemporaryTableState(FRecordManager->FTableState);
+  FIndexManager->ApplyTemporaryChanges(Cursor.SessionID);
   if (!Cursor.FBatchUpdate) ApplyChanges(Cursor.SessionID, Cursor.FInTransaction);
+}
+
+void TSDBDiskTableData::SyncTemporaryIndexes(int SessionID) {
+  if (FIndexManager) FIndexManager->SynchronizeTemporaryIndexes(SessionID);
 }
 
 void TSDBDiskTableData::FailedChange(TSDBCursor& Cursor) {
   // Outside a transaction a half-done change must not reach the file with
   // the next commit: drop the session's pages and reread the counters.
+  if (FIndexManager) FIndexManager->CancelTemporaryChanges(Cursor.SessionID);
   if (Cursor.FInTransaction || Cursor.FBatchUpdate) return;
   try {
     FDatabase.PageManager().CancelChanges(Cursor.SessionID);
@@ -481,8 +517,10 @@ bool TSDBDiskTableData::InsertRecord(TSDBCursor& Cursor) {
   const int s = Cursor.SessionID;
   TSDBPageItemID id;
   try {
+    SyncTemporaryIndexes(s);
     std::vector<std::pair<int, int64_t>> generated;
     FFieldManager->ApplyAutoincsToRecordBuffer(buf.data(), &generated);
+    CheckConstraints(s, buf.data(), nullptr, true, true, true);
     if (FBlobManager) {
       // A buffer copied from another record still names that record's
       // stored values: the new record gets copies of its own, never a
@@ -500,6 +538,8 @@ bool TSDBDiskTableData::InsertRecord(TSDBCursor& Cursor) {
       FailedChange(Cursor);
       return false;
     }
+    FIndexManager->InsertRecord(s, buf.data(), id);
+    if (Cursor.RecordBitmap) Cursor.RecordBitmap->SetVisible(FRecordManager->RecordIDToPhysicalRecordNo(id), true);
     for (const auto& g : generated) FSessionLastAutoinc[s][g.first] = g.second;
     AfterChange(Cursor);
   } catch (...) {
@@ -526,6 +566,9 @@ bool TSDBDiskTableData::UpdateRecord(TSDBCursor& Cursor) {
     std::vector<uint8_t> old(buf.size());
     if (Cursor.FirstPosition || Cursor.LastPosition || !FRecordManager->ReadRecord(s, id, old.data()))
       throw ESDBException(20144, "Record not found");
+    SyncTemporaryIndexes(s);
+    CheckConstraints(s, buf.data(), old.data(), false, true, true);
+    FIndexManager->UpdateRecord(s, old.data(), buf.data(), id, true);
     // The stored references are those of the record on disk: a BLOB that
     // was not modified keeps its value, a modified one replaces it.
     if (FBlobManager) {
@@ -536,6 +579,7 @@ bool TSDBDiskTableData::UpdateRecord(TSDBCursor& Cursor) {
       FBlobManager->WriteBlobs(s, buf.data());
     }
     FRecordManager->UpdateRecord(s, buf.data(), id);
+    FIndexManager->UpdateRecord(s, old.data(), buf.data(), id, false);
     for (int i = 0; i < FFieldManager->FieldCount(); ++i) {
       if (!FFieldManager->FFieldDefs[i].IsAutoInc() || FFieldManager->IsNull(buf.data(), i)) continue;
       int64_t v = FFieldManager->GetFieldValue(buf.data(), i).AsInt64();
@@ -562,17 +606,29 @@ bool TSDBDiskTableData::DeleteRecord(TSDBCursor& Cursor) {
     std::vector<uint8_t> old(static_cast<size_t>(FFieldManager->MemoryRecordBufferSize()));
     if (Cursor.FirstPosition || Cursor.LastPosition || !FRecordManager->ReadRecord(s, id, old.data()))
       throw ESDBException(20146, "Record not found");
-    neighbour.RecordID = id;
-    neighbour.GetRecordMode = grmNext;
-    FRecordManager->GetRecordBuffer(s, neighbour);
-    if (neighbour.GetRecordResult != grrOK) {
+    SyncTemporaryIndexes(s);
+    // The neighbour in the cursor's order takes the cursor afterwards.
+    std::vector<uint8_t> scratch(old);
+    TSDBBTreeRecordIndex* order = Cursor.CurrentIndexID >= 0 ? &FIndexManager->OpenIndex(Cursor.CurrentIndexID) : nullptr;
+    TSDBIndexPositionCache cache;
+    for (TSDBGetRecordMode m : {grmNext, grmPrior}) {
+      neighbour = TSDBNavigationInfo{};
       neighbour.RecordID = id;
-      neighbour.GetRecordMode = grmPrior;
-      FRecordManager->GetRecordBuffer(s, neighbour);
+      neighbour.GetRecordMode = m;
+      std::copy(old.begin(), old.end(), scratch.begin());
+      neighbour.RecordBuffer = scratch.data();
+      if (order)
+        order->GetRecordBuffer(s, neighbour, cache, FRecordManager->FTableState);
+      else
+        FRecordManager->GetRecordBuffer(s, neighbour);
+      if (neighbour.GetRecordResult == grrOK) break;
     }
+    if (FBlobManager) FBlobManager->ClearBlobsCacheInRecordBuffer(scratch.data());
     hasNeighbour = neighbour.GetRecordResult == grrOK;
     if (FBlobManager) FBlobManager->DeleteBlobs(s, old.data());
+    FIndexManager->DeleteRecord(s, old.data(), id);
     FRecordManager->DeleteRecord(s, id);
+    if (Cursor.RecordBitmap) Cursor.RecordBitmap->SetVisible(FRecordManager->RecordIDToPhysicalRecordNo(id), false);
     AfterChange(Cursor);
   } catch (...) {
     FailedChange(Cursor);
@@ -606,7 +662,13 @@ TSDBGetRecordResult TSDBDiskTableData::GetRecordBuffer(TSDBCursor& Cursor, TSDBG
   info.FirstPosition = Cursor.FirstPosition;
   info.LastPosition = Cursor.LastPosition;
   try {
-    FRecordManager->GetRecordBuffer(Cursor.SessionID, info);
+    if (Cursor.CurrentIndexID >= 0 && Mode != grmCurrent) {
+      SyncTemporaryIndexes(Cursor.SessionID);
+      FIndexManager->OpenIndex(Cursor.CurrentIndexID)
+          .GetRecordBuffer(Cursor.SessionID, info, Cursor.PositionCache, FRecordManager->FTableState);
+    } else {
+      FRecordManager->GetRecordBuffer(Cursor.SessionID, info);
+    }
   } catch (...) {
     UnlockTable(Cursor.SessionID, ltS, true);
     throw;
@@ -634,7 +696,12 @@ TSDBGetRecordResult TSDBDiskTableData::GetRecordBuffer(TSDBCursor& Cursor, TSDBG
 void TSDBDiskTableData::SetRecNo(TSDBCursor& Cursor, int64_t RecNo) {
   std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
   CheckActive();
-  Cursor.CurrentRecordID = FRecordManager->SetRecNo(Cursor.SessionID, RecNo);
+  if (Cursor.CurrentIndexID >= 0) {
+    SyncTemporaryIndexes(Cursor.SessionID);
+    Cursor.CurrentRecordID = FIndexManager->OpenIndex(Cursor.CurrentIndexID).GetRecordIDByRecNo(Cursor.SessionID, RecNo);
+  } else {
+    Cursor.CurrentRecordID = FRecordManager->SetRecNo(Cursor.SessionID, RecNo);
+  }
   Cursor.FirstPosition = Cursor.LastPosition = false;
   if (GetRecordBuffer(Cursor, grmCurrent) != grrOK) throw ESDBException(20148, "Record not found");
 }
@@ -643,6 +710,11 @@ int64_t TSDBDiskTableData::GetRecNo(TSDBCursor& Cursor) {
   std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
   CheckActive();
   if (Cursor.FirstPosition || Cursor.LastPosition) return 0;
+  if (Cursor.CurrentIndexID >= 0) {
+    SyncTemporaryIndexes(Cursor.SessionID);
+    return FIndexManager->OpenIndex(Cursor.CurrentIndexID)
+        .GetRecNoByRecordID(Cursor.SessionID, Cursor.CurrentRecordID, Cursor.CurrentRecordBuffer.data());
+  }
   return FRecordManager->GetRecNo(Cursor.SessionID, Cursor.CurrentRecordID);
 }
 
@@ -681,6 +753,247 @@ int64_t TSDBDiskTableData::LastAutoincValue(int SessionID, int FieldNo) {
     throw ESDBException(30012, "No SequenceLastValue in session for sequence '%s'. Call GetNextVal first",
                         {FFieldManager->FFieldDefs[FieldNo].FName});
   return FFieldManager->GetLastAutoinc(FieldNo);
+}
+
+// ---- Indexes and constraints ------------------------------------------------------------------
+
+TSDBBaseIndexManager& TSDBDiskTableData::IndexManager() {
+  CheckActive();
+  return *FIndexManager;
+}
+
+bool TSDBDiskTableData::ReadRecordForIndex(int SessionID, const TSDBPageItemID& RecordID,
+                                           std::vector<uint8_t>& RecordBuffer) {
+  if (!FRecordManager) return false;
+  RecordBuffer.assign(static_cast<size_t>(FFieldManager->MemoryRecordBufferSize()), 0);
+  return FRecordManager->ReadRecord(SessionID, RecordID, RecordBuffer.data());
+}
+
+int32_t TSDBDiskTableData::IndexIDByName(const std::string& IndexName) const {
+  const TSDBIndexDef* d = FIndexDefs.FindByName(IndexName);
+  return d ? d->FObjectID : -1;
+}
+
+int32_t TSDBDiskTableData::AddIndex(TSDBCursor& Cursor, const TSDBIndexDef& IndexDef) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  CheckActive();
+  if (IndexDef.FName.empty() || FIndexDefs.IndexOfName(IndexDef.FName) >= 0)
+    throw ESDBException(20044, "Index '%s' already exists", {IndexDef.FName});
+  const int s = Cursor.SessionID;
+  auto def = std::make_unique<TSDBIndexDef>(IndexDef);
+  def->FObjectID = FDatabase.GetNewObjectId();
+  def->FTemporary = false;
+  def->FRootPageNo = -1;
+  const int32_t id = def->FObjectID;
+  try {
+    SyncTemporaryIndexes(s);
+    FIndexManager->CreateIndex(s, std::move(def), true);
+    SaveMetadata(s);
+    ApplyChanges(s, Cursor.FInTransaction);
+  } catch (...) {
+    // Nothing of the index may stay: neither its pages nor its definition.
+    try {
+      if (FIndexDefs.IndexOfID(id) >= 0) {
+        const int i = FIndexDefs.IndexOfID(id);
+        FIndexDefs.Delete(i);
+        FIndexManager->OpenIndexes();
+      }
+      FDatabase.PageManager().CancelChanges(s);
+    } catch (...) {
+    }
+    throw;
+  }
+  return id;
+}
+
+void TSDBDiskTableData::DeleteIndex(TSDBCursor& Cursor, const std::string& IndexName) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  CheckActive();
+  const int32_t id = IndexIDByName(IndexName);
+  if (id < 0) throw ESDBException(20018, "Index not found");
+  for (int i = 0; i < FConstraintDefs.Count(); ++i) {
+    auto* u = dynamic_cast<TSDBConstraintDefUnique*>(&FConstraintDefs[i]);
+    if (u && (u->FIndexObjectID == id || SDBUpperName(u->FIndexName) == SDBUpperName(IndexName)))
+      throw ESDBException(20046, "Cannot drop index '%s'. It is used by constraint '%s'",
+                          {IndexName, FConstraintDefs[i].FName});
+  }
+  const int s = Cursor.SessionID;
+  try {
+    FIndexManager->DropIndex(s, id);
+    SaveMetadata(s);
+    ApplyChanges(s, Cursor.FInTransaction);
+  } catch (...) {
+    FDatabase.PageManager().CancelChanges(s);
+    // The definition may be gone from memory while the file keeps it:
+    // read the definitions again.
+    try {
+      TSDBTableMetadata m;
+      m.Load(FTableMetadataFile.ReadAll(s));
+      FIndexManager.reset();
+      FIndexDefs = std::move(m.IndexDefs);
+      FIndexManager = std::make_unique<TSDBBaseIndexManager>(*this, FIndexDefs, FDatabase.PageManager());
+      FIndexManager->OpenIndexes();
+    } catch (...) {
+    }
+    throw;
+  }
+  for (TSDBCursor* c : FCursorList)
+    if (c->CurrentIndexID == id) {
+      c->CurrentIndexID = -1;
+      c->PositionCache.Clear();
+    }
+}
+
+void TSDBDiskTableData::EmptyIndex(TSDBCursor& Cursor, const std::string& IndexName) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  CheckActive();
+  const int32_t id = IndexIDByName(IndexName);
+  if (id < 0) throw ESDBException(20018, "Index not found");
+  const int s = Cursor.SessionID;
+  try {
+    FIndexManager->EmptyIndex(s, id);
+    ApplyChanges(s, Cursor.FInTransaction);
+  } catch (...) {
+    FailedChange(Cursor);
+    throw;
+  }
+}
+
+int32_t TSDBDiskTableData::FindOrCreateIndex(TSDBCursor& Cursor, const std::vector<std::string>& FieldNames,
+                                             bool& IsCreated, const std::vector<std::string>& CaseSensitivity,
+                                             const std::vector<std::string>& AscDesc) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  CheckActive();
+  SyncTemporaryIndexes(Cursor.SessionID);
+  return FIndexManager->FindOrCreateIndex(Cursor.SessionID, FieldNames, IsCreated, CaseSensitivity, AscDesc).IndexID();
+}
+
+bool TSDBDiskTableData::RebuildTemporaryIndexes(int SessionID) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  CheckActive();
+  return FIndexManager->SynchronizeTemporaryIndexes(SessionID);
+}
+
+void TSDBDiskTableData::DropTemporaryIndexes(int SessionID) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  if (!FIndexManager) return;
+  FIndexManager->DropTemporaryIndexes(SessionID);
+  for (TSDBCursor* c : FCursorList)
+    if (c->CurrentIndexID >= 0 && FIndexDefs.IndexOfID(c->CurrentIndexID) < 0) {
+      c->CurrentIndexID = -1;
+      c->PositionCache.Clear();
+    }
+}
+
+void TSDBDiskTableData::CheckIndexes(int SessionID) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  CheckActive();
+  for (int i = 0; i < FIndexDefs.Count(); ++i) FIndexManager->OpenIndex(FIndexDefs[i].FObjectID).CheckIntegrity(SessionID);
+}
+
+bool TSDBDiskTableData::IsUniqueConstraintFailed(int SessionID, TSDBBTreeRecordIndex& Index,
+                                                 const uint8_t* NewRecordBuffer, const uint8_t* OldRecordBuffer,
+                                                 bool ToInsert) {
+  if (FRecordManager->FRecordCount == 0) return false;
+  if (ToInsert || !OldRecordBuffer) return !Index.CanInsertRecord(SessionID, NewRecordBuffer);
+  return !Index.CanUpdateRecord(SessionID, OldRecordBuffer, NewRecordBuffer);
+}
+
+bool TSDBDiskTableData::CheckConstraints(int SessionID, const uint8_t* NewRecordBuffer,
+                                         const uint8_t* OldRecordBuffer, bool ToInsert, bool RaiseException,
+                                         bool CheckUniqueIndexes) {
+  CheckActive();
+  auto fail = [&](const ESDBException& e) {
+    if (RaiseException) throw e;
+    return false;
+  };
+  auto fieldOf = [&](int32_t objectID, const std::string& name) {
+    for (int i = 0; i < FFieldManager->FieldCount(); ++i)
+      if (objectID >= 0 && FFieldManager->FFieldDefs[i].FObjectID == objectID) return i;
+    return name.empty() ? -1 : FFieldManager->FieldNo(name);
+  };
+  auto indexOf = [&](const TSDBConstraintDefUnique& u) -> TSDBBTreeRecordIndex* {
+    if (u.FIndexObjectID >= 0 && FIndexDefs.IndexOfID(u.FIndexObjectID) >= 0)
+      return &FIndexManager->OpenIndex(u.FIndexObjectID);
+    return FIndexManager->FindIndexByName(u.FIndexName);
+  };
+  std::vector<int32_t> checkedIndexes;
+  for (int ci = 0; ci < FConstraintDefs.Count(); ++ci) {
+    const TSDBConstraintDef& c = FConstraintDefs[ci];
+    switch (c.ConstraintType()) {
+      case ctNotNull: {
+        const auto& n = static_cast<const TSDBConstraintDefNotNull&>(c);
+        const int f = fieldOf(n.FColumnObjectID, n.FColumnName);
+        if (f < 0) return fail(ESDBException(30024, "Field #%d not found", {int64_t{n.FColumnObjectID}}));
+        if (FFieldManager->IsNull(NewRecordBuffer, f))
+          return fail(ESDBException(30026, "Constraint '%s' violated. Value in field '%s' cannot be null",
+                                    {c.FName, FFieldManager->FFieldDefs[f].FName}));
+        break;
+      }
+      case ctCheck: {
+        const auto& k = static_cast<const TSDBConstraintDefCheck&>(c);
+        const int f = fieldOf(k.FColumnObjectID, k.FColumnName);
+        if (f < 0) return fail(ESDBException(30024, "Field #%d not found", {int64_t{k.FColumnObjectID}}));
+        if (!FFieldManager->IsNull(NewRecordBuffer, f) && !FFieldManager->FFieldDefs[f].IsBlob()) {
+          const TSDBVariant v = FFieldManager->GetFieldValue(NewRecordBuffer, f);
+          const std::string& field = FFieldManager->FFieldDefs[f].FName;
+          if (!k.FMinValue.IsNull() && v.Compare(k.FMinValue) < 0)
+            return fail(ESDBException(30029, "Constraint '%s' violated. Value in field '%s' cannot be lower than '%s'",
+                                      {c.FName, field, k.FMinValue.AsString()}));
+          if (!k.FMaxValue.IsNull() && v.Compare(k.FMaxValue) > 0)
+            return fail(ESDBException(30030,
+                                      "Constraint '%s' violated. Value in field '%s' cannot be greater than '%s'",
+                                      {c.FName, field, k.FMaxValue.AsString()}));
+        }
+        if (const auto& eval = SDBGetCheckConstraintEvaluator(); eval && !eval(*this, NewRecordBuffer, k))
+          return fail(ESDBException(30031, "Check constraint '%s' violated", {c.FName}));
+        break;
+      }
+      case ctUnique:
+      case ctPK: {
+        if (!CheckUniqueIndexes) break;
+        const auto& u = static_cast<const TSDBConstraintDefUnique&>(c);
+        TSDBBTreeRecordIndex* idx = indexOf(u);
+        if (!idx) return fail(ESDBException(20018, "Index not found"));
+        checkedIndexes.push_back(idx->IndexID());
+        if (c.ConstraintType() == ctPK) {
+          bool allNull = true;
+          std::string names;
+          for (const auto& col : u.FColumns) {
+            const int f = fieldOf(col.ColumnObjectID, col.ColumnName);
+            if (f < 0) return fail(ESDBException(30024, "Field #%d not found", {int64_t{col.ColumnObjectID}}));
+            if (!FFieldManager->IsNull(NewRecordBuffer, f)) allNull = false;
+            if (!names.empty()) names += ",";
+            names += FFieldManager->FFieldDefs[f].FName;
+          }
+          if (allNull && !u.FColumns.empty())
+            return fail(ESDBException(30330, "Constraint '%s' violated. Value in field '%s' cannot be null",
+                                      {c.FName, names}));
+          if (IsUniqueConstraintFailed(SessionID, *idx, NewRecordBuffer, OldRecordBuffer, ToInsert))
+            return fail(ESDBException(30319, "Primary Key constraint '%s' violated. Duplicate found.", {c.FName}));
+        } else if (IsUniqueConstraintFailed(SessionID, *idx, NewRecordBuffer, OldRecordBuffer, ToInsert)) {
+          return fail(ESDBException(30320, "Constraint unique '%s' violated. Duplicate found.", {c.FName}));
+        }
+        break;
+      }
+      default:
+        return fail(ESDBException(30036, "Not implemented yet"));
+    }
+  }
+  if (!CheckUniqueIndexes) return true;
+  // Unique indexes without a constraint of their own are enforced too: the
+  // tree itself admits equal keys.
+  for (int i = 0; i < FIndexDefs.Count(); ++i) {
+    const TSDBIndexDef& d = FIndexDefs[i];
+    if (!(d.FUnique || d.FPrimary)) continue;
+    if (std::find(checkedIndexes.begin(), checkedIndexes.end(), d.FObjectID) != checkedIndexes.end()) continue;
+    TSDBBTreeRecordIndex& idx = FIndexManager->OpenIndex(d.FObjectID);
+    if (!IsUniqueConstraintFailed(SessionID, idx, NewRecordBuffer, OldRecordBuffer, ToInsert)) continue;
+    if (d.FPrimary)
+      return fail(ESDBException(30319, "Primary Key constraint '%s' violated. Duplicate found.", {d.FName}));
+    return fail(ESDBException(30320, "Constraint unique '%s' violated. Duplicate found.", {d.FName}));
+  }
+  return true;
 }
 
 // ---- Field values ---------------------------------------------------------------------------

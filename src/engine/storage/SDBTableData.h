@@ -21,6 +21,7 @@
 #include "storage/SDBInternalFile.h"
 #include "storage/SDBMetadata.h"
 #include "storage/SDBPageManager.h"
+#include "storage/SDBRecordIndex.h"
 #include "storage/SDBRecordManager.h"
 #include "storage/SDBTableList.h"
 
@@ -84,16 +85,21 @@ struct TSDBCursor {
   bool FBatchUpdate = false;
   bool FDisableTempFiles = false;
   bool FInTransaction = false;
+  // Where the cursor last was in its index (CurrentIndexID >= 0).
+  TSDBIndexPositionCache PositionCache;
+  // The filter's record bitmap (by physical record number), when filtered:
+  // inserts show their record, deletes hide it.
+  TSDBRecordBitmap* RecordBitmap = nullptr;
   // Set by InitCursorLayout.
   int32_t RecordBufferSize = 0;
   int32_t FirstFieldOffset = 0;
   TSDBDiskTableData* TableData = nullptr;
 };
 
-class TSDBDiskTableData {
+class TSDBDiskTableData : public TSDBIndexRecordSource {
  public:
   TSDBDiskTableData(TSDBTableDatabaseContext& Database, const std::string& TableName);
-  ~TSDBDiskTableData();
+  ~TSDBDiskTableData() override;
   TSDBDiskTableData(const TSDBDiskTableData&) = delete;
   TSDBDiskTableData& operator=(const TSDBDiskTableData&) = delete;
 
@@ -132,9 +138,11 @@ class TSDBDiskTableData {
   bool InsertRecord(TSDBCursor& Cursor);
   bool UpdateRecord(TSDBCursor& Cursor);
   bool DeleteRecord(TSDBCursor& Cursor);
-  // Physical-order navigation into CurrentRecordBuffer.
+  // Navigation into CurrentRecordBuffer: physical order, or the order of
+  // the cursor's index when CurrentIndexID is set (grmCurrent re-reads the
+  // current record in either case).
   TSDBGetRecordResult GetRecordBuffer(TSDBCursor& Cursor, TSDBGetRecordMode Mode);
-  // 1-based record numbers.
+  // 1-based record numbers (in the cursor's index order when it has one).
   void SetRecNo(TSDBCursor& Cursor, int64_t RecNo);
   int64_t GetRecNo(TSDBCursor& Cursor);
   int64_t GetRecordCount(int SessionID);
@@ -145,6 +153,46 @@ class TSDBDiskTableData {
   // SequenceLastValue in session ..." (30012) in multi-user mode when the
   // session has generated none; the table's last value otherwise).
   int64_t LastAutoincValue(int SessionID, int FieldNo);
+
+  // ---- Indexes and constraints -------------------------------------------------------------
+
+  // Adds an index and fills it from the records; answers its object
+  // identifier. A unique index the records violate is refused (30320 /
+  // 30319) and leaves nothing behind; a taken name raises 20044.
+  int32_t AddIndex(TSDBCursor& Cursor, const TSDBIndexDef& IndexDef);
+  // Removes the index and frees its pages ("Index not found", 20018).
+  void DeleteIndex(TSDBCursor& Cursor, const std::string& IndexName);
+  // Removes every entry of the index (its root stays).
+  void EmptyIndex(TSDBCursor& Cursor, const std::string& IndexName);
+  bool IndexExists(const std::string& IndexName) const { return FIndexDefs.IndexOfName(IndexName) >= 0; }
+  // Object identifier of the index of that name, -1 when absent.
+  int32_t IndexIDByName(const std::string& IndexName) const;
+  // An index giving the order (field names with "ASC"/"DESC" and
+  // "CASE"/"NO_CASE" per field; empty lists: ascending, case-sensitive),
+  // else a new temporary index of the cursor's session. Answers its object
+  // identifier.
+  int32_t FindOrCreateIndex(TSDBCursor& Cursor, const std::vector<std::string>& FieldNames, bool& IsCreated,
+                            const std::vector<std::string>& CaseSensitivity = {},
+                            const std::vector<std::string>& AscDesc = {});
+  // Rebuilds temporary indexes the table has moved away from.
+  bool RebuildTemporaryIndexes(int SessionID);
+  void DropTemporaryIndexes(int SessionID);
+  // The index objects (navigation, ranges, counts, DISTINCT).
+  TSDBBaseIndexManager& IndexManager();
+  // The checks run before a record is stored: NOT NULL, CHECK (stored
+  // bounds, then the registered evaluator), UNIQUE and PRIMARY KEY
+  // constraints and, with CheckUniqueIndexes, every other unique index.
+  // Without RaiseException the answer is false at the first violation.
+  bool CheckConstraints(int SessionID, const uint8_t* NewRecordBuffer, const uint8_t* OldRecordBuffer, bool ToInsert,
+                        bool RaiseException, bool CheckUniqueIndexes);
+  bool IsUniqueConstraintFailed(int SessionID, TSDBBTreeRecordIndex& Index, const uint8_t* NewRecordBuffer,
+                                const uint8_t* OldRecordBuffer, bool ToInsert);
+  // Verifies every index tree (raises at the first fault).
+  void CheckIndexes(int SessionID);
+  int32_t NewObjectId() { return FDatabase.GetNewObjectId(); }
+
+  // TSDBIndexRecordSource: the stored record as a memory record buffer.
+  bool ReadRecordForIndex(int SessionID, const TSDBPageItemID& RecordID, std::vector<uint8_t>& RecordBuffer) override;
 
   // ---- Field values ------------------------------------------------------------------------
 
@@ -201,6 +249,7 @@ class TSDBDiskTableData {
   void CloseFiles() noexcept;
   void CheckActive() const;
   void AfterChange(TSDBCursor& Cursor);
+  void SyncTemporaryIndexes(int SessionID);
   void FailedChange(TSDBCursor& Cursor);
   TSDBDiskBlobManager& Blobs();
 
@@ -219,6 +268,7 @@ class TSDBDiskTableData {
   std::unique_ptr<TSDBDiskBlobManager> FBlobManager;
   TSDBIndexDefs FIndexDefs;
   TSDBConstraintDefs FConstraintDefs;
+  std::unique_ptr<TSDBBaseIndexManager> FIndexManager;
   std::vector<TSDBCursor*> FCursorList;
   int32_t FLastUsedTableState = -1;
   // Last generated auto-increment value per session and field.

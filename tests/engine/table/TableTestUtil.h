@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -46,6 +47,29 @@ inline std::vector<uint8_t> Bytes(size_t n, uint32_t seed) {
   return v;
 }
 
+struct ColumnSpec {
+  const char* Field;
+  bool Descending = false;
+  bool CaseInsensitive = false;
+  int32_t MaxIndexedSize = 20;
+};
+
+inline std::unique_ptr<sdb::TSDBIndexDef> IndexDef(const std::string& name, const std::vector<ColumnSpec>& cols,
+                                                   bool unique = false, bool primary = false) {
+  auto d = std::make_unique<sdb::TSDBIndexDef>();
+  d->FName = name;
+  d->FUnique = unique;
+  d->FPrimary = primary;
+  for (const auto& c : cols) d->FColumns.push_back({c.Field, c.Descending, c.CaseInsensitive, c.MaxIndexedSize});
+  return d;
+}
+
+inline sdb::TSDBIndexDefs Indexes(std::vector<std::unique_ptr<sdb::TSDBIndexDef>> defs) {
+  sdb::TSDBIndexDefs out;
+  for (auto& d : defs) out.Add(std::move(d));
+  return out;
+}
+
 class TableFixture : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -83,6 +107,24 @@ class TableFixture : public ::testing::Test {
     c.FirstPosition = true;
     c.LastPosition = false;
     while (t.GetRecordBuffer(c, sdb::grmNext) == sdb::grrOK) out.push_back(t.GetFieldValue(c.CurrentRecordBuffer, fieldNo));
+    return out;
+  }
+
+  // Every value of field `fieldNo` in the order of the index (physical
+  // order for -1), walking forward or backward.
+  std::vector<sdb::TSDBVariant> Ordered(sdb::TSDBCursor& c, int32_t indexID, int fieldNo, bool forward = true) {
+    std::vector<sdb::TSDBVariant> out;
+    sdb::TSDBDiskTableData& t = *c.TableData;
+    c.CurrentIndexID = indexID;
+    c.FirstPosition = forward;
+    c.LastPosition = !forward;
+    while (t.GetRecordBuffer(c, forward ? sdb::grmNext : sdb::grmPrior) == sdb::grrOK)
+      out.push_back(t.GetFieldValue(c.CurrentRecordBuffer, fieldNo));
+    return out;
+  }
+  static std::vector<std::string> Texts(const std::vector<sdb::TSDBVariant>& v) {
+    std::vector<std::string> out;
+    for (const auto& x : v) out.push_back(x.IsNull() ? "<null>" : x.AsString());
     return out;
   }
 
