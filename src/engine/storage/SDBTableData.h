@@ -190,6 +190,7 @@ class TSDBDiskTableData : public TSDBIndexRecordSource {
   // Verifies every index tree (raises at the first fault).
   void CheckIndexes(int SessionID);
   int32_t NewObjectId() { return FDatabase.GetNewObjectId(); }
+  bool MultiUser() const { return FDatabase.MultiUser(); }
 
   // TSDBIndexRecordSource: the stored record as a memory record buffer.
   bool ReadRecordForIndex(int SessionID, const TSDBPageItemID& RecordID, std::vector<uint8_t>& RecordBuffer) override;

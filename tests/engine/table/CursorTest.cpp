@@ -1,0 +1,346 @@
+// The table cursor: order, ranges, navigation, editing with the lock
+// protocol, record errors, fields, BLOBs and batch updates.
+#include <optional>
+
+#include "TableTestUtil.h"
+#include "storage/SDBTableCursor.h"
+
+using namespace sdb;
+using namespace sdbtest;
+
+namespace {
+
+// A database whose lock hooks record every call and refuse on demand.
+class LockRecordingDatabase : public TSDBTableDatabase {
+ public:
+  LockRecordingDatabase() : TSDBTableDatabase(200) {}
+  struct Call {
+    std::string What;
+    int Type;
+    int TryCount;
+    int DelayMs;
+  };
+  bool LockTable(TSDBDiskTableData&, int, TSDBLockType LockType, int TryCount, int DelayMs, bool) override {
+    Calls.push_back({"LockTable", LockType, TryCount, DelayMs});
+    return !(RefuseTable && LockType != ltIS && LockType != ltS);
+  }
+  bool UnlockTable(TSDBDiskTableData&, int, TSDBLockType LockType, bool) override {
+    Calls.push_back({"UnlockTable", LockType, 0, 0});
+    return true;
+  }
+  bool LockRecord(TSDBDiskTableData&, int, const TSDBPageItemID&, int TryCount, int DelayMs) override {
+    Calls.push_back({"LockRecord", -1, TryCount, DelayMs});
+    return !RefuseRecord;
+  }
+  bool UnlockRecord(TSDBDiskTableData&, int, const TSDBPageItemID&) override {
+    Calls.push_back({"UnlockRecord", -1, 0, 0});
+    return true;
+  }
+  // The edit-related calls only (reads take ltS and opening ltIS).
+  std::vector<std::string> EditCalls() const {
+    std::vector<std::string> out;
+    for (const auto& c : Calls) {
+      if ((c.What == "LockTable" || c.What == "UnlockTable") && (c.Type == ltS || c.Type == ltIS)) continue;
+      std::string s = c.What;
+      if (c.Type >= 0) s += ":" + std::to_string(c.Type);
+      if (c.TryCount) s += " " + std::to_string(c.TryCount) + "x" + std::to_string(c.DelayMs);
+      out.push_back(s);
+    }
+    return out;
+  }
+  std::vector<Call> Calls;
+  bool RefuseTable = false;
+  bool RefuseRecord = false;
+};
+
+class CursorTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path = (std::filesystem::temp_directory_path() / ("h1_cursor_" + std::to_string(::getpid()) + ".sdb")).string();
+    TSDBCreateDatabaseParams p;
+    p.FileName = path;
+    p.MaxConnections = 20;
+    db.CreateDatabase(p);
+    TSDBIndexDefs idx;
+    idx.Add(IndexDef("BYNAME", {{"NAME", false, true}}));
+    idx.Add(IndexDef("BYNUM", {{"NUM"}}, true));
+    db.CreateTable("T", Fields({{"ID", aftInteger}, {"NAME", aftString, 40}, {"NUM", aftInteger}, {"NOTE", aftMemo}}),
+                   {}, std::move(idx));
+  }
+  void TearDown() override {
+    cur.reset();
+    other.reset();
+    db.CloseDatabase();
+    std::filesystem::remove(path);
+  }
+  std::unique_ptr<TSDBTableCursor> NewCursor(int session = 0) {
+    auto c = std::make_unique<TSDBTableCursor>(SDBTableOpener(db), session);
+    c->Open("T");
+    return c;
+  }
+  void Add(TSDBTableCursor& c, int id, std::optional<std::string> name, int num) {
+    c.Insert();
+    c.SetFieldByName("ID", TSDBVariant::FromInt(id));
+    if (name) c.SetFieldByName("NAME", TSDBVariant::FromString(*name));
+    c.SetFieldByName("NUM", TSDBVariant::FromInt(num));
+    c.Post();
+  }
+  // IDs from the current position to the end (or start).
+  std::vector<int64_t> Walk(TSDBTableCursor& c, bool forward = true) {
+    std::vector<int64_t> out;
+    if (forward)
+      for (c.First(); !c.Eof(); c.Next()) out.push_back(c.FieldByName("ID").AsInt64());
+    else
+      for (c.Last(); !c.Bof(); c.Prior()) out.push_back(c.FieldByName("ID").AsInt64());
+    return out;
+  }
+  static int EngineCode(const std::function<void()>& f, std::string* what = nullptr) {
+    try {
+      f();
+    } catch (const ESDBEngineError& e) {
+      if (what) *what = e.what();
+      return e.ErrorCode();
+    }
+    return 0;
+  }
+  void Fill() {
+    cur = NewCursor();
+    // NUM = id * 10; names with mixed case.
+    const char* names[] = {"delta", "Alpha", "charlie", "bravo", "Echo"};
+    for (int i = 0; i < 5; ++i) Add(*cur, i + 1, std::string(names[i]), (i + 1) * 10);
+  }
+
+  std::string path;
+  LockRecordingDatabase db;
+  std::unique_ptr<TSDBTableCursor> cur, other;
+};
+
+TEST_F(CursorTest, EmptyTableIsBothBofAndEof) {
+  cur = NewCursor();
+  EXPECT_TRUE(cur->Eof());
+  EXPECT_TRUE(cur->Bof());
+  EXPECT_TRUE(cur->IsEmpty());
+  cur->SetIndexName("BYNAME");
+  cur->Last();
+  EXPECT_TRUE(cur->Eof() && cur->Bof());
+  EXPECT_TRUE(cur->FieldByName("ID").IsNull());
+  EXPECT_EQ(cur->RecNo(), 0);
+}
+
+TEST_F(CursorTest, IndexOrderNavigationAndRecordNumbers) {
+  Fill();
+  EXPECT_EQ(Walk(*cur), (std::vector<int64_t>{1, 2, 3, 4, 5}));
+  cur->SetIndexName("BYNAME");
+  EXPECT_EQ(cur->IndexName(), "BYNAME");
+  EXPECT_EQ(Walk(*cur), (std::vector<int64_t>{2, 4, 3, 1, 5}));
+  EXPECT_EQ(Walk(*cur, false), (std::vector<int64_t>{5, 1, 3, 4, 2}));
+  // Off the end the cursor stays on the last record.
+  cur->Last();
+  cur->Next();
+  EXPECT_TRUE(cur->Eof());
+  EXPECT_EQ(cur->FieldByName("ID").AsInt64(), 5);
+  EXPECT_EQ(cur->RecNo(), 5);
+  cur->SetRecNo(2);
+  EXPECT_EQ(cur->FieldByName("ID").AsInt64(), 4);
+  EXPECT_EQ(cur->MoveBy(2), 2);
+  EXPECT_EQ(cur->FieldByName("ID").AsInt64(), 1);
+  EXPECT_EQ(cur->RecNo(), 4);
+  // Changing the order keeps the record.
+  cur->SetIndexName("BYNUM");
+  EXPECT_EQ(cur->FieldByName("ID").AsInt64(), 1);
+  EXPECT_EQ(cur->RecNo(), 1);
+  EXPECT_EQ(NativeOf([&] { cur->SetRecNo(6); }), 20075);
+  EXPECT_EQ(NativeOf([&] { cur->SetIndexName("NOPE"); }), 20018);
+}
+
+TEST_F(CursorTest, FindKeyFindNearestAndLocate) {
+  Fill();
+  cur->SetIndexName("BYNAME");
+  EXPECT_TRUE(cur->FindKey({TSDBVariant::FromString("CHARLIE")}));
+  EXPECT_EQ(cur->FieldByName("ID").AsInt64(), 3);
+  EXPECT_FALSE(cur->FindKey({TSDBVariant::FromString("c")}));
+  EXPECT_EQ(cur->FieldByName("ID").AsInt64(), 3);
+  EXPECT_TRUE(cur->FindNearest({TSDBVariant::FromString("c")}));
+  EXPECT_EQ(cur->FieldByName("ID").AsInt64(), 3);
+  EXPECT_FALSE(cur->FindNearest({TSDBVariant::FromString("zulu")}));
+  EXPECT_TRUE(cur->Locate({"NUM"}, {TSDBVariant::FromInt(40)}));
+  EXPECT_EQ(cur->FieldByName("NAME").AsString(), "bravo");
+  EXPECT_TRUE(cur->Locate({"NAME"}, {TSDBVariant::FromString("ECH")}, true, true));
+  EXPECT_EQ(cur->FieldByName("ID").AsInt64(), 5);
+  EXPECT_FALSE(cur->Locate({"NAME"}, {TSDBVariant::FromString("ECH")}, false, true));
+  EXPECT_EQ(cur->FieldByName("ID").AsInt64(), 5);
+}
+
+struct RangeCase {
+  const char* Name;
+  std::vector<int> Start, End;
+  bool StartExclusive, EndExclusive;
+  std::vector<int64_t> Ids;
+};
+
+class CursorRange : public CursorTest, public ::testing::WithParamInterface<RangeCase> {};
+
+TEST_P(CursorRange, LimitsNavigationAndCounts) {
+  const RangeCase& rc = GetParam();
+  Fill();
+  cur->SetIndexName("BYNUM");
+  auto vals = [](const std::vector<int>& v) {
+    std::vector<TSDBVariant> out;
+    for (int x : v) out.push_back(TSDBVariant::FromInt(x));
+    return out;
+  };
+  cur->SetRange(vals(rc.Start), vals(rc.End), rc.StartExclusive, rc.EndExclusive);
+  EXPECT_EQ(Walk(*cur), rc.Ids);
+  std::vector<int64_t> back(rc.Ids.rbegin(), rc.Ids.rend());
+  EXPECT_EQ(Walk(*cur, false), back);
+  EXPECT_EQ(cur->RecordCount(), static_cast<int64_t>(rc.Ids.size()));
+  EXPECT_EQ(cur->IsEmpty(), rc.Ids.empty());
+  const int64_t approx = cur->ApproxRangeRecordCount();
+  EXPECT_GE(approx, 0);
+  EXPECT_LE(approx, 5);
+  cur->CancelRange();
+  EXPECT_EQ(cur->RecordCount(), 5);
+}
+
+INSTANTIATE_TEST_SUITE_P(Bounds, CursorRange,
+                         ::testing::Values(RangeCase{"StartOnly", {30}, {}, false, false, {3, 4, 5}},
+                                           RangeCase{"EndOnly", {}, {20}, false, false, {1, 2}},
+                                           RangeCase{"Both", {20}, {40}, false, false, {2, 3, 4}},
+                                           RangeCase{"BothExclusive", {20}, {40}, true, true, {3}},
+                                           RangeCase{"BetweenKeys", {21}, {29}, false, false, {}},
+                                           RangeCase{"Reversed", {40}, {20}, false, false, {}}),
+                         [](const auto& p) { return std::string(p.param.Name); });
+
+TEST_F(CursorTest, PostingADuplicateRaisesEngineErrorEightAndLeavesNothing) {
+  Fill();
+  std::string what;
+  EXPECT_EQ(EngineCode([&] { Add(*cur, 9, std::string("x"), 30); }, &what), -8);
+  EXPECT_EQ(what, "Engine Error # -8 Constraint unique 'BYNUM' violated. Duplicate found.");
+  EXPECT_EQ(cur->State(), csInsert);
+  cur->Cancel();
+  EXPECT_EQ(cur->RecordCount(), 5);
+  try {
+    Add(*cur, 9, std::string("x"), 30);
+  } catch (const ESDBException& e) {
+    EXPECT_EQ(e.NativeError(), 30320);
+  }
+  cur->Cancel();
+  EXPECT_EQ(ESDBEngineError::Make(-13).what(), std::string("Engine Error # -13 Table is locked"));
+}
+
+TEST_F(CursorTest, EditChecksTheRecordAgainstOtherCursors) {
+  Fill();
+  other = NewCursor(1);
+  cur->First();
+  other->First();
+  // Another cursor changed the record: editing the stale copy is refused.
+  other->Edit();
+  other->SetFieldByName("NAME", TSDBVariant::FromString("changed"));
+  other->Post();
+  EXPECT_EQ(EngineCode([&] { cur->Edit(); }), -4);
+  EXPECT_EQ(cur->FieldByName("NAME").AsString(), "changed");
+  // Changed between Edit and Post.
+  cur->Edit();
+  other->Edit();
+  other->SetFieldByName("NUM", TSDBVariant::FromInt(11));
+  other->Post();
+  cur->SetFieldByName("NUM", TSDBVariant::FromInt(12));
+  EXPECT_EQ(EngineCode([&] { cur->Post(); }), -4);
+  cur->Cancel();
+  // Deleted by the other cursor.
+  cur->First();
+  other->First();
+  other->Delete();
+  EXPECT_EQ(EngineCode([&] { cur->Edit(); }), -6);
+  cur->First();
+  other->First();
+  other->Edit();
+  other->SetFieldByName("NAME", TSDBVariant::FromString("again"));
+  other->Post();
+  EXPECT_EQ(EngineCode([&] { cur->Delete(); }), -5);
+  cur->Refresh();
+  other->Delete();
+  EXPECT_EQ(EngineCode([&] { cur->Delete(); }), -7);
+  EXPECT_EQ(other->RecordCount(), 3);
+}
+
+TEST_F(CursorTest, EditPostAndDeleteFollowTheLockProtocol) {
+  Fill();
+  cur->First();
+  db.Calls.clear();
+  cur->Edit();
+  cur->SetFieldByName("NAME", TSDBVariant::FromString("zz"));
+  cur->Post();
+  EXPECT_EQ(db.EditCalls(), (std::vector<std::string>{"LockTable:2 900x100", "LockRecord 15x100", "LockTable:4 1x0",
+                                                      "UnlockRecord", "UnlockTable:2", "UnlockTable:4"}));
+  db.Calls.clear();
+  cur->Delete();
+  EXPECT_EQ(db.EditCalls(), (std::vector<std::string>{"LockTable:4 1x0", "LockRecord 15x100", "UnlockRecord",
+                                                      "UnlockTable:4"}));
+  // Refused locks.
+  db.RefuseRecord = true;
+  EXPECT_EQ(EngineCode([&] { cur->Edit(); }), -12);
+  EXPECT_EQ(cur->State(), csBrowse);
+  db.RefuseRecord = false;
+  db.RefuseTable = true;
+  EXPECT_EQ(EngineCode([&] { cur->Edit(); }), -13);
+  db.RefuseTable = false;
+  // Cancel releases the edit's locks.
+  cur->Edit();
+  db.Calls.clear();
+  cur->Cancel();
+  EXPECT_EQ(db.EditCalls(), (std::vector<std::string>{"UnlockRecord", "UnlockTable:2"}));
+}
+
+TEST_F(CursorTest, DeleteMovesToTheNeighbourInIndexOrder) {
+  Fill();
+  cur->SetIndexName("BYNAME");
+  ASSERT_TRUE(cur->FindKey({TSDBVariant::FromString("bravo")}));
+  cur->Delete();
+  EXPECT_EQ(cur->FieldByName("NAME").AsString(), "charlie");
+  cur->Last();
+  cur->Delete();
+  EXPECT_EQ(cur->FieldByName("NAME").AsString(), "delta");
+  EXPECT_EQ(Walk(*cur), (std::vector<int64_t>{2, 3, 1}));
+}
+
+TEST_F(CursorTest, FieldsByNameAndBlobs) {
+  cur = NewCursor();
+  cur->Insert();
+  cur->SetFieldByName("ID", TSDBVariant::FromInt(1));
+  cur->SetFieldByName("NUM", TSDBVariant::FromInt(5));
+  const std::string note(10000, 'n');
+  cur->WriteBlobText(cur->FieldNo("NOTE"), note);
+  cur->Post();
+  cur->First();
+  EXPECT_EQ(cur->ReadBlobText(cur->FieldNo("NOTE")), note);
+  EXPECT_TRUE(cur->IsNull(cur->FieldNo("NAME")));
+  EXPECT_EQ(NativeOf([&] { cur->FieldByName("MISSING"); }), 10003);
+  EXPECT_EQ(NativeOf([&] { cur->SetFieldByName("ID", TSDBVariant::FromInt(2)); }), 10004);
+  cur->Edit();
+  cur->ClearBlob(cur->FieldNo("NOTE"));
+  cur->Post();
+  EXPECT_EQ(cur->ReadBlobText(cur->FieldNo("NOTE")), "");
+}
+
+TEST_F(CursorTest, BatchUpdateCommitsOnceAtTheEnd) {
+  cur = NewCursor();
+  cur->BeginBatchUpdate();
+  for (int i = 0; i < 50; ++i) Add(*cur, i, "n" + std::to_string(i), i);
+  cur->EndBatchUpdate(false);
+  EXPECT_EQ(cur->RecordCount(), 0);
+  cur->SetIndexName("BYNUM");
+  EXPECT_TRUE(Walk(*cur).empty());
+  cur->BeginBatchUpdate();
+  for (int i = 0; i < 50; ++i) Add(*cur, i, "n" + std::to_string(i), i);
+  cur->EndBatchUpdate(true);
+  cur.reset();
+  db.CloseDatabase();
+  db.OpenDatabase(path);
+  cur = NewCursor();
+  cur->SetIndexName("BYNUM");
+  EXPECT_EQ(Walk(*cur).size(), 50u);
+  cur->Table().CheckIndexes(0);
+}
+
+}  // namespace
