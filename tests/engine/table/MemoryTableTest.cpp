@@ -3,13 +3,21 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <set>
 
+#include "TableTestUtil.h"
 #include "common/SDBException.h"
+#include "storage/SDBBlobManager.h"
+#include "storage/SDBMemoryDatabase.h"
 #include "storage/SDBMemoryPageManager.h"
 
 namespace {
 
 using namespace sdb;
+using sdbtest::Bytes;
+using sdbtest::Fields;
+using sdbtest::NativeOf;
 
 constexpr int S = 0;
 
@@ -85,6 +93,122 @@ TEST(MemoryPageManager, TrailingFreePagesShrinkTheStoreAndClearDropsAll) {
   EXPECT_EQ(pm.UsedPageCount(), 0);
   EXPECT_EQ(pm.GetPageCount(), 1);
   EXPECT_THROW(TSDBMemoryPageManager(64), ESDBException);
+}
+
+// Names of every entry of the folders a stray file could land in.
+std::set<std::string> Listing() {
+  std::set<std::string> out;
+  std::error_code ec;
+  for (const auto& dir : {std::filesystem::current_path(), std::filesystem::temp_directory_path(),
+                          std::filesystem::path("/dev/shm")})
+    for (const auto& e : std::filesystem::directory_iterator(dir, ec)) out.insert(e.path().string());
+  return out;
+}
+
+std::vector<uint8_t> MemoValue(int i) {
+  // Every seventh value is larger than a page (a large BLOB), every fifth
+  // is NULL, the others a few hundred bytes (small BLOBs sharing pages).
+  if (i % 5 == 0) return {};
+  return Bytes(i % 7 == 0 ? 20000 + static_cast<size_t>(i) : 100 + static_cast<size_t>(i % 300), static_cast<uint32_t>(i));
+}
+
+TEST(MemoryTable, RowsAndBlobsLiveAndDieInMemoryWithoutAnyFile) {
+  const std::set<std::string> before = Listing();
+  {
+    TSDBMemoryDatabase db;
+    const int64_t empty = db.UsedMemory();
+    db.CreateTable("Lines", Fields({{"ID", aftInteger}, {"NAME", aftString, 50}, {"NOTE", aftMemo}}));
+    EXPECT_EQ(NativeOf([&] { db.CreateTable("LINES", Fields({{"X", aftInteger}})); }), 30395);
+    EXPECT_EQ(db.GetTablesList(), std::vector<std::string>{"Lines"});
+
+    constexpr int N = 400;
+    TSDBCursor c;
+    db.OpenTable(c, "lines");
+    TSDBDiskTableData& t = *c.TableData;
+    for (int i = 0; i < N; ++i) {
+      c.EditRecordBuffer = t.NewRecordBuffer();
+      t.SetFieldValue(c.EditRecordBuffer, 0, TSDBVariant::FromInt(i));
+      t.SetFieldValue(c.EditRecordBuffer, 1, TSDBVariant::FromString("row " + std::to_string(i)));
+      const auto memo = MemoValue(i);
+      if (!memo.empty()) t.WriteBLOBFieldToRecordBuffer(c.EditRecordBuffer, 2, memo);
+      ASSERT_TRUE(t.InsertRecord(c));
+      if (i == 7) {
+        EXPECT_EQ(t.GetDirectBlobInfo(c.CurrentRecordBuffer, 2).PageItemNo, kSDBLargeBlobItemID);
+      }
+      if (i == 1) {
+        EXPECT_NE(t.GetDirectBlobInfo(c.CurrentRecordBuffer, 2).PageItemNo, kSDBLargeBlobItemID);
+      }
+    }
+    EXPECT_EQ(t.GetRecordCount(c.SessionID), N);
+    EXPECT_GT(db.UsedMemory(), empty + 40 * 20000);  // 46 large values
+
+    // Read back in physical order.
+    c.FirstPosition = true;
+    c.LastPosition = false;
+    int seen = 0;
+    while (t.GetRecordBuffer(c, grmNext) == grrOK) {
+      const int id = static_cast<int>(t.GetFieldValue(c.CurrentRecordBuffer, 0).AsInt64());
+      EXPECT_EQ(id, seen);
+      EXPECT_EQ(t.GetFieldValue(c.CurrentRecordBuffer, 1).AsString(), "row " + std::to_string(id));
+      const auto memo = MemoValue(id);
+      if (memo.empty()) {
+        EXPECT_TRUE(t.FieldManager().IsNull(c.CurrentRecordBuffer.data(), 2));
+      } else {
+        EXPECT_EQ(t.ReadBlobField(c, c.CurrentRecordBuffer, 2), memo) << id;
+      }
+      ++seen;
+    }
+    // Delete the odd rows (a delete moves the cursor to the next row).
+    c.FirstPosition = true;
+    c.LastPosition = false;
+    TSDBGetRecordMode mode = grmNext;
+    while (t.GetRecordBuffer(c, mode) == grrOK) {
+      mode = grmNext;
+      if (t.GetFieldValue(c.CurrentRecordBuffer, 0).AsInt64() % 2) {
+        ASSERT_TRUE(t.DeleteRecord(c));
+        mode = grmCurrent;
+      }
+    }
+    EXPECT_EQ(seen, N);
+    EXPECT_EQ(t.GetRecordCount(c.SessionID), N / 2);
+
+    // A change inside a transaction is undone by a rollback.
+    c.FInTransaction = true;
+    c.FirstPosition = true;
+    c.LastPosition = false;
+    ASSERT_EQ(t.GetRecordBuffer(c, grmNext), grrOK);
+    ASSERT_TRUE(t.DeleteRecord(c));
+    db.Rollback(c.SessionID);
+    c.FInTransaction = false;
+    EXPECT_EQ(t.GetRecordCount(c.SessionID), N / 2);
+
+    // Emptying and dropping the table give every page back.
+    db.CloseTable(c);
+    db.DeleteTable("Lines");
+    EXPECT_FALSE(db.TableExists("Lines"));
+    EXPECT_EQ(db.UsedMemory(), empty);
+    EXPECT_EQ(NativeOf([&] { db.OpenTable(c, "Lines"); }), 30405);
+  }
+  EXPECT_EQ(Listing(), before);
+}
+
+TEST(MemoryTable, TablesOfTwoMemoryDatabasesAreSeparate) {
+  TSDBMemoryDatabase a, b;
+  a.CreateTable("T", Fields({{"ID", aftInteger}}));
+  b.CreateTable("T", Fields({{"NAME", aftString, 10}}));
+  TSDBCursor ca, cb;
+  a.OpenTable(ca, "T");
+  b.OpenTable(cb, "T");
+  ca.EditRecordBuffer = ca.TableData->NewRecordBuffer();
+  ca.TableData->SetFieldValue(ca.EditRecordBuffer, 0, TSDBVariant::FromInt(5));
+  ASSERT_TRUE(ca.TableData->InsertRecord(ca));
+  EXPECT_EQ(ca.TableData->GetRecordCount(0), 1);
+  EXPECT_EQ(cb.TableData->GetRecordCount(0), 0);
+  a.CloseTable(ca);
+  b.CloseTable(cb);
+  a.RenameTable("T", "U");
+  EXPECT_EQ(b.GetTablesList(), std::vector<std::string>{"T"});
+  EXPECT_EQ(a.GetTablesList(), std::vector<std::string>{"U"});
 }
 
 }  // namespace
