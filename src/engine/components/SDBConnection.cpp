@@ -1,0 +1,132 @@
+#include "components/SDBConnection.h"
+
+#include "common/SDBException.h"
+#include "storage/SDBSystemDirectory.h"
+#include "storage/SDBTableDatabase.h"
+
+namespace sdb {
+
+namespace {
+
+TSDBConnectParams ToConnect(const TSDBConnectionParams& p) {
+  TSDBConnectParams c;
+  c.DatabaseName = p.DatabaseName;
+  c.FileName = p.FileName;
+  c.Password = p.Password;
+  c.SessionName = p.SessionName;
+  c.Cipher = p.CryptoAlgorithm;
+  c.PageSize = p.PageSize;
+  c.PagesPerExtent = p.PagesPerExtent;
+  c.MaxConnections = p.MaxConnections;
+  c.ReadOnly = p.ReadOnly;
+  c.Exclusive = p.Exclusive;
+  c.MultiUser = p.MultiUser;
+  return c;
+}
+
+}  // namespace
+
+TSDBConnectionHandle::TSDBConnectionHandle() = default;
+
+TSDBConnectionHandle::~TSDBConnectionHandle() {
+  try {
+    Disconnect();
+  } catch (...) {
+  }
+}
+
+void TSDBConnectionHandle::Connect(const TSDBConnectionParams& Params) {
+  Disconnect();
+  FParams = Params;
+  auto s = std::make_unique<TSDBLocalSession>();
+  s->Connect(ToConnect(Params));
+  FSession = std::move(s);
+}
+
+void TSDBConnectionHandle::CreateDatabase(const TSDBConnectionParams& Params) {
+  Disconnect();
+  TSDBCreateDatabaseParams p;
+  p.FileName = Params.FileName;
+  p.Password = Params.Password;
+  p.CryptoAlgorithm = Params.CryptoAlgorithm;
+  p.PageSize = Params.PageSize;
+  p.PageCountInExtent = Params.PagesPerExtent;
+  p.MaxConnections = Params.MaxConnections;
+  TSDBLocalSession creator;
+  creator.CreateDatabase(p);
+  Connect(Params);
+}
+
+void TSDBConnectionHandle::Disconnect() {
+  if (!FSession) return;
+  std::unique_ptr<TSDBLocalSession> s = std::move(FSession);
+  s->Disconnect();
+}
+
+bool TSDBConnectionHandle::Connected() { return FSession && FSession->Connected(); }
+
+bool TSDBConnectionHandle::RepairNeeded() const { return FSession && FSession->RepairNeeded(); }
+
+int32_t TSDBConnectionHandle::MaxConnections() const {
+  return FSession && FSession->MaxSessionCount() > 0 ? FSession->MaxSessionCount() : FParams.MaxConnections;
+}
+
+std::string TSDBConnectionHandle::Repair(const TSDBConnectionParams& Params) {
+  TSDBTableDatabase db;
+  db.OpenDatabase(Params.FileName, Params.Password);
+  std::string log;
+  for (const std::string& name : db.GetTablesList()) {
+    TSDBCursor c;
+    try {
+      db.OpenTable(c, name, true);
+      db.CloseTable(c);
+    } catch (const ESDBException& e) {
+      log += "Table \"" + name + "\": " + e.what() + "\n";
+    }
+  }
+  db.CloseDatabase();
+  return log;
+}
+
+static TSDBLocalSession& Need(const std::unique_ptr<TSDBLocalSession>& s) {
+  if (!s) throw ESDBException(30399, "Error - database file is not opened.");
+  return *s;
+}
+
+bool TSDBConnectionHandle::ReadOnly() const { return FSession ? FSession->ReadOnly() : FParams.ReadOnly; }
+
+void TSDBConnectionHandle::OpenTable(TSDBCursor& Cursor, const std::string& TableName) {
+  Need(FSession).OpenTable(Cursor, TableName, Cursor.FExclusive);
+}
+
+void TSDBConnectionHandle::CloseTable(TSDBCursor& Cursor) {
+  if (FSession) FSession->CloseTable(Cursor);
+}
+
+void TSDBConnectionHandle::CreateTable(const std::string& TableName, TSDBFieldDefs FieldDefs,
+                                       TSDBConstraintDefs ConstraintDefs, TSDBIndexDefs IndexDefs) {
+  Need(FSession).CreateTable(TableName, std::move(FieldDefs), std::move(ConstraintDefs), std::move(IndexDefs));
+}
+
+void TSDBConnectionHandle::DeleteTable(const std::string& TableName) { Need(FSession).DeleteTable(TableName); }
+
+void TSDBConnectionHandle::RenameTable(const std::string& OldName, const std::string& NewName) {
+  Need(FSession).RenameTable(OldName, NewName);
+}
+
+void TSDBConnectionHandle::EmptyTable(const std::string& TableName) { Need(FSession).EmptyTable(TableName); }
+
+bool TSDBConnectionHandle::TableExists(const std::string& TableName) { return Need(FSession).TableExists(TableName); }
+
+std::vector<std::string> TSDBConnectionHandle::GetTablesList() { return Need(FSession).GetTablesList(); }
+
+void TSDBConnectionHandle::StartTransaction() { Need(FSession).StartTransaction(); }
+
+void TSDBConnectionHandle::Commit(bool Flush) {
+  Need(FSession).Commit();
+  if (Flush) FSession->FlushBuffers();
+}
+
+void TSDBConnectionHandle::Rollback() { Need(FSession).Rollback(); }
+
+}  // namespace sdb

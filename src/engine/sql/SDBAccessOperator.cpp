@@ -1,0 +1,1247 @@
+#include "sql/SDBAccessOperator.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cmath>
+#include <numeric>
+#include <thread>
+
+#include "common/SDBException.h"
+#include "sql/SDBExecTable.h"
+#include "storage/SDBRecordManager.h"
+
+namespace sdb {
+
+namespace {
+
+bool SameText(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+    if (std::toupper(x) != std::toupper(y)) return false;
+  }
+  return true;
+}
+
+int CompareRows(const TSDBResultRow& a, const TSDBResultRow& b) {
+  for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
+    int c = a[i].Compare(b[i]);
+    if (c) return c;
+  }
+  return 0;
+}
+
+// Drops repeated rows, keeping the first of each in order.
+void DedupRows(std::vector<TSDBResultRow>& rows) {
+  std::vector<size_t> idx(rows.size());
+  std::iota(idx.begin(), idx.end(), size_t{0});
+  std::stable_sort(idx.begin(), idx.end(), [&](size_t a, size_t b) { return CompareRows(rows[a], rows[b]) < 0; });
+  std::vector<bool> keep(rows.size(), false);
+  for (size_t i = 0; i < idx.size(); ++i)
+    if (i == 0 || CompareRows(rows[idx[i - 1]], rows[idx[i]]) != 0) keep[idx[i]] = true;
+  std::vector<TSDBResultRow> out;
+  for (size_t i = 0; i < rows.size(); ++i)
+    if (keep[i]) out.push_back(std::move(rows[i]));
+  rows = std::move(out);
+}
+
+// Gives computed columns whose type was not known before the run the type
+// of their first non-null value.
+void FixUnknownTypes(TSDBResultSet& rs) {
+  for (size_t c = 0; c < rs.Columns.size(); ++c) {
+    if (rs.Columns[c].DataType != bftUnknown) continue;
+    for (const auto& row : rs.Rows)
+      if (!row[c].IsNull() || row[c].DataType() != bftUnknown) {
+        rs.Columns[c].DataType = row[c].DataType();
+        if (!row[c].IsNull()) break;
+      }
+    if (rs.Columns[c].DataType == bftUnknown) rs.Columns[c].DataType = bftVarchar;
+  }
+}
+
+[[noreturn]] void UnknownColumn(const std::string& table, const std::string& field) {
+  std::string name = table.empty() ? field : table + "." + field;
+  throw ESDBException(kEvalErrUnknownColumn, "Unknown column '%s' at line %d, column %d",
+                      {name, int64_t{0}, int64_t{0}});
+}
+
+int ResolveColumn(const TSDBResultRowSource& src, const std::string& table, const std::string& field) {
+  int slot = src.FindColumn(table, field);
+  if (slot == kSDBColumnAmbiguous) {
+    std::string name = table.empty() ? field : table + "." + field;
+    throw ESDBException(kEvalErrAmbiguousColumn, "Ambiguous column name '%s' at line %d, column %d",
+                        {name, int64_t{0}, int64_t{0}});
+  }
+  return slot;
+}
+
+}  // namespace
+
+// ---- Column source -------------------------------------------------------------------------
+
+int TSDBResultRowSource::FindColumn(std::string_view tableName, std::string_view fieldName) const {
+  if (!Cols) return -1;
+  int found = -1, count = 0;
+  for (size_t i = 0; i < Cols->size(); ++i) {
+    const TSDBResultColumn& c = (*Cols)[i];
+    if (!SameText(c.Name, fieldName)) continue;
+    if (!tableName.empty() && !SameText(c.TableName, tableName) &&
+        !(!c.BaseTableName.empty() && SameText(c.BaseTableName, tableName)))
+      continue;
+    if (found < 0) found = static_cast<int>(i);
+    ++count;
+  }
+  return count > 1 ? kSDBColumnAmbiguous : found;
+}
+
+TSDBBaseFieldType TSDBResultRowSource::ColumnType(int slot) const {
+  return (*Cols)[static_cast<size_t>(slot)].DataType;
+}
+
+TSDBVariant TSDBResultRowSource::ColumnValue(int slot) const {
+  if (!Row || static_cast<size_t>(slot) >= Row->size()) return TSDBVariant(ColumnType(slot));
+  return (*Row)[static_cast<size_t>(slot)];
+}
+
+// ---- Context ---------------------------------------------------------------------------------
+
+std::vector<const TSDBColumnSource*> TSDBExecContext::Sources(std::vector<const TSDBColumnSource*> local) const {
+  local.insert(local.end(), Outer.begin(), Outer.end());
+  return local;
+}
+
+TSDBExecConnection& TSDBExecContext::ConnectionFor(const std::string& DatabaseName, const std::string& Password,
+                                                   bool InMemory) {
+  if (InMemory) return Host->MemoryConnection();
+  return Host->Connection(DatabaseName, Password);
+}
+
+void TSDBExecContext::RunSubquery(const TSDBSQLUnion& query, const TSDBColumnSource& outer, int64_t maxRows,
+                                  TSDBSubqueryResult& result) {
+  TSDBExecContext sub(Host);
+  sub.Outer.push_back(&outer);
+  sub.Outer.insert(sub.Outer.end(), Outer.begin(), Outer.end());
+  sub.LastConnection = LastConnection;
+  bool ro = true;
+  std::shared_ptr<TSDBResultSet> rs = SDBRunQuery(query, sub, false, ro);
+  result.ColumnCount = rs->ColumnCount();
+  result.ColumnTypes.clear();
+  for (const auto& c : rs->Columns) result.ColumnTypes.push_back(c.DataType);
+  result.Rows = std::move(rs->Rows);
+  if (maxRows >= 0 && static_cast<int64_t>(result.Rows.size()) > maxRows)
+    result.Rows.resize(static_cast<size_t>(maxRows));
+  result.Correlated = true;
+}
+
+TSDBVariant TSDBExecContext::LastAutoInc(const std::string& tableName, const std::string& fieldName) {
+  TSDBExecConnection& conn = LastConnection ? *LastConnection : Host->Connection({}, {});
+  TSDBCursor c;
+  conn.OpenTable(c, tableName);
+  TSDBVariant v;
+  try {
+    int f = c.TableData->FieldManager().FieldNo(fieldName);
+    if (f < 0) UnknownColumn(tableName, fieldName);
+    v = TSDBVariant::FromInt(c.TableData->LastAutoincValue(c.SessionID, f));
+  } catch (...) {
+    conn.CloseTable(c);
+    throw;
+  }
+  conn.CloseTable(c);
+  return v;
+}
+
+bool SDBExecLockTable(TSDBCursor& Cursor, TSDBLockType Type, int Tries, int DelayMs) {
+  for (int i = 0; i < Tries; ++i) {
+    if (Cursor.TableData->LockTable(Cursor.SessionID, Type, 1, 0)) return true;
+    if (i + 1 < Tries) std::this_thread::sleep_for(std::chrono::milliseconds(DelayMs));
+  }
+  return false;
+}
+
+// ---- Base operator -------------------------------------------------------------------------------
+
+TSDBAO::~TSDBAO() = default;
+
+void TSDBAO::Open(TSDBExecContext& Ctx) {
+  for (auto& c : Children) c->OpenOnce(Ctx);
+}
+
+void TSDBAO::Close() noexcept {
+  for (auto& c : Children) c->Close();
+}
+
+bool TSDBAO::CanBind(const TSDBExprNode* Node) const {
+  TSDBResultRowSource src(&FResult.Columns);
+  return SDBCanBind(Node, {&src});
+}
+
+bool TSDBAO::ApplyFilterPart(const TSDBExprNode* Factor) {
+  if (!CanBind(Factor)) return false;
+  FFilterExpr.push_back(Factor);
+  return true;
+}
+
+void TSDBAO::ApplyFilter(TSDBExecContext& Ctx) {
+  if (FFilterExpr.empty()) return;
+  TSDBResultRowSource src(&FResult.Columns);
+  std::vector<std::unique_ptr<TSDBEvaluator>> evals;
+  for (const TSDBExprNode* f : FFilterExpr)
+    evals.push_back(std::make_unique<TSDBEvaluator>(f, Ctx.Sources({&src}), &Ctx));
+  std::vector<TSDBResultRow> rows;
+  std::vector<TSDBPageItemID> ids;
+  const bool withIds = FResult.RecordIDs.size() == FResult.Rows.size();
+  for (size_t i = 0; i < FResult.Rows.size(); ++i) {
+    src.Row = &FResult.Rows[i];
+    Ctx.RowNumber = static_cast<int64_t>(rows.size()) + 1;
+    bool ok = true;
+    for (auto& e : evals)
+      if (!e->IsTrue()) {
+        ok = false;
+        break;
+      }
+    if (!ok) continue;
+    rows.push_back(std::move(FResult.Rows[i]));
+    if (withIds) ids.push_back(FResult.RecordIDs[i]);
+  }
+  FResult.Rows = std::move(rows);
+  FResult.RecordIDs = std::move(ids);
+}
+
+void TSDBAO::Dump(std::string& out, int indent) const {
+  out.append(static_cast<size_t>(indent) * 2, ' ');
+  out += ClassName();
+  std::string d = Describe();
+  if (!d.empty()) out += " " + d;
+  if (!FFilterExpr.empty()) out += " filter=" + std::to_string(FFilterExpr.size());
+  out += "\n";
+  for (const auto& c : Children) c->Dump(out, indent + 1);
+}
+
+// ---- Table ------------------------------------------------------------------------------------------
+
+TSDBAOTable::TSDBAOTable(TSDBExecConnection& Conn, std::string TableName, std::string Pseudonym)
+    : Conn(Conn), TableName(std::move(TableName)), Pseudonym(std::move(Pseudonym)) {}
+
+void TSDBAOTable::Open(TSDBExecContext&) {
+  Conn.OpenTable(Cursor, TableName);
+  Opened = true;
+  FResult.Columns = SDBExecTableColumns(Cursor, Pseudonym.empty() ? TableName : Pseudonym);
+  for (auto& c : FResult.Columns) c.BaseTableName = TableName;
+}
+
+void TSDBAOTable::Close() noexcept {
+  if (!Opened) return;
+  Opened = false;
+  try {
+    Conn.CloseTable(Cursor);
+  } catch (...) {
+  }
+}
+
+std::string TSDBIndexCandidate::Describe() const {
+  std::string s = IndexName;
+  if (Contradictory) return s + " (contradictory bounds: empty)";
+  for (size_t i = 0; i < EqualValues.size(); ++i) s += (i ? ", = " : " = ") + SDBValueText(EqualValues[i]);
+  if (HasLow) s += std::string(LowInclusive ? " >= " : " > ") + SDBValueText(Low);
+  if (HasHigh) s += std::string(HighInclusive ? " <= " : " < ") + SDBValueText(High);
+  return s;
+}
+
+namespace {
+
+struct TColumnCondition {
+  int FieldNo;
+  TSDBDataOperator Op;
+  TSDBVariant Value;
+  const TSDBExprNode* Factor;
+};
+
+// Whether a condition on a column may be answered by an index column.
+bool UsableFor(const TSDBFieldDef& field, const TSDBIndexColumn& col, const TSDBVariant& value) {
+  if (field.IsBlob()) return false;
+  if (SDBIsTextType(field.FBaseFieldType)) {
+    // SQL conditions compare case-sensitively: only a case-sensitive index
+    // orders the values as the condition does.
+    if (col.FCaseInsensitive) return false;
+    if (value.IsNull()) return false;
+    size_t len = SDBIsWideTextType(value.DataType()) ? value.AsWideString().size() : value.AsString().size();
+    if (static_cast<int64_t>(len) >= field.FFieldSize) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void TSDBAOTable::ChooseIndex() {
+  Candidates.clear();
+  Chosen = -1;
+  Chose = true;
+  TSDBDiskTableData& t = *Cursor.TableData;
+  TSDBBaseFieldManager& fm = t.FieldManager();
+  const TSDBIndexDefs& defs = t.IndexDefs();
+  RecordCount = t.GetRecordCount(Cursor.SessionID);
+  const int perPage = std::max(1, t.RecordManager().MaxRecordsOnPage());
+  FullScanCost = std::ceil(static_cast<double>(RecordCount) / perPage) + 1;
+  if (defs.Count() == 0 || FFilterExpr.empty()) return;
+
+  const std::string alias = Pseudonym.empty() ? TableName : Pseudonym;
+  std::vector<TColumnCondition> conds;
+  for (const TSDBExprNode* f : FFilterExpr) {
+    TSDBColumnComparison cc;
+    if (!SDBGetColumnComparison(f, cc)) continue;
+    if (!cc.Column->TableName.empty() && !SameText(cc.Column->TableName, alias) &&
+        !SameText(cc.Column->TableName, TableName))
+      continue;
+    int fieldNo = fm.FieldNo(cc.Column->FieldName);
+    if (fieldNo < 0) continue;
+    conds.push_back({fieldNo, cc.Operator, cc.Constant->Value, f});
+  }
+  if (conds.empty()) return;
+
+  for (int i = 0; i < defs.Count(); ++i) {
+    const TSDBIndexDef& d = defs[i];
+    if (d.FTemporary || d.FColumns.empty()) continue;
+    TSDBIndexCandidate cand;
+    cand.IndexNo = i;
+    cand.IndexName = d.FName;
+    cand.Unique = d.FUnique || d.FPrimary;
+    try {
+      // "=" on the leading columns, one column after the other.
+      for (size_t k = 0; k < d.FColumns.size(); ++k) {
+        const int fieldNo = fm.FieldNo(d.FColumns[k].FFieldName);
+        if (fieldNo < 0) break;
+        const TSDBFieldDef& field = fm.Field(fieldNo);
+        bool found = false;
+        for (const auto& c : conds) {
+          if (c.FieldNo != fieldNo || c.Op != doEQ || !UsableFor(field, d.FColumns[k], c.Value)) continue;
+          if (!found) {
+            cand.EqualValues.push_back(c.Value);
+            found = true;
+          } else if (cand.EqualValues.back().Compare(c.Value) != 0) {
+            cand.Contradictory = true;
+          }
+          cand.Factors.push_back(c.Factor);
+        }
+        if (!found) break;
+      }
+      // Bounds on the first column.
+      const int firstField = fm.FieldNo(d.FColumns[0].FFieldName);
+      if (firstField >= 0) {
+        const TSDBFieldDef& field = fm.Field(firstField);
+        for (const auto& c : conds) {
+          if (c.FieldNo != firstField || c.Op == doEQ || !UsableFor(field, d.FColumns[0], c.Value)) continue;
+          cand.Factors.push_back(c.Factor);
+          const bool lower = c.Op == doGT || c.Op == doGE;
+          const bool inclusive = c.Op == doGE || c.Op == doLE;
+          if (lower) {
+            int cmp = cand.HasLow ? c.Value.Compare(cand.Low) : 1;
+            if (!cand.HasLow || cmp > 0 || (cmp == 0 && !inclusive)) {
+              cand.Low = c.Value;
+              cand.LowInclusive = inclusive;
+              cand.HasLow = true;
+            }
+          } else {
+            int cmp = cand.HasHigh ? c.Value.Compare(cand.High) : -1;
+            if (!cand.HasHigh || cmp < 0 || (cmp == 0 && !inclusive)) {
+              cand.High = c.Value;
+              cand.HighInclusive = inclusive;
+              cand.HasHigh = true;
+            }
+          }
+        }
+        if (cand.HasLow && cand.HasHigh) {
+          int cmp = cand.Low.Compare(cand.High);
+          if (cmp > 0 || (cmp == 0 && !(cand.LowInclusive && cand.HighInclusive))) cand.Contradictory = true;
+        }
+        if (!cand.EqualValues.empty()) {
+          const TSDBVariant& eq = cand.EqualValues[0];
+          if (cand.HasLow) {
+            int cmp = eq.Compare(cand.Low);
+            if (cmp < 0 || (cmp == 0 && !cand.LowInclusive)) cand.Contradictory = true;
+          }
+          if (cand.HasHigh) {
+            int cmp = eq.Compare(cand.High);
+            if (cmp > 0 || (cmp == 0 && !cand.HighInclusive)) cand.Contradictory = true;
+          }
+          // The equality is the tighter range: the bounds only served the check.
+          cand.HasLow = cand.HasHigh = false;
+        }
+      }
+    } catch (const ESDBException&) {
+      continue;  // a constant that cannot be compared with the column
+    }
+    if (cand.Factors.empty()) continue;
+    Candidates.push_back(std::move(cand));
+  }
+  if (Candidates.empty()) return;
+
+  // Contradictory bounds: nothing to read at all.
+  for (size_t i = 0; i < Candidates.size(); ++i)
+    if (Candidates[i].Contradictory) {
+      Chosen = static_cast<int>(i);
+      return;
+    }
+  // An equality on a single-column unique index or an auto-increment column
+  // names at most one record.
+  for (size_t i = 0; i < Candidates.size(); ++i) {
+    const TSDBIndexCandidate& c = Candidates[i];
+    const TSDBIndexDef& d = defs[c.IndexNo];
+    if (c.EqualValues.empty()) continue;
+    const int f = fm.FieldNo(d.FColumns[0].FFieldName);
+    if ((c.Unique && d.FColumns.size() == 1) || (f >= 0 && fm.Field(f).IsAutoInc())) {
+      Candidates[i].EstimatedEntries = 1;
+      Candidates[i].Cost = 1;
+      Chosen = static_cast<int>(i);
+      return;
+    }
+  }
+  // Cost of each candidate in pages read (see docs/sql-execution.md).
+  const double pageData = static_cast<double>(perPage) * fm.DiskRecordBufferSize();
+  double best = 0;
+  for (size_t i = 0; i < Candidates.size(); ++i) {
+    TSDBIndexCandidate& c = Candidates[i];
+    const TSDBIndexDef& d = defs[c.IndexNo];
+    double entrySize = 8;  // record identifier and entry header
+    for (const auto& col : d.FColumns) {
+      int f = fm.FieldNo(col.FFieldName);
+      if (f < 0) continue;
+      const TSDBFieldDef& fd = fm.Field(f);
+      entrySize += SDBIsStringFieldType(fd.FBaseFieldType) ? std::min<int32_t>(fd.FFieldSize, col.FMaxIndexedSize) + 1
+                                                           : fd.FDiskDataSize;
+    }
+    double est = static_cast<double>(RecordCount);
+    for (size_t k = 0; k < c.EqualValues.size(); ++k) est /= 10;
+    if (c.HasLow && c.HasHigh)
+      est /= 9;
+    else if (c.HasLow || c.HasHigh)
+      est /= 3;
+    if (c.Unique && c.EqualValues.size() == d.FColumns.size()) est = 1;
+    est = std::max(1.0, std::ceil(est));
+    c.EstimatedEntries = static_cast<int64_t>(est);
+    const double perIndexPage = std::max(2.0, pageData / entrySize);
+    const double depth = std::max(1.0, std::ceil(std::log(static_cast<double>(RecordCount) + 1) / std::log(perIndexPage)));
+    const double indexPages = std::ceil(est / perIndexPage) + depth;
+    // Records are fetched one by one through the index unless the index
+    // alone answers every condition and is the cursor's current order.
+    const bool otherFactors = c.Factors.size() < FFilterExpr.size();
+    const bool currentOrder = Cursor.CurrentIndexID == c.IndexNo;
+    const double recordPages = (otherFactors || !currentOrder) ? std::min(est, FullScanCost) : 0;
+    c.Cost = indexPages + recordPages;
+    if (Chosen < 0 || c.Cost < best) {
+      best = c.Cost;
+      Chosen = static_cast<int>(i);
+    }
+  }
+  if (Chosen >= 0 && FullScanCost <= best) Chosen = -1;
+}
+
+void TSDBAOTable::Execute(TSDBExecContext& Ctx) {
+  ChooseIndex();
+  std::vector<TSDBResultColumn> cols = FResult.Columns;
+  if (!SDBExecLockTable(Cursor, ltS, kExecQueryLockTries, kExecQueryLockDelayMs))
+    throw ESDBException(kExecErrQueryLocked, "Table is locked");
+  try {
+    if (Chosen >= 0 && Candidates[static_cast<size_t>(Chosen)].Contradictory) {
+      FResult.Rows.clear();
+      FResult.RecordIDs.clear();
+      FResult.Live = true;
+      FResult.LiveTableName = TableName;
+    } else {
+      SDBExecReadTable(Cursor, TableName, FResult);
+    }
+    FResult.Columns = cols;
+    ApplyFilter(Ctx);
+  } catch (...) {
+    Cursor.TableData->UnlockTable(Cursor.SessionID, ltS, true);
+    throw;
+  }
+  if (!Cursor.TableData->UnlockTable(Cursor.SessionID, ltS, true))
+    throw ESDBException(kExecErrCannotUnlockAfter, "Cannot unlock table");
+}
+
+std::string TSDBAOTable::Describe() const {
+  std::string s = TableName;
+  if (!Pseudonym.empty() && !SameText(Pseudonym, TableName)) s += " AS " + Pseudonym;
+  if (!Chose) return s;
+  s += " rows=" + std::to_string(RecordCount);
+  if (Chosen >= 0) {
+    const TSDBIndexCandidate& c = Candidates[static_cast<size_t>(Chosen)];
+    s += " index=" + c.Describe();
+  } else {
+    s += " index=none";
+  }
+  return s;
+}
+
+// ---- Subquery in FROM ----------------------------------------------------------------------------------
+
+void TSDBAOSubquery::Open(TSDBExecContext& Ctx) {
+  Children.push_back(SDBBuildAOTree(Query, Ctx));
+  FResult.Columns = Children[0]->FResult.Columns;
+  for (auto& c : FResult.Columns) {
+    c.TableName = Pseudonym;
+    c.BaseTableName.clear();
+  }
+}
+
+void TSDBAOSubquery::Execute(TSDBExecContext& Ctx) {
+  Children[0]->Execute(Ctx);
+  FResult.Rows = std::move(Children[0]->FResult.Rows);
+  FResult.RecordIDs.clear();
+  FResult.Live = false;
+  ApplyFilter(Ctx);
+}
+
+// ---- Join --------------------------------------------------------------------------------------------------
+
+TSDBAOJoin::TSDBAOJoin(std::unique_ptr<TSDBAO> Left, std::unique_ptr<TSDBAO> Right, TSDBJoinType JoinType,
+                       const TSDBExprNode* OnCondition, std::vector<std::string> UsingFields, bool Natural)
+    : JoinType(JoinType), OnCondition(OnCondition), UsingFields(std::move(UsingFields)), Natural(Natural) {
+  Children.push_back(std::move(Left));
+  Children.push_back(std::move(Right));
+}
+
+void TSDBAOJoin::Open(TSDBExecContext& Ctx) {
+  TSDBAO::Open(Ctx);
+  const auto& l = Children[0]->FResult.Columns;
+  const auto& r = Children[1]->FResult.Columns;
+  FResult.Columns = l;
+  FResult.Columns.insert(FResult.Columns.end(), r.begin(), r.end());
+  TSDBResultRowSource ls(&l), rs(&r);
+  std::vector<std::string> names = UsingFields;
+  if (Natural && names.empty())
+    for (const auto& c : l)
+      if (rs.FindColumn({}, c.Name) >= 0) names.push_back(c.Name);
+  for (const auto& n : names) {
+    int li = ResolveColumn(ls, {}, n), ri = ResolveColumn(rs, {}, n);
+    if (li < 0 || ri < 0) UnknownColumn({}, n);
+    EqualColumns.emplace_back(li, ri);
+  }
+}
+
+bool TSDBAOJoin::ApplyFilterPart(const TSDBExprNode* Factor) {
+  const bool left = JoinType == ajtCross || JoinType == ajtInner || JoinType == ajtLeftOuter;
+  const bool right = JoinType == ajtCross || JoinType == ajtInner || JoinType == ajtRightOuter;
+  if (left && Children[0]->ApplyFilterPart(Factor)) return true;
+  if (right && Children[1]->ApplyFilterPart(Factor)) return true;
+  return TSDBAO::ApplyFilterPart(Factor);
+}
+
+void TSDBAOJoin::Execute(TSDBExecContext& Ctx) {
+  Children[0]->Execute(Ctx);
+  Children[1]->Execute(Ctx);
+  const auto& L = Children[0]->FResult;
+  const auto& R = Children[1]->FResult;
+  TSDBResultRowSource src(&FResult.Columns);
+  std::unique_ptr<TSDBEvaluator> on;
+  if (OnCondition) on = std::make_unique<TSDBEvaluator>(OnCondition, Ctx.Sources({&src}), &Ctx);
+  TSDBResultRow leftNulls, rightNulls;
+  for (const auto& c : L.Columns) leftNulls.emplace_back(c.DataType);
+  for (const auto& c : R.Columns) rightNulls.emplace_back(c.DataType);
+  FResult.Rows.clear();
+  FResult.RecordIDs.clear();
+  std::vector<bool> rightMatched(R.Rows.size(), false);
+  TSDBResultRow row;
+  for (const auto& l : L.Rows) {
+    bool matched = false;
+    for (size_t j = 0; j < R.Rows.size(); ++j) {
+      const auto& r = R.Rows[j];
+      bool ok = true;
+      for (const auto& [li, ri] : EqualColumns) {
+        const TSDBVariant& a = l[static_cast<size_t>(li)];
+        const TSDBVariant& b = r[static_cast<size_t>(ri)];
+        if (a.IsNull() || b.IsNull() || a.Compare(b) != 0) {
+          ok = false;
+          break;
+        }
+      }
+      if (!ok) continue;
+      row = l;
+      row.insert(row.end(), r.begin(), r.end());
+      if (on) {
+        src.Row = &row;
+        if (!on->IsTrue()) continue;
+      }
+      matched = true;
+      rightMatched[j] = true;
+      FResult.Rows.push_back(row);
+    }
+    if (!matched && (JoinType == ajtLeftOuter || JoinType == ajtFullOuter)) {
+      row = l;
+      row.insert(row.end(), rightNulls.begin(), rightNulls.end());
+      FResult.Rows.push_back(row);
+    }
+  }
+  if (JoinType == ajtRightOuter || JoinType == ajtFullOuter) {
+    for (size_t j = 0; j < R.Rows.size(); ++j) {
+      if (rightMatched[j]) continue;
+      row = leftNulls;
+      row.insert(row.end(), R.Rows[j].begin(), R.Rows[j].end());
+      FResult.Rows.push_back(row);
+    }
+  }
+  FResult.Live = false;
+  ApplyFilter(Ctx);
+}
+
+std::string TSDBAOJoin::Describe() const {
+  static const char* kinds[] = {"CROSS", "INNER", "LEFT OUTER", "RIGHT OUTER", "FULL OUTER"};
+  std::string s = kinds[JoinType];
+  if (Natural) s = "NATURAL " + s;
+  if (OnCondition) s += " ON";
+  if (!UsingFields.empty()) s += " USING";
+  return s;
+}
+
+// ---- Set operations ------------------------------------------------------------------------------------------
+
+TSDBAOUnion::TSDBAOUnion(std::unique_ptr<TSDBAO> Left, std::unique_ptr<TSDBAO> Right, TSDBSetOperation Op, bool All,
+                         bool Corresponding, std::vector<std::string> CorrespondingFields)
+    : Op(Op), All(All), Corresponding(Corresponding), CorrespondingFields(std::move(CorrespondingFields)) {
+  Children.push_back(std::move(Left));
+  Children.push_back(std::move(Right));
+}
+
+void TSDBAOUnion::Open(TSDBExecContext& Ctx) {
+  TSDBAO::Open(Ctx);
+  const auto& l = Children[0]->FResult.Columns;
+  const auto& r = Children[1]->FResult.Columns;
+  LeftMap.clear();
+  RightMap.clear();
+  if (Corresponding) {
+    TSDBResultRowSource ls(&l), rs(&r);
+    std::vector<std::string> names = CorrespondingFields;
+    if (names.empty())
+      for (const auto& c : l)
+        if (rs.FindColumn({}, c.Name) >= 0) names.push_back(c.Name);
+    for (const auto& n : names) {
+      int li = ResolveColumn(ls, {}, n), ri = ResolveColumn(rs, {}, n);
+      if (li < 0 || ri < 0) UnknownColumn({}, n);
+      LeftMap.push_back(li);
+      RightMap.push_back(ri);
+    }
+  } else {
+    if (l.size() != r.size())
+      throw ESDBException(30195, "Number of columns of the queries of a set operation differs: %d and %d",
+                          {static_cast<int64_t>(l.size()), static_cast<int64_t>(r.size())});
+    for (size_t i = 0; i < l.size(); ++i) {
+      LeftMap.push_back(static_cast<int>(i));
+      RightMap.push_back(static_cast<int>(i));
+    }
+  }
+  FResult.Columns.clear();
+  for (int i : LeftMap) {
+    TSDBResultColumn c = l[static_cast<size_t>(i)];
+    c.TableName.clear();
+    c.BaseTableName.clear();
+    FResult.Columns.push_back(std::move(c));
+  }
+}
+
+void TSDBAOUnion::Execute(TSDBExecContext& Ctx) {
+  Children[0]->Execute(Ctx);
+  Children[1]->Execute(Ctx);
+  auto take = [](const std::vector<TSDBResultRow>& rows, const std::vector<int>& map) {
+    std::vector<TSDBResultRow> out;
+    out.reserve(rows.size());
+    for (const auto& r : rows) {
+      TSDBResultRow o;
+      for (int i : map) o.push_back(r[static_cast<size_t>(i)]);
+      out.push_back(std::move(o));
+    }
+    return out;
+  };
+  std::vector<TSDBResultRow> L = take(Children[0]->FResult.Rows, LeftMap);
+  std::vector<TSDBResultRow> R = take(Children[1]->FResult.Rows, RightMap);
+  FResult.Rows.clear();
+  FResult.RecordIDs.clear();
+  FResult.Live = false;
+  if (Op == soUnion) {
+    FResult.Rows = std::move(L);
+    for (auto& r : R) FResult.Rows.push_back(std::move(r));
+    if (!All) DedupRows(FResult.Rows);
+    return;
+  }
+  if (!All) {
+    DedupRows(L);
+    DedupRows(R);
+  }
+  // Multiset difference / intersection: each row of the right side is used once.
+  std::vector<size_t> ri(R.size());
+  std::iota(ri.begin(), ri.end(), size_t{0});
+  std::sort(ri.begin(), ri.end(), [&](size_t a, size_t b) { return CompareRows(R[a], R[b]) < 0; });
+  std::vector<bool> used(R.size(), false);
+  for (auto& l : L) {
+    auto it = std::lower_bound(ri.begin(), ri.end(), l,
+                               [&](size_t a, const TSDBResultRow& v) { return CompareRows(R[a], v) < 0; });
+    bool found = false;
+    for (; it != ri.end() && CompareRows(R[*it], l) == 0; ++it)
+      if (!used[*it]) {
+        used[*it] = true;
+        found = true;
+        break;
+      }
+    if ((Op == soIntersect) == found) FResult.Rows.push_back(std::move(l));
+  }
+}
+
+std::string TSDBAOUnion::Describe() const {
+  std::string s = Op == soUnion ? "UNION" : Op == soExcept ? "EXCEPT" : "INTERSECT";
+  if (All) s += " ALL";
+  if (Corresponding) s += " CORRESPONDING";
+  return s;
+}
+
+// ---- Select list ----------------------------------------------------------------------------------------------
+
+namespace {
+
+// Output columns of a select list over `child`; `copy[i]` is the child
+// column a result column copies, or -1 when `evalNode[i]` computes it.
+void BuildSelectColumns(const TSDBSQLSelect& select, const TSDBResultRowSource& src, bool grouped,
+                        std::vector<TSDBResultColumn>& out, std::vector<int>& copy,
+                        std::vector<const TSDBExpression*>& evalExpr) {
+  const auto& cols = *src.Cols;
+  auto addCopy = [&](size_t i, const std::string& name) {
+    TSDBResultColumn c = cols[i];
+    if (!name.empty()) c.Name = name;
+    out.push_back(std::move(c));
+    copy.push_back(static_cast<int>(i));
+    evalExpr.push_back(nullptr);
+  };
+  if (select.AllFields) {
+    for (size_t i = 0; i < cols.size(); ++i) addCopy(i, {});
+    return;
+  }
+  for (const auto& item : select.SelectList) {
+    if (item.AllTableFields) {
+      bool any = false;
+      for (size_t i = 0; i < cols.size(); ++i)
+        if (SameText(cols[i].TableName, item.TableName) || SameText(cols[i].BaseTableName, item.TableName)) {
+          addCopy(i, {});
+          any = true;
+        }
+      if (!any) UnknownColumn(item.TableName, "*");
+      continue;
+    }
+    if (!item.IsExpression && !grouped) {
+      int slot = ResolveColumn(src, item.TableName, item.FieldName);
+      if (slot >= 0) {
+        addCopy(static_cast<size_t>(slot), item.Pseudonym);
+        continue;
+      }
+    }
+    TSDBResultColumn c;
+    c.Name = item.Pseudonym;
+    if (!item.IsExpression) {
+      int slot = ResolveColumn(src, item.TableName, item.FieldName);
+      if (slot >= 0) {
+        c = cols[static_cast<size_t>(slot)];
+        c.Name = item.Pseudonym;
+      }
+    }
+    out.push_back(std::move(c));
+    copy.push_back(-1);
+    evalExpr.push_back(item.ValueExpr.get());
+  }
+}
+
+}  // namespace
+
+TSDBAOTableExpr::TSDBAOTableExpr(std::unique_ptr<TSDBAO> Child, const TSDBSQLSelect& Select) : Select(Select) {
+  Children.push_back(std::move(Child));
+}
+
+void TSDBAOTableExpr::Open(TSDBExecContext& Ctx) {
+  TSDBAO::Open(Ctx);
+  FSource.Cols = &Children[0]->FResult.Columns;
+  std::vector<const TSDBExpression*> exprs;
+  FResult.Columns.clear();
+  FCopy.clear();
+  BuildSelectColumns(Select, FSource, false, FResult.Columns, FCopy, exprs);
+  FEvals.clear();
+  for (size_t i = 0; i < exprs.size(); ++i) {
+    if (!exprs[i]) {
+      FEvals.push_back(nullptr);
+      continue;
+    }
+    auto e = std::make_unique<TSDBEvaluator>(*exprs[i], Ctx.Sources({&FSource}), &Ctx);
+    if (FResult.Columns[i].DataType == bftUnknown) {
+      FResult.Columns[i].DataType = e->ResultType();
+      FResult.Columns[i].Size = e->ResultSize();
+    }
+    FEvals.push_back(std::move(e));
+  }
+}
+
+bool TSDBAOTableExpr::ApplyFilterPart(const TSDBExprNode* Factor) { return Children[0]->ApplyFilterPart(Factor); }
+
+void TSDBAOTableExpr::Execute(TSDBExecContext& Ctx) {
+  TSDBAO& child = *Children[0];
+  child.Execute(Ctx);
+  std::vector<TSDBResultRow>& in = child.FResult.Rows;
+  if (!PreSort.empty())
+    std::stable_sort(in.begin(), in.end(), [&](const TSDBResultRow& a, const TSDBResultRow& b) {
+      for (const auto& [col, desc] : PreSort) {
+        int c = a[static_cast<size_t>(col)].Compare(b[static_cast<size_t>(col)]);
+        if (c) return desc ? c > 0 : c < 0;
+      }
+      return false;
+    });
+  FResult.Rows.clear();
+  FResult.RecordIDs.clear();
+  FResult.Live = false;
+  FResult.Rows.reserve(in.size());
+  for (size_t r = 0; r < in.size(); ++r) {
+    FSource.Row = &in[r];
+    Ctx.RowNumber = static_cast<int64_t>(r) + 1;
+    TSDBResultRow out;
+    out.reserve(FCopy.size());
+    for (size_t i = 0; i < FCopy.size(); ++i)
+      out.push_back(FCopy[i] >= 0 ? in[r][static_cast<size_t>(FCopy[i])] : FEvals[i]->GetValue());
+    FResult.Rows.push_back(std::move(out));
+  }
+  FSource.Row = nullptr;
+  FixUnknownTypes(FResult);
+  ApplyFilter(Ctx);
+}
+
+std::string TSDBAOTableExpr::Describe() const {
+  std::string s;
+  for (const auto& c : FResult.Columns) s += (s.empty() ? "" : ", ") + c.Name;
+  if (!PreSort.empty()) s += " (ordered before projection)";
+  return s;
+}
+
+// ---- Group by ---------------------------------------------------------------------------------------------------
+
+TSDBAOGroupBy::TSDBAOGroupBy(std::unique_ptr<TSDBAO> Child, const TSDBSQLSelect& Select) : Select(Select) {
+  Children.push_back(std::move(Child));
+}
+
+void TSDBAOGroupBy::Open(TSDBExecContext& Ctx) {
+  TSDBAO::Open(Ctx);
+  FSource.Cols = &Children[0]->FResult.Columns;
+  GroupColumns.clear();
+  for (const auto& g : Select.GroupByFields) {
+    int slot = ResolveColumn(FSource, g.TableName, g.FieldName);
+    if (slot < 0) UnknownColumn(g.TableName, g.FieldName);
+    GroupColumns.push_back(slot);
+  }
+  std::vector<const TSDBExpression*> exprs;
+  FResult.Columns.clear();
+  FCopy.clear();
+  BuildSelectColumns(Select, FSource, true, FResult.Columns, FCopy, exprs);
+  FEvals.clear();
+  for (size_t i = 0; i < exprs.size(); ++i) {
+    if (!exprs[i]) {
+      FEvals.push_back(nullptr);
+      continue;
+    }
+    auto e = std::make_unique<TSDBEvaluator>(*exprs[i], Ctx.Sources({&FSource}), &Ctx);
+    if (FResult.Columns[i].DataType == bftUnknown) {
+      FResult.Columns[i].DataType = e->ResultType();
+      FResult.Columns[i].Size = e->ResultSize();
+    }
+    FEvals.push_back(std::move(e));
+  }
+  if (Select.HavingCondition && Select.HavingCondition->Root()) {
+    if (!SDBCanBind(Select.HavingCondition->Root(), Ctx.Sources({&FSource})))
+      throw ESDBException(kExecErrHavingNotApplicable, "'Having' condition is not applicable");
+    FHaving = std::make_unique<TSDBEvaluator>(*Select.HavingCondition, Ctx.Sources({&FSource}), &Ctx);
+  }
+}
+
+void TSDBAOGroupBy::Execute(TSDBExecContext& Ctx) {
+  TSDBAO& child = *Children[0];
+  child.Execute(Ctx);
+  const std::vector<TSDBResultRow>& in = child.FResult.Rows;
+  std::vector<size_t> idx(in.size());
+  std::iota(idx.begin(), idx.end(), size_t{0});
+  auto keyCompare = [&](size_t a, size_t b) {
+    for (int g : GroupColumns) {
+      int c = in[a][static_cast<size_t>(g)].Compare(in[b][static_cast<size_t>(g)]);
+      if (c) return c;
+    }
+    return 0;
+  };
+  if (!GroupColumns.empty())
+    std::stable_sort(idx.begin(), idx.end(), [&](size_t a, size_t b) { return keyCompare(a, b) < 0; });
+  // Groups as ranges of idx; without GROUP BY one group of every row.
+  std::vector<std::pair<size_t, size_t>> groups;
+  if (GroupColumns.empty()) {
+    groups.emplace_back(0, idx.size());
+  } else {
+    for (size_t i = 0; i < idx.size();) {
+      size_t j = i + 1;
+      while (j < idx.size() && keyCompare(idx[i], idx[j]) == 0) ++j;
+      groups.emplace_back(i, j);
+      i = j;
+    }
+  }
+  FResult.Rows.clear();
+  FResult.RecordIDs.clear();
+  FResult.Live = false;
+  for (const auto& [b, e] : groups) {
+    std::vector<std::vector<TSDBAggregator>> acc(FEvals.size());
+    for (size_t k = 0; k < FEvals.size(); ++k)
+      if (FEvals[k]) acc[k] = FEvals[k]->NewAggregators();
+    std::vector<TSDBAggregator> havingAcc;
+    if (FHaving) havingAcc = FHaving->NewAggregators();
+    for (size_t i = b; i < e; ++i) {
+      FSource.Row = &in[idx[i]];
+      for (size_t k = 0; k < FEvals.size(); ++k)
+        if (FEvals[k] && !acc[k].empty()) FEvals[k]->Accumulate(acc[k]);
+      if (FHaving && !havingAcc.empty()) FHaving->Accumulate(havingAcc);
+    }
+    FSource.Row = b < e ? &in[idx[b]] : nullptr;
+    Ctx.RowNumber = static_cast<int64_t>(FResult.Rows.size()) + 1;
+    if (FHaving) {
+      FHaving->SetAggregateResults(&havingAcc);
+      bool keep = FHaving->IsTrue();
+      FHaving->SetAggregateResults(nullptr);
+      if (!keep) continue;
+    }
+    TSDBResultRow out;
+    for (size_t k = 0; k < FCopy.size(); ++k) {
+      if (FCopy[k] >= 0) {
+        out.push_back(FSource.Row ? (*FSource.Row)[static_cast<size_t>(FCopy[k])]
+                                  : TSDBVariant(FResult.Columns[k].DataType));
+        continue;
+      }
+      FEvals[k]->SetAggregateResults(&acc[k]);
+      out.push_back(FEvals[k]->GetValue());
+      FEvals[k]->SetAggregateResults(nullptr);
+    }
+    FResult.Rows.push_back(std::move(out));
+  }
+  FSource.Row = nullptr;
+  FixUnknownTypes(FResult);
+}
+
+std::string TSDBAOGroupBy::Describe() const {
+  std::string s = "by";
+  for (int g : GroupColumns) s += " " + (*FSource.Cols)[static_cast<size_t>(g)].Name;
+  if (GroupColumns.empty()) s += " (all rows)";
+  if (FHaving) s += " having";
+  return s;
+}
+
+// ---- Order, distinct, top --------------------------------------------------------------------------------------
+
+TSDBAOSort::TSDBAOSort(std::unique_ptr<TSDBAO> Child, std::vector<std::pair<int, bool>> Keys) : Keys(std::move(Keys)) {
+  Children.push_back(std::move(Child));
+}
+
+void TSDBAOSort::Open(TSDBExecContext& Ctx) {
+  TSDBAO::Open(Ctx);
+  FResult.Columns = Children[0]->FResult.Columns;
+}
+
+void TSDBAOSort::Execute(TSDBExecContext& Ctx) {
+  Children[0]->Execute(Ctx);
+  FResult.Rows = std::move(Children[0]->FResult.Rows);
+  FResult.Columns = Children[0]->FResult.Columns;
+  FResult.RecordIDs.clear();
+  FResult.Live = false;
+  std::stable_sort(FResult.Rows.begin(), FResult.Rows.end(), [&](const TSDBResultRow& a, const TSDBResultRow& b) {
+    for (const auto& [col, desc] : Keys) {
+      int c = a[static_cast<size_t>(col)].Compare(b[static_cast<size_t>(col)]);
+      if (c) return desc ? c > 0 : c < 0;
+    }
+    return false;
+  });
+}
+
+std::string TSDBAOSort::Describe() const {
+  std::string s;
+  for (const auto& [col, desc] : Keys)
+    s += (s.empty() ? "" : ", ") + FResult.Columns[static_cast<size_t>(col)].Name + (desc ? " DESC" : "");
+  return s;
+}
+
+TSDBAODistinct::TSDBAODistinct(std::unique_ptr<TSDBAO> Child) { Children.push_back(std::move(Child)); }
+
+void TSDBAODistinct::Open(TSDBExecContext& Ctx) {
+  TSDBAO::Open(Ctx);
+  FResult.Columns = Children[0]->FResult.Columns;
+}
+
+void TSDBAODistinct::Execute(TSDBExecContext& Ctx) {
+  Children[0]->Execute(Ctx);
+  FResult.Rows = std::move(Children[0]->FResult.Rows);
+  FResult.Columns = Children[0]->FResult.Columns;
+  FResult.RecordIDs.clear();
+  FResult.Live = false;
+  DedupRows(FResult.Rows);
+}
+
+TSDBAOSQLTopRowCount::TSDBAOSQLTopRowCount(std::unique_ptr<TSDBAO> Child, int64_t FirstRowNo, int64_t RowCount)
+    : FirstRowNo(FirstRowNo), RowCount(RowCount) {
+  Children.push_back(std::move(Child));
+}
+
+void TSDBAOSQLTopRowCount::Open(TSDBExecContext& Ctx) {
+  TSDBAO::Open(Ctx);
+  FResult.Columns = Children[0]->FResult.Columns;
+}
+
+void TSDBAOSQLTopRowCount::Execute(TSDBExecContext& Ctx) {
+  Children[0]->Execute(Ctx);
+  std::vector<TSDBResultRow>& in = Children[0]->FResult.Rows;
+  FResult.Columns = Children[0]->FResult.Columns;
+  FResult.Rows.clear();
+  FResult.RecordIDs.clear();
+  FResult.Live = false;
+  const size_t start = FirstRowNo > 1 ? static_cast<size_t>(FirstRowNo - 1) : 0;
+  for (size_t i = start; i < in.size(); ++i) {
+    if (RowCount >= 0 && static_cast<int64_t>(FResult.Rows.size()) >= RowCount) break;
+    FResult.Rows.push_back(std::move(in[i]));
+  }
+}
+
+std::string TSDBAOSQLTopRowCount::Describe() const {
+  std::string s = "count=" + std::to_string(RowCount);
+  if (FirstRowNo > 0) s += " first=" + std::to_string(FirstRowNo);
+  return s;
+}
+
+// ---- Tree building -----------------------------------------------------------------------------------------------
+
+namespace {
+
+std::unique_ptr<TSDBAO> BuildTableRef(const TSDBTableReference& ref, TSDBExecContext& Ctx) {
+  switch (ref.TableType) {
+    case attTable:
+      return std::make_unique<TSDBAOTable>(Ctx.ConnectionFor(ref.DatabaseName, ref.Password, ref.InMemory),
+                                           ref.TableName, ref.Pseudonym);
+    case attSubQuery:
+      return std::make_unique<TSDBAOSubquery>(*ref.SubQuery, ref.Pseudonym);
+    case attJoinedTable:
+    default:
+      return std::make_unique<TSDBAOJoin>(BuildTableRef(*ref.LeftTable, Ctx), BuildTableRef(*ref.RightTable, Ctx),
+                                          ref.JoinType, ref.SearchCondition ? ref.SearchCondition->Root() : nullptr,
+                                          ref.UsingFields, ref.NaturalJoin);
+  }
+}
+
+bool HasAggregateItem(const TSDBSQLSelect& s) {
+  for (const auto& item : s.SelectList)
+    if (item.ValueExpr && SDBHasAggregate(item.ValueExpr->Root())) return true;
+  return false;
+}
+
+// Resolves ORDER BY specifications against result columns: pairs of
+// (column, descending); false when one cannot be found.
+bool ResolveOrder(const std::vector<TSDBOrderBySpec>& specs, const std::vector<TSDBResultColumn>& cols,
+                  std::vector<std::pair<int, bool>>& keys, bool allowPositions) {
+  TSDBResultRowSource src(&cols);
+  keys.clear();
+  for (const auto& s : specs) {
+    if (s.FieldName.empty()) {
+      if (!allowPositions) return false;
+      if (s.FieldNo < 1 || s.FieldNo > static_cast<int>(cols.size()))
+        throw ESDBException(kEvalErrUnknownColumn, "Unknown column '%s' at line %d, column %d",
+                            {std::to_string(s.FieldNo), int64_t{0}, int64_t{0}});
+      keys.emplace_back(s.FieldNo - 1, s.Descending);
+      continue;
+    }
+    int slot = ResolveColumn(src, s.TableName, s.FieldName);
+    if (slot < 0) return false;
+    keys.emplace_back(slot, s.Descending);
+  }
+  return true;
+}
+
+std::unique_ptr<TSDBAO> BuildSelect(const TSDBSQLSelect& select, TSDBExecContext& Ctx) {
+  std::unique_ptr<TSDBAO> root;
+  for (const auto& ref : select.FromTables) {
+    std::unique_ptr<TSDBAO> op = BuildTableRef(*ref, Ctx);
+    if (!root)
+      root = std::move(op);
+    else
+      root = std::make_unique<TSDBAOJoin>(std::move(root), std::move(op), ajtCross, nullptr,
+                                          std::vector<std::string>{}, false);
+  }
+  root->OpenOnce(Ctx);
+
+  // The search condition: each AND factor goes to the lowest operator that
+  // provides its columns; the rest (subqueries, outer references) is
+  // checked at the top of the FROM tree.
+  if (select.SearchCondition && select.SearchCondition->Root()) {
+    for (const TSDBExprNode* f : SDBSplitAndFactors(select.SearchCondition->Root())) {
+      if (!SDBHasSubquery(f) && root->ApplyFilterPart(f)) continue;
+      TSDBResultRowSource src(&root->FResult.Columns);
+      if (!SDBCanBind(f, Ctx.Sources({&src})))
+        throw ESDBException(kExecErrSearchNotApplicable, "Search condition is not applicable");
+      root->FFilterExpr.push_back(f);
+    }
+  }
+
+  const bool grouped = !select.GroupByFields.empty() || (select.HavingCondition && select.HavingCondition->Root()) ||
+                       HasAggregateItem(select);
+  std::vector<std::pair<int, bool>> preKeys;
+  if (grouped) {
+    root = std::make_unique<TSDBAOGroupBy>(std::move(root), select);
+    root->OpenOnce(Ctx);
+  } else if (!select.AllFields) {
+    auto expr = std::make_unique<TSDBAOTableExpr>(std::move(root), select);
+    expr->OpenOnce(Ctx);
+    root = std::move(expr);
+  }
+  if (!select.OrderBySpecs.empty()) {
+    std::vector<std::pair<int, bool>> keys;
+    if (ResolveOrder(select.OrderBySpecs, root->FResult.Columns, keys, true)) {
+      root = std::make_unique<TSDBAOSort>(std::move(root), std::move(keys));
+      root->OpenOnce(Ctx);
+    } else if (auto* expr = dynamic_cast<TSDBAOTableExpr*>(root.get());
+               expr && ResolveOrder(select.OrderBySpecs, expr->Children[0]->FResult.Columns, keys, false)) {
+      expr->PreSort = std::move(keys);
+    } else {
+      for (const auto& s : select.OrderBySpecs) {
+        TSDBResultRowSource src(&root->FResult.Columns);
+        if (!s.FieldName.empty() && ResolveColumn(src, s.TableName, s.FieldName) < 0)
+          UnknownColumn(s.TableName, s.FieldName);
+      }
+      UnknownColumn({}, select.OrderBySpecs[0].FieldName);
+    }
+  }
+  if (select.Distinct) {
+    root = std::make_unique<TSDBAODistinct>(std::move(root));
+    root->OpenOnce(Ctx);
+  }
+  if (select.TopRowCount >= 0) {
+    root = std::make_unique<TSDBAOSQLTopRowCount>(std::move(root), select.FirstRowNo, select.TopRowCount);
+    root->OpenOnce(Ctx);
+  }
+  return root;
+}
+
+std::unique_ptr<TSDBAO> BuildQueryNode(const TSDBQueryExprNode& node, TSDBExecContext& Ctx) {
+  if (node.NodeType == qntSelect) return BuildSelect(*node.Select, Ctx);
+  auto op = node.NodeType == qntUnion ? soUnion : node.NodeType == qntExcept ? soExcept : soIntersect;
+  auto u = std::make_unique<TSDBAOUnion>(BuildQueryNode(*node.Left, Ctx), BuildQueryNode(*node.Right, Ctx), op,
+                                         node.All, node.Corresponding, node.CorrespondingFields);
+  u->OpenOnce(Ctx);
+  return u;
+}
+
+TSDBAdvancedFieldType AdvancedTypeFor(const TSDBResultColumn& c) {
+  if (c.AdvancedType != aftUnknown && !SDBIsAutoIncFieldType(c.AdvancedType)) return c.AdvancedType;
+  switch (c.DataType) {
+    case bftChar:
+    case bftVarchar: return aftString;
+    case bftWideChar:
+    case bftWideVarchar: return aftWideString;
+    case bftSignedInt8: return aftShortint;
+    case bftSignedInt16: return aftSmallint;
+    case bftSignedInt32: return aftInteger;
+    case bftSignedInt64: return aftLargeint;
+    case bftUnsignedInt8: return aftByte;
+    case bftUnsignedInt16: return aftWord;
+    case bftUnsignedInt32: return aftCardinal;
+    case bftSingle: return aftSingle;
+    case bftDouble:
+    case bftExtended: return aftDouble;
+    case bftCurrency: return aftCurrency;
+    case bftDate: return aftDate;
+    case bftTime: return aftTime;
+    case bftDateTime: return aftDateTime;
+    case bftLogical: return aftBoolean;
+    case bftBlob: return aftBlob;
+    case bftClob: return aftMemo;
+    case bftWideClob: return aftWideMemo;
+    case bftBytes: return aftBytes;
+    case bftVarBytes: return aftVarBytes;
+    default: return aftString;
+  }
+}
+
+// Copies a result into a new table (SELECT ... INTO).
+void CopyIntoTable(const TSDBResultSet& rs, TSDBExecConnection& conn, const std::string& table) {
+  TSDBFieldDefs defs;
+  std::vector<std::string> used;
+  for (size_t i = 0; i < rs.Columns.size(); ++i) {
+    const TSDBResultColumn& c = rs.Columns[i];
+    std::string name = c.Name.empty() ? "EXPR" : c.Name;
+    for (int n = 1; std::any_of(used.begin(), used.end(), [&](const std::string& u) { return SameText(u, name); });
+         ++n)
+      name = (c.Name.empty() ? "EXPR" : c.Name) + "_" + std::to_string(n);
+    used.push_back(name);
+    TSDBAdvancedFieldType t = AdvancedTypeFor(c);
+    int32_t size = 0;
+    if (t == aftString || t == aftWideString || t == aftChar || t == aftWideChar || t == aftBytes ||
+        t == aftVarBytes) {
+      size = c.Size;
+      for (const auto& row : rs.Rows)
+        if (!row[i].IsNull() && SDBIsTextType(row[i].DataType()))
+          size = std::max<int32_t>(size, static_cast<int32_t>(row[i].AsString().size()));
+      if (size <= 0) size = 1;
+    }
+    defs.Emplace(name, t, size);
+  }
+  conn.CreateTable(table, std::move(defs), {}, {});
+  TSDBCursor c;
+  conn.OpenTable(c, table);
+  try {
+    for (const auto& row : rs.Rows) {
+      c.EditRecordBuffer = c.TableData->NewRecordBuffer();
+      for (size_t i = 0; i < row.size(); ++i) SDBExecWriteField(c, c.EditRecordBuffer, static_cast<int>(i), row[i]);
+      if (!c.TableData->InsertRecord(c)) throw ESDBEngineError::Make(-1);
+    }
+  } catch (...) {
+    conn.CloseTable(c);
+    throw;
+  }
+  conn.CloseTable(c);
+}
+
+}  // namespace
+
+void TSDBAO::OpenOnce(TSDBExecContext& Ctx) {
+  if (FOpened) return;
+  FOpened = true;
+  Open(Ctx);
+}
+
+std::unique_ptr<TSDBAO> SDBBuildAOTree(const TSDBSQLUnion& Query, TSDBExecContext& Ctx) {
+  std::unique_ptr<TSDBAO> root = BuildQueryNode(*Query.Root, Ctx);
+  if (Query.Root->NodeType != qntSelect && !Query.OrderBySpecs.empty()) {
+    std::vector<std::pair<int, bool>> keys;
+    if (!ResolveOrder(Query.OrderBySpecs, root->FResult.Columns, keys, true))
+      UnknownColumn(Query.OrderBySpecs[0].TableName, Query.OrderBySpecs[0].FieldName);
+    root = std::make_unique<TSDBAOSort>(std::move(root), std::move(keys));
+    root->OpenOnce(Ctx);
+  }
+  return root;
+}
+
+std::shared_ptr<TSDBResultSet> SDBRunQuery(const TSDBSQLUnion& Query, TSDBExecContext& Ctx, bool RequestLive,
+                                           bool& ReadOnly) {
+  std::unique_ptr<TSDBAO> root;
+  struct Closer {
+    std::unique_ptr<TSDBAO>& r;
+    ~Closer() {
+      if (r) r->Close();
+    }
+  } closer{root};
+  root = SDBBuildAOTree(Query, Ctx);
+  root->Execute(Ctx);
+  auto rs = std::make_shared<TSDBResultSet>(std::move(root->FResult));
+  const bool single = dynamic_cast<TSDBAOTable*>(root.get()) != nullptr;
+  if (!single) {
+    rs->Live = false;
+    rs->RecordIDs.clear();
+  }
+  bool into = false;
+  if (const TSDBSQLSelect* sel = Query.SingleSelect(); sel && !sel->IntoTable.empty()) {
+    CopyIntoTable(*rs, Ctx.ConnectionFor(sel->IntoDatabase, {}, sel->IntoMemory), sel->IntoTable);
+    into = true;
+  }
+  ReadOnly = !((RequestLive && single) || into);
+  if (ReadOnly) rs->Live = false;
+  return rs;
+}
+
+}  // namespace sdb

@@ -1,0 +1,265 @@
+// The access-operator tree of a query: each operator produces a result
+// dataset from its children (or from a base table). Conditions of the WHERE
+// clause are pushed down to the lowest operator that provides every column
+// they use; a base table chooses an index range from its conditions.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sql/SDBEvaluator.h"
+#include "sql/SDBExecHost.h"
+#include "sql/SDBExecResult.h"
+#include "sql/SDBSQLStatements.h"
+
+namespace sdb {
+
+// Native error codes of statement execution.
+inline constexpr int kExecErrUpdateLocked = 20223;         // "Table is locked" (UPDATE, DELETE)
+inline constexpr int kExecErrInsertLocked = 20224;         // "Table is locked" (INSERT from a query)
+inline constexpr int kExecErrQueryLocked = 20225;          // "Table is locked" (queries)
+inline constexpr int kExecErrCannotUnlockQuery = 20226;    // "Cannot unlock table"
+inline constexpr int kExecErrCannotUnlockAfter = 20227;    // "Cannot unlock table"
+inline constexpr int kExecErrParamUndefined = 30356;       // "Parameter Value undefined (FieldName='%s', Type='%s')"
+inline constexpr int kExecErrSearchNotApplicable = 30193;  // "Search condition is not applicable"
+inline constexpr int kExecErrHavingNotApplicable = 30194;  // "'Having' condition is not applicable"
+inline constexpr int kExecErrTableExists = 30395;          // "Cannot create table. Table '%s' already exists"
+
+// Lock waits of statements (attempts x pause in ms).
+inline constexpr int kExecQueryLockTries = 900, kExecQueryLockDelayMs = 100;
+inline constexpr int kExecWriteLockTries = 1125, kExecWriteLockDelayMs = 80;
+inline constexpr int kExecBatchRetries = 15;
+
+// A column source over one row of a result (the row is set per row).
+class TSDBResultRowSource : public TSDBColumnSource {
+ public:
+  explicit TSDBResultRowSource(const std::vector<TSDBResultColumn>* Columns = nullptr) : Cols(Columns) {}
+  int FindColumn(std::string_view tableName, std::string_view fieldName) const override;
+  TSDBBaseFieldType ColumnType(int slot) const override;
+  TSDBVariant ColumnValue(int slot) const override;
+
+  const std::vector<TSDBResultColumn>* Cols;
+  const TSDBResultRow* Row = nullptr;
+  // Another name the columns answer to (the table name behind a pseudonym).
+  std::string OtherTableName;
+};
+
+// What one statement run shares: the query component, the rows of outer
+// queries (correlated subqueries), ROWNUM and LASTAUTOINC.
+class TSDBExecContext : public TSDBEvalHost {
+ public:
+  explicit TSDBExecContext(TSDBExecHost* Host) : Host(Host) {}
+  void RunSubquery(const TSDBSQLUnion& query, const TSDBColumnSource& outer, int64_t maxRows,
+                   TSDBSubqueryResult& result) override;
+  TSDBVariant LastAutoInc(const std::string& tableName, const std::string& fieldName) override;
+  int64_t RowNum() override { return RowNumber; }
+  // `local` followed by the outer rows.
+  std::vector<const TSDBColumnSource*> Sources(std::vector<const TSDBColumnSource*> local) const;
+  TSDBExecConnection& ConnectionFor(const std::string& DatabaseName, const std::string& Password, bool InMemory);
+
+  TSDBExecHost* Host;
+  std::vector<const TSDBColumnSource*> Outer;
+  int64_t RowNumber = 0;
+  TSDBExecConnection* LastConnection = nullptr;
+};
+
+// An index range offered by the conditions of a table.
+struct TSDBIndexCandidate {
+  int IndexNo = -1;
+  std::string IndexName;
+  bool Unique = false;
+  std::vector<TSDBVariant> EqualValues;  // "=" on the leading index columns
+  bool HasLow = false, LowInclusive = true, HasHigh = false, HighInclusive = true;
+  TSDBVariant Low, High;  // bounds on the column after the equal ones
+  bool Contradictory = false;
+  std::vector<const TSDBExprNode*> Factors;
+  int64_t EstimatedEntries = 0;
+  double Cost = 0;
+  std::string Describe() const;
+};
+
+class TSDBAO {
+ public:
+  virtual ~TSDBAO();
+  virtual const char* ClassName() const = 0;
+  // Opens tables and fixes the result columns (FResult.Columns); the
+  // first call only.
+  void OpenOnce(TSDBExecContext& Ctx);
+  // Produces FResult.Rows.
+  virtual void Execute(TSDBExecContext& Ctx) = 0;
+  virtual void Close() noexcept;
+  // Moves a condition factor to the lowest operator that can evaluate it;
+  // false when neither this operator nor a child can.
+  virtual bool ApplyFilterPart(const TSDBExprNode* Factor);
+  void Dump(std::string& out, int indent) const;
+  virtual std::string Describe() const { return {}; }
+  // Evaluates FFilterExpr on every row of FResult and keeps the matching ones.
+  void ApplyFilter(TSDBExecContext& Ctx);
+  bool CanBind(const TSDBExprNode* Node) const;
+
+  std::vector<std::unique_ptr<TSDBAO>> Children;
+  std::vector<const TSDBExprNode*> FFilterExpr;
+  TSDBResultSet FResult;
+
+ protected:
+  virtual void Open(TSDBExecContext& Ctx);
+
+ private:
+  bool FOpened = false;
+};
+
+class TSDBAOTable : public TSDBAO {
+ public:
+  TSDBAOTable(TSDBExecConnection& Conn, std::string TableName, std::string Pseudonym);
+  const char* ClassName() const override { return "TSDBAOTable"; }
+  void Open(TSDBExecContext& Ctx) override;
+  void Execute(TSDBExecContext& Ctx) override;
+  void Close() noexcept override;
+  std::string Describe() const override;
+  // Builds the index candidates of the filter and picks one (or none).
+  void ChooseIndex();
+
+  TSDBExecConnection& Conn;
+  std::string TableName;
+  std::string Pseudonym;
+  TSDBCursor Cursor;
+  bool Opened = false;
+  std::vector<TSDBIndexCandidate> Candidates;
+  int Chosen = -1;  // in Candidates
+  bool Chose = false;
+  double FullScanCost = 0;
+  int64_t RecordCount = 0;
+};
+
+// A query in the FROM list: its result read as a table.
+class TSDBAOSubquery : public TSDBAO {
+ public:
+  TSDBAOSubquery(const TSDBSQLUnion& Query, std::string Pseudonym) : Query(Query), Pseudonym(std::move(Pseudonym)) {}
+  const char* ClassName() const override { return "TSDBAOSubquery"; }
+  void Open(TSDBExecContext& Ctx) override;
+  void Execute(TSDBExecContext& Ctx) override;
+  std::string Describe() const override { return Pseudonym; }
+  const TSDBSQLUnion& Query;
+  std::string Pseudonym;
+  std::unique_ptr<TSDBAO> Inner;
+};
+
+class TSDBAOJoin : public TSDBAO {
+ public:
+  TSDBAOJoin(std::unique_ptr<TSDBAO> Left, std::unique_ptr<TSDBAO> Right, TSDBJoinType JoinType,
+             const TSDBExprNode* OnCondition, std::vector<std::string> UsingFields, bool Natural);
+  const char* ClassName() const override { return "TSDBAOJoin"; }
+  void Open(TSDBExecContext& Ctx) override;
+  void Execute(TSDBExecContext& Ctx) override;
+  bool ApplyFilterPart(const TSDBExprNode* Factor) override;
+  std::string Describe() const override;
+  TSDBJoinType JoinType;
+  const TSDBExprNode* OnCondition;
+  std::vector<std::string> UsingFields;
+  bool Natural;
+  std::vector<std::pair<int, int>> EqualColumns;  // USING / NATURAL pairs (left, right)
+};
+
+enum TSDBSetOperation : uint8_t { soUnion, soExcept, soIntersect };
+
+class TSDBAOUnion : public TSDBAO {
+ public:
+  TSDBAOUnion(std::unique_ptr<TSDBAO> Left, std::unique_ptr<TSDBAO> Right, TSDBSetOperation Op, bool All,
+              bool Corresponding, std::vector<std::string> CorrespondingFields);
+  const char* ClassName() const override { return "TSDBAOUnion"; }
+  void Open(TSDBExecContext& Ctx) override;
+  void Execute(TSDBExecContext& Ctx) override;
+  bool ApplyFilterPart(const TSDBExprNode*) override { return false; }
+  std::string Describe() const override;
+  TSDBSetOperation Op;
+  bool All;
+  bool Corresponding;
+  std::vector<std::string> CorrespondingFields;
+  std::vector<int> LeftMap, RightMap;  // columns taken from each side
+};
+
+// Projection and computed columns of a select list.
+class TSDBAOTableExpr : public TSDBAO {
+ public:
+  TSDBAOTableExpr(std::unique_ptr<TSDBAO> Child, const TSDBSQLSelect& Select);
+  const char* ClassName() const override { return "TSDBAOTableExpr"; }
+  void Open(TSDBExecContext& Ctx) override;
+  void Execute(TSDBExecContext& Ctx) override;
+  bool ApplyFilterPart(const TSDBExprNode* Factor) override;
+  std::string Describe() const override;
+  const TSDBSQLSelect& Select;
+  // Sort of the child's rows before the projection (ORDER BY on columns
+  // that are not in the select list): child column and descending flag.
+  std::vector<std::pair<int, bool>> PreSort;
+
+ private:
+  TSDBResultRowSource FSource;
+  std::vector<std::unique_ptr<TSDBEvaluator>> FEvals;  // null for copied columns
+  std::vector<int> FCopy;                              // child column copied, -1 for computed
+};
+
+class TSDBAOGroupBy : public TSDBAO {
+ public:
+  TSDBAOGroupBy(std::unique_ptr<TSDBAO> Child, const TSDBSQLSelect& Select);
+  const char* ClassName() const override { return "TSDBAOGroupBy"; }
+  void Open(TSDBExecContext& Ctx) override;
+  void Execute(TSDBExecContext& Ctx) override;
+  bool ApplyFilterPart(const TSDBExprNode*) override { return false; }
+  std::string Describe() const override;
+  const TSDBSQLSelect& Select;
+  std::vector<int> GroupColumns;
+
+ private:
+  TSDBResultRowSource FSource;
+  std::vector<std::unique_ptr<TSDBEvaluator>> FEvals;
+  std::vector<int> FCopy;
+  std::unique_ptr<TSDBEvaluator> FHaving;
+};
+
+// ORDER BY over the result columns.
+class TSDBAOSort : public TSDBAO {
+ public:
+  TSDBAOSort(std::unique_ptr<TSDBAO> Child, std::vector<std::pair<int, bool>> Keys);
+  const char* ClassName() const override { return "TSDBAOSort"; }
+  void Open(TSDBExecContext& Ctx) override;
+  void Execute(TSDBExecContext& Ctx) override;
+  bool ApplyFilterPart(const TSDBExprNode*) override { return false; }
+  std::string Describe() const override;
+  std::vector<std::pair<int, bool>> Keys;
+};
+
+class TSDBAODistinct : public TSDBAO {
+ public:
+  explicit TSDBAODistinct(std::unique_ptr<TSDBAO> Child);
+  const char* ClassName() const override { return "TSDBAODistinct"; }
+  void Open(TSDBExecContext& Ctx) override;
+  void Execute(TSDBExecContext& Ctx) override;
+  bool ApplyFilterPart(const TSDBExprNode*) override { return false; }
+};
+
+class TSDBAOSQLTopRowCount : public TSDBAO {
+ public:
+  TSDBAOSQLTopRowCount(std::unique_ptr<TSDBAO> Child, int64_t FirstRowNo, int64_t RowCount);
+  const char* ClassName() const override { return "TSDBAOSQLTopRowCount"; }
+  void Open(TSDBExecContext& Ctx) override;
+  void Execute(TSDBExecContext& Ctx) override;
+  bool ApplyFilterPart(const TSDBExprNode*) override { return false; }
+  std::string Describe() const override;
+  int64_t FirstRowNo;
+  int64_t RowCount;
+};
+
+// Builds the operator tree of a query (tables opened, conditions placed).
+std::unique_ptr<TSDBAO> SDBBuildAOTree(const TSDBSQLUnion& Query, TSDBExecContext& Ctx);
+// Runs a query: the result, and whether it is the live result of one
+// table (only when `RequestLive`).
+std::shared_ptr<TSDBResultSet> SDBRunQuery(const TSDBSQLUnion& Query, TSDBExecContext& Ctx, bool RequestLive,
+                                           bool& ReadOnly);
+
+// Takes a table lock of the cursor's session, `Tries` attempts `DelayMs`
+// apart; false when every attempt failed.
+bool SDBExecLockTable(TSDBCursor& Cursor, TSDBLockType Type, int Tries, int DelayMs);
+
+}  // namespace sdb

@@ -1,0 +1,126 @@
+#include "sql/SDBExecTable.h"
+
+#include "common/SDBException.h"
+
+namespace sdb {
+
+TSDBVariant SDBExecReadField(TSDBCursor& Cursor, std::vector<uint8_t>& Buffer, int FieldNo) {
+  TSDBDiskTableData& t = *Cursor.TableData;
+  TSDBBaseFieldManager& fm = t.FieldManager();
+  const TSDBFieldDef& def = fm.Field(FieldNo);
+  if (!def.IsBlob()) return t.GetFieldValue(Buffer, FieldNo);
+  if (fm.IsNull(Buffer.data(), FieldNo)) return TSDBVariant(def.FBaseFieldType);
+  std::vector<uint8_t> bytes = t.ReadBlobField(Cursor, Buffer, FieldNo);
+  std::string_view data(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  switch (def.FBaseFieldType) {
+    case bftClob: return TSDBVariant::FromString(data, bftClob);
+    case bftWideClob: {
+      std::u16string w(bytes.size() / 2, u'\0');
+      for (size_t i = 0; i < w.size(); ++i)
+        w[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+      return TSDBVariant::FromWideString(w, bftWideClob);
+    }
+    default: return TSDBVariant::FromBytes(data, def.FBaseFieldType);
+  }
+}
+
+void SDBExecWriteField(TSDBCursor& Cursor, std::vector<uint8_t>& Buffer, int FieldNo, const TSDBVariant& Value) {
+  TSDBDiskTableData& t = *Cursor.TableData;
+  TSDBBaseFieldManager& fm = t.FieldManager();
+  const TSDBFieldDef& def = fm.Field(FieldNo);
+  if (!def.IsBlob()) {
+    if (Value.IsNull()) {
+      fm.SetNull(Buffer.data(), FieldNo, true);
+      return;
+    }
+    t.SetFieldValue(Buffer, FieldNo, Value.ConvertedTo(def.FBaseFieldType));
+    return;
+  }
+  if (Value.IsNull()) {
+    t.ClearBLOBFieldInRecordBuffer(Buffer, FieldNo);
+    fm.SetNull(Buffer.data(), FieldNo, true);
+    return;
+  }
+  std::vector<uint8_t> bytes;
+  if (def.FBaseFieldType == bftWideClob) {
+    std::u16string w = Value.AsWideString();
+    bytes.reserve(w.size() * 2);
+    for (char16_t c : w) {
+      bytes.push_back(static_cast<uint8_t>(c & 0xFF));
+      bytes.push_back(static_cast<uint8_t>(c >> 8));
+    }
+  } else {
+    std::string s = def.FBaseFieldType == bftClob ? Value.AsString() : Value.AsBytes();
+    bytes.assign(s.begin(), s.end());
+  }
+  t.WriteBLOBFieldToRecordBuffer(Buffer, FieldNo, bytes);
+  fm.SetNull(Buffer.data(), FieldNo, false);
+}
+
+bool SDBExecPositionOn(TSDBCursor& Cursor, const TSDBPageItemID& RecordID) {
+  Cursor.CurrentRecordID = RecordID;
+  Cursor.FirstPosition = false;
+  Cursor.LastPosition = false;
+  if (Cursor.TableData->GetRecordBuffer(Cursor, grmCurrent) != grrOK) return false;
+  return Cursor.CurrentRecordID == RecordID;
+}
+
+std::vector<TSDBResultColumn> SDBExecTableColumns(TSDBCursor& Cursor, const std::string& TableName) {
+  std::vector<TSDBResultColumn> cols;
+  TSDBBaseFieldManager& fm = Cursor.TableData->FieldManager();
+  for (int i = 0; i < fm.FieldCount(); ++i) {
+    const TSDBFieldDef& d = fm.Field(i);
+    TSDBResultColumn c;
+    c.Name = d.FName;
+    c.TableName = TableName;
+    c.DataType = d.FBaseFieldType;
+    c.AdvancedType = d.FAdvancedFieldType;
+    c.Size = d.FFieldSize;
+    cols.push_back(std::move(c));
+  }
+  return cols;
+}
+
+TSDBResultRow SDBExecCurrentRow(TSDBCursor& Cursor) {
+  const int n = Cursor.TableData->FieldManager().FieldCount();
+  TSDBResultRow row;
+  row.reserve(static_cast<size_t>(n));
+  for (int i = 0; i < n; ++i) row.push_back(SDBExecReadField(Cursor, Cursor.CurrentRecordBuffer, i));
+  return row;
+}
+
+void SDBExecReadTable(TSDBCursor& Cursor, const std::string& TableName, TSDBResultSet& Result) {
+  Result.Columns = SDBExecTableColumns(Cursor, TableName);
+  Result.Rows.clear();
+  Result.RecordIDs.clear();
+  Result.Live = true;
+  Result.LiveTableName = Cursor.TableData->TableName();
+  Cursor.FirstPosition = true;
+  Cursor.LastPosition = false;
+  Cursor.CurrentRecordID = {};
+  for (;;) {
+    TSDBGetRecordResult r = Cursor.TableData->GetRecordBuffer(Cursor, grmNext);
+    if (r == grrError) throw ESDBEngineError::Make(-13);
+    if (r != grrOK) break;
+    Result.Rows.push_back(SDBExecCurrentRow(Cursor));
+    Result.RecordIDs.push_back(Cursor.CurrentRecordID);
+  }
+}
+
+}  // namespace sdb
+
+namespace sdb {
+
+int TSDBResultSet::FieldIndex(const std::string& Name, const std::string& Table) const {
+  const std::string key = SDBUpperName(Name);
+  const std::string table = SDBUpperName(Table);
+  for (size_t i = 0; i < Columns.size(); ++i) {
+    if (SDBUpperName(Columns[i].Name) != key) continue;
+    if (!table.empty() && SDBUpperName(Columns[i].TableName) != table && SDBUpperName(Columns[i].BaseTableName) != table)
+      continue;
+    return static_cast<int>(i);
+  }
+  return -1;
+}
+
+}  // namespace sdb

@@ -1,0 +1,596 @@
+#include "sql/SDBSQLProcessor.h"
+
+#include <chrono>
+#include <thread>
+
+#include "common/SDBException.h"
+#include "sql/SDBAccessOperator.h"
+#include "sql/SDBEvaluator.h"
+#include "sql/SDBExecTable.h"
+#include "sql/SDBSQLErrors.h"
+#include "storage/SDBFieldDef.h"
+
+namespace sdb {
+
+namespace {
+
+// A table opened for a statement, closed when the statement ends.
+class TTableGuard {
+ public:
+  TTableGuard(TSDBExecConnection& Conn, const std::string& Name) : FConn(Conn) {
+    FConn.OpenTable(Cursor, Name);
+    FOpen = true;
+  }
+  ~TTableGuard() {
+    if (!FOpen) return;
+    try {
+      FConn.CloseTable(Cursor);
+    } catch (...) {
+    }
+  }
+  TTableGuard(const TTableGuard&) = delete;
+  TTableGuard& operator=(const TTableGuard&) = delete;
+  TSDBDiskTableData& Data() { return *Cursor.TableData; }
+  TSDBCursor Cursor;
+
+ private:
+  TSDBExecConnection& FConn;
+  bool FOpen = false;
+};
+
+int FieldNoOrRaise(TSDBDiskTableData& t, const std::string& table, const std::string& name) {
+  int f = t.FieldManager().FieldNo(name);
+  if (f < 0)
+    throw ESDBException(kEvalErrUnknownColumn, "Unknown column '%s' at line %d, column %d",
+                        {table + "." + name, int64_t{0}, int64_t{0}});
+  return f;
+}
+
+// Write locks of UPDATE, DELETE and INSERT ... SELECT outside a
+// transaction: the read-write lock with its attempts, then one try of the
+// exclusive intent lock; released by the destructor.
+class TWriteLock {
+ public:
+  TWriteLock(TSDBCursor& Cursor, int ErrorCode) : FCursor(Cursor) {
+    if (!SDBExecLockTable(Cursor, ltRW, kExecWriteLockTries, kExecWriteLockDelayMs))
+      throw ESDBException(ErrorCode, "Table is locked");
+    FRW = true;
+    FXIRW = Cursor.TableData->LockTable(Cursor.SessionID, ltXIRW, 1, 0);
+  }
+  ~TWriteLock() {
+    if (FXIRW) FCursor.TableData->UnlockTable(FCursor.SessionID, ltXIRW, true);
+    if (FRW) FCursor.TableData->UnlockTable(FCursor.SessionID, ltRW, true);
+  }
+  TWriteLock(const TWriteLock&) = delete;
+  TWriteLock& operator=(const TWriteLock&) = delete;
+
+ private:
+  TSDBCursor& FCursor;
+  bool FRW = false;
+  bool FXIRW = false;
+};
+
+// Runs `body` over the cursor's table as one batch: outside a transaction
+// under the write lock, with the changes written at the end and the whole
+// batch tried again when writing them fails; inside a transaction directly.
+template <class F>
+void RunBatch(TSDBExecConnection& Conn, TSDBCursor& Cursor, int LockError, F&& body) {
+  if (Conn.InTransaction()) {
+    Cursor.FInTransaction = true;
+    body();
+    return;
+  }
+  for (int attempt = 1;; ++attempt) {
+    TWriteLock lock(Cursor, LockError);
+    Cursor.FBatchUpdate = true;
+    try {
+      body();
+    } catch (...) {
+      Cursor.FBatchUpdate = false;
+      try {
+        Cursor.TableData->CancelChanges(Cursor.SessionID, false);
+      } catch (...) {
+      }
+      throw;
+    }
+    Cursor.FBatchUpdate = false;
+    try {
+      Cursor.TableData->ApplyChanges(Cursor.SessionID, false);
+      return;
+    } catch (const ESDBException&) {
+      try {
+        Cursor.TableData->CancelChanges(Cursor.SessionID, false);
+      } catch (...) {
+      }
+      if (attempt >= kExecBatchRetries) throw;
+    }
+  }
+}
+
+// The records an UPDATE or DELETE selects: its table filtered by its WHERE clause.
+std::unique_ptr<TSDBAOTable> SelectTargetRows(TSDBSQLTableModifier& stmt, TSDBExecConnection& conn,
+                                              TSDBExecContext& ctx) {
+  auto op = std::make_unique<TSDBAOTable>(conn, stmt.TableName, stmt.FTablePseudonym);
+  op->OpenOnce(ctx);
+  if (stmt.SearchCondition && stmt.SearchCondition->Root()) {
+    for (const TSDBExprNode* f : SDBSplitAndFactors(stmt.SearchCondition->Root())) {
+      TSDBResultRowSource src(&op->FResult.Columns);
+      if (!SDBCanBind(f, ctx.Sources({&src})))
+        throw ESDBException(kExecErrSearchNotApplicable, "Search condition is not applicable");
+      op->FFilterExpr.push_back(f);
+    }
+  }
+  return op;
+}
+
+struct TAOCloser {
+  TSDBAO* op;
+  ~TAOCloser() {
+    if (op) op->Close();
+  }
+};
+
+void ExecInsert(TSDBSQLInsert& stmt, TSDBExecContext& ctx) {
+  TSDBExecConnection& conn = ctx.ConnectionFor(stmt.DatabaseFileName, stmt.Password, stmt.IntoMemory);
+  ctx.LastConnection = &conn;
+  if (stmt.InternalSelecter) {
+    bool ro = true;
+    std::shared_ptr<TSDBResultSet> rs = SDBRunQuery(*stmt.InternalSelecter, ctx, false, ro);
+    TTableGuard target(conn, stmt.TableName);
+    TSDBDiskTableData& t = target.Data();
+    std::vector<int> fields;
+    if (!stmt.FieldNames.empty()) {
+      for (const auto& n : stmt.FieldNames) fields.push_back(FieldNoOrRaise(t, stmt.TableName, n));
+    } else {
+      for (int i = 0; i < t.FieldManager().FieldCount(); ++i) fields.push_back(i);
+    }
+    int64_t count = 0;
+    RunBatch(conn, target.Cursor, kExecErrInsertLocked, [&] {
+      count = 0;
+      for (const auto& row : rs->Rows) {
+        target.Cursor.EditRecordBuffer = t.NewRecordBuffer();
+        for (size_t j = 0; j < row.size() && j < fields.size(); ++j)
+          SDBExecWriteField(target.Cursor, target.Cursor.EditRecordBuffer, fields[j], row[j]);
+        if (!t.InsertRecord(target.Cursor)) throw ESDBEngineError::Make(-1);
+        ++count;
+      }
+    });
+    stmt.RowsAffected = count;
+    return;
+  }
+  TTableGuard target(conn, stmt.TableName);
+  target.Cursor.FInTransaction = conn.InTransaction();
+  TSDBDiskTableData& t = target.Data();
+  const int fieldCount = t.FieldManager().FieldCount();
+  for (const auto& row : stmt.FieldValues) {
+    target.Cursor.EditRecordBuffer = t.NewRecordBuffer();
+    for (size_t j = 0; j < row.size(); ++j) {
+      int f;
+      if (!stmt.FieldNames.empty() && stmt.FieldNames.size() == row.size()) {
+        f = FieldNoOrRaise(t, stmt.TableName, stmt.FieldNames[j]);
+      } else {
+        if (static_cast<int>(j) >= fieldCount)
+          throw ESDBException(kSqlErrValueCount, "Number of field names does not equal the number of values");
+        f = static_cast<int>(j);
+      }
+      TSDBEvaluator ev(*row[j], {}, &ctx);
+      TSDBVariant v = ev.GetValue();
+      if (v.DataType() == bftUnknown && !v.IsNull()) {
+        const TSDBFieldDef& d = t.FieldManager().Field(f);
+        throw ESDBException(kExecErrParamUndefined, "Parameter Value undefined (FieldName='%s', Type='%s')",
+                            {d.FName, SDBBaseFieldTypeName(d.FBaseFieldType)});
+      }
+      SDBExecWriteField(target.Cursor, target.Cursor.EditRecordBuffer, f, v);
+    }
+    if (!t.InsertRecord(target.Cursor)) throw ESDBEngineError::Make(-1);
+    ++stmt.RowsAffected;
+  }
+}
+
+void ExecUpdate(TSDBSQLUpdate& stmt, TSDBExecContext& ctx) {
+  TSDBExecConnection& conn = ctx.ConnectionFor(stmt.DatabaseFileName, stmt.Password, stmt.IntoMemory);
+  ctx.LastConnection = &conn;
+  std::unique_ptr<TSDBAOTable> inner = SelectTargetRows(stmt, conn, ctx);
+  TAOCloser closeInner{inner.get()};
+  inner->Execute(ctx);
+  const std::vector<TSDBPageItemID> ids = inner->FResult.RecordIDs;
+
+  TTableGuard second(conn, stmt.TableName);
+  TSDBDiskTableData& t = second.Data();
+  TSDBResultRowSource src(&inner->FResult.Columns);
+  TSDBResultRow current;
+  src.Row = &current;
+  std::vector<int> fields;
+  for (const auto& f : stmt.FieldNames) fields.push_back(FieldNoOrRaise(t, stmt.TableName, f.FieldName));
+  std::vector<std::unique_ptr<TSDBEvaluator>> values;
+  for (const auto& v : stmt.FieldValues) values.push_back(std::make_unique<TSDBEvaluator>(*v, ctx.Sources({&src}), &ctx));
+  const TSDBExprNodeSubquery* rowSubquery = nullptr;
+  if (stmt.IsFieldValuesSubquery && stmt.FieldValuesSubqueryExpr)
+    rowSubquery = dynamic_cast<const TSDBExprNodeSubquery*>(stmt.FieldValuesSubqueryExpr->Root());
+
+  int64_t count = 0;
+  RunBatch(conn, second.Cursor, kExecErrUpdateLocked, [&] {
+    count = 0;
+    for (const TSDBPageItemID& id : ids) {
+      if (!SDBExecPositionOn(second.Cursor, id)) continue;  // removed meanwhile
+      current = SDBExecCurrentRow(second.Cursor);
+      second.Cursor.EditRecordBuffer = second.Cursor.CurrentRecordBuffer;
+      // Every value is computed from the record as it was before the update.
+      std::vector<TSDBVariant> newValues;
+      if (rowSubquery) {
+        TSDBSubqueryResult res;
+        ctx.RunSubquery(*rowSubquery->Query, src, 2, res);
+        if (res.Rows.size() > 1)
+          throw ESDBException(kEvalErrSubqueryRows, "Subquery returns more than one row");
+        for (size_t k = 0; k < fields.size(); ++k)
+          newValues.push_back(res.Rows.empty() || k >= res.Rows[0].size() ? TSDBVariant() : res.Rows[0][k]);
+      } else {
+        for (auto& e : values) newValues.push_back(e->GetValue());
+      }
+      for (size_t k = 0; k < fields.size() && k < newValues.size(); ++k)
+        SDBExecWriteField(second.Cursor, second.Cursor.EditRecordBuffer, fields[k], newValues[k]);
+      if (!t.UpdateRecord(second.Cursor)) throw ESDBEngineError::Make(-2);
+      ++count;
+    }
+  });
+  stmt.RowsAffected = count;
+}
+
+void ExecDelete(TSDBSQLDelete& stmt, TSDBExecContext& ctx) {
+  TSDBExecConnection& conn = ctx.ConnectionFor(stmt.DatabaseFileName, stmt.Password, stmt.IntoMemory);
+  std::unique_ptr<TSDBAOTable> inner = SelectTargetRows(stmt, conn, ctx);
+  TAOCloser closeInner{inner.get()};
+  inner->Execute(ctx);
+  const std::vector<TSDBPageItemID> ids = inner->FResult.RecordIDs;
+  TTableGuard second(conn, stmt.TableName);
+  TSDBDiskTableData& t = second.Data();
+  int64_t count = 0;
+  RunBatch(conn, second.Cursor, kExecErrUpdateLocked, [&] {
+    count = 0;
+    for (const TSDBPageItemID& id : ids) {
+      if (!SDBExecPositionOn(second.Cursor, id)) continue;
+      if (!t.DeleteRecord(second.Cursor)) throw ESDBEngineError::Make(-3);
+      ++count;
+    }
+  });
+  stmt.RowsAffected = count;
+}
+
+// ---- Data definition ---------------------------------------------------------------------------
+
+TSDBExecConnection& DDLConnection(TSDBExecContext& ctx, const TSDBDDLTableName& t) {
+  return ctx.ConnectionFor(t.DatabaseFileName, t.Password, t.InMemory);
+}
+
+std::unique_ptr<TSDBFieldDef> FieldDefFrom(const TSDBColumnDef& col, TSDBExecContext& ctx) {
+  auto d = std::make_unique<TSDBFieldDef>(col.Name, col.AdvancedType, col.Size);
+  if (col.DefaultValue && col.DefaultValue->Root()) {
+    TSDBEvaluator ev(*col.DefaultValue, {}, &ctx);
+    TSDBVariant v = ev.GetValue();
+    if (!v.IsNull()) d->FDefaultValue = v.ConvertedTo(d->FBaseFieldType);
+  }
+  if (col.BlobBlockSize >= 0) d->FBLOBBlockSize = col.BlobBlockSize;
+  if (!col.BlobCompressionAlgorithm.empty()) {
+    const std::string a = SDBUpperName(col.BlobCompressionAlgorithm);
+    d->FBLOBCompressionAlgorithm = a == "ZLIB" ? acaZLIB : a == "BZIP" ? acaBZIP : a == "PPM" ? acaPPM : acaNone;
+    if (d->FBLOBCompressionAlgorithm != acaNone && col.BlobCompressionMode < 0) d->FBLOBCompressionMode = 5;
+  }
+  if (col.BlobCompressionMode >= 0) d->FBLOBCompressionMode = static_cast<uint8_t>(col.BlobCompressionMode);
+  if (col.HasIncrement) d->FAutoincIncrement = col.AutoincIncrement;
+  if (col.HasInitialValue) d->FAutoincInitialValue = col.AutoincInitialValue;
+  if (col.HasMinValue) d->FAutoincMinValue = col.AutoincMinValue;
+  if (col.HasMaxValue) d->FAutoincMaxValue = col.AutoincMaxValue;
+  d->FAutoincCycled = col.AutoincCycled;
+  return d;
+}
+
+void AddUniqueIndex(TSDBIndexDefs& idx, TSDBConstraintDefs& cons, const std::string& table,
+                    const std::vector<std::string>& cols, bool primary) {
+  if (cols.empty()) return;
+  for (int i = 0; i < idx.Count(); ++i) {
+    if (idx[i].FColumns.size() != cols.size()) continue;
+    bool same = true;
+    for (size_t k = 0; k < cols.size(); ++k) same = same && SDBUpperName(idx[i].FColumns[k].FFieldName) == SDBUpperName(cols[k]);
+    if (same) {
+      idx[i].FPrimary = idx[i].FPrimary || primary;
+      return;
+    }
+  }
+  auto& d = idx.Emplace();
+  d.FName = (primary ? "PK_" : "UNIQUE_") + table + (primary ? "" : "_" + std::to_string(idx.Count()));
+  d.FUnique = true;
+  d.FPrimary = primary;
+  for (const auto& c : cols) d.FColumns.push_back(TSDBIndexColumn{c, false, false, 20});
+  std::unique_ptr<TSDBConstraintDefUnique> con;
+  if (primary)
+    con = std::make_unique<TSDBConstraintDefPrimary>();
+  else
+    con = std::make_unique<TSDBConstraintDefUnique>();
+  con->FName = d.FName;
+  con->FIndexName = d.FName;
+  con->FTableName = table;
+  for (const auto& c : cols) con->FColumns.push_back(TSDBConstraintColumn{-1, c});
+  cons.Add(std::move(con));
+}
+
+void ExecCreateTable(TSDBDDLCreateTable& stmt, TSDBExecContext& ctx) {
+  TSDBExecConnection& conn = DDLConnection(ctx, stmt.Table);
+  if (stmt.IfNotExists && conn.TableExists(stmt.Table.TableName)) return;
+  TSDBFieldDefs fields;
+  TSDBConstraintDefs cons;
+  TSDBIndexDefs idx;
+  std::vector<std::string> pk = stmt.PrimaryKeyFields;
+  for (const auto& col : stmt.Columns) {
+    fields.Add(FieldDefFrom(col, ctx));
+    if (col.PrimaryKey && std::none_of(pk.begin(), pk.end(), [&](const std::string& n) {
+          return SDBUpperName(n) == SDBUpperName(col.Name);
+        }))
+      pk.push_back(col.Name);
+  }
+  for (const auto& col : stmt.Columns) {
+    if (col.NotNull || col.PrimaryKey) {
+      auto nn = std::make_unique<TSDBConstraintDefNotNull>();
+      nn->FName = "NN_" + stmt.Table.TableName + "_" + col.Name;
+      nn->FColumnName = col.Name;
+      nn->FTableName = stmt.Table.TableName;
+      cons.Add(std::move(nn));
+    }
+  }
+  AddUniqueIndex(idx, cons, stmt.Table.TableName, pk, true);
+  for (const auto& col : stmt.Columns)
+    if (col.Unique) AddUniqueIndex(idx, cons, stmt.Table.TableName, {col.Name}, false);
+  for (const auto& u : stmt.UniqueFields) AddUniqueIndex(idx, cons, stmt.Table.TableName, u, false);
+  conn.CreateTable(stmt.Table.TableName, std::move(fields), std::move(cons), std::move(idx));
+}
+
+void ExecDropTable(TSDBDDLDropTable& stmt, TSDBExecContext& ctx) {
+  TSDBExecConnection& conn = DDLConnection(ctx, stmt.Table);
+  if (stmt.IfExists && !conn.TableExists(stmt.Table.TableName)) return;
+  conn.DeleteTable(stmt.Table.TableName);
+}
+
+// ALTER TABLE rebuilds the table: a new table with the changed columns
+// receives every record (columns matched by name), then replaces the old one.
+void ExecAlterTable(TSDBDDLAlterTable& stmt, TSDBExecContext& ctx) {
+  TSDBExecConnection& conn = DDLConnection(ctx, stmt.Table);
+  const std::string name = stmt.Table.TableName;
+  TSDBResultSet rows;
+  TSDBFieldDefs fields;
+  TSDBConstraintDefs cons;
+  TSDBIndexDefs idx;
+  std::vector<std::string> sourceNames;  // per new field: the old column it takes its values from
+  {
+    TTableGuard old(conn, name);
+    SDBExecReadTable(old.Cursor, name, rows);
+    TSDBBaseFieldManager& fm = old.Data().FieldManager();
+    for (int i = 0; i < fm.FieldCount(); ++i) {
+      const TSDBFieldDef& d = fm.Field(i);
+      auto copy = std::make_unique<TSDBFieldDef>(d.FName, d.FAdvancedFieldType, d.FFieldSize);
+      copy->FDefaultValue = d.FDefaultValue;
+      copy->FBLOBBlockSize = d.FBLOBBlockSize;
+      copy->FBLOBCompressionAlgorithm = d.FBLOBCompressionAlgorithm;
+      copy->FBLOBCompressionMode = d.FBLOBCompressionMode;
+      copy->FAutoincIncrement = d.FAutoincIncrement;
+      copy->FAutoincInitialValue = d.FAutoincInitialValue;
+      copy->FAutoincMinValue = d.FAutoincMinValue;
+      copy->FAutoincMaxValue = d.FAutoincMaxValue;
+      copy->FAutoincCycled = d.FAutoincCycled;
+      fields.Add(std::move(copy));
+      sourceNames.push_back(d.FName);
+    }
+    for (int i = 0; i < old.Data().IndexDefs().Count(); ++i) {
+      const TSDBIndexDef& d = old.Data().IndexDefs()[i];
+      auto& n = idx.Emplace();
+      n.FName = d.FName;
+      n.FUnique = d.FUnique;
+      n.FPrimary = d.FPrimary;
+      n.FColumns = d.FColumns;
+    }
+  }
+  for (const auto& a : stmt.Actions) {
+    switch (a.ActionType) {
+      case aatAdd:
+        fields.Add(FieldDefFrom(a.Column, ctx));
+        sourceNames.emplace_back();
+        break;
+      case aatDrop: {
+        int f = fields.IndexOfName(a.FieldName);
+        if (f < 0)
+          throw ESDBException(kEvalErrUnknownColumn, "Unknown column '%s' at line %d, column %d",
+                              {a.FieldName, int64_t{0}, int64_t{0}});
+        fields.Delete(f);
+        sourceNames.erase(sourceNames.begin() + f);
+        for (int i = idx.Count() - 1; i >= 0; --i)
+          for (const auto& c : idx[i].FColumns)
+            if (SDBUpperName(c.FFieldName) == SDBUpperName(a.FieldName)) {
+              idx.Delete(i);
+              break;
+            }
+        break;
+      }
+      case aatModify: {
+        int f = fields.IndexOfName(a.Column.Name);
+        if (f < 0)
+          throw ESDBException(kEvalErrUnknownColumn, "Unknown column '%s' at line %d, column %d",
+                              {a.Column.Name, int64_t{0}, int64_t{0}});
+        std::string src = sourceNames[static_cast<size_t>(f)];
+        fields.Delete(f);
+        // Keep the column's place.
+        TSDBFieldDefs rebuilt;
+        std::unique_ptr<TSDBFieldDef> mod = FieldDefFrom(a.Column, ctx);
+        for (int i = 0; i < fields.Count() + 1; ++i) {
+          if (i == f) {
+            rebuilt.Add(std::move(mod));
+            continue;
+          }
+          const TSDBFieldDef& d = fields[i < f ? i : i - 1];
+          auto copy = std::make_unique<TSDBFieldDef>(d.FName, d.FAdvancedFieldType, d.FFieldSize);
+          copy->FDefaultValue = d.FDefaultValue;
+          rebuilt.Add(std::move(copy));
+        }
+        fields = std::move(rebuilt);
+        break;
+      }
+      case aatRename: {
+        int f = fields.IndexOfName(a.FieldName);
+        if (f < 0)
+          throw ESDBException(kEvalErrUnknownColumn, "Unknown column '%s' at line %d, column %d",
+                              {a.FieldName, int64_t{0}, int64_t{0}});
+        fields[f].FName = a.NewName;
+        for (int i = 0; i < idx.Count(); ++i)
+          for (auto& c : idx[i].FColumns)
+            if (SDBUpperName(c.FFieldName) == SDBUpperName(a.FieldName)) c.FFieldName = a.NewName;
+        break;
+      }
+    }
+  }
+  for (int i = 0; i < idx.Count(); ++i)
+    if (idx[i].FPrimary || idx[i].FUnique) {
+      std::vector<std::string> cols;
+      for (const auto& c : idx[i].FColumns) cols.push_back(c.FFieldName);
+      auto con = idx[i].FPrimary ? std::unique_ptr<TSDBConstraintDefUnique>(new TSDBConstraintDefPrimary())
+                                 : std::make_unique<TSDBConstraintDefUnique>();
+      con->FName = idx[i].FName;
+      con->FIndexName = idx[i].FName;
+      con->FTableName = name;
+      for (const auto& c : cols) con->FColumns.push_back(TSDBConstraintColumn{-1, c});
+      cons.Add(std::move(con));
+    }
+  // Values per new column.
+  TSDBResultRowSource src(&rows.Columns);
+  std::vector<int> from;
+  for (const auto& s : sourceNames) from.push_back(s.empty() ? -1 : src.FindColumn({}, s));
+  const std::string temp = name + "_alter_tmp";
+  conn.CreateTable(temp, std::move(fields), std::move(cons), std::move(idx));
+  try {
+    TTableGuard target(conn, temp);
+    for (const auto& row : rows.Rows) {
+      target.Cursor.EditRecordBuffer = target.Data().NewRecordBuffer();
+      for (size_t i = 0; i < from.size(); ++i)
+        if (from[i] >= 0)
+          SDBExecWriteField(target.Cursor, target.Cursor.EditRecordBuffer, static_cast<int>(i),
+                            row[static_cast<size_t>(from[i])]);
+      if (!target.Data().InsertRecord(target.Cursor)) throw ESDBEngineError::Make(-1);
+    }
+  } catch (...) {
+    try {
+      conn.DeleteTable(temp);
+    } catch (...) {
+    }
+    throw;
+  }
+  conn.DeleteTable(name);
+  conn.RenameTable(temp, name);
+}
+
+void ExecCommand(TSDBSQLCommand& cmd, TSDBExecContext& ctx, bool requestLive, bool& readOnly,
+                 std::shared_ptr<TSDBResultSet>& result) {
+  result.reset();
+  if (auto* q = dynamic_cast<TSDBSQLUnion*>(&cmd)) {
+    result = SDBRunQuery(*q, ctx, requestLive, readOnly);
+    cmd.RowsAffected = 0;
+    return;
+  }
+  readOnly = true;
+  if (auto* s = dynamic_cast<TSDBSQLInsert*>(&cmd)) return ExecInsert(*s, ctx);
+  if (auto* s = dynamic_cast<TSDBSQLUpdate*>(&cmd)) return ExecUpdate(*s, ctx);
+  if (auto* s = dynamic_cast<TSDBSQLDelete*>(&cmd)) return ExecDelete(*s, ctx);
+  if (auto* s = dynamic_cast<TSDBDDLCreateTable*>(&cmd)) return ExecCreateTable(*s, ctx);
+  if (auto* s = dynamic_cast<TSDBDDLDropTable*>(&cmd)) return ExecDropTable(*s, ctx);
+  if (auto* s = dynamic_cast<TSDBDDLAlterTable*>(&cmd)) return ExecAlterTable(*s, ctx);
+  if (auto* s = dynamic_cast<TSDBDDLRenameTable*>(&cmd)) {
+    DDLConnection(ctx, s->Table).RenameTable(s->Table.TableName, s->NewTableName);
+    return;
+  }
+  if (auto* s = dynamic_cast<TSDBDDLTruncateTable*>(&cmd)) {
+    DDLConnection(ctx, s->Table).EmptyTable(s->Table.TableName);
+    return;
+  }
+  if (dynamic_cast<TSDBDDLCreateIndex*>(&cmd) || dynamic_cast<TSDBDDLDropIndex*>(&cmd))
+    throw ESDBException(30040, "Not implemented yet");
+  if (dynamic_cast<TSDBSQLStartTransaction*>(&cmd)) {
+    ctx.Host->Connection({}, {}).StartTransaction();
+    return;
+  }
+  if (auto* s = dynamic_cast<TSDBSQLCommit*>(&cmd)) {
+    ctx.Host->Connection({}, {}).Commit(s->Flush);
+    return;
+  }
+  if (dynamic_cast<TSDBSQLRollback*>(&cmd)) {
+    ctx.Host->Connection({}, {}).Rollback();
+    return;
+  }
+  throw ESDBException(kSqlErrUnknownStatement, "Statement '%s' cannot be executed", {cmd.ClassName()});
+}
+
+}  // namespace
+
+TSDBSQLProcessor::TSDBSQLProcessor(TSDBExecHost* Host, bool RequestLive, bool InMemory)
+    : FRequestLive(RequestLive), FInMemory(InMemory), FHost(Host) {}
+
+TSDBSQLProcessor::~TSDBSQLProcessor() = default;
+
+std::shared_ptr<TSDBResultSet> TSDBSQLProcessor::OpenQuery(const TSDBSQLParams& Params) {
+  FRowsAffected = 0;
+  Queries.reset();
+  FLex.reset();
+  FSQLParams = Params;
+  FLex = std::make_unique<TSDBLexer>(FSqlText, false, &FSQLParams);
+  std::shared_ptr<TSDBResultSet> last;
+  while (FLex->GetNextCommand()) {
+    last.reset();
+    Queries.reset();
+    Queries = SDBCreateSQLCommand(*FLex, nullptr);
+    TSDBExecContext ctx(FHost);
+    bool readOnly = true;
+    try {
+      ExecCommand(*Queries, ctx, FRequestLive, readOnly, last);
+    } catch (...) {
+      FRowsAffected += Queries->RowsAffected;
+      throw;
+    }
+    FReadOnly = readOnly;
+    FRowsAffected += Queries->RowsAffected;
+  }
+  return last;
+}
+
+void TSDBSQLProcessor::ExecuteQuery(const TSDBSQLParams& Params) { OpenQuery(Params); }
+
+std::string TSDBSQLProcessor::Plan(const TSDBSQLParams& Params) {
+  FSQLParams = Params;
+  TSDBLexer lex(FSqlText, false, &FSQLParams);
+  std::string out;
+  while (lex.GetNextCommand()) {
+    std::unique_ptr<TSDBSQLCommand> cmd = SDBCreateSQLCommand(lex, nullptr);
+    TSDBExecContext ctx(FHost);
+    std::unique_ptr<TSDBAO> root;
+    struct Closer {
+      std::unique_ptr<TSDBAO>& r;
+      ~Closer() {
+        if (r) r->Close();
+      }
+    } closer{root};
+    if (auto* q = dynamic_cast<TSDBSQLUnion*>(cmd.get())) {
+      root = SDBBuildAOTree(*q, ctx);
+    } else if (auto* m = dynamic_cast<TSDBSQLTableModifier*>(cmd.get())) {
+      out += std::string(cmd->ClassName()) + " " + m->TableName + "\n";
+      root = SelectTargetRows(*m, ctx.ConnectionFor(m->DatabaseFileName, m->Password, m->IntoMemory), ctx);
+    } else {
+      out += std::string(cmd->ClassName()) + "\n";
+      continue;
+    }
+    // Index choice of every table of the tree.
+    std::vector<TSDBAO*> stack{root.get()};
+    while (!stack.empty()) {
+      TSDBAO* op = stack.back();
+      stack.pop_back();
+      if (auto* t = dynamic_cast<TSDBAOTable*>(op)) t->ChooseIndex();
+      for (auto& c : op->Children) stack.push_back(c.get());
+    }
+    root->Dump(out, 0);
+  }
+  return out;
+}
+
+}  // namespace sdb

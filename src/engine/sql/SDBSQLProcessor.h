@@ -1,0 +1,49 @@
+// The statement processor of one prepared query: runs every command of the
+// query's text in turn and keeps the sum of their affected rows and the
+// result of the last one.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "sql/SDBExecHost.h"
+#include "sql/SDBExecResult.h"
+#include "sql/SDBLexer.h"
+#include "sql/SDBSQLParams.h"
+#include "sql/SDBSQLStatements.h"
+
+namespace sdb {
+
+class TSDBSQLProcessor {
+ public:
+  TSDBSQLProcessor(TSDBExecHost* Host, bool RequestLive, bool InMemory);
+  ~TSDBSQLProcessor();
+  TSDBSQLProcessor(const TSDBSQLProcessor&) = delete;
+  TSDBSQLProcessor& operator=(const TSDBSQLProcessor&) = delete;
+
+  // Keeps the text only.
+  void PrepareStatement(const std::string& SqlText) { FSqlText = SqlText; }
+  // Runs every command; the last command's result (null when it has none),
+  // positioned on its first row.
+  std::shared_ptr<TSDBResultSet> OpenQuery(const TSDBSQLParams& Params);
+  // The same run, result dropped.
+  void ExecuteQuery(const TSDBSQLParams& Params);
+  // The operator tree of every query of the text, with the index chosen per
+  // table (nothing is read).
+  std::string Plan(const TSDBSQLParams& Params);
+
+  bool FReadOnly = true;
+  bool FRequestLive;
+  bool FInMemory;
+  int64_t FRowsAffected = 0;
+  std::string FSqlText;
+  TSDBSQLParams FSQLParams;
+  std::unique_ptr<TSDBLexer> FLex;
+  std::unique_ptr<TSDBSQLCommand> Queries;
+
+ private:
+  TSDBExecHost* FHost;
+};
+
+}  // namespace sdb
