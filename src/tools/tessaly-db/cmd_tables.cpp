@@ -1,8 +1,13 @@
-// tessaly-db tables / schema / dump / create-table: list the tables of a
-// database file, show a table's definition, print its records in physical
-// order, and create a table from a column list.
+// tessaly-db tables / schema / dump / create-table / import / export: list
+// the tables of a database file, show a table's definition, print its
+// records in physical order, create a table from a column list, and move a
+// table's rows from and to CSV files.
 #include <cctype>
+#include <charconv>
+#include <fstream>
 #include <iostream>
+#include <map>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -23,6 +28,25 @@ const char* kSchemaUsage = "usage: tessaly-db schema FILE TABLE [--password P]\n
 const char* kDumpUsage =
     "usage: tessaly-db dump FILE TABLE [--limit N] [--password P]\n"
     "  prints the records in physical order, one a line, fields separated by tabs\n";
+const char* kImportUsage =
+    "usage: tessaly-db import FILE TABLE DATA.csv [--password P]\n"
+    "  Adds the rows of a CSV file to the table, all in one transaction: a bad\n"
+    "  value stops the import with its line and column and nothing is added.\n"
+    "  The first row names the fields (any order, any subset; fields left out\n"
+    "  get their default or NULL). Fields are separated by commas, rows end\n"
+    "  with CR LF or LF; a field in double quotes may hold commas, line breaks\n"
+    "  and doubled quotes (\"\"). An empty unquoted field is NULL; an empty\n"
+    "  quoted field \"\" is an empty text, which the engine stores as NULL too.\n"
+    "  Values are read as the field's type: integers, decimal numbers (point\n"
+    "  or a lone comma), dates YYYY-MM-DD or DD/MM/YYYY, times HH:MM[:SS[.mmm]],\n"
+    "  logicals TRUE/FALSE/1/0/YES/NO; texts and BLOBs take the bytes as they\n"
+    "  are (texts are 8-bit, Windows-1252).\n";
+const char* kExportUsage =
+    "usage: tessaly-db export FILE TABLE OUT.csv [--password P]\n"
+    "  Writes the table's rows in physical order as CSV: a header row of field\n"
+    "  names, then one row per record, CR LF line ends, fields quoted when they\n"
+    "  hold a comma, a quote or a line break. NULL is an empty field; BLOBs are\n"
+    "  written as their bytes. import reads the file back.\n";
 const char* kCreateTableUsage =
     "usage: tessaly-db create-table FILE TABLE \"FIELD TYPE[(SIZE)], ...\" [--password P]\n"
     "  TYPE is an SQL type name (INTEGER, VARCHAR(50), MEMO, AUTOINC, ...)\n";
@@ -111,6 +135,152 @@ TSDBFieldDefs ParseColumns(const std::string& text) {
   }
   return defs;
 }
+
+// ---- CSV ---------------------------------------------------------------------
+
+// One CSV record: its fields, whether each was quoted, and the line it
+// starts on.
+struct TCsvRow {
+  std::vector<std::string> Fields;
+  std::vector<bool> Quoted;
+  int64_t Line = 0;
+};
+
+class TCsvError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class TCsvReader {
+ public:
+  explicit TCsvReader(std::string text) : FText(std::move(text)) {
+    if (FText.compare(0, 3, "\xEF\xBB\xBF") == 0) FPos = 3;  // a UTF-8 byte-order mark
+  }
+
+  // The next record; false at the end of the text.
+  bool Next(TCsvRow& row) {
+    row = TCsvRow{};
+    if (FPos >= FText.size()) return false;
+    row.Line = FLine;
+    for (;;) {
+      std::string field;
+      bool quoted = false;
+      if (FPos < FText.size() && FText[FPos] == '"') {
+        quoted = true;
+        const int64_t startLine = FLine;
+        ++FPos;
+        for (;;) {
+          if (FPos >= FText.size())
+            throw TCsvError("line " + std::to_string(startLine) + ", column " + std::to_string(row.Fields.size() + 1) +
+                            ": quoted field is not closed");
+          const char c = FText[FPos++];
+          if (c == '"') {
+            if (FPos < FText.size() && FText[FPos] == '"') {
+              field += '"';
+              ++FPos;
+              continue;
+            }
+            break;
+          }
+          if (c == '\n') ++FLine;
+          field += c;
+        }
+        if (FPos < FText.size() && FText[FPos] != ',' && FText[FPos] != '\n' && FText[FPos] != '\r')
+          throw TCsvError("line " + std::to_string(FLine) + ", column " + std::to_string(row.Fields.size() + 1) +
+                          ": text after the closing quote");
+      } else {
+        while (FPos < FText.size() && FText[FPos] != ',' && FText[FPos] != '\n' && FText[FPos] != '\r') {
+          if (FText[FPos] == '"')
+            throw TCsvError("line " + std::to_string(FLine) + ", column " + std::to_string(row.Fields.size() + 1) +
+                            ": a quote inside an unquoted field");
+          field += FText[FPos++];
+        }
+      }
+      row.Fields.push_back(std::move(field));
+      row.Quoted.push_back(quoted);
+      if (FPos >= FText.size()) return true;
+      const char sep = FText[FPos++];
+      if (sep == ',') continue;
+      if (sep == '\r') {
+        if (FPos < FText.size() && FText[FPos] == '\n') ++FPos;
+        else
+          throw TCsvError("line " + std::to_string(FLine) + ": a carriage return without a line feed");
+      }
+      ++FLine;
+      return true;
+    }
+  }
+
+ private:
+  std::string FText;
+  size_t FPos = 0;
+  int64_t FLine = 1;
+};
+
+std::string CsvField(const std::string& v) {
+  if (v.find_first_of(",\"\r\n") == std::string::npos) return v;
+  std::string out = "\"";
+  for (char c : v) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+// A stored value as text, written so that import reads back the same value.
+std::string ValueText(TSDBDiskTableData& t, TSDBCursor& c, int field) {
+  TSDBBaseFieldManager& fm = t.FieldManager();
+  const TSDBFieldDef& f = fm.FFieldDefs[field];
+  if (f.IsBlob()) {
+    const std::vector<uint8_t> v = t.ReadBlobField(c, c.CurrentRecordBuffer, field);
+    return std::string(v.begin(), v.end());
+  }
+  const TSDBVariant v = t.GetFieldValue(c.CurrentRecordBuffer, field);
+  if (SDBIsFloatType(f.FBaseFieldType)) {
+    // The shortest text that reads back as the same number.
+    char buf[64];
+    const double d = v.AsDouble();
+    auto r = f.FBaseFieldType == bftSingle ? std::to_chars(buf, buf + sizeof buf, static_cast<float>(d))
+                                            : std::to_chars(buf, buf + sizeof buf, d);
+    return std::string(buf, r.ptr);
+  }
+  return v.AsString();
+}
+
+std::string ReadWholeFile(const std::string& name) {
+  std::ifstream in(name, std::ios::binary);
+  if (!in) throw std::invalid_argument("cannot open " + name);
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  if (in.bad()) throw std::invalid_argument("cannot read " + name);
+  return ss.str();
+}
+
+// Stores one CSV field into the record buffer; raises TCsvError naming the
+// line and column.
+void PutValue(TSDBDiskTableData& t, std::vector<uint8_t>& buf, int field, const std::string& text,
+              const std::string& where) {
+  TSDBBaseFieldManager& fm = t.FieldManager();
+  const TSDBFieldDef& f = fm.FFieldDefs[field];
+  try {
+    if (f.IsBlob()) {
+      t.WriteBLOBFieldToRecordBuffer(buf, field, std::vector<uint8_t>(text.begin(), text.end()));
+      return;
+    }
+    TSDBVariant v = TSDBVariant::FromString(text, bftVarchar);
+    if (SDBIsTextType(f.FBaseFieldType) || f.FBaseFieldType == bftBytes || f.FBaseFieldType == bftVarBytes) {
+      const size_t length = SDBIsWideTextType(f.FBaseFieldType) ? v.AsWideString().size() : text.size();
+      if (f.FFieldSize > 0 && length > static_cast<size_t>(f.FFieldSize))
+        throw TCsvError(where + ": the value is " + std::to_string(length) + " characters long, the field holds " +
+                        std::to_string(f.FFieldSize));
+    }
+    v.ConvertTo(f.FBaseFieldType);
+    t.SetFieldValue(buf, field, v);
+  } catch (const ESDBException& e) {
+    throw TCsvError(where + ": " + e.RawMessage());
+  }
+}
+
 
 }  // namespace
 
@@ -238,6 +408,115 @@ int CmdCreateTable(const Args& argsIn) {
   db.OpenDatabase(args[0], password, false);
   db.CreateTable(args[1], std::move(defs));
   std::cout << "table " << args[1] << " created\n";
+  return 0;
+}
+
+int CmdImport(const Args& argsIn) {
+  if (WantsHelp(argsIn)) {
+    std::cout << kImportUsage;
+    return 0;
+  }
+  Args args = argsIn;
+  std::string password;
+  TakeOption(args, "--password", password);
+  Positional(args, 3, kImportUsage);
+  const std::string& csvName = args[2];
+  TCsvReader reader(ReadWholeFile(csvName));
+  TSDBTableDatabase db(200);
+  db.OpenDatabase(args[0], password, false);
+  TSDBCursor c;
+  db.OpenTable(c, args[1]);
+  TSDBDiskTableData& t = *c.TableData;
+  TSDBBaseFieldManager& fm = t.FieldManager();
+  c.FInTransaction = true;
+  int64_t rows = 0;
+  try {
+    TCsvRow header;
+    if (!reader.Next(header)) throw TCsvError("line 1: the file has no header row");
+    std::vector<int> columns;
+    std::map<int, size_t> seen;
+    for (size_t i = 0; i < header.Fields.size(); ++i) {
+      const int f = fm.FieldNo(Trim(header.Fields[i]));
+      const std::string where = "line 1, column " + std::to_string(i + 1);
+      if (f < 0) throw TCsvError(where + ": table " + t.TableName() + " has no field '" + header.Fields[i] + "'");
+      if (seen.count(f))
+        throw TCsvError(where + ": field '" + header.Fields[i] + "' is named twice (also column " +
+                        std::to_string(seen[f] + 1) + ")");
+      seen[f] = i;
+      columns.push_back(f);
+    }
+    TCsvRow row;
+    while (reader.Next(row)) {
+      // A blank line between rows is skipped unless a row of one NULL is meant.
+      if (columns.size() > 1 && row.Fields.size() == 1 && row.Fields[0].empty() && !row.Quoted[0]) continue;
+      if (row.Fields.size() != columns.size())
+        throw TCsvError("line " + std::to_string(row.Line) + ": " + std::to_string(row.Fields.size()) +
+                        " fields, the header names " + std::to_string(columns.size()));
+      c.EditRecordBuffer = t.NewRecordBuffer();
+      for (size_t i = 0; i < columns.size(); ++i) {
+        if (row.Fields[i].empty() && !row.Quoted[i]) {
+          // NULL: the field keeps what a new record has (its default or NULL).
+          continue;
+        }
+        const std::string where = "line " + std::to_string(row.Line) + ", column " + std::to_string(i + 1) + " (" +
+                                  fm.FFieldDefs[columns[i]].FName + ")";
+        PutValue(t, c.EditRecordBuffer, columns[i], row.Fields[i], where);
+      }
+      try {
+        t.InsertRecord(c);
+      } catch (const ESDBException& e) {
+        throw TCsvError("line " + std::to_string(row.Line) + ": " + e.RawMessage());
+      }
+      ++rows;
+    }
+    db.Commit(c.SessionID);
+  } catch (const std::exception& e) {
+    db.Rollback(c.SessionID);
+    db.CloseTable(c);
+    std::cerr << "tessaly-db import: " << csvName << ", " << e.what() << "; nothing was imported\n";
+    return 1;
+  }
+  db.CloseTable(c);
+  std::cout << rows << " row(s) imported into " << args[1] << "\n";
+  return 0;
+}
+
+int CmdExport(const Args& argsIn) {
+  if (WantsHelp(argsIn)) {
+    std::cout << kExportUsage;
+    return 0;
+  }
+  Args args = argsIn;
+  std::string password;
+  TakeOption(args, "--password", password);
+  Positional(args, 3, kExportUsage);
+  TSDBTableDatabase db(200);
+  db.OpenDatabase(args[0], password, true);
+  TSDBCursor c;
+  db.OpenTable(c, args[1]);
+  TSDBDiskTableData& t = *c.TableData;
+  TSDBBaseFieldManager& fm = t.FieldManager();
+  std::ofstream out(args[2], std::ios::binary | std::ios::trunc);
+  if (!out) throw std::invalid_argument("cannot create " + args[2]);
+  for (int i = 0; i < fm.FieldCount(); ++i) out << (i ? "," : "") << CsvField(fm.FFieldDefs[i].FName);
+  out << "\r\n";
+  int64_t rows = 0;
+  while (t.GetRecordBuffer(c, grmNext) == grrOK) {
+    for (int i = 0; i < fm.FieldCount(); ++i) {
+      if (i) out << ',';
+      if (!fm.IsNull(c.CurrentRecordBuffer.data(), i)) {
+        const std::string v = ValueText(t, c, i);
+        // A value that is empty but not NULL is written quoted.
+        out << (v.empty() ? std::string("\"\"") : CsvField(v));
+      }
+    }
+    out << "\r\n";
+    ++rows;
+  }
+  db.CloseTable(c);
+  out.close();
+  if (!out) throw std::invalid_argument("cannot write " + args[2]);
+  std::cout << rows << " row(s) exported from " << args[1] << "\n";
   return 0;
 }
 

@@ -49,6 +49,8 @@ int CmdTables(const Args& args);
 int CmdSchema(const Args& args);
 int CmdDump(const Args& args);
 int CmdCreateTable(const Args& args);
+int CmdImport(const Args& args);
+int CmdExport(const Args& args);
 static const Command kCommands[] = {
     {"create", "create a new database file", CmdCreate},
     {"info", "show a database file's header and page usage", CmdInfo},
@@ -59,6 +61,8 @@ static const Command kCommands[] = {
     {"schema", "show a table's fields, record layout and indexes", CmdSchema},
     {"dump", "print a table's records in physical order", CmdDump},
     {"create-table", "create a table from a column list", CmdCreateTable},
+    {"import", "add the rows of a CSV file to a table", CmdImport},
+    {"export", "write a table's rows to a CSV file", CmdExport},
     {"version", "print the tool's version", [](const Args&) {
        std::puts("tessaly-db 1.0");
        return 0;
