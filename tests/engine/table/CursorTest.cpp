@@ -304,6 +304,24 @@ TEST_F(CursorTest, DeleteMovesToTheNeighbourInIndexOrder) {
   EXPECT_EQ(Walk(*cur), (std::vector<int64_t>{2, 3, 1}));
 }
 
+TEST_F(CursorTest, ACursorWhoseRecordWasDeletedMovesToTheNearestKey) {
+  Fill();
+  other = NewCursor(1);
+  for (bool forward : {true, false}) {
+    cur->SetIndexName("BYNAME");
+    other->SetIndexName("BYNAME");
+    ASSERT_TRUE(cur->FindKey({TSDBVariant::FromString(forward ? "charlie" : "delta")}));
+    ASSERT_TRUE(other->FindKey({TSDBVariant::FromString(forward ? "charlie" : "delta")}));
+    other->Delete();
+    if (forward)
+      cur->Next();
+    else
+      cur->Prior();
+    EXPECT_EQ(cur->FieldByName("NAME").AsString(), forward ? "delta" : "bravo");
+  }
+  EXPECT_EQ(Walk(*cur), (std::vector<int64_t>{2, 4, 5}));
+}
+
 TEST_F(CursorTest, FieldsByNameAndBlobs) {
   cur = NewCursor();
   cur->Insert();
