@@ -10,6 +10,7 @@
 #include "common/SDBException.h"
 #include "sql/SDBExecTable.h"
 #include "storage/SDBRecordManager.h"
+#include "storage/SDBTableCursor.h"
 
 namespace sdb {
 
@@ -273,6 +274,36 @@ bool UsableFor(const TSDBFieldDef& field, const TSDBIndexColumn& col, const TSDB
 
 }  // namespace
 
+namespace {
+
+TSDBTableOpenFunctions OpenerOf(TSDBExecConnection& Conn) {
+  return {[&Conn](TSDBCursor& c, const std::string& n) { Conn.OpenTable(c, n); },
+          [&Conn](TSDBCursor& c) { Conn.CloseTable(c); }};
+}
+
+// Puts the candidate's range on a cursor ordered by its index. Bounds are
+// kept in value order; a descending first column reads them the other way.
+void SetCandidateRange(TSDBTableCursor& tc, const TSDBIndexCandidate& c, bool descending) {
+  tc.SetIndexName(c.IndexName);
+  std::vector<TSDBVariant> start = c.EqualValues, end = c.EqualValues;
+  bool startEx = false, endEx = false;
+  if (c.EqualValues.empty()) {
+    const bool hasLow = descending ? c.HasHigh : c.HasLow;
+    const bool hasHigh = descending ? c.HasLow : c.HasHigh;
+    if (hasLow) {
+      start.push_back(descending ? c.High : c.Low);
+      startEx = !(descending ? c.HighInclusive : c.LowInclusive);
+    }
+    if (hasHigh) {
+      end.push_back(descending ? c.Low : c.High);
+      endEx = !(descending ? c.LowInclusive : c.HighInclusive);
+    }
+  }
+  tc.SetRange(start, end, startEx, endEx);
+}
+
+}  // namespace
+
 void TSDBAOTable::ChooseIndex() {
   Candidates.clear();
   Chosen = -1;
@@ -288,6 +319,20 @@ void TSDBAOTable::ChooseIndex() {
   const std::string alias = Pseudonym.empty() ? TableName : Pseudonym;
   std::vector<TColumnCondition> conds;
   for (const TSDBExprNode* f : FFilterExpr) {
+    // col BETWEEN a AND b offers both bounds.
+    if (f->Operator == doBETWEEN && f->Children.size() == 3) {
+      auto* col = dynamic_cast<const TSDBExprNodeField*>(f->Children[0].get());
+      auto* lo = dynamic_cast<const TSDBExprNodeConst*>(f->Children[1].get());
+      auto* hi = dynamic_cast<const TSDBExprNodeConst*>(f->Children[2].get());
+      if (!col || !lo || !hi) continue;
+      if (!col->TableName.empty() && !SameText(col->TableName, alias) && !SameText(col->TableName, TableName))
+        continue;
+      int fieldNo = fm.FieldNo(col->FieldName);
+      if (fieldNo < 0 || lo->Value.IsNull() || hi->Value.IsNull()) continue;
+      conds.push_back({fieldNo, doGE, lo->Value, f});
+      conds.push_back({fieldNo, doLE, hi->Value, f});
+      continue;
+    }
     TSDBColumnComparison cc;
     if (!SDBGetColumnComparison(f, cc)) continue;
     if (!cc.Column->TableName.empty() && !SameText(cc.Column->TableName, alias) &&
@@ -321,7 +366,7 @@ void TSDBAOTable::ChooseIndex() {
           } else if (cand.EqualValues.back().Compare(c.Value) != 0) {
             cand.Contradictory = true;
           }
-          cand.Factors.push_back(c.Factor);
+          if (std::find(cand.Factors.begin(), cand.Factors.end(), c.Factor) == cand.Factors.end()) cand.Factors.push_back(c.Factor);
         }
         if (!found) break;
       }
@@ -331,7 +376,7 @@ void TSDBAOTable::ChooseIndex() {
         const TSDBFieldDef& field = fm.Field(firstField);
         for (const auto& c : conds) {
           if (c.FieldNo != firstField || c.Op == doEQ || !UsableFor(field, d.FColumns[0], c.Value)) continue;
-          cand.Factors.push_back(c.Factor);
+          if (std::find(cand.Factors.begin(), cand.Factors.end(), c.Factor) == cand.Factors.end()) cand.Factors.push_back(c.Factor);
           const bool lower = c.Op == doGT || c.Op == doGE;
           const bool inclusive = c.Op == doGE || c.Op == doLE;
           if (lower) {
@@ -417,6 +462,15 @@ void TSDBAOTable::ChooseIndex() {
     else if (c.HasLow || c.HasHigh)
       est /= 3;
     if (c.Unique && c.EqualValues.size() == d.FColumns.size()) est = 1;
+    // The index's own estimate of the entries in the range, when it has one.
+    try {
+      TSDBTableCursor tc(OpenerOf(Conn), Cursor.SessionID);
+      tc.Open(TableName);
+      SetCandidateRange(tc, c, d.FColumns[0].FDescending);
+      est = static_cast<double>(tc.ApproxRangeRecordCount());
+      tc.Close();
+    } catch (const ESDBException&) {
+    }
     est = std::max(1.0, std::ceil(est));
     c.EstimatedEntries = static_cast<int64_t>(est);
     const double perIndexPage = std::max(2.0, pageData / entrySize);
@@ -447,6 +501,8 @@ void TSDBAOTable::Execute(TSDBExecContext& Ctx) {
       FResult.RecordIDs.clear();
       FResult.Live = true;
       FResult.LiveTableName = TableName;
+    } else if (Chosen >= 0) {
+      ReadRange(Candidates[static_cast<size_t>(Chosen)]);
     } else {
       SDBExecReadTable(Cursor, TableName, FResult);
     }
@@ -458,6 +514,28 @@ void TSDBAOTable::Execute(TSDBExecContext& Ctx) {
   }
   if (!Cursor.TableData->UnlockTable(Cursor.SessionID, ltS, true))
     throw ESDBException(kExecErrCannotUnlockAfter, "Cannot unlock table");
+}
+
+void TSDBAOTable::ReadRange(const TSDBIndexCandidate& c) {
+  FResult.Rows.clear();
+  FResult.RecordIDs.clear();
+  FResult.Live = true;
+  FResult.LiveTableName = TableName;
+  const TSDBIndexDef& d = Cursor.TableData->IndexDefs()[c.IndexNo];
+  TSDBTableCursor tc(OpenerOf(Conn), Cursor.SessionID);
+  tc.Open(TableName);
+  tc.SetInTransaction(Cursor.FInTransaction);
+  try {
+    SetCandidateRange(tc, c, d.FColumns[0].FDescending);
+    for (tc.First(); !tc.Eof(); tc.Next()) {
+      FResult.Rows.push_back(SDBExecCurrentRow(tc.Cursor()));
+      FResult.RecordIDs.push_back(tc.RecordID());
+    }
+  } catch (...) {
+    tc.Close();
+    throw;
+  }
+  tc.Close();
 }
 
 std::string TSDBAOTable::Describe() const {

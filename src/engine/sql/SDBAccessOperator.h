@@ -113,6 +113,8 @@ class TSDBAO {
 class TSDBAOTable : public TSDBAO {
  public:
   TSDBAOTable(TSDBExecConnection& Conn, std::string TableName, std::string Pseudonym);
+  // A tree given up half-built (an error while building) still closes its tables.
+  ~TSDBAOTable() override { Close(); }
   const char* ClassName() const override { return "TSDBAOTable"; }
   void Open(TSDBExecContext& Ctx) override;
   void Execute(TSDBExecContext& Ctx) override;
@@ -120,6 +122,8 @@ class TSDBAOTable : public TSDBAO {
   std::string Describe() const override;
   // Builds the index candidates of the filter and picks one (or none).
   void ChooseIndex();
+  // Reads the records of the candidate's index range.
+  void ReadRange(const TSDBIndexCandidate& Candidate);
 
   TSDBExecConnection& Conn;
   std::string TableName;

@@ -506,8 +506,25 @@ void ExecCommand(TSDBSQLCommand& cmd, TSDBExecContext& ctx, bool requestLive, bo
     DDLConnection(ctx, s->Table).EmptyTable(s->Table.TableName);
     return;
   }
-  if (dynamic_cast<TSDBDDLCreateIndex*>(&cmd) || dynamic_cast<TSDBDDLDropIndex*>(&cmd))
-    throw ESDBException(30040, "Not implemented yet");
+  if (auto* s = dynamic_cast<TSDBDDLCreateIndex*>(&cmd)) {
+    TTableGuard t(DDLConnection(ctx, s->Table), s->Table.TableName);
+    if (t.Data().IndexDefs().IndexOfName(s->IndexName) >= 0 && s->IfNotExists) return;
+    TSDBIndexDef def;
+    def.FName = s->IndexName;
+    def.FUnique = s->Unique;
+    for (const auto& c : s->Columns) {
+      FieldNoOrRaise(t.Data(), s->Table.TableName, c.FieldName);
+      def.FColumns.push_back(TSDBIndexColumn{c.FieldName, c.Descending, c.CaseInsensitive, 20});
+    }
+    t.Data().AddIndex(t.Cursor, def);
+    return;
+  }
+  if (auto* s = dynamic_cast<TSDBDDLDropIndex*>(&cmd)) {
+    TTableGuard t(DDLConnection(ctx, s->Table), s->Table.TableName);
+    if (t.Data().IndexDefs().IndexOfName(s->IndexName) < 0 && s->IfExists) return;
+    t.Data().DeleteIndex(t.Cursor, s->IndexName);
+    return;
+  }
   if (dynamic_cast<TSDBSQLStartTransaction*>(&cmd)) {
     ctx.Host->Connection({}, {}).StartTransaction();
     return;
