@@ -194,6 +194,35 @@ TEST_F(IndexScan, DistinctHidesRepeatedKeysAmongVisibleRecords) {
   EXPECT_EQ(NativeOf([&] { idx.ApplyDistinctToRecordBitmap(0, nullptr, 1); }), 20076);
 }
 
+TEST_F(IndexScan, EmptyIndexNavigationAndRefusedRequests) {
+  Create(NumIndex());
+  TSDBBTreeRecordIndex& idx = Index("BYNUM");
+  TSDBIndexPositionCache cache;
+  std::vector<uint8_t> rec = T().NewRecordBuffer();
+  struct Case {
+    TSDBGetRecordMode Mode;
+    bool First, Last;
+    TSDBGetRecordResult Result;
+  };
+  for (const Case& k : {Case{grmNext, true, false, grrEOF}, Case{grmPrior, false, true, grrBOF},
+                        Case{grmPrior, true, false, grrBOF}, Case{grmNext, false, true, grrEOF}}) {
+    TSDBNavigationInfo info;
+    info.GetRecordMode = k.Mode;
+    info.FirstPosition = k.First;
+    info.LastPosition = k.Last;
+    info.RecordBuffer = rec.data();
+    idx.GetRecordBuffer(0, info, cache, T().TableState());
+    EXPECT_EQ(info.GetRecordResult, k.Result);
+  }
+  TSDBNavigationInfo current;
+  current.GetRecordMode = grmCurrent;
+  EXPECT_EQ(NativeOf([&] { idx.GetRecordBuffer(0, current, cache, 0); }), 20053);
+  EXPECT_EQ(NativeOf([&] { T().IndexManager().OpenIndex(987654); }), 20018);
+  EXPECT_EQ(TSDBBTreeRecordIndex::CompareConditions(scGreaterEqual, scLower), -1);
+  EXPECT_EQ(TSDBBTreeRecordIndex::CompareConditions(scLowerEqual, scGreater), 1);
+  EXPECT_EQ(TSDBBTreeRecordIndex::CompareConditions(scEqual, scGreater), 0);
+}
+
 // ---- Creating, emptying and dropping -----------------------------------------------------------------------
 
 TEST_F(IndexScan, IndexesAddedToAFilledTableAndDroppedAgain) {
