@@ -814,6 +814,28 @@ void TSDBQuery::Open() {
 
 void TSDBQuery::Close() { TSDBDataSet::Close(); }
 
+bool TSDBQuery::OpenOrExec() {
+  if (Active()) Close();
+  SetUseFlag(ufOpened);
+  try {
+    Prepare();
+    std::shared_ptr<TSDBResultSet> result = RunText(true);
+    if (!result) {
+      ClearUseFlag(ufOpened);
+      return false;
+    }
+    BindResult(std::move(result));
+    ReadOnly = FProcessor->FReadOnly || (FDatabase && FDatabase->ReadOnly());
+  } catch (...) {
+    FResult.reset();
+    FFields.clear();
+    FState = dsInactive;
+    ClearUseFlag(ufOpened);
+    throw;
+  }
+  return true;
+}
+
 std::string TSDBQuery::Plan() {
   SetUseFlag(ufExecuting);
   std::string plan;

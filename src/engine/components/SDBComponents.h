@@ -369,6 +369,10 @@ class TSDBQuery : public TSDBDataSet, private TSDBExecHost {
   void UnPrepare();
   void ExecSQL();
   void Open() override;
+  // Runs the text once: true and the dataset open on the last command's
+  // result when it has one, false (dataset closed, RowsAffected set) when
+  // it has none.
+  bool OpenOrExec();
   void Close() override;
   // -1 before any run.
   int RowsAffected() const;

@@ -8,6 +8,7 @@
 #include "sql/SDBEvaluator.h"
 #include "sql/SDBExecTable.h"
 #include "sql/SDBSQLErrors.h"
+#include "storage/SDBTableCursor.h"
 #include "storage/SDBFieldDef.h"
 
 namespace sdb {
@@ -71,39 +72,79 @@ class TWriteLock {
 };
 
 // Runs `body` over the cursor's table as one batch: outside a transaction
-// under the write lock, with the changes written at the end and the whole
-// batch tried again when writing them fails; inside a transaction directly.
+// under the write lock, with the changes committed at the end and the whole
+// batch tried again when committing them fails; inside a transaction directly.
 template <class F>
-void RunBatch(TSDBExecConnection& Conn, TSDBCursor& Cursor, int LockError, F&& body) {
+void RunBatch(TSDBExecConnection& Conn, TSDBTableCursor& Tc, int LockError, F&& body) {
   if (Conn.InTransaction()) {
-    Cursor.FInTransaction = true;
+    Tc.SetInTransaction(true);
     body();
     return;
   }
   for (int attempt = 1;; ++attempt) {
-    TWriteLock lock(Cursor, LockError);
-    Cursor.FBatchUpdate = true;
+    TWriteLock lock(Tc.Cursor(), LockError);
+    Tc.BeginBatchUpdate();
     try {
       body();
     } catch (...) {
-      Cursor.FBatchUpdate = false;
       try {
-        Cursor.TableData->CancelChanges(Cursor.SessionID, false);
+        Tc.Cancel();
+        Tc.EndBatchUpdate(false);
       } catch (...) {
       }
       throw;
     }
-    Cursor.FBatchUpdate = false;
     try {
-      Cursor.TableData->ApplyChanges(Cursor.SessionID, false);
+      Tc.EndBatchUpdate(true);
       return;
     } catch (const ESDBException&) {
-      try {
-        Cursor.TableData->CancelChanges(Cursor.SessionID, false);
-      } catch (...) {
-      }
       if (attempt >= kExecBatchRetries) throw;
     }
+  }
+}
+
+TSDBTableOpenFunctions OpenerOf(TSDBExecConnection& Conn) {
+  return {[&Conn](TSDBCursor& c, const std::string& n) { Conn.OpenTable(c, n); },
+          [&Conn](TSDBCursor& c) { Conn.CloseTable(c); }};
+}
+
+// A table cursor for a statement, closed when the statement ends.
+class TCursorGuard {
+ public:
+  TCursorGuard(TSDBExecConnection& Conn, const std::string& Name) : Tc(OpenerOf(Conn), Conn.SessionID()) {
+    Tc.Open(Name);
+    Tc.SetInTransaction(Conn.InTransaction());
+  }
+  ~TCursorGuard() {
+    try {
+      if (Tc.Active()) Tc.Close();
+    } catch (...) {
+    }
+  }
+  TCursorGuard(const TCursorGuard&) = delete;
+  TCursorGuard& operator=(const TCursorGuard&) = delete;
+  TSDBTableCursor Tc;
+};
+
+// Stores a value into a field of the record being edited, converted to the field's type.
+void SetField(TSDBTableCursor& tc, int f, const TSDBVariant& v) {
+  const TSDBFieldDef& d = tc.FieldDef(f);
+  if (v.IsNull() || d.IsBlob())
+    tc.SetFieldValue(f, v);
+  else
+    tc.SetFieldValue(f, v.ConvertedTo(d.FBaseFieldType));
+}
+
+// Inserts one record; a failure cancels it.
+template <class F>
+void InsertOne(TSDBTableCursor& tc, F&& fill) {
+  tc.Insert();
+  try {
+    fill();
+    tc.Post();
+  } catch (...) {
+    tc.Cancel();
+    throw;
   }
 }
 
@@ -133,11 +174,15 @@ struct TAOCloser {
 void ExecInsert(TSDBSQLInsert& stmt, TSDBExecContext& ctx) {
   TSDBExecConnection& conn = ctx.ConnectionFor(stmt.DatabaseFileName, stmt.Password, stmt.IntoMemory);
   ctx.LastConnection = &conn;
+  std::shared_ptr<TSDBResultSet> rs;
   if (stmt.InternalSelecter) {
     bool ro = true;
-    std::shared_ptr<TSDBResultSet> rs = SDBRunQuery(*stmt.InternalSelecter, ctx, false, ro);
-    TTableGuard target(conn, stmt.TableName);
-    TSDBDiskTableData& t = target.Data();
+    rs = SDBRunQuery(*stmt.InternalSelecter, ctx, false, ro);
+  }
+  TCursorGuard target(conn, stmt.TableName);
+  TSDBTableCursor& tc = target.Tc;
+  TSDBDiskTableData& t = tc.Table();
+  if (rs) {
     std::vector<int> fields;
     if (!stmt.FieldNames.empty()) {
       for (const auto& n : stmt.FieldNames) fields.push_back(FieldNoOrRaise(t, stmt.TableName, n));
@@ -145,44 +190,40 @@ void ExecInsert(TSDBSQLInsert& stmt, TSDBExecContext& ctx) {
       for (int i = 0; i < t.FieldManager().FieldCount(); ++i) fields.push_back(i);
     }
     int64_t count = 0;
-    RunBatch(conn, target.Cursor, kExecErrInsertLocked, [&] {
+    RunBatch(conn, tc, kExecErrInsertLocked, [&] {
       count = 0;
       for (const auto& row : rs->Rows) {
-        target.Cursor.EditRecordBuffer = t.NewRecordBuffer();
-        for (size_t j = 0; j < row.size() && j < fields.size(); ++j)
-          SDBExecWriteField(target.Cursor, target.Cursor.EditRecordBuffer, fields[j], row[j]);
-        if (!t.InsertRecord(target.Cursor)) throw ESDBEngineError::Make(-1);
+        InsertOne(tc, [&] {
+          for (size_t j = 0; j < row.size() && j < fields.size(); ++j) SetField(tc, fields[j], row[j]);
+        });
         ++count;
       }
     });
     stmt.RowsAffected = count;
     return;
   }
-  TTableGuard target(conn, stmt.TableName);
-  target.Cursor.FInTransaction = conn.InTransaction();
-  TSDBDiskTableData& t = target.Data();
   const int fieldCount = t.FieldManager().FieldCount();
   for (const auto& row : stmt.FieldValues) {
-    target.Cursor.EditRecordBuffer = t.NewRecordBuffer();
-    for (size_t j = 0; j < row.size(); ++j) {
-      int f;
-      if (!stmt.FieldNames.empty() && stmt.FieldNames.size() == row.size()) {
-        f = FieldNoOrRaise(t, stmt.TableName, stmt.FieldNames[j]);
-      } else {
-        if (static_cast<int>(j) >= fieldCount)
-          throw ESDBException(kSqlErrValueCount, "Number of field names does not equal the number of values");
-        f = static_cast<int>(j);
+    InsertOne(tc, [&] {
+      for (size_t j = 0; j < row.size(); ++j) {
+        int f;
+        if (!stmt.FieldNames.empty() && stmt.FieldNames.size() == row.size()) {
+          f = FieldNoOrRaise(t, stmt.TableName, stmt.FieldNames[j]);
+        } else {
+          if (static_cast<int>(j) >= fieldCount)
+            throw ESDBException(kSqlErrValueCount, "Number of field names does not equal the number of values");
+          f = static_cast<int>(j);
+        }
+        TSDBEvaluator ev(*row[j], {}, &ctx);
+        TSDBVariant v = ev.GetValue();
+        if (v.DataType() == bftUnknown && !v.IsNull()) {
+          const TSDBFieldDef& d = t.FieldManager().Field(f);
+          throw ESDBException(kExecErrParamUndefined, "Parameter Value undefined (FieldName='%s', Type='%s')",
+                              {d.FName, SDBBaseFieldTypeName(d.FBaseFieldType)});
+        }
+        SetField(tc, f, v);
       }
-      TSDBEvaluator ev(*row[j], {}, &ctx);
-      TSDBVariant v = ev.GetValue();
-      if (v.DataType() == bftUnknown && !v.IsNull()) {
-        const TSDBFieldDef& d = t.FieldManager().Field(f);
-        throw ESDBException(kExecErrParamUndefined, "Parameter Value undefined (FieldName='%s', Type='%s')",
-                            {d.FName, SDBBaseFieldTypeName(d.FBaseFieldType)});
-      }
-      SDBExecWriteField(target.Cursor, target.Cursor.EditRecordBuffer, f, v);
-    }
-    if (!t.InsertRecord(target.Cursor)) throw ESDBEngineError::Make(-1);
+    });
     ++stmt.RowsAffected;
   }
 }
@@ -195,8 +236,9 @@ void ExecUpdate(TSDBSQLUpdate& stmt, TSDBExecContext& ctx) {
   inner->Execute(ctx);
   const std::vector<TSDBPageItemID> ids = inner->FResult.RecordIDs;
 
-  TTableGuard second(conn, stmt.TableName);
-  TSDBDiskTableData& t = second.Data();
+  TCursorGuard second(conn, stmt.TableName);
+  TSDBTableCursor& tc = second.Tc;
+  TSDBDiskTableData& t = tc.Table();
   TSDBResultRowSource src(&inner->FResult.Columns);
   TSDBResultRow current;
   src.Row = &current;
@@ -209,27 +251,30 @@ void ExecUpdate(TSDBSQLUpdate& stmt, TSDBExecContext& ctx) {
     rowSubquery = dynamic_cast<const TSDBExprNodeSubquery*>(stmt.FieldValuesSubqueryExpr->Root());
 
   int64_t count = 0;
-  RunBatch(conn, second.Cursor, kExecErrUpdateLocked, [&] {
+  RunBatch(conn, tc, kExecErrUpdateLocked, [&] {
     count = 0;
     for (const TSDBPageItemID& id : ids) {
-      if (!SDBExecPositionOn(second.Cursor, id)) continue;  // removed meanwhile
-      current = SDBExecCurrentRow(second.Cursor);
-      second.Cursor.EditRecordBuffer = second.Cursor.CurrentRecordBuffer;
-      // Every value is computed from the record as it was before the update.
-      std::vector<TSDBVariant> newValues;
-      if (rowSubquery) {
-        TSDBSubqueryResult res;
-        ctx.RunSubquery(*rowSubquery->Query, src, 2, res);
-        if (res.Rows.size() > 1)
-          throw ESDBException(kEvalErrSubqueryRows, "Subquery returns more than one row");
-        for (size_t k = 0; k < fields.size(); ++k)
-          newValues.push_back(res.Rows.empty() || k >= res.Rows[0].size() ? TSDBVariant() : res.Rows[0][k]);
-      } else {
-        for (auto& e : values) newValues.push_back(e->GetValue());
+      if (!tc.GotoRecordID(id)) continue;  // removed meanwhile
+      tc.Edit();
+      try {
+        current = SDBExecCurrentRow(tc.Cursor());
+        // Every value is computed from the record as it was before the update.
+        std::vector<TSDBVariant> newValues;
+        if (rowSubquery) {
+          TSDBSubqueryResult res;
+          ctx.RunSubquery(*rowSubquery->Query, src, 2, res);
+          if (res.Rows.size() > 1) throw ESDBException(kEvalErrSubqueryRows, "Subquery returns more than one row");
+          for (size_t k = 0; k < fields.size(); ++k)
+            newValues.push_back(res.Rows.empty() || k >= res.Rows[0].size() ? TSDBVariant() : res.Rows[0][k]);
+        } else {
+          for (auto& e : values) newValues.push_back(e->GetValue());
+        }
+        for (size_t k = 0; k < fields.size() && k < newValues.size(); ++k) SetField(tc, fields[k], newValues[k]);
+        tc.Post();
+      } catch (...) {
+        tc.Cancel();
+        throw;
       }
-      for (size_t k = 0; k < fields.size() && k < newValues.size(); ++k)
-        SDBExecWriteField(second.Cursor, second.Cursor.EditRecordBuffer, fields[k], newValues[k]);
-      if (!t.UpdateRecord(second.Cursor)) throw ESDBEngineError::Make(-2);
       ++count;
     }
   });
@@ -242,14 +287,14 @@ void ExecDelete(TSDBSQLDelete& stmt, TSDBExecContext& ctx) {
   TAOCloser closeInner{inner.get()};
   inner->Execute(ctx);
   const std::vector<TSDBPageItemID> ids = inner->FResult.RecordIDs;
-  TTableGuard second(conn, stmt.TableName);
-  TSDBDiskTableData& t = second.Data();
+  TCursorGuard second(conn, stmt.TableName);
+  TSDBTableCursor& tc = second.Tc;
   int64_t count = 0;
-  RunBatch(conn, second.Cursor, kExecErrUpdateLocked, [&] {
+  RunBatch(conn, tc, kExecErrUpdateLocked, [&] {
     count = 0;
     for (const TSDBPageItemID& id : ids) {
-      if (!SDBExecPositionOn(second.Cursor, id)) continue;
-      if (!t.DeleteRecord(second.Cursor)) throw ESDBEngineError::Make(-3);
+      if (!tc.GotoRecordID(id)) continue;
+      tc.Delete();
       ++count;
     }
   });

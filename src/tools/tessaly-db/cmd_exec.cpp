@@ -1,0 +1,241 @@
+// tessaly-db sql / plan: run SQL texts against a database file through the
+// engine's query component, and show the operator tree a query would use.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <iostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "Commands.h"
+#include "common/SDBException.h"
+#include "components/SDBComponents.h"
+
+namespace tessdb {
+
+namespace {
+
+const char* kDatabaseName = "tessaly-db";
+
+struct ParamSpec {
+  std::string Name, Type, Value;
+};
+
+std::vector<ParamSpec> TakeParamSpecs(Args& args) {
+  std::vector<ParamSpec> out;
+  std::string spec;
+  while (TakeOption(args, "--param", spec)) {
+    const size_t eq = spec.find('=');
+    ParamSpec p;
+    p.Name = spec.substr(0, eq);
+    p.Value = eq == std::string::npos ? "" : spec.substr(eq + 1);
+    p.Type = "text";
+    if (const size_t colon = p.Name.find(':'); colon != std::string::npos) {
+      p.Type = p.Name.substr(colon + 1);
+      p.Name.resize(colon);
+    }
+    if (p.Name.empty()) throw std::invalid_argument("--param needs NAME=VALUE");
+    if (eq == std::string::npos && p.Type != "null") throw std::invalid_argument("--param " + spec + ": missing '=VALUE'");
+    out.push_back(std::move(p));
+  }
+  return out;
+}
+
+void ApplyParams(sdb::TSDBQuery& q, const std::vector<ParamSpec>& specs) {
+  for (const auto& s : specs) {
+    sdb::TSDBParam* p = q.Params.FindParam(s.Name);
+    if (!p) continue;  // the text does not use it
+    if (s.Type == "int")
+      p->SetAsLargeInt(std::stoll(s.Value));
+    else if (s.Type == "float")
+      p->SetAsFloat(std::stod(s.Value));
+    else if (s.Type == "null") {
+      p->DataType = sdb::ftString;
+      p->Value = sdb::TSDBVariant(sdb::bftVarchar);
+    } else if (s.Type == "text")
+      p->SetAsString(s.Value);
+    else
+      throw std::invalid_argument("--param " + s.Name + ": unknown type '" + s.Type + "' (text, int, float, null)");
+  }
+}
+
+std::string CsvField(const std::string& v) {
+  if (v.find_first_of(",\"\r\n") == std::string::npos) return v;
+  std::string out = "\"";
+  for (char c : v) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+void PrintResult(sdb::TSDBQuery& q, bool csv) {
+  const int n = q.FieldCount();
+  std::vector<std::vector<std::string>> rows;
+  std::vector<std::vector<bool>> nulls;
+  for (q.First(); !q.Eof(); q.Next()) {
+    std::vector<std::string> row;
+    std::vector<bool> isNull;
+    for (int i = 0; i < n; ++i) {
+      sdb::TSDBVariant v = q.Fields(i).Value();
+      isNull.push_back(v.IsNull());
+      row.push_back(v.IsNull() ? std::string() : v.AsString());
+    }
+    rows.push_back(std::move(row));
+    nulls.push_back(std::move(isNull));
+  }
+  if (csv) {
+    for (int i = 0; i < n; ++i) std::cout << (i ? "," : "") << CsvField(q.Fields(i).FieldName());
+    std::cout << "\n";
+    for (const auto& r : rows) {
+      for (int i = 0; i < n; ++i) std::cout << (i ? "," : "") << CsvField(r[static_cast<size_t>(i)]);
+      std::cout << "\n";
+    }
+    return;
+  }
+  std::vector<size_t> width(static_cast<size_t>(n));
+  for (int i = 0; i < n; ++i) width[static_cast<size_t>(i)] = q.Fields(i).FieldName().size();
+  for (size_t r = 0; r < rows.size(); ++r)
+    for (size_t i = 0; i < rows[r].size(); ++i) {
+      if (nulls[r][i]) rows[r][i] = "NULL";
+      width[i] = std::max(width[i], rows[r][i].size());
+    }
+  auto line = [&](const std::vector<std::string>& cells) {
+    std::string s;
+    for (size_t i = 0; i < cells.size(); ++i) {
+      if (i) s += " | ";
+      s += cells[i] + std::string(width[i] - cells[i].size(), ' ');
+    }
+    while (!s.empty() && s.back() == ' ') s.pop_back();
+    std::cout << s << "\n";
+  };
+  std::vector<std::string> head;
+  for (int i = 0; i < n; ++i) head.push_back(q.Fields(i).FieldName());
+  line(head);
+  std::string sep;
+  for (size_t i = 0; i < width.size(); ++i) sep += (i ? "-+-" : "") + std::string(width[i], '-');
+  std::cout << sep << "\n";
+  for (const auto& r : rows) line(r);
+  std::cout << "(" << rows.size() << (rows.size() == 1 ? " row)" : " rows)") << "\n";
+}
+
+// Runs one text; prints its result or the rows it changed.
+void RunText(const std::string& sql, const std::vector<ParamSpec>& params, bool csv) {
+  sdb::TSDBQuery q;
+  q.DatabaseName = kDatabaseName;
+  q.SetSQL(sql);
+  ApplyParams(q, params);
+  if (q.OpenOrExec()) {
+    PrintResult(q, csv);
+    q.Close();
+  } else {
+    const int n = q.RowsAffected();
+    std::cout << n << (n == 1 ? " row affected" : " rows affected") << "\n";
+  }
+}
+
+void OpenDatabase(sdb::TSDBDatabase& db, const std::string& file, const std::string& password) {
+  db.SetDatabaseName(kDatabaseName);
+  db.SetDatabaseFileName(file);
+  db.Password = password;
+  db.MultiUser = true;
+  db.SilentMode = true;
+  db.Open();
+}
+
+// Statements of the interactive shell end with ";" at the end of a line.
+void Shell(const std::vector<ParamSpec>& params, bool csv) {
+  const bool tty = ::isatty(0);
+  std::string text, line;
+  int failures = 0;
+  auto flush = [&] {
+    std::string t = text;
+    text.clear();
+    if (t.find_first_not_of(" \t\r\n;") == std::string::npos) return;
+    try {
+      RunText(t, params, csv);
+    } catch (const std::exception& e) {
+      ++failures;
+      std::cerr << "error: " << e.what() << "\n";
+    }
+  };
+  if (tty) std::cout << "sql> " << std::flush;
+  while (std::getline(std::cin, line)) {
+    text += line + "\n";
+    std::string trimmed = line;
+    while (!trimmed.empty() && (trimmed.back() == ' ' || trimmed.back() == '\t' || trimmed.back() == '\r'))
+      trimmed.pop_back();
+    if (!trimmed.empty() && trimmed.back() == ';') flush();
+    if (tty) std::cout << (text.empty() ? "sql> " : "...> ") << std::flush;
+  }
+  flush();
+  if (failures) throw std::runtime_error(std::to_string(failures) + " statement(s) failed");
+}
+
+int CmdSql(const Args& argsIn) {
+  Args args = argsIn;
+  if (WantsHelp(args) || args.empty()) {
+    std::cout << "usage: tessaly-db sql FILE [--password P] [--param NAME=VALUE ...] [--csv] [\"SQL\"]\n"
+                 "  Runs the statements of the text (separated by ';') and prints the last result\n"
+                 "  as an aligned table (or CSV), or the number of rows the statements changed.\n"
+                 "  Without SQL, reads statements from standard input (each ends with ';' at the\n"
+                 "  end of a line).\n"
+                 "  --param NAME=VALUE        a text parameter (NAME:int=, NAME:float=, NAME:null)\n";
+    return args.empty() ? 2 : 0;
+  }
+  try {
+    std::string password;
+    TakeOption(args, "--password", password);
+    std::vector<ParamSpec> params = TakeParamSpecs(args);
+    bool csv = false;
+    args.erase(std::remove_if(args.begin(), args.end(),
+                              [&](const std::string& a) { return a == "--csv" ? (csv = true) : false; }),
+               args.end());
+    if (args.empty() || args.size() > 2) throw std::invalid_argument("expected FILE and at most one SQL text");
+    sdb::TSDBDatabase db;
+    OpenDatabase(db, args[0], password);
+    if (args.size() == 2)
+      RunText(args[1], params, csv);
+    else
+      Shell(params, csv);
+  } catch (const std::exception& e) {
+    std::cerr << "error: " << e.what() << "\n";
+    return 1;
+  }
+  return 0;
+}
+
+int CmdPlan(const Args& argsIn) {
+  Args args = argsIn;
+  if (WantsHelp(args) || args.size() < 2) {
+    std::cout << "usage: tessaly-db plan FILE [--password P] [--param NAME=VALUE ...] \"SELECT ...\"\n"
+                 "  Prints the operator tree of each query and the index chosen for each table.\n";
+    return args.size() < 2 && !WantsHelp(args) ? 2 : 0;
+  }
+  try {
+    std::string password;
+    TakeOption(args, "--password", password);
+    std::vector<ParamSpec> params = TakeParamSpecs(args);
+    if (args.size() != 2) throw std::invalid_argument("expected FILE and one SQL text");
+    sdb::TSDBDatabase db;
+    OpenDatabase(db, args[0], password);
+    sdb::TSDBQuery q;
+    q.DatabaseName = kDatabaseName;
+    q.SetSQL(args[1]);
+    ApplyParams(q, params);
+    std::cout << q.Plan();
+  } catch (const std::exception& e) {
+    std::cerr << "error: " << e.what() << "\n";
+    return 1;
+  }
+  return 0;
+}
+
+const CommandRegistrar kRegSql{"sql", "run SQL statements against a database file", CmdSql};
+const CommandRegistrar kRegPlan{"plan", "show the operator tree and index choice of a query", CmdPlan};
+
+}  // namespace
+
+}  // namespace tessdb
