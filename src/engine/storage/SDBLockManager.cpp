@@ -498,7 +498,7 @@ bool TSDBDatabaseTableLockManager::AddRWLocksBeforeCommit(int SessionID, const T
       if (it.LocksFilePageNo == table && SDBLockAtLeastAsStrong(it.LockType, ltRW)) covered = true;
     if (covered) continue;
     TSDBTableLocksFile* file = Resolve(table);
-    if (!file || !LockTable(SessionID, ltRW, *file, kSDBCommitLockTryCount, kSDBCommitLockDelayMs, true, true)) {
+    if (!file || !LockTable(SessionID, ltRW, *file, CommitLockTryCount, CommitLockDelayMs, true, true)) {
       failed = true;
       break;
     }
@@ -528,7 +528,7 @@ bool TSDBDatabaseTableLockManager::ClearTransactionLocks(int SessionID, const TL
   for (int32_t table : edited) {
     if (list.LockExists(ltSIRW, table)) continue;
     TSDBTableLocksFile* file = Resolve(table);
-    if (!file || !LockTable(SessionID, ltSIRW, *file, kSDBCommitLockTryCount, kSDBCommitLockDelayMs, true, true))
+    if (!file || !LockTable(SessionID, ltSIRW, *file, CommitLockTryCount, CommitLockDelayMs, true, true))
       ok = false;
   }
   std::vector<std::pair<TSDBLockType, int32_t>> drop;

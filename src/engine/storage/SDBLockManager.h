@@ -149,6 +149,9 @@ class TSDBDatabaseTableLockManager {
   // A copy of a session's list (tests, tools).
   std::vector<TSDBTableLockItem> SessionLocks(int SessionID);
   int32_t MaxSessionCount() const { return FMaxSessionCount; }
+  // Waits of a commit for its write locks (tests shorten them).
+  int CommitLockTryCount = kSDBCommitLockTryCount;
+  int CommitLockDelayMs = kSDBCommitLockDelayMs;
   bool Exclusive() const { return LPageManager.Exclusive(); }
 
  private:

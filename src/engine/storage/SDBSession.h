@@ -92,6 +92,9 @@ class TSDBLocalSession : public TSDBBaseSession {
   // Creates the file (no connection is made).
   void CreateDatabase(const TSDBCreateDatabaseParams& Params) override;
 
+  // Opens a table for the cursor under this session. The session closes the
+  // cursors still open when it disconnects, so a cursor must be closed (or
+  // the session disconnected) before the cursor is destroyed.
   void OpenTable(TSDBCursor& Cursor, const std::string& TableName, bool Exclusive = false);
   void CloseTable(TSDBCursor& Cursor);
   void CreateTable(const std::string& Name, TSDBFieldDefs FieldDefs, TSDBConstraintDefs ConstraintDefs = {},
