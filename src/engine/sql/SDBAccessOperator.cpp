@@ -231,7 +231,27 @@ void TSDBAOTable::Open(TSDBExecContext&) {
   for (auto& c : FResult.Columns) c.BaseTableName = TableName;
 }
 
+TSDBTableCursor& TSDBAOTable::IndexCursor() {
+  if (!FIndexCursor) {
+    auto tc = std::make_unique<TSDBTableCursor>(
+        TSDBTableOpenFunctions{[this](TSDBCursor& c, const std::string& n) { Conn.OpenTable(c, n); },
+                               [this](TSDBCursor& c) { Conn.CloseTable(c); }},
+        Cursor.SessionID);
+    tc->Open(TableName);
+    tc->SetInTransaction(Cursor.FInTransaction);
+    FIndexCursor = std::move(tc);
+  }
+  return *FIndexCursor;
+}
+
 void TSDBAOTable::Close() noexcept {
+  if (FIndexCursor) {
+    try {
+      FIndexCursor->Close();
+    } catch (...) {
+    }
+    FIndexCursor.reset();
+  }
   if (!Opened) return;
   Opened = false;
   try {
@@ -275,11 +295,6 @@ bool UsableFor(const TSDBFieldDef& field, const TSDBIndexColumn& col, const TSDB
 }  // namespace
 
 namespace {
-
-TSDBTableOpenFunctions OpenerOf(TSDBExecConnection& Conn) {
-  return {[&Conn](TSDBCursor& c, const std::string& n) { Conn.OpenTable(c, n); },
-          [&Conn](TSDBCursor& c) { Conn.CloseTable(c); }};
-}
 
 // Puts the candidate's range on a cursor ordered by its index. Bounds are
 // kept in value order; a descending first column reads them the other way.
@@ -464,11 +479,9 @@ void TSDBAOTable::ChooseIndex() {
     if (c.Unique && c.EqualValues.size() == d.FColumns.size()) est = 1;
     // The index's own estimate of the entries in the range, when it has one.
     try {
-      TSDBTableCursor tc(OpenerOf(Conn), Cursor.SessionID);
-      tc.Open(TableName);
+      TSDBTableCursor& tc = IndexCursor();
       SetCandidateRange(tc, c, d.FColumns[0].FDescending);
       est = static_cast<double>(tc.ApproxRangeRecordCount());
-      tc.Close();
     } catch (const ESDBException&) {
     }
     est = std::max(1.0, std::ceil(est));
@@ -522,20 +535,12 @@ void TSDBAOTable::ReadRange(const TSDBIndexCandidate& c) {
   FResult.Live = true;
   FResult.LiveTableName = TableName;
   const TSDBIndexDef& d = Cursor.TableData->IndexDefs()[c.IndexNo];
-  TSDBTableCursor tc(OpenerOf(Conn), Cursor.SessionID);
-  tc.Open(TableName);
-  tc.SetInTransaction(Cursor.FInTransaction);
-  try {
-    SetCandidateRange(tc, c, d.FColumns[0].FDescending);
-    for (tc.First(); !tc.Eof(); tc.Next()) {
-      FResult.Rows.push_back(SDBExecCurrentRow(tc.Cursor()));
-      FResult.RecordIDs.push_back(tc.RecordID());
-    }
-  } catch (...) {
-    tc.Close();
-    throw;
+  TSDBTableCursor& tc = IndexCursor();
+  SetCandidateRange(tc, c, d.FColumns[0].FDescending);
+  for (tc.First(); !tc.Eof(); tc.Next()) {
+    FResult.Rows.push_back(SDBExecCurrentRow(tc.Cursor()));
+    FResult.RecordIDs.push_back(tc.RecordID());
   }
-  tc.Close();
 }
 
 std::string TSDBAOTable::Describe() const {

@@ -13,6 +13,7 @@
 #include "sql/SDBExecHost.h"
 #include "sql/SDBExecResult.h"
 #include "sql/SDBSQLStatements.h"
+#include "storage/SDBTableCursor.h"
 
 namespace sdb {
 
@@ -124,6 +125,9 @@ class TSDBAOTable : public TSDBAO {
   void ChooseIndex();
   // Reads the records of the candidate's index range.
   void ReadRange(const TSDBIndexCandidate& Candidate);
+  // A second cursor on the table for index ranges (opened on first use,
+  // shared by the estimates and the read).
+  TSDBTableCursor& IndexCursor();
 
   TSDBExecConnection& Conn;
   std::string TableName;
@@ -133,6 +137,7 @@ class TSDBAOTable : public TSDBAO {
   std::vector<TSDBIndexCandidate> Candidates;
   int Chosen = -1;  // in Candidates
   bool Chose = false;
+  std::unique_ptr<TSDBTableCursor> FIndexCursor;
   double FullScanCost = 0;
   int64_t RecordCount = 0;
 };
