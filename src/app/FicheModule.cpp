@@ -1,5 +1,7 @@
 #include "FicheModule.h"
 
+#include "settings/DataModuleSdb.h"
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QEvent>
@@ -219,6 +221,10 @@ int TessalyMain(const QStringList& arguments) {
     // visible window does: the start-up window is hidden while the working
     // window runs.
     QApplication::setQuitOnLastWindowClosed(false);
+    // The settings data module lives for the whole process; its database
+    // stays closed until a window needs it.
+    TDataModuleSdb dataModule;
+    SetDataModuleSdb(&dataModule);
     TFicheModule fiche;
     QObject::connect(&fiche, &TFicheModule::Closed, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
     fiche.SetFichierParametres(arguments.at(1));

@@ -39,6 +39,13 @@ struct TCloseOnExit {
 
 }  // namespace
 
+namespace {
+TDataModuleSdb* GDataModuleSdb = nullptr;
+}  // namespace
+
+TDataModuleSdb* DataModuleSdb() { return GDataModuleSdb; }
+void SetDataModuleSdb(TDataModuleSdb* Module) { GDataModuleSdb = Module; }
+
 TDataModuleSdb::TDataModuleSdb() : FParametres(std::make_unique<sdb::TSDBDatabase>(nullptr, this)) {
   sdb::TSDBDatabase& db = *FParametres;
   db.SetDatabaseName(kSettingsDatabaseName);
@@ -51,6 +58,7 @@ TDataModuleSdb::TDataModuleSdb() : FParametres(std::make_unique<sdb::TSDBDatabas
 }
 
 TDataModuleSdb::~TDataModuleSdb() {
+  if (GDataModuleSdb == this) GDataModuleSdb = nullptr;
   try {
     if (FParametres->Connected()) FParametres->Close();
   } catch (...) {

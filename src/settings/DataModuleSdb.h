@@ -90,4 +90,10 @@ class TDataModuleSdb {
   std::unique_ptr<sdb::TSDBDatabase> FParametres;
 };
 
+// The process's data module: created by the process entry before the main
+// window and destroyed at process end; windows reach it here (null when
+// none exists, as in tests that build a window alone).
+TDataModuleSdb* DataModuleSdb();
+void SetDataModuleSdb(TDataModuleSdb* Module);
+
 }  // namespace tessaly
