@@ -57,6 +57,10 @@ class TWriteLock {
       throw ESDBException(ErrorCode, "Table is locked");
     FRW = true;
     FXIRW = Cursor.TableData->LockTable(Cursor.SessionID, ltXIRW, 1, 0);
+    // Other processes may have changed the table before the lock was
+    // granted: the batch must start from the counters they left, or its
+    // commit would write back stale ones.
+    if (Cursor.TableData->MultiUser()) Cursor.TableData->LoadMostUpdated(Cursor.SessionID);
   }
   ~TWriteLock() {
     if (FXIRW) FCursor.TableData->UnlockTable(FCursor.SessionID, ltXIRW, true);
