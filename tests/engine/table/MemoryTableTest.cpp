@@ -11,12 +11,15 @@
 #include "storage/SDBBlobManager.h"
 #include "storage/SDBMemoryDatabase.h"
 #include "storage/SDBMemoryPageManager.h"
+#include "storage/SDBTableCursor.h"
 
 namespace {
 
 using namespace sdb;
 using sdbtest::Bytes;
 using sdbtest::Fields;
+using sdbtest::IndexDef;
+using sdbtest::Indexes;
 using sdbtest::NativeOf;
 
 constexpr int S = 0;
@@ -209,6 +212,39 @@ TEST(MemoryTable, TablesOfTwoMemoryDatabasesAreSeparate) {
   a.RenameTable("T", "U");
   EXPECT_EQ(b.GetTablesList(), std::vector<std::string>{"T"});
   EXPECT_EQ(a.GetTablesList(), std::vector<std::string>{"U"});
+}
+
+TEST(MemoryTable, IndexesAndTheTableCursorWorkAsOnAFile) {
+  TSDBMemoryDatabase db;
+  std::vector<std::unique_ptr<TSDBIndexDef>> ix;
+  ix.push_back(IndexDef("BYNAME", {{"NAME"}}, true));
+  db.CreateTable("T", Fields({{"NUM", aftInteger}, {"NAME", aftString, 30}}), {}, Indexes(std::move(ix)));
+  constexpr int N = 500;  // several index leaves
+  TSDBTableCursor c(SDBTableOpener(db));
+  c.Open("T");
+  c.BeginBatchUpdate();
+  for (int i = 0; i < N; ++i) {
+    const int k = i * 7919 % N;
+    c.Insert();
+    c.SetFieldValue(0, TSDBVariant::FromInt(k));
+    c.SetFieldValue(1, TSDBVariant::FromString("name " + std::to_string(100000 + k)));
+    c.Post();
+  }
+  c.EndBatchUpdate(true);
+  // The unique index refuses a second equal name.
+  c.Insert();
+  c.SetFieldValue(1, TSDBVariant::FromString("name 100007"));
+  EXPECT_THROW(c.Post(), ESDBException);
+  c.Cancel();
+
+  c.SetIndexName("BYNAME");
+  int expected = 0;
+  for (c.First(); !c.Eof(); c.Next()) EXPECT_EQ(c.GetFieldValue(0).AsInt64(), expected++);
+  EXPECT_EQ(expected, N);
+  ASSERT_TRUE(c.FindKey({TSDBVariant::FromString("name 100321")}));
+  EXPECT_EQ(c.GetFieldValue(0).AsInt64(), 321);
+  c.Table().CheckIndexes(c.SessionID());
+  c.Close();
 }
 
 }  // namespace
