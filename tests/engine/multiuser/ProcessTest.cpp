@@ -234,6 +234,31 @@ TEST_F(ProcessFixture, KilledProcessLeavesNoLockAndNoHalfChange) {
   EXPECT_EQ(r.Code, 0) << r.Output;
 }
 
+TEST_F(ProcessFixture, ExclusiveOpenKeepsOthersOutAndTakesNoLocks) {
+  TPeer peer;
+  ASSERT_EQ(PeerConnect(peer, "exclusive"), "ok 0 0");
+  TSDBLocalSession s;
+  EXPECT_NE(NativeOf([&] { Connect(s); }), 0);
+  EXPECT_FALSE(s.Connected());
+  EXPECT_EQ(peer.Quit(), 0);
+  TSDBCursor c1, c2;
+  TSDBLocalSession ex;
+  TSDBConnectParams p;
+  p.FileName = path;
+  p.Exclusive = true;
+  p.MultiUser = true;
+  ex.Connect(p);
+  EXPECT_TRUE(ex.Exclusive());
+  EXPECT_FALSE(ex.MultiUser());
+  ex.OpenTable(c1, "T");
+  // Every table lock succeeds at once.
+  EXPECT_TRUE(c1.TableData->LockTable(ex.SessionID(), ltRW, 1, 10));
+  EXPECT_TRUE(c1.TableData->LockTable(ex.SessionID(), ltSIRW, 1, 10));
+  EXPECT_TRUE(c1.TableData->LockTable(ex.SessionID(), ltSIRW, 1, 10));
+  EXPECT_TRUE(sdbmu::Put(c1, 1, 5, false));
+  EXPECT_EQ(sdbmu::Get(c1, 1), 5);
+}
+
 TEST_F(ProcessFixture, InterruptedCommitIsReportedAsRepairNeeded) {
   {
     TSDBDiskPageManager pm;
