@@ -102,6 +102,12 @@ void TSDBSession::SetSessionName(const std::string& Name) {
   for (TSDBDatabase* db : FDatabases) db->FSessionName = Name;
 }
 
+void TSDBSession::Open() {
+  if (FActive) return;
+  FActive = true;
+  if (OnStartup) OnStartup(*this);
+}
+
 void TSDBSession::Close() {
   std::lock_guard<std::recursive_mutex> g(FLock);
   std::vector<TSDBDatabase*> dbs = FDatabases;
@@ -136,7 +142,7 @@ TSDBDatabase* TSDBSession::FindDatabase(const std::string& DatabaseName, const v
 
 TSDBDatabase& TSDBSession::OpenDatabase(const std::string& DatabaseName, const void* Owner) {
   std::lock_guard<std::recursive_mutex> g(FLock);
-  FActive = true;
+  Open();
   TSDBDatabase* db = FindDatabase(DatabaseName, Owner);
   if (!db) {
     // A name no component has: a temporary database of that name, whose

@@ -64,7 +64,8 @@ class TSDBSession {
   const std::string& SessionName() const { return FSessionName; }
   void SetSessionName(const std::string& Name);
   bool Active() const { return FActive; }
-  void Open() { FActive = true; }
+  // Activates the session (OnStartup runs on the first activation).
+  void Open();
   void Close();
   bool KeepConnections = true;
   bool AutoSessionName = false;

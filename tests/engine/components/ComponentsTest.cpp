@@ -41,7 +41,12 @@ TEST(Components, SessionsAreFoundByNameAndUnknownNamesFail) {
   EXPECT_EQ(&TSDBSessionList::Instance().FindSession("default"), &SDBDefaultSession());
   EXPECT_EQ(CodeOf([] { TSDBSessionList::Instance().FindSession("NoSuchSession"); }), kSDBErrInvalidSessionName);
   TSDBSession s("Second");
+  int started = 0;
+  s.OnStartup = [&](TSDBSession&) { ++started; };
   EXPECT_EQ(&TSDBSessionList::Instance().FindSession("SECOND"), &s);
+  s.Open();
+  s.Open();
+  EXPECT_EQ(started, 1);
   TSDBDatabase db;
   db.SetSessionName("Second");
   EXPECT_EQ(&db.Session(), &s);
@@ -236,6 +241,30 @@ TEST_F(QueryComponent, OpenOnAStatementWithoutResultFails) {
   q.SetSQL("SELECT * FROM T");
   q.Open();
   EXPECT_EQ(CodeOf([&] { q.ExecSQL(); }), kSDBErrDataSetOpen);
+}
+
+TEST_F(QueryComponent, OnlyASingleTableQueryGivesALiveResult) {
+  Exec("INSERT INTO T VALUES (1, 'a'), (2, 'b')");
+  struct Case {
+    const char* Sql;
+    bool Live;
+  };
+  const Case cases[] = {
+      {"SELECT * FROM T WHERE A = 1", true},
+      {"SELECT * FROM T ORDER BY A", false},
+      {"SELECT A FROM T", false},
+      {"SELECT * FROM T t1, T t2", false},
+  };
+  for (const auto& c : cases) {
+    for (bool requestLive : {false, true}) {
+      TSDBQuery q;
+      q.DatabaseName = name;
+      q.RequestLive = requestLive;
+      q.SetSQL(c.Sql);
+      q.Open();
+      EXPECT_EQ(q.ReadOnly, !(requestLive && c.Live)) << c.Sql;
+    }
+  }
 }
 
 TEST_F(QueryComponent, SecondValuesRowFailingKeepsTheFirst) {
