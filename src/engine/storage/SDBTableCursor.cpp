@@ -26,6 +26,18 @@ bool TextStartsWith(const std::string& s, const std::string& prefix, bool caseIn
   return true;
 }
 
+// The database critical section of a table for one scope.
+class CriticalSection {
+ public:
+  explicit CriticalSection(TSDBDiskTableData& Table) : FTable(Table) { FTable.Lock(); }
+  ~CriticalSection() { FTable.Unlock(); }
+  CriticalSection(const CriticalSection&) = delete;
+  CriticalSection& operator=(const CriticalSection&) = delete;
+
+ private:
+  TSDBDiskTableData& FTable;
+};
+
 }  // namespace
 
 TSDBTableCursor::TSDBTableCursor(TSDBTableOpenFunctions Opener, int SessionID) : FOpener(std::move(Opener)) {
@@ -40,6 +52,30 @@ TSDBTableCursor::~TSDBTableCursor() {
 }
 
 void TSDBTableCursor::RaiseEngine(int Code) { throw ESDBEngineError::Make(Code); }
+
+template <class F>
+auto TSDBTableCursor::IndexRead(F&& Read) {
+  TSDBDiskTableData& t = Table();
+  CriticalSection cs(t);
+  const int s = FCursor.SessionID;
+  if (!t.LockTable(s, ltS, kSDBReadLockTryCount, kSDBReadLockDelayMs)) RaiseEngine(-13);
+  struct Release {
+    TSDBDiskTableData& T;
+    int S;
+    ~Release() { T.UnlockTable(S, ltS, true); }
+  } release{t, s};
+  t.RebuildTemporaryIndexes(s);
+  return Read();
+}
+
+bool TSDBTableCursor::FindInIndex(bool First, const TSDBScanSearchCondition& Condition, TSDBPageItemID& RecordID) {
+  return IndexRead([&] {
+    TSDBKeyPath pos;
+    if (!CurrentIndex().FindByCondition(FCursor.SessionID, First, Condition, pos)) return false;
+    RecordID = CurrentIndex().GetRecordIDByIndexPosition(FCursor.SessionID, pos);
+    return true;
+  });
+}
 
 void TSDBTableCursor::CheckActive() const {
   if (FState == csInactive || !FCursor.TableData) throw ESDBException(20129, "Nil pointer occured");
@@ -181,18 +217,22 @@ int64_t TSDBTableCursor::ApproxRangeRecordCount() {
   CheckActive();
   const int64_t total = Table().GetRecordCount(FCursor.SessionID);
   if (!FHasRange) return total;
-  return CurrentIndex().GetApproxRangeRecordCount(FCursor.SessionID, total,
-                                                  FRangeStart.Condition != scNone ? &FRangeStart : nullptr,
-                                                  FRangeEnd.Condition != scNone ? &FRangeEnd : nullptr);
+  return IndexRead([&] {
+    return CurrentIndex().GetApproxRangeRecordCount(FCursor.SessionID, total,
+                                                    FRangeStart.Condition != scNone ? &FRangeStart : nullptr,
+                                                    FRangeEnd.Condition != scNone ? &FRangeEnd : nullptr);
+  });
 }
 
 bool TSDBTableCursor::InStartBound(const uint8_t* RecordBuffer) {
   if (!FHasRange || FRangeStart.Condition == scNone) return true;
+  CriticalSection cs(Table());
   return CurrentIndex().RecordSatisfies(RecordBuffer, FRangeStart);
 }
 
 bool TSDBTableCursor::InEndBound(const uint8_t* RecordBuffer) {
   if (!FHasRange || FRangeEnd.Condition == scNone) return true;
+  CriticalSection cs(Table());
   return CurrentIndex().RecordSatisfies(RecordBuffer, FRangeEnd);
 }
 
@@ -242,9 +282,8 @@ void TSDBTableCursor::First() {
   CheckBrowse(10005);
   bool found;
   if (FHasRange && FRangeStart.Condition != scNone) {
-    TSDBKeyPath pos;
-    found = CurrentIndex().FindByCondition(FCursor.SessionID, true, FRangeStart, pos) &&
-            PositionOn(CurrentIndex().GetRecordIDByIndexPosition(FCursor.SessionID, pos));
+    TSDBPageItemID id;
+    found = FindInIndex(true, FRangeStart, id) && PositionOn(id);
   } else {
     found = Step(grmNext, true);
   }
@@ -258,9 +297,8 @@ void TSDBTableCursor::Last() {
   CheckBrowse(10005);
   bool found;
   if (FHasRange && FRangeEnd.Condition != scNone) {
-    TSDBKeyPath pos;
-    found = CurrentIndex().FindByCondition(FCursor.SessionID, false, FRangeEnd, pos) &&
-            PositionOn(CurrentIndex().GetRecordIDByIndexPosition(FCursor.SessionID, pos));
+    TSDBPageItemID id;
+    found = FindInIndex(false, FRangeEnd, id) && PositionOn(id);
   } else {
     found = Step(grmPrior, true);
   }
@@ -406,9 +444,8 @@ bool TSDBTableCursor::FindKey(const std::vector<TSDBVariant>& KeyValues) {
   CheckBrowse(10005);
   TSDBScanSearchCondition c = MakeBound(KeyValues, scEqual, false);
   if (c.Condition == scNone) return false;
-  TSDBKeyPath pos;
-  if (!CurrentIndex().FindByCondition(FCursor.SessionID, true, c, pos)) return false;
-  const TSDBPageItemID id = CurrentIndex().GetRecordIDByIndexPosition(FCursor.SessionID, pos);
+  TSDBPageItemID id;
+  if (!FindInIndex(true, c, id)) return false;
   const TSDBPageItemID saved = FCursor.CurrentRecordID;
   if (!PositionOn(id)) return false;
   if (!InRange(FCursor.CurrentRecordBuffer.data())) {
@@ -426,14 +463,14 @@ bool TSDBTableCursor::FindNearest(const std::vector<TSDBVariant>& KeyValues) {
     First();
     return FHasRecord;
   }
-  TSDBKeyPath pos;
-  if (!CurrentIndex().FindByCondition(FCursor.SessionID, true, c, pos)) {
+  TSDBPageItemID id;
+  if (!FindInIndex(true, c, id)) {
     Last();
     FEof = true;
     return false;
   }
   const TSDBPageItemID saved = FCursor.CurrentRecordID;
-  if (!PositionOn(CurrentIndex().GetRecordIDByIndexPosition(FCursor.SessionID, pos))) return false;
+  if (!PositionOn(id)) return false;
   if (!InRange(FCursor.CurrentRecordBuffer.data())) {
     PositionOn(saved);
     return false;
@@ -758,7 +795,10 @@ void TSDBTableCursor::EmptyIndex(const std::string& IndexName) {
 
 void TSDBTableCursor::ApplyDistinct(TSDBRecordBitmap& Bitmap, int FieldCount) {
   CheckActive();
-  CurrentIndex().ApplyDistinctToRecordBitmap(FCursor.SessionID, &Bitmap, FieldCount);
+  IndexRead([&] {
+    CurrentIndex().ApplyDistinctToRecordBitmap(FCursor.SessionID, &Bitmap, FieldCount);
+    return true;
+  });
 }
 
 }  // namespace sdb

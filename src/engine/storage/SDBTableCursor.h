@@ -48,6 +48,8 @@ inline constexpr int kSDBPostLockTryCount = 2250;
 inline constexpr int kSDBPostLockDelayMs = 40;
 inline constexpr int kSDBDeleteLockTryCount = 900;
 inline constexpr int kSDBDeleteLockDelayMs = 100;
+inline constexpr int kSDBReadLockTryCount = 2250;
+inline constexpr int kSDBReadLockDelayMs = 40;
 
 enum TSDBCursorState : uint8_t { csInactive, csBrowse, csEdit, csInsert };
 
@@ -207,6 +209,13 @@ class TSDBTableCursor {
   TSDBScanSearchCondition MakeBound(const std::vector<TSDBVariant>& Values, TSDBSearchCondition Condition,
                                     bool PartialCompare);
   bool ReadCurrent(std::vector<uint8_t>& Buffer);
+  // The first (First) or last record of the current index satisfying the
+  // condition, read under the database critical section and a shared
+  // table lock (-13 when the lock cannot be had).
+  bool FindInIndex(bool First, const TSDBScanSearchCondition& Condition, TSDBPageItemID& RecordID);
+  // Runs an index read under the critical section and a shared table lock.
+  template <class F>
+  auto IndexRead(F&& Read);
   bool LockTableForPost(int TryCount, int DelayMs, TSDBLockType& Taken);
   void ReleaseEditLocks();
   void ClearBuffers();
