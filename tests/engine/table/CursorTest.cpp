@@ -1,6 +1,8 @@
 // The table cursor: order, ranges, navigation, editing with the lock
 // protocol, record errors, fields, BLOBs and batch updates.
+#include <mutex>
 #include <optional>
+#include <thread>
 
 #include "TableTestUtil.h"
 #include "storage/SDBTableCursor.h"
@@ -21,19 +23,31 @@ class LockRecordingDatabase : public TSDBTableDatabase {
     int DelayMs;
   };
   bool LockTable(TSDBDiskTableData&, int, TSDBLockType LockType, int TryCount, int DelayMs, bool) override {
-    Calls.push_back({"LockTable", LockType, TryCount, DelayMs});
+    {
+      std::lock_guard<std::mutex> g(CallsLock);
+      Calls.push_back({"LockTable", LockType, TryCount, DelayMs});
+    }
     return !(RefuseTable && LockType != ltIS && LockType != ltS);
   }
   bool UnlockTable(TSDBDiskTableData&, int, TSDBLockType LockType, bool) override {
-    Calls.push_back({"UnlockTable", LockType, 0, 0});
+    {
+      std::lock_guard<std::mutex> g(CallsLock);
+      Calls.push_back({"UnlockTable", LockType, 0, 0});
+    }
     return true;
   }
   bool LockRecord(TSDBDiskTableData&, int, const TSDBPageItemID&, int TryCount, int DelayMs) override {
-    Calls.push_back({"LockRecord", -1, TryCount, DelayMs});
+    {
+      std::lock_guard<std::mutex> g(CallsLock);
+      Calls.push_back({"LockRecord", -1, TryCount, DelayMs});
+    }
     return !RefuseRecord;
   }
   bool UnlockRecord(TSDBDiskTableData&, int, const TSDBPageItemID&) override {
-    Calls.push_back({"UnlockRecord", -1, 0, 0});
+    {
+      std::lock_guard<std::mutex> g(CallsLock);
+      Calls.push_back({"UnlockRecord", -1, 0, 0});
+    }
     return true;
   }
   // The edit-related calls only (reads take ltS and opening ltIS).
@@ -48,6 +62,7 @@ class LockRecordingDatabase : public TSDBTableDatabase {
     }
     return out;
   }
+  std::mutex CallsLock;  // cursors of several threads call the hooks
   std::vector<Call> Calls;
   bool RefuseTable = false;
   bool RefuseRecord = false;
@@ -339,6 +354,40 @@ TEST_F(CursorTest, FieldsByNameAndBlobs) {
   cur->ClearBlob(cur->FieldNo("NOTE"));
   cur->Post();
   EXPECT_EQ(cur->ReadBlobText(cur->FieldNo("NOTE")), "");
+}
+
+TEST_F(CursorTest, CursorsOfSeveralSessionsOnThreadsKeepTheIndexesWhole) {
+  constexpr int kPerThread = 300;
+  std::vector<std::thread> threads;
+  std::vector<std::string> errors(2);
+  for (int s = 0; s < 2; ++s)
+    threads.emplace_back([&, s] {
+      try {
+        auto c = NewCursor(s);
+        c->SetIndexName("BYNUM");
+        for (int i = 0; i < kPerThread; ++i) {
+          Add(*c, s * kPerThread + i, "t" + std::to_string(i), 2 * i + s);
+          // Read through the index while the other thread writes.
+          if (i % 50 == 0) c->FindKey({TSDBVariant::FromInt(2 * i + s)});
+        }
+        // Every other record of the session goes again.
+        for (int i = 0; i < kPerThread; i += 2) {
+          ASSERT_TRUE(c->FindKey({TSDBVariant::FromInt(2 * i + s)}));
+          c->Delete();
+        }
+      } catch (const std::exception& e) {
+        errors[static_cast<size_t>(s)] = e.what();
+      }
+    });
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(errors, (std::vector<std::string>{"", ""}));
+  cur = NewCursor();
+  cur->SetIndexName("BYNUM");
+  std::vector<int64_t> nums;
+  for (cur->First(); !cur->Eof(); cur->Next()) nums.push_back(cur->FieldByName("NUM").AsInt64());
+  ASSERT_EQ(nums.size(), static_cast<size_t>(kPerThread));
+  EXPECT_TRUE(std::is_sorted(nums.begin(), nums.end()));
+  cur->Table().CheckIndexes(0);
 }
 
 TEST_F(CursorTest, BatchUpdateCommitsOnceAtTheEnd) {
