@@ -205,14 +205,24 @@ class TCompositeSource : public TSDBColumnSource {
   int FindColumn(std::string_view tableName, std::string_view fieldName) const override {
     for (const TSDBColumnSource* s : FSources) {
       const int slot = s->FindColumn(tableName, fieldName);
-      if (slot == kSDBColumnAmbiguous) return slot;
+      if (slot == kSDBColumnAmbiguous) {
+        Used = true;
+        return slot;
+      }
       if (slot >= 0) {
-        FMap.emplace_back(s, slot);
+        Used = true;
+        const std::pair<const TSDBColumnSource*, int> key(s, slot);
+        for (size_t i = 0; i < FMap.size(); ++i)
+          if (FMap[i] == key) return static_cast<int>(i);
+        FMap.push_back(key);
         return static_cast<int>(FMap.size()) - 1;
       }
     }
     return -1;
   }
+  // Set when a column was looked up (and found): a subquery run that never
+  // sets it does not depend on the outer row.
+  mutable bool Used = false;
   TSDBBaseFieldType ColumnType(int slot) const override {
     const auto& m = FMap.at(static_cast<size_t>(slot));
     return m.first->ColumnType(m.second);
@@ -512,9 +522,11 @@ struct TSDBEvalImpl {
     const auto* sq = static_cast<const TSDBExprNodeSubquery*>(b.N);
     if (!sq->Query) RaiseAt(kEvalErrArgument, "Cannot evaluate '%s'", {std::string("Subquery")}, b.N);
     b.Cache = TSDBSubqueryResult();
+    S.Outer.Used = false;
     Host().RunSubquery(*sq->Query, S.Outer, maxRows, b.Cache);
-    // Rows cut short by maxRows cannot serve a later, larger request.
-    b.HasCache = !b.Cache.Correlated && maxRows < 0;
+    // A query that never read the outer row gives the same rows for every
+    // row: keep them (a node always asks for the same number of rows).
+    b.HasCache = !b.Cache.Correlated || !S.Outer.Used;
     return b.Cache;
   }
 

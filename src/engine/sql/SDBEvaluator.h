@@ -98,6 +98,8 @@ struct TSDBSubqueryResult {
   std::vector<std::vector<TSDBVariant>> Rows;
   // False when the query does not refer to the outer row: the evaluator
   // then keeps the rows and does not run the query again for the next row.
+  // (The evaluator also keeps them when the run never found a column in
+  // `outer`.)
   bool Correlated = true;
 };
 

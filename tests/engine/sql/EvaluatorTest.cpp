@@ -25,7 +25,7 @@ class TestHost : public TSDBEvalHost {
     const std::string table = query.SingleSelect()->FromTables.at(0)->TableName;
     r.ColumnCount = 1;
     r.ColumnTypes = {bftSignedInt32};
-    r.Correlated = false;
+    r.Correlated = true;  // as a host that cannot tell; the evaluator notices outer look-ups
     auto add = [&](TSDBVariant v) { r.Rows.push_back({std::move(v)}); };
     if (table == "one") add(TSDBVariant::FromInt(5, bftSignedInt32));
     if (table == "two") {
@@ -41,7 +41,6 @@ class TestHost : public TSDBEvalHost {
       r.Rows.push_back({TSDBVariant::FromInt(1), TSDBVariant::FromInt(2)});
     }
     if (table == "corr") {
-      r.Correlated = true;
       add(outer.ColumnValue(outer.FindColumn("", "i")));
     }
   }
