@@ -399,8 +399,13 @@ bool TSDBDatabaseTableLockManager::UnlockTable(int SessionID, TSDBLockType LockT
       ok = false;
     } else {
       for (int i : weaker) {
-        const TSDBLockType t = list.Items()[static_cast<size_t>(i)].LockType;
-        if (!HasByte(t) || File.LockTable(SessionID, t)) list.SetPhysicalLock(i);
+        const TSDBTableLockItem& item = list.Items()[static_cast<size_t>(i)];
+        bool taken = false;
+        if (item.LockType == ltU)
+          taken = File.LockRecord(SessionID, item.RecordID);
+        else if (HasByte(item.LockType))
+          taken = File.LockTable(SessionID, item.LockType);
+        if (taken) list.SetPhysicalLock(i);
       }
       if (!haveFileLock) File.UnlockFile();
     }
@@ -428,6 +433,7 @@ bool TSDBDatabaseTableLockManager::LockRecord(int SessionID, TSDBTableLocksFile&
   if (list.LockExists(ltU, table)) return false;
   if (list.LockExists(ltX, table) || list.LockExists(ltXIRW, table, false)) {
     list.AddLock(ltU, table, false, false);
+    list.Items()[static_cast<size_t>(list.Find(ltU, table))].RecordID = RecordID;
     return true;
   }
   const uint32_t start = SDBGetTickCount();
@@ -447,6 +453,7 @@ bool TSDBDatabaseTableLockManager::LockRecord(int SessionID, TSDBTableLocksFile&
       File.UnlockFile();
       if (locked) {
         list.AddLock(ltU, table, true, false);
+        list.Items()[static_cast<size_t>(list.Find(ltU, table))].RecordID = RecordID;
         return true;
       }
     }

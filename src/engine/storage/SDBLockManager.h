@@ -99,6 +99,9 @@ struct TSDBTableLockItem {
   int32_t Count = 0;
   bool HasPhysicalLock = false;
   bool IsXIRWAfterSIRWAllowed = false;
+  // ltU items: the locked record, so that a record lock granted under a
+  // stronger table lock can take its own byte when that lock goes.
+  TSDBPageItemID RecordID;
 };
 
 class TSDBTableLockList {

@@ -160,8 +160,11 @@ TEST_P(LockPair, WeakerGrantRidesOnStrongerLockAndTakesItsByteWhenItGoes) {
   TSDBCursor& second = extra;
   // The exclusive cursor's own session may take weaker locks without a byte.
   ASSERT_TRUE(A().LockTable(a.SessionID(), ltIS, 1, 10));
+  ASSERT_TRUE(A().LockRecord(a.SessionID(), {4, 2}, 1, 10));
   auto items = Locks(a);
-  ASSERT_EQ(items.size(), 2u);
+  ASSERT_EQ(items.size(), 3u);
+  EXPECT_FALSE(items[2].HasPhysicalLock);
+  items.pop_back();
   EXPECT_TRUE(items[0].HasPhysicalLock);
   EXPECT_FALSE(items[1].HasPhysicalLock);
   TSDBTableLocksFile view(A().TableLocksFile());
@@ -171,9 +174,16 @@ TEST_P(LockPair, WeakerGrantRidesOnStrongerLockAndTakesItsByteWhenItGoes) {
   // Closing the exclusive cursor releases ltX: the ltIS grant takes its byte first.
   EXPECT_TRUE(A().UnlockTable(a.SessionID(), ltX));
   items = Locks(a);
-  ASSERT_EQ(items.size(), 1u);
+  ASSERT_EQ(items.size(), 2u);
   EXPECT_EQ(items[0].LockType, ltIS);
   EXPECT_TRUE(items[0].HasPhysicalLock);
+  // The record lock taken under ltX has its own byte and slot now.
+  EXPECT_EQ(items[1].LockType, ltU);
+  EXPECT_TRUE(items[1].HasPhysicalLock);
+  EXPECT_TRUE(view.IsRecordByteHeld(a.SessionID()));
+  EXPECT_EQ(view.RecordSlot(a.SessionID()), (TSDBPageItemID{4, 2}));
+  EXPECT_TRUE(A().UnlockRecord(a.SessionID(), {4, 2}));
+  EXPECT_FALSE(view.IsRecordByteHeld(a.SessionID()));
   EXPECT_TRUE(view.IsLockByteHeld(a.SessionID(), ltIS));
   EXPECT_FALSE(view.IsFileLockHeld());
   // (A shared table data still has the exclusive cursor open: only a
