@@ -514,6 +514,12 @@ struct TSDBEvalImpl {
 
   TSDBTruth CompareOp(TSDBDataOperator op, const TSDBVariant& a, const TSDBVariant& c, bool twoValued) {
     if (!twoValued && (a.IsNull() || c.IsNull())) return trUnknown;
+    // The case-sensitive order breaks collation ties by code point, so two
+    // texts of one type are equal exactly when they are the same text:
+    // equality needs no collation.
+    if ((op == doEQ || op == doNE) && !E.FCaseInsensitive && a.DataType() == c.DataType() &&
+        SDBIsTextType(a.DataType()))
+      return ((a == c) == (op == doEQ)) ? trTrue : trFalse;
     return Apply(op, CompareValues(a, c));
   }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/SDBException.h"
+#include "common/SDBFieldTypes.h"
 #include "sql/SDBEvaluator.h"
 #include "sql/SDBLexer.h"
 #include "sql/SDBSQLStatements.h"
@@ -510,6 +511,36 @@ TEST(EvaluatorTest, ConditionFactorsAndColumnComparisons) {
   EXPECT_FALSE(SDBCanBind(factors[4], {&ab}));  // e = f: f is elsewhere
   EXPECT_TRUE(SDBHasSubquery(factors[7]));
   EXPECT_FALSE(SDBHasAggregate(factors[7]));
+}
+
+}  // namespace
+
+namespace {
+
+// Every type name a CAST accepts converts a text, an integer, a date and a
+// null either to a value of the type's base type or to a clean engine error.
+TEST(EvaluatorTest, CastToEveryTypeName) {
+  const char* const operands[] = {"'1'", "1", "2.5", "DATE '2024-02-29'", "'abc'", "TRUE", "sn"};
+  for (const TSDBSQLTypeName& type : SDBSQLTypeNames()) {
+    for (const char* operand : operands) {
+      const std::string expr = std::string("CAST(") + operand + " AS " + type.Name + ")";
+      TSDBSQLParams none;
+      Parsed p = Parse("SELECT " + expr + " FROM t", &none);
+      TSDBRowColumnSource row = Row();
+      try {
+        TSDBEvaluator ev(*p.Select().SelectList.at(0).ValueExpr, {&row});
+        EXPECT_EQ(ev.ResultType(), type.BaseType) << expr;
+        const TSDBVariant v = ev.GetValue();
+        EXPECT_EQ(v.DataType(), type.BaseType) << expr;
+      } catch (const ESDBException& e) {
+        EXPECT_TRUE(e.NativeError() == kEvalErrConvert || e.NativeError() == kEvalErrRange) << expr << ": " << e.what();
+      }
+    }
+  }
+  EXPECT_EQ(EvalValue("CAST('1' AS WORD) + CAST(2.9 AS SMALLINT)"), "3");
+  EXPECT_EQ(EvalValue("CAST(-1 AS CARDINAL)"), "ERR 30049");
+  EXPECT_EQ(EvalValue("CAST(1 AS DATE)"), "1(bftDate)");
+  EXPECT_EQ(EvalValue("CAST('13:05' AS TIME)"), "0.545138888888889(bftTime)");
 }
 
 }  // namespace
