@@ -76,8 +76,7 @@ const char* SDBLockTypeName(TSDBLockType LockType) {
 // ---- Locks file ---------------------------------------------------------------------------
 
 TSDBTableLocksFile::TSDBTableLocksFile(TSDBDiskPageManager& PageManager)
-    : LPageManager(&PageManager),
-      FOwnHandle(std::make_unique<TSDBInternalDBDirectAccessFile>(PageManager, ptTableLocks)),
+    : FOwnHandle(std::make_unique<TSDBInternalDBDirectAccessFile>(PageManager, ptTableLocks)),
       FHandle(FOwnHandle.get()) {}
 
 TSDBTableLocksFile::TSDBTableLocksFile(TSDBInternalDBDirectAccessFile& Handle) : FHandle(&Handle) {

@@ -86,7 +86,6 @@ class TSDBTableLocksFile {
   void CheckOpen(int ErrorCode) const;
   bool IsOtherByteLocked(int32_t Base, int SessionID);
 
-  TSDBDiskPageManager* LPageManager = nullptr;
   std::unique_ptr<TSDBInternalDBDirectAccessFile> FOwnHandle;
   TSDBInternalDBDirectAccessFile* FHandle = nullptr;
   int32_t FMaxSessionCount = 0;

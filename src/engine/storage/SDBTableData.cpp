@@ -239,13 +239,24 @@ void TSDBDiskTableData::LoadTable(int SessionID) {
       if (m.BlobPageIndexRoot < 0) throw ESDBException(20131, "Nil pointer occured");
       FBlobManager->OpenBlobPageIndex(m.BlobPageIndexRoot);
     }
+    // The counters and the record page index must come from the same
+    // commit: another process may write both between the two reads. A
+    // shared table lock keeps writers out meanwhile (without it, as when
+    // the wait runs out, the check runs as it is).
+    const bool shared = LockTable(SessionID, ltS, 2250, 40);
+    bool damaged = false;
     try {
       LoadMostUpdated(SessionID);
       FRecordManager->ValidateRecordPageIndex(SessionID);
     } catch (const ESDBException&) {
-      if (!FIsRepairing) throw;
-      RepairRecordPageIndex(SessionID);
+      if (!FIsRepairing) {
+        if (shared) UnlockTable(SessionID, ltS, true);
+        throw;
+      }
+      damaged = true;
     }
+    if (shared) UnlockTable(SessionID, ltS, true);
+    if (damaged) RepairRecordPageIndex(SessionID);
   } catch (...) {
     CloseFiles();
     throw;
