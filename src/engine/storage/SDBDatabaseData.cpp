@@ -72,7 +72,7 @@ void TSDBDiskDatabaseData::OpenDatabase(TSDBBaseSession& Session) {
 }
 
 void TSDBDiskDatabaseData::CloseDatabase() noexcept {
-  FTableDataList.clear();
+  FTableDataList.Clear();
   FLooseLocksFiles.clear();
   FTableList.reset();
   FSystemDir.reset();
@@ -209,23 +209,15 @@ void TSDBDiskDatabaseData::FlushBuffers() {
 
 TSDBDiskTableData* TSDBDiskDatabaseData::FindTableData(const std::string& TableName) {
   std::lock_guard<std::recursive_mutex> g(FCSect);
-  const std::string key = SDBUpperName(TableName);
-  for (auto& d : FTableDataList)
-    if (SDBUpperName(d->TableName()) == key) return d.get();
-  return nullptr;
+  return FTableDataList.Find(TableName);
 }
 
 TSDBDiskTableData& TSDBDiskDatabaseData::FindOrCreateTableData(const std::string& TableName) {
-  if (TSDBDiskTableData* d = FindTableData(TableName)) return *d;
-  FTableDataList.push_back(std::make_unique<TSDBDiskTableData>(*this, TableName));
-  return *FTableDataList.back();
+  return FTableDataList.FindOrCreate(TableName);
 }
 
 void TSDBDiskDatabaseData::FreeIfNoCursorsConnected(TSDBDiskTableData& Data) {
-  if (Data.CursorCount() > 0) return;
-  FTableDataList.erase(std::remove_if(FTableDataList.begin(), FTableDataList.end(),
-                                      [&](const std::unique_ptr<TSDBDiskTableData>& p) { return p.get() == &Data; }),
-                       FTableDataList.end());
+  FTableDataList.FreeIfNoCursorsConnected(Data);
 }
 
 void TSDBDiskDatabaseData::CreateTable(const std::string& TableName, TSDBFieldDefs FieldDefs,

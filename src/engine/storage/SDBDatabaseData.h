@@ -134,7 +134,7 @@ class TSDBDiskDatabaseData : public TSDBDatabaseData, public TSDBTableDatabaseCo
   std::unique_ptr<TSDBTableListFile> FTableList;
   std::unique_ptr<TSDBDatabaseTableLockManager> FTableLockManager;
   TSDBDiskTablePagesCacheManager FPagesCacheManager;
-  std::vector<std::unique_ptr<TSDBDiskTableData>> FTableDataList;
+  TSDBOpenTableList FTableDataList{*this};
   std::map<int32_t, std::unique_ptr<TSDBTableLocksFile>> FLooseLocksFiles;
   // Per session: (table, ltS count, ltRW count) as last told to change detection.
   std::map<int, std::map<int32_t, std::pair<int, int>>> FReportedCounts;

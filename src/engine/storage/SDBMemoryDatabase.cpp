@@ -47,7 +47,7 @@ TSDBMemoryDatabase::TSDBMemoryDatabase(uint16_t PageSize, int CacheCapacity) : F
 
 TSDBMemoryDatabase::~TSDBMemoryDatabase() {
   std::lock_guard<std::recursive_mutex> guard(FCSect);
-  FTableDataList.clear();
+  FTableDataList.Clear();
   FTableList.reset();
   if (FSideStore) {
     try {
@@ -79,18 +79,11 @@ TSDBDiskPageManager& TSDBMemoryDatabase::DiskPageManager() {
 }
 
 TSDBDiskTableData& TSDBMemoryDatabase::FindOrCreateTableData(const std::string& TableName) {
-  const std::string key = SDBUpperName(TableName);
-  for (auto& d : FTableDataList)
-    if (SDBUpperName(d->TableName()) == key) return *d;
-  FTableDataList.push_back(std::make_unique<TSDBDiskTableData>(*this, TableName));
-  return *FTableDataList.back();
+  return FTableDataList.FindOrCreate(TableName);
 }
 
 void TSDBMemoryDatabase::FreeIfNoCursorsConnected(TSDBDiskTableData& Data) {
-  if (Data.CursorCount() > 0) return;
-  FTableDataList.erase(std::remove_if(FTableDataList.begin(), FTableDataList.end(),
-                                      [&](const std::unique_ptr<TSDBDiskTableData>& p) { return p.get() == &Data; }),
-                       FTableDataList.end());
+  FTableDataList.FreeIfNoCursorsConnected(Data);
 }
 
 void TSDBMemoryDatabase::CreateTable(const std::string& TableName, TSDBFieldDefs FieldDefs,

@@ -68,7 +68,7 @@ class TSDBMemoryDatabase : public TSDBTableDatabaseContext {
   TSDBMemoryPageManager FPages;
   std::unique_ptr<TSDBDiskPageManager> FSideStore;
   std::unique_ptr<TSDBTableListFile> FTableList;
-  std::vector<std::unique_ptr<TSDBDiskTableData>> FTableDataList;
+  TSDBOpenTableList FTableDataList{*this};
   int32_t FLastObjectID = 0;
 };
 

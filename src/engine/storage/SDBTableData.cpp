@@ -1081,4 +1081,26 @@ bool TSDBDiskTableData::IsRecordLocked(int SessionID, const TSDBPageItemID& Reco
   return FDatabase.IsRecordLocked(*this, SessionID, RecordID);
 }
 
+// ---- Open table list ---------------------------------------------------------------------
+
+TSDBDiskTableData* TSDBOpenTableList::Find(const std::string& TableName) {
+  const std::string key = SDBUpperName(TableName);
+  for (auto& d : FList)
+    if (SDBUpperName(d->TableName()) == key) return d.get();
+  return nullptr;
+}
+
+TSDBDiskTableData& TSDBOpenTableList::FindOrCreate(const std::string& TableName) {
+  if (TSDBDiskTableData* d = Find(TableName)) return *d;
+  FList.push_back(std::make_unique<TSDBDiskTableData>(FDatabase, TableName));
+  return *FList.back();
+}
+
+void TSDBOpenTableList::FreeIfNoCursorsConnected(TSDBDiskTableData& Data) {
+  if (Data.CursorCount() > 0) return;
+  FList.erase(std::remove_if(FList.begin(), FList.end(),
+                             [&](const std::unique_ptr<TSDBDiskTableData>& p) { return p.get() == &Data; }),
+              FList.end());
+}
+
 }  // namespace sdb

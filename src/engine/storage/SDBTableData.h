@@ -276,4 +276,23 @@ class TSDBDiskTableData : public TSDBIndexRecordSource {
   std::map<int, std::map<int, int64_t>> FSessionLastAutoinc;
 };
 
+// The open table data objects of one database: one per table (names
+// compared without regard to case), shared by the table's cursors and freed
+// when the last of them leaves.
+class TSDBOpenTableList {
+ public:
+  explicit TSDBOpenTableList(TSDBTableDatabaseContext& Database) : FDatabase(Database) {}
+  TSDBDiskTableData* Find(const std::string& TableName);
+  TSDBDiskTableData& FindOrCreate(const std::string& TableName);
+  // Frees the table data when no cursor has it open.
+  void FreeIfNoCursorsConnected(TSDBDiskTableData& Data);
+  void Clear() { FList.clear(); }
+  auto begin() { return FList.begin(); }
+  auto end() { return FList.end(); }
+
+ private:
+  TSDBTableDatabaseContext& FDatabase;
+  std::vector<std::unique_ptr<TSDBDiskTableData>> FList;
+};
+
 }  // namespace sdb

@@ -63,7 +63,7 @@ void TSDBTableDatabase::OpenDatabase(const std::string& FileName, const std::str
 
 void TSDBTableDatabase::CloseDatabase() {
   std::lock_guard<std::recursive_mutex> guard(FCSect);
-  FTableDataList.clear();
+  FTableDataList.Clear();
   FTableList.reset();
   FSystemDir.reset();
   if (FCache.DiskPageManager().IsOpened()) FCache.CloseDatabase();
@@ -86,18 +86,11 @@ bool TSDBTableDatabase::PageInUse(int32_t PageNo) {
 }
 
 TSDBDiskTableData& TSDBTableDatabase::FindOrCreateTableData(const std::string& TableName) {
-  const std::string key = SDBUpperName(TableName);
-  for (auto& d : FTableDataList)
-    if (SDBUpperName(d->TableName()) == key) return *d;
-  FTableDataList.push_back(std::make_unique<TSDBDiskTableData>(*this, TableName));
-  return *FTableDataList.back();
+  return FTableDataList.FindOrCreate(TableName);
 }
 
 void TSDBTableDatabase::FreeIfNoCursorsConnected(TSDBDiskTableData& Data) {
-  if (Data.CursorCount() > 0) return;
-  FTableDataList.erase(std::remove_if(FTableDataList.begin(), FTableDataList.end(),
-                                      [&](const std::unique_ptr<TSDBDiskTableData>& p) { return p.get() == &Data; }),
-                       FTableDataList.end());
+  FTableDataList.FreeIfNoCursorsConnected(Data);
 }
 
 void TSDBTableDatabase::CreateTable(const std::string& TableName, TSDBFieldDefs FieldDefs,

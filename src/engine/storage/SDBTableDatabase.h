@@ -70,7 +70,7 @@ class TSDBTableDatabase : public TSDBTableDatabaseContext {
   TSDBDiskPageCache FCache;
   std::unique_ptr<TSDBSystemDirectory> FSystemDir;
   std::unique_ptr<TSDBTableListFile> FTableList;
-  std::vector<std::unique_ptr<TSDBDiskTableData>> FTableDataList;
+  TSDBOpenTableList FTableDataList{*this};
   int32_t FMaxSessionCount = kSDBDefaultMaxConnections;
   bool FRepairNeeded = false;
   bool FReadOnly = false;
