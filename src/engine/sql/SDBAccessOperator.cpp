@@ -152,6 +152,11 @@ TSDBVariant TSDBExecContext::LastAutoInc(const std::string& tableName, const std
   return v;
 }
 
+TSDBExecLockWaits& SDBExecLockWaits() {
+  static TSDBExecLockWaits waits;
+  return waits;
+}
+
 bool SDBExecLockTable(TSDBCursor& Cursor, TSDBLockType Type, int Tries, int DelayMs) {
   for (int i = 0; i < Tries; ++i) {
     if (Cursor.TableData->LockTable(Cursor.SessionID, Type, 1, 0)) return true;
@@ -506,7 +511,7 @@ void TSDBAOTable::ChooseIndex() {
 void TSDBAOTable::Execute(TSDBExecContext& Ctx) {
   ChooseIndex();
   std::vector<TSDBResultColumn> cols = FResult.Columns;
-  if (!SDBExecLockTable(Cursor, ltS, kExecQueryLockTries, kExecQueryLockDelayMs))
+  if (!SDBExecLockTable(Cursor, ltS, SDBExecLockWaits().QueryTries, SDBExecLockWaits().QueryDelayMs))
     throw ESDBException(kExecErrQueryLocked, "Table is locked");
   try {
     if (Chosen >= 0 && Candidates[static_cast<size_t>(Chosen)].Contradictory) {

@@ -28,9 +28,14 @@ inline constexpr int kExecErrSearchNotApplicable = 30193;  // "Search condition 
 inline constexpr int kExecErrHavingNotApplicable = 30194;  // "'Having' condition is not applicable"
 inline constexpr int kExecErrTableExists = 30395;          // "Cannot create table. Table '%s' already exists"
 
-// Lock waits of statements (attempts x pause in ms).
-inline constexpr int kExecQueryLockTries = 900, kExecQueryLockDelayMs = 100;
-inline constexpr int kExecWriteLockTries = 1125, kExecWriteLockDelayMs = 80;
+// Lock waits of statements (attempts x pause in ms): about 90 s before
+// "Table is locked". Process-wide and adjustable, so that a tool or a test
+// can give up sooner; change them only while no statement runs.
+struct TSDBExecLockWaits {
+  int QueryTries = 900, QueryDelayMs = 100;
+  int WriteTries = 1125, WriteDelayMs = 80;
+};
+TSDBExecLockWaits& SDBExecLockWaits();
 inline constexpr int kExecBatchRetries = 15;
 
 // A column source over one row of a result (the row is set per row).

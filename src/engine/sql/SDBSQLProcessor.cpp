@@ -53,7 +53,7 @@ int FieldNoOrRaise(TSDBDiskTableData& t, const std::string& table, const std::st
 class TWriteLock {
  public:
   TWriteLock(TSDBCursor& Cursor, int ErrorCode) : FCursor(Cursor) {
-    if (!SDBExecLockTable(Cursor, ltRW, kExecWriteLockTries, kExecWriteLockDelayMs))
+    if (!SDBExecLockTable(Cursor, ltRW, SDBExecLockWaits().WriteTries, SDBExecLockWaits().WriteDelayMs))
       throw ESDBException(ErrorCode, "Table is locked");
     FRW = true;
     FXIRW = Cursor.TableData->LockTable(Cursor.SessionID, ltXIRW, 1, 0);
