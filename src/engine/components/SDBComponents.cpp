@@ -327,18 +327,28 @@ void TSDBDatabase::Open() {
   }
   if (FHandle->RepairNeeded() && !SilentMode) {
     bool repair = false;
-    if (OnNeedRepair)
+    if (FHandle->FileVersion() < kSDBMinVersionWithoutRepair) {
+      // An old file is converted without a question: the box only says so.
+      if (InformationBox)
+        InformationBox(
+            "Database file you are opening is of old format. It will be converted to the current database format "
+            "now. It is recommended to make a backup of the database before continuing.");
+      repair = true;
+    } else if (OnNeedRepair) {
       repair = OnNeedRepair(*this);
-    else if (!FRepairing && ConfirmDialog)
+    } else if (!FRepairing && ConfirmDialog) {
       repair = ConfirmDialog("Database file was not correctly closed last time. Do you want to repair it?");
+    }
     if (repair) {
       FRepairing = true;
       try {
         TSDBConnectionParams params = FHandle->Params();
         FHandle.reset();
-        std::string log = TSDBConnectionHandle::Repair(params);
+        TSDBRepairReport report = TSDBConnectionHandle::Repair(params, [this](int percent) {
+          if (OnRepairProgress) OnRepairProgress(*this, percent);
+        });
         ConnectHandle();
-        if (!log.empty() && WarningBox) WarningBox(log);
+        if (!report.Log.empty() && WarningBox) WarningBox(report.Log);
       } catch (const ESDBException& e) {
         FRepairing = false;
         FHandle.reset();
@@ -412,14 +422,19 @@ std::string TSDBDatabase::RepairDatabase() {
   TSDBConnectionParams p;
   p.FileName = FDatabaseFileName;
   p.Password = Password;
-  std::string log = TSDBConnectionHandle::Repair(p);
-  if (OnRepairProgress) OnRepairProgress(*this, 100);
-  return log;
+  return TSDBConnectionHandle::Repair(p, [this](int percent) {
+           if (OnRepairProgress) OnRepairProgress(*this, percent);
+         }).Log;
 }
 
 void TSDBDatabase::CompactDatabase() {
   if (Connected()) throw ESDBException(kSDBErrDatabaseOpen, "Cannot perform this operation on an open database");
-  throw ESDBException(30040, "Not implemented yet");
+  TSDBConnectionParams p;
+  p.FileName = FDatabaseFileName;
+  p.Password = Password;
+  TSDBConnectionHandle::Compact(p, [this](int percent) {
+    if (OnCompactProgress) OnCompactProgress(*this, percent);
+  });
 }
 
 std::vector<std::string> TSDBDatabase::GetTablesList() { return Handle().GetTablesList(); }

@@ -1,8 +1,8 @@
 #include "components/SDBConnection.h"
 
 #include "common/SDBException.h"
+#include "storage/SDBDatabaseData.h"
 #include "storage/SDBSystemDirectory.h"
-#include "storage/SDBTableDatabase.h"
 
 namespace sdb {
 
@@ -71,21 +71,17 @@ int32_t TSDBConnectionHandle::MaxConnections() const {
   return FSession && FSession->MaxSessionCount() > 0 ? FSession->MaxSessionCount() : FParams.MaxConnections;
 }
 
-std::string TSDBConnectionHandle::Repair(const TSDBConnectionParams& Params) {
-  TSDBTableDatabase db;
-  db.OpenDatabase(Params.FileName, Params.Password);
-  std::string log;
-  for (const std::string& name : db.GetTablesList()) {
-    TSDBCursor c;
-    try {
-      db.OpenTable(c, name, true);
-      db.CloseTable(c);
-    } catch (const ESDBException& e) {
-      log += "Table \"" + name + "\": " + e.what() + "\n";
-    }
-  }
-  db.CloseDatabase();
-  return log;
+double TSDBConnectionHandle::FileVersion() const {
+  return FSession && FSession->Connected() ? FSession->DatabaseData().DiskPageManager().DBHeader().Version : 0;
+}
+
+TSDBRepairReport TSDBConnectionHandle::Repair(const TSDBConnectionParams& Params, const TSDBProgressCallback& Progress) {
+  return SDBRepairDatabase(Params.FileName, Params.Password, Progress);
+}
+
+TSDBCompactReport TSDBConnectionHandle::Compact(const TSDBConnectionParams& Params,
+                                                const TSDBProgressCallback& Progress) {
+  return SDBCompactDatabase(Params.FileName, Params.Password, Progress);
 }
 
 static TSDBLocalSession& Need(const std::unique_ptr<TSDBLocalSession>& s) {

@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "sql/SDBExecHost.h"
+#include "storage/SDBCompact.h"
 #include "storage/SDBCrypto.h"
+#include "storage/SDBRepair.h"
 #include "storage/SDBSession.h"
 
 namespace sdb {
@@ -40,9 +42,13 @@ class TSDBConnectionHandle : public TSDBExecConnection {
   void CreateDatabase(const TSDBConnectionParams& Params);
   int32_t MaxConnections() const;
   const TSDBConnectionParams& Params() const { return FParams; }
-  // Rebuilds the record page index of every table of a disconnected file;
-  // returns a log line per table that could not be opened.
-  static std::string Repair(const TSDBConnectionParams& Params);
+  // The version number in the header of the connected file (0 when not
+  // connected): files below 2.99 are of the old format.
+  double FileVersion() const;
+  // Repairs (and converts) a file nobody has open; see SDBRepairDatabase.
+  static TSDBRepairReport Repair(const TSDBConnectionParams& Params, const TSDBProgressCallback& Progress = {});
+  // Compacts a file nobody has open; see SDBCompactDatabase.
+  static TSDBCompactReport Compact(const TSDBConnectionParams& Params, const TSDBProgressCallback& Progress = {});
 
   // TSDBExecConnection
   int SessionID() const override { return FSession ? FSession->SessionID() : 0; }

@@ -14,6 +14,7 @@
 #include "storage/SDBMetadata.h"
 #include "storage/SDBRecordIndex.h"
 #include "storage/SDBRecordManager.h"
+#include "storage/SDBRepair.h"
 #include "storage/SDBSystemDirectory.h"
 #include "storage/SDBTableDatabase.h"
 
@@ -57,7 +58,11 @@ std::string TypeName(uint16_t type) { return SDBCheckPageTypeName(type); }
 
 class TChecker {
  public:
-  TChecker(TSDBDiskPageCache& cache) : FCache(cache), FPM(cache.DiskPageManager()), FFSM(cache.FreeSpaceManager()) {}
+  // TablePages: every page the tables' structures reach, when the walk of
+  // the tables was complete (then table pages outside it are orphans).
+  TChecker(TSDBDiskPageCache& cache, const std::set<int32_t>* tablePages = nullptr, TSDBDatabaseWalk* walk = nullptr)
+      : FCache(cache), FPM(cache.DiskPageManager()), FFSM(cache.FreeSpaceManager()), FTablePages(tablePages),
+        FWalk(walk) {}
 
   std::vector<std::string> Problems;
 
@@ -69,10 +74,13 @@ class TChecker {
       Problem("CryptoHeaderSize is " + std::to_string(FPM.CryptoHeader().CryptoHeaderSize) + ", expected 280");
     if (FPM.LockedBytes().LockedByteSize != kSDBLockedBytesSize)
       Problem("LockedByteSize is " + std::to_string(FPM.LockedBytes().LockedByteSize) + ", expected 20");
-    if (h.WriteChangesState != kSDBWriteChangesConsistent)
+    // A walk for repair records the header state itself: it is what the
+    // repair is for, not damage it found.
+    if (h.WriteChangesState != kSDBWriteChangesConsistent && !FWalk)
       Problem("WriteChangesState is " + std::to_string(h.WriteChangesState) +
               ": a commit was interrupted, the database needs repair");
-    if (h.Version < kSDBMinVersionWithoutRepair) Problem("Version " + std::to_string(h.Version) + " is an old format");
+    if (h.Version < kSDBMinVersionWithoutRepair && !FWalk)
+      Problem("Version " + std::to_string(h.Version) + " is an old format");
     if (FTotal < 0) Problem("TotalPageCount is negative (" + std::to_string(FTotal) + ")");
     int64_t present = (FPM.DatabaseFile().GetSize() - FPM.OffsetToFirstPage()) / FPM.PageSize();
     int64_t expected = FPM.OffsetToFirstPage() + int64_t{std::max(FTotal, 0)} * FPM.PageSize();
@@ -87,6 +95,10 @@ class TChecker {
     CheckPages();
     FollowFiles();
     CheckUsage();
+    if (FWalk) {
+      for (const auto& r : FReachable) FWalk->Reached.insert(r.first);
+      FWalk->Used = FUsed;
+    }
   }
 
  private:
@@ -296,19 +308,28 @@ class TChecker {
       bool used = FUsed[static_cast<size_t>(n)];
       if (used && !sys) highest = n;
       auto reach = FReachable.find(n);
-      if (reach != FReachable.end() && !used)
-        Problem("page " + std::to_string(n) + " (" + reach->second + ") is in use but marked free in the PFS");
-      if (used && !sys && reach == FReachable.end()) {
+      const bool byTable = FTablePages && FTablePages->count(n);
+      if ((reach != FReachable.end() || byTable) && !used && !sys) {
+        if (FWalk)
+          FWalk->FreeButReached.push_back(n);
+        else
+          Problem("page " + std::to_string(n) + " (" + (byTable ? std::string("table data") : reach->second) +
+                  ") is in use but marked free in the PFS");
+      }
+      if (used && !sys && reach == FReachable.end() && !byTable) {
         auto type = FTypes.find(n);
-        // Record, BLOB and index pages are reached through the tables'
-        // page indexes, which are not followed here.
+        // Record, BLOB and index pages are reached through the tables;
+        // without a complete walk of them they cannot be judged.
         bool tableData = type != FTypes.end() && type->second >= ptTableRecord && type->second <= ptTableIndex;
-        if (!(FHasTables && tableData))
+        if (FWalk) {
+          if (!(tableData && !FTablePages)) FWalk->Orphans.push_back(n);
+        } else if (!(FHasTables && tableData && !FTablePages)) {
           Problem("page " + std::to_string(n) + " (" + (type == FTypes.end() ? std::string("?") : TypeName(type->second)) +
                   ") is marked used but belongs to no file");
+        }
       }
     }
-    if (FScan == FTotal && highest != FPM.DBHeader().LastUsedPageNo)
+    if (FScan == FTotal && highest != FPM.DBHeader().LastUsedPageNo && !FWalk)
       Problem("LastUsedPageNo is " + std::to_string(FPM.DBHeader().LastUsedPageNo) + " but the highest page in use is " +
               std::to_string(highest));
     // EAM entries against the PFS bits.
@@ -336,6 +357,8 @@ class TChecker {
   TSDBDatabaseFreeSpaceManager& FFSM;
   int32_t FTotal = 0, FScan = 0;
   bool FHasTables = false;
+  const std::set<int32_t>* FTablePages;
+  TSDBDatabaseWalk* FWalk;
   std::vector<bool> FUsed;
   std::map<int32_t, uint16_t> FTypes;
   std::map<int32_t, std::string> FReachable;
@@ -344,10 +367,11 @@ class TChecker {
 
 // ---------------------------------------------------------------------------
 
+template <class TDatabase>
 class TTableChecker {
  public:
-  TTableChecker(TSDBTableDatabase& db, std::vector<std::string>& problems)
-      : FDB(db), FCache(db.Cache()), FPM(db.Cache().DiskPageManager()), Problems(problems) {}
+  TTableChecker(TDatabase& db, std::vector<std::string>& problems, std::set<int32_t>* reached)
+      : FDB(db), FCache(db.Cache()), FPM(db.Cache().DiskPageManager()), Problems(problems), FReached(reached) {}
 
   void Run(const TSDBTableListItem& item) {
     FItem = item;
@@ -397,6 +421,9 @@ class TTableChecker {
         index.OpenIndex(m.BlobPageIndexRoot);
         try {
           index.CheckIntegrity(kSession);
+          ReachTree(m.BlobPageIndexRoot);
+          // Pages of small values stay the table's while the index lists them.
+          for (const auto& entry : index.GetAllEntries(kSession)) Reach(entry.first);
         } catch (const ESDBException& e) {
           Problem("BLOB page index (root page " + std::to_string(m.BlobPageIndexRoot) + "): " + e.RawMessage());
         }
@@ -411,6 +438,7 @@ class TTableChecker {
     try {
       index.CheckIntegrity(kSession);
       entries = index.GetAllEntries(kSession);
+      ReachTree(m.RecordPageIndexRoot);
     } catch (const ESDBException& e) {
       Problem("record page index (root page " + std::to_string(m.RecordPageIndexRoot) + "): " + e.RawMessage());
       return;
@@ -437,6 +465,34 @@ class TTableChecker {
 
   void Problem(const std::string& text) { Problems.push_back(FLabel + ": " + text); }
 
+  void Reach(int32_t n) {
+    if (FReached) FReached->insert(n);
+  }
+
+  // Every page of a tree, by the child links of its interior pages. Called
+  // after the tree's own integrity check passed.
+  void ReachTree(int32_t root) {
+    if (!FReached) return;
+    std::vector<int32_t> todo{root};
+    std::set<int32_t> seen;
+    const int32_t dataSize = FPM.PageDataSize();
+    while (!todo.empty()) {
+      const int32_t n = todo.back();
+      todo.pop_back();
+      if (n <= 0 || n >= FTotal || FPM.IsSystemPage(n) || !seen.insert(n).second) continue;
+      Reach(n);
+      TSDBPageGuard g = SDBGetPageGuard(FCache, kSession, n, ptTableIndex, false);
+      const uint8_t* d = g->Buffer() + kSDBPageHeaderSize;
+      if (d[1]) continue;  // a leaf
+      const int32_t keySize = GetLE16(d + 12), count = GetLE16(d + 14);
+      for (int32_t i = 0; i < count; ++i) {
+        const int64_t at = kSDBBTreePageHeaderSize + int64_t{i} * (keySize + 4) + keySize;
+        if (at + 4 > dataSize) break;
+        todo.push_back(GetLEI32(d + at));
+      }
+    }
+  }
+
   // A page a table structure refers to: inside the file, not a bitmap page,
   // and in use.
   bool PageUsable(int32_t n, const std::string& what) {
@@ -458,6 +514,7 @@ class TTableChecker {
   void CheckRecordPage(int32_t n, uint16_t count, int32_t maxRecords) {
     const std::string where = "record page " + std::to_string(n);
     if (!PageUsable(n, where)) return;
+    Reach(n);
     TSDBPageGuard g;
     try {
       g = SDBGetPageGuard(FCache, kSession, n, kSDBAnyPageType, false);
@@ -500,6 +557,7 @@ class TTableChecker {
     const std::string what = where + ": BLOB reference (page " + std::to_string(ref.PageNo) + ", item " +
                              std::to_string(ref.PageItemNo) + ")";
     if (!PageUsable(ref.PageNo, what)) return;
+    Reach(ref.PageNo);
     try {
       TSDBPageGuard g = SDBGetPageGuard(FCache, kSession, ref.PageNo, kSDBAnyPageType, false);
       if (g->PageType() != ptTableBlob) {
@@ -519,8 +577,10 @@ class TTableChecker {
       TSDBDiskBLOBCache value;
       FBlobs->LoadStoredBlob(kSession, ref, value);
       if (ref.PageItemNo == kSDBLargeBlobItemID)
-        for (int32_t p : FBlobs->LargeBlobPages(kSession, ref.PageNo))
+        for (int32_t p : FBlobs->LargeBlobPages(kSession, ref.PageNo)) {
           if (!PageUsable(p, what + " data")) break;
+          Reach(p);
+        }
     } catch (const ESDBException& e) {
       Problem(what + " cannot be resolved: " + e.RawMessage());
     }
@@ -543,6 +603,7 @@ class TTableChecker {
       try {
         TSDBBTreeRecordIndex& index = table.IndexManager().OpenIndex(defs[i].FObjectID);
         index.CheckIntegrity(kSession);
+        ReachTree(defs[i].FRootPageNo);
         const int64_t entries = index.GetEntryCount(kSession);
         const int64_t records = table.GetRecordCount(kSession);
         if (entries != records)
@@ -557,10 +618,11 @@ class TTableChecker {
     }
   }
 
-  TSDBTableDatabase& FDB;
+  TDatabase& FDB;
   TSDBDiskPageCache& FCache;
   TSDBDiskPageManager& FPM;
   std::vector<std::string>& Problems;
+  std::set<int32_t>* FReached;
   TSDBTableListItem FItem;
   std::string FLabel;
   int32_t FTotal = 0;
@@ -576,7 +638,10 @@ void SDBCheckFileStructure(TSDBDiskPageCache& Cache, std::vector<std::string>& P
   Problems.insert(Problems.end(), checker.Problems.begin(), checker.Problems.end());
 }
 
-int SDBCheckTables(TSDBTableDatabase& Database, std::vector<std::string>& Problems) {
+namespace {
+
+template <class TDatabase>
+int CheckTables(TDatabase& Database, std::vector<std::string>& Problems, std::set<int32_t>* Reached) {
   std::vector<TSDBTableListItem> items;
   try {
     Database.TableListFile().Load(kSDBEngineSessionID);
@@ -586,7 +651,7 @@ int SDBCheckTables(TSDBTableDatabase& Database, std::vector<std::string>& Proble
     return 0;
   }
   for (const auto& item : items) {
-    TTableChecker checker(Database, Problems);
+    TTableChecker<TDatabase> checker(Database, Problems, Reached);
     try {
       checker.Run(item);
     } catch (const ESDBException& e) {
@@ -597,25 +662,55 @@ int SDBCheckTables(TSDBTableDatabase& Database, std::vector<std::string>& Proble
   return static_cast<int>(items.size());
 }
 
+}  // namespace
+
+int SDBCheckTables(TSDBTableDatabase& Database, std::vector<std::string>& Problems) {
+  return CheckTables(Database, Problems, nullptr);
+}
+
+TSDBDatabaseWalk SDBWalkDatabase(TSDBMaintenanceDatabase& Database) {
+  TSDBDatabaseWalk walk;
+  std::set<int32_t> tablePages;
+  walk.TableCount = CheckTables(Database, walk.TableProblems, &tablePages);
+  walk.TablesComplete = walk.TableProblems.empty();
+  TChecker checker(Database.Cache(), walk.TablesComplete ? &tablePages : nullptr, &walk);
+  checker.Run();
+  walk.Problems = std::move(checker.Problems);
+  walk.Reached.insert(tablePages.begin(), tablePages.end());
+  return walk;
+}
+
 TSDBDatabaseCheckResult SDBCheckDatabase(const std::string& FileName, const std::string& Password) {
   TSDBDatabaseCheckResult result;
+  // The tables first: when every table could be walked, the pages they
+  // reach tell which table pages belong to nobody.
+  std::vector<std::string> tableProblems;
+  std::set<int32_t> tablePages;
+  bool tablesWalked = false;
+  {
+    TSDBTableDatabase db(200);
+    try {
+      db.OpenDatabase(FileName, Password, true);
+      tablesWalked = true;
+    } catch (const ESDBException& e) {
+      tableProblems.push_back("the tables cannot be checked: " + e.RawMessage());
+    }
+    if (tablesWalked) {
+      result.TableCount = CheckTables(db, tableProblems, &tablePages);
+      db.CloseDatabase();
+    }
+  }
   {
     TSDBDiskPageCache cache;
     bool readOnly = true, multiUser = false, repairNeeded = false;
     cache.OpenDatabase(FileName, TSDBPassword{Password, kSDBDefaultCryptoAlgorithm}, readOnly, repairNeeded, false,
                        multiUser);
-    SDBCheckFileStructure(cache, result.Problems);
+    TChecker checker(cache, tablesWalked && tableProblems.empty() ? &tablePages : nullptr);
+    checker.Run();
+    result.Problems = std::move(checker.Problems);
     cache.CloseDatabase();
   }
-  TSDBTableDatabase db(200);
-  try {
-    db.OpenDatabase(FileName, Password, true);
-  } catch (const ESDBException& e) {
-    result.Problems.push_back("the tables cannot be checked: " + e.RawMessage());
-    return result;
-  }
-  result.TableCount = SDBCheckTables(db, result.Problems);
-  db.CloseDatabase();
+  result.Problems.insert(result.Problems.end(), tableProblems.begin(), tableProblems.end());
   return result;
 }
 

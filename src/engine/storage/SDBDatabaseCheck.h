@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@ class TSDBDatabaseFreeSpaceManager;
 class TSDBDiskPageCache;
 class TSDBDiskPageManager;
 class TSDBTableDatabase;
+class TSDBMaintenanceDatabase;
 
 // The file structure of a database opened (read-only) in Cache.
 void SDBCheckFileStructure(TSDBDiskPageCache& Cache, std::vector<std::string>& Problems);
@@ -31,6 +33,22 @@ struct TSDBDatabaseCheckResult {
   int TableCount = 0;
   bool Ok() const { return Problems.empty(); }
 };
+
+// The walk repair runs: the same checks over a database open for
+// maintenance, answering what they reached instead of judging it.
+struct TSDBDatabaseWalk {
+  std::vector<std::string> Problems;       // file structure (header state and page usage left out)
+  std::vector<std::string> TableProblems;  // tables
+  std::set<int32_t> Reached;               // every page a structure reaches
+  std::vector<bool> Used;                  // PFS bits of the pages in the file
+  std::vector<int32_t> Orphans;            // marked used, reached by nothing (ascending)
+  std::vector<int32_t> FreeButReached;     // reached, marked free (ascending)
+  // Whether every table could be walked: only then are record, BLOB and
+  // index pages outside Reached known to be orphans.
+  bool TablesComplete = false;
+  int TableCount = 0;
+};
+TSDBDatabaseWalk SDBWalkDatabase(TSDBMaintenanceDatabase& Database);
 
 // Opens the file read-only and runs both checks. A file that cannot be
 // opened raises its open error (wrong password, not a database, ...).

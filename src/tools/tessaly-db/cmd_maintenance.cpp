@@ -1,0 +1,70 @@
+// tessaly-db repair / compact: the maintenance of a database file nobody
+// else has open.
+#include <iostream>
+#include <stdexcept>
+#include <string>
+
+#include "Commands.h"
+#include "storage/SDBCompact.h"
+#include "storage/SDBRepair.h"
+
+namespace tessdb {
+
+namespace {
+
+const char* kRepairUsage =
+    "usage: tessaly-db repair FILE [--password P]\n"
+    "  Repairs a database file nobody else has open (and converts a file of an\n"
+    "  old format): rebuilds damaged record page indexes, reads every record and\n"
+    "  BLOB value, rebuilds every index from the records, frees pages nothing\n"
+    "  refers to and marks pages in use that were marked free. Prints what was\n"
+    "  done and each problem found; exits with 1 when the repair fails.\n";
+
+const char* kCompactUsage =
+    "usage: tessaly-db compact FILE [--password P]\n"
+    "  Copies every table of a database file nobody else has open into a fresh\n"
+    "  file with the same settings, checks the copy and puts it in place of the\n"
+    "  original. A failure leaves the original untouched. Prints the sizes\n"
+    "  before and after.\n";
+
+std::string TakeFile(Args& args, const char* usage) {
+  if (args.size() != 1 || args[0].empty() || args[0][0] == '-')
+    throw std::invalid_argument(std::string("expected one FILE\n") + usage);
+  return args[0];
+}
+
+int CmdRepair(const Args& argsIn) {
+  if (WantsHelp(argsIn)) {
+    std::cout << kRepairUsage;
+    return 0;
+  }
+  Args args = argsIn;
+  std::string password;
+  TakeOption(args, "--password", password);
+  const std::string file = TakeFile(args, kRepairUsage);
+  const sdb::TSDBRepairReport report = sdb::SDBRepairDatabase(file, password);
+  std::cout << "repaired " << file << "\n" << report.Summary();
+  if (!report.Log.empty()) std::cout << "problems found:\n" << report.Log;
+  return 0;
+}
+
+int CmdCompact(const Args& argsIn) {
+  if (WantsHelp(argsIn)) {
+    std::cout << kCompactUsage;
+    return 0;
+  }
+  Args args = argsIn;
+  std::string password;
+  TakeOption(args, "--password", password);
+  const std::string file = TakeFile(args, kCompactUsage);
+  const sdb::TSDBCompactReport report = sdb::SDBCompactDatabase(file, password);
+  std::cout << "compacted " << file << ": " << report.Summary();
+  return 0;
+}
+
+const CommandRegistrar kRegRepair{"repair", "repair (or convert) a database file nobody else has open", CmdRepair};
+const CommandRegistrar kRegCompact{"compact", "rewrite a database file without its free space", CmdCompact};
+
+}  // namespace
+
+}  // namespace tessdb

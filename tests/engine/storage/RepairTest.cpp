@@ -1,0 +1,205 @@
+// Repair of damaged files: after the repair the check finds nothing and
+// every row, BLOB value and index entry is as it was before the damage.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <tuple>
+
+#include "../table/TableTestUtil.h"
+#include "common/SDBBytes.h"
+#include "storage/SDBCompact.h"
+#include "storage/SDBDatabaseCheck.h"
+#include "storage/SDBFreeSpace.h"
+#include "storage/SDBRepair.h"
+
+using namespace sdb;
+using namespace sdbtest;
+
+namespace {
+
+constexpr int kRows = 400;
+using Row = std::tuple<int64_t, std::string, std::vector<uint8_t>>;
+
+std::vector<uint8_t> FileBytes(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+class RepairFixture : public TableFixture {
+ public:
+  void SetUp() override {
+    TableFixture::SetUp();
+    std::vector<std::unique_ptr<TSDBIndexDef>> ix;
+    ix.push_back(IndexDef("BYID", {{"ID"}}, true));
+    ix.push_back(IndexDef("BYNAME", {{"NAME", true}}));
+    db.CreateTable("T", Fields({{"ID", aftInteger}, {"NAME", aftString, 50}, {"NOTE", aftMemo}}), {},
+                   Indexes(std::move(ix)));
+    TSDBCursor c;
+    TSDBDiskTableData& t = Open(c, "T");
+    c.FInTransaction = true;
+    for (int i = 0; i < kRows; ++i)
+      Insert(c, [&](TSDBDiskTableData& td, std::vector<uint8_t>& b) {
+        td.SetFieldValue(b, 0, TSDBVariant::FromInt(i));
+        td.SetFieldValue(b, 1, TSDBVariant::FromString("name " + std::to_string(i * 7919 % kRows)));
+        if (i % 7) td.WriteBLOBFieldToRecordBuffer(b, 2, Bytes(i % 10 == 0 ? 9000 : 200, static_cast<uint32_t>(i)));
+      });
+    db.Commit(c.SessionID);
+    RecordPageIndexRoot = t.RecordManager().RecordPageIndexRoot();
+    IndexRoot = t.IndexDefs()[0].FRootPageNo;
+    db.CloseTable(c);
+    Expected = ReadRows();
+    ASSERT_EQ(Expected.size(), size_t{kRows});
+    auto& pm = db.Cache().DiskPageManager();
+    FirstPageOffset = pm.OffsetToFirstPage();
+    PageSize = pm.PageSize();
+    db.CloseDatabase();
+  }
+
+  // Every row sorted by ID, with its BLOB value, read through the table.
+  std::vector<Row> ReadRows() {
+    std::vector<Row> rows;
+    TSDBCursor c;
+    TSDBDiskTableData& t = Open(c, "T");
+    while (t.GetRecordBuffer(c, grmNext) == grrOK) {
+      std::vector<uint8_t> note;
+      if (t.GetDirectBlobInfo(c.CurrentRecordBuffer, 2).PageNo > 0) note = t.ReadBlobField(c, c.CurrentRecordBuffer, 2);
+      rows.emplace_back(t.GetFieldValue(c.CurrentRecordBuffer, 0).AsInt64(),
+                        t.GetFieldValue(c.CurrentRecordBuffer, 1).AsString(), std::move(note));
+    }
+    db.CloseTable(c);
+    std::sort(rows.begin(), rows.end());
+    return rows;
+  }
+
+  void Write(int64_t offset, const std::vector<uint8_t>& bytes) {
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(offset);
+    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  }
+  void ZeroPageData(int32_t pageNo) {
+    Write(FirstPageOffset + int64_t{pageNo} * PageSize + kSDBPageHeaderSize,
+          std::vector<uint8_t>(static_cast<size_t>(PageSize - kSDBPageHeaderSize), 0));
+  }
+
+  // The open file gives what the indexes hold: IDs in BYID order and
+  // names in (descending) BYNAME order must follow the rows.
+  void ExpectIndexesFollowTheRows() {
+    db.OpenDatabase(path);
+    TSDBCursor c;
+    TSDBDiskTableData& t = Open(c, "T");
+    t.CheckIndexes(0);
+    std::vector<std::string> ids, names;
+    for (const auto& r : Expected) {
+      ids.push_back(std::to_string(std::get<0>(r)));
+      names.push_back(std::get<1>(r));
+    }
+    std::sort(names.begin(), names.end(), std::greater<>());
+    EXPECT_EQ(Texts(Ordered(c, t.IndexIDByName("BYID"), 0)), ids);
+    EXPECT_EQ(Texts(Ordered(c, t.IndexIDByName("BYNAME"), 1)), names);
+    db.CloseTable(c);
+    EXPECT_EQ(ReadRows(), Expected);
+    db.CloseDatabase();
+  }
+
+  // Pages a crash left allocated: typed pages no structure names, and bare
+  // allocations never written.
+  void LeakPages() {
+    db.OpenDatabase(path);
+    for (uint16_t type : {ptTableRecord, ptTableBlob, ptTableIndex}) SDBAddPageGuard(db.Cache(), 0, type);
+    db.Commit(0);
+    db.Cache().FreeSpaceManager().GetPage();
+    db.Cache().FreeSpaceManager().GetPage();
+    db.CloseDatabase();
+  }
+
+  std::vector<Row> Expected;
+  int32_t RecordPageIndexRoot = -1, IndexRoot = -1;
+  int64_t FirstPageOffset = 0;
+  int32_t PageSize = 0;
+};
+
+struct TDamageCase {
+  const char* Name;
+  void (*Apply)(RepairFixture&);
+  bool LogEmpty;  // what the repair log must be
+};
+
+class RepairDamage : public RepairFixture, public ::testing::WithParamInterface<TDamageCase> {};
+
+const TDamageCase kDamage[] = {
+    {"SoundFile", [](RepairFixture&) {}, true},
+    {"LostRecordPageIndex", [](RepairFixture& f) { f.ZeroPageData(f.RecordPageIndexRoot); }, false},
+    {"BrokenIndexTree", [](RepairFixture& f) { f.ZeroPageData(f.IndexRoot); }, false},
+    {"OrphanedPages",
+     [](RepairFixture& f) {
+       f.LeakPages();
+     },
+     false},
+    {"InterruptedCommit", [](RepairFixture& f) { f.Write(42, {kSDBWriteChangesWriting}); }, true},
+    {"OldFormatHeader",
+     [](RepairFixture& f) {
+       std::vector<uint8_t> v(8);
+       PutLEDouble(v.data(), 2.5);
+       f.Write(18, v);
+     },
+     true},
+};
+
+TEST_P(RepairDamage, RepairLeavesACleanFileWithEveryRowAndIndex) {
+  const TDamageCase& d = GetParam();
+  d.Apply(*this);
+  const bool damaged = std::string(d.Name) != "SoundFile";
+  EXPECT_EQ(!SDBCheckDatabase(path).Ok(), damaged) << "the check must see the damage";
+
+  std::vector<int> progress;
+  const TSDBRepairReport report = SDBRepairDatabase(path, "", [&](int p) { progress.push_back(p); });
+  EXPECT_EQ(report.Log.empty(), d.LogEmpty) << report.Log;
+  ASSERT_EQ(report.Tables.size(), 1u);
+  EXPECT_EQ(report.Tables[0].Records, kRows);
+  EXPECT_EQ(report.Tables[0].IndexesRebuilt, 2);
+  EXPECT_EQ(report.Tables[0].RecordPageIndexRebuilt, std::string(d.Name) == "LostRecordPageIndex");
+  if (std::string(d.Name) == "OrphanedPages") {
+    EXPECT_GE(report.PagesReclaimed, 5);
+  }
+  EXPECT_EQ(report.OldFormat, std::string(d.Name) == "OldFormatHeader");
+  EXPECT_EQ(report.InterruptedCommit, std::string(d.Name) == "InterruptedCommit");
+  ASSERT_FALSE(progress.empty());
+  EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+  EXPECT_EQ(progress.back(), 100);
+
+  const TSDBDatabaseCheckResult check = SDBCheckDatabase(path);
+  EXPECT_TRUE(check.Ok()) << (check.Problems.empty() ? "" : check.Problems.front());
+  ExpectIndexesFollowTheRows();
+  // The next open finds nothing to repair.
+  db.OpenDatabase(path);
+  EXPECT_FALSE(db.RepairNeeded());
+  EXPECT_DOUBLE_EQ(db.Cache().DiskPageManager().DBHeader().Version, kSDBCurrentVersion);
+}
+
+INSTANTIATE_TEST_SUITE_P(Damage, RepairDamage, ::testing::ValuesIn(kDamage),
+                         [](const auto& p) { return std::string(p.param.Name); });
+
+TEST_F(RepairFixture, ARepairOfASoundFileChangesNoRow) {
+  SDBRepairDatabase(path, "");
+  const TSDBRepairReport again = SDBRepairDatabase(path, "");
+  EXPECT_EQ(again.Log, "");
+  EXPECT_EQ(again.PagesReclaimed, 0);
+  EXPECT_EQ(again.PagesMarkedUsed, 0);
+  ExpectIndexesFollowTheRows();
+}
+
+// A file another connection holds is neither repaired nor compacted, and
+// not a byte of it changes.
+TEST_F(RepairFixture, MaintenanceIsRefusedWhileAnotherConnectionHoldsTheFile) {
+  db.OpenDatabase(path);
+  const std::vector<uint8_t> before = FileBytes(path);
+  EXPECT_EQ(NativeOf([&] { SDBRepairDatabase(path, ""); }), 10461);
+  EXPECT_EQ(NativeOf([&] { SDBCompactDatabase(path, ""); }), 10461);
+  EXPECT_EQ(FileBytes(path), before);
+  EXPECT_FALSE(std::filesystem::exists(path + kSDBCompactSuffix));
+  db.CloseDatabase();
+}
+
+}  // namespace
