@@ -23,6 +23,8 @@ class TSDBSession;
 class TSDBDatabase;
 class TSDBDataSet;
 class TSDBSQLProcessor;
+class TSDBTableCursor;
+class TSDBMemoryConnection;
 
 // The engine version the components report ("7.92 ").
 inline constexpr const char* kSDBCurrentVersionText = "7.92 ";
@@ -230,6 +232,10 @@ class TSDBField {
 
 enum TSDBDataSetState : uint8_t { dsInactive, dsBrowse, dsEdit, dsInsert };
 
+// The base of queries and tables. Rows are reached through the virtual
+// reading and changing methods below: the base reads them from an
+// in-memory result (a query's), a table overrides them to read through its
+// table cursor, so that a table is never loaded as a whole.
 class TSDBDataSet {
  public:
   explicit TSDBDataSet(const void* Owner = nullptr);
@@ -251,21 +257,33 @@ class TSDBDataSet {
   virtual void Open() = 0;
   virtual void Close();
 
-  // Reading.
-  int64_t RecordCount() const;
-  int64_t RecNo() const { return FRow + 1; }
-  void First();
-  void Next();
-  void Prior();
-  void Last();
-  bool Eof() const { return FEof; }
-  bool Bof() const { return FBof; }
+  // Reading. Moving while a record is edited or inserted posts it first.
+  virtual int64_t RecordCount() const;
+  // 1-based; 0 when there is no current record.
+  virtual int64_t RecNo() const;
+  virtual void First();
+  virtual void Next();
+  virtual void Prior();
+  virtual void Last();
+  virtual bool Eof() const { return FEof; }
+  virtual bool Bof() const { return FBof; }
   int FieldCount() const;
   TSDBField& Fields(int Index);
   TSDBField& FieldByName(const std::string& Name);
   TSDBField* FindField(const std::string& Name);
   virtual TSDBVariant FieldValue(int Index) const;
+  // The in-memory rows of a query (null for a table).
   const TSDBResultSet* Result() const { return FResult.get(); }
+  const std::vector<TSDBResultColumn>& Columns() const { return FColumns; }
+
+  // Changing. A dataset that cannot be changed raises "Cannot modify a
+  // read-only dataset". Edit on an empty dataset inserts.
+  virtual void Insert();
+  void Append() { Insert(); }
+  virtual void Edit();
+  virtual void Post();
+  virtual void Cancel();
+  virtual void Delete();
 
   // The database the dataset uses (valid while it uses one).
   TSDBDatabase* Database() const { return FDatabase; }
@@ -278,13 +296,20 @@ class TSDBDataSet {
   void SetUseFlag(uint8_t Flag);
   void ClearUseFlag(uint8_t Flag);
   void BindResult(std::shared_ptr<TSDBResultSet> Result);
+  // Makes one field per column.
+  void BindColumns(std::vector<TSDBResultColumn> Columns);
   virtual void SetFieldValue(int Index, const TSDBVariant& v);
+  // Posts a pending insert or edit (before moving or changing the order).
+  void CheckBrowseMode();
+  [[noreturn]] static void RaiseReadOnly();
+  void CheckActive() const;
 
   const void* FOwner;
   TSDBDataSetState FState = dsInactive;
   uint8_t FUseFlags = 0;
   TSDBDatabase* FDatabase = nullptr;
   std::shared_ptr<TSDBResultSet> FResult;
+  std::vector<TSDBResultColumn> FColumns;
   std::vector<std::unique_ptr<TSDBField>> FFields;
   int64_t FRow = 0;
   bool FEof = true;
@@ -380,60 +405,117 @@ class TSDBQuery : public TSDBDataSet, private TSDBExecHost {
   // The operator tree and index choice of the text's first query.
   std::string Plan();
 
- private:
-  TSDBExecConnection& Connection(const std::string& DatabaseFileName, const std::string& Password) override;
-  TSDBExecConnection& MemoryConnection() override;
-  void SQLChanged();
-  std::shared_ptr<TSDBResultSet> RunText(bool WantResult);
-  std::vector<std::string> FSQL;
-  std::vector<std::unique_ptr<TSDBConnectionHandle>> FOtherConnections;
-  std::unique_ptr<TSDBSQLProcessor> FProcessor;
-  int64_t FLastRowsAffected = -1;
-};
-
-class TSDBTable : public TSDBDataSet {
- public:
+  // A live result (RequestLive, one base table) is changed through a table
+  // cursor on that table, positioned on the row's record: the record locks
+  // and engine errors are the table's, and a record another session
+  // changed or deleted since the query ran is left alone (-4 .. -7). After
+  // Post the row shows the stored values; an inserted row is added at the
+  // end. Any other result is read-only.
+  bool CanModify() const;
+  void First() override;
+  void Next() override;
+  void Prior() override;
+  void Last() override;
   TSDBVariant FieldValue(int Index) const override;
-  explicit TSDBTable(const void* Owner = nullptr);
-  ~TSDBTable() override;
-
-  std::string TableName;
-  // Order of the records: an index by name or by its column list (";"
-  // separated); empty: physical order.
-  std::string IndexName;
-  std::string IndexFieldNames;
-  bool Exclusive = false;
-
-  void Open() override;
-  void Close() override;
-  bool Exists();
-  void Refresh();
-
-  void Insert();
-  void Append() { Insert(); }
-  void Edit();
-  void Post();
-  void Cancel();
-  void Delete();
-  // Restricts the records to those whose index columns lie between the
-  // two key lists (inclusive); CancelRange lifts it.
-  void SetRange(const std::vector<TSDBVariant>& StartValues, const std::vector<TSDBVariant>& EndValues);
-  void CancelRange();
-  // Positions on the first record whose index columns equal the values.
-  bool FindKey(const std::vector<TSDBVariant>& KeyValues);
+  void Insert() override;
+  void Edit() override;
+  void Post() override;
+  void Cancel() override;
+  void Delete() override;
 
  protected:
   void SetFieldValue(int Index, const TSDBVariant& v) override;
 
  private:
-  void Load();
-  std::vector<int> OrderFields() const;
-  TSDBCursor FCursor;
-  bool FTableOpen = false;
-  TSDBResultRow FEditRow;
-  std::vector<bool> FEditChanged;
+  TSDBExecConnection& Connection(const std::string& DatabaseFileName, const std::string& Password) override;
+  TSDBExecConnection& MemoryConnection() override;
+  void SQLChanged();
+  std::shared_ptr<TSDBResultSet> RunText(bool WantResult);
+  void BindQueryResult(std::shared_ptr<TSDBResultSet> Result);
+  void CloseLiveCursor() noexcept;
+  void CheckModify() const;
+  // The cursor on the live table (opened on first use).
+  TSDBTableCursor& LiveCursor();
+  // Puts the live cursor on the current row's record and checks that the
+  // record still holds the row's values (errors of an update or a delete).
+  void PositionLive(bool ForDelete);
+  TSDBResultRow LiveRow();
+  std::vector<std::string> FSQL;
+  std::vector<std::unique_ptr<TSDBConnectionHandle>> FOtherConnections;
+  std::unique_ptr<TSDBMemoryConnection> FMemory;
+  std::unique_ptr<TSDBSQLProcessor> FProcessor;
+  int64_t FLastRowsAffected = -1;
+  // Connections handed to the processor during the last run, in order.
+  std::vector<TSDBExecConnection*> FConnectionsUsed;
+  TSDBExecConnection* FLiveConnection = nullptr;
+  std::unique_ptr<TSDBTableCursor> FLiveCursor;
+  std::vector<int> FLiveFields;  // table field of each column
+};
+
+class TSDBTable : public TSDBDataSet {
+ public:
+  explicit TSDBTable(const void* Owner = nullptr);
+  ~TSDBTable() override;
+
+  std::string TableName;
+  // Order of the records: an index by name or by its column list (";"
+  // separated); empty: physical order. Taken at Open; the setters below
+  // also reorder an open table.
+  std::string IndexName;
+  std::string IndexFieldNames;
+  bool Exclusive = false;
+  void SetIndexName(const std::string& Name);
+  void SetIndexFieldNames(const std::string& Names);
+
+  void Open() override;
+  void Close() override;
+  bool Exists();
+  // Re-reads the current record (the first one when it is gone).
+  void Refresh();
+
+  int64_t RecordCount() const override;
+  int64_t RecNo() const override;
+  void First() override;
+  void Next() override;
+  void Prior() override;
+  void Last() override;
+  bool Eof() const override;
+  bool Bof() const override;
+  TSDBVariant FieldValue(int Index) const override;
+
+  void Insert() override;
+  void Edit() override;
+  void Post() override;
+  void Cancel() override;
+  void Delete() override;
+  // Restricts the records to those whose leading index columns lie between
+  // the two key lists (inclusive, in index order; an empty list leaves that
+  // side open); CancelRange lifts it. Needs an index order.
+  void SetRange(const std::vector<TSDBVariant>& StartValues, const std::vector<TSDBVariant>& EndValues);
+  void CancelRange();
+  // The first record whose leading index columns equal the values (the
+  // position is kept when there is none) ...
+  bool FindKey(const std::vector<TSDBVariant>& KeyValues);
+  // ... or the first at or after them (Eof when none is).
+  bool FindNearest(const std::vector<TSDBVariant>& KeyValues);
+
+  // Records fetched from the table by navigation since Open (the table is
+  // read record by record; a component that loaded it would show it here).
+  int64_t RowsFetched() const { return FRowsFetched; }
+  // The cursor of an open table (null when closed).
+  TSDBTableCursor* Cursor() const { return FCursor.get(); }
+
+ protected:
+  void SetFieldValue(int Index, const TSDBVariant& v) override;
+
+ private:
+  void ApplyOrder();
+  TSDBTableCursor& Need() const;
+  void Fetched() const { ++FRowsFetched; }
+  std::unique_ptr<TSDBTableCursor> FCursor;
   bool FHasRange = false;
   std::vector<TSDBVariant> FRangeStart, FRangeEnd;
+  mutable int64_t FRowsFetched = 0;
 };
 
 }  // namespace sdb

@@ -2,28 +2,27 @@
 // database, query parameters, the query and the table component.
 #include "components/SDBComponents.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <filesystem>
 
 #include "common/SDBException.h"
 #include "components/SDBComponentErrors.h"
 #include "sql/SDBEvaluator.h"
 #include "sql/SDBExecTable.h"
 #include "sql/SDBSQLProcessor.h"
+#include "components/SDBMemoryConnection.h"
 #include "storage/SDBFieldDef.h"
+#include "storage/SDBTableCursor.h"
 
 namespace sdb {
 
 // ---- Fields and datasets ------------------------------------------------------------------------
 
 const std::string& TSDBField::FieldName() const {
-  return FDataSet->FResult->Columns.at(static_cast<size_t>(FIndex)).Name;
+  return FDataSet->FColumns.at(static_cast<size_t>(FIndex)).Name;
 }
 
 TSDBBaseFieldType TSDBField::DataType() const {
-  return FDataSet->FResult->Columns.at(static_cast<size_t>(FIndex)).DataType;
+  return FDataSet->FColumns.at(static_cast<size_t>(FIndex)).DataType;
 }
 
 TSDBVariant TSDBField::Value() const { return FDataSet->FieldValue(FIndex); }
@@ -87,21 +86,44 @@ void TSDBDataSet::ClearUseFlag(uint8_t Flag) {
 void TSDBDataSet::Close() {
   FResult.reset();
   FFields.clear();
+  FColumns.clear();
   FState = dsInactive;
   FEof = FBof = true;
   FRow = 0;
   ClearUseFlag(ufOpened);
 }
 
+void TSDBDataSet::BindColumns(std::vector<TSDBResultColumn> Columns) {
+  FColumns = std::move(Columns);
+  FFields.clear();
+  for (size_t i = 0; i < FColumns.size(); ++i) FFields.push_back(std::make_unique<TSDBField>(this, static_cast<int>(i)));
+}
+
 void TSDBDataSet::BindResult(std::shared_ptr<TSDBResultSet> Result) {
   FResult = std::move(Result);
-  FFields.clear();
-  for (int i = 0; i < FResult->ColumnCount(); ++i) FFields.push_back(std::make_unique<TSDBField>(this, i));
+  BindColumns(FResult->Columns);
   FState = dsBrowse;
-  First();
+  FRow = 0;
+  FBof = true;
+  FEof = RecordCount() == 0;
+}
+
+void TSDBDataSet::CheckActive() const {
+  if (FState == dsInactive)
+    throw ESDBException(kSDBErrDataSetClosed, "Cannot perform this operation on a closed dataset");
+}
+
+void TSDBDataSet::RaiseReadOnly() {
+  throw ESDBException(kSDBErrReadOnlyDataSet, "Cannot modify a read-only dataset");
+}
+
+void TSDBDataSet::CheckBrowseMode() {
+  if (FState == dsEdit || FState == dsInsert) Post();
 }
 
 int64_t TSDBDataSet::RecordCount() const { return FResult ? FResult->RowCount() : 0; }
+
+int64_t TSDBDataSet::RecNo() const { return FResult && FRow < FResult->RowCount() ? FRow + 1 : 0; }
 
 void TSDBDataSet::First() {
   FRow = 0;
@@ -140,14 +162,19 @@ TSDBField& TSDBDataSet::Fields(int Index) {
 }
 
 TSDBField* TSDBDataSet::FindField(const std::string& Name) {
-  if (!FResult) return nullptr;
-  int i = FResult->FieldIndex(Name);
-  if (i < 0) return nullptr;
+  int i = -1;
+  if (FResult) {
+    i = FResult->FieldIndex(Name);
+  } else {
+    for (size_t k = 0; k < FColumns.size() && i < 0; ++k)
+      if (SDBSameComponentName(FColumns[k].Name, Name)) i = static_cast<int>(k);
+  }
+  if (i < 0 || static_cast<size_t>(i) >= FFields.size()) return nullptr;
   return FFields[static_cast<size_t>(i)].get();
 }
 
 TSDBField& TSDBDataSet::FieldByName(const std::string& Name) {
-  if (!FResult) throw ESDBException(kSDBErrDataSetClosed, "Cannot perform this operation on a closed dataset");
+  CheckActive();
   TSDBField* f = FindField(Name);
   if (!f) throw ESDBException(kSDBErrFieldNotFound, "Field '%s' not found", {Name});
   return *f;
@@ -159,8 +186,25 @@ TSDBVariant TSDBDataSet::FieldValue(int Index) const {
   return FResult->Rows[static_cast<size_t>(FRow)][static_cast<size_t>(Index)];
 }
 
-void TSDBDataSet::SetFieldValue(int, const TSDBVariant&) {
-  throw ESDBException(kSDBErrReadOnlyDataSet, "Cannot modify a read-only dataset");
+void TSDBDataSet::SetFieldValue(int, const TSDBVariant&) { RaiseReadOnly(); }
+
+void TSDBDataSet::Insert() {
+  CheckActive();
+  RaiseReadOnly();
+}
+
+void TSDBDataSet::Edit() {
+  CheckActive();
+  RaiseReadOnly();
+}
+
+void TSDBDataSet::Post() {}
+
+void TSDBDataSet::Cancel() {}
+
+void TSDBDataSet::Delete() {
+  CheckActive();
+  RaiseReadOnly();
 }
 
 // ---- Parameters --------------------------------------------------------------------------------------
@@ -331,6 +375,9 @@ void TSDBQuery::Prepare() {
 }
 
 void TSDBQuery::UnPrepare() {
+  CloseLiveCursor();
+  FLiveConnection = nullptr;
+  FConnectionsUsed.clear();
   FProcessor.reset();
   FOtherConnections.clear();
 }
@@ -341,6 +388,9 @@ std::shared_ptr<TSDBResultSet> TSDBQuery::RunText(bool WantResult) {
   TSDBSQLParams params;
   SDBConvertParams(Params, params);
   std::shared_ptr<TSDBResultSet> result;
+  CloseLiveCursor();
+  FLiveConnection = nullptr;
+  FConnectionsUsed.clear();
   try {
     if (WantResult)
       result = FProcessor->OpenQuery(params);
@@ -379,8 +429,7 @@ void TSDBQuery::Open() {
     Prepare();
     std::shared_ptr<TSDBResultSet> result = RunText(true);
     if (!result) throw ESDBException(kSDBErrCreateTableHandle, "Error creating table handle");
-    BindResult(std::move(result));
-    ReadOnly = FProcessor->FReadOnly || (FDatabase && FDatabase->ReadOnly());
+    BindQueryResult(std::move(result));
   } catch (...) {
     if (FDatabase) FDatabase->SilentMode = silent;
     FResult.reset();
@@ -392,7 +441,24 @@ void TSDBQuery::Open() {
   if (FDatabase) FDatabase->SilentMode = silent;
 }
 
-void TSDBQuery::Close() { TSDBDataSet::Close(); }
+void TSDBQuery::Close() {
+  CloseLiveCursor();
+  TSDBDataSet::Close();
+}
+
+void TSDBQuery::BindQueryResult(std::shared_ptr<TSDBResultSet> Result) {
+  BindResult(std::move(Result));
+  ReadOnly = FProcessor->FReadOnly || (FDatabase && FDatabase->ReadOnly());
+  // The connection of the live table: the last one handed out during the
+  // run that has a table of that name (a statement may name another file
+  // or the memory database).
+  FLiveConnection = nullptr;
+  if (!ReadOnly && FResult->Live && FResult->RecordIDs.size() == FResult->Rows.size() &&
+      !FResult->LiveTableName.empty()) {
+    for (auto it = FConnectionsUsed.rbegin(); it != FConnectionsUsed.rend() && !FLiveConnection; ++it)
+      if ((*it)->TableExists(FResult->LiveTableName)) FLiveConnection = *it;
+  }
+}
 
 bool TSDBQuery::OpenOrExec() {
   if (Active()) Close();
@@ -404,8 +470,7 @@ bool TSDBQuery::OpenOrExec() {
       ClearUseFlag(ufOpened);
       return false;
     }
-    BindResult(std::move(result));
-    ReadOnly = FProcessor->FReadOnly || (FDatabase && FDatabase->ReadOnly());
+    BindQueryResult(std::move(result));
   } catch (...) {
     FResult.reset();
     FFields.clear();
@@ -435,55 +500,217 @@ std::string TSDBQuery::Plan() {
 TSDBExecConnection& TSDBQuery::Connection(const std::string& DatabaseFileName, const std::string& Password) {
   if (!FDatabase) throw ESDBException(kSDBErrDatabaseNameBlank, "DatabaseName property is blank");
   if (DatabaseFileName.empty() || DatabaseFileName == FDatabase->DatabaseFileName() ||
-      SDBSameComponentName(DatabaseFileName, FDatabase->DatabaseName()))
+      SDBSameComponentName(DatabaseFileName, FDatabase->DatabaseName())) {
+    FConnectionsUsed.push_back(&FDatabase->Handle());
     return FDatabase->Handle();
+  }
   for (auto& h : FOtherConnections)
-    if (h->Params().FileName == DatabaseFileName) return *h;
+    if (h->Params().FileName == DatabaseFileName) {
+      FConnectionsUsed.push_back(h.get());
+      return *h;
+    }
   auto h = std::make_unique<TSDBConnectionHandle>();
   TSDBConnectionParams p;
   p.FileName = DatabaseFileName;
   p.Password = Password;
   h->Connect(p);
   FOtherConnections.push_back(std::move(h));
+  FConnectionsUsed.push_back(FOtherConnections.back().get());
   return *FOtherConnections.back();
 }
 
+TSDBExecConnection& TSDBQuery::MemoryConnection() {
+  if (!FMemory) FMemory = std::make_unique<TSDBMemoryConnection>();
+  FConnectionsUsed.push_back(FMemory.get());
+  return *FMemory;
+}
+
+// ---- Live results ----------------------------------------------------------------------------------------
+
 namespace {
 
-// The database of in-memory tables: one per process, in a private file
-// that disappears with the process.
-class TSDBMemoryDatabase {
- public:
-  TSDBMemoryDatabase() {
-    FPath = (std::filesystem::temp_directory_path() /
-             ("sdb_memory_" + std::to_string(::getpid()) + "_" + std::to_string(reinterpret_cast<uintptr_t>(this)) +
-              ".sdb"))
-                .string();
-    TSDBConnectionParams p;
-    p.FileName = FPath;
-    p.MaxConnections = 1;
-    FHandle.CreateDatabase(p);
-  }
-  ~TSDBMemoryDatabase() {
-    try {
-      FHandle.Disconnect();
-    } catch (...) {
-    }
-    std::error_code ec;
-    std::filesystem::remove(FPath, ec);
-  }
-  TSDBConnectionHandle FHandle;
-  std::string FPath;
-};
+// The value of a field of the cursor's record being edited or inserted, or
+// of its current record, read as query results read it.
+TSDBVariant CursorValue(TSDBTableCursor& c, int FieldNo) {
+  TSDBCursor& raw = c.Cursor();
+  const bool editing = c.State() == csEdit || c.State() == csInsert;
+  if (!editing && !c.HasCurrentRecord()) return TSDBVariant(c.FieldDef(FieldNo).FBaseFieldType);
+  return SDBExecReadField(raw, editing ? raw.EditRecordBuffer : raw.CurrentRecordBuffer, FieldNo);
+}
+
+void WriteCursorValue(TSDBTableCursor& c, int FieldNo, const TSDBVariant& v) {
+  if (c.State() != csEdit && c.State() != csInsert)
+    throw ESDBException(kSDBErrNotEditing, "Dataset not in edit or insert mode");
+  TSDBCursor& raw = c.Cursor();
+  SDBExecWriteField(raw, raw.EditRecordBuffer, FieldNo, v);
+}
 
 }  // namespace
 
-TSDBExecConnection& TSDBQuery::MemoryConnection() {
-  static TSDBMemoryDatabase memory;
-  return memory.FHandle;
+bool TSDBQuery::CanModify() const {
+  return Active() && RequestLive && !ReadOnly && FLiveConnection != nullptr && FResult && FResult->Live;
+}
+
+void TSDBQuery::CheckModify() const {
+  CheckActive();
+  if (!CanModify()) RaiseReadOnly();
+}
+
+void TSDBQuery::CloseLiveCursor() noexcept {
+  if (!FLiveCursor) return;
+  try {
+    FLiveCursor->Close();
+  } catch (...) {
+  }
+  FLiveCursor.reset();
+  FLiveFields.clear();
+  if (FState == dsEdit || FState == dsInsert) FState = dsBrowse;
+}
+
+TSDBTableCursor& TSDBQuery::LiveCursor() {
+  if (FLiveCursor) return *FLiveCursor;
+  auto c = std::make_unique<TSDBTableCursor>(SDBTableOpener(*FLiveConnection), FLiveConnection->SessionID());
+  c->Open(FResult->LiveTableName);
+  std::vector<int> fields;
+  for (const TSDBResultColumn& col : FResult->Columns) fields.push_back(c->FieldNo(col.Name));
+  FLiveFields = std::move(fields);
+  FLiveCursor = std::move(c);
+  return *FLiveCursor;
+}
+
+TSDBResultRow TSDBQuery::LiveRow() {
+  TSDBResultRow row;
+  for (int f : FLiveFields) row.push_back(CursorValue(*FLiveCursor, f));
+  return row;
+}
+
+void TSDBQuery::PositionLive(bool ForDelete) {
+  TSDBTableCursor& c = LiveCursor();
+  const TSDBPageItemID id = FResult->RecordIDs[static_cast<size_t>(FRow)];
+  if (!c.GotoRecordID(id) || !(c.RecordID() == id)) throw ESDBEngineError::Make(ForDelete ? -7 : -6);
+  // The row shows the record as the query read it; a record changed since
+  // then is not overwritten.
+  if (LiveRow() != FResult->Rows[static_cast<size_t>(FRow)]) throw ESDBEngineError::Make(ForDelete ? -5 : -4);
+}
+
+void TSDBQuery::First() {
+  CheckBrowseMode();
+  TSDBDataSet::First();
+}
+
+void TSDBQuery::Next() {
+  CheckBrowseMode();
+  TSDBDataSet::Next();
+}
+
+void TSDBQuery::Prior() {
+  CheckBrowseMode();
+  TSDBDataSet::Prior();
+}
+
+void TSDBQuery::Last() {
+  CheckBrowseMode();
+  TSDBDataSet::Last();
+}
+
+TSDBVariant TSDBQuery::FieldValue(int Index) const {
+  if ((FState == dsEdit || FState == dsInsert) && FLiveCursor && Index >= 0 &&
+      static_cast<size_t>(Index) < FLiveFields.size())
+    return CursorValue(*FLiveCursor, FLiveFields[static_cast<size_t>(Index)]);
+  return TSDBDataSet::FieldValue(Index);
+}
+
+void TSDBQuery::SetFieldValue(int Index, const TSDBVariant& v) {
+  CheckModify();
+  if (FState != dsEdit && FState != dsInsert)
+    throw ESDBException(kSDBErrNotEditing, "Dataset not in edit or insert mode");
+  if (Index < 0 || static_cast<size_t>(Index) >= FLiveFields.size())
+    throw ESDBException(kSDBErrFieldNotFound, "Field '%s' not found", {std::to_string(Index)});
+  // An empty text is stored as null, as statements store it.
+  TSDBVariant value = v;
+  if (!value.IsNull() && SDBIsTextType(value.DataType()) && value.AsString().empty()) value.SetNull();
+  WriteCursorValue(*FLiveCursor, FLiveFields[static_cast<size_t>(Index)], value);
+}
+
+void TSDBQuery::Insert() {
+  CheckModify();
+  CheckBrowseMode();
+  LiveCursor().Insert();
+  FState = dsInsert;
+}
+
+void TSDBQuery::Edit() {
+  CheckModify();
+  if (FState != dsBrowse) return;
+  if (RecordCount() == 0) {
+    Insert();
+    return;
+  }
+  PositionLive(false);
+  FLiveCursor->Edit();
+  FState = dsEdit;
+}
+
+void TSDBQuery::Post() {
+  if (FState != dsEdit && FState != dsInsert) return;
+  TSDBTableCursor& c = LiveCursor();
+  c.Post();
+  TSDBResultRow row = LiveRow();
+  if (FState == dsInsert) {
+    FResult->Rows.push_back(std::move(row));
+    FResult->RecordIDs.push_back(c.RecordID());
+    FRow = FResult->RowCount() - 1;
+  } else {
+    FResult->Rows[static_cast<size_t>(FRow)] = std::move(row);
+    FResult->RecordIDs[static_cast<size_t>(FRow)] = c.RecordID();
+  }
+  FState = dsBrowse;
+  FEof = FBof = false;
+}
+
+void TSDBQuery::Cancel() {
+  if (FState != dsEdit && FState != dsInsert) return;
+  if (FLiveCursor) FLiveCursor->Cancel();
+  FState = dsBrowse;
+}
+
+void TSDBQuery::Delete() {
+  CheckModify();
+  if (FState == dsInsert) {
+    Cancel();
+    return;
+  }
+  Cancel();
+  if (RecordCount() == 0 || FRow < 0 || FRow >= RecordCount()) return;
+  PositionLive(true);
+  FLiveCursor->Delete();
+  FResult->Rows.erase(FResult->Rows.begin() + FRow);
+  FResult->RecordIDs.erase(FResult->RecordIDs.begin() + FRow);
+  if (FRow >= RecordCount()) FRow = std::max<int64_t>(0, RecordCount() - 1);
+  FEof = RecordCount() == 0;
+  FBof = FRow == 0;
 }
 
 // ---- Table --------------------------------------------------------------------------------------------------
+
+namespace {
+
+std::vector<std::string> SplitFieldNames(const std::string& Names) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  while (start <= Names.size()) {
+    size_t semi = Names.find(';', start);
+    std::string n = Names.substr(start, semi == std::string::npos ? std::string::npos : semi - start);
+    while (!n.empty() && n.front() == ' ') n.erase(n.begin());
+    while (!n.empty() && n.back() == ' ') n.pop_back();
+    if (!n.empty()) out.push_back(n);
+    if (semi == std::string::npos) break;
+    start = semi + 1;
+  }
+  return out;
+}
+
+}  // namespace
 
 TSDBTable::TSDBTable(const void* Owner) : TSDBDataSet(Owner) {}
 
@@ -492,6 +719,12 @@ TSDBTable::~TSDBTable() {
     Close();
   } catch (...) {
   }
+}
+
+TSDBTableCursor& TSDBTable::Need() const {
+  if (!FCursor || FState == dsInactive)
+    throw ESDBException(kSDBErrDataSetClosed, "Cannot perform this operation on a closed dataset");
+  return *FCursor;
 }
 
 bool TSDBTable::Exists() {
@@ -512,14 +745,14 @@ void TSDBTable::Open() {
   if (TableName.empty()) throw ESDBException(kSDBErrTableNameMissing, "Table name missing");
   SetUseFlag(ufOpened);
   try {
-    FCursor = TSDBCursor();
-    FCursor.FExclusive = Exclusive;
-    FDatabase->Handle().OpenTable(FCursor, TableName);
-    FTableOpen = true;
-    if (!IndexName.empty() && FCursor.TableData->IndexDefs().IndexOfName(IndexName) < 0)
-      throw ESDBException(kSDBErrIndexNotFound, "Index '%s' not found", {IndexName});
-    Load();
+    TSDBConnectionHandle& handle = FDatabase->Handle();
+    FCursor = std::make_unique<TSDBTableCursor>(SDBTableOpener(handle), handle.SessionID());
+    FCursor->Open(TableName, Exclusive);
+    FRowsFetched = 0;
+    ApplyOrder();
+    BindColumns(SDBExecTableColumns(FCursor->Cursor(), TableName));
     FState = dsBrowse;
+    if (FHasRange) FCursor->SetRange(FRangeStart, FRangeEnd);
     First();
   } catch (...) {
     Close();
@@ -527,190 +760,207 @@ void TSDBTable::Open() {
   }
 }
 
+void TSDBTable::ApplyOrder() {
+  TSDBTableCursor& c = *FCursor;
+  if (!IndexName.empty()) {
+    if (c.Table().IndexIDByName(IndexName) < 0)
+      throw ESDBException(kSDBErrIndexNotFound, "Index '%s' not found", {IndexName});
+    c.SetIndexName(IndexName);
+  } else {
+    // Field names may carry their order and case: "Name DESC", "Name NO_CASE".
+    std::vector<std::string> names, ascDesc, caseSens;
+    bool qualified = false;
+    for (const std::string& item : SplitFieldNames(IndexFieldNames)) {
+      std::string name = item, dir = "ASC", cs = "CASE";
+      for (;;) {
+        const size_t sp = name.find_last_of(' ');
+        if (sp == std::string::npos) break;
+        const std::string word = SDBUpperName(name.substr(sp + 1));
+        if (word == "ASC" || word == "DESC") {
+          dir = word;
+        } else if (word == "CASE" || word == "NO_CASE") {
+          cs = word;
+        } else {
+          break;
+        }
+        qualified = true;
+        name.erase(sp);
+        while (!name.empty() && name.back() == ' ') name.pop_back();
+      }
+      c.FieldNo(name);  // "Field '%s' not found" for an unknown name
+      names.push_back(name);
+      ascDesc.push_back(dir);
+      caseSens.push_back(cs);
+    }
+    if (qualified)
+      c.SetIndexFieldNames(names, ascDesc, caseSens);
+    else
+      c.SetIndexFieldNames(names);
+  }
+}
+
+void TSDBTable::SetIndexName(const std::string& Name) {
+  const std::string oldName = IndexName, oldFields = IndexFieldNames;
+  IndexName = Name;
+  IndexFieldNames.clear();
+  if (!Active()) return;
+  CheckBrowseMode();
+  try {
+    ApplyOrder();
+  } catch (...) {
+    IndexName = oldName;
+    IndexFieldNames = oldFields;
+    throw;
+  }
+  FHasRange = false;
+  First();
+}
+
+void TSDBTable::SetIndexFieldNames(const std::string& Names) {
+  const std::string oldName = IndexName, oldFields = IndexFieldNames;
+  IndexFieldNames = Names;
+  IndexName.clear();
+  if (!Active()) return;
+  CheckBrowseMode();
+  try {
+    ApplyOrder();
+  } catch (...) {
+    IndexName = oldName;
+    IndexFieldNames = oldFields;
+    throw;
+  }
+  FHasRange = false;
+  First();
+}
+
 void TSDBTable::Close() {
-  if (FTableOpen) {
-    FTableOpen = false;
+  if (FCursor) {
     try {
-      if (FDatabase) FDatabase->Handle().CloseTable(FCursor);
+      FCursor->Close();
     } catch (...) {
     }
-    FCursor = TSDBCursor();
+    FCursor.reset();
   }
-  FEditRow.clear();
   TSDBDataSet::Close();
-}
-
-std::vector<int> TSDBTable::OrderFields() const {
-  std::vector<int> order;
-  if (!FCursor.TableData) return order;
-  TSDBDiskTableData& t = *FCursor.TableData;
-  std::vector<std::string> names;
-  if (!IndexName.empty()) {
-    if (const TSDBIndexDef* d = t.IndexDefs().FindByName(IndexName))
-      for (const auto& c : d->FColumns) names.push_back(c.FFieldName);
-  } else if (!IndexFieldNames.empty()) {
-    size_t start = 0;
-    while (start <= IndexFieldNames.size()) {
-      size_t semi = IndexFieldNames.find(';', start);
-      std::string n = IndexFieldNames.substr(start, semi == std::string::npos ? std::string::npos : semi - start);
-      if (!n.empty()) names.push_back(n);
-      if (semi == std::string::npos) break;
-      start = semi + 1;
-    }
-  }
-  for (const auto& n : names) {
-    int f = t.FieldManager().FieldNo(n);
-    if (f < 0) throw ESDBException(kSDBErrFieldNotFound, "Field '%s' not found", {n});
-    order.push_back(f);
-  }
-  return order;
-}
-
-void TSDBTable::Load() {
-  auto result = std::make_shared<TSDBResultSet>();
-  SDBExecReadTable(FCursor, TableName, *result);
-  std::vector<int> order = OrderFields();
-  if (!order.empty()) {
-    std::vector<size_t> idx(result->Rows.size());
-    for (size_t i = 0; i < idx.size(); ++i) idx[i] = i;
-    std::stable_sort(idx.begin(), idx.end(), [&](size_t a, size_t b) {
-      for (int f : order) {
-        int c = result->Rows[a][static_cast<size_t>(f)].Compare(result->Rows[b][static_cast<size_t>(f)]);
-        if (c) return c < 0;
-      }
-      return false;
-    });
-    TSDBResultSet sorted;
-    sorted.Columns = result->Columns;
-    sorted.Live = true;
-    sorted.LiveTableName = result->LiveTableName;
-    for (size_t i : idx) {
-      if (FHasRange) {
-        bool inside = true;
-        for (size_t k = 0; k < order.size() && inside; ++k) {
-          const TSDBVariant& v = result->Rows[i][static_cast<size_t>(order[k])];
-          if (k < FRangeStart.size() && v.Compare(FRangeStart[k]) < 0) inside = false;
-          if (k < FRangeEnd.size() && v.Compare(FRangeEnd[k]) > 0) inside = false;
-        }
-        if (!inside) continue;
-      }
-      sorted.Rows.push_back(std::move(result->Rows[i]));
-      sorted.RecordIDs.push_back(result->RecordIDs[i]);
-    }
-    *result = std::move(sorted);
-  }
-  FResult = std::move(result);
-  if (FFields.size() != static_cast<size_t>(FResult->ColumnCount())) {
-    FFields.clear();
-    for (int i = 0; i < FResult->ColumnCount(); ++i) FFields.push_back(std::make_unique<TSDBField>(this, i));
-  }
 }
 
 void TSDBTable::Refresh() {
   if (!Active()) return;
-  int64_t row = FRow;
-  Load();
-  FRow = std::min<int64_t>(row, std::max<int64_t>(0, RecordCount() - 1));
-  FEof = RecordCount() == 0;
-  FBof = FRow == 0;
+  CheckBrowseMode();
+  if (!FCursor->Refresh()) First();
+  Fetched();
 }
 
+int64_t TSDBTable::RecordCount() const {
+  if (!FCursor || FState == dsInactive) return 0;
+  return FCursor->RecordCount();
+}
+
+int64_t TSDBTable::RecNo() const {
+  if (!FCursor || FState == dsInactive) return 0;
+  return FCursor->RecNo();
+}
+
+void TSDBTable::First() {
+  CheckBrowseMode();
+  Need().First();
+  Fetched();
+}
+
+void TSDBTable::Next() {
+  CheckBrowseMode();
+  Need().Next();
+  Fetched();
+}
+
+void TSDBTable::Prior() {
+  CheckBrowseMode();
+  Need().Prior();
+  Fetched();
+}
+
+void TSDBTable::Last() {
+  CheckBrowseMode();
+  Need().Last();
+  Fetched();
+}
+
+bool TSDBTable::Eof() const { return !FCursor || FState == dsInactive || FCursor->Eof(); }
+
+bool TSDBTable::Bof() const { return !FCursor || FState == dsInactive || FCursor->Bof(); }
+
 TSDBVariant TSDBTable::FieldValue(int Index) const {
-  if ((FState == dsEdit || FState == dsInsert) && Index >= 0 && static_cast<size_t>(Index) < FEditRow.size())
-    return FEditRow[static_cast<size_t>(Index)];
-  return TSDBDataSet::FieldValue(Index);
+  if (!FCursor || FState == dsInactive || Index < 0 || Index >= FieldCount()) return {};
+  return CursorValue(*FCursor, Index);
 }
 
 void TSDBTable::SetFieldValue(int Index, const TSDBVariant& v) {
+  TSDBTableCursor& c = Need();
   if (FState != dsEdit && FState != dsInsert)
     throw ESDBException(kSDBErrNotEditing, "Dataset not in edit or insert mode");
-  if (Index < 0 || static_cast<size_t>(Index) >= FEditRow.size())
+  if (Index < 0 || Index >= FieldCount())
     throw ESDBException(kSDBErrFieldNotFound, "Field '%s' not found", {std::to_string(Index)});
-  FEditRow[static_cast<size_t>(Index)] = v;
-  FEditChanged[static_cast<size_t>(Index)] = true;
+  TSDBVariant value = v;
+  if (!value.IsNull() && SDBIsTextType(value.DataType()) && value.AsString().empty()) value.SetNull();
+  WriteCursorValue(c, Index, value);
 }
 
 void TSDBTable::Insert() {
-  if (!Active()) throw ESDBException(kSDBErrDataSetClosed, "Cannot perform this operation on a closed dataset");
-  if (FState != dsBrowse) Cancel();
-  if (ReadOnly) throw ESDBException(kSDBErrReadOnlyDataSet, "Cannot modify a read-only dataset");
-  TSDBDiskTableData& t = *FCursor.TableData;
-  std::vector<uint8_t> fresh = t.NewRecordBuffer();
-  FEditRow.clear();
-  for (int i = 0; i < t.FieldManager().FieldCount(); ++i) FEditRow.push_back(SDBExecReadField(FCursor, fresh, i));
-  FEditChanged.assign(FEditRow.size(), false);
+  TSDBTableCursor& c = Need();
+  if (ReadOnly) RaiseReadOnly();
+  CheckBrowseMode();
+  c.Insert();
   FState = dsInsert;
 }
 
 void TSDBTable::Edit() {
-  if (!Active()) throw ESDBException(kSDBErrDataSetClosed, "Cannot perform this operation on a closed dataset");
+  TSDBTableCursor& c = Need();
   if (FState != dsBrowse) return;
-  if (ReadOnly) throw ESDBException(kSDBErrReadOnlyDataSet, "Cannot modify a read-only dataset");
-  if (RecordCount() == 0) {
-    Insert();
-    return;
+  if (ReadOnly) RaiseReadOnly();
+  if (!c.HasCurrentRecord()) {
+    if (c.IsEmpty()) {
+      Insert();
+      return;
+    }
+    throw ESDBException(20144, "Record not found");
   }
-  FEditRow = FResult->Rows[static_cast<size_t>(FRow)];
-  FEditChanged.assign(FEditRow.size(), false);
+  c.Edit();
   FState = dsEdit;
 }
 
 void TSDBTable::Post() {
   if (FState != dsEdit && FState != dsInsert) return;
-  TSDBDiskTableData& t = *FCursor.TableData;
-  TSDBPageItemID posted;
-  if (FState == dsInsert) {
-    FCursor.EditRecordBuffer = t.NewRecordBuffer();
-    for (size_t i = 0; i < FEditRow.size(); ++i)
-      if (FEditChanged[i]) SDBExecWriteField(FCursor, FCursor.EditRecordBuffer, static_cast<int>(i), FEditRow[i]);
-    if (!t.InsertRecord(FCursor)) throw ESDBEngineError::Make(-1);
-  } else {
-    if (!SDBExecPositionOn(FCursor, FResult->RecordIDs[static_cast<size_t>(FRow)]))
-      throw ESDBEngineError::Make(-6);
-    FCursor.EditRecordBuffer = FCursor.CurrentRecordBuffer;
-    for (size_t i = 0; i < FEditRow.size(); ++i)
-      if (FEditChanged[i]) SDBExecWriteField(FCursor, FCursor.EditRecordBuffer, static_cast<int>(i), FEditRow[i]);
-    if (!t.UpdateRecord(FCursor)) throw ESDBEngineError::Make(-2);
-  }
-  posted = FCursor.CurrentRecordID;
-  FEditRow.clear();
+  Need().Post();
   FState = dsBrowse;
-  Load();
-  FRow = 0;
-  for (size_t i = 0; i < FResult->RecordIDs.size(); ++i)
-    if (FResult->RecordIDs[i] == posted) FRow = static_cast<int64_t>(i);
-  FEof = RecordCount() == 0;
-  FBof = false;
 }
 
 void TSDBTable::Cancel() {
-  if (FState == dsEdit || FState == dsInsert) FState = dsBrowse;
-  FEditRow.clear();
+  if (FState != dsEdit && FState != dsInsert) return;
+  Need().Cancel();
+  FState = dsBrowse;
 }
 
 void TSDBTable::Delete() {
-  if (!Active()) throw ESDBException(kSDBErrDataSetClosed, "Cannot perform this operation on a closed dataset");
+  TSDBTableCursor& c = Need();
   if (FState == dsInsert) {
     Cancel();
     return;
   }
   Cancel();
-  if (RecordCount() == 0) return;
-  if (ReadOnly) throw ESDBException(kSDBErrReadOnlyDataSet, "Cannot modify a read-only dataset");
-  if (!SDBExecPositionOn(FCursor, FResult->RecordIDs[static_cast<size_t>(FRow)])) throw ESDBEngineError::Make(-7);
-  if (!FCursor.TableData->DeleteRecord(FCursor)) throw ESDBEngineError::Make(-3);
-  Refresh();
+  if (!c.HasCurrentRecord()) return;
+  if (ReadOnly) RaiseReadOnly();
+  c.Delete();
 }
 
 void TSDBTable::SetRange(const std::vector<TSDBVariant>& StartValues, const std::vector<TSDBVariant>& EndValues) {
+  if (Active()) {
+    CheckBrowseMode();
+    FCursor->SetRange(StartValues, EndValues);
+    Fetched();
+  }
   FHasRange = true;
   FRangeStart = StartValues;
   FRangeEnd = EndValues;
-  if (Active()) {
-    Cancel();
-    Load();
-    First();
-  }
 }
 
 void TSDBTable::CancelRange() {
@@ -718,26 +968,24 @@ void TSDBTable::CancelRange() {
   FRangeStart.clear();
   FRangeEnd.clear();
   if (Active()) {
-    Cancel();
-    Load();
+    CheckBrowseMode();
+    FCursor->CancelRange();
     First();
   }
 }
 
 bool TSDBTable::FindKey(const std::vector<TSDBVariant>& KeyValues) {
-  std::vector<int> order = OrderFields();
-  if (!FResult) return false;
-  for (size_t r = 0; r < FResult->Rows.size(); ++r) {
-    bool eq = true;
-    for (size_t k = 0; k < KeyValues.size() && k < order.size() && eq; ++k)
-      eq = FResult->Rows[r][static_cast<size_t>(order[k])].Compare(KeyValues[k]) == 0;
-    if (eq) {
-      FRow = static_cast<int64_t>(r);
-      FEof = FBof = false;
-      return true;
-    }
-  }
-  return false;
+  TSDBTableCursor& c = Need();
+  CheckBrowseMode();
+  Fetched();
+  return c.FindKey(KeyValues);
+}
+
+bool TSDBTable::FindNearest(const std::vector<TSDBVariant>& KeyValues) {
+  TSDBTableCursor& c = Need();
+  CheckBrowseMode();
+  Fetched();
+  return c.FindNearest(KeyValues);
 }
 
 }  // namespace sdb
