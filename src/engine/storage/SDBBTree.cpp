@@ -127,6 +127,31 @@ struct TSDBBTreeImpl {
 
   // ---- pages ------------------------------------------------------------------------------
 
+  // The header checks of Decode without copying the entries; answers the
+  // entry count.
+  int CheckedCount(int32_t pageNo, const uint8_t* d, bool isLeaf) const {
+    int count = GetLE16(d + kOffEntryCount);
+    int e = K + (isLeaf ? RS : kNodeRefSize);
+    if (GetLE16(d + kOffKeyPrefixSize) != K || GetLE16(d + kOffPagePrefixSize) != 0 || d[kOffHasSuffixes] != 0 ||
+        static_cast<long>(count) * e + kSDBBTreePageHeaderSize > D)
+      RaiseIntegrity(20194, pageNo, count);
+    return count;
+  }
+
+  // Entry i of the leaf at the end of Position, in the page itself (one
+  // key or reference is read or patched without decoding the page).
+  uint8_t* LeafEntry(TSDBPageGuard& g, const TSDBKeyPath& Position) {
+    const int32_t pageNo = Position.Last().PageNo;
+    if (pageNo < 0) RaiseInvalidIndexPageNo(20116);
+    g = SDBGetPageGuard(PM, S, pageNo, ptTableIndex);
+    uint8_t* d = g->Data();
+    const bool isLeaf = d[kOffIsLeaf] != 0;
+    const int count = CheckedCount(pageNo, d, isLeaf);
+    const int i = Position.Last().EntryNo;
+    if (!isLeaf || i < 0 || i >= count) RaiseInvalidPosition(20108);
+    return d + kSDBBTreePageHeaderSize + static_cast<size_t>(i) * static_cast<size_t>(K + RS);
+  }
+
   Node Decode(int32_t pageNo, const uint8_t* d) const {
     Node n;
     n.PageNo = pageNo;
@@ -153,7 +178,10 @@ struct TSDBBTreeImpl {
   void Encode(const Node& n, uint8_t* d) const {
     if (static_cast<long>(n.Entries.size()) + kSDBBTreePageHeaderSize > D)
       throw ESDBException(20020, "Internal index error");
-    std::memset(d, 0, static_cast<size_t>(D));
+    // Every byte is written: the header fields, the entries, zeros after them.
+    std::memset(d, 0, kSDBBTreePageHeaderSize);
+    std::memset(d + kSDBBTreePageHeaderSize + n.Entries.size(), 0,
+                static_cast<size_t>(D) - kSDBBTreePageHeaderSize - n.Entries.size());
     d[kOffIsRoot] = n.IsRoot ? 1 : 0;
     d[kOffIsLeaf] = n.IsLeaf ? 1 : 0;
     PutLEI32(d + kOffLeft, n.Left);
@@ -964,31 +992,28 @@ bool TSDBBTreePage::GotoPriorEntry(int SessionID, TSDBKeyPath& Position) {
 void TSDBBTreePage::GetEntry(int SessionID, const TSDBKeyPath& Position, uint8_t* Key, uint8_t* Reference) {
   if (Position.Count == 0) RaiseInvalidPosition(20099);
   TSDBBTreeImpl t(*this, SessionID);
-  Node n = t.Load(Position.Last().PageNo);
-  int i = Position.Last().EntryNo;
-  if (!n.IsLeaf || i < 0 || i >= n.Count()) RaiseInvalidPosition(20108);
-  if (Key) std::memcpy(Key, n.Key(i), static_cast<size_t>(t.K));
-  if (Reference) std::memcpy(Reference, n.Ref(i), static_cast<size_t>(t.RS));
+  TSDBPageGuard g;
+  const uint8_t* e = t.LeafEntry(g, Position);
+  if (Key) std::memcpy(Key, e, static_cast<size_t>(t.K));
+  if (Reference) std::memcpy(Reference, e + t.K, static_cast<size_t>(t.RS));
 }
 
 void TSDBBTreePage::UpdateKey(int SessionID, const TSDBKeyPath& Position, const uint8_t* Key) {
   if (Position.Count == 0) RaiseInvalidPosition(20099);
   TSDBBTreeImpl t(*this, SessionID);
-  Node n = t.Load(Position.Last().PageNo);
-  int i = Position.Last().EntryNo;
-  if (!n.IsLeaf || i < 0 || i >= n.Count()) RaiseInvalidPosition(20108);
-  std::memcpy(n.Key(i), Key, static_cast<size_t>(t.K));
-  t.Store(n);
+  TSDBPageGuard g;
+  uint8_t* e = t.LeafEntry(g, Position);
+  std::memcpy(e, Key, static_cast<size_t>(t.K));
+  g->MarkDirty();
 }
 
 void TSDBBTreePage::UpdateReference(int SessionID, const TSDBKeyPath& Position, const uint8_t* Reference) {
   if (Position.Count == 0) RaiseInvalidPosition(20099);
   TSDBBTreeImpl t(*this, SessionID);
-  Node n = t.Load(Position.Last().PageNo);
-  int i = Position.Last().EntryNo;
-  if (!n.IsLeaf || i < 0 || i >= n.Count()) RaiseInvalidPosition(20108);
-  std::memcpy(n.Ref(i), Reference, static_cast<size_t>(t.RS));
-  t.Store(n);
+  TSDBPageGuard g;
+  uint8_t* e = t.LeafEntry(g, Position);
+  std::memcpy(e + t.K, Reference, static_cast<size_t>(t.RS));
+  g->MarkDirty();
 }
 
 void TSDBBTreePage::FreeAllPages(int SessionID, bool KeepRootPage) {

@@ -42,6 +42,24 @@ class THeaderLock {
 
 }  // namespace
 
+// Keeps the bitmap pages read under one header lock for the rest of it.
+class TSDBBitmapScope {
+ public:
+  explicit TSDBBitmapScope(TSDBDatabaseFreeSpaceManager& m) : FManager(m) {
+    FManager.FLockedBitmaps.clear();
+    FManager.FKeepBitmaps = true;
+  }
+  ~TSDBBitmapScope() {
+    FManager.FKeepBitmaps = false;
+    FManager.FLockedBitmaps.clear();
+  }
+  TSDBBitmapScope(const TSDBBitmapScope&) = delete;
+  TSDBBitmapScope& operator=(const TSDBBitmapScope&) = delete;
+
+ private:
+  TSDBDatabaseFreeSpaceManager& FManager;
+};
+
 uint16_t TSDBDiskFreeSpaceStore::FSPageSize() const { return LPageManager.PageSize(); }
 uint16_t TSDBDiskFreeSpaceStore::FSPageCountInExtent() const { return LPageManager.PageCountInExtent(); }
 
@@ -143,8 +161,16 @@ void TSDBDatabaseFreeSpaceManager::CheckAddressable(int32_t pageNo, int errorCod
 void TSDBDatabaseFreeSpaceManager::ReadBitmapPage(int32_t pageNo, uint16_t expectedType, int errorCode,
                                                   std::vector<uint8_t>& buf) {
   CheckAddressable(pageNo, kNotAddressableGet);
-  buf.assign(static_cast<size_t>(FStore.FSPageSize()), 0);
-  FStore.FSReadPage(pageNo, buf.data());
+  TBitmapCopy* copy = nullptr;
+  for (auto& c : FLockedBitmaps)
+    if (c.PageNo == pageNo) copy = &c;
+  if (copy) {
+    buf = copy->Buffer;
+  } else {
+    buf.assign(static_cast<size_t>(FStore.FSPageSize()), 0);
+    FStore.FSReadPage(pageNo, buf.data());
+    if (FKeepBitmaps) FLockedBitmaps.push_back({pageNo, buf});
+  }
   uint16_t type = SDBGetPageType(buf.data());
   if (type != expectedType)
     throw ESDBException(errorCode, "Wrong page type. Found '%s', but expecting: '%s'",
@@ -153,6 +179,8 @@ void TSDBDatabaseFreeSpaceManager::ReadBitmapPage(int32_t pageNo, uint16_t expec
 
 void TSDBDatabaseFreeSpaceManager::WriteBitmapPage(int32_t pageNo, std::vector<uint8_t>& buf) {
   FStore.FSWritePage(pageNo, buf.data());
+  for (auto& c : FLockedBitmaps)
+    if (c.PageNo == pageNo) c.Buffer = buf;
 }
 
 bool TSDBDatabaseFreeSpaceManager::GetPageUsageFromPFS(int32_t PageNo) {
@@ -291,6 +319,8 @@ int32_t TSDBDatabaseFreeSpaceManager::GrowFile() {
     SDBSetPageType(fresh.data(), type);
     fresh[kSDBPageHeaderSize] = 1;
     FStore.FSWritePage(pageNo, fresh.data());
+    for (auto& c : FLockedBitmaps)
+      if (c.PageNo == pageNo) c.Buffer = fresh;
   };
   const int32_t newLastPFSGroup = (FTotalPageCount - 1) / FPFSPage_PagesAddressed;
   const int32_t newLastEAMGroup = (FTotalPageCount - 1) / FEAMPage_PagesAddressed;
@@ -312,6 +342,7 @@ int32_t TSDBDatabaseFreeSpaceManager::GrowFile() {
 
 int32_t TSDBDatabaseFreeSpaceManager::GetPage(int32_t /*DesiredStartPageNo*/) {
   THeaderLock lock(FStore, kLockedGetPage);
+  TSDBBitmapScope bitmaps(*this);
   ReadCounters();
   const int32_t oldTotal = FTotalPageCount, oldLast = FLastUsedPageNo;
   int32_t pageNo = -1;
@@ -343,6 +374,7 @@ int32_t TSDBDatabaseFreeSpaceManager::FindLastUsedPage() {
 
 void TSDBDatabaseFreeSpaceManager::FreePage(int32_t PageNo) {
   THeaderLock lock(FStore, kLockedFreePage);
+  TSDBBitmapScope bitmaps(*this);
   ReadCounters();
   const int32_t oldTotal = FTotalPageCount, oldLast = FLastUsedPageNo;
   CheckAddressable(PageNo, kNotAddressableFree);

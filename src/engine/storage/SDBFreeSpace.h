@@ -124,6 +124,16 @@ class TSDBDatabaseFreeSpaceManager : public TSDBFreeSpaceManagerBase {
   int32_t FindLastUsedPage();
   void ReadCounters();
   void InitGeometry();
+  // One allocation or release reads each bitmap page once: while the
+  // header lock is held nobody else changes them, so the copy read first
+  // (and every write through it) stays current until the lock goes.
+  struct TBitmapCopy {
+    int32_t PageNo;
+    std::vector<uint8_t> Buffer;
+  };
+  std::vector<TBitmapCopy> FLockedBitmaps;
+  bool FKeepBitmaps = false;
+  friend class TSDBBitmapScope;
 
   std::unique_ptr<TSDBFreeSpaceStore> FOwnedStore;
   TSDBFreeSpaceStore& FStore;

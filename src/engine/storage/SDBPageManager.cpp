@@ -267,6 +267,10 @@ void TSDBDiskPageManager::WriteLockedBytes() {
 
 int32_t TSDBDiskPageManager::GetPageCount() {
   CheckOpened(30436);
+  // A writer that is alone on the file (single-user or exclusive) keeps the
+  // header counters itself; only shared or read-only opens can miss growth
+  // made by another process and read them again.
+  if (!FMultiUser && !FReadOnly) return FDBHeader.TotalPageCount;
   if (!WaitLockDBHeader()) throw ESDBException(20236, "Database is locked");
   TUnlockGuard unlock{[this] { UnlockDBHeader(); }};
   ReadDBHeader();
