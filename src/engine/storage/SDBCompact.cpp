@@ -38,7 +38,7 @@ class TCompact {
     FReport.SizeBefore = FileSize(FFileName);
     FSource.OpenDatabase(FFileName, FPassword);
     if (FSource.RepairNeeded())
-      throw ESDBException(20240, "Cannot compact database file '%s': it needs repair first", {FFileName});
+      throw ESDBException(kSDBErrCompactNeedsRepair, "Cannot compact database file '%s': it needs repair first", {FFileName});
     try {
       Copy();
     } catch (...) {
@@ -86,7 +86,7 @@ class TCompact {
 
     const TSDBDatabaseCheckResult check = SDBCheckDatabase(FTemp, FPassword);
     if (!check.Ok())
-      throw ESDBException(20241, "The compacted copy of '%s' fails its check: %s", {FFileName, check.Problems.front()});
+      throw ESDBException(kSDBErrCompactCheckFailed, "The compacted copy of '%s' fails its check: %s", {FFileName, check.Problems.front()});
     Progress(90);
     {
       TSDBFileHandle f;

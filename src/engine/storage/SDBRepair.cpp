@@ -43,15 +43,12 @@ void TSDBMaintenanceDatabase::LoadCatalogue() {
   FTableList->Load(session);
 }
 
-void TSDBMaintenanceDatabase::OpenDatabase(const std::string& FileName, const std::string& Password, bool ReadOnly) {
+void TSDBMaintenanceDatabase::OpenDatabase(const std::string& FileName, const std::string& Password) {
   std::lock_guard<std::recursive_mutex> guard(FCSect);
   CloseDatabase();
-  bool ro = ReadOnly, multi = false;
+  bool ro = false, multi = false;
   try {
-    // Read-only opens cannot be exclusive at the file level; a shared
-    // probe below keeps writers out just the same.
-    FCache.OpenDatabase(FileName, TSDBPassword{Password, kSDBDefaultCryptoAlgorithm}, ro, FRepairNeeded, !ReadOnly,
-                        multi);
+    FCache.OpenDatabase(FileName, TSDBPassword{Password, kSDBDefaultCryptoAlgorithm}, ro, FRepairNeeded, true, multi);
   } catch (const ESDBException&) {
     // Tell a file somebody holds from a file that cannot be opened at all.
     TSDBFileHandle probe;
@@ -60,9 +57,10 @@ void TSDBMaintenanceDatabase::OpenDatabase(const std::string& FileName, const st
       throw ESDBException(10461, "Error - database file %s is in use.", {FileName});
     throw;
   }
-  if (!ReadOnly && ro) {
+  if (ro) {
     CloseDatabase();
-    throw ESDBException(30436, "Error - database file is not opened.");
+    throw ESDBException(kSDBErrMaintenanceReadOnly,
+                        "Cannot repair or compact database file '%s': it can only be opened read-only", {FileName});
   }
   FFileName = FileName;
   try {

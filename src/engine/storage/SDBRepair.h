@@ -41,6 +41,11 @@
 
 namespace sdb {
 
+// Errors of the maintenance operations (the file layer's own pass on).
+inline constexpr int kSDBErrMaintenanceReadOnly = 20243;  // "Cannot repair or compact database file '%s': it can only be opened read-only"
+inline constexpr int kSDBErrCompactNeedsRepair = 20244;   // "Cannot compact database file '%s': it needs repair first"
+inline constexpr int kSDBErrCompactCheckFailed = 20245;   // "The compacted copy of '%s' fails its check: %s"
+
 // Progress of a long maintenance operation, in percent (0 .. 100).
 using TSDBProgressCallback = std::function<void(int Percent)>;
 
@@ -51,11 +56,11 @@ class TSDBMaintenanceDatabase : public TSDBTableDatabaseContext {
   explicit TSDBMaintenanceDatabase(int CacheCapacity = 0);
   ~TSDBMaintenanceDatabase() override;
 
-  // Opens the file exclusively. A file another connection holds raises
-  // "Error - database file %s is in use." (10461); other open errors (wrong
-  // password, not a database) pass on. ReadOnly opens it read-only, still
-  // keeping every writer out.
-  void OpenDatabase(const std::string& FileName, const std::string& Password, bool ReadOnly = false);
+  // Opens the file exclusively for reading and writing. A file another
+  // connection holds raises "Error - database file %s is in use." (10461),
+  // a file that cannot be written kSDBErrMaintenanceReadOnly; other open
+  // errors (wrong password, not a database) pass on.
+  void OpenDatabase(const std::string& FileName, const std::string& Password);
   void CloseDatabase();
   bool IsOpen() { return FCache.DiskPageManager().IsOpened(); }
   bool RepairNeeded() const { return FRepairNeeded; }

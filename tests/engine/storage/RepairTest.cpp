@@ -13,6 +13,7 @@
 #include "storage/SDBDatabaseCheck.h"
 #include "storage/SDBFreeSpace.h"
 #include "storage/SDBRepair.h"
+#include "platform/SDBFileHandle.h"
 
 using namespace sdb;
 using namespace sdbtest;
@@ -188,6 +189,52 @@ TEST_F(RepairFixture, ARepairOfASoundFileChangesNoRow) {
   EXPECT_EQ(again.PagesReclaimed, 0);
   EXPECT_EQ(again.PagesMarkedUsed, 0);
   ExpectIndexesFollowTheRows();
+}
+
+// A repair that stops part-way (here the progress callback throws once the
+// tables are being worked on) leaves a file that asks for repair again; the
+// next repair finishes the job.
+TEST_F(RepairFixture, AnInterruptedRepairLeavesAFileThatNeedsRepair) {
+  ZeroPageData(IndexRoot);
+  struct TStop {};
+  EXPECT_THROW(SDBRepairDatabase(path, "",
+                                 [](int p) {
+                                   if (p > 10) throw TStop{};
+                                 }),
+               TStop);
+  db.OpenDatabase(path);
+  EXPECT_TRUE(db.RepairNeeded());
+  db.CloseDatabase();
+  SDBRepairDatabase(path, "");
+  EXPECT_TRUE(SDBCheckDatabase(path).Ok());
+  ExpectIndexesFollowTheRows();
+}
+
+// Files maintenance must not touch are refused with their own error and
+// keep every byte.
+TEST_F(RepairFixture, RefusedMaintenanceLeavesTheFileAsItWas) {
+  struct TCase {
+    const char* Name;
+    std::function<void()> Prepare, Undo;
+    std::function<void()> Run;
+    int Code;
+  };
+  const TCase cases[] = {
+      {"repair of a read-only file", [&] { SDBSetFileReadOnly(path, true); }, [&] { SDBSetFileReadOnly(path, false); },
+       [&] { SDBRepairDatabase(path, ""); }, kSDBErrMaintenanceReadOnly},
+      {"compaction of a read-only file", [&] { SDBSetFileReadOnly(path, true); },
+       [&] { SDBSetFileReadOnly(path, false); }, [&] { SDBCompactDatabase(path, ""); }, kSDBErrMaintenanceReadOnly},
+      {"compaction of a file that needs repair", [&] { Write(42, {kSDBWriteChangesWriting}); }, [] {},
+       [&] { SDBCompactDatabase(path, ""); }, kSDBErrCompactNeedsRepair},
+  };
+  for (const auto& c : cases) {
+    c.Prepare();
+    const std::vector<uint8_t> before = FileBytes(path);
+    EXPECT_EQ(NativeOf(c.Run), c.Code) << c.Name;
+    EXPECT_EQ(FileBytes(path), before) << c.Name;
+    EXPECT_FALSE(std::filesystem::exists(path + kSDBCompactSuffix)) << c.Name;
+    c.Undo();
+  }
 }
 
 // A file another connection holds is neither repaired nor compacted, and
