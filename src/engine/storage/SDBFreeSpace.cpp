@@ -1,6 +1,7 @@
 #include "storage/SDBFreeSpace.h"
 
 #include <algorithm>
+#include <exception>
 
 #include "common/SDBException.h"
 #include "storage/SDBPageFormat.h"
@@ -45,19 +46,23 @@ class THeaderLock {
 // Keeps the bitmap pages read under one header lock for the rest of it.
 class TSDBBitmapScope {
  public:
-  explicit TSDBBitmapScope(TSDBDatabaseFreeSpaceManager& m) : FManager(m) {
-    FManager.FLockedBitmaps.clear();
+  explicit TSDBBitmapScope(TSDBDatabaseFreeSpaceManager& m)
+      : FManager(m), FSole(m.FStore.FSSoleWriter()), FExceptions(std::uncaught_exceptions()) {
+    if (!FSole) FManager.FLockedBitmaps.clear();
     FManager.FKeepBitmaps = true;
   }
   ~TSDBBitmapScope() {
     FManager.FKeepBitmaps = false;
-    FManager.FLockedBitmaps.clear();
+    // After a failure the file may differ from the copies: read it again.
+    if (!FSole || std::uncaught_exceptions() > FExceptions) FManager.FLockedBitmaps.clear();
   }
   TSDBBitmapScope(const TSDBBitmapScope&) = delete;
   TSDBBitmapScope& operator=(const TSDBBitmapScope&) = delete;
 
  private:
   TSDBDatabaseFreeSpaceManager& FManager;
+  const bool FSole;
+  const int FExceptions;
 };
 
 uint16_t TSDBDiskFreeSpaceStore::FSPageSize() const { return LPageManager.PageSize(); }
@@ -69,8 +74,11 @@ void TSDBDiskFreeSpaceStore::FSLockHeader(int errorCode) {
 
 void TSDBDiskFreeSpaceStore::FSUnlockHeader() { LPageManager.UnlockDBHeader(); }
 
+bool TSDBDiskFreeSpaceStore::FSSoleWriter() const { return !LPageManager.MultiUser() && !LPageManager.ReadOnly(); }
+
 void TSDBDiskFreeSpaceStore::FSReadCounters(int32_t& totalPageCount, int32_t& lastUsedPageNo) {
-  LPageManager.ReadDBHeader();
+  // A sole writer's header in memory is the one on disk.
+  if (!FSSoleWriter()) LPageManager.ReadDBHeader();
   totalPageCount = LPageManager.DBHeader().TotalPageCount;
   lastUsedPageNo = LPageManager.DBHeader().LastUsedPageNo;
 }
@@ -149,6 +157,7 @@ void TSDBDatabaseFreeSpaceManager::ReadCounters() { FStore.FSReadCounters(FTotal
 
 void TSDBDatabaseFreeSpaceManager::Reload() {
   THeaderLock lock(FStore, kLockedOther);
+  if (!FStore.FSSoleWriter()) FLockedBitmaps.clear();
   ReadCounters();
 }
 

@@ -47,6 +47,10 @@ class TSDBFreeSpaceStore {
   // TotalPageCount in the header.
   virtual void FSExtendFile(int32_t pageCount) = 0;
   virtual void FSTruncateFile(int32_t pageCount) = 0;
+  // Whether this store is the only writer of the file (a single-user or
+  // exclusive open that may write): then the bitmaps and counters it has
+  // read or written stay current between calls and need no re-reading.
+  virtual bool FSSoleWriter() const { return false; }
 };
 
 // The free-space store over a disk page manager: the header lock with its
@@ -65,6 +69,7 @@ class TSDBDiskFreeSpaceStore : public TSDBFreeSpaceStore {
   void FSWritePage(int32_t pageNo, uint8_t* buffer) override;
   void FSExtendFile(int32_t pageCount) override;
   void FSTruncateFile(int32_t pageCount) override;
+  bool FSSoleWriter() const override;
 
  private:
   TSDBDiskPageManager& LPageManager;
@@ -126,7 +131,8 @@ class TSDBDatabaseFreeSpaceManager : public TSDBFreeSpaceManagerBase {
   void InitGeometry();
   // One allocation or release reads each bitmap page once: while the
   // header lock is held nobody else changes them, so the copy read first
-  // (and every write through it) stays current until the lock goes.
+  // (and every write through it) stays current until the lock goes. A
+  // sole writer keeps the copies (and its counters) between calls.
   struct TBitmapCopy {
     int32_t PageNo;
     std::vector<uint8_t> Buffer;
