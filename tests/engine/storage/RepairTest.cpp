@@ -9,6 +9,7 @@
 
 #include "../table/TableTestUtil.h"
 #include "common/SDBBytes.h"
+#include "storage/SDBBlobManager.h"
 #include "storage/SDBCompact.h"
 #include "storage/SDBDatabaseCheck.h"
 #include "storage/SDBFreeSpace.h"
@@ -189,6 +190,79 @@ TEST_F(RepairFixture, ARepairOfASoundFileChangesNoRow) {
   EXPECT_EQ(again.PagesReclaimed, 0);
   EXPECT_EQ(again.PagesMarkedUsed, 0);
   ExpectIndexesFollowTheRows();
+}
+
+// Records whose keys now collide in a unique index (two identical records,
+// as a damaged page can leave them) are reported and kept, each indexed.
+TEST_F(RepairFixture, CollidingKeysOfAUniqueIndexAreReportedAndKept) {
+  db.OpenDatabase(path);
+  std::vector<std::unique_ptr<TSDBIndexDef>> ix;
+  ix.push_back(IndexDef("UID", {{"ID"}}, true));
+  db.CreateTable("U", Fields({{"ID", aftInteger}, {"NAME", aftString, 10}}), {}, Indexes(std::move(ix)));
+  TSDBCursor c;
+  TSDBDiskTableData& t = Open(c, "U");
+  for (int i = 0; i < 3; ++i)
+    Insert(c, [&](TSDBDiskTableData& td, std::vector<uint8_t>& b) {
+      td.SetFieldValue(b, 0, TSDBVariant::FromInt(i));
+      td.SetFieldValue(b, 1, TSDBVariant::FromString("u" + std::to_string(i)));
+    });
+  const int32_t page = t.RecordManager().RecordPages(0).front();
+  const int32_t size = t.FieldManager().DiskRecordBufferSize();
+  const int32_t slots = (t.RecordManager().MaxRecordsOnPage() + 7) / 8;
+  db.CloseTable(c);
+  db.CloseDatabase();
+  // Record 1 becomes a copy of record 0.
+  const int64_t at = FirstPageOffset + int64_t{page} * PageSize + kSDBPageHeaderSize + slots;
+  std::vector<uint8_t> record(static_cast<size_t>(size));
+  {
+    std::ifstream f(path, std::ios::binary);
+    f.seekg(at);
+    f.read(reinterpret_cast<char*>(record.data()), size);
+  }
+  Write(at + size, record);
+
+  const TSDBRepairReport r = SDBRepairDatabase(path, "");
+  ASSERT_EQ(r.Tables.size(), 2u);
+  const TSDBRepairTableReport& u = r.Tables[0].TableName == "U" ? r.Tables[0] : r.Tables[1];
+  EXPECT_EQ(u.Records, 3);
+  ASSERT_EQ(u.Problems.size(), 1u) << r.Log;
+  EXPECT_NE(u.Problems[0].find("unique index 'UID'"), std::string::npos) << u.Problems[0];
+  EXPECT_NE(r.Log.find("unique index 'UID'"), std::string::npos);
+  EXPECT_TRUE(SDBCheckDatabase(path).Ok());
+  db.OpenDatabase(path);
+  TSDBDiskTableData& t2 = Open(c, "U");
+  EXPECT_EQ(Texts(Ordered(c, t2.IndexIDByName("UID"), 1)), (std::vector<std::string>{"u0", "u0", "u2"}));
+  db.CloseTable(c);
+}
+
+// A BLOB value that cannot be read is reported with its record and field;
+// the record stays, and no page of the table is freed on a guess.
+TEST_F(RepairFixture, AnUnreadableBlobIsReportedAndNothingIsDropped) {
+  db.OpenDatabase(path);
+  TSDBCursor c;
+  TSDBDiskTableData& t = Open(c, "T");
+  while (t.GetRecordBuffer(c, grmNext) == grrOK && t.GetFieldValue(c.CurrentRecordBuffer, 0).AsInt64() != 10) {
+  }
+  const TSDBPageItemID ref = t.GetDirectBlobInfo(c.CurrentRecordBuffer, 2);  // ID 10: a large value
+  ASSERT_EQ(ref.PageItemNo, kSDBLargeBlobItemID);
+  const int32_t blobPage = ref.PageNo;
+  db.CloseTable(c);
+  db.CloseDatabase();
+  // The locator of its page list names a page far beyond the file.
+  Write(FirstPageOffset + int64_t{blobPage} * PageSize + kSDBPageHeaderSize + kSDBBlobEntryHeaderSize,
+        {0x3F, 0x42, 0x0F, 0x00});
+
+  const TSDBRepairReport r = SDBRepairDatabase(path, "");
+  ASSERT_EQ(r.Tables.size(), 1u);
+  EXPECT_EQ(r.Tables[0].Records, kRows);
+  ASSERT_FALSE(r.Tables[0].Problems.empty());
+  EXPECT_NE(r.Tables[0].Problems[0].find("field 'NOTE'"), std::string::npos) << r.Tables[0].Problems[0];
+  EXPECT_EQ(r.PagesReclaimed, 0);
+  db.OpenDatabase(path);
+  EXPECT_FALSE(db.RepairNeeded());
+  TSDBDiskTableData& t2 = Open(c, "T");
+  EXPECT_EQ(t2.GetRecordCount(0), kRows);
+  db.CloseTable(c);
 }
 
 // A repair that stops part-way (here the progress callback throws once the
