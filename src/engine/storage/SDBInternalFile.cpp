@@ -321,6 +321,12 @@ void TSDBInternalDBDirectAccessFile::CreateFile(int32_t Size) {
 void TSDBInternalDBDirectAccessFile::OpenFile(int32_t StartPageNo) {
   CloseFile();
   if (StartPageNo < 0) throw ESDBException(20301, "Invalid page number");
+  if (const auto* chain = LPageManager.FindDirectChain(StartPageNo, FPageTypeID)) {
+    FPageNumbers = chain->Pages;
+    FSize = chain->Size;
+    FStartPageNo = StartPageNo;
+    return;
+  }
   const int32_t dataSize = LPageManager.PageDataSize();
   const int32_t total = LPageManager.DBHeader().TotalPageCount;
   std::vector<int32_t> pages;
@@ -348,6 +354,7 @@ void TSDBInternalDBDirectAccessFile::OpenFile(int32_t StartPageNo) {
   FSize = static_cast<int32_t>(std::clamp<int64_t>(size, 0, capacity));
   FPageNumbers = std::move(pages);
   FStartPageNo = StartPageNo;
+  LPageManager.KeepDirectChain(StartPageNo, FPageTypeID, FPageNumbers, FSize);
 }
 
 void TSDBInternalDBDirectAccessFile::CloseFile() noexcept {

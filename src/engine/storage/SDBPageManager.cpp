@@ -47,6 +47,7 @@ TSDBDiskPageManager::~TSDBDiskPageManager() {
 
 void TSDBDiskPageManager::ResetState() {
   FDatabaseFreeSpaceManager.reset();
+  FDirectChains.clear();
   FDBHeader = TSDBDBHeader();
   FCryptoHeader = TSDBCryptoHeader();
   FLockedBytes = TSDBLockedBytes();
@@ -336,8 +337,21 @@ void TSDBDiskPageManager::InternalRemovePage(int32_t PageNo) {
   CheckOpened(10460);
   CheckPageNo(PageNo);
   if (!FDatabaseFreeSpaceManager) throw ESDBException(30435, "Free space manager is not created");
+  FDirectChains.clear();
   InternalWritePageState(PageNo, kSDBMaxInt);
   FDatabaseFreeSpaceManager->FreePage(PageNo);
+}
+
+const TSDBDiskPageManager::TDirectChain* TSDBDiskPageManager::FindDirectChain(int32_t StartPageNo,
+                                                                             uint16_t PageType) const {
+  if (!SoleWriter()) return nullptr;
+  auto it = FDirectChains.find(StartPageNo);
+  return it == FDirectChains.end() || it->second.PageType != PageType ? nullptr : &it->second;
+}
+
+void TSDBDiskPageManager::KeepDirectChain(int32_t StartPageNo, uint16_t PageType, const std::vector<int32_t>& Pages,
+                                          int32_t Size) {
+  if (SoleWriter()) FDirectChains[StartPageNo] = TDirectChain{PageType, Pages, Size};
 }
 
 bool TSDBDiskPageManager::IsSystemPage(int32_t PageNo) const {

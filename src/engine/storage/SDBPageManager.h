@@ -22,8 +22,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "storage/SDBCrypto.h"
 #include "storage/SDBDatabaseFile.h"
@@ -177,6 +179,21 @@ class TSDBDiskPageManager {
   bool Exclusive() const { return FExclusive; }
   bool MultiUser() const { return FMultiUser; }
   void SetMultiUser(bool Value) { FMultiUser = Value; }
+  // Whether this manager is the only writer of the file: a single-user or
+  // exclusive open that may write. What it read or wrote then stays as it
+  // left it.
+  bool SoleWriter() const { return !FMultiUser && !FReadOnly; }
+  // The pages of direct internal files opened before, kept for a sole
+  // writer: a chain never changes while its file lives, and any page freed
+  // forgets them all (a freed page may start another chain later).
+  struct TDirectChain {
+    uint16_t PageType = 0;
+    std::vector<int32_t> Pages;
+    int32_t Size = 0;
+  };
+  // A chain kept for that start page and page type (null: read it).
+  const TDirectChain* FindDirectChain(int32_t StartPageNo, uint16_t PageType) const;
+  void KeepDirectChain(int32_t StartPageNo, uint16_t PageType, const std::vector<int32_t>& Pages, int32_t Size);
   bool IgnoreCRCErrors() const { return FIgnoreCRCErrors; }
   void SetIgnoreCRCErrors(bool Value) { FIgnoreCRCErrors = Value; }
   const TSDBPassword& Password() const { return FPassword; }
@@ -212,6 +229,7 @@ class TSDBDiskPageManager {
   TSDBCryptoHeader FCryptoHeader;
   TSDBLockedBytes FLockedBytes;
   TSDBPassword FPassword;
+  std::map<int32_t, TDirectChain> FDirectChains;
   int FLockDBHeaderCount = 0;
   bool FExclusive = false;
   bool FReadOnly = false;
