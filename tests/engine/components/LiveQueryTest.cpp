@@ -61,6 +61,26 @@ TEST_F(LiveQuery, EditInsertAndDeleteReachTheTable) {
             (Rows{{"1", "a"}, {"2", "TWO"}, {"4", "d"}, {"9", "nine"}}));
 }
 
+// After Post the row holds what the table stored, values the table assigns
+// included.
+TEST_F(LiveQuery, PostedRowsShowTheStoredValues) {
+  Exec("CREATE TABLE Auto (Id AUTOINC, Name VARCHAR(5))");
+  Exec("INSERT INTO Auto (Name) VALUES ('x')");
+  TSDBQuery q;
+  OpenLive(q, "SELECT * FROM Auto");
+  q.Insert();
+  q.FieldByName("Name").SetAsString("y");
+  EXPECT_TRUE(q.FieldByName("Id").IsNull());
+  q.Post();
+  EXPECT_EQ(q.FieldByName("Id").AsInteger(), 2);
+  q.First();
+  q.Edit();
+  q.FieldByName("Name").SetAsString("");  // stored as null
+  q.Post();
+  EXPECT_TRUE(q.FieldByName("Name").IsNull());
+  EXPECT_EQ(Query("SELECT Id, Name FROM Auto ORDER BY Id"), (Rows{{"1", "NULL"}, {"2", "y"}}));
+}
+
 TEST_F(LiveQuery, ResultsThatAreNotLiveRefuseChanges) {
   const std::pair<const char*, bool> cases[] = {
       {"SELECT * FROM Items", false},
