@@ -39,6 +39,9 @@ const std::string kInsert =
 
 std::string SectionOf(int i) { return "S" + std::to_string(i % 50); }
 std::string KeyOf(int i) { return "K" + std::to_string(i); }
+// The i-th key of a walk over n keys in a scattered order (64-bit: long
+// runs go far past where an int product would overflow).
+int Scatter(int i, int64_t step, int n) { return static_cast<int>(int64_t{i} * step % n); }
 
 std::string TempFile(const std::string& stem, int rows) {
   return (std::filesystem::temp_directory_path() /
@@ -184,7 +187,7 @@ void BM_Sdb_Read(benchmark::State& state) {
   SdbFixture& f = Sdb(rows);
   int i = 0;
   for (auto _ : state) {
-    if (f.Count(kRead, (i * 7919) % rows) != 1) state.SkipWithError("read found no row");
+    if (f.Count(kRead, Scatter(i, 7919, rows)) != 1) state.SkipWithError("read found no row");
     ++i;
   }
 }
@@ -194,7 +197,7 @@ void BM_Sqlite_Read(benchmark::State& state) {
   LiteFixture& f = Lite(rows);
   int i = 0;
   for (auto _ : state) {
-    if (f.Run(kRead, (i * 7919) % rows, nullptr) != 1) state.SkipWithError("read found no row");
+    if (f.Run(kRead, Scatter(i, 7919, rows), nullptr) != 1) state.SkipWithError("read found no row");
     ++i;
   }
 }
@@ -204,7 +207,7 @@ void BM_Sdb_Exists(benchmark::State& state) {
   SdbFixture& f = Sdb(rows);
   int i = 0;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(f.Count(kExists, (i * 104729) % (rows + rows / 10)));
+    benchmark::DoNotOptimize(f.Count(kExists, Scatter(i, 104729, rows + rows / 10)));
     ++i;
   }
 }
@@ -214,7 +217,7 @@ void BM_Sqlite_Exists(benchmark::State& state) {
   LiteFixture& f = Lite(rows);
   int i = 0;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(f.Run(kExists, (i * 104729) % (rows + rows / 10), nullptr));
+    benchmark::DoNotOptimize(f.Run(kExists, Scatter(i, 104729, rows + rows / 10), nullptr));
     ++i;
   }
 }
@@ -225,7 +228,7 @@ void BM_Sdb_UpdateOrInsert(benchmark::State& state) {
   SdbFixture& f = Sdb(rows);
   int i = 0;
   for (auto _ : state) {
-    const int key = (i * 7919) % rows;
+    const int key = Scatter(i, 7919, rows);
     const std::string v = "new " + std::to_string(i);
     if (f.Count(kExists, key) == 1)
       f.Change(kUpdate, key, v);
@@ -240,7 +243,7 @@ void BM_Sqlite_UpdateOrInsert(benchmark::State& state) {
   LiteFixture& f = Lite(rows);
   int i = 0;
   for (auto _ : state) {
-    const int key = (i * 7919) % rows;
+    const int key = Scatter(i, 7919, rows);
     const std::string v = "new " + std::to_string(i);
     if (f.Run(kExists, key, nullptr) == 1)
       f.Run(kUpdate, key, v.c_str());
