@@ -43,6 +43,10 @@ class TCompact {
       Copy();
     } catch (...) {
       try {
+        if (FTarget.IsOpen()) FTarget.Rollback(kSession);
+      } catch (...) {
+      }
+      try {
         FTarget.CloseDatabase();
       } catch (...) {
       }

@@ -150,6 +150,14 @@ constexpr int kSession = kSDBEngineSessionID;
 class TRepair {
  public:
   TRepair(const TSDBProgressCallback& progress) : FProgress(progress) {}
+  ~TRepair() {
+    // A repair that stops part-way drops what it has not committed; the
+    // file still says it needs repair.
+    try {
+      if (FDB.IsOpen()) FDB.Cache().CancelChanges(kSession);
+    } catch (...) {
+    }
+  }
 
   TSDBRepairReport Run(const std::string& fileName, const std::string& password) {
     Progress(0);
