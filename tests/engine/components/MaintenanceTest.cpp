@@ -66,6 +66,25 @@ TEST_F(Maintenance, OldFormatOpenShowsTheInformationBoxAndConverts) {
   EXPECT_EQ(Query("SELECT ID, NAME FROM T ORDER BY ID"), Before);
 }
 
+// A conversion that cannot run (another connection holds the file) fails
+// the open with 20238 and leaves the database disconnected.
+TEST_F(Maintenance, AFailedConversionRaises20238) {
+  MakeOldFormat();
+  TSDBDatabase other;
+  other.SetDatabaseName(name + "_silent");
+  other.SetDatabaseFileName(path);
+  other.SilentMode = true;  // no conversion: it just holds the file
+  other.Open();
+  Script(false);
+  const std::string message = MessageOf([&] { db->Open(); });
+  EXPECT_EQ(CodeOf([&] { db->Open(); }), kSDBErrCannotConvert);
+  EXPECT_EQ(message.rfind("Cannot convert database to the new format.", 0), 0u) << message;
+  EXPECT_FALSE(db->Connected());
+  other.Close();
+  db->Open();
+  EXPECT_DOUBLE_EQ(db->Handle().FileVersion(), kSDBCurrentVersion);
+}
+
 TEST_F(Maintenance, InterruptedCommitAsksAndRepairsOnYesOnly) {
   WriteHeader(42, {kSDBWriteChangesWriting});
   Script(false);
