@@ -242,8 +242,10 @@ void TSDBDiskTableData::LoadTable(int SessionID) {
     // The counters and the record page index must come from the same
     // commit: another process may write both between the two reads. A
     // shared table lock keeps writers out meanwhile (without it, as when
-    // the wait runs out, the check runs as it is).
-    const bool shared = LockTable(SessionID, ltS, 2250, 40);
+    // the wait runs out, the check runs as it is). The wait is the open's
+    // own: a table another session holds exclusively must fail to open as
+    // soon as the open's lock would, not after a read's long wait.
+    const bool shared = LockTable(SessionID, ltS, kSDBTableOpenLockTryCount, kSDBTableOpenLockDelayMs);
     bool damaged = false;
     try {
       LoadMostUpdated(SessionID);
