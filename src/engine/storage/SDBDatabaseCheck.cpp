@@ -367,10 +367,9 @@ class TChecker {
 
 // ---------------------------------------------------------------------------
 
-template <class TDatabase>
 class TTableChecker {
  public:
-  TTableChecker(TDatabase& db, std::vector<std::string>& problems, std::set<int32_t>* reached)
+  TTableChecker(TSDBTableDatabase& db, std::vector<std::string>& problems, std::set<int32_t>* reached)
       : FDB(db), FCache(db.Cache()), FPM(db.Cache().DiskPageManager()), Problems(problems), FReached(reached) {}
 
   void Run(const TSDBTableListItem& item) {
@@ -618,7 +617,7 @@ class TTableChecker {
     }
   }
 
-  TDatabase& FDB;
+  TSDBTableDatabase& FDB;
   TSDBDiskPageCache& FCache;
   TSDBDiskPageManager& FPM;
   std::vector<std::string>& Problems;
@@ -640,8 +639,7 @@ void SDBCheckFileStructure(TSDBDiskPageCache& Cache, std::vector<std::string>& P
 
 namespace {
 
-template <class TDatabase>
-int CheckTables(TDatabase& Database, std::vector<std::string>& Problems, std::set<int32_t>* Reached) {
+int CheckTables(TSDBTableDatabase& Database, std::vector<std::string>& Problems, std::set<int32_t>* Reached) {
   std::vector<TSDBTableListItem> items;
   try {
     Database.TableListFile().Load(kSDBEngineSessionID);
@@ -651,7 +649,7 @@ int CheckTables(TDatabase& Database, std::vector<std::string>& Problems, std::se
     return 0;
   }
   for (const auto& item : items) {
-    TTableChecker<TDatabase> checker(Database, Problems, Reached);
+    TTableChecker checker(Database, Problems, Reached);
     try {
       checker.Run(item);
     } catch (const ESDBException& e) {

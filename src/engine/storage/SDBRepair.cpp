@@ -17,110 +17,14 @@ namespace sdb {
 
 // ---- Maintenance database ---------------------------------------------------------------------
 
-TSDBMaintenanceDatabase::TSDBMaintenanceDatabase(int CacheCapacity) : FCache(CacheCapacity) {}
-
-TSDBMaintenanceDatabase::~TSDBMaintenanceDatabase() {
-  try {
-    CloseDatabase();
-  } catch (...) {
-  }
-}
-
-void TSDBMaintenanceDatabase::LoadCatalogue() {
-  const int session = kSDBEngineSessionID;
-  FSystemDir = std::make_unique<TSDBSystemDirectory>(FCache);
-  FSystemDir->LoadDirectory(session);
-  const int32_t tables = FSystemDir->GetFileFirstPageNo(dbftTablesList);
-  const int32_t sessions = FSystemDir->GetFileFirstPageNo(dbftActiveSessionsList);
-  if (tables < 0) throw ESDBException(20237, "Invalid database format");
-  if (sessions >= 0) {
-    TSDBInternalDBDirectAccessFile f(FCache.DiskPageManager(), ptActiveSessionList);
-    f.OpenFile(sessions);
-    FMaxSessionCount = std::max<int32_t>(1, f.GetSize());
-  }
-  FTableList = std::make_unique<TSDBTableListFile>(FCache);
-  FTableList->OpenFile(tables);
-  FTableList->Load(session);
-}
-
 void TSDBMaintenanceDatabase::OpenDatabase(const std::string& FileName, const std::string& Password) {
-  std::lock_guard<std::recursive_mutex> guard(FCSect);
-  CloseDatabase();
-  bool ro = false, multi = false;
-  try {
-    FCache.OpenDatabase(FileName, TSDBPassword{Password, kSDBDefaultCryptoAlgorithm}, ro, FRepairNeeded, true, multi);
-  } catch (const ESDBException&) {
-    // Tell a file somebody holds from a file that cannot be opened at all.
-    TSDBFileHandle probe;
-    const int err = probe.Open(FileName, TSDBFileAccess::Read, TSDBFileShare::Exclusive);
-    if (err == EWOULDBLOCK || err == EAGAIN)
-      throw ESDBException(10461, "Error - database file %s is in use.", {FileName});
-    throw;
-  }
-  if (ro) {
+  TSDBTableDatabase::OpenDatabase(FileName, Password, false, true);
+  if (ReadOnly()) {
     CloseDatabase();
     throw ESDBException(kSDBErrMaintenanceReadOnly,
                         "Cannot repair or compact database file '%s': it can only be opened read-only", {FileName});
   }
   FFileName = FileName;
-  try {
-    LoadCatalogue();
-  } catch (...) {
-    CloseDatabase();
-    throw;
-  }
-}
-
-void TSDBMaintenanceDatabase::CloseDatabase() {
-  std::lock_guard<std::recursive_mutex> guard(FCSect);
-  FTableDataList.Clear();
-  FTableList.reset();
-  FSystemDir.reset();
-  if (FCache.DiskPageManager().IsOpened()) FCache.CloseDatabase();
-}
-
-void TSDBMaintenanceDatabase::OpenTable(TSDBCursor& Cursor, const std::string& TableName, bool Repair) {
-  std::lock_guard<std::recursive_mutex> guard(FCSect);
-  TSDBDiskTableData& data = FTableDataList.FindOrCreate(TableName);
-  data.SetRepairing(Repair);
-  try {
-    data.OpenTable(Cursor);
-  } catch (...) {
-    data.SetRepairing(false);
-    FTableDataList.FreeIfNoCursorsConnected(data);
-    throw;
-  }
-  data.SetRepairing(false);
-}
-
-void TSDBMaintenanceDatabase::CloseTable(TSDBCursor& Cursor) {
-  std::lock_guard<std::recursive_mutex> guard(FCSect);
-  TSDBDiskTableData* data = Cursor.TableData;
-  if (!data) return;
-  data->CloseTable(Cursor);
-  FTableDataList.FreeIfNoCursorsConnected(*data);
-}
-
-std::vector<std::string> TSDBMaintenanceDatabase::GetTablesList() {
-  std::lock_guard<std::recursive_mutex> guard(FCSect);
-  FTableList->Load(kSDBEngineSessionID);
-  return FTableList->GetTablesList();
-}
-
-bool TSDBMaintenanceDatabase::LockTables(int TryCount, int DelayMs) {
-  for (int i = 0; i < TryCount; ++i) {
-    if (FCache.DiskPageManager().LockTables()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(DelayMs));
-  }
-  return false;
-}
-
-void TSDBMaintenanceDatabase::UnlockTables() { FCache.DiskPageManager().UnlockTables(); }
-
-int32_t TSDBMaintenanceDatabase::GetNewObjectId() { return FCache.DiskPageManager().GetNextObjectID(); }
-
-bool TSDBMaintenanceDatabase::PageInUse(int32_t PageNo) {
-  return !FCache.DiskPageManager().IsSystemPage(PageNo) && FCache.FreeSpaceManager().GetPageUsageFromPFS(PageNo);
 }
 
 // ---- Report --------------------------------------------------------------------------------

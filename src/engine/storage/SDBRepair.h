@@ -31,13 +31,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
-#include "storage/SDBDiskPageCache.h"
-#include "storage/SDBSystemDirectory.h"
 #include "storage/SDBTableData.h"
+#include "storage/SDBTableDatabase.h"
 
 namespace sdb {
 
@@ -50,50 +48,20 @@ inline constexpr int kSDBErrCompactCheckFailed = 20245;   // "The compacted copy
 using TSDBProgressCallback = std::function<void(int Percent)>;
 
 // A database file opened for maintenance by this process alone (single
-// user, exclusive): the page cache, the catalogue and the open tables.
-class TSDBMaintenanceDatabase : public TSDBTableDatabaseContext {
+// user, exclusive, read-write).
+class TSDBMaintenanceDatabase : public TSDBTableDatabase {
  public:
-  explicit TSDBMaintenanceDatabase(int CacheCapacity = 0);
-  ~TSDBMaintenanceDatabase() override;
+  explicit TSDBMaintenanceDatabase(int CacheCapacity = 0) : TSDBTableDatabase(CacheCapacity) {}
 
   // Opens the file exclusively for reading and writing. A file another
   // connection holds raises "Error - database file %s is in use." (10461),
   // a file that cannot be written kSDBErrMaintenanceReadOnly; other open
   // errors (wrong password, not a database) pass on.
   void OpenDatabase(const std::string& FileName, const std::string& Password);
-  void CloseDatabase();
-  bool IsOpen() { return FCache.DiskPageManager().IsOpened(); }
-  bool RepairNeeded() const { return FRepairNeeded; }
   const std::string& FileName() const { return FFileName; }
 
-  void OpenTable(TSDBCursor& Cursor, const std::string& TableName, bool Repair = false);
-  void CloseTable(TSDBCursor& Cursor);
-  std::vector<std::string> GetTablesList();
-  TSDBDiskPageCache& Cache() { return FCache; }
-
-  // TSDBTableDatabaseContext
-  TSDBPageManager& PageManager() override { return FCache; }
-  TSDBDiskPageManager& DiskPageManager() override { return FCache.DiskPageManager(); }
-  TSDBTableListFile& TableListFile() override { return *FTableList; }
-  std::recursive_mutex& CriticalSection() override { return FCSect; }
-  bool LockTables(int TryCount, int DelayMs) override;
-  void UnlockTables() override;
-  int32_t GetNewObjectId() override;
-  int32_t MaxSessionCount() const override { return FMaxSessionCount; }
-  bool MultiUser() const override { return false; }
-  bool PageInUse(int32_t PageNo) override;
-
  private:
-  void LoadCatalogue();
-
-  std::recursive_mutex FCSect;
-  TSDBDiskPageCache FCache;
-  std::unique_ptr<TSDBSystemDirectory> FSystemDir;
-  std::unique_ptr<TSDBTableListFile> FTableList;
-  TSDBOpenTableList FTableDataList{*this};
   std::string FFileName;
-  int32_t FMaxSessionCount = kSDBDefaultMaxConnections;
-  bool FRepairNeeded = false;
 };
 
 struct TSDBRepairTableReport {

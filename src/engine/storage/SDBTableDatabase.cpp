@@ -1,10 +1,12 @@
 #include "storage/SDBTableDatabase.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <thread>
 
 #include "common/SDBException.h"
+#include "platform/SDBFileHandle.h"
 #include "storage/SDBFieldDef.h"
 
 namespace sdb {
@@ -47,11 +49,22 @@ void TSDBTableDatabase::CreateDatabase(const TSDBCreateDatabaseParams& Params) {
   }
 }
 
-void TSDBTableDatabase::OpenDatabase(const std::string& FileName, const std::string& Password, bool ReadOnly) {
+void TSDBTableDatabase::OpenDatabase(const std::string& FileName, const std::string& Password, bool ReadOnly,
+                                     bool Exclusive) {
   std::lock_guard<std::recursive_mutex> guard(FCSect);
   CloseDatabase();
   bool ro = ReadOnly, multi = false;
-  FCache.OpenDatabase(FileName, TSDBPassword{Password, kSDBDefaultCryptoAlgorithm}, ro, FRepairNeeded, false, multi);
+  try {
+    FCache.OpenDatabase(FileName, TSDBPassword{Password, kSDBDefaultCryptoAlgorithm}, ro, FRepairNeeded, Exclusive,
+                        multi);
+  } catch (const ESDBException&) {
+    if (!Exclusive) throw;
+    // Tell a file somebody holds from a file that cannot be opened at all.
+    TSDBFileHandle probe;
+    const int err = probe.Open(FileName, TSDBFileAccess::Read, TSDBFileShare::Exclusive);
+    if (err == EWOULDBLOCK || err == EAGAIN) throw ESDBException(10461, "Error - database file %s is in use.", {FileName});
+    throw;
+  }
   FReadOnly = ro;
   try {
     LoadCatalogue();

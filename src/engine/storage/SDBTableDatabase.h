@@ -24,7 +24,10 @@ class TSDBTableDatabase : public TSDBTableDatabaseContext {
 
   // Creates a new database file and opens it.
   void CreateDatabase(const TSDBCreateDatabaseParams& Params);
-  void OpenDatabase(const std::string& FileName, const std::string& Password = {}, bool ReadOnly = false);
+  // Exclusive: for this process alone; a file another connection holds
+  // raises "Error - database file %s is in use." (10461).
+  void OpenDatabase(const std::string& FileName, const std::string& Password = {}, bool ReadOnly = false,
+                    bool Exclusive = false);
   // Closes every table and the file (uncommitted changes are discarded).
   void CloseDatabase();
   bool IsOpen() { return FCache.DiskPageManager().IsOpened(); }
