@@ -510,6 +510,9 @@ class TSDBTable : public TSDBDataSet {
 
  private:
   void ApplyOrder();
+  // Sets both order properties and reorders an open table (restoring them
+  // when the new order cannot be applied).
+  void ChangeOrder(const std::string& Name, const std::string& FieldNames);
   TSDBTableCursor& Need() const;
   void Fetched() const { ++FRowsFetched; }
   std::unique_ptr<TSDBTableCursor> FCursor;

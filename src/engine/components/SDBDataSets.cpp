@@ -799,10 +799,10 @@ void TSDBTable::ApplyOrder() {
   }
 }
 
-void TSDBTable::SetIndexName(const std::string& Name) {
+void TSDBTable::ChangeOrder(const std::string& Name, const std::string& FieldNames) {
   const std::string oldName = IndexName, oldFields = IndexFieldNames;
   IndexName = Name;
-  IndexFieldNames.clear();
+  IndexFieldNames = FieldNames;
   if (!Active()) return;
   CheckBrowseMode();
   try {
@@ -816,22 +816,9 @@ void TSDBTable::SetIndexName(const std::string& Name) {
   First();
 }
 
-void TSDBTable::SetIndexFieldNames(const std::string& Names) {
-  const std::string oldName = IndexName, oldFields = IndexFieldNames;
-  IndexFieldNames = Names;
-  IndexName.clear();
-  if (!Active()) return;
-  CheckBrowseMode();
-  try {
-    ApplyOrder();
-  } catch (...) {
-    IndexName = oldName;
-    IndexFieldNames = oldFields;
-    throw;
-  }
-  FHasRange = false;
-  First();
-}
+void TSDBTable::SetIndexName(const std::string& Name) { ChangeOrder(Name, {}); }
+
+void TSDBTable::SetIndexFieldNames(const std::string& Names) { ChangeOrder({}, Names); }
 
 void TSDBTable::Close() {
   if (FCursor) {

@@ -2,6 +2,7 @@
 // the memory tables that queries of the process share.
 #include <set>
 
+#include "../OpenFiles.h"
 #include "ComponentTestUtil.h"
 #include "components/SDBComponentErrors.h"
 #include "components/SDBMemoryConnection.h"
@@ -173,24 +174,6 @@ TEST_F(LiveQueryTwoSessions, ARowLockedByAnotherSessionCannotBeEdited) {
 }
 
 // ---- Memory tables ------------------------------------------------------------------------------------
-
-// The named files this process holds open where a stray file could land
-// (an unlinked file shows as "... (deleted)"). Other tests create files in
-// these folders at the same time, so the folders themselves prove nothing.
-std::set<std::string> OpenNamedFiles() {
-  std::set<std::string> out;
-  std::error_code ec;
-  const std::string folders[] = {std::filesystem::current_path().string(),
-                                 std::filesystem::temp_directory_path().string(), "/dev/shm"};
-  for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
-    std::error_code ec2;
-    const std::string target = std::filesystem::read_symlink(e.path(), ec2).string();
-    if (ec2 || target.find(" (deleted)") != std::string::npos) continue;
-    for (const auto& f : folders)
-      if (target.rfind(f + "/", 0) == 0) out.insert(target);
-  }
-  return out;
-}
 
 class MemoryTables : public LiveQuery {};
 

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <set>
 
+#include "../OpenFiles.h"
 #include "TableTestUtil.h"
 #include "common/SDBException.h"
 #include "storage/SDBBlobManager.h"
@@ -16,6 +17,7 @@
 namespace {
 
 using namespace sdb;
+using sdbtest::OpenNamedFiles;
 using sdbtest::Bytes;
 using sdbtest::Fields;
 using sdbtest::IndexDef;
@@ -96,26 +98,6 @@ TEST(MemoryPageManager, TrailingFreePagesShrinkTheStoreAndClearDropsAll) {
   EXPECT_EQ(pm.UsedPageCount(), 0);
   EXPECT_EQ(pm.GetPageCount(), 1);
   EXPECT_THROW(TSDBMemoryPageManager(64), ESDBException);
-}
-
-// The named files this process holds open in the folders a stray file
-// could land in (an unlinked file shows as "... (deleted)" and is no file
-// anybody can find). Other tests running at the same time create and
-// remove files there, so a listing of the folders themselves proves
-// nothing about this process.
-std::set<std::string> OpenNamedFiles() {
-  std::set<std::string> out;
-  std::error_code ec;
-  const std::string folders[] = {std::filesystem::current_path().string(),
-                                 std::filesystem::temp_directory_path().string(), "/dev/shm"};
-  for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
-    std::error_code ec2;
-    const std::string target = std::filesystem::read_symlink(e.path(), ec2).string();
-    if (ec2 || target.find(" (deleted)") != std::string::npos) continue;
-    for (const auto& f : folders)
-      if (target.rfind(f + "/", 0) == 0) out.insert(target);
-  }
-  return out;
 }
 
 // Names the memory database could have left behind.
