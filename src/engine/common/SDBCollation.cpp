@@ -24,6 +24,10 @@ constexpr char16_t kCp1252High[32] = {
     0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
+char16_t WideFor(unsigned char c) {
+  return (c >= 0x80 && c < 0xA0) ? kCp1252High[c - 0x80] : static_cast<char16_t>(c);
+}
+
 char AnsiFor(char16_t c) {
   if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<char>(c);
   for (int i = 0; i < 32; ++i)
@@ -103,10 +107,7 @@ std::u16string_view Limit(std::u16string_view s, long maxChars) {
 std::u16string SDBAnsiToWide(std::string_view text) {
   std::u16string out;
   out.reserve(text.size());
-  for (char ch : text) {
-    auto b = static_cast<unsigned char>(ch);
-    out += (b >= 0x80 && b < 0xA0) ? kCp1252High[b - 0x80] : static_cast<char16_t>(b);
-  }
+  for (char ch : text) out += WideFor(static_cast<unsigned char>(ch));
   return out;
 }
 
@@ -194,6 +195,7 @@ int TSDBCollation::Compare(std::u16string_view a, std::u16string_view b, bool ca
                            long maxChars) const {
   a = Limit(a, maxChars);
   b = Limit(b, maxChars);
+  if (a == b) return 0;
   UCollationResult r = ucol_strcoll(caseInsensitive ? FCaseInsensitive : FCaseSensitive,
                                     reinterpret_cast<const UChar*>(a.data()), static_cast<int32_t>(a.size()),
                                     reinterpret_cast<const UChar*>(b.data()), static_cast<int32_t>(b.size()));
@@ -208,6 +210,22 @@ int TSDBCollation::CompareAnsi(std::string_view a, std::string_view b, bool case
   if (maxChars >= 0) {
     if (static_cast<size_t>(maxChars) < a.size()) a = a.substr(0, static_cast<size_t>(maxChars));
     if (static_cast<size_t>(maxChars) < b.size()) b = b.substr(0, static_cast<size_t>(maxChars));
+  }
+  // Identical bytes are equal in every order, ties included; equality
+  // tests of keys and conditions mostly end here without ICU.
+  if (a == b) return 0;
+  // Index keys and condition values are short: convert on the stack.
+  constexpr size_t kStack = 128;
+  if (a.size() <= kStack && b.size() <= kStack) {
+    char16_t wa[kStack], wb[kStack];
+    auto widen = [](std::string_view in, char16_t* out) {
+      for (size_t i = 0; i < in.size(); ++i) {
+        out[i] = WideFor(static_cast<unsigned char>(in[i]));
+      }
+    };
+    widen(a, wa);
+    widen(b, wb);
+    return Compare(std::u16string_view(wa, a.size()), std::u16string_view(wb, b.size()), caseInsensitive);
   }
   return Compare(SDBAnsiToWide(a), SDBAnsiToWide(b), caseInsensitive);
 }
