@@ -311,7 +311,9 @@ int32_t TSDBDatabaseFreeSpaceManager::GrowFile() {
     lastPFSGroup = (oldTotal - 1) / FPFSPage_PagesAddressed;
     lastEAMGroup = (oldTotal - 1) / FEAMPage_PagesAddressed;
   }
-  int32_t newPage = FLastUsedPageNo + 1;
+  // A last-used page beyond the file can only come from a damaged header:
+  // the file grows from its real end, never out to that page.
+  int32_t newPage = std::min(FLastUsedPageNo, oldTotal - 1) + 1;
   while (IsSystemPage(newPage)) ++newPage;
   if (newPage < 0) throw ESDBException(kNotAddressableGet, "Page: %d cannot be addressed. TotalPageCount=%d",
                                        {int64_t{newPage}, int64_t{oldTotal}});

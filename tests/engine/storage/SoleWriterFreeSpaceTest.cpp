@@ -85,3 +85,21 @@ TEST_F(SoleWriterFreeSpaceTest, GrowShrinkAndRollbackKeepBitmapsRight) {
 }
 
 }  // namespace
+
+// A header whose last-used page lies far beyond the file (damage, or a
+// writer that died between header writes) must not make the next page
+// allocation grow the file out to that page.
+TEST_F(SoleWriterFreeSpaceTest, LastUsedPageBeyondTheFileDoesNotGrowIt) {
+  TSDBDiskPageManager& pm = db.Cache().DiskPageManager();
+  const int64_t before = static_cast<int64_t>(std::filesystem::file_size(path));
+  pm.DBHeader().LastUsedPageNo = 1000000;
+  pm.WriteDBHeader();
+  Reopen();
+  {
+    TSDBTableCursor c(SDBTableOpener(db));
+    c.Open("T");
+    InsertRows(c, 0, 20, 3000);
+    c.Close();
+  }
+  EXPECT_LT(static_cast<int64_t>(std::filesystem::file_size(path)), before + 512 * 1024);
+}
