@@ -71,13 +71,7 @@ class TwoSessionFixture : public ::testing::Test {
     Bind(q, session);
     q.SetSQL(sql);
     q.Open();
-    Rows out;
-    for (q.First(); !q.Eof(); q.Next()) {
-      std::vector<std::string> row;
-      for (int i = 0; i < q.FieldCount(); ++i) row.push_back(Text(q.Fields(i).Value()));
-      out.push_back(std::move(row));
-    }
-    return out;
+    return RowsOf(q);
   }
   void Bind(sdb::TSDBDataSet& ds, int session) {
     ds.DatabaseName = name;

@@ -48,6 +48,17 @@ inline std::string TempPath(const std::string& stem) {
 // Text of a value for comparisons: NULL for null values.
 inline std::string Text(const sdb::TSDBVariant& v) { return v.IsNull() ? "NULL" : v.AsString(); }
 
+// Every row of an open dataset as texts, from the first.
+inline Rows RowsOf(sdb::TSDBDataSet& q) {
+  Rows out;
+  for (q.First(); !q.Eof(); q.Next()) {
+    std::vector<std::string> row;
+    for (int i = 0; i < q.FieldCount(); ++i) row.push_back(Text(q.Fields(i).Value()));
+    out.push_back(std::move(row));
+  }
+  return out;
+}
+
 class ExecFixture : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -82,12 +93,7 @@ class ExecFixture : public ::testing::Test {
     sdb::TSDBQuery q;
     Prepare(q, sql, params);
     q.Open();
-    Rows out;
-    for (q.First(); !q.Eof(); q.Next()) {
-      std::vector<std::string> row;
-      for (int i = 0; i < q.FieldCount(); ++i) row.push_back(Text(q.Fields(i).Value()));
-      out.push_back(std::move(row));
-    }
+    Rows out = RowsOf(q);
     q.Close();
     return out;
   }

@@ -19,7 +19,7 @@ namespace {
 
 constexpr int kRows = 3000;
 const std::string kPassword = "s3cret";
-using Row = std::tuple<int64_t, std::string, std::vector<uint8_t>>;
+using Row = IdNameNoteRow;
 
 std::vector<uint8_t> FileBytes(const std::string& path) {
   std::ifstream f(path, std::ios::binary);
@@ -78,21 +78,8 @@ class CompactFixture : public ::testing::Test {
     std::filesystem::remove(path + kSDBCompactSuffix);
   }
 
-  std::vector<Row> Rows() {
-    std::vector<Row> rows;
-    TSDBCursor c;
-    db.OpenTable(c, "T");
-    TSDBDiskTableData& t = *c.TableData;
-    while (t.GetRecordBuffer(c, grmNext) == grrOK) {
-      std::vector<uint8_t> note;
-      if (t.GetDirectBlobInfo(c.CurrentRecordBuffer, 2).PageNo > 0) note = t.ReadBlobField(c, c.CurrentRecordBuffer, 2);
-      rows.emplace_back(t.GetFieldValue(c.CurrentRecordBuffer, 0).AsInt64(),
-                        t.GetFieldValue(c.CurrentRecordBuffer, 1).AsString(), std::move(note));
-    }
-    db.CloseTable(c);
-    std::sort(rows.begin(), rows.end());
-    return rows;
-  }
+  std::vector<Row> Rows() { return ReadIdNameNoteRows(db, "T"); }
+
 
   std::string path;
   TSDBTableDatabase db{200};

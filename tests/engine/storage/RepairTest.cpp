@@ -22,7 +22,7 @@ using namespace sdbtest;
 namespace {
 
 constexpr int kRows = 400;
-using Row = std::tuple<int64_t, std::string, std::vector<uint8_t>>;
+using Row = IdNameNoteRow;
 
 std::vector<uint8_t> FileBytes(const std::string& path) {
   std::ifstream f(path, std::ios::binary);
@@ -60,20 +60,8 @@ class RepairFixture : public TableFixture {
   }
 
   // Every row sorted by ID, with its BLOB value, read through the table.
-  std::vector<Row> ReadRows() {
-    std::vector<Row> rows;
-    TSDBCursor c;
-    TSDBDiskTableData& t = Open(c, "T");
-    while (t.GetRecordBuffer(c, grmNext) == grrOK) {
-      std::vector<uint8_t> note;
-      if (t.GetDirectBlobInfo(c.CurrentRecordBuffer, 2).PageNo > 0) note = t.ReadBlobField(c, c.CurrentRecordBuffer, 2);
-      rows.emplace_back(t.GetFieldValue(c.CurrentRecordBuffer, 0).AsInt64(),
-                        t.GetFieldValue(c.CurrentRecordBuffer, 1).AsString(), std::move(note));
-    }
-    db.CloseTable(c);
-    std::sort(rows.begin(), rows.end());
-    return rows;
-  }
+  std::vector<Row> ReadRows() { return ReadIdNameNoteRows(db, "T"); }
+
 
   void Write(int64_t offset, const std::vector<uint8_t>& bytes) {
     std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);

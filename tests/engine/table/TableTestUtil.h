@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -68,6 +69,27 @@ inline sdb::TSDBIndexDefs Indexes(std::vector<std::unique_ptr<sdb::TSDBIndexDef>
   sdb::TSDBIndexDefs out;
   for (auto& d : defs) out.Add(std::move(d));
   return out;
+}
+
+// A row of an (ID, NAME, NOTE) table: the note's BLOB value is empty when
+// the record has none.
+using IdNameNoteRow = std::tuple<int64_t, std::string, std::vector<uint8_t>>;
+
+// Every row of such a table, sorted by ID, read through the table data.
+inline std::vector<IdNameNoteRow> ReadIdNameNoteRows(sdb::TSDBTableDatabase& db, const std::string& table) {
+  std::vector<IdNameNoteRow> rows;
+  sdb::TSDBCursor c;
+  db.OpenTable(c, table);
+  sdb::TSDBDiskTableData& t = *c.TableData;
+  while (t.GetRecordBuffer(c, sdb::grmNext) == sdb::grrOK) {
+    std::vector<uint8_t> note;
+    if (t.GetDirectBlobInfo(c.CurrentRecordBuffer, 2).PageNo > 0) note = t.ReadBlobField(c, c.CurrentRecordBuffer, 2);
+    rows.emplace_back(t.GetFieldValue(c.CurrentRecordBuffer, 0).AsInt64(),
+                      t.GetFieldValue(c.CurrentRecordBuffer, 1).AsString(), std::move(note));
+  }
+  db.CloseTable(c);
+  std::sort(rows.begin(), rows.end());
+  return rows;
 }
 
 class TableFixture : public ::testing::Test {
