@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <memory>
 
+#include "DocumentTables.h"
 #include "MemTable.h"
 #include "ReadXml.h"
 #include "Render.h"
@@ -27,25 +28,22 @@ inline QLocale French() { return QLocale(QLocale::French, QLocale::France); }
 
 inline QString Sample(const QString& rel) { return QStringLiteral(TESSALY_SAMPLES "/") + rel; }
 
-struct Documents {
-  TMemTable Header{QStringLiteral("header")}, Lines{QStringLiteral("ligne")},
-      Descriptions{QStringLiteral("ligne_description")}, Config{QStringLiteral("configuration")};
-  TReportDataset DsHeader{QStringLiteral("Données du dossier"), &Header};
-  TReportDataset DsLines{QStringLiteral("Données des lignes produits"), &Lines};
-  TReportDataset DsDescriptions{QStringLiteral("Description des lignes produits"), &Descriptions};
-  TReportDataset DsConfig{QStringLiteral("Données de la configuration"), &Config};
+struct Documents : TDocumentTables {
   TfrxReport Report;
 
   Documents() {
     for (TMemTable* t : {&Header, &Lines, &Descriptions, &Config}) t->SetLocale(French());
-    Descriptions.SetMasterSource(&Lines);
-    for (TReportDataset* d : {&DsHeader, &DsLines, &DsDescriptions, &DsConfig}) Report.AddDataset(d);
+    BindTo(Report);
     Report.SetLocale(French());
   }
+  void BuildConfiguration(const QStringList& settings) {
+    TConfigurationValues values;
+    AppliquerReglages(values, settings);
+    ConstructionConfiguration(*this, values);
+  }
   void Load(const QString& dataFile, const QStringList& settings = {}) {
-    TLectureXmlContext ctx{dataFile, &Header, &Lines, &Descriptions, &DsHeader, &DsLines, &DsDescriptions};
-    LectureXml(ctx);
-    BuildConfiguration(Config, DsConfig, &Lines, settings);
+    TDocumentTables::LectureXml(dataFile);
+    BuildConfiguration(settings);
   }
   QString CsvText(bool dataOnly) {
     TfrxCSVExport csv;
