@@ -187,13 +187,16 @@ void ConstructionConfiguration(TDocumentTables& t, const TConfigurationValues& v
   // The line start and end rows.
   TMemTable& lines = t.Lines;
   const bool wanted = !v.DebutLigne.isEmpty() || !v.FinLigne.isEmpty();
-  const bool usable = lines.Active() && lines.FindField(kId) && lines.FindField(kModele);
-  if (!usable) {
-    if (wanted)
-      throw EDataError(
-          QStringLiteral("The line table has no fields Id and Modele for the line start and end rows"));
-    return;
+  if (!lines.Active() && lines.FieldDefCount() == 0 && wanted) {
+    // A document without any line still prints its start and end texts.
+    lines.AddFieldDef(kId, TFieldType::Integer);
+    lines.AddFieldDef(kModele, TFieldType::String, 1000);
+    lines.AddFieldDef(QStringLiteral("TotalTVACorse"), TFieldType::Float);
+    lines.CreateDataSet();
   }
+  // Lines without Id or Modele cannot carry the rows; the document still
+  // prints without them rather than not at all.
+  if (!lines.Active() || !lines.FindField(kId) || !lines.FindField(kModele)) return;
   if (lines.State() != TDataSetState::Browse) lines.Cancel();
   // In index order by Id both rows would come first; the document reads them
   // before and after the product lines, which keep their current order.

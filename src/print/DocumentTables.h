@@ -84,8 +84,10 @@ void AppliquerReglages(TConfigurationValues& values, const QStringList& settings
 // them; an empty text removes its row. The line table is taken out of its
 // index order so that the start row stays first and the end row last
 // (both would sort first by Id); the product lines keep the order they had.
-// Raises EDataError when the logo file cannot be read, or when a start or
-// end text is given and the line table has no Id and Modele fields.
+// A line table without any structure (no data file loaded, or one without
+// lines) gets the fields Id, Modele and TotalTVACorse for the two rows; one
+// whose rows lack Id or Modele gets no rows. Raises EDataError when the logo
+// file cannot be read.
 void ConstructionConfiguration(TDocumentTables& tables, const TConfigurationValues& values);
 
 }  // namespace tessaly
