@@ -9,6 +9,9 @@ std::string EncodeSettingsLineBreaks(std::string_view Text) {
     if (Text[i] == '\r' && i + 1 < Text.size() && Text[i + 1] == '\n') {
       out += '%';
       ++i;
+    } else if (Text[i] == '\n') {
+      // Text boxes break lines with a bare line feed.
+      out += '%';
     } else {
       out += Text[i];
     }

@@ -1,7 +1,7 @@
 // The line-break encoding of multi-line settings texts: a value is stored
-// as one line, each CR LF pair written as "%". Reading turns every "%" back
-// into CR LF, so a "%" typed in such a text reads back as a line break; a
-// lone CR or LF is kept as it is.
+// as one line, each line break (a CR LF pair, or the bare LF of a text box)
+// written as "%". Reading turns every "%" back into CR LF, so a "%" typed in
+// such a text reads back as a line break; a lone CR is kept as it is.
 #pragma once
 
 #include <string>

@@ -14,9 +14,12 @@ TEST(SettingsText, LineBreakEncoding) {
       {"", "", ""},
       {"one line", "one line", "one line"},
       {"a\r\nb\r\n", "a%b%", "a\r\nb\r\n"},
-      // Lone CR and LF are stored unchanged.
-      {"a\rb\nc", "a\rb\nc", "a\rb\nc"},
-      {"a\n\r\nb", "a\n%b", "a\n\r\nb"},
+      // A bare LF (what text boxes give) is a line break too; a lone CR is
+      // stored unchanged.
+      {"a\nb\n", "a%b%", "a\r\nb\r\n"},
+      {"a\rb\nc", "a\rb%c", "a\rb\r\nc"},
+      {"a\n\r\nb", "a%%b", "a\r\n\r\nb"},
+      {"a\r\r\nb", "a\r%b", "a\r\r\nb"},
       // A "%" typed in the text reads back as a line break.
       {"50% off", "50% off", "50\r\n off"},
   };
