@@ -456,6 +456,9 @@ bool TFicheConfigPrint::eventFilter(QObject* watched, QEvent* event) {
   if (watched == FTitre || watched == FOrientation) {
     if (event->type() == QEvent::KeyPress) FChoixClavier = true;
     if (event->type() == QEvent::MouseButtonPress) FChoixClavier = false;
+    // A wheel turned while passing over a list it does not belong to must
+    // not change the type (which reloads the fields and drops the edits).
+    if (event->type() == QEvent::Wheel && !static_cast<QWidget*>(watched)->hasFocus()) return true;
   }
   if (watched == FScrollBox->viewport() && event->type() == QEvent::Wheel) {
     const int dy = static_cast<QWheelEvent*>(event)->angleDelta().y();

@@ -266,6 +266,13 @@ TEST_F(PrintConfiguration, WheelOverThePanelScrollsTenUnitsPerStep) {
   // A sideways wheel is left to the panel's own handling.
   wheel(w.scrollBox()->viewport(), 0);
   EXPECT_EQ(bar->value(), 10);
+
+  // Passing over the type list without focus, the wheel changes nothing.
+  w.memoCGV()->setPlainText(QStringLiteral("en cours"));
+  w.scrollBox()->setFocus();
+  wheel(w.cbbTitre(), -120);
+  EXPECT_EQ(w.cbbTitre()->currentText(), QStringLiteral("DEVIS"));
+  EXPECT_EQ(w.memoCGV()->toPlainText(), QStringLiteral("en cours"));
 }
 
 TEST_F(PrintConfiguration, NoDocumentTypeUsesAnEmptySection) {
