@@ -390,13 +390,6 @@ QString TFicheConfigPrint::DossierSelection(const TSelection& s) const {
   return Chemin({FTitre->currentText(), s.Titre, s.Groupe, FOrientation->currentText()});
 }
 
-QString TFicheConfigPrint::CheminTemplate(const QTreeWidgetItem* node) const {
-  const QTreeWidgetItem* group = node ? node->parent() : nullptr;
-  const QTreeWidgetItem* title = group ? group->parent() : nullptr;
-  if (!title || title->parent()) return QString();
-  return Joindre(DossierSelection({title->text(0), group->text(0), node->text(0)}), node->text(0));
-}
-
 // ------------------------------------------------------------ context menu
 
 void TFicheConfigPrint::PreparerMenu(QTreeWidgetItem* node) {

@@ -95,9 +95,6 @@ class TFicheConfigPrint : public QDialog {
   void btnOuvrirLogoClick();
   void btnSauvegarderClick() { EcritureBDD(); }
 
-  // Path of a template node (empty for any other node).
-  QString CheminTemplate(const QTreeWidgetItem* node) const;
-
   report::TfrxReport& frxReportCreate() { return FReportCreate; }
   QComboBox* cbbTitre() const { return FTitre; }
   QComboBox* cbbOrientation() const { return FOrientation; }
