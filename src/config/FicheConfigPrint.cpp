@@ -98,12 +98,13 @@ void SupprimerFichier(const QString& path) {
         Std(QStringLiteral("Le fichier « %1 » ne peut pas être supprimé : %2").arg(path, f.errorString())));
 }
 
-QStyle::StandardPixmap IconeImage(int image) {
+// Titles and templates share image 1; a title still shows as a folder.
+QStyle::StandardPixmap IconeImage(int image, bool title) {
   switch (image) {
     case 2: return QStyle::SP_DialogApplyButton;  // Favoris
     case 3: return QStyle::SP_DriveHDIcon;        // Corvanel
     case 4: return QStyle::SP_DirHomeIcon;        // Utilisateur
-    default: return QStyle::SP_FileIcon;          // title, template
+    default: return title ? QStyle::SP_DirIcon : QStyle::SP_FileIcon;
   }
 }
 
@@ -308,7 +309,16 @@ TFicheConfigPrint::TFicheConfigPrint(QWidget* owner, const QString& documentsRoo
 
   connect(FTitre, &QComboBox::currentIndexChanged, this, [this] { cbbTitreChange(); });
   connect(FOrientation, &QComboBox::currentIndexChanged, this, [this] { cbbOrientationChange(); });
-  connect(FOrientation, &QComboBox::activated, this, [this] { FScrollBox->setFocus(); });
+  // A type or orientation picked from the list hands the focus to the
+  // panel, so that the wheel then scrolls the panel instead of changing the
+  // choice; stepping through the list with the arrow keys keeps the focus
+  // where the keyboard user is.
+  for (QComboBox* combo : {FTitre, FOrientation}) {
+    combo->installEventFilter(this);
+    connect(combo, &QComboBox::activated, this, [this] {
+      if (!FChoixClavier) FScrollBox->setFocus();
+    });
+  }
   connect(FTree, &QTreeWidget::itemDoubleClicked, this, [this] { pop_updateClick(); });
   connect(FCreate, &QAction::triggered, this, &TFicheConfigPrint::pop_createClick);
   connect(FUpdate, &QAction::triggered, this, &TFicheConfigPrint::pop_updateClick);
@@ -338,15 +348,15 @@ void TFicheConfigPrint::LectureTemplates() {
     return;
   }
   if (!type.isEmpty()) {
-    auto noeud = [this](const QString& text, int image) {
+    auto noeud = [this](const QString& text, int image, bool title = false) {
       auto* item = new QTreeWidgetItem(QStringList{text});
       item->setData(0, kImageRole, image);
-      item->setIcon(0, style()->standardIcon(IconeImage(image)));
+      item->setIcon(0, style()->standardIcon(IconeImage(image, title)));
       return item;
     };
     const QString orientation = FOrientation->currentText();
     for (const QString& titre : Listing(folder, QDir::AllEntries)) {
-      QTreeWidgetItem* t = noeud(titre, 1);
+      QTreeWidgetItem* t = noeud(titre, 1, true);
       FTree->addTopLevelItem(t);
       for (qsizetype j = 0; j < kGroupes.size(); ++j) {
         QTreeWidgetItem* g = noeud(kGroupes[j], static_cast<int>(j) + 2);
@@ -378,13 +388,6 @@ bool TFicheConfigPrint::SelectionTemplate(TSelection& s) const {
 
 QString TFicheConfigPrint::DossierSelection(const TSelection& s) const {
   return Chemin({FTitre->currentText(), s.Titre, s.Groupe, FOrientation->currentText()});
-}
-
-QString TFicheConfigPrint::CheminTemplate(const QTreeWidgetItem* node) const {
-  const QTreeWidgetItem* group = node ? node->parent() : nullptr;
-  const QTreeWidgetItem* title = group ? group->parent() : nullptr;
-  if (!title || title->parent()) return QString();
-  return Joindre(DossierSelection({title->text(0), group->text(0), node->text(0)}), node->text(0));
 }
 
 // ------------------------------------------------------------ context menu
@@ -442,6 +445,13 @@ bool TFicheConfigPrint::eventFilter(QObject* watched, QEvent* event) {
       tvTemplatesContextMenu(node, at);
       return true;
     }
+  }
+  if (watched == FTitre || watched == FOrientation) {
+    if (event->type() == QEvent::KeyPress) FChoixClavier = true;
+    if (event->type() == QEvent::MouseButtonPress) FChoixClavier = false;
+    // A wheel turned while passing over a list it does not belong to must
+    // not change the type (which reloads the fields and drops the edits).
+    if (event->type() == QEvent::Wheel && !static_cast<QWidget*>(watched)->hasFocus()) return true;
   }
   if (watched == FScrollBox->viewport() && event->type() == QEvent::Wheel) {
     const int dy = static_cast<QWheelEvent*>(event)->angleDelta().y();
@@ -603,7 +613,6 @@ void TFicheConfigPrint::cbbTitreChange() {
   // Edits of the previous type that were not saved are dropped.
   LectureBDD();
   LectureTemplates();
-  FScrollBox->setFocus();
 }
 
 void TFicheConfigPrint::cbbOrientationChange() {

@@ -95,9 +95,6 @@ class TFicheConfigPrint : public QDialog {
   void btnOuvrirLogoClick();
   void btnSauvegarderClick() { EcritureBDD(); }
 
-  // Path of a template node (empty for any other node).
-  QString CheminTemplate(const QTreeWidgetItem* node) const;
-
   report::TfrxReport& frxReportCreate() { return FReportCreate; }
   QComboBox* cbbTitre() const { return FTitre; }
   QComboBox* cbbOrientation() const { return FOrientation; }
@@ -153,6 +150,8 @@ class TFicheConfigPrint : public QDialog {
   QString FAgence, FUtilisateur, FFichierBDD, FDocumentsRoot;
   report::TfrxReport FReportCreate;
   bool FChargee = false;
+  // The last input on a combo box was a key (not a mouse click).
+  bool FChoixClavier = false;
   // Keys whose reading failed, and the stored form of what each key's
   // control showed after the last load: a key that could not be read is
   // written back only once the user has changed its field.

@@ -91,7 +91,12 @@ void TFicheSetFileName::Executer() {
   FEdit->selectAll();
   FEdit->setFocus();
   if (!ExecHook) {
-    exec();
+    // Without a user (TESSALY_UNATTENDED) the dialog is answered as closed,
+    // like the file dialogs.
+    if (ui::UnattendedRequested())
+      reject();
+    else
+      exec();
     return;
   }
   FOuvert = true;

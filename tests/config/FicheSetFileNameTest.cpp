@@ -94,4 +94,15 @@ TEST_F(ScriptedNameDialog, RefusesNamesThatAreNotPlainFileNamesAndAsksAgain) {
     EXPECT_TRUE(tessaly::NomFichierSimple(good)) << good.toStdString();
 }
 
+TEST(NameDialog, UnattendedRunAnswersItAsClosed) {
+  qputenv("TESSALY_UNATTENDED", "1");
+  TFicheSetFileName d(nullptr, QStringLiteral("Renommer le fichier"), QStringLiteral("Nommer le fichier : "),
+                      QStringLiteral("a.fr3"));
+  d.Executer();
+  qunsetenv("TESSALY_UNATTENDED");
+  QString name;
+  EXPECT_FALSE(d.GetNomFichier(name));
+  EXPECT_FALSE(d.isVisible());
+}
+
 }  // namespace

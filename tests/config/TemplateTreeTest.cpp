@@ -233,3 +233,30 @@ TEST_F(TemplateTree, ControlsCarryTheirCaptionsForKeyboardAndScreenReader) {
 
 }  // namespace
 }  // namespace configtest
+
+namespace configtest {
+namespace {
+
+TEST_F(TemplateTree, PickingFromTheListHandsFocusToThePanelArrowKeysKeepIt) {
+  UsualLibrary();
+  TFicheConfigPrint& w = Open();
+  w.activateWindow();
+  QApplication::setActiveWindow(&w);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+  w.cbbTitre()->setFocus();
+  // Arrow keys on the closed list: the type changes (and is loaded), the
+  // focus stays.
+  QTest::keyClick(w.cbbTitre(), Qt::Key_Down);
+  EXPECT_EQ(w.cbbTitre()->currentText(), QStringLiteral("FACTURE"));
+  EXPECT_EQ(Tree().first(), QStringLiteral("Facture [1]"));
+  EXPECT_TRUE(w.cbbTitre()->hasFocus());
+  // Picked with the mouse: the panel takes the focus.
+  QTest::mousePress(w.cbbOrientation(), Qt::LeftButton);
+  w.cbbOrientation()->hidePopup();
+  w.cbbOrientation()->setCurrentIndex(1);
+  emit w.cbbOrientation()->activated(1);
+  EXPECT_TRUE(w.scrollBox()->hasFocus());
+}
+
+}  // namespace
+}  // namespace configtest
