@@ -4,6 +4,7 @@
 
 #include "DataError.h"
 #include "settings/DataModuleSdb.h"
+#include "settings/SettingsText.h"
 #include "ReadXml.h"
 #include "Report.h"
 
@@ -35,7 +36,7 @@ const ConfigField kConfigFields[] = {
 const QString kId = QStringLiteral("Id");
 const QString kModele = QStringLiteral("Modele");
 
-QString Decoded(const QString& v) { return QString(v).replace('%', QLatin1String("\r\n")); }
+QString Decoded(const QString& v) { return QString::fromStdString(DecodeSettingsLineBreaks(v.toStdString())); }
 
 bool IsLineRow(TMemTable& lines) {
   TMemField* id = lines.FindField(kId);
