@@ -95,6 +95,10 @@ TFicheExporter::TFicheExporter(QWidget* owner) : QDialog(owner) {
   layout->addWidget(lblAction);
   layout->addWidget(lblCompteur);
   layout->addWidget(pbAvancement);
+  // A size of its own: the layout then leaves the window's size limits
+  // alone when the texts change, instead of renegotiating them with the
+  // window system at every step.
+  setMinimumSize(480, 120);
   resize(480, 120);
 
   FTables.BindTo(FReport);
