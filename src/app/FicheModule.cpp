@@ -163,6 +163,7 @@ void TFicheModule::Timer1Timer() {
       exporter.SetUtilisateur(FUtilisateur);
       hide();
       run(exporter);
+      if (exporter.Echec()) FCodeSortie = 1;
     } else {
       TFicheImpression impression(this);
       impression.SetVersion(FVersion);
@@ -216,6 +217,7 @@ int TessalyMain(const QStringList& arguments) {
     return 0;
   }
   ApplyVisualStyle();
+  int code = 0;
   try {
     // The process ends when the start-up window closes, not when the last
     // visible window does: the start-up window is hidden while the working
@@ -231,12 +233,13 @@ int TessalyMain(const QStringList& arguments) {
     fiche.SetModeImpression(QLocale::system().toUpper(arguments.at(2)));
     fiche.show();
     qApp->exec();
+    code = fiche.CodeSortie();
   } catch (const std::exception& e) {
     ui::ShowMessage(ExceptionMessage(e));
   } catch (...) {
     ui::ShowMessage(QString());
   }
-  return 0;
+  return code;
 }
 
 }  // namespace tessaly

@@ -38,6 +38,9 @@ class TFicheModule : public QWidget {
   const QString& FichierXml() const { return FFichierXml; }
   const QStringList& PiecesJointes() const { return FPiecesJointes; }
   bool Activated() const { return FActivated; }
+  // The process's exit status: non-zero when the batch exporter stopped on
+  // an error, so that an unattended caller can tell.
+  int CodeSortie() const { return FCodeSortie; }
   QProgressBar* ProgressBar() const { return pbAvance; }
   QTimer* Timer() const { return Timer1; }
 
@@ -67,6 +70,7 @@ class TFicheModule : public QWidget {
   QStringList FPiecesJointes;
   bool FActivated = false;
   bool FDispatched = false;
+  int FCodeSortie = 0;
 
   QLabel* Image1;
   QProgressBar* pbAvance;
@@ -76,7 +80,7 @@ class TFicheModule : public QWidget {
 
 // The process entry after the GUI application exists: checks the
 // arguments (program name first), applies the visual style, runs the
-// start-up window. Always returns 0.
+// start-up window. Returns 0, or 1 when a batch export stopped on an error.
 int TessalyMain(const QStringList& arguments);
 
 // Applies the "Smokey Quartz Kamri" look; false (and the default look

@@ -16,11 +16,56 @@
 
 namespace tessaly::report {
 
+namespace {
+
+TFileOpener& FileOpener() {
+  static TFileOpener opener;
+  return opener;
+}
+
+void OpenWrittenFile(const QString& path) {
+  const QString absolute = QFileInfo(path).absoluteFilePath();
+  if (FileOpener()) FileOpener()(absolute);
+  else QDesktopServices::openUrl(QUrl::fromLocalFile(absolute));
+}
+
+// A path the filter can write: it names a file (not a folder) inside a
+// folder that exists.
+void CheckTarget(const QString& path) {
+  const QFileInfo info(path);
+  if (info.fileName().isEmpty() || info.isDir())
+    throw EReportError(QStringLiteral("The export path \"%1\" names no file").arg(path));
+  if (!info.absoluteDir().exists())
+    throw EReportError(QStringLiteral("The folder of the export path \"%1\" does not exist").arg(path));
+}
+
+// Writes `bytes` under a temporary name in the target folder, flushes it
+// and renames it over `path` only when complete.
+void WriteComplete(const QString& path, const QByteArray& bytes) {
+  QSaveFile f(path);
+  f.setDirectWriteFallback(false);
+  // Unbuffered, so that a short write (disk full, file size limit) shows
+  // in write()'s count: a buffered write would be flushed by commit(),
+  // which renames a truncated file into place without reporting it.
+  if (!f.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+    throw EReportError(QStringLiteral("The file \"%1\" cannot be written: %2").arg(path, f.errorString()));
+  if (f.write(bytes) != bytes.size()) {
+    const QString why = f.errorString();
+    f.cancelWriting();
+    throw EReportError(QStringLiteral("The file \"%1\" cannot be written: %2").arg(path, why));
+  }
+  if (!f.commit()) throw EReportError(QStringLiteral("The file \"%1\" cannot be written: %2").arg(path, f.errorString()));
+}
+
+}  // namespace
+
+void SetFileOpener(TFileOpener opener) { FileOpener() = std::move(opener); }
+
 bool TfrxCustomExportFilter::Run(TfrxReport& report) {
   QString path = FileName;
   if (!path.isEmpty() && QFileInfo(path).isRelative() && !DefaultPath.isEmpty())
     path = QDir(DefaultPath).filePath(path);
-  if (ShowDialog || path.isEmpty()) {
+  if (ShowDialog) {
     QString suggested = path;
     if (suggested.isEmpty()) {
       QString base = QFileInfo(report.FileName()).completeBaseName();
@@ -30,10 +75,16 @@ bool TfrxCustomExportFilter::Run(TfrxReport& report) {
     }
     path = tessaly::ui::Dialogs().SaveFile(DialogParent, DialogCaption(), suggested, DialogFilter());
     if (path.isEmpty()) return false;  // cancelled: nothing is written
+  } else if (path.isEmpty()) {
+    // No dialog and no file name: the target is the default folder alone.
+    QString folder = DefaultPath;
+    if (!folder.isEmpty() && !folder.endsWith('/')) folder += '/';
+    throw EReportError(QStringLiteral("The export path \"%1\" names no file").arg(folder));
   }
+  CheckTarget(path);
   Write(report, path);
   FLastPath = path;
-  if (OpenAfterExport) QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
+  if (OpenAfterExport) OpenWrittenFile(path);
   return true;
 }
 
@@ -46,7 +97,8 @@ void WritePdf(const TfrxReport& report, const TfrxPDFExport& s, QIODevice* devic
   writer.setResolution(s.Resolution);
   writer.setCreator(s.Creator);
   writer.setTitle(s.Title.isEmpty() ? report.Template().Title : s.Title);
-  writer.setPdfVersion(QPagedPaintDevice::PdfVersion_1_6);
+  writer.setPdfVersion(s.PDFVersion == QLatin1String("1.4") ? QPagedPaintDevice::PdfVersion_1_4
+                                                             : QPagedPaintDevice::PdfVersion_1_6);
   const auto& pages = report.PreparedPages();
   auto layoutFor = [](const TfrxPreparedPage& p) {
     // The page size is given in portrait terms with the orientation apart,
@@ -140,13 +192,7 @@ QByteArray PdfBytes(const TfrxReport& report, const TfrxPDFExport& settings) {
   return AddInfoEntries(bytes, settings.Author, settings.Subject);
 }
 
-void TfrxPDFExport::Write(TfrxReport& report, const QString& path) {
-  QSaveFile f(path);
-  if (!f.open(QIODevice::WriteOnly))
-    throw EReportError(QStringLiteral("The file \"%1\" cannot be written: %2").arg(path, f.errorString()));
-  f.write(PdfBytes(report, *this));
-  if (!f.commit()) throw EReportError(QStringLiteral("The file \"%1\" cannot be written: %2").arg(path, f.errorString()));
-}
+void TfrxPDFExport::Write(TfrxReport& report, const QString& path) { WriteComplete(path, PdfBytes(report, *this)); }
 
 // The 8-bit form spreadsheets on the users' machines read: Windows-1252,
 // which is ISO-8859-1 plus typographic signs (euro, dashes, quotes) in
@@ -202,12 +248,6 @@ QByteArray TfrxCSVExport::Content(const TfrxReport& report) const {
   return ToWindows1252(text);
 }
 
-void TfrxCSVExport::Write(TfrxReport& report, const QString& path) {
-  QSaveFile f(path);
-  if (!f.open(QIODevice::WriteOnly))
-    throw EReportError(QStringLiteral("The file \"%1\" cannot be written: %2").arg(path, f.errorString()));
-  f.write(Content(report));
-  if (!f.commit()) throw EReportError(QStringLiteral("The file \"%1\" cannot be written: %2").arg(path, f.errorString()));
-}
+void TfrxCSVExport::Write(TfrxReport& report, const QString& path) { WriteComplete(path, Content(report)); }
 
 }  // namespace tessaly::report

@@ -1,10 +1,15 @@
 // Export filters: they write a report's prepared pages to a file. With
 // ShowDialog on, the file name is asked for (through the application's
 // dialogs interface, so tests can answer); a cancelled dialog writes
-// nothing.
+// nothing. Without the dialog, a path that names no file or whose folder
+// does not exist is an error naming the path, never a silent no-op.
+// Every file is written under a temporary name in its target folder and
+// renamed when complete: a failed export leaves no truncated file, and an
+// existing file of that name is replaced only by a complete new one.
 #pragma once
 
 #include <QString>
+#include <functional>
 
 #include "Report.h"
 
@@ -17,6 +22,7 @@ class TfrxCustomExportFilter {
   QString FileName;
   QString DefaultPath;  // folder used when FileName has no folder part
   bool ShowDialog = true;
+  // Opens the written file with the desktop's associated application.
   bool OpenAfterExport = false;
   bool OverwritePrompt = false;
   bool ShowProgress = true;
@@ -27,7 +33,9 @@ class TfrxCustomExportFilter {
   // The path written by the last successful export.
   const QString& LastPath() const { return FLastPath; }
 
-  // Called by TfrxReport::Export.
+  // Called by TfrxReport::Export. Raises EReportError for a path that
+  // names no file, a missing target folder or a file that cannot be
+  // written.
   bool Run(TfrxReport& report);
 
  protected:
@@ -53,6 +61,8 @@ class TfrxPDFExport : public TfrxCustomExportFilter {
   bool Outline = false;
   bool Background = false;
   int Quality = 95;
+  // "1.4" writes PDF 1.4; anything later is written as 1.6, the newest
+  // version the PDF writer produces.
   QString PDFVersion = QStringLiteral("1.7");
   int Resolution = 600;  // dots per inch for coordinates; text stays vector
 
@@ -82,6 +92,12 @@ class TfrxCSVExport : public TfrxCustomExportFilter {
 };
 
 QByteArray ToWindows1252(const QString& text);
+
+// How "open after export" opens a written file: the desktop's associated
+// application by default; tests install a recorder (an empty function
+// restores the default).
+using TFileOpener = std::function<void(const QString& path)>;
+void SetFileOpener(TFileOpener opener);
 
 // Writes the prepared pages as PDF to a device-independent byte buffer.
 QByteArray PdfBytes(const TfrxReport& report, const TfrxPDFExport& settings);
