@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QEventLoop>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -167,10 +168,12 @@ void TFicheSendMail::btnEnvoyerClick() {
   // The window waits for the server without taking input, but keeps
   // repainting; every wait of the client is bounded.
   setEnabled(false);
+  FEnvoiEnCours = true;
   QApplication::setOverrideCursor(Qt::WaitCursor);
   const TResultatEnvoi r =
       EnvoyerMessage(compte, m, [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
   QApplication::restoreOverrideCursor();
+  FEnvoiEnCours = false;
   setEnabled(true);
 
   switch (r.Etape) {
@@ -225,6 +228,18 @@ void TFicheSendMail::btnChoixModeleClick() {
     texte = fiche.TexteChoisi();
   }
   if (!texte.isEmpty()) mmoBody->setPlainText(texte);
+}
+
+void TFicheSendMail::closeEvent(QCloseEvent* event) {
+  if (FEnvoiEnCours) {
+    event->ignore();
+    return;
+  }
+  TFicheMail::closeEvent(event);
+}
+
+void TFicheSendMail::reject() {
+  if (!FEnvoiEnCours) TFicheMail::reject();
 }
 
 bool TFicheSendMail::eventFilter(QObject* watched, QEvent* event) {

@@ -56,11 +56,15 @@ class TFicheSendMail : public TFicheMail {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
+  // The window is not closed while a message is being sent.
+  void closeEvent(QCloseEvent* event) override;
+  void reject() override;
 
  private:
   QString FAgence, FUtilisateur, FFichierBDD, FDestinataire, FObjet, FExpediteurMail, FExpediteurNom;
   TSmtpCompte FCompte;
   bool FChampsRemplis = false;
+  bool FEnvoiEnCours = false;
 
   QLineEdit *edtExpediteur, *edtAdresse, *edtCC, *edtCCI, *edtObject;
   QPlainTextEdit* mmoBody;

@@ -124,6 +124,7 @@ TEST_F(MailHandOff, OpensTheMailWindowWithThePdfAndDeletesItAfterwards) {
   QString pdf;
   auto fait = QuandModal<TFicheSendMail>([&](TFicheSendMail* w) {
     EXPECT_FALSE(fenetre.isEnabled());
+    EXPECT_TRUE(w->isEnabled());  // only the print manager is disabled
     EXPECT_FALSE(doc.Pdf.OpenAfterExport);  // the temporary file is not opened in a viewer
     EXPECT_EQ(w->parentWidget(), &fenetre);
     const QStringList p = w->PiecesJointes();

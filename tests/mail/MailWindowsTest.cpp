@@ -473,7 +473,20 @@ TEST_F(SendMail, SendingShowsOneMessagePerOutcome) {
     Controle<QLineEdit>(&w, "edtCC")->setText("be@corvanel.test");
     Controle<QLineEdit>(&w, "edtCCI")->setText("archive@corvanel.test");
     Controle<QPlainTextEdit>(&w, "mmoBody")->setPlainText(QStringLiteral("Bonjour,\nci-joint le plan."));
+    // A try to close the window while the client waits on the server is refused.
+    bool fermeAvant = false, visiblePendant = false;
+    if (c.port == server.Port())
+      QTimer::singleShot(0, &w, [&] {
+        fermeAvant = true;
+        w.close();
+        visiblePendant = w.isVisible();
+      });
     Cliquer(&w, "btnEnvoyer");
+    if (c.port == server.Port()) {
+      EXPECT_TRUE(fermeAvant);  // the timer ran during the sending
+      EXPECT_TRUE(visiblePendant);
+    }
+    EXPECT_TRUE(w.isVisible());
     EXPECT_TRUE(w.isEnabled());
     ASSERT_EQ(dialogs.Messages.size(), 1) << dialogs.Messages.join('\n').toStdString();
     EXPECT_TRUE(dialogs.Messages[0].startsWith(c.expected)) << dialogs.Messages[0].toStdString();

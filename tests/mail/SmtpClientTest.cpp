@@ -217,6 +217,12 @@ TEST_F(SmtpEndToEnd, ServerNotListening) {
     EXPECT_EQ(r.Etape, TEtapeEnvoi::Connexion);
     EXPECT_FALSE(r.Texte.isEmpty());
   }
+  // A host name that does not resolve (the .invalid domain never does).
+  TSmtpCompte compte = Compte(25, 3);
+  compte.Host = QStringLiteral("tessaly-test.invalid");
+  const TResultatEnvoi r = EnvoyerMessage(compte, Simple());
+  EXPECT_EQ(r.Etape, TEtapeEnvoi::Connexion);
+  EXPECT_TRUE(r.Texte.contains(QLatin1String("tessaly-test.invalid"))) << r.Texte.toStdString();
 }
 
 // A server that takes the connection and never greets: the response
