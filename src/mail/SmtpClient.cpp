@@ -137,7 +137,7 @@ QByteArray PartiePieceJointe(const QString& chemin) {
     p += ";\r\n name=" + Quote(nom);
     d += "filename=" + Quote(nom);
   } else {
-    p += ";\r\n name=\"" + EncodageEntete(nom).replace("\r\n ", "") + '"';
+    p += ";\r\n name=\"" + EncodageEntete(nom).replace("\r\n ", " ") + '"';
     d += "filename*=" + Rfc2231(nom);
   }
   return p + "\r\n" + d + "\r\nContent-Transfer-Encoding: base64\r\n\r\n" + Base64Lignes(contenu);
@@ -304,7 +304,14 @@ TResultatEnvoi EnvoyerMessage(const TSmtpCompte& compte, const TMessageMail& mes
               : QStringLiteral("l'adresse de l'expéditeur « %1 » n'est pas valide.")
                     .arg(message.Expediteur.Adresse)
                     .toStdString());
-    destinataires << DecouperAdresses(message.A) << DecouperAdresses(message.Cc) << DecouperAdresses(message.Cci);
+    // One RCPT per mailbox, even when it is named in several fields.
+    QStringList vus;
+    for (const TAdresse& d :
+         DecouperAdresses(message.A) + DecouperAdresses(message.Cc) + DecouperAdresses(message.Cci)) {
+      if (vus.contains(d.Adresse, Qt::CaseInsensitive)) continue;
+      vus << d.Adresse;
+      destinataires << d;
+    }
     if (destinataires.isEmpty()) throw std::invalid_argument("aucun destinataire n'est indiqué.");
     donnees = ConstructionMessage(message);
   } catch (const std::exception& e) {

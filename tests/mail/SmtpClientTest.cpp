@@ -70,7 +70,7 @@ TEST_F(SmtpEndToEnd, PlainMessageArrivesWhole) {
   m.Expediteur = {QStringLiteral("Société Corvanel – Agence d'Épinal"), QStringLiteral("devis@corvanel.test")};
   m.A = QStringLiteral(" Jean Dupont <jean.dupont@client.test>; achat@client.test ,");
   m.Cc = QStringLiteral("\"Bureau, d'études\" <be@corvanel.test>");
-  m.Cci = QStringLiteral("archive@corvanel.test;compta@corvanel.test");
+  m.Cci = QStringLiteral("archive@corvanel.test;compta@corvanel.test;ACHAT@client.test");
   m.Objet = QStringLiteral("Corvanel - DEVIS FENÊTRES À L'ÉTAGE – réf. « 2026/0042 » avec un objet assez long pour "
                            "être replié sur plusieurs lignes d'en-tête");
   m.Corps = QStringLiteral("Bonjour Madame Lefèvre,\n\nVeuillez trouver ci-joint notre devis.\r\n.\nCordialement,\r"

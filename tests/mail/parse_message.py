@@ -27,7 +27,7 @@ def main():
         "date_ok": msg["Date"] is not None and msg["Date"].datetime is not None,
         "message_id": str(msg["Message-ID"] or ""),
         "mime_version": str(msg["MIME-Version"] or ""),
-        "defects": [type(d).__name__ for d in msg.defects],
+        "defects": [type(d).__name__ for part in msg.walk() for d in part.defects],
         "body": "",
         "body_charset": "",
         "attachments": [],
