@@ -1,22 +1,50 @@
-// The print manager window. It receives the job's inputs from the start-up
-// window through the setters below; its document set-up, template tree,
-// preview, printing, export and mail arrive with the print manager work.
-// Until then it lists the inputs it received and can be closed.
+// The print manager window ("Gestionnaire d'impression"): the document of
+// the job in an embedded preview on the left; on the right the title and
+// page-orientation choosers, the template tree, the four display options,
+// the printer list and the buttons that print, preview, export, mail and
+// open the template library.
+//
+// The start-up window hands it the job's inputs through the setters, shows
+// it modally and ends the process when it closes. The set-up runs at the
+// first activation: Tessaly.ini (read at construction), the document data
+// file, the user's last choices from the settings store, the initial
+// template and the configuration record templates read.
 #pragma once
 
 #include <QDialog>
+#include <QIcon>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
-class QPlainTextEdit;
+#include "DocumentTables.h"
+#include "Report.h"
+#include "ReportExport.h"
+#include "ReportPreview.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace tessaly {
+
+class TDataModuleSdb;
+
+inline const QString kModeDocument = QStringLiteral("DOCUMENT");
+inline const QString kModeRapport = QStringLiteral("RAPPORT");
+// The only template group the print manager shows.
+inline const QString kGroupeCorvanel = QStringLiteral("Corvanel");
 
 class TFicheImpression : public QDialog {
   Q_OBJECT
  public:
   explicit TFicheImpression(QWidget* owner = nullptr);
+  ~TFicheImpression() override;
 
+  // ---- inputs, set by the start-up window before the window is shown
   void SetVersion(const QString& version);  // also sets the caption
   void SetFichierParametres(const QString& path) { FFichierParametres = path; }
   void SetModeImpression(const QString& mode) { FModeImpression = mode; }
@@ -36,17 +64,131 @@ class TFicheImpression : public QDialog {
   const QString& FichierXml() const { return FFichierXml; }
   const QStringList* PiecesJointes() const { return LPiecesJointes; }
 
-  // What the window received, one "name: value" line each.
+  // What the window received, one "name: value" line each (written to
+  // standard error by unattended runs).
   QString InputsText() const;
 
+  // ---- state built by the window
+  const QString& FichierBDD() const { return FFichierBDD; }
+  const QString& DocumentsRoot() const { return FDocumentsRoot; }
+  const QString& RapportsRoot() const { return FRapportsRoot; }
+  const QString& DocumentType() const { return FDocumentType; }
+  const QString& ClientMail() const { return FClientMail; }
+  const QStringList& DescriptifsTechniques() const { return FDescriptifsTechniques; }
+  const QStringList& Groupes() const { return FGroupes; }
+  bool Activated() const { return FActivated; }
+  report::TfrxReport& Report() { return frxReport; }
+  TDocumentTables& Tables() { return FTables; }
+  report::TfrxPDFExport& PdfExport() { return frxPDFExport; }
+  report::TfrxCSVExport& CsvExport() { return frxCSVExport; }
+
+  // ---- set-up
+  void FormCreate();
+  void FormActivate();
+  void LectureIni();
+  QString LectureDonnees();
+  void InitDocument();
+  void InitRapport();
+  void LectureParametres();
+  // ---- template tree and preview
+  void LectureTemplates();
+  void tvTemplatesClick();
+  void cbbTitreChange();
+  void cbbOrientationChange();
+  void btnApercuClick();
+  // Wheel down (delta < 0) or up anywhere over the window.
+  void FormMouseWheel(int delta, Qt::KeyboardModifiers shift, const QPoint& position);
+  // ---- display options, printing, closing
+  void chkCroquisClick();
+  void chkUwClick();
+  void chkFournisseursClick();
+  void chkDimensionsClick();
+  void AppliquerAffichage();
+  void cbbImprimanteChange();
+  void btnImprimerClick();
+  void btnConfigClick();
+  void btnExporterClick();
+  void btnMailClick();
+  void btnQuitterClick();
+  void FormCloseQuery();
+
+  // ---- what the window depends on outside itself (tests replace them)
+  // The application folder: Tessaly.ini is read there. Empty: the folder of
+  // the executable. Read at construction.
+  static void SetApplicationFolder(const QString& folder);
+  static QString ApplicationFolder();  // always ends with a separator
+  // The printer queue names, in the system's order. Empty: the system's
+  // (QPrinterInfo).
+  using TPrinterSource = std::function<QStringList()>;
+  static void SetPrinterSource(TPrinterSource source);
+  // Opens a file in the application the desktop associates with it. Empty:
+  // QDesktopServices.
+  using TFileOpener = std::function<void(const QString& path)>;
+  static void SetFileOpener(TFileOpener opener);
+
+  // The tree icon index of a node (1: template, 2 + i: group i).
+  static int ImageIndex(const QTreeWidgetItem* node);
+
+  // ---- controls (object names as below)
+  report::TfrxPreview* frxPreviewTemplate;
+  QLabel* lblTitre;
+  QComboBox* cbbTitre;
+  QLabel* lblOrientation;
+  QComboBox* cbbOrientation;
+  QTreeWidget* tvTemplates;
+  QLabel* lblTitreRapport;
+  QCheckBox* chkFournisseurs;
+  QCheckBox* chkDimensions;
+  QCheckBox* chkCroquis;
+  QCheckBox* chkUw;
+  QLabel* lblImprimante;
+  QComboBox* cbbImprimante;
+  QPushButton* btnConfig;
+  QPushButton* btnApercu;
+  QPushButton* btnMail;
+  QPushButton* btnImprimer;
+  QPushButton* btnExporter;
+  QPushButton* btnQuitter;
+
  protected:
-  void showEvent(QShowEvent* event) override;
+  bool event(QEvent* e) override;
+  void showEvent(QShowEvent* e) override;
+  void closeEvent(QCloseEvent* e) override;
+  void reject() override;
+  bool eventFilter(QObject* watched, QEvent* e) override;
 
  private:
+  void CreateControls();
+  TDataModuleSdb& Store() const;
+  // Hides the template object `name` when the report owns objects and has it.
+  void MasquerObjet(const QString& name);
+  void PositionConfiguration(const QString& field, bool value);
+  // Loads a template; a file that is not a template is reported (the
+  // report keeps the template it had) and answers false.
+  bool ChargementTemplate(const QString& path);
+  // Runs `action`; an exception is shown as a message and the window (and
+  // the tree) are enabled again in every case.
+  void Action(const std::function<void()>& action);
+  QString DossierTitre() const;
+  QString DossierOrientation(const QString& groupe) const;
+  QString CheminDescriptif(const QString& entry) const;
+
   QString FVersion, FFichierParametres, FModeImpression, FAgence, FUtilisateur, FFichierXml;
   const QStringList* LDroits = nullptr;
   const QStringList* LPiecesJointes = nullptr;
-  QPlainTextEdit* FInputs;
+
+  QString FFichierBDD, FDocumentsRoot, FRapportsRoot, FDocumentType, FClientMail;
+  QStringList FDescriptifsTechniques;
+  QStringList FGroupes;
+  bool FActivated = false;
+  bool FClosingQueried = false;
+
+  TDocumentTables FTables;
+  report::TfrxReport frxReport;
+  report::TfrxPDFExport frxPDFExport;
+  report::TfrxCSVExport frxCSVExport;
+  report::TfrxDesignerOptions frxDesigner;
+  QIcon FIcons[3];  // index 1: template, 2: group
 };
 
 }  // namespace tessaly

@@ -412,6 +412,8 @@ bool TfrxReport::PrepareReport(bool clearLastReport) {
     TMemTable* t = ds ? ds->Table() : nullptr;
     if (t && t->Active() && t->State() == TDataSetState::Browse) t->First();
   }
+  // The new pages show in the attached preview.
+  if (FPreview) FPreview->ShowPages(FPrepared);
   return !FPrepared.empty();
 }
 
