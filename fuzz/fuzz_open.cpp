@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 #include "storage/SDBPageManager.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 #include "storage/ppm/SDBPPM.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

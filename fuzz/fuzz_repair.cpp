@@ -14,7 +14,7 @@
 #include <fstream>
 #include <string>
 
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 #include "storage/SDBDatabaseCheck.h"
 #include "storage/SDBRepair.h"
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 #include "storage/SDBDatabaseCheck.h"
 #include "storage/SDBTableDatabase.h"
 

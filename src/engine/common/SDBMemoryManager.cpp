@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "SDBException.h"
+#include "sdb/SDBException.h"
 
 namespace sdb {
 

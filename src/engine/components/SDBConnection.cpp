@@ -1,6 +1,6 @@
 #include "components/SDBConnection.h"
 
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 #include "storage/SDBDatabaseData.h"
 #include "storage/SDBSystemDirectory.h"
 

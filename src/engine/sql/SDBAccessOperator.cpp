@@ -7,7 +7,7 @@
 #include <numeric>
 #include <thread>
 
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 #include "sql/SDBExecTable.h"
 #include "storage/SDBRecordManager.h"
 #include "storage/SDBTableCursor.h"

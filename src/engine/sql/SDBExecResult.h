@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "common/SDBFieldTypes.h"
-#include "common/SDBVariant.h"
+#include "sdb/SDBFieldTypes.h"
+#include "sdb/SDBVariant.h"
 #include "storage/SDBPageFormat.h"
 
 namespace sdb {

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <thread>
 
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 #include "sql/SDBAccessOperator.h"
 #include "sql/SDBEvaluator.h"
 #include "sql/SDBExecTable.h"

@@ -1,6 +1,6 @@
 #include "storage/SDBActiveSessions.h"
 
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 #include "platform/SDBPlatform.h"
 
 namespace sdb {

@@ -17,7 +17,7 @@
 #include <set>
 
 #include "common/SDBBytes.h"
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 
 namespace sdb {
 

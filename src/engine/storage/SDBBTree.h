@@ -40,8 +40,8 @@
 #include <string>
 #include <vector>
 
-#include "common/SDBCollation.h"
-#include "common/SDBFieldTypes.h"
+#include "sdb/SDBCollation.h"
+#include "sdb/SDBFieldTypes.h"
 #include "storage/SDBPageCache.h"
 #include "storage/SDBPageFormat.h"
 

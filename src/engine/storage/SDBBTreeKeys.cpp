@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "common/SDBBytes.h"
-#include "common/SDBException.h"
-#include "common/SDBVariant.h"
+#include "sdb/SDBException.h"
+#include "sdb/SDBVariant.h"
 #include "storage/SDBBTree.h"
 #include "storage/SDBKeyFormat.h"
 

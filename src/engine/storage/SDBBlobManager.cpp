@@ -5,7 +5,7 @@
 #include <set>
 
 #include "common/SDBBytes.h"
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 #include "storage/SDBCompressedBlobStream.h"
 #include "storage/SDBStream.h"
 

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 #include "platform/SDBFileHandle.h"
 #include "storage/SDBDatabaseCheck.h"
 #include "storage/SDBTableDatabase.h"

@@ -5,7 +5,7 @@
 
 #include "common/SDBBytes.h"
 #include "common/SDBCRC.h"
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 
 namespace sdb {
 

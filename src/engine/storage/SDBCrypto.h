@@ -21,22 +21,10 @@
 #include <string>
 #include <vector>
 
+#include "sdb/SDBCryptoAlgorithm.h"
 #include "storage/SDBPageFormat.h"
 
 namespace sdb {
-
-enum TSDBCryptoAlgorithm : uint8_t {
-  craRijndael_128,
-  craRijndael_256,
-  craDES_Single,
-  craDES_Triple,
-  craBlowfish,
-  craTwofish_128,
-  craTwofish_256,
-  craSquare,
-};
-inline constexpr int kSDBCryptoAlgorithmCount = craSquare + 1;
-inline constexpr TSDBCryptoAlgorithm kSDBDefaultCryptoAlgorithm = craRijndael_128;
 
 // Modes of the cipher library; the storage layer uses only cmCTS.
 enum TCipherMode : uint8_t { cmCTS, cmCBC, cmCFB, cmOFB, cmECB, cmCTSMAC, cmCBCMAC, cmCFBMAC };

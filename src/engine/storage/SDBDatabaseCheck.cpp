@@ -6,7 +6,7 @@
 #include <set>
 
 #include "common/SDBBytes.h"
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 #include "storage/SDBBTree.h"
 #include "storage/SDBBlobManager.h"
 #include "storage/SDBDiskPageCache.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 #include "platform/SDBPlatform.h"
 #include "storage/SDBFieldDef.h"
 #include "storage/SDBSession.h"

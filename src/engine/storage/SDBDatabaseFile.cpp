@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "common/SDBBytes.h"
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 #include "platform/SDBPlatform.h"
 #include "storage/SDBPageFormat.h"
 

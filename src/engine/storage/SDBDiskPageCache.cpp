@@ -1,6 +1,6 @@
 #include "storage/SDBDiskPageCache.h"
 
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 
 namespace sdb {
 

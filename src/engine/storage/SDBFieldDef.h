@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "common/SDBFieldTypes.h"
-#include "common/SDBVariant.h"
+#include "sdb/SDBFieldTypes.h"
+#include "sdb/SDBVariant.h"
 #include "storage/SDBCompression.h"
 
 namespace sdb {
@@ -261,6 +261,11 @@ class TSDBMetaObjectDefs {
 
 // Upper-cased 8-bit text (names compare this way).
 std::string SDBUpperName(const std::string& s);
+// Names of sessions, databases, parameters and fields compare without
+// regard to case.
+inline bool SDBSameComponentName(const std::string& a, const std::string& b) {
+  return SDBUpperName(a) == SDBUpperName(b);
+}
 
 template <class T>
 int TSDBMetaObjectDefs<T>::IndexOfName(const std::string& Name) const {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <exception>
 
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 #include "storage/SDBPageFormat.h"
 
 namespace sdb {

@@ -4,8 +4,8 @@
 #include <string_view>
 
 #include "common/SDBBytes.h"
-#include "common/SDBException.h"
-#include "common/SDBVariant.h"
+#include "sdb/SDBException.h"
+#include "sdb/SDBVariant.h"
 
 namespace sdb {
 

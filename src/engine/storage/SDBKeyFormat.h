@@ -26,8 +26,8 @@
 
 #include <cstdint>
 
-#include "common/SDBCollation.h"
-#include "common/SDBFieldTypes.h"
+#include "sdb/SDBCollation.h"
+#include "sdb/SDBFieldTypes.h"
 
 namespace sdb {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <random>
 
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 #include "platform/SDBPlatform.h"
 
 namespace sdb {

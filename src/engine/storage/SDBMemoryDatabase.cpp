@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 #include "storage/SDBFieldDef.h"
 #include "storage/SDBFreeSpace.h"
 #include "storage/SDBInternalFile.h"

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 
 namespace sdb {
 

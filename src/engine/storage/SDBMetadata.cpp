@@ -1,7 +1,7 @@
 #include "storage/SDBMetadata.h"
 
 #include "common/SDBBytes.h"
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 
 namespace sdb {
 

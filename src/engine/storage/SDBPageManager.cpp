@@ -7,7 +7,7 @@
 
 #include "common/SDBBytes.h"
 #include "common/SDBCRC.h"
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 #include "platform/SDBPlatform.h"
 
 namespace sdb {

@@ -6,7 +6,7 @@
 #include <random>
 
 #include "common/SDBBytes.h"
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 #include "storage/SDBBTreeIndexDef.h"
 #include "storage/SDBMemoryPageManager.h"
 #include "storage/SDBTableData.h"

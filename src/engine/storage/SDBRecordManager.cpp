@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "common/SDBBytes.h"
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 
 namespace sdb {
 

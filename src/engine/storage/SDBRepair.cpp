@@ -6,7 +6,7 @@
 #include <set>
 #include <thread>
 
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 #include "platform/SDBFileHandle.h"
 #include "storage/SDBDatabaseCheck.h"
 #include "storage/SDBFreeSpace.h"

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 #include "storage/SDBDatabaseData.h"
 
 namespace sdb {

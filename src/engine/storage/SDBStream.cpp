@@ -4,7 +4,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 
 namespace sdb {
 

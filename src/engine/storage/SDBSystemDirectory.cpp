@@ -1,7 +1,7 @@
 #include "storage/SDBSystemDirectory.h"
 
 #include "common/SDBBytes.h"
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 
 namespace sdb {
 

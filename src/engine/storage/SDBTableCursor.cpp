@@ -3,7 +3,7 @@
 #include <chrono>
 #include <thread>
 
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 
 namespace sdb {
 

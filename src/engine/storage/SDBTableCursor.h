@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "common/SDBVariant.h"
+#include "sdb/SDBVariant.h"
 #include "storage/SDBRecordIndex.h"
 #include "storage/SDBTableData.h"
 

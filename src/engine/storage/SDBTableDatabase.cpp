@@ -5,7 +5,7 @@
 #include <chrono>
 #include <thread>
 
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 #include "platform/SDBFileHandle.h"
 #include "storage/SDBFieldDef.h"
 

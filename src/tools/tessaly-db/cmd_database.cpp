@@ -11,7 +11,7 @@
 
 #include "Commands.h"
 #include "common/SDBBytes.h"
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 #include "storage/SDBDatabaseCheck.h"
 #include "storage/SDBDiskPageCache.h"
 #include "storage/SDBSystemDirectory.h"

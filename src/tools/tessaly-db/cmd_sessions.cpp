@@ -8,7 +8,7 @@
 #include <string>
 
 #include "Commands.h"
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 #include "storage/SDBActiveSessions.h"
 #include "storage/SDBDiskPageCache.h"
 #include "storage/SDBLockManager.h"

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "Commands.h"
-#include "common/SDBException.h"
-#include "common/SDBFieldTypes.h"
+#include "sdb/SDBException.h"
+#include "sdb/SDBFieldTypes.h"
 #include "storage/SDBTableDatabase.h"
 
 namespace tessdb {

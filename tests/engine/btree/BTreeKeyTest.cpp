@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "BTreeTestUtil.h"
-#include "common/SDBVariant.h"
+#include "sdb/SDBVariant.h"
 #include "storage/SDBKeyFormat.h"
 
 using namespace sdb;

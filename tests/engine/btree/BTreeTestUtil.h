@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "common/SDBBytes.h"
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 #include "storage/SDBBTree.h"
 #include "storage/SDBPageCache.h"
 

@@ -4,7 +4,7 @@
 
 #include "../OpenFiles.h"
 #include "ComponentTestUtil.h"
-#include "components/SDBComponentErrors.h"
+#include "sdb/SDBErrors.h"
 #include "components/SDBMemoryConnection.h"
 #include "storage/SDBTableCursor.h"
 

@@ -5,7 +5,7 @@
 #include "../ToolRun.h"
 #include "ExecFixture.h"
 #include "common/SDBBytes.h"
-#include "components/SDBComponentErrors.h"
+#include "sdb/SDBErrors.h"
 #include "storage/SDBPageFormat.h"
 
 using namespace sdb;

@@ -2,7 +2,7 @@
 // cursor, changes seen by queries, the record lock protocol between two
 // sessions, and a large table read without being loaded.
 #include "ComponentTestUtil.h"
-#include "components/SDBComponentErrors.h"
+#include "sdb/SDBErrors.h"
 #include "storage/SDBTableCursor.h"
 
 using namespace sdb;

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 #include "platform/SDBPlatform.h"
 #include "storage/SDBSession.h"
 

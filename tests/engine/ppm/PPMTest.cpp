@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "common/SDBCRC.h"
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 #include "storage/ppm/SDBPPM.h"
 
 namespace sdb {

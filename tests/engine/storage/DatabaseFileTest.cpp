@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 #include "storage/SDBDatabaseFile.h"
 
 namespace sdb {

@@ -5,7 +5,7 @@
 #include <tuple>
 #include <vector>
 
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 #include "storage/SDBDiskPageCache.h"
 #include "storage/SDBSystemDirectory.h"
 

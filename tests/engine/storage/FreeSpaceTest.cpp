@@ -7,7 +7,7 @@
 #include <set>
 #include <vector>
 
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 #include "storage/SDBDiskPageCache.h"
 #include "storage/SDBFreeSpace.h"
 

@@ -5,7 +5,7 @@
 #include <numeric>
 #include <vector>
 
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 #include "storage/SDBDiskPageCache.h"
 #include "storage/SDBInternalFile.h"
 

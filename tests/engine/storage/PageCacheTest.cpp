@@ -4,7 +4,7 @@
 #include <map>
 #include <vector>
 
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 #include "storage/SDBPageCache.h"
 
 using namespace sdb;

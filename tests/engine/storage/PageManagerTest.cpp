@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "common/SDBBytes.h"
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 #include "storage/SDBPageManager.h"
 
 namespace sdb {

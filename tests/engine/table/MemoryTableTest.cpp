@@ -8,7 +8,7 @@
 
 #include "../OpenFiles.h"
 #include "TableTestUtil.h"
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 #include "storage/SDBBlobManager.h"
 #include "storage/SDBMemoryDatabase.h"
 #include "storage/SDBMemoryPageManager.h"

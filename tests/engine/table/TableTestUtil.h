@@ -12,7 +12,7 @@
 #include <tuple>
 #include <vector>
 
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 #include "storage/SDBTableDatabase.h"
 
 namespace sdbtest {

@@ -6,7 +6,7 @@
 #include <new>
 
 #include "common/SDBBytes.h"
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 #include "storage/ppm/SDBPPMModel.h"
 
 namespace sdb {

@@ -20,8 +20,8 @@
 #include <string>
 #include <string_view>
 
-#include "common/SDBCollation.h"
-#include "common/SDBFieldTypes.h"
+#include "sdb/SDBCollation.h"
+#include "sdb/SDBFieldTypes.h"
 
 namespace sdb {
 

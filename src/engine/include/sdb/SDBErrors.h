@@ -1,18 +1,7 @@
-// Native error codes of the session, database and dataset components, and
-// the name comparison they share.
+// Native error codes of the session, database and dataset components.
 #pragma once
 
-#include <string>
-
-#include "storage/SDBFieldDef.h"
-
 namespace sdb {
-
-// Names of sessions, databases, parameters and fields compare without
-// regard to case.
-inline bool SDBSameComponentName(const std::string& a, const std::string& b) {
-  return SDBUpperName(a) == SDBUpperName(b);
-}
 
 inline constexpr int kSDBErrCreateTableHandle = 20001;     // "Error creating table handle"
 inline constexpr int kSDBErrInvalidSessionName = 20002;    // "Invalid session name '%s'"

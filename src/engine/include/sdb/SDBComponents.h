@@ -12,10 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "common/SDBVariant.h"
-#include "components/SDBConnection.h"
-#include "sql/SDBExecResult.h"
-#include "sql/SDBSQLParams.h"
+#include "sdb/SDBCryptoAlgorithm.h"
+#include "sdb/SDBFieldTypes.h"
+#include "sdb/SDBVariant.h"
 
 namespace sdb {
 
@@ -25,6 +24,12 @@ class TSDBDataSet;
 class TSDBSQLProcessor;
 class TSDBTableCursor;
 class TSDBMemoryConnection;
+// Engine internals the components hold only by pointer or reference.
+class TSDBConnectionHandle;
+class TSDBExecConnection;
+class TSDBResultSet;
+struct TSDBResultColumn;
+class TSDBSQLParams;
 
 // The engine version the components report ("7.92 ").
 inline constexpr const char* kSDBCurrentVersionText = "7.92 ";
@@ -371,7 +376,7 @@ void SDBConvertParams(const TSDBParams& From, TSDBSQLParams& To);
 // name; a ":" inside double quotes is no parameter.
 std::vector<std::string> SDBParseParamNames(const std::string& Text);
 
-class TSDBQuery : public TSDBDataSet, private TSDBExecHost {
+class TSDBQuery : public TSDBDataSet {
  public:
   explicit TSDBQuery(const void* Owner = nullptr);
   ~TSDBQuery() override;
@@ -427,8 +432,11 @@ class TSDBQuery : public TSDBDataSet, private TSDBExecHost {
   void SetFieldValue(int Index, const TSDBVariant& v) override;
 
  private:
-  TSDBExecConnection& Connection(const std::string& DatabaseFileName, const std::string& Password) override;
-  TSDBExecConnection& MemoryConnection() override;
+  // The statement executor reaches the query's connections through this
+  // host (defined with the query's code).
+  class TExecHost;
+  TSDBExecConnection& Connection(const std::string& DatabaseFileName, const std::string& Password);
+  TSDBExecConnection& MemoryConnection();
   void SQLChanged();
   std::shared_ptr<TSDBResultSet> RunText(bool WantResult);
   void BindQueryResult(std::shared_ptr<TSDBResultSet> Result);
@@ -439,10 +447,11 @@ class TSDBQuery : public TSDBDataSet, private TSDBExecHost {
   // Puts the live cursor on the current row's record and checks that the
   // record still holds the row's values (errors of an update or a delete).
   void PositionLive(bool ForDelete);
-  TSDBResultRow LiveRow();
+  std::vector<TSDBVariant> LiveRow();
   std::vector<std::string> FSQL;
   std::vector<std::unique_ptr<TSDBConnectionHandle>> FOtherConnections;
   std::unique_ptr<TSDBMemoryConnection> FMemory;
+  std::unique_ptr<TExecHost> FExecHost;
   std::unique_ptr<TSDBSQLProcessor> FProcessor;
   int64_t FLastRowsAffected = -1;
   // Connections handed to the processor during the last run, in order.
