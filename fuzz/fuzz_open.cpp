@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "sdb/SDBException.h"
-#include "storage/SDBPageManager.h"
+#include "storage/file/SDBPageManager.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "sdb/SDBException.h"
-#include "storage/ppm/SDBPPM.h"
+#include "storage/file/ppm/SDBPPM.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 3) return 0;

@@ -15,8 +15,8 @@
 #include <string>
 
 #include "sdb/SDBException.h"
-#include "storage/SDBDatabaseCheck.h"
-#include "storage/SDBRepair.h"
+#include "storage/maintenance/SDBDatabaseCheck.h"
+#include "storage/maintenance/SDBRepair.h"
 
 namespace {
 

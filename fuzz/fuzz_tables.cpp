@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "sdb/SDBException.h"
-#include "storage/SDBDatabaseCheck.h"
-#include "storage/SDBTableDatabase.h"
+#include "storage/maintenance/SDBDatabaseCheck.h"
+#include "storage/database/SDBTableDatabase.h"
 
 namespace {
 

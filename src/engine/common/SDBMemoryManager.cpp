@@ -1,4 +1,4 @@
-#include "SDBMemoryManager.h"
+#include "common/SDBMemoryManager.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -9,7 +9,7 @@
 #include "sql/SDBExecResult.h"
 #include "sql/SDBSQLParams.h"
 #include "sql/SDBEvaluator.h"
-#include "storage/SDBFieldDef.h"
+#include "storage/table/SDBFieldDef.h"
 
 namespace sdb {
 

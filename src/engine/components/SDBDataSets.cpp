@@ -13,8 +13,8 @@
 #include "sql/SDBExecTable.h"
 #include "sql/SDBSQLProcessor.h"
 #include "components/SDBMemoryConnection.h"
-#include "storage/SDBFieldDef.h"
-#include "storage/SDBTableCursor.h"
+#include "storage/table/SDBFieldDef.h"
+#include "storage/table/SDBTableCursor.h"
 
 namespace sdb {
 

@@ -9,7 +9,7 @@
 
 #include "sdb/SDBFieldTypes.h"
 #include "sdb/SDBVariant.h"
-#include "storage/SDBPageFormat.h"
+#include "storage/file/SDBPageFormat.h"
 
 namespace sdb {
 

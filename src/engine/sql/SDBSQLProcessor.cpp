@@ -8,8 +8,8 @@
 #include "sql/SDBEvaluator.h"
 #include "sql/SDBExecTable.h"
 #include "sql/SDBSQLErrors.h"
-#include "storage/SDBTableCursor.h"
-#include "storage/SDBFieldDef.h"
+#include "storage/table/SDBTableCursor.h"
+#include "storage/table/SDBFieldDef.h"
 
 namespace sdb {
 

@@ -12,9 +12,9 @@
 #include "Commands.h"
 #include "common/SDBBytes.h"
 #include "sdb/SDBException.h"
-#include "storage/SDBDatabaseCheck.h"
-#include "storage/SDBDiskPageCache.h"
-#include "storage/SDBSystemDirectory.h"
+#include "storage/maintenance/SDBDatabaseCheck.h"
+#include "storage/file/SDBDiskPageCache.h"
+#include "storage/file/SDBSystemDirectory.h"
 
 namespace tessdb {
 

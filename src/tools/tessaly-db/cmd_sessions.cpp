@@ -9,11 +9,11 @@
 
 #include "Commands.h"
 #include "sdb/SDBException.h"
-#include "storage/SDBActiveSessions.h"
-#include "storage/SDBDiskPageCache.h"
-#include "storage/SDBLockManager.h"
-#include "storage/SDBSystemDirectory.h"
-#include "storage/SDBTableList.h"
+#include "storage/database/SDBActiveSessions.h"
+#include "storage/file/SDBDiskPageCache.h"
+#include "storage/database/SDBLockManager.h"
+#include "storage/file/SDBSystemDirectory.h"
+#include "storage/table/SDBTableList.h"
 
 namespace tessdb {
 

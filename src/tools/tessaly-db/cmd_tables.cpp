@@ -15,7 +15,7 @@
 #include "Commands.h"
 #include "sdb/SDBException.h"
 #include "sdb/SDBFieldTypes.h"
-#include "storage/SDBTableDatabase.h"
+#include "storage/database/SDBTableDatabase.h"
 
 namespace tessdb {
 

@@ -14,8 +14,8 @@
 
 #include "common/SDBBytes.h"
 #include "sdb/SDBException.h"
-#include "storage/SDBBTree.h"
-#include "storage/SDBPageCache.h"
+#include "storage/table/SDBBTree.h"
+#include "storage/file/SDBPageCache.h"
 
 namespace sdbtest {
 

@@ -6,7 +6,7 @@
 #include "ComponentTestUtil.h"
 #include "sdb/SDBErrors.h"
 #include "components/SDBMemoryConnection.h"
-#include "storage/SDBTableCursor.h"
+#include "storage/table/SDBTableCursor.h"
 
 using namespace sdb;
 using namespace sdbtest;

@@ -6,7 +6,7 @@
 #include "ExecFixture.h"
 #include "common/SDBBytes.h"
 #include "sdb/SDBErrors.h"
-#include "storage/SDBPageFormat.h"
+#include "storage/file/SDBPageFormat.h"
 
 using namespace sdb;
 using namespace sdbtest;

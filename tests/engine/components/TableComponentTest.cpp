@@ -3,7 +3,7 @@
 // sessions, and a large table read without being loaded.
 #include "ComponentTestUtil.h"
 #include "sdb/SDBErrors.h"
-#include "storage/SDBTableCursor.h"
+#include "storage/table/SDBTableCursor.h"
 
 using namespace sdb;
 using namespace sdbtest;

@@ -10,7 +10,7 @@
 
 #include "sdb/SDBException.h"
 #include "platform/SDBPlatform.h"
-#include "storage/SDBSession.h"
+#include "storage/database/SDBSession.h"
 
 namespace sdbmu {
 

@@ -10,7 +10,7 @@
 
 #include "common/SDBCRC.h"
 #include "sdb/SDBException.h"
-#include "storage/ppm/SDBPPM.h"
+#include "storage/file/ppm/SDBPPM.h"
 
 namespace sdb {
 namespace {

@@ -8,7 +8,7 @@
 #include "common/SDBBytes.h"
 #include "common/SDBCRC.h"
 #include "sdb/SDBException.h"
-#include "storage/SDBCompressedBlobStream.h"
+#include "storage/file/SDBCompressedBlobStream.h"
 
 namespace sdb {
 namespace {

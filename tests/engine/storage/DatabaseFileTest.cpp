@@ -6,7 +6,7 @@
 #include <fstream>
 
 #include "sdb/SDBException.h"
-#include "storage/SDBDatabaseFile.h"
+#include "storage/file/SDBDatabaseFile.h"
 
 namespace sdb {
 namespace {

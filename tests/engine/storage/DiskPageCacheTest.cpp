@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "sdb/SDBException.h"
-#include "storage/SDBDiskPageCache.h"
-#include "storage/SDBSystemDirectory.h"
+#include "storage/file/SDBDiskPageCache.h"
+#include "storage/file/SDBSystemDirectory.h"
 
 using namespace sdb;
 

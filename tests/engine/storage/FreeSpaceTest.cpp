@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "sdb/SDBException.h"
-#include "storage/SDBDiskPageCache.h"
-#include "storage/SDBFreeSpace.h"
+#include "storage/file/SDBDiskPageCache.h"
+#include "storage/file/SDBFreeSpace.h"
 
 using namespace sdb;
 

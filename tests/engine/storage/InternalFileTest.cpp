@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "sdb/SDBException.h"
-#include "storage/SDBDiskPageCache.h"
-#include "storage/SDBInternalFile.h"
+#include "storage/file/SDBDiskPageCache.h"
+#include "storage/file/SDBInternalFile.h"
 
 using namespace sdb;
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "sdb/SDBException.h"
-#include "storage/SDBPageCache.h"
+#include "storage/file/SDBPageCache.h"
 
 using namespace sdb;
 

@@ -12,7 +12,7 @@
 
 #include "common/SDBBytes.h"
 #include "sdb/SDBException.h"
-#include "storage/SDBPageManager.h"
+#include "storage/file/SDBPageManager.h"
 
 namespace sdb {
 namespace {

@@ -9,10 +9,10 @@
 #include "../OpenFiles.h"
 #include "TableTestUtil.h"
 #include "sdb/SDBException.h"
-#include "storage/SDBBlobManager.h"
-#include "storage/SDBMemoryDatabase.h"
-#include "storage/SDBMemoryPageManager.h"
-#include "storage/SDBTableCursor.h"
+#include "storage/table/SDBBlobManager.h"
+#include "storage/database/SDBMemoryDatabase.h"
+#include "storage/file/SDBMemoryPageManager.h"
+#include "storage/table/SDBTableCursor.h"
 
 namespace {
 

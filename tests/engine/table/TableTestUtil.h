@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "sdb/SDBException.h"
-#include "storage/SDBTableDatabase.h"
+#include "storage/database/SDBTableDatabase.h"
 
 namespace sdbtest {
 
