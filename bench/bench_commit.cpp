@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "storage/SDBDiskPageCache.h"
-#include "storage/SDBSystemDirectory.h"
+#include "storage/file/SDBDiskPageCache.h"
+#include "storage/file/SDBSystemDirectory.h"
 
 using namespace sdb;
 

@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "platform/SDBPlatform.h"
-#include "storage/SDBSession.h"
+#include "storage/database/SDBSession.h"
 
 using namespace sdb;
 

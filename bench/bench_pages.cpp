@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "storage/SDBPageManager.h"
+#include "storage/file/SDBPageManager.h"
 
 namespace {
 

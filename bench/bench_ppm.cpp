@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "storage/ppm/SDBPPM.h"
+#include "storage/file/ppm/SDBPPM.h"
 
 namespace fs = std::filesystem;
 

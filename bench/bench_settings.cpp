@@ -15,7 +15,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "components/SDBComponents.h"
+#include "sdb/SDBComponents.h"
 
 namespace {
 

@@ -26,8 +26,8 @@
 #include <string>
 #include <vector>
 
-#include "storage/SDBTableCursor.h"
-#include "storage/SDBTableDatabase.h"
+#include "storage/table/SDBTableCursor.h"
+#include "storage/database/SDBTableDatabase.h"
 
 using namespace sdb;
 

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "common/SDBException.h"
-#include "storage/SDBPageManager.h"
+#include "sdb/SDBException.h"
+#include "storage/file/SDBPageManager.h"
 
 namespace {
 

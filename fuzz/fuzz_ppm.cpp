@@ -13,8 +13,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "common/SDBException.h"
-#include "storage/ppm/SDBPPM.h"
+#include "sdb/SDBException.h"
+#include "storage/file/ppm/SDBPPM.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 3) return 0;

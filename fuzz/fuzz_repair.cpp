@@ -14,9 +14,9 @@
 #include <fstream>
 #include <string>
 
-#include "common/SDBException.h"
-#include "storage/SDBDatabaseCheck.h"
-#include "storage/SDBRepair.h"
+#include "sdb/SDBException.h"
+#include "storage/maintenance/SDBDatabaseCheck.h"
+#include "storage/maintenance/SDBRepair.h"
 
 namespace {
 

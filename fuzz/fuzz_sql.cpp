@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 #include "sql/SDBLexer.h"
 #include "sql/SDBSQLStatements.h"
 

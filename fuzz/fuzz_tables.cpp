@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "common/SDBException.h"
-#include "storage/SDBDatabaseCheck.h"
-#include "storage/SDBTableDatabase.h"
+#include "sdb/SDBException.h"
+#include "storage/maintenance/SDBDatabaseCheck.h"
+#include "storage/database/SDBTableDatabase.h"
 
 namespace {
 

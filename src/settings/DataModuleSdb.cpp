@@ -1,7 +1,7 @@
 #include "settings/DataModuleSdb.h"
 
-#include "common/SDBCollation.h"
-#include "components/SDBComponents.h"
+#include "sdb/SDBCollation.h"
+#include "sdb/SDBComponents.h"
 
 namespace tessaly {
 

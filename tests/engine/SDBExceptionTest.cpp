@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 
 using sdb::ESDBException;
 

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "ToolRun.h"
-#include "common/SDBException.h"
-#include "components/SDBComponents.h"
+#include "sdb/SDBException.h"
+#include "sdb/SDBComponents.h"
 #include "settings/DataModuleSdb.h"
 
 namespace fs = std::filesystem;

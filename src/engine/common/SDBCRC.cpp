@@ -1,4 +1,4 @@
-#include "SDBCRC.h"
+#include "common/SDBCRC.h"
 
 #include <zlib.h>
 

@@ -1,4 +1,4 @@
-#include "common/SDBCollation.h"
+#include "sdb/SDBCollation.h"
 
 #include <unicode/ucol.h>
 #include <unicode/uloc.h>
@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 
 namespace sdb {
 

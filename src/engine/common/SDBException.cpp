@@ -1,4 +1,4 @@
-#include "SDBException.h"
+#include "sdb/SDBException.h"
 
 #include <cinttypes>
 #include <cstdio>

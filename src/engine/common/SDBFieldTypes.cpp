@@ -1,8 +1,8 @@
-#include "SDBFieldTypes.h"
+#include "sdb/SDBFieldTypes.h"
 
 #include <cctype>
 
-#include "SDBException.h"
+#include "sdb/SDBException.h"
 
 namespace sdb {
 

@@ -1,10 +1,10 @@
-#include "SDBMemoryManager.h"
+#include "common/SDBMemoryManager.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
-#include "SDBException.h"
+#include "sdb/SDBException.h"
 
 namespace sdb {
 

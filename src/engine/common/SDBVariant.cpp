@@ -1,4 +1,4 @@
-#include "common/SDBVariant.h"
+#include "sdb/SDBVariant.h"
 
 #include <algorithm>
 #include <charconv>
@@ -7,7 +7,7 @@
 #include <cstring>
 #include <limits>
 
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 
 namespace sdb {
 

@@ -1,12 +1,15 @@
-#include "components/SDBComponents.h"
+#include "sdb/SDBComponents.h"
 
 #include <algorithm>
 #include <filesystem>
 
-#include "common/SDBException.h"
-#include "components/SDBComponentErrors.h"
+#include "sdb/SDBException.h"
+#include "sdb/SDBErrors.h"
+#include "components/SDBConnection.h"
+#include "sql/SDBExecResult.h"
+#include "sql/SDBSQLParams.h"
 #include "sql/SDBEvaluator.h"
-#include "storage/SDBFieldDef.h"
+#include "storage/table/SDBFieldDef.h"
 
 namespace sdb {
 

@@ -1,8 +1,8 @@
 #include "components/SDBConnection.h"
 
-#include "common/SDBException.h"
-#include "storage/SDBDatabaseData.h"
-#include "storage/SDBSystemDirectory.h"
+#include "sdb/SDBException.h"
+#include "storage/database/SDBDatabaseData.h"
+#include "storage/file/SDBSystemDirectory.h"
 
 namespace sdb {
 

@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "sql/SDBExecHost.h"
-#include "storage/SDBCompact.h"
-#include "storage/SDBCrypto.h"
-#include "storage/SDBRepair.h"
-#include "storage/SDBSession.h"
+#include "storage/maintenance/SDBCompact.h"
+#include "storage/file/SDBCrypto.h"
+#include "storage/maintenance/SDBRepair.h"
+#include "storage/database/SDBSession.h"
 
 namespace sdb {
 

@@ -1,17 +1,20 @@
 // Datasets of the components: fields, the dataset base with its use of a
 // database, query parameters, the query and the table component.
-#include "components/SDBComponents.h"
+#include "sdb/SDBComponents.h"
 
 #include <algorithm>
 
-#include "common/SDBException.h"
-#include "components/SDBComponentErrors.h"
+#include "sdb/SDBException.h"
+#include "sdb/SDBErrors.h"
+#include "components/SDBConnection.h"
+#include "sql/SDBExecResult.h"
+#include "sql/SDBSQLParams.h"
 #include "sql/SDBEvaluator.h"
 #include "sql/SDBExecTable.h"
 #include "sql/SDBSQLProcessor.h"
 #include "components/SDBMemoryConnection.h"
-#include "storage/SDBFieldDef.h"
-#include "storage/SDBTableCursor.h"
+#include "storage/table/SDBFieldDef.h"
+#include "storage/table/SDBTableCursor.h"
 
 namespace sdb {
 
@@ -301,7 +304,19 @@ std::vector<std::string> SDBParseParamNames(const std::string& Text) {
 
 // ---- Query ----------------------------------------------------------------------------------------------
 
-TSDBQuery::TSDBQuery(const void* Owner) : TSDBDataSet(Owner) {}
+class TSDBQuery::TExecHost final : public TSDBExecHost {
+ public:
+  explicit TExecHost(TSDBQuery& Query) : FQuery(Query) {}
+  TSDBExecConnection& Connection(const std::string& DatabaseFileName, const std::string& Password) override {
+    return FQuery.Connection(DatabaseFileName, Password);
+  }
+  TSDBExecConnection& MemoryConnection() override { return FQuery.MemoryConnection(); }
+
+ private:
+  TSDBQuery& FQuery;
+};
+
+TSDBQuery::TSDBQuery(const void* Owner) : TSDBDataSet(Owner), FExecHost(std::make_unique<TExecHost>(*this)) {}
 
 TSDBQuery::~TSDBQuery() {
   try {
@@ -369,7 +384,7 @@ void TSDBQuery::Prepare() {
   if (FProcessor) return;
   const std::string text = Text();
   if (text.size() < 2) throw ESDBException(kSDBErrNoSQLStatementPrepare, "No SQL statement available");
-  auto proc = std::make_unique<TSDBSQLProcessor>(static_cast<TSDBExecHost*>(this), RequestLive, InMemory);
+  auto proc = std::make_unique<TSDBSQLProcessor>(FExecHost.get(), RequestLive, InMemory);
   proc->PrepareStatement(text);
   FProcessor = std::move(proc);
 }

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <mutex>
 
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 
 namespace sdb {
 

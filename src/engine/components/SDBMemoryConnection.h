@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "sql/SDBExecHost.h"
-#include "storage/SDBMemoryDatabase.h"
+#include "storage/database/SDBMemoryDatabase.h"
 
 namespace sdb {
 

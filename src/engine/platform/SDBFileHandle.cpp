@@ -1,4 +1,4 @@
-#include "SDBFileHandle.h"
+#include "platform/SDBFileHandle.h"
 
 #include <cerrno>
 #include <climits>

@@ -1,4 +1,4 @@
-#include "SDBPlatform.h"
+#include "platform/SDBPlatform.h"
 
 #include <cerrno>
 #include <chrono>

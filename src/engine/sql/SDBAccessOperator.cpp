@@ -7,10 +7,10 @@
 #include <numeric>
 #include <thread>
 
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 #include "sql/SDBExecTable.h"
-#include "storage/SDBRecordManager.h"
-#include "storage/SDBTableCursor.h"
+#include "storage/table/SDBRecordManager.h"
+#include "storage/table/SDBTableCursor.h"
 
 namespace sdb {
 
@@ -61,12 +61,6 @@ void FixUnknownTypes(TSDBResultSet& rs) {
   }
 }
 
-[[noreturn]] void UnknownColumn(const std::string& table, const std::string& field) {
-  std::string name = table.empty() ? field : table + "." + field;
-  throw ESDBException(kEvalErrUnknownColumn, "Unknown column '%s' at line %d, column %d",
-                      {name, int64_t{0}, int64_t{0}});
-}
-
 int ResolveColumn(const TSDBResultRowSource& src, const std::string& table, const std::string& field) {
   int slot = src.FindColumn(table, field);
   if (slot == kSDBColumnAmbiguous) {
@@ -103,53 +97,6 @@ TSDBBaseFieldType TSDBResultRowSource::ColumnType(int slot) const {
 TSDBVariant TSDBResultRowSource::ColumnValue(int slot) const {
   if (!Row || static_cast<size_t>(slot) >= Row->size()) return TSDBVariant(ColumnType(slot));
   return (*Row)[static_cast<size_t>(slot)];
-}
-
-// ---- Context ---------------------------------------------------------------------------------
-
-std::vector<const TSDBColumnSource*> TSDBExecContext::Sources(std::vector<const TSDBColumnSource*> local) const {
-  local.insert(local.end(), Outer.begin(), Outer.end());
-  return local;
-}
-
-TSDBExecConnection& TSDBExecContext::ConnectionFor(const std::string& DatabaseName, const std::string& Password,
-                                                   bool InMemory) {
-  if (InMemory) return Host->MemoryConnection();
-  return Host->Connection(DatabaseName, Password);
-}
-
-void TSDBExecContext::RunSubquery(const TSDBSQLUnion& query, const TSDBColumnSource& outer, int64_t maxRows,
-                                  TSDBSubqueryResult& result) {
-  TSDBExecContext sub(Host);
-  sub.Outer.push_back(&outer);
-  sub.Outer.insert(sub.Outer.end(), Outer.begin(), Outer.end());
-  sub.LastConnection = LastConnection;
-  bool ro = true;
-  std::shared_ptr<TSDBResultSet> rs = SDBRunQuery(query, sub, false, ro);
-  result.ColumnCount = rs->ColumnCount();
-  result.ColumnTypes.clear();
-  for (const auto& c : rs->Columns) result.ColumnTypes.push_back(c.DataType);
-  result.Rows = std::move(rs->Rows);
-  if (maxRows >= 0 && static_cast<int64_t>(result.Rows.size()) > maxRows)
-    result.Rows.resize(static_cast<size_t>(maxRows));
-  result.Correlated = true;
-}
-
-TSDBVariant TSDBExecContext::LastAutoInc(const std::string& tableName, const std::string& fieldName) {
-  TSDBExecConnection& conn = LastConnection ? *LastConnection : Host->Connection({}, {});
-  TSDBCursor c;
-  conn.OpenTable(c, tableName);
-  TSDBVariant v;
-  try {
-    int f = c.TableData->FieldManager().FieldNo(fieldName);
-    if (f < 0) UnknownColumn(tableName, fieldName);
-    v = TSDBVariant::FromInt(c.TableData->LastAutoincValue(c.SessionID, f));
-  } catch (...) {
-    conn.CloseTable(c);
-    throw;
-  }
-  conn.CloseTable(c);
-  return v;
 }
 
 TSDBExecLockWaits& SDBExecLockWaits() {
@@ -603,7 +550,7 @@ void TSDBAOJoin::Open(TSDBExecContext& Ctx) {
       if (rs.FindColumn({}, c.Name) >= 0) names.push_back(c.Name);
   for (const auto& n : names) {
     int li = ResolveColumn(ls, {}, n), ri = ResolveColumn(rs, {}, n);
-    if (li < 0 || ri < 0) UnknownColumn({}, n);
+    if (li < 0 || ri < 0) SDBRaiseUnknownColumn({}, n);
     EqualColumns.emplace_back(li, ri);
   }
 }
@@ -705,7 +652,7 @@ void TSDBAOUnion::Open(TSDBExecContext& Ctx) {
         if (rs.FindColumn({}, c.Name) >= 0) names.push_back(c.Name);
     for (const auto& n : names) {
       int li = ResolveColumn(ls, {}, n), ri = ResolveColumn(rs, {}, n);
-      if (li < 0 || ri < 0) UnknownColumn({}, n);
+      if (li < 0 || ri < 0) SDBRaiseUnknownColumn({}, n);
       LeftMap.push_back(li);
       RightMap.push_back(ri);
     }
@@ -810,7 +757,7 @@ void BuildSelectColumns(const TSDBSQLSelect& select, const TSDBResultRowSource& 
           addCopy(i, {});
           any = true;
         }
-      if (!any) UnknownColumn(item.TableName, "*");
+      if (!any) SDBRaiseUnknownColumn(item.TableName, "*");
       continue;
     }
     if (!item.IsExpression && !grouped) {
@@ -914,7 +861,7 @@ void TSDBAOGroupBy::Open(TSDBExecContext& Ctx) {
   GroupColumns.clear();
   for (const auto& g : Select.GroupByFields) {
     int slot = ResolveColumn(FSource, g.TableName, g.FieldName);
-    if (slot < 0) UnknownColumn(g.TableName, g.FieldName);
+    if (slot < 0) SDBRaiseUnknownColumn(g.TableName, g.FieldName);
     GroupColumns.push_back(slot);
   }
   std::vector<const TSDBExpression*> exprs;
@@ -1190,9 +1137,9 @@ std::unique_ptr<TSDBAO> BuildSelect(const TSDBSQLSelect& select, TSDBExecContext
       for (const auto& s : select.OrderBySpecs) {
         TSDBResultRowSource src(&root->FResult.Columns);
         if (!s.FieldName.empty() && ResolveColumn(src, s.TableName, s.FieldName) < 0)
-          UnknownColumn(s.TableName, s.FieldName);
+          SDBRaiseUnknownColumn(s.TableName, s.FieldName);
       }
-      UnknownColumn({}, select.OrderBySpecs[0].FieldName);
+      SDBRaiseUnknownColumn({}, select.OrderBySpecs[0].FieldName);
     }
   }
   if (select.Distinct) {
@@ -1298,7 +1245,7 @@ std::unique_ptr<TSDBAO> SDBBuildAOTree(const TSDBSQLUnion& Query, TSDBExecContex
   if (Query.Root->NodeType != qntSelect && !Query.OrderBySpecs.empty()) {
     std::vector<std::pair<int, bool>> keys;
     if (!ResolveOrder(Query.OrderBySpecs, root->FResult.Columns, keys, true))
-      UnknownColumn(Query.OrderBySpecs[0].TableName, Query.OrderBySpecs[0].FieldName);
+      SDBRaiseUnknownColumn(Query.OrderBySpecs[0].TableName, Query.OrderBySpecs[0].FieldName);
     root = std::make_unique<TSDBAOSort>(std::move(root), std::move(keys));
     root->OpenOnce(Ctx);
   }

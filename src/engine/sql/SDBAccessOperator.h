@@ -10,10 +10,11 @@
 #include <vector>
 
 #include "sql/SDBEvaluator.h"
+#include "sql/SDBExecContext.h"
 #include "sql/SDBExecHost.h"
 #include "sql/SDBExecResult.h"
 #include "sql/SDBSQLStatements.h"
-#include "storage/SDBTableCursor.h"
+#include "storage/table/SDBTableCursor.h"
 
 namespace sdb {
 
@@ -50,25 +51,6 @@ class TSDBResultRowSource : public TSDBColumnSource {
   const TSDBResultRow* Row = nullptr;
   // Another name the columns answer to (the table name behind a pseudonym).
   std::string OtherTableName;
-};
-
-// What one statement run shares: the query component, the rows of outer
-// queries (correlated subqueries), ROWNUM and LASTAUTOINC.
-class TSDBExecContext : public TSDBEvalHost {
- public:
-  explicit TSDBExecContext(TSDBExecHost* Host) : Host(Host) {}
-  void RunSubquery(const TSDBSQLUnion& query, const TSDBColumnSource& outer, int64_t maxRows,
-                   TSDBSubqueryResult& result) override;
-  TSDBVariant LastAutoInc(const std::string& tableName, const std::string& fieldName) override;
-  int64_t RowNum() override { return RowNumber; }
-  // `local` followed by the outer rows.
-  std::vector<const TSDBColumnSource*> Sources(std::vector<const TSDBColumnSource*> local) const;
-  TSDBExecConnection& ConnectionFor(const std::string& DatabaseName, const std::string& Password, bool InMemory);
-
-  TSDBExecHost* Host;
-  std::vector<const TSDBColumnSource*> Outer;
-  int64_t RowNumber = 0;
-  TSDBExecConnection* LastConnection = nullptr;
 };
 
 // An index range offered by the conditions of a table.

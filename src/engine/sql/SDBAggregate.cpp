@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 #include "sql/SDBEvaluator.h"
 
 namespace sdb {

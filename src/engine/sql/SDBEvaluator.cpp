@@ -3,7 +3,7 @@
 #include <chrono>
 #include <ctime>
 
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 #include "sql/SDBSQLParser.h"
 
 namespace sdb {

@@ -25,8 +25,8 @@
 #include <string_view>
 #include <vector>
 
-#include "common/SDBCollation.h"
-#include "common/SDBVariant.h"
+#include "sdb/SDBCollation.h"
+#include "sdb/SDBVariant.h"
 #include "sql/SDBExpression.h"
 
 namespace sdb {

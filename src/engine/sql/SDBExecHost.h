@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "storage/SDBFieldDef.h"
-#include "storage/SDBTableData.h"
+#include "storage/table/SDBFieldDef.h"
+#include "storage/table/SDBTableData.h"
 
 namespace sdb {
 

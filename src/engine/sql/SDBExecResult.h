@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "common/SDBFieldTypes.h"
-#include "common/SDBVariant.h"
-#include "storage/SDBPageFormat.h"
+#include "sdb/SDBFieldTypes.h"
+#include "sdb/SDBVariant.h"
+#include "storage/file/SDBPageFormat.h"
 
 namespace sdb {
 

@@ -1,6 +1,6 @@
 #include "sql/SDBExecTable.h"
 
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 
 namespace sdb {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "sql/SDBExecResult.h"
-#include "storage/SDBTableData.h"
+#include "storage/table/SDBTableData.h"
 
 namespace sdb {
 

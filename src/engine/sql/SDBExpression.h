@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "common/SDBFieldTypes.h"
-#include "common/SDBVariant.h"
+#include "sdb/SDBFieldTypes.h"
+#include "sdb/SDBVariant.h"
 #include "sql/SDBLexer.h"
 
 namespace sdb {

@@ -11,8 +11,8 @@
 #include <limits>
 #include <vector>
 
-#include "common/SDBException.h"
-#include "common/SDBVariant.h"
+#include "sdb/SDBException.h"
+#include "sdb/SDBVariant.h"
 
 namespace sdb {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <unordered_map>
 
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 #include "sql/SDBSQLErrors.h"
 
 namespace sdb {

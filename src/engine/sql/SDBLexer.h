@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common/SDBVariant.h"
+#include "sdb/SDBVariant.h"
 #include "sql/SDBSQLParams.h"
 
 namespace sdb {

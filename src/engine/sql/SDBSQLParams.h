@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common/SDBVariant.h"
+#include "sdb/SDBVariant.h"
 
 namespace sdb {
 

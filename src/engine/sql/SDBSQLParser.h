@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 #include "sql/SDBExpression.h"
 #include "sql/SDBLexer.h"
 #include "sql/SDBSQLErrors.h"

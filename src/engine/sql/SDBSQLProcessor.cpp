@@ -3,13 +3,13 @@
 #include <chrono>
 #include <thread>
 
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 #include "sql/SDBAccessOperator.h"
 #include "sql/SDBEvaluator.h"
 #include "sql/SDBExecTable.h"
 #include "sql/SDBSQLErrors.h"
-#include "storage/SDBTableCursor.h"
-#include "storage/SDBFieldDef.h"
+#include "storage/table/SDBTableCursor.h"
+#include "storage/table/SDBFieldDef.h"
 
 namespace sdb {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "common/SDBFieldTypes.h"
+#include "sdb/SDBFieldTypes.h"
 #include "sql/SDBExpression.h"
 #include "sql/SDBLexer.h"
 

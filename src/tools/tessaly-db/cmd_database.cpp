@@ -11,10 +11,10 @@
 
 #include "Commands.h"
 #include "common/SDBBytes.h"
-#include "common/SDBException.h"
-#include "storage/SDBDatabaseCheck.h"
-#include "storage/SDBDiskPageCache.h"
-#include "storage/SDBSystemDirectory.h"
+#include "sdb/SDBException.h"
+#include "storage/maintenance/SDBDatabaseCheck.h"
+#include "storage/file/SDBDiskPageCache.h"
+#include "storage/file/SDBSystemDirectory.h"
 
 namespace tessdb {
 

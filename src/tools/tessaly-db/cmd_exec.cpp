@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "Commands.h"
-#include "common/SDBException.h"
-#include "components/SDBComponents.h"
+#include "sdb/SDBException.h"
+#include "sdb/SDBComponents.h"
 
 namespace tessdb {
 

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "Commands.h"
-#include "storage/SDBCompact.h"
-#include "storage/SDBRepair.h"
+#include "storage/maintenance/SDBCompact.h"
+#include "storage/maintenance/SDBRepair.h"
 
 namespace tessdb {
 

@@ -8,12 +8,12 @@
 #include <string>
 
 #include "Commands.h"
-#include "common/SDBException.h"
-#include "storage/SDBActiveSessions.h"
-#include "storage/SDBDiskPageCache.h"
-#include "storage/SDBLockManager.h"
-#include "storage/SDBSystemDirectory.h"
-#include "storage/SDBTableList.h"
+#include "sdb/SDBException.h"
+#include "storage/database/SDBActiveSessions.h"
+#include "storage/file/SDBDiskPageCache.h"
+#include "storage/database/SDBLockManager.h"
+#include "storage/file/SDBSystemDirectory.h"
+#include "storage/table/SDBTableList.h"
 
 namespace tessdb {
 

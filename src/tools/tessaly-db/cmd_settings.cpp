@@ -8,9 +8,9 @@
 #include <string>
 
 #include "Commands.h"
-#include "common/SDBCollation.h"
-#include "common/SDBException.h"
-#include "components/SDBComponents.h"
+#include "sdb/SDBCollation.h"
+#include "sdb/SDBException.h"
+#include "sdb/SDBComponents.h"
 #include "settings/DataModuleSdb.h"
 
 namespace tessdb {

@@ -4,7 +4,7 @@
 #include <stdexcept>
 
 #include "Commands.h"
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 #include "sql/SDBSQLErrors.h"
 #include "sql/SDBLexer.h"
 #include "sql/SDBSQLStatements.h"

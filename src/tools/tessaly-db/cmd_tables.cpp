@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "Commands.h"
-#include "common/SDBException.h"
-#include "common/SDBFieldTypes.h"
-#include "storage/SDBTableDatabase.h"
+#include "sdb/SDBException.h"
+#include "sdb/SDBFieldTypes.h"
+#include "storage/database/SDBTableDatabase.h"
 
 namespace tessdb {
 

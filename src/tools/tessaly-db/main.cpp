@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "Commands.h"
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 
 namespace tessdb {
 

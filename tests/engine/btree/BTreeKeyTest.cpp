@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "BTreeTestUtil.h"
-#include "common/SDBVariant.h"
-#include "storage/SDBKeyFormat.h"
+#include "sdb/SDBVariant.h"
+#include "storage/table/SDBKeyFormat.h"
 
 using namespace sdb;
 using namespace sdbtest;
@@ -207,7 +207,7 @@ TEST(KeyValueTest, ValueOrderByStoredType) {
 
 }  // namespace
 
-#include "storage/SDBBTreeIndexDef.h"
+#include "storage/table/SDBBTreeIndexDef.h"
 
 namespace {
 

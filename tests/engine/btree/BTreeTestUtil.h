@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "common/SDBBytes.h"
-#include "common/SDBException.h"
-#include "storage/SDBBTree.h"
-#include "storage/SDBPageCache.h"
+#include "sdb/SDBException.h"
+#include "storage/table/SDBBTree.h"
+#include "storage/file/SDBPageCache.h"
 
 namespace sdbtest {
 

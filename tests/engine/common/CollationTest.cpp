@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "common/SDBCollation.h"
+#include "sdb/SDBCollation.h"
 
 using namespace sdb;
 

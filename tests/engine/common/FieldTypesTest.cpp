@@ -3,8 +3,8 @@
 #include <set>
 #include <string>
 
-#include "common/SDBException.h"
-#include "common/SDBFieldTypes.h"
+#include "sdb/SDBException.h"
+#include "sdb/SDBFieldTypes.h"
 
 namespace sdb {
 namespace {

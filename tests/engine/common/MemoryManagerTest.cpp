@@ -4,7 +4,7 @@
 #include <thread>
 #include <vector>
 
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 #include "common/SDBMemoryManager.h"
 
 namespace sdb {

@@ -4,8 +4,8 @@
 #include <functional>
 #include <string>
 
-#include "common/SDBException.h"
-#include "common/SDBVariant.h"
+#include "sdb/SDBException.h"
+#include "sdb/SDBVariant.h"
 
 using namespace sdb;
 

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "ExecFixture.h"
-#include "components/SDBComponentErrors.h"
+#include "sdb/SDBErrors.h"
 
 using namespace sdb;
 using namespace sdbtest;

@@ -12,8 +12,13 @@
 #include <utility>
 #include <vector>
 
-#include "common/SDBException.h"
-#include "components/SDBComponents.h"
+#include "sdb/SDBException.h"
+#include "sdb/SDBComponents.h"
+// The component tests also look at the connection, the result set and the
+// engine parameter list behind the components.
+#include "components/SDBConnection.h"
+#include "sql/SDBExecResult.h"
+#include "sql/SDBSQLParams.h"
 
 namespace sdbtest {
 

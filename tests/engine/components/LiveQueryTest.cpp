@@ -4,9 +4,9 @@
 
 #include "../OpenFiles.h"
 #include "ComponentTestUtil.h"
-#include "components/SDBComponentErrors.h"
+#include "sdb/SDBErrors.h"
 #include "components/SDBMemoryConnection.h"
-#include "storage/SDBTableCursor.h"
+#include "storage/table/SDBTableCursor.h"
 
 using namespace sdb;
 using namespace sdbtest;

@@ -5,8 +5,8 @@
 #include "../ToolRun.h"
 #include "ExecFixture.h"
 #include "common/SDBBytes.h"
-#include "components/SDBComponentErrors.h"
-#include "storage/SDBPageFormat.h"
+#include "sdb/SDBErrors.h"
+#include "storage/file/SDBPageFormat.h"
 
 using namespace sdb;
 using namespace sdbtest;

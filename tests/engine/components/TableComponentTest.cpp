@@ -2,8 +2,8 @@
 // cursor, changes seen by queries, the record lock protocol between two
 // sessions, and a large table read without being loaded.
 #include "ComponentTestUtil.h"
-#include "components/SDBComponentErrors.h"
-#include "storage/SDBTableCursor.h"
+#include "sdb/SDBErrors.h"
+#include "storage/table/SDBTableCursor.h"
 
 using namespace sdb;
 using namespace sdbtest;

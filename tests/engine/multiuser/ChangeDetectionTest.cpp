@@ -2,7 +2,7 @@
 // trusted only inside the lock period it was read in.
 #include <gtest/gtest.h>
 
-#include "storage/SDBTablePagesCache.h"
+#include "storage/file/SDBTablePagesCache.h"
 
 namespace {
 

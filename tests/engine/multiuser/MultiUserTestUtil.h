@@ -8,9 +8,9 @@
 #include <optional>
 #include <string>
 
-#include "common/SDBException.h"
+#include "sdb/SDBException.h"
 #include "platform/SDBPlatform.h"
-#include "storage/SDBSession.h"
+#include "storage/database/SDBSession.h"
 
 namespace sdbmu {
 

@@ -20,7 +20,7 @@
 
 #include "../ToolRun.h"
 #include "MultiUserTestUtil.h"
-#include "storage/SDBDatabaseData.h"
+#include "storage/database/SDBDatabaseData.h"
 
 namespace {
 

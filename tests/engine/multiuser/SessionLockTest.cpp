@@ -9,8 +9,8 @@
 #include <string>
 
 #include "MultiUserTestUtil.h"
-#include "storage/SDBDatabaseData.h"
-#include "storage/SDBLockManager.h"
+#include "storage/database/SDBDatabaseData.h"
+#include "storage/database/SDBLockManager.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include "platform/SDBFileHandle.h"
 #include "platform/SDBPlatform.h"
-#include "storage/SDBDatabaseFile.h"
+#include "storage/file/SDBDatabaseFile.h"
 
 namespace sdb {
 namespace {

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "common/SDBCRC.h"
-#include "common/SDBException.h"
-#include "storage/ppm/SDBPPM.h"
+#include "sdb/SDBException.h"
+#include "storage/file/ppm/SDBPPM.h"
 
 namespace sdb {
 namespace {

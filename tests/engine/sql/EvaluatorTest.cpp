@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "common/SDBException.h"
-#include "common/SDBFieldTypes.h"
+#include "sdb/SDBException.h"
+#include "sdb/SDBFieldTypes.h"
 #include "sql/SDBEvaluator.h"
 #include "sql/SDBLexer.h"
 #include "sql/SDBSQLStatements.h"

@@ -8,7 +8,7 @@
 
 #include "../components/ExecFixture.h"
 #include "sql/SDBAccessOperator.h"
-#include "storage/SDBSession.h"
+#include "storage/database/SDBSession.h"
 
 using namespace sdbtest;
 

@@ -9,8 +9,8 @@
 #include <tuple>
 
 #include "../table/TableTestUtil.h"
-#include "storage/SDBCompact.h"
-#include "storage/SDBDatabaseCheck.h"
+#include "storage/maintenance/SDBCompact.h"
+#include "storage/maintenance/SDBDatabaseCheck.h"
 
 using namespace sdb;
 using namespace sdbtest;

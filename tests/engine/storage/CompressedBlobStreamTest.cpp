@@ -7,8 +7,8 @@
 
 #include "common/SDBBytes.h"
 #include "common/SDBCRC.h"
-#include "common/SDBException.h"
-#include "storage/SDBCompressedBlobStream.h"
+#include "sdb/SDBException.h"
+#include "storage/file/SDBCompressedBlobStream.h"
 
 namespace sdb {
 namespace {

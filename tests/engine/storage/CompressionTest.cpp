@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "storage/SDBCompression.h"
+#include "storage/file/SDBCompression.h"
 
 namespace sdb {
 namespace {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "common/SDBCRC.h"
-#include "storage/SDBCrypto.h"
+#include "storage/file/SDBCrypto.h"
 
 namespace sdb {
 namespace {

@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "common/SDBException.h"
-#include "storage/SDBDatabaseFile.h"
+#include "sdb/SDBException.h"
+#include "storage/file/SDBDatabaseFile.h"
 
 namespace sdb {
 namespace {

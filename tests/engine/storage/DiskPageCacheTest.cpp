@@ -5,9 +5,9 @@
 #include <tuple>
 #include <vector>
 
-#include "common/SDBException.h"
-#include "storage/SDBDiskPageCache.h"
-#include "storage/SDBSystemDirectory.h"
+#include "sdb/SDBException.h"
+#include "storage/file/SDBDiskPageCache.h"
+#include "storage/file/SDBSystemDirectory.h"
 
 using namespace sdb;
 

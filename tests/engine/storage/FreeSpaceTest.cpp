@@ -7,9 +7,9 @@
 #include <set>
 #include <vector>
 
-#include "common/SDBException.h"
-#include "storage/SDBDiskPageCache.h"
-#include "storage/SDBFreeSpace.h"
+#include "sdb/SDBException.h"
+#include "storage/file/SDBDiskPageCache.h"
+#include "storage/file/SDBFreeSpace.h"
 
 using namespace sdb;
 

@@ -5,9 +5,9 @@
 #include <numeric>
 #include <vector>
 
-#include "common/SDBException.h"
-#include "storage/SDBDiskPageCache.h"
-#include "storage/SDBInternalFile.h"
+#include "sdb/SDBException.h"
+#include "storage/file/SDBDiskPageCache.h"
+#include "storage/file/SDBInternalFile.h"
 
 using namespace sdb;
 

@@ -4,8 +4,8 @@
 #include <map>
 #include <vector>
 
-#include "common/SDBException.h"
-#include "storage/SDBPageCache.h"
+#include "sdb/SDBException.h"
+#include "storage/file/SDBPageCache.h"
 
 using namespace sdb;
 

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "common/SDBBytes.h"
-#include "common/SDBException.h"
-#include "storage/SDBPageManager.h"
+#include "sdb/SDBException.h"
+#include "storage/file/SDBPageManager.h"
 
 namespace sdb {
 namespace {

@@ -9,11 +9,11 @@
 
 #include "../table/TableTestUtil.h"
 #include "common/SDBBytes.h"
-#include "storage/SDBBlobManager.h"
-#include "storage/SDBCompact.h"
-#include "storage/SDBDatabaseCheck.h"
-#include "storage/SDBFreeSpace.h"
-#include "storage/SDBRepair.h"
+#include "storage/table/SDBBlobManager.h"
+#include "storage/maintenance/SDBCompact.h"
+#include "storage/maintenance/SDBDatabaseCheck.h"
+#include "storage/file/SDBFreeSpace.h"
+#include "storage/maintenance/SDBRepair.h"
 #include "platform/SDBFileHandle.h"
 
 using namespace sdb;

@@ -8,8 +8,8 @@
 #include <filesystem>
 
 #include "../table/TableTestUtil.h"
-#include "storage/SDBDatabaseCheck.h"
-#include "storage/SDBTableCursor.h"
+#include "storage/maintenance/SDBDatabaseCheck.h"
+#include "storage/table/SDBTableCursor.h"
 
 using namespace sdb;
 using namespace sdbtest;

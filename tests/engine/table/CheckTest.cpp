@@ -7,7 +7,7 @@
 #include "../ToolRun.h"
 #include "TableTestUtil.h"
 #include "common/SDBBytes.h"
-#include "storage/SDBDatabaseCheck.h"
+#include "storage/maintenance/SDBDatabaseCheck.h"
 
 using namespace sdb;
 using namespace sdbtest;

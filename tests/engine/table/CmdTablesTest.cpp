@@ -13,7 +13,7 @@
 #include <sstream>
 #include <string>
 
-#include "storage/SDBTableDatabase.h"
+#include "storage/database/SDBTableDatabase.h"
 
 using namespace sdb;
 

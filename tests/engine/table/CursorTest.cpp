@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "TableTestUtil.h"
-#include "storage/SDBTableCursor.h"
+#include "storage/table/SDBTableCursor.h"
 
 using namespace sdb;
 using namespace sdbtest;

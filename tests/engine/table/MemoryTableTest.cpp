@@ -8,11 +8,11 @@
 
 #include "../OpenFiles.h"
 #include "TableTestUtil.h"
-#include "common/SDBException.h"
-#include "storage/SDBBlobManager.h"
-#include "storage/SDBMemoryDatabase.h"
-#include "storage/SDBMemoryPageManager.h"
-#include "storage/SDBTableCursor.h"
+#include "sdb/SDBException.h"
+#include "storage/table/SDBBlobManager.h"
+#include "storage/database/SDBMemoryDatabase.h"
+#include "storage/file/SDBMemoryPageManager.h"
+#include "storage/table/SDBTableCursor.h"
 
 namespace {
 

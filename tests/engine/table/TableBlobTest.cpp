@@ -2,7 +2,7 @@
 
 #include "TableTestUtil.h"
 #include "common/SDBBytes.h"
-#include "storage/SDBBlobManager.h"
+#include "storage/table/SDBBlobManager.h"
 
 using namespace sdb;
 using namespace sdbtest;

@@ -8,7 +8,7 @@
 #include <random>
 
 #include "TableTestUtil.h"
-#include "storage/SDBRecordIndex.h"
+#include "storage/table/SDBRecordIndex.h"
 
 using namespace sdb;
 using namespace sdbtest;

@@ -3,7 +3,7 @@
 #include <optional>
 
 #include "TableTestUtil.h"
-#include "storage/SDBRecordIndex.h"
+#include "storage/table/SDBRecordIndex.h"
 
 using namespace sdb;
 using namespace sdbtest;

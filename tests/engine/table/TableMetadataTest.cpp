@@ -1,6 +1,6 @@
 #include "TableTestUtil.h"
 #include "common/SDBBytes.h"
-#include "storage/SDBMetadata.h"
+#include "storage/table/SDBMetadata.h"
 
 using namespace sdb;
 using namespace sdbtest;

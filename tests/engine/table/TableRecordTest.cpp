@@ -5,7 +5,7 @@
 
 #include "TableTestUtil.h"
 #include "common/SDBBytes.h"
-#include "storage/SDBRecordManager.h"
+#include "storage/table/SDBRecordManager.h"
 
 using namespace sdb;
 using namespace sdbtest;

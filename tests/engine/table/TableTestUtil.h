@@ -12,8 +12,8 @@
 #include <tuple>
 #include <vector>
 
-#include "common/SDBException.h"
-#include "storage/SDBTableDatabase.h"
+#include "sdb/SDBException.h"
+#include "storage/database/SDBTableDatabase.h"
 
 namespace sdbtest {
 

@@ -1,0 +1,533 @@
+// The engine's components: sessions that group databases, databases that
+// connect to one database file, and datasets (queries and tables) that name
+// a database and read or change its data. Applications reach the engine
+// only through these classes; dialogs (password, repair questions) are
+// supplied by the application through the hooks of TSDBDatabase.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "sdb/SDBCryptoAlgorithm.h"
+#include "sdb/SDBFieldTypes.h"
+#include "sdb/SDBVariant.h"
+
+namespace sdb {
+
+class TSDBSession;
+class TSDBDatabase;
+class TSDBDataSet;
+class TSDBSQLProcessor;
+class TSDBTableCursor;
+class TSDBMemoryConnection;
+// Engine internals the components hold only by pointer or reference.
+class TSDBConnectionHandle;
+class TSDBExecConnection;
+class TSDBResultSet;
+struct TSDBResultColumn;
+class TSDBSQLParams;
+
+// The engine version the components report ("7.92 ").
+inline constexpr const char* kSDBCurrentVersionText = "7.92 ";
+
+// ---- Sessions ------------------------------------------------------------------------------
+
+// The thread-safe list of the process's sessions; created at engine
+// start-up with the default session "Default".
+class TSDBSessionList {
+ public:
+  static TSDBSessionList& Instance();
+  // The session of that name (empty: the default session); "Invalid
+  // session name '%s'" (20002) when there is none.
+  TSDBSession& FindSession(const std::string& Name);
+  TSDBSession* FindSessionOrNull(const std::string& Name);
+  TSDBSession& DefaultSession() { return *FDefault; }
+  std::vector<std::string> GetSessionNames();
+
+ private:
+  friend class TSDBSession;
+  TSDBSessionList();
+  void Add(TSDBSession* s);
+  void Remove(TSDBSession* s);
+  std::recursive_mutex FLock;
+  std::vector<TSDBSession*> FSessions;
+  std::unique_ptr<TSDBSession> FDefault;
+};
+
+// The default session ("Default").
+TSDBSession& SDBDefaultSession();
+
+class TSDBSession {
+ public:
+  explicit TSDBSession(const std::string& SessionName = {});
+  ~TSDBSession();
+  TSDBSession(const TSDBSession&) = delete;
+  TSDBSession& operator=(const TSDBSession&) = delete;
+
+  const std::string& SessionName() const { return FSessionName; }
+  void SetSessionName(const std::string& Name);
+  bool Active() const { return FActive; }
+  // Activates the session (OnStartup runs on the first activation).
+  void Open();
+  void Close();
+  bool KeepConnections = true;
+  bool AutoSessionName = false;
+  std::function<void(TSDBSession&)> OnStartup;
+
+  // Opens the database of that name (a temporary one when no component has
+  // that name) and takes a reference; CloseDatabase releases it.
+  TSDBDatabase& OpenDatabase(const std::string& DatabaseName, const void* Owner = nullptr);
+  void CloseDatabase(TSDBDatabase& Database);
+  // The database of that name (case-insensitive), or null.
+  TSDBDatabase* FindDatabase(const std::string& DatabaseName, const void* Owner = nullptr);
+  std::vector<std::string> GetDatabaseNames();
+  std::vector<std::string> GetTableNames(const std::string& DatabaseName);
+  // Closes every database that no dataset uses.
+  void DropConnections();
+  int DatabaseCount();
+
+  std::recursive_mutex& Lock() { return FLock; }
+
+ private:
+  friend class TSDBDatabase;
+  friend class TSDBSessionList;
+  TSDBSession(const std::string& SessionName, TSDBSessionList& List);
+  void AddDatabase(TSDBDatabase* db);
+  void RemoveDatabase(TSDBDatabase* db);
+  std::string FSessionName;
+  bool FActive = false;
+  std::recursive_mutex FLock;
+  std::vector<TSDBDatabase*> FDatabases;
+  std::vector<std::unique_ptr<TSDBDatabase>> FTemporary;  // databases the session created
+};
+
+// ---- Database ---------------------------------------------------------------------------------
+
+class TSDBDatabase {
+ public:
+  // A database of the session (the default session when null). `Owner`
+  // marks the component that owns it (HandleShared lookups compare it).
+  explicit TSDBDatabase(TSDBSession* Session = nullptr, const void* Owner = nullptr);
+  ~TSDBDatabase();
+  TSDBDatabase(const TSDBDatabase&) = delete;
+  TSDBDatabase& operator=(const TSDBDatabase&) = delete;
+
+  // Published properties.
+  const std::string& DatabaseName() const { return FDatabaseName; }
+  void SetDatabaseName(const std::string& Name);
+  const std::string& DatabaseFileName() const { return FDatabaseFileName; }
+  void SetDatabaseFileName(const std::string& FileName);
+  const std::string& SessionName() const { return FSessionName; }
+  void SetSessionName(const std::string& Name);
+  bool KeepConnection() const { return FKeepConnection; }
+  void SetKeepConnection(bool v);
+  bool ReadOnly() const { return FReadOnly; }
+  void SetReadOnly(bool v) { FReadOnly = v; }
+  int32_t MaxConnections() const { return FMaxConnections; }
+  void SetMaxConnections(int32_t v) { FMaxConnections = v; }
+  bool Connected() const { return FHandle != nullptr || FSharedHandle != nullptr; }
+  void SetConnected(bool v) { v ? Open() : Close(); }
+  const char* CurrentVersion() const { return kSDBCurrentVersionText; }
+
+  std::string Password;
+  bool Exclusive = false;
+  bool MultiUser = false;
+  bool HandleShared = false;
+  bool SilentMode = false;
+  bool DisableTempFiles = false;
+  // Used when a file is created.
+  uint16_t PageSize = 4096;
+  uint16_t PagesPerExtent = 8;
+  TSDBCryptoAlgorithm CryptoAlgorithm = craRijndael_128;
+
+  // Events. OnPassword answers whether a new Password was set (and the
+  // connect should be tried again); OnNeedRepair answers the repair
+  // question; the information and warning hooks show texts.
+  std::function<bool(TSDBDatabase&)> OnPassword;
+  std::function<bool(TSDBDatabase&)> OnNeedRepair;
+  std::function<void(TSDBDatabase&, int Percent)> OnRepairProgress;
+  std::function<void(TSDBDatabase&, int Percent)> OnCompactProgress;
+  std::function<void(TSDBDatabase&, int Percent)> OnChangePasswordProgress;
+  std::function<void(TSDBDatabase&, int Percent)> OnChangeDatabaseSettingsProgress;
+  // The dialogs the engine would show without the events above: the
+  // password dialog (answers whether OK was pressed after setting Password),
+  // the Yes/No repair question, information and warning boxes. Null: the
+  // dialog is not available and the answer is Cancel / No.
+  std::function<bool(TSDBDatabase&)> PasswordDialog;
+  std::function<bool(const std::string& Question)> ConfirmDialog;
+  std::function<void(const std::string& Text)> InformationBox;
+  std::function<void(const std::string& Text)> WarningBox;
+
+  void Open();
+  void Close();
+  // Creates the file at DatabaseFileName with the creation settings.
+  void CreateDatabase();
+  // Rebuilds what the file layer can rebuild; returns the repair log.
+  std::string RepairDatabase();
+  void CompactDatabase();
+  void FlushBuffers() {}
+  std::vector<std::string> GetTablesList();
+  bool TableExists(const std::string& TableName);
+  void StartTransaction();
+  void Commit(bool Flush = false);
+  void Rollback();
+  bool InTransaction() const;
+  void CloseDataSets();
+
+  // Runtime state.
+  bool Temporary() const { return FTemporary; }
+  int RefCount() const { return FRefCount; }
+  const void* Owner() const { return FOwner; }
+  TSDBSession& Session();
+  // The connection handle (raises when not connected).
+  TSDBConnectionHandle& Handle();
+
+ private:
+  friend class TSDBSession;
+  friend class TSDBDataSet;
+  void ConnectHandle();
+  void AddDataSet(TSDBDataSet* ds);
+  void RemoveDataSet(TSDBDataSet* ds);
+
+  std::string FDatabaseName;
+  std::string FDatabaseFileName;
+  std::string FSessionName;
+  bool FKeepConnection = true;
+  bool FReadOnly = false;
+  int32_t FMaxConnections = 500;
+  bool FTemporary = false;
+  bool FRepairing = false;
+  int FRefCount = 0;
+  const void* FOwner;
+  TSDBSession* FSession = nullptr;
+  std::unique_ptr<TSDBConnectionHandle> FHandle;
+  TSDBConnectionHandle* FSharedHandle = nullptr;  // taken over from another database
+  std::vector<TSDBDataSet*> FDataSets;
+};
+
+// ---- Datasets --------------------------------------------------------------------------------
+
+// A column of an open dataset; reads the current row.
+class TSDBField {
+ public:
+  TSDBField(TSDBDataSet* DataSet, int Index) : FDataSet(DataSet), FIndex(Index) {}
+  const std::string& FieldName() const;
+  TSDBBaseFieldType DataType() const;
+  int Index() const { return FIndex; }
+  TSDBVariant Value() const;
+  bool IsNull() const { return Value().IsNull(); }
+  std::string AsString() const;  // empty for null
+  int64_t AsInteger() const;     // 0 for null
+  double AsFloat() const;        // 0 for null
+  bool AsBoolean() const;        // false for null
+  // Changes the value in the record being edited or inserted.
+  void SetValue(const TSDBVariant& v);
+  void SetAsString(const std::string& v) { SetValue(TSDBVariant::FromString(v)); }
+  void SetAsInteger(int64_t v) { SetValue(TSDBVariant::FromInt(v)); }
+  void Clear() { SetValue(TSDBVariant()); }
+
+ private:
+  TSDBDataSet* FDataSet;
+  int FIndex;
+};
+
+enum TSDBDataSetState : uint8_t { dsInactive, dsBrowse, dsEdit, dsInsert };
+
+// The base of queries and tables. Rows are reached through the virtual
+// reading and changing methods below: the base reads them from an
+// in-memory result (a query's), a table overrides them to read through its
+// table cursor, so that a table is never loaded as a whole.
+class TSDBDataSet {
+ public:
+  explicit TSDBDataSet(const void* Owner = nullptr);
+  virtual ~TSDBDataSet();
+  TSDBDataSet(const TSDBDataSet&) = delete;
+  TSDBDataSet& operator=(const TSDBDataSet&) = delete;
+
+  std::string DatabaseName;
+  std::string SessionName;
+  bool InMemory = false;
+  bool ReadOnly = false;
+  std::string Filter;
+  bool Filtered = false;
+  bool AutoCalcFields = true;
+
+  bool Active() const { return FState != dsInactive; }
+  void SetActive(bool v) { v ? Open() : Close(); }
+  TSDBDataSetState State() const { return FState; }
+  virtual void Open() = 0;
+  virtual void Close();
+
+  // Reading. Moving while a record is edited or inserted posts it first.
+  virtual int64_t RecordCount() const;
+  // 1-based; 0 when there is no current record.
+  virtual int64_t RecNo() const;
+  virtual void First();
+  virtual void Next();
+  virtual void Prior();
+  virtual void Last();
+  virtual bool Eof() const { return FEof; }
+  virtual bool Bof() const { return FBof; }
+  int FieldCount() const;
+  TSDBField& Fields(int Index);
+  TSDBField& FieldByName(const std::string& Name);
+  TSDBField* FindField(const std::string& Name);
+  virtual TSDBVariant FieldValue(int Index) const;
+  // The in-memory rows of a query (null for a table).
+  const TSDBResultSet* Result() const { return FResult.get(); }
+  const std::vector<TSDBResultColumn>& Columns() const { return FColumns; }
+
+  // Changing. A dataset that cannot be changed raises "Cannot modify a
+  // read-only dataset". Edit on an empty dataset inserts.
+  virtual void Insert();
+  void Append() { Insert(); }
+  virtual void Edit();
+  virtual void Post();
+  virtual void Cancel();
+  virtual void Delete();
+
+  // The database the dataset uses (valid while it uses one).
+  TSDBDatabase* Database() const { return FDatabase; }
+
+ protected:
+  friend class TSDBField;
+  // Database use flags: the first one set finds and opens the database,
+  // the last one cleared releases it.
+  enum TSDBUseFlag : uint8_t { ufOpened = 1, ufExecuting = 2 };
+  void SetUseFlag(uint8_t Flag);
+  void ClearUseFlag(uint8_t Flag);
+  void BindResult(std::shared_ptr<TSDBResultSet> Result);
+  // Makes one field per column.
+  void BindColumns(std::vector<TSDBResultColumn> Columns);
+  virtual void SetFieldValue(int Index, const TSDBVariant& v);
+  // Posts a pending insert or edit (before moving or changing the order).
+  void CheckBrowseMode();
+  [[noreturn]] static void RaiseReadOnly();
+  void CheckActive() const;
+
+  const void* FOwner;
+  TSDBDataSetState FState = dsInactive;
+  uint8_t FUseFlags = 0;
+  TSDBDatabase* FDatabase = nullptr;
+  std::shared_ptr<TSDBResultSet> FResult;
+  std::vector<TSDBResultColumn> FColumns;
+  std::vector<std::unique_ptr<TSDBField>> FFields;
+  int64_t FRow = 0;
+  bool FEof = true;
+  bool FBof = true;
+
+ private:
+  friend class TSDBDatabase;
+};
+
+// Parameter data types of a query (the field types the conversion to
+// engine values distinguishes).
+enum TSDBParamType : uint8_t {
+  ftUnknown, ftString, ftWideString, ftSmallint, ftInteger, ftWord, ftLargeint, ftBoolean, ftFloat,
+  ftCurrency, ftBCD, ftDate, ftTime, ftDateTime, ftBytes, ftVarBytes, ftBlob, ftGraphic, ftMemo,
+  ftFmtMemo, ftWideMemo,
+};
+
+class TSDBParam {
+ public:
+  explicit TSDBParam(std::string Name = {}) : Name(std::move(Name)) {}
+  std::string Name;
+  TSDBParamType DataType = ftUnknown;
+  TSDBVariant Value;
+  bool IsNull() const { return Value.IsNull(); }
+  void Clear() { Value.SetNull(); }
+  void SetAsString(const std::string& v) { DataType = ftString; Value = TSDBVariant::FromString(v); }
+  void SetAsWideString(const std::u16string& v) { DataType = ftWideString; Value = TSDBVariant::FromWideString(v); }
+  void SetAsInteger(int32_t v) { DataType = ftInteger; Value = TSDBVariant::FromInt(v, bftSignedInt32); }
+  void SetAsLargeInt(int64_t v) { DataType = ftLargeint; Value = TSDBVariant::FromInt(v); }
+  void SetAsFloat(double v) { DataType = ftFloat; Value = TSDBVariant::FromDouble(v); }
+  void SetAsBoolean(bool v) { DataType = ftBoolean; Value = TSDBVariant::FromBool(v); }
+  void SetAsDateTime(double v) { DataType = ftDateTime; Value = TSDBVariant::FromDateTime(v); }
+  void SetAsDate(double v) { DataType = ftDate; Value = TSDBVariant::FromDateTime(v, bftDate); }
+  void SetAsTime(double v) { DataType = ftTime; Value = TSDBVariant::FromDateTime(v, bftTime); }
+  void SetAsMemo(const std::string& v) { DataType = ftMemo; Value = TSDBVariant::FromString(v, bftClob); }
+  void SetAsBlob(const std::string& v) { DataType = ftBlob; Value = TSDBVariant::FromBytes(v, bftBlob); }
+  std::string AsString() const { return Value.IsNull() ? std::string() : Value.AsString(); }
+  int64_t AsInteger() const { return Value.IsNull() ? 0 : Value.AsInt64(); }
+};
+
+class TSDBParams {
+ public:
+  int Count() const { return static_cast<int>(FItems.size()); }
+  TSDBParam& operator[](int i) { return FItems.at(static_cast<size_t>(i)); }
+  const TSDBParam& operator[](int i) const { return FItems.at(static_cast<size_t>(i)); }
+  TSDBParam* FindParam(const std::string& Name);
+  // "Parameter '%s' not found" when absent.
+  TSDBParam& ParamByName(const std::string& Name);
+  TSDBParam& Add(const std::string& Name) { return FItems.emplace_back(Name); }
+  void Clear() { FItems.clear(); }
+
+ private:
+  std::vector<TSDBParam> FItems;
+};
+
+// The engine parameter list built from a query's parameters.
+void SDBConvertParams(const TSDBParams& From, TSDBSQLParams& To);
+// The parameter names of a text, in order of appearance, one per distinct
+// name; a ":" inside double quotes is no parameter.
+std::vector<std::string> SDBParseParamNames(const std::string& Text);
+
+class TSDBQuery : public TSDBDataSet {
+ public:
+  explicit TSDBQuery(const void* Owner = nullptr);
+  ~TSDBQuery() override;
+
+  // SQL lines. Changing them closes and unprepares the query and, with
+  // ParamCheck, rebuilds Params (values of same-named parameters kept).
+  const std::vector<std::string>& SQL() const { return FSQL; }
+  void SetSQL(const std::vector<std::string>& Lines);
+  void SetSQL(const std::string& Text);
+  void AddSQL(const std::string& Line);
+  void ClearSQL();
+  std::string Text() const;
+
+  TSDBParams Params;
+  TSDBParam& ParamByName(const std::string& Name) { return Params.ParamByName(Name); }
+  bool ParamCheck = true;
+  bool RequestLive = false;
+
+  bool Prepared() const { return FProcessor != nullptr; }
+  void Prepare();
+  void UnPrepare();
+  void ExecSQL();
+  void Open() override;
+  // Runs the text once: true and the dataset open on the last command's
+  // result when it has one, false (dataset closed, RowsAffected set) when
+  // it has none.
+  bool OpenOrExec();
+  void Close() override;
+  // -1 before any run.
+  int RowsAffected() const;
+  // The operator tree and index choice of the text's first query.
+  std::string Plan();
+
+  // A live result (RequestLive, one base table) is changed through a table
+  // cursor on that table, positioned on the row's record: the record locks
+  // and engine errors are the table's, and a record another session
+  // changed or deleted since the query ran is left alone (-4 .. -7). After
+  // Post the row shows the stored values; an inserted row is added at the
+  // end. Any other result is read-only.
+  bool CanModify() const;
+  void First() override;
+  void Next() override;
+  void Prior() override;
+  void Last() override;
+  TSDBVariant FieldValue(int Index) const override;
+  void Insert() override;
+  void Edit() override;
+  void Post() override;
+  void Cancel() override;
+  void Delete() override;
+
+ protected:
+  void SetFieldValue(int Index, const TSDBVariant& v) override;
+
+ private:
+  // The statement executor reaches the query's connections through this
+  // host (defined with the query's code).
+  class TExecHost;
+  TSDBExecConnection& Connection(const std::string& DatabaseFileName, const std::string& Password);
+  TSDBExecConnection& MemoryConnection();
+  void SQLChanged();
+  std::shared_ptr<TSDBResultSet> RunText(bool WantResult);
+  void BindQueryResult(std::shared_ptr<TSDBResultSet> Result);
+  void CloseLiveCursor() noexcept;
+  void CheckModify() const;
+  // The cursor on the live table (opened on first use).
+  TSDBTableCursor& LiveCursor();
+  // Puts the live cursor on the current row's record and checks that the
+  // record still holds the row's values (errors of an update or a delete).
+  void PositionLive(bool ForDelete);
+  std::vector<TSDBVariant> LiveRow();
+  std::vector<std::string> FSQL;
+  std::vector<std::unique_ptr<TSDBConnectionHandle>> FOtherConnections;
+  std::unique_ptr<TSDBMemoryConnection> FMemory;
+  std::unique_ptr<TExecHost> FExecHost;
+  std::unique_ptr<TSDBSQLProcessor> FProcessor;
+  int64_t FLastRowsAffected = -1;
+  // Connections handed to the processor during the last run, in order.
+  std::vector<TSDBExecConnection*> FConnectionsUsed;
+  TSDBExecConnection* FLiveConnection = nullptr;
+  std::unique_ptr<TSDBTableCursor> FLiveCursor;
+  std::vector<int> FLiveFields;  // table field of each column
+};
+
+class TSDBTable : public TSDBDataSet {
+ public:
+  explicit TSDBTable(const void* Owner = nullptr);
+  ~TSDBTable() override;
+
+  std::string TableName;
+  // Order of the records: an index by name or by its column list (";"
+  // separated); empty: physical order. Taken at Open; the setters below
+  // also reorder an open table.
+  std::string IndexName;
+  std::string IndexFieldNames;
+  bool Exclusive = false;
+  void SetIndexName(const std::string& Name);
+  void SetIndexFieldNames(const std::string& Names);
+
+  void Open() override;
+  void Close() override;
+  bool Exists();
+  // Re-reads the current record (the first one when it is gone).
+  void Refresh();
+
+  int64_t RecordCount() const override;
+  int64_t RecNo() const override;
+  void First() override;
+  void Next() override;
+  void Prior() override;
+  void Last() override;
+  bool Eof() const override;
+  bool Bof() const override;
+  TSDBVariant FieldValue(int Index) const override;
+
+  void Insert() override;
+  void Edit() override;
+  void Post() override;
+  void Cancel() override;
+  void Delete() override;
+  // Restricts the records to those whose leading index columns lie between
+  // the two key lists (inclusive, in index order; an empty list leaves that
+  // side open); CancelRange lifts it. Needs an index order.
+  void SetRange(const std::vector<TSDBVariant>& StartValues, const std::vector<TSDBVariant>& EndValues);
+  void CancelRange();
+  // The first record whose leading index columns equal the values (the
+  // position is kept when there is none) ...
+  bool FindKey(const std::vector<TSDBVariant>& KeyValues);
+  // ... or the first at or after them (Eof when none is).
+  bool FindNearest(const std::vector<TSDBVariant>& KeyValues);
+
+  // Records fetched from the table by navigation since Open (the table is
+  // read record by record; a component that loaded it would show it here).
+  int64_t RowsFetched() const { return FRowsFetched; }
+  // The cursor of an open table (null when closed).
+  TSDBTableCursor* Cursor() const { return FCursor.get(); }
+
+ protected:
+  void SetFieldValue(int Index, const TSDBVariant& v) override;
+
+ private:
+  void ApplyOrder();
+  // Sets both order properties and reorders an open table (restoring them
+  // when the new order cannot be applied).
+  void ChangeOrder(const std::string& Name, const std::string& FieldNames);
+  TSDBTableCursor& Need() const;
+  void Fetched() const { ++FRowsFetched; }
+  std::unique_ptr<TSDBTableCursor> FCursor;
+  bool FHasRange = false;
+  std::vector<TSDBVariant> FRangeStart, FRangeEnd;
+  mutable int64_t FRowsFetched = 0;
+};
+
+}  // namespace sdb

@@ -1,0 +1,488 @@
+#include "storage/database/SDBDatabaseData.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "sdb/SDBException.h"
+#include "platform/SDBPlatform.h"
+#include "storage/table/SDBFieldDef.h"
+#include "storage/database/SDBSession.h"
+
+namespace sdb {
+
+int TSDBDatabaseData::SessionCount() {
+  std::lock_guard<std::recursive_mutex> g(FCSect);
+  return static_cast<int>(FSessionList.size());
+}
+
+TSDBDiskDatabaseData::TSDBDiskDatabaseData(const std::string& FileName, const std::string& SessionName,
+                                           int CacheCapacity)
+    : FCache(CacheCapacity) {
+  FDatabaseName = FileName;
+  FSessionName = SessionName;
+  FCache.SetTablePagesCacheManager(&FPagesCacheManager);
+}
+
+TSDBDiskDatabaseData::~TSDBDiskDatabaseData() {
+  std::lock_guard<std::recursive_mutex> g(FCSect);
+  CloseDatabase();
+}
+
+TSDBCryptoAlgorithm TSDBDiskDatabaseData::Cipher() {
+  return static_cast<TSDBCryptoAlgorithm>(FCache.DiskPageManager().CryptoHeader().CryptoAlgorithm);
+}
+
+TSDBTableListFile& TSDBDiskDatabaseData::TableListFile() {
+  if (!FTableList) throw ESDBException(30399, "Error - database file is not opened.");
+  return *FTableList;
+}
+
+// ---- Open and close ---------------------------------------------------------------------
+
+void TSDBDiskDatabaseData::LoadCatalogue() {
+  const int session = kSDBEngineSessionID;
+  FSystemDir = std::make_unique<TSDBSystemDirectory>(FCache);
+  FSystemDir->LoadDirectory(session);
+  const int32_t tables = FSystemDir->GetFileFirstPageNo(dbftTablesList);
+  const int32_t sessions = FSystemDir->GetFileFirstPageNo(dbftActiveSessionsList);
+  if (tables < 0 || sessions < 0) throw ESDBException(20237, "Invalid database format");
+  FActiveSessionsFile = std::make_unique<TSDBActiveSessionsFile>(FCache.DiskPageManager());
+  FActiveSessionsFile->OpenFile(sessions);
+  FMaxSessionCount = FActiveSessionsFile->MaxSessionCount();
+  FTableList = std::make_unique<TSDBTableListFile>(FCache);
+  FTableList->OpenFile(tables);
+  FTableList->Load(session);
+  FTableLockManager = std::make_unique<TSDBDatabaseTableLockManager>(FCache.DiskPageManager(), FMaxSessionCount);
+}
+
+void TSDBDiskDatabaseData::OpenDatabase(TSDBBaseSession& Session) {
+  bool readOnly = Session.FReadOnly, repair = false, multi = Session.FMultiUser;
+  FCache.OpenDatabase(Session.FDatabaseFileName, TSDBPassword{Session.FPassword, kSDBDefaultCryptoAlgorithm}, readOnly,
+                      repair, Session.FExclusive, multi);
+  try {
+    LoadCatalogue();
+  } catch (...) {
+    CloseDatabase();
+    throw;
+  }
+  FReadOnly = readOnly;
+  FMultiUser = multi;
+  FRepairNeeded = repair;
+  FPassword = Session.FPassword;
+}
+
+void TSDBDiskDatabaseData::CloseDatabase() noexcept {
+  FTableDataList.Clear();
+  FLooseLocksFiles.clear();
+  FTableList.reset();
+  FSystemDir.reset();
+  FActiveSessionsFile.reset();
+  FTableLockManager.reset();
+  FPagesCacheManager.Clear();
+  FReportedCounts.clear();
+  FSingleUserConnected = false;
+  try {
+    if (FCache.DiskPageManager().IsOpened()) FCache.CloseDatabase();
+  } catch (...) {
+  }
+}
+
+void TSDBDiskDatabaseData::ConnectSession(TSDBBaseSession& Session) {
+  std::lock_guard<std::recursive_mutex> g(FCSect);
+  const bool first = !IsOpen();
+  if (first) {
+    OpenDatabase(Session);
+  } else {
+    if (Session.FMultiUser != FMultiUser)
+      throw ESDBException(20235, "Cannot open database in multi-user and signle-user mode at the same time");
+    if (FCache.DiskPageManager().Encrypted() && Session.FPassword != FPassword)
+      throw ESDBException(20298, "Database password is invalid.");
+  }
+  try {
+    if (FMultiUser) {
+      Session.FSessionID = FActiveSessionsFile->MultiUserConnect();
+    } else {
+      Session.FSessionID = 0;
+      if (FSessionList.empty() && !FSingleUserConnected && !FReadOnly) {
+        FSingleUserConnected = FActiveSessionsFile->SingleUserConnect();
+        if (!FSingleUserConnected) {
+          // Somebody else is connected: this process may only read. The
+          // file is reopened read-only so that nothing can be written.
+          Session.FReadOnly = true;
+          CloseDatabase();
+          OpenDatabase(Session);
+          FReadOnly = true;
+        }
+      }
+    }
+  } catch (...) {
+    if (FSessionList.empty()) CloseDatabase();
+    throw;
+  }
+  Session.FMultiUser = FMultiUser;
+  Session.FReadOnly = FReadOnly;
+  Session.FRepairNeeded = FRepairNeeded;
+  Session.FMaxSessionCount = FMaxSessionCount;
+  Session.FExclusive = Exclusive();
+  FSessionList.push_back(&Session);
+}
+
+void TSDBDiskDatabaseData::DisconnectSession(TSDBBaseSession& Session) {
+  std::lock_guard<std::recursive_mutex> g(FCSect);
+  auto it = std::find(FSessionList.begin(), FSessionList.end(), &Session);
+  if (it == FSessionList.end()) return;
+  const int id = Session.FSessionID;
+  const bool last = FSessionList.size() == 1;
+  std::exception_ptr failure;
+  if (FMultiUser || last) {
+    // A session's table and record locks end with it; in single-user mode
+    // the sessions share identifier 0, so only the last one drops them.
+    try {
+      if (Session.FInTransaction || FCache.HasChanges(id)) Rollback(id);
+    } catch (...) {
+    }
+    Session.FInTransaction = false;
+    if (FTableLockManager && id >= 0)
+      FTableLockManager->ReleaseSessionLocks(id, [this](int32_t p) { return ResolveLocksFile(p); });
+    FPagesCacheManager.ClearSession(id);
+    FReportedCounts.erase(id);
+  }
+  try {
+    if (FMultiUser)
+      FActiveSessionsFile->MultiUserDisconnect(id);
+    else if (last && FSingleUserConnected)
+      FActiveSessionsFile->SingleUserDisconnect();
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  FSessionList.erase(it);
+  Session.FSessionID = kSDBInvalidSessionID;
+  if (FSessionList.empty()) CloseDatabase();
+  if (failure) std::rethrow_exception(failure);
+}
+
+int TSDBDiskDatabaseData::GetDBFileConnectionsCount() {
+  std::lock_guard<std::recursive_mutex> g(FCSect);
+  if (!FActiveSessionsFile) return 0;
+  return FActiveSessionsFile->GetDBFileConnectionsCount();
+}
+
+// ---- Commit --------------------------------------------------------------------------------
+
+void TSDBDiskDatabaseData::Commit(int SessionID, bool DoFlushBuffers) {
+  std::lock_guard<std::recursive_mutex> g(FCSect);
+  auto resolve = [this](int32_t p) { return ResolveLocksFile(p); };
+  const bool locks = UsesLocks(SessionID);
+  if (locks) {
+    try {
+      FTableLockManager->AddRWLocksBeforeCommit(SessionID, resolve);
+    } catch (...) {
+      SyncChangeDetection(SessionID);
+      throw;
+    }
+    SyncChangeDetection(SessionID);
+  }
+  FCache.ApplyChanges(SessionID);
+  if (DoFlushBuffers) FlushBuffers();
+  if (locks) {
+    FTableLockManager->ClearTransactionLocks(SessionID, resolve);
+    SyncChangeDetection(SessionID);
+  }
+}
+
+void TSDBDiskDatabaseData::Rollback(int SessionID) {
+  std::lock_guard<std::recursive_mutex> g(FCSect);
+  if (UsesLocks(SessionID)) {
+    FTableLockManager->ClearTransactionLocks(SessionID, [this](int32_t p) { return ResolveLocksFile(p); });
+    SyncChangeDetection(SessionID);
+  }
+  FCache.CancelChanges(SessionID);
+  for (auto& d : FTableDataList) d->Rollback(SessionID);
+}
+
+void TSDBDiskDatabaseData::FlushBuffers() {
+  std::lock_guard<std::recursive_mutex> g(FCSect);
+  if (IsOpen()) FCache.DiskPageManager().DatabaseFile().FlushFileBuffers();
+}
+
+// ---- Tables --------------------------------------------------------------------------------
+
+TSDBDiskTableData* TSDBDiskDatabaseData::FindTableData(const std::string& TableName) {
+  std::lock_guard<std::recursive_mutex> g(FCSect);
+  return FTableDataList.Find(TableName);
+}
+
+TSDBDiskTableData& TSDBDiskDatabaseData::FindOrCreateTableData(const std::string& TableName) {
+  return FTableDataList.FindOrCreate(TableName);
+}
+
+void TSDBDiskDatabaseData::FreeIfNoCursorsConnected(TSDBDiskTableData& Data) {
+  FTableDataList.FreeIfNoCursorsConnected(Data);
+}
+
+void TSDBDiskDatabaseData::CreateTable(const std::string& TableName, TSDBFieldDefs FieldDefs,
+                                       TSDBConstraintDefs ConstraintDefs, TSDBIndexDefs IndexDefs) {
+  std::lock_guard<std::recursive_mutex> g(FCSect);
+  TSDBDiskTableData data(*this, TableName);
+  TSDBCursor cursor;
+  cursor.SessionID = kSDBEngineSessionID;
+  data.CreateTable(cursor, std::move(FieldDefs), std::move(ConstraintDefs), std::move(IndexDefs));
+}
+
+void TSDBDiskDatabaseData::OpenTable(TSDBCursor& Cursor, const std::string& TableName) {
+  std::lock_guard<std::recursive_mutex> g(FCSect);
+  TSDBDiskTableData& data = FindOrCreateTableData(TableName);
+  try {
+    data.OpenTable(Cursor);
+  } catch (...) {
+    FreeIfNoCursorsConnected(data);
+    throw;
+  }
+}
+
+void TSDBDiskDatabaseData::CloseTable(TSDBCursor& Cursor) {
+  std::lock_guard<std::recursive_mutex> g(FCSect);
+  TSDBDiskTableData* data = Cursor.TableData;
+  if (!data) return;
+  data->CloseTable(Cursor);
+  FreeIfNoCursorsConnected(*data);
+}
+
+void TSDBDiskDatabaseData::DeleteTable(int SessionID, const std::string& TableName) {
+  std::lock_guard<std::recursive_mutex> g(FCSect);
+  TSDBDiskTableData& data = FindOrCreateTableData(TableName);
+  // The table is held exclusively for the operation: it fails while any
+  // other session, here or elsewhere, has it open.
+  TSDBCursor cursor;
+  cursor.SessionID = SessionID;
+  cursor.FExclusive = true;
+  try {
+    data.OpenTable(cursor);
+    const int32_t locks = data.ListItem().LocksFilePageNo;
+    data.DeleteTable(cursor);
+    // The exclusive lock was the lock of a locks file that is gone now:
+    // forget its grants and give the byte back.
+    if (UsesLocks(SessionID) && !Exclusive()) {
+      FTableLockManager->ForgetTable(SessionID, locks);
+      FCache.DiskPageManager().UnlockPageByte(locks, 0);
+    }
+    FLooseLocksFiles.erase(locks);
+  } catch (...) {
+    if (cursor.TableData) data.CloseTable(cursor);
+    FreeIfNoCursorsConnected(data);
+    throw;
+  }
+  FreeIfNoCursorsConnected(data);
+}
+
+void TSDBDiskDatabaseData::RenameTable(int SessionID, const std::string& OldName, const std::string& NewName) {
+  std::lock_guard<std::recursive_mutex> g(FCSect);
+  TableListFile().Load(kSDBEngineSessionID);
+  if (FTableList->Find(OldName) < 0) throw ESDBException(30397, "Table '%s' does not exist.", {OldName});
+  TSDBDiskTableData& data = FindOrCreateTableData(OldName);
+  TSDBCursor cursor;
+  cursor.SessionID = SessionID;
+  cursor.FExclusive = true;
+  try {
+    data.OpenTable(cursor);
+    data.RenameTable(NewName, cursor);
+    data.CloseTable(cursor);
+  } catch (...) {
+    if (cursor.TableData) data.CloseTable(cursor);
+    FreeIfNoCursorsConnected(data);
+    throw;
+  }
+  FreeIfNoCursorsConnected(data);
+}
+
+void TSDBDiskDatabaseData::EmptyTable(int SessionID, const std::string& TableName) {
+  std::lock_guard<std::recursive_mutex> g(FCSect);
+  TSDBDiskTableData& data = FindOrCreateTableData(TableName);
+  TSDBCursor cursor;
+  cursor.SessionID = SessionID;
+  cursor.FExclusive = true;
+  try {
+    data.OpenTable(cursor);
+    data.EmptyTable(cursor);
+    data.CloseTable(cursor);
+  } catch (...) {
+    if (cursor.TableData) data.CloseTable(cursor);
+    FreeIfNoCursorsConnected(data);
+    throw;
+  }
+  FreeIfNoCursorsConnected(data);
+}
+
+std::vector<std::string> TSDBDiskDatabaseData::GetTablesList() {
+  std::lock_guard<std::recursive_mutex> g(FCSect);
+  TableListFile().Load(kSDBEngineSessionID);
+  return FTableList->GetTablesList();
+}
+
+bool TSDBDiskDatabaseData::TableExists(const std::string& TableName) {
+  std::lock_guard<std::recursive_mutex> g(FCSect);
+  TableListFile().Load(kSDBEngineSessionID);
+  return FTableList->Find(TableName) >= 0;
+}
+
+// ---- Context -------------------------------------------------------------------------------
+
+bool TSDBDiskDatabaseData::LockTables(int TryCount, int DelayMs) {
+  return SDBRetry(TryCount, static_cast<uint32_t>(std::max(DelayMs, 0)),
+                  [this] { return FCache.DiskPageManager().LockTables(); });
+}
+
+void TSDBDiskDatabaseData::UnlockTables() { FCache.DiskPageManager().UnlockTables(); }
+
+int32_t TSDBDiskDatabaseData::GetNewObjectId() { return FCache.DiskPageManager().GetNextObjectID(); }
+
+bool TSDBDiskDatabaseData::PageInUse(int32_t PageNo) {
+  return !FCache.DiskPageManager().IsSystemPage(PageNo) && FCache.FreeSpaceManager().GetPageUsageFromPFS(PageNo);
+}
+
+bool TSDBDiskDatabaseData::UsesLocks(int SessionID) const {
+  return FMultiUser && FTableLockManager && SessionID >= 0;
+}
+
+TSDBTableLocksFile* TSDBDiskDatabaseData::ResolveLocksFile(int32_t LocksFilePageNo) {
+  for (auto& d : FTableDataList) {
+    if (d->Active() && d->TableLocksFile().IsOpen() && d->TableLocksFile().StartPageNo() == LocksFilePageNo) {
+      auto& slot = FLooseLocksFiles[LocksFilePageNo];
+      slot = std::make_unique<TSDBTableLocksFile>(d->TableLocksFile());
+      return slot.get();
+    }
+  }
+  // The table was closed since (an edit inside a transaction whose cursor
+  // went): open the locks file on its own.
+  auto& slot = FLooseLocksFiles[LocksFilePageNo];
+  try {
+    slot = std::make_unique<TSDBTableLocksFile>(FCache.DiskPageManager());
+    slot->OpenFile(LocksFilePageNo);
+  } catch (...) {
+    slot.reset();
+    return nullptr;
+  }
+  return slot.get();
+}
+
+void TSDBDiskDatabaseData::SyncChangeDetection(int SessionID) {
+  if (!FTableLockManager || SessionID < 0) return;
+  std::map<int32_t, std::pair<int, int>> now;
+  for (const auto& it : FTableLockManager->SessionLocks(SessionID)) {
+    if (it.LockType == ltS) now[it.LocksFilePageNo].first = it.Count;
+    if (it.LockType == ltRW) now[it.LocksFilePageNo].second = it.Count;
+  }
+  auto& before = FReportedCounts[SessionID];
+  std::vector<int32_t> tables;
+  for (const auto& [t, c] : before) tables.push_back(t);
+  for (const auto& [t, c] : now) tables.push_back(t);
+  std::sort(tables.begin(), tables.end());
+  tables.erase(std::unique(tables.begin(), tables.end()), tables.end());
+  for (int32_t t : tables) {
+    const auto b = before.count(t) ? before[t] : std::pair<int, int>{0, 0};
+    const auto n = now.count(t) ? now[t] : std::pair<int, int>{0, 0};
+    for (int i = b.first; i < n.first; ++i) {
+      FPagesCacheManager.TableIsSLocked(SessionID, t);
+      FPagesCacheManager.BeginWorkWithTable(SessionID, t);
+    }
+    for (int i = n.first; i < b.first; ++i) {
+      FPagesCacheManager.TableIsSUnlocked(SessionID, t);
+      FPagesCacheManager.EndWorkWithTable(SessionID, t);
+    }
+    for (int i = b.second; i < n.second; ++i) {
+      FPagesCacheManager.TableIsRWLocked(SessionID, t);
+      FPagesCacheManager.BeginWorkWithTable(SessionID, t);
+    }
+    for (int i = n.second; i < b.second; ++i) {
+      FPagesCacheManager.TableIsRWUnlocked(SessionID, t);
+      FPagesCacheManager.EndWorkWithTable(SessionID, t);
+    }
+  }
+  before = std::move(now);
+}
+
+bool TSDBDiskDatabaseData::LockTable(TSDBDiskTableData& Table, int SessionID, TSDBLockType LockType, int TryCount,
+                                     int DelayMs, bool AllowXIRWAfterSIRW) {
+  std::lock_guard<std::recursive_mutex> g(FCSect);
+  if (!UsesLocks(SessionID)) return true;
+  TSDBTableLocksFile file(Table.TableLocksFile());
+  const bool ok =
+      FTableLockManager->LockTable(SessionID, LockType, file, TryCount, DelayMs, false, AllowXIRWAfterSIRW);
+  if (ok && (LockType == ltS || LockType == ltRW)) SyncChangeDetection(SessionID);
+  return ok;
+}
+
+bool TSDBDiskDatabaseData::UnlockTable(TSDBDiskTableData& Table, int SessionID, TSDBLockType LockType,
+                                       bool IgnoreIfNoLock) {
+  std::lock_guard<std::recursive_mutex> g(FCSect);
+  if (!UsesLocks(SessionID)) return true;
+  TSDBTableLocksFile file(Table.TableLocksFile());
+  const bool ok = FTableLockManager->UnlockTable(SessionID, LockType, file, IgnoreIfNoLock, false);
+  if (LockType == ltS || LockType == ltRW) SyncChangeDetection(SessionID);
+  return ok;
+}
+
+bool TSDBDiskDatabaseData::LockRecord(TSDBDiskTableData& Table, int SessionID, const TSDBPageItemID& RecordID,
+                                      int TryCount, int DelayMs) {
+  std::lock_guard<std::recursive_mutex> g(FCSect);
+  if (!UsesLocks(SessionID)) return true;
+  TSDBTableLocksFile file(Table.TableLocksFile());
+  return FTableLockManager->LockRecord(SessionID, file, RecordID, TryCount, DelayMs);
+}
+
+bool TSDBDiskDatabaseData::UnlockRecord(TSDBDiskTableData& Table, int SessionID, const TSDBPageItemID& RecordID) {
+  std::lock_guard<std::recursive_mutex> g(FCSect);
+  if (!UsesLocks(SessionID)) return true;
+  TSDBTableLocksFile file(Table.TableLocksFile());
+  return FTableLockManager->UnlockRecord(SessionID, file, RecordID);
+}
+
+bool TSDBDiskDatabaseData::IsRecordLocked(TSDBDiskTableData& Table, int SessionID, const TSDBPageItemID& RecordID) {
+  std::lock_guard<std::recursive_mutex> g(FCSect);
+  if (!UsesLocks(SessionID)) return false;
+  TSDBTableLocksFile file(Table.TableLocksFile());
+  return FTableLockManager->IsRecordLocked(SessionID, file, RecordID);
+}
+
+void TSDBDiskDatabaseData::MostUpdatedLoaded(TSDBDiskTableData& Table, int SessionID, int32_t TableState) {
+  if (!UsesLocks(SessionID)) return;
+  FPagesCacheManager.SetIsMostUpdatedLoaded(SessionID, Table.ListItem().LocksFilePageNo, TableState);
+}
+
+// ---- Process-wide list ---------------------------------------------------------------------
+
+namespace {
+std::string CanonicalKey(const std::string& FileName) {
+  std::error_code ec;
+  std::filesystem::path p = std::filesystem::weakly_canonical(FileName, ec);
+  return SDBUpperName(ec ? FileName : p.string());
+}
+}  // namespace
+
+TSDBDatabaseDataList& TSDBDatabaseDataList::Instance() {
+  static TSDBDatabaseDataList list;
+  return list;
+}
+
+std::shared_ptr<TSDBDiskDatabaseData> TSDBDatabaseDataList::FindOrCreate(const std::string& FileName,
+                                                                         const std::string& SessionName) {
+  std::lock_guard<std::mutex> g(FLock);
+  const std::string file = CanonicalKey(FileName), session = SDBUpperName(SessionName);
+  for (auto& d : FList)
+    if (CanonicalKey(d->DatabaseName()) == file && SDBUpperName(d->SessionName()) == session) return d;
+  FList.push_back(std::make_shared<TSDBDiskDatabaseData>(FileName, SessionName));
+  return FList.back();
+}
+
+void TSDBDatabaseDataList::FreeIfNoSessionsConnected(const std::shared_ptr<TSDBDiskDatabaseData>& Data) {
+  std::lock_guard<std::mutex> g(FLock);
+  if (Data->SessionCount() > 0) return;
+  FList.erase(std::remove(FList.begin(), FList.end(), Data), FList.end());
+}
+
+int TSDBDatabaseDataList::Count() {
+  std::lock_guard<std::mutex> g(FLock);
+  return static_cast<int>(FList.size());
+}
+
+}  // namespace sdb

@@ -1,0 +1,94 @@
+// Password protection of a database: the eight block ciphers, the key
+// derived from the password, the cipher-text-stealing feedback mode every
+// page uses, and the control block that verifies a password.
+//
+// Keying (done afresh for every page or control-block operation):
+//   key     = first min(digest size, largest key) bytes of RIPEMD-128 or
+//             RIPEMD-256 of the password bytes (no terminator);
+//   vector  = the all-0xFF block enciphered once with that key;
+//   feedback starts at the vector.
+// Mode cmCTS over blocks of n bytes with feedback F:
+//   whole block P:   C = E(P xor F);  F = C xor F
+//   partial tail r:  B = E(F); C = P xor B (r bytes); F = B xor F
+// and the inverse when deciphering (P = D(C) xor F; F = C xor F). The output
+// has the input's length.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sdb/SDBCryptoAlgorithm.h"
+#include "storage/file/SDBPageFormat.h"
+
+namespace sdb {
+
+// Modes of the cipher library; the storage layer uses only cmCTS.
+enum TCipherMode : uint8_t { cmCTS, cmCBC, cmCFB, cmOFB, cmECB, cmCTSMAC, cmCBCMAC, cmCFBMAC };
+
+// A database password: the 8-bit password text and the algorithm for new files.
+struct TSDBPassword {
+  std::string Password;
+  TSDBCryptoAlgorithm CryptoAlgorithm = kSDBDefaultCryptoAlgorithm;
+};
+
+std::array<uint8_t, 16> SDBRipeMD128(const void* Data, size_t Size);
+std::array<uint8_t, 32> SDBRipeMD256(const void* Data, size_t Size);
+
+// A cipher object keyed from a password, in mode cmCTS.
+class TSDBCipher {
+ public:
+  static constexpr size_t kMaxBlockSize = 24;
+  // nullptr for an algorithm value outside the table.
+  static std::unique_ptr<TSDBCipher> Create(TSDBCryptoAlgorithm Algorithm, const std::string& Password);
+  virtual ~TSDBCipher() = default;
+
+  size_t BlockSize() const { return FBlockSize; }
+  size_t KeySize() const { return FKeySize; }
+  std::vector<uint8_t> Vector() const { return std::vector<uint8_t>(FVector, FVector + FBlockSize); }
+  // Continue enciphering / deciphering from the current feedback.
+  void Encode(uint8_t* Buffer, size_t Size);
+  void Decode(uint8_t* Buffer, size_t Size);
+  // Feedback := vector, so the next call starts like a fresh object.
+  void Reset();
+
+ protected:
+  TSDBCipher(size_t BlockSize, size_t KeySize) : FBlockSize(BlockSize), FKeySize(KeySize) {}
+  // Called once by Create after the key schedule.
+  void InitVector();
+  virtual void EncryptBlock(const uint8_t* In, uint8_t* Out) = 0;
+  // Out[i] = D(In[i]) xor Xor[i] for Count consecutive blocks.
+  virtual void DecryptBlocksXor(const uint8_t* In, const uint8_t* Xor, uint8_t* Out, size_t Count) = 0;
+
+ private:
+  void XorTail(uint8_t* Data, size_t Count);
+  template <size_t N>
+  void EncodeBlocks(uint8_t* Buffer, size_t Size);
+  template <size_t N>
+  void DecodeBlocks(uint8_t* Buffer, size_t Size);
+
+  size_t FBlockSize;  // 8, 16 or 24: a whole number of 64-bit words
+  size_t FKeySize;
+  uint8_t FVector[kMaxBlockSize] = {};
+  uint8_t FFeedback[kMaxBlockSize] = {};
+};
+
+// Encipher / decipher Size bytes in place with a freshly keyed cipher; false
+// (never an exception) when the cipher cannot be made or fails.
+bool EncodePageBuffer(TSDBCryptoAlgorithm Algorithm, uint8_t* Buffer, size_t Size, const std::string& Password);
+bool DecodePageBuffer(TSDBCryptoAlgorithm Algorithm, uint8_t* Buffer, size_t Size, const std::string& Password);
+
+// Fills the crypto header of a new encrypted database: algorithm, random
+// control block (bytes 0 .. 254), its CRC, then the block enciphered.
+bool SDBBuildControlBlock(TSDBCryptoHeader& Header, const TSDBPassword& Password);
+// Whether Password deciphers the stored control block to its recorded CRC,
+// with the header's algorithm.
+bool SDBCheckControlBlock(const TSDBCryptoHeader& Header, const std::string& Password);
+
+// "Rijndael_128" etc.; "" out of range.
+const char* SDBCryptoAlgorithmName(TSDBCryptoAlgorithm Algorithm);
+
+}  // namespace sdb

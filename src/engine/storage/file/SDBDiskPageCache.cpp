@@ -1,0 +1,148 @@
+#include "storage/file/SDBDiskPageCache.h"
+
+#include "sdb/SDBException.h"
+
+namespace sdb {
+
+namespace {
+
+constexpr int kCommitLocked = 20232;
+
+class THeaderLockHold {
+ public:
+  explicit THeaderLockHold(TSDBDiskPageManager& pm) : FPM(pm) {
+    if (!FPM.WaitLockDBHeader()) throw ESDBException(kCommitLocked, "Database is locked");
+  }
+  ~THeaderLockHold() { FPM.UnlockDBHeader(); }
+  THeaderLockHold(const THeaderLockHold&) = delete;
+  THeaderLockHold& operator=(const THeaderLockHold&) = delete;
+
+ private:
+  TSDBDiskPageManager& FPM;
+};
+
+}  // namespace
+
+TSDBDiskPageCache::TSDBDiskPageCache(int cacheCapacity)
+    : TSDBPageManager(kSDBDefaultPageSize, cacheCapacity), FDiskPageManager(std::make_unique<TSDBDiskPageManager>()) {
+  FDiskPageManager->SetFreeSpaceManagerFactory(TSDBDatabaseFreeSpaceManager::Factory());
+}
+
+TSDBDiskPageCache::~TSDBDiskPageCache() {
+  ResetCache();
+  try {
+    FDiskPageManager->CloseDatabase();
+  } catch (...) {
+    // Closing only marks the file closed on failure.
+  }
+}
+
+void TSDBDiskPageCache::ResetCache() {
+  FSharedPages.Clear();
+  FSessions.clear();
+}
+
+void TSDBDiskPageCache::CreateAndOpenDatabase(const std::string& FileName, const TSDBPassword& Password,
+                                              uint16_t PageSize, uint16_t ExtentPageCount) {
+  ResetCache();
+  FDiskPageManager->CreateAndOpenDatabase(FileName, Password, PageSize, ExtentPageCount);
+  FPageSize = FDiskPageManager->PageSize();
+  FMultiUser = FDiskPageManager->MultiUser();
+}
+
+void TSDBDiskPageCache::OpenDatabase(const std::string& FileName, const TSDBPassword& Password, bool& ReadOnly,
+                                     bool& RepairNeeded, bool Exclusive, bool& aMultiUser) {
+  ResetCache();
+  FDiskPageManager->OpenDatabase(FileName, Password, ReadOnly, RepairNeeded, Exclusive, aMultiUser);
+  FPageSize = FDiskPageManager->PageSize();
+  FMultiUser = aMultiUser;
+}
+
+void TSDBDiskPageCache::CloseDatabase() {
+  ResetCache();
+  FDiskPageManager->CloseDatabase();
+}
+
+TSDBDatabaseFreeSpaceManager& TSDBDiskPageCache::FreeSpaceManager() {
+  auto* fs = dynamic_cast<TSDBDatabaseFreeSpaceManager*>(FDiskPageManager->DatabaseFreeSpaceManager());
+  if (!fs) throw ESDBException(30399, "Error - database file is not opened.");
+  return *fs;
+}
+
+void TSDBDiskPageCache::SetIgnoreCRCErrors(bool v) {
+  TSDBPageManager::SetIgnoreCRCErrors(v);
+  FDiskPageManager->SetIgnoreCRCErrors(v);
+}
+
+int32_t TSDBDiskPageCache::GetPageCount() { return FDiskPageManager->GetPageCount(); }
+
+void TSDBDiskPageCache::ApplyChanges(int SessionID) {
+  if (SessionID == kSDBInvalidSessionID) throw ESDBException(20186, "Invalid Session ID");
+  if (!HasChanges(SessionID)) return;
+  TSDBDiskPageManager& pm = *FDiskPageManager;
+  THeaderLockHold lock(pm);
+  pm.ReadDBHeader();
+  pm.DBHeader().WriteChangesState = kSDBWriteChangesWriting;
+  pm.WriteDBHeader();
+  TSDBPageManager::ApplyChanges(SessionID);
+  // Releases may have changed the counters (written by the free-space
+  // manager under this same lock): start from the file's header again.
+  pm.ReadDBHeader();
+  TSDBDBHeader& h = pm.DBHeader();
+  h.State = h.State == kSDBMaxInt ? 0 : h.State + 1;
+  h.WriteChangesState = kSDBWriteChangesConsistent;
+  pm.WriteDBHeader();
+}
+
+bool TSDBDiskPageCache::LockPageByte(int32_t PageNo, int32_t Offset) {
+  return FDiskPageManager->LockPageByte(PageNo, Offset);
+}
+
+bool TSDBDiskPageCache::UnlockPageByte(int32_t PageNo, int32_t Offset) {
+  return FDiskPageManager->UnlockPageByte(PageNo, Offset);
+}
+
+int32_t TSDBDiskPageCache::InternalAddPage() { return FDiskPageManager->InternalAddPage(); }
+
+void TSDBDiskPageCache::InternalRemovePage(int32_t PageNo) { FDiskPageManager->InternalRemovePage(PageNo); }
+
+bool TSDBDiskPageCache::InternalReadPage(TSDBPage& Page) {
+  bool ok = FDiskPageManager->InternalReadPage(Page.PageNo(), Page.Buffer(), Page.EncryptionEnabled());
+  if (ok) Page.SetReloaded(true);
+  return ok;
+}
+
+void TSDBDiskPageCache::InternalWritePage(TSDBPage& Page) {
+  FDiskPageManager->InternalWritePage(Page.PageNo(), Page.Buffer(), Page.EncryptionEnabled());
+}
+
+int32_t TSDBDiskPageCache::InternalReadPageState(int32_t PageNo) {
+  return FDiskPageManager->InternalReadPageState(PageNo);
+}
+
+// A page is trusted without a disk read only when the session is working
+// with a table it holds locked from modification, whose state it read in
+// this lock period, and the page was last read or checked by this session
+// for that same table and state.
+bool TSDBDiskPageCache::IsPageTableStateCurrent(int SessionID, TSDBPage& Page) {
+  if (!FMultiUser) return true;
+  if (!FTablePagesCacheManager) return false;
+  int32_t table = -1, state = -1;
+  if (!FTablePagesCacheManager->GetWorkTableState(SessionID, table, state)) return false;
+  auto it = Page.TableStates().find(SessionID);
+  return it != Page.TableStates().end() && it->second.IsTableStateValueAssigned && it->second.TableID == table &&
+         it->second.TableState == state;
+}
+
+void TSDBDiskPageCache::StampPageTableState(int SessionID, TSDBPage& Page) {
+  if (!FMultiUser || !FTablePagesCacheManager) return;
+  int32_t table = -1, state = -1;
+  if (FTablePagesCacheManager->GetWorkTableState(SessionID, table, state))
+    Page.TableStates()[SessionID] = TSDBPageTableStateInfo{table, state, true};
+  else
+    Page.TableStates().erase(SessionID);
+}
+
+bool TSDBDiskPageCache::IsSystemPage(int32_t PageNo) const { return FDiskPageManager->IsSystemPage(PageNo); }
+
+}  // namespace sdb

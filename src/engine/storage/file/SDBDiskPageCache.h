@@ -1,0 +1,86 @@
+// ==== Storage level 1 of 4: the file and its pages (storage/file) ====
+//
+// This level owns everything that turns a file on disk into numbered pages
+// that can be read, changed and committed safely: the file's header areas
+// and page layout (SDBPageFormat, SDBDatabaseFile), the ciphers and the
+// password control block (SDBCrypto), the compression codecs and the byte
+// streams they run over (SDBCompression, ppm/, SDBStream,
+// SDBCompressedBlobStream), the free-space maps (SDBFreeSpace), the page
+// managers and the page caches with their commit protocol (SDBPageManager,
+// SDBPageCache, SDBMemoryPageManager, this header), and the internal files
+// built from page chains together with the system directory that names them
+// (SDBInternalFile, SDBSystemDirectory).
+//
+// It knows nothing of tables, records, sessions or SQL. It may use only
+// common/, platform/ and the value and error headers of include/sdb. The
+// table level above asks it for pages and internal files; nothing here
+// calls upwards.
+//
+// The page cache over a database file: pages come from and go to the disk
+// page manager, new page numbers from the free-space manager, and a commit
+// writes a session's changes under the protocol that lets the next open see
+// an interrupted commit:
+//   take the header lock, re-read the header, WriteChangesState := 1, write
+//   the header; write the session's pages and free its removed pages;
+//   State += 1, WriteChangesState := 2, write the header; release the lock.
+// A crash (or an error) between the two header writes leaves
+// WriteChangesState = 1, which the next open reports as RepairNeeded.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "storage/file/SDBFreeSpace.h"
+#include "storage/file/SDBPageCache.h"
+#include "storage/file/SDBPageManager.h"
+#include "storage/file/SDBTablePagesCache.h"
+
+namespace sdb {
+
+class TSDBDiskPageCache : public TSDBPageManager {
+ public:
+  // The disk page manager is created here, with this engine's free-space
+  // manager plugged in. `cacheCapacity` as for TSDBPageManager.
+  explicit TSDBDiskPageCache(int cacheCapacity = 0);
+  ~TSDBDiskPageCache() override;
+
+  void CreateAndOpenDatabase(const std::string& FileName, const TSDBPassword& Password,
+                             uint16_t PageSize = kSDBDefaultPageSize,
+                             uint16_t ExtentPageCount = kSDBDefaultPageCountInExtent);
+  void OpenDatabase(const std::string& FileName, const TSDBPassword& Password, bool& ReadOnly,
+                    bool& RepairNeeded, bool Exclusive, bool& aMultiUser);
+  // Drops every cached page (uncommitted changes are discarded) and closes.
+  void CloseDatabase();
+
+  TSDBDiskPageManager& DiskPageManager() noexcept { return *FDiskPageManager; }
+  const TSDBDiskPageManager& DiskPageManager() const noexcept { return *FDiskPageManager; }
+  TSDBDatabaseFreeSpaceManager& FreeSpaceManager();
+
+  int32_t GetPageCount() override;
+  void SetIgnoreCRCErrors(bool v) override;
+  void ApplyChanges(int SessionID) override;
+
+  // Change detection of the sessions using this cache (multi-user); none:
+  // every cached page is checked against its on-disk State.
+  void SetTablePagesCacheManager(TSDBDiskTablePagesCacheManager* Manager) { FTablePagesCacheManager = Manager; }
+
+  bool LockPageByte(int32_t PageNo, int32_t Offset) override;
+  bool UnlockPageByte(int32_t PageNo, int32_t Offset) override;
+
+ protected:
+  int32_t InternalAddPage() override;
+  void InternalRemovePage(int32_t PageNo) override;
+  bool InternalReadPage(TSDBPage& Page) override;
+  void InternalWritePage(TSDBPage& Page) override;
+  int32_t InternalReadPageState(int32_t PageNo) override;
+  bool IsSystemPage(int32_t PageNo) const override;
+  bool IsPageTableStateCurrent(int SessionID, TSDBPage& Page) override;
+  void StampPageTableState(int SessionID, TSDBPage& Page) override;
+
+ private:
+  void ResetCache();
+  std::unique_ptr<TSDBDiskPageManager> FDiskPageManager;
+  TSDBDiskTablePagesCacheManager* FTablePagesCacheManager = nullptr;
+};
+
+}  // namespace sdb

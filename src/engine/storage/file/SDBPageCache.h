@@ -1,0 +1,243 @@
+// The page cache: every page a session reads or changes is taken from it and
+// given back to it (through TSDBPageGuard, so that an exception cannot leak a
+// use). Clean pages live in one shared list, bounded by the cache capacity
+// with least-recently-used eviction; a page a session changed moves to that
+// session's dirty list and stays invisible to other sessions until the
+// session commits (ApplyChanges) or rolls back (CancelChanges). Pages a
+// session adds or removes are remembered and settled at commit or rollback.
+//
+// The cache has no lock of its own: it is used under the database object's
+// critical section. Subclasses supply the page I/O (the disk page cache over
+// the database file; memory-backed managers for temporary data).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "storage/file/SDBPageFormat.h"
+
+namespace sdb {
+
+class TSDBPageManager;
+class TSDBSortedPageList;
+
+// Session identifiers: 0 .. N-1 are user sessions.
+inline constexpr int kSDBInvalidSessionID = -1;
+inline constexpr int kSDBEngineSessionID = -2;
+
+// What a session knew of a page: the table it was working with and that
+// table's state when it last read or checked the page.
+struct TSDBPageTableStateInfo {
+  int32_t TableID = -1;
+  int32_t TableState = 0;
+  bool IsTableStateValueAssigned = false;
+};
+
+class TSDBPage {
+ public:
+  TSDBPage(TSDBPageManager* pageManager, int32_t pageNo, size_t pageSize);
+
+  int32_t PageNo() const noexcept { return FPageNo; }
+  TSDBPageManager* PageManager() const noexcept { return LPageManager; }
+  uint8_t* Buffer() noexcept { return FPageBuffer.data(); }
+  const uint8_t* Buffer() const noexcept { return FPageBuffer.data(); }
+  // The data area after the 40-byte page header.
+  uint8_t* Data() noexcept { return FPageBuffer.data() + kSDBPageHeaderSize; }
+  const uint8_t* Data() const noexcept { return FPageBuffer.data() + kSDBPageHeaderSize; }
+  size_t Size() const noexcept { return FPageBuffer.size(); }
+  size_t DataSize() const noexcept { return FPageBuffer.size() - kSDBPageHeaderSize; }
+
+  uint16_t PageType() const { return SDBGetPageType(Buffer()); }
+  void SetPageType(uint16_t type) { SDBSetPageType(Buffer(), type); }
+  int32_t NextPageNo() const { return SDBGetNextPageNo(Buffer()); }
+  void SetNextPageNo(int32_t pageNo) { SDBSetNextPageNo(Buffer(), pageNo); }
+  int32_t State() const { return SDBGetPageState(Buffer()); }
+  void SetState(int32_t state) { SDBSetPageState(Buffer(), state); }
+
+  // A holder that changed the page marks it; the change then stays in the
+  // holder's session until commit.
+  void MarkDirty() noexcept { FIsDirty = true; }
+  bool IsDirty() const noexcept { return FIsDirty; }
+  int UseCount() const noexcept { return FUseCount; }
+  int SessionID() const noexcept { return FSessionID; }
+  // Set when the page was read from disk during the current use.
+  bool Reloaded() const noexcept { return FReloaded; }
+  void SetReloaded(bool v) noexcept { FReloaded = v; }
+  bool EncryptionEnabled() const noexcept { return FEncryptionEnabled; }
+  void SetEncryptionEnabled(bool v) noexcept { FEncryptionEnabled = v; }
+  std::map<int, TSDBPageTableStateInfo>& TableStates() noexcept { return FTableStates; }
+
+ private:
+  friend class TSDBPageManager;
+  friend class TSDBSortedPageList;
+  TSDBPageManager* LPageManager;
+  int32_t FPageNo;
+  std::vector<uint8_t> FPageBuffer;
+  bool FIsDirty = false;
+  int FUseCount = 0;
+  TSDBSortedPageList* FParentList = nullptr;
+  int FSessionID = kSDBInvalidSessionID;
+  bool FReloaded = false;
+  bool FEncryptionEnabled = true;
+  bool FStale = false;  // a newer committed copy exists; re-read at next use
+  std::map<int, TSDBPageTableStateInfo> FTableStates;
+};
+
+// Pages sorted by page number (binary search), owning them, each with a
+// least-recently-used stamp.
+class TSDBSortedPageList {
+ public:
+  struct TSDBPageElement {
+    std::unique_ptr<TSDBPage> Page;
+    int64_t LRUCount = 0;
+  };
+
+  // Index of the page, or -1.
+  int Find(int32_t pageNo) const;
+  TSDBPage* Get(int32_t pageNo) const;
+  TSDBPage* At(int index) const { return FItems[static_cast<size_t>(index)].Page.get(); }
+  int Count() const noexcept { return static_cast<int>(FItems.size()); }
+  // Inserts (stamped as most recently used); the list becomes the page's parent.
+  TSDBPage* Insert(std::unique_ptr<TSDBPage> page);
+  // Removes and hands back the page. Raises "TSortedPageList.Delete - no
+  // elements in array!" (20165) on an empty list and "TSortedPageList.Delete -
+  // element not found, key = %d, itemCount = %d" (20166) when absent.
+  std::unique_ptr<TSDBPage> Extract(int32_t pageNo);
+  void Delete(int32_t pageNo) { Extract(pageNo); }
+  void Touch(int index);
+  // Index of the least recently used page, -1 when empty.
+  int FindLRU() const;
+  void Clear() { FItems.clear(); }
+
+  int64_t LRUCount = 0;
+  int LRULastFound = -1;
+
+ private:
+  std::vector<TSDBPageElement> FItems;
+};
+
+struct TSDBSessionPageInfo {
+  int SessionID = kSDBInvalidSessionID;
+  TSDBSortedPageList DirtyPages;
+  std::vector<int32_t> AddedPageNumbers;
+  std::vector<int32_t> RemovedPageNumbers;
+};
+
+class TSDBPageManager {
+ public:
+  // `cacheCapacity` <= 0: min(available physical memory / 65536, 1000).
+  TSDBPageManager(uint16_t pageSize, int cacheCapacity = 0);
+  virtual ~TSDBPageManager();
+  TSDBPageManager(const TSDBPageManager&) = delete;
+  TSDBPageManager& operator=(const TSDBPageManager&) = delete;
+
+  uint16_t PageSize() const noexcept { return FPageSize; }
+  uint16_t PageDataSize() const noexcept { return static_cast<uint16_t>(FPageSize - FPageHeaderSize); }
+  int CacheCapacity() const noexcept { return FCacheCapacity; }
+  void SetCacheCapacity(int capacity) noexcept { FCacheCapacity = capacity < 1 ? 1 : capacity; }
+  bool IgnoreCRCErrors() const noexcept { return FIgnoreCRCErrors; }
+  virtual void SetIgnoreCRCErrors(bool v) { FIgnoreCRCErrors = v; }
+  bool MultiUser() const noexcept { return FMultiUser; }
+  void SetMultiUser(bool v) noexcept { FMultiUser = v; }
+
+  virtual int32_t GetPageCount() = 0;
+
+  // A new page of `pageType`, dirty, with a random State, held once.
+  TSDBPage* AddPage(int SessionID, uint16_t PageType);
+  // The page with one more use. PageType kSDBAnyPageType accepts any type.
+  virtual TSDBPage* GetPage(int SessionID, int32_t PageNo, uint16_t PageType, bool SynchronizeAllowed = true);
+  void PutPage(TSDBPage* Page);
+  // The page is freed when the session commits.
+  virtual void RemovePage(int SessionID, int32_t PageNo);
+  // Commit and rollback of the session's page changes.
+  virtual void ApplyChanges(int SessionID);
+  virtual void CancelChanges(int SessionID);
+
+  // Raises "Cannot free non-committed pages" (20097) when a session still
+  // has uncommitted pages. Destruction discards such pages silently, since a
+  // destructor cannot report; owners call this before closing.
+  void CheckAllCommitted() const;
+  // True when the session has added, removed or dirty pages.
+  bool HasChanges(int SessionID) const;
+
+  // Introspection (tests, tools).
+  int SharedPageCount() const noexcept { return FSharedPages.Count(); }
+  bool IsPageCached(int32_t PageNo) const { return FSharedPages.Find(PageNo) >= 0; }
+  int DirtyPageCount(int SessionID) const;
+
+  // Byte locks inside a page (internal files use byte 0 of their first
+  // page). The base answers true: memory pages are never shared.
+  virtual bool LockPageByte(int32_t PageNo, int32_t Offset);
+  virtual bool UnlockPageByte(int32_t PageNo, int32_t Offset);
+
+ protected:
+  // Table-state hooks of multi-user change detection.
+  virtual bool IsPageTableStateCurrent(int SessionID, TSDBPage& Page);
+  virtual void StampPageTableState(int SessionID, TSDBPage& Page);
+  // Page I/O supplied by the subclass.
+  virtual int32_t InternalAddPage() = 0;
+  virtual void InternalRemovePage(int32_t PageNo) = 0;
+  virtual bool InternalReadPage(TSDBPage& Page) = 0;
+  virtual void InternalWritePage(TSDBPage& Page) = 0;
+  // The page's State on disk; MaxInt when unknown (single-user: always).
+  virtual int32_t InternalReadPageState(int32_t PageNo);
+  // Whether a page number is a free-space bitmap page (never cached).
+  virtual bool IsSystemPage(int32_t PageNo) const;
+
+  TSDBSessionPageInfo& Session(int SessionID);
+  const TSDBSessionPageInfo* FindSession(int SessionID) const;
+
+  int FCacheCapacity;
+  TSDBSortedPageList FSharedPages;
+  std::vector<std::unique_ptr<TSDBSessionPageInfo>> FSessions;
+  uint16_t FPageSize;
+  uint16_t FPageHeaderSize = kSDBPageHeaderSize;
+  int32_t FPageCount = 0;
+  bool FMultiUser = false;
+  bool FIgnoreCRCErrors = false;
+
+ private:
+  void ReadIntoCache(TSDBPage& page, uint16_t pageType, int sessionID);
+  void DropLRUIfOverCapacity();
+};
+
+// Gives a page back to its cache when it goes out of scope.
+class TSDBPageGuard {
+ public:
+  TSDBPageGuard() = default;
+  TSDBPageGuard(TSDBPageManager& manager, TSDBPage* page) : LManager(&manager), FPage(page) {}
+  ~TSDBPageGuard() { Release(); }
+  TSDBPageGuard(TSDBPageGuard&& other) noexcept : LManager(other.LManager), FPage(other.FPage) {
+    other.FPage = nullptr;
+  }
+  TSDBPageGuard& operator=(TSDBPageGuard&& other) noexcept {
+    if (this != &other) {
+      Release();
+      LManager = other.LManager;
+      FPage = other.FPage;
+      other.FPage = nullptr;
+    }
+    return *this;
+  }
+  TSDBPageGuard(const TSDBPageGuard&) = delete;
+  TSDBPageGuard& operator=(const TSDBPageGuard&) = delete;
+
+  TSDBPage* operator->() const noexcept { return FPage; }
+  TSDBPage& operator*() const noexcept { return *FPage; }
+  TSDBPage* Get() const noexcept { return FPage; }
+  explicit operator bool() const noexcept { return FPage != nullptr; }
+  void Release() noexcept;
+
+ private:
+  TSDBPageManager* LManager = nullptr;
+  TSDBPage* FPage = nullptr;
+};
+
+// Convenience: take a page under a guard.
+TSDBPageGuard SDBGetPageGuard(TSDBPageManager& manager, int SessionID, int32_t PageNo, uint16_t PageType,
+                              bool SynchronizeAllowed = true);
+TSDBPageGuard SDBAddPageGuard(TSDBPageManager& manager, int SessionID, uint16_t PageType);
+
+}  // namespace sdb

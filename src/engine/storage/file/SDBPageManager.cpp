@@ -1,0 +1,502 @@
+#include "storage/file/SDBPageManager.h"
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "common/SDBBytes.h"
+#include "common/SDBCRC.h"
+#include "sdb/SDBException.h"
+#include "platform/SDBPlatform.h"
+
+namespace sdb {
+
+namespace {
+
+// Smallest page the engine accepts; the free-space bitmaps and the record
+// layouts need a useful data area.
+constexpr uint16_t kMinPageSize = 128;
+
+[[noreturn]] void InvalidFormat() { throw ESDBException(20237, "Invalid database format"); }
+
+int32_t RandomBelow(int32_t bound) {
+  static thread_local std::mt19937 gen{std::random_device{}()};
+  return std::uniform_int_distribution<int32_t>(0, bound - 1)(gen);
+}
+
+// Releases a lock at scope exit.
+template <class Unlock>
+struct TUnlockGuard {
+  Unlock unlock;
+  ~TUnlockGuard() { unlock(); }
+};
+template <class Unlock>
+TUnlockGuard(Unlock) -> TUnlockGuard<Unlock>;
+
+}  // namespace
+
+TSDBDiskPageManager::TSDBDiskPageManager() = default;
+
+TSDBDiskPageManager::~TSDBDiskPageManager() {
+  try {
+    CloseDatabase();
+  } catch (...) {
+  }
+}
+
+void TSDBDiskPageManager::ResetState() {
+  FDatabaseFreeSpaceManager.reset();
+  FDirectChains.clear();
+  FDBHeader = TSDBDBHeader();
+  FCryptoHeader = TSDBCryptoHeader();
+  FLockedBytes = TSDBLockedBytes();
+  FPassword = TSDBPassword();
+  FLockDBHeaderCount = 0;
+  FExclusive = false;
+  FReadOnly = false;
+  FMultiUser = false;
+  FPageSize = kSDBDefaultPageSize;
+  FPageDataSize = kSDBDefaultPageSize - kSDBPageHeaderSize;
+  ComputeOffsets(0, kSDBLockedBytesSize);
+}
+
+void TSDBDiskPageManager::ComputeOffsets(int64_t HeaderOffset, int16_t LockedByteSize) {
+  FOffsetToDBHeader = HeaderOffset;
+  FOffsetToCryptoHeader = HeaderOffset + kSDBDBHeaderSize;
+  FOffsetToLockedBytes = FOffsetToCryptoHeader + kSDBCryptoHeaderSize;
+  FOffsetToLastObjectID = FOffsetToLockedBytes + LockedByteSize;
+  FOffsetToFirstPage = FOffsetToLastObjectID + 4;
+}
+
+void TSDBDiskPageManager::CheckOpened(int ErrorCode) const {
+  if (!FDatabaseFile.IsOpened()) throw ESDBException(ErrorCode, "Error - database file is not opened.");
+}
+
+void TSDBDiskPageManager::CheckPageNo(int32_t PageNo) const {
+  if (PageNo < 0) throw ESDBException(10471, "Invalid PageNo = %d", {static_cast<int64_t>(PageNo)});
+}
+
+void TSDBDiskPageManager::CreateFreeSpaceManager() {
+  FDatabaseFreeSpaceManager.reset();
+  if (FFreeSpaceManagerFactory) FDatabaseFreeSpaceManager = FFreeSpaceManagerFactory(*this);
+}
+
+// ---- Files -------------------------------------------------------------------
+
+void TSDBDiskPageManager::CreateAndOpenDatabase(const std::string& DatabaseFileName, const TSDBPassword& Password,
+                                                uint16_t PageSize, uint16_t ExtentPageCount) {
+  if (IsOpened())
+    throw ESDBException(10461, "Error - database file %s is in use.", {FDatabaseFile.FileName()});
+  if (PageSize < kMinPageSize || ExtentPageCount == 0) InvalidFormat();
+  ResetState();
+  FDatabaseFile.CreateAndOpenFile(DatabaseFileName);
+  try {
+    FPageSize = PageSize;
+    FPageDataSize = static_cast<uint16_t>(PageSize - kSDBPageHeaderSize);
+    FDBHeader = TSDBDBHeader::Make(PageSize, ExtentPageCount, !Password.Password.empty());
+    FPassword = Password;
+    if (FDBHeader.Encrypted && !SDBBuildControlBlock(FCryptoHeader, FPassword))
+      throw ESDBException(30445, "Cannot open database - incorrect password");
+    ComputeOffsets(0, kSDBLockedBytesSize);
+    FExclusive = true;
+    FMultiUser = false;
+    FReadOnly = false;
+    WriteDBHeader();
+    WriteCryptoHeader();
+    WriteLockedBytes();
+    InitObjectID();
+    CreateFreeSpaceManager();
+  } catch (...) {
+    try {
+      FDatabaseFile.CloseFile();
+    } catch (...) {
+    }
+    ResetState();
+    throw;
+  }
+}
+
+void TSDBDiskPageManager::OpenDatabase(const std::string& DatabaseFileName, const TSDBPassword& Password,
+                                       bool& ReadOnly, bool& RepairNeeded, bool Exclusive, bool& aMultiUser) {
+  if (IsOpened())
+    throw ESDBException(10461, "Error - database file %s is in use.", {FDatabaseFile.FileName()});
+  ResetState();
+  RepairNeeded = false;
+
+  // A file we cannot write opens read-only. (Writability is probed by
+  // opening for reading and writing and reading the first byte; nothing is
+  // written to a file that may not even be a database.)
+  if (!ReadOnly && SDBFileExists(DatabaseFileName)) {
+    if (SDBIsFileReadOnly(DatabaseFileName)) {
+      ReadOnly = true;
+    } else {
+      TSDBFileHandle probe;
+      uint8_t first = 0;
+      size_t done = 0;
+      if (probe.Open(DatabaseFileName, TSDBFileAccess::ReadWrite, TSDBFileShare::DenyNone) != 0 ||
+          probe.Read(&first, 0, 1, done) != 0 || done != 1)
+        ReadOnly = true;
+    }
+  }
+
+  if (ReadOnly) {
+    FDatabaseFile.OpenFile(DatabaseFileName, amReadOnly, smShareDenyNone);
+  } else {
+    FDatabaseFile.OpenFile(DatabaseFileName, amReadWrite, Exclusive ? smExclusive : smShareDenyNone);
+    if (Exclusive) aMultiUser = false;
+  }
+  FReadOnly = ReadOnly;
+  FExclusive = Exclusive && !ReadOnly;
+  FMultiUser = aMultiUser;
+
+  try {
+    // The header offset is not known yet: the lock byte of a database that
+    // starts at offset 0 is the usual one; the lock is retaken below when
+    // the database starts further in.
+    int64_t headerOffset = 0;
+    bool headerRead = false;
+    {
+      if (!WaitLockDBHeader()) throw ESDBException(20230, "Database is locked");
+      TUnlockGuard unlock{[this] { UnlockDBHeader(); }};
+      FDatabaseFile.FindSignature(headerOffset);
+      if (headerOffset != 0) {
+        // Move the header lock to the real database.
+        UnlockDBHeader();
+        ComputeOffsets(headerOffset, kSDBLockedBytesSize);
+        if (!WaitLockDBHeader()) throw ESDBException(20230, "Database is locked");
+      }
+      uint8_t raw[kSDBDBHeaderSize] = {};
+      headerRead = FDatabaseFile.ReadBuffer(raw, headerOffset, kSDBDBHeaderSize);
+      if (!headerRead) {
+        // Too short to hold a header: keep what is there for the message.
+        int64_t size = FDatabaseFile.GetSize();
+        int64_t avail = std::min<int64_t>(kSDBSignatureSize, std::max<int64_t>(0, size - headerOffset));
+        std::memset(raw, 0, sizeof raw);
+        if (avail > 0) FDatabaseFile.ReadBuffer(raw, headerOffset, avail);
+      }
+      FDBHeader.Load(raw);
+      if (headerRead)
+        RepairNeeded = FDBHeader.WriteChangesState != kSDBWriteChangesConsistent ||
+                       FDBHeader.Version < kSDBMinVersionWithoutRepair;
+    }
+
+    if (!FDBHeader.HasValidSignature())
+      throw ESDBException(10470, "Invalid file format. Found signature: '%s', expected: '%s'",
+                          {FDBHeader.SignatureText(), std::string(kSDBSignature)});
+    if (!headerRead || FDBHeader.HeaderSize != kSDBDBHeaderSize || FDBHeader.PageSize < kMinPageSize ||
+        FDBHeader.PageCountInExtent == 0 || FDBHeader.TotalPageCount < 0 || FDBHeader.LastUsedPageNo < -1)
+      InvalidFormat();
+
+    FPageSize = FDBHeader.PageSize;
+    FPageDataSize = static_cast<uint16_t>(FPageSize - kSDBPageHeaderSize);
+    ComputeOffsets(headerOffset, kSDBLockedBytesSize);
+    uint8_t crypto[kSDBCryptoHeaderSize];
+    FDatabaseFile.ReadBuffer(crypto, 30439, FOffsetToCryptoHeader, kSDBCryptoHeaderSize);
+    FCryptoHeader.Load(crypto);
+
+    FPassword.Password = Password.Password;
+    FPassword.CryptoAlgorithm = Password.CryptoAlgorithm;
+    if (FDBHeader.Encrypted) {
+      FPassword.CryptoAlgorithm = static_cast<TSDBCryptoAlgorithm>(FCryptoHeader.CryptoAlgorithm);
+      if (FCryptoHeader.CryptoAlgorithm >= kSDBCryptoAlgorithmCount ||
+          !SDBCheckControlBlock(FCryptoHeader, FPassword.Password))
+        throw ESDBException(30445, "Cannot open database - incorrect password");
+    }
+
+    if (FOffsetToCryptoHeader + FCryptoHeader.CryptoHeaderSize != FOffsetToLockedBytes) InvalidFormat();
+    uint8_t lockedSize[2];
+    FDatabaseFile.ReadBuffer(lockedSize, 30444, FOffsetToLockedBytes, 2);
+    int16_t lockedByteSize = GetLEI16(lockedSize);
+    // A smaller block would put the object identifier over the lock bytes.
+    if (lockedByteSize < kSDBLockedBytesSize) InvalidFormat();
+    uint8_t locked[kSDBLockedBytesSize];
+    FDatabaseFile.ReadBuffer(locked, 30442, FOffsetToLockedBytes, kSDBLockedBytesSize);
+    FLockedBytes.Load(locked);
+    ComputeOffsets(headerOffset, lockedByteSize);
+    CreateFreeSpaceManager();
+  } catch (...) {
+    try {
+      FDatabaseFile.CloseFile();
+    } catch (...) {
+    }
+    ResetState();
+    throw;
+  }
+}
+
+void TSDBDiskPageManager::CloseDatabase() {
+  FDatabaseFreeSpaceManager.reset();
+  if (FDatabaseFile.IsOpened()) {
+    try {
+      FDatabaseFile.CloseFile();
+    } catch (...) {
+      ResetState();
+      throw;
+    }
+  }
+  ResetState();
+}
+
+// ---- Header areas --------------------------------------------------------------
+
+void TSDBDiskPageManager::ReadDBHeader() {
+  CheckOpened(30436);
+  uint8_t raw[kSDBDBHeaderSize];
+  FDatabaseFile.ReadBuffer(raw, 20195, FOffsetToDBHeader, kSDBDBHeaderSize);
+  FDBHeader.Load(raw);
+}
+
+void TSDBDiskPageManager::WriteDBHeader() {
+  CheckOpened(30437);
+  uint8_t raw[kSDBDBHeaderSize];
+  FDBHeader.Save(raw);
+  FDatabaseFile.WriteBuffer(raw, 10462, FOffsetToDBHeader, kSDBDBHeaderSize);
+}
+
+void TSDBDiskPageManager::WriteCryptoHeader() {
+  uint8_t raw[kSDBCryptoHeaderSize];
+  FCryptoHeader.Save(raw);
+  FDatabaseFile.WriteBuffer(raw, 30438, FOffsetToCryptoHeader, kSDBCryptoHeaderSize);
+}
+
+void TSDBDiskPageManager::WriteLockedBytes() {
+  uint8_t raw[kSDBLockedBytesSize];
+  FLockedBytes.Save(raw);
+  FDatabaseFile.WriteBuffer(raw, 30440, FOffsetToLockedBytes, kSDBLockedBytesSize);
+}
+
+int32_t TSDBDiskPageManager::GetPageCount() {
+  CheckOpened(30436);
+  // A writer that is alone on the file (single-user or exclusive) keeps the
+  // header counters itself; only shared or read-only opens can miss growth
+  // made by another process and read them again.
+  if (!FMultiUser && !FReadOnly) return FDBHeader.TotalPageCount;
+  if (!WaitLockDBHeader()) throw ESDBException(20236, "Database is locked");
+  TUnlockGuard unlock{[this] { UnlockDBHeader(); }};
+  ReadDBHeader();
+  return FDBHeader.TotalPageCount;
+}
+
+void TSDBDiskPageManager::ExtendFile(int32_t PageCount) {
+  CheckOpened(30437);
+  if (PageCount <= 0) return;
+  int32_t total = FDBHeader.TotalPageCount + PageCount;
+  FDatabaseFile.SetSize(FOffsetToFirstPage + static_cast<int64_t>(total) * FPageSize);
+  FDBHeader.TotalPageCount = total;
+}
+
+void TSDBDiskPageManager::TruncateFile(int32_t PageCount) {
+  CheckOpened(30437);
+  if (PageCount <= 0) return;
+  int32_t total = FDBHeader.TotalPageCount - PageCount;
+  if (total < 0) total = 0;
+  FDatabaseFile.SetSize(FOffsetToFirstPage + static_cast<int64_t>(total) * FPageSize);
+  FDBHeader.TotalPageCount = total;
+  WriteDBHeader();
+}
+
+void TSDBDiskPageManager::TruncateDatabase() {
+  int32_t count = FDBHeader.TotalPageCount - 1 - FDBHeader.LastUsedPageNo;
+  if (count > 0) TruncateFile(count);
+}
+
+int32_t TSDBDiskPageManager::GetNextObjectID() {
+  CheckOpened(30399);
+  if (!SDBRetry(LockTryCount, LockPauseMs, [this] { return LockLastObjectID(); }))
+    throw ESDBException(30401, "Cannot get NextObjectID. File area is Locked.");
+  TUnlockGuard unlock{[this] { UnlockLastObjectID(); }};
+  uint8_t raw[4];
+  FDatabaseFile.ReadBuffer(raw, 30400, FOffsetToLastObjectID, 4);
+  // Identifiers are Integers; the counter wraps rather than overflowing.
+  int32_t id = static_cast<int32_t>(GetLE32(raw) + 1u);
+  if (FReadOnly) return static_cast<int32_t>(static_cast<uint32_t>(id) + static_cast<uint32_t>(RandomBelow(10000)));
+  PutLEI32(raw, id);
+  FDatabaseFile.WriteBuffer(raw, 30406, FOffsetToLastObjectID, 4);
+  return id;
+}
+
+void TSDBDiskPageManager::InitObjectID() {
+  CheckOpened(30399);
+  if (!SDBRetry(LockTryCount, LockPauseMs, [this] { return LockLastObjectID(); }))
+    throw ESDBException(30401, "Cannot get NextObjectID. File area is Locked.");
+  TUnlockGuard unlock{[this] { UnlockLastObjectID(); }};
+  uint8_t raw[4] = {0, 0, 0, 0};
+  FDatabaseFile.WriteBuffer(raw, 30404, FOffsetToLastObjectID, 4);
+}
+
+// ---- Pages -----------------------------------------------------------------------
+
+int32_t TSDBDiskPageManager::InternalAddPage() {
+  CheckOpened(10460);
+  if (!FDatabaseFreeSpaceManager) throw ESDBException(30435, "Free space manager is not created");
+  return FDatabaseFreeSpaceManager->GetPage(-1);
+}
+
+void TSDBDiskPageManager::InternalRemovePage(int32_t PageNo) {
+  CheckOpened(10460);
+  CheckPageNo(PageNo);
+  if (!FDatabaseFreeSpaceManager) throw ESDBException(30435, "Free space manager is not created");
+  FDirectChains.clear();
+  InternalWritePageState(PageNo, kSDBMaxInt);
+  FDatabaseFreeSpaceManager->FreePage(PageNo);
+}
+
+const TSDBDiskPageManager::TDirectChain* TSDBDiskPageManager::FindDirectChain(int32_t StartPageNo,
+                                                                             uint16_t PageType) const {
+  if (!SoleWriter()) return nullptr;
+  auto it = FDirectChains.find(StartPageNo);
+  return it == FDirectChains.end() || it->second.PageType != PageType ? nullptr : &it->second;
+}
+
+void TSDBDiskPageManager::KeepDirectChain(int32_t StartPageNo, uint16_t PageType, const std::vector<int32_t>& Pages,
+                                          int32_t Size) {
+  if (SoleWriter()) FDirectChains[StartPageNo] = TDirectChain{PageType, Pages, Size};
+}
+
+bool TSDBDiskPageManager::IsSystemPage(int32_t PageNo) const {
+  if (PageNo < 0) return false;
+  const int64_t pfsPages = static_cast<int64_t>(FPageDataSize) * 8;
+  const int64_t eamPages = static_cast<int64_t>(FPageDataSize) * 4 * FDBHeader.PageCountInExtent;
+  if (pfsPages <= 0 || eamPages <= 0) return false;
+  const int64_t n = PageNo;
+  if (n % pfsPages == 0 || n % eamPages == 0) return true;
+  return (n - 1) % pfsPages == 0 && (n - 1) % eamPages == 0;
+}
+
+void TSDBDiskPageManager::CheckPageNoForSystemPages(int32_t PageNo) const {
+  if (IsSystemPage(PageNo))
+    throw ESDBException(30434, "Cannot delete PFS or EAM page. PageNo=%d", {static_cast<int64_t>(PageNo)});
+}
+
+bool TSDBDiskPageManager::InternalReadPage(int32_t PageNo, uint8_t* PageBuffer, bool EncryptionEnabled) {
+  CheckOpened(10459);
+  if (!PageBuffer) throw ESDBException(20038, "Invalid page buffer. Buffer is Nil");
+  CheckPageNo(PageNo);
+  if (!FDatabaseFile.ReadBuffer(PageBuffer, PageOffset(PageNo), FPageSize)) {
+    SDBSetPageState(PageBuffer, kSDBMaxInt);
+    return false;
+  }
+  if (FDBHeader.Encrypted && EncryptionEnabled && !IsSystemPage(PageNo)) {
+    uint8_t* data = PageBuffer + kSDBPageHeaderSize;
+    auto algorithm = static_cast<TSDBCryptoAlgorithm>(PageBuffer[TSDBDiskPageHeader::kCipheryeOffset]);
+    bool ok = DecodePageBuffer(algorithm, data, FPageDataSize, FPassword.Password);
+    if (!FIgnoreCRCErrors &&
+        (!ok || CRC(0, data, FPageDataSize) != GetLE32(PageBuffer + TSDBDiskPageHeader::kCRC32Offset)))
+      throw ESDBException(30446, "Decrypt page error. Check CRC failed. PageNo: %d", {static_cast<int64_t>(PageNo)});
+  }
+  return true;
+}
+
+void TSDBDiskPageManager::InternalWritePage(int32_t PageNo, uint8_t* PageBuffer, bool EncryptionEnabled) {
+  CheckOpened(10460);
+  if (!PageBuffer) throw ESDBException(20038, "Invalid page buffer. Buffer is Nil");
+  CheckPageNo(PageNo);
+  SDBSetPageState(PageBuffer, SDBNextPageState(SDBGetPageState(PageBuffer)));
+  const bool encipher = FDBHeader.Encrypted && EncryptionEnabled && !IsSystemPage(PageNo);
+  uint8_t* data = PageBuffer + kSDBPageHeaderSize;
+  if (encipher) {
+    PageBuffer[TSDBDiskPageHeader::kCipheryeOffset] = FPassword.CryptoAlgorithm;
+    PutLE32(PageBuffer + TSDBDiskPageHeader::kCRC32Offset, CRC(0, data, FPageDataSize));
+    if (!EncodePageBuffer(FPassword.CryptoAlgorithm, data, FPageDataSize, FPassword.Password))
+      throw ESDBException(10469, "Encrypt page error. PageNo: %d", {static_cast<int64_t>(PageNo)});
+  }
+  try {
+    FDatabaseFile.WriteBuffer(PageBuffer, 10469, PageOffset(PageNo), FPageSize);
+  } catch (...) {
+    if (encipher) DecodePageBuffer(FPassword.CryptoAlgorithm, data, FPageDataSize, FPassword.Password);
+    throw;
+  }
+  if (encipher) DecodePageBuffer(FPassword.CryptoAlgorithm, data, FPageDataSize, FPassword.Password);
+}
+
+int32_t TSDBDiskPageManager::InternalReadPageState(int32_t PageNo) {
+  if (!FMultiUser || !IsOpened() || PageNo < 0) return kSDBMaxInt;
+  uint8_t raw[4];
+  if (!FDatabaseFile.ReadBuffer(raw, PageOffset(PageNo) + TSDBDiskPageHeader::kStateOffset, 4)) return kSDBMaxInt;
+  return GetLEI32(raw);
+}
+
+void TSDBDiskPageManager::InternalWritePageState(int32_t PageNo, int32_t PageState) {
+  CheckOpened(10460);
+  CheckPageNo(PageNo);
+  uint8_t raw[4];
+  PutLEI32(raw, PageState);
+  FDatabaseFile.WriteBuffer(raw, 20198, PageOffset(PageNo) + TSDBDiskPageHeader::kStateOffset, 4);
+}
+
+void TSDBDiskPageManager::ReadPageRegion(void* Buffer, int32_t PageNo, int32_t Offset, int32_t Count) {
+  CheckOpened(30441);
+  CheckPageNo(PageNo);
+  if (Offset < 0 || Count < 0 || static_cast<int64_t>(Offset) + Count > FPageSize)
+    throw ESDBException(10476, "Error - invalid page offset = %d, page size = %d",
+                        {static_cast<int64_t>(Offset), static_cast<int64_t>(FPageSize)});
+  FDatabaseFile.ReadBuffer(Buffer, 10474, PageOffset(PageNo) + Offset, Count);
+}
+
+void TSDBDiskPageManager::WritePageRegion(const void* Buffer, int32_t PageNo, int32_t Offset, int32_t Count) {
+  CheckOpened(30443);
+  CheckPageNo(PageNo);
+  if (Offset < 0 || Count < 0 || static_cast<int64_t>(Offset) + Count > FPageSize)
+    throw ESDBException(10477, "Error - invalid page offset = %d, page size = %d",
+                        {static_cast<int64_t>(Offset), static_cast<int64_t>(FPageSize)});
+  FDatabaseFile.WriteBuffer(Buffer, 10475, PageOffset(PageNo) + Offset, Count);
+}
+
+// ---- Locks ---------------------------------------------------------------------------
+
+bool TSDBDiskPageManager::LockFreeSpaceManager() {
+  return IsOpened() && FDatabaseFile.LockByte(1, FOffsetToLockedBytes + TSDBLockedBytes::kFSMByteOffset);
+}
+bool TSDBDiskPageManager::UnlockFreeSpaceManager() {
+  return IsOpened() && FDatabaseFile.UnlockByte(1, FOffsetToLockedBytes + TSDBLockedBytes::kFSMByteOffset);
+}
+bool TSDBDiskPageManager::LockTables() {
+  return IsOpened() && FDatabaseFile.LockByte(1, FOffsetToLockedBytes + TSDBLockedBytes::kTablesByteOffset);
+}
+bool TSDBDiskPageManager::UnlockTables() {
+  return IsOpened() && FDatabaseFile.UnlockByte(1, FOffsetToLockedBytes + TSDBLockedBytes::kTablesByteOffset);
+}
+
+bool TSDBDiskPageManager::LockDBHeader() {
+  if (!IsOpened()) return false;
+  if (FLockDBHeaderCount > 0) {
+    ++FLockDBHeaderCount;
+    return true;
+  }
+  if (!FDatabaseFile.LockByte(1, FOffsetToLockedBytes + TSDBLockedBytes::kDBHeaderByteOffset)) return false;
+  FLockDBHeaderCount = 1;
+  return true;
+}
+
+bool TSDBDiskPageManager::UnlockDBHeader() {
+  if (!IsOpened() || FLockDBHeaderCount <= 0) return false;
+  if (--FLockDBHeaderCount > 0) return true;
+  return FDatabaseFile.UnlockByte(1, FOffsetToLockedBytes + TSDBLockedBytes::kDBHeaderByteOffset);
+}
+
+bool TSDBDiskPageManager::WaitLockDBHeader() {
+  return SDBRetry(LockTryCount, LockPauseMs, [this] { return LockDBHeader(); });
+}
+
+bool TSDBDiskPageManager::LockLastObjectID() {
+  return IsOpened() && FDatabaseFile.LockByte(1, FOffsetToLastObjectID);
+}
+bool TSDBDiskPageManager::UnlockLastObjectID() {
+  return IsOpened() && FDatabaseFile.UnlockByte(1, FOffsetToLastObjectID);
+}
+
+bool TSDBDiskPageManager::LockPageByte(int32_t PageNo, int32_t Offset) {
+  return IsOpened() && PageNo >= 0 && FDatabaseFile.LockByte(1, PageOffset(PageNo) + Offset);
+}
+bool TSDBDiskPageManager::UnlockPageByte(int32_t PageNo, int32_t Offset) {
+  return IsOpened() && PageNo >= 0 && FDatabaseFile.UnlockByte(1, PageOffset(PageNo) + Offset);
+}
+bool TSDBDiskPageManager::IsPageByteLocked(int32_t PageNo, int32_t Offset) {
+  return IsOpened() && PageNo >= 0 && FDatabaseFile.IsByteLocked(PageOffset(PageNo) + Offset);
+}
+bool TSDBDiskPageManager::IsPageRegionLocked(int32_t PageNo, int32_t Offset, int32_t Count) {
+  return IsOpened() && PageNo >= 0 && FDatabaseFile.IsRegionLocked(Count, PageOffset(PageNo) + Offset);
+}
+
+}  // namespace sdb

@@ -1,0 +1,804 @@
+#include "storage/table/SDBTableCursor.h"
+
+#include <chrono>
+#include <thread>
+
+#include "sdb/SDBException.h"
+
+namespace sdb {
+
+namespace {
+
+void Sleep(int Ms) {
+  if (Ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(Ms));
+}
+
+bool TextStartsWith(const std::string& s, const std::string& prefix, bool caseInsensitive) {
+  if (prefix.size() > s.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    unsigned char a = static_cast<unsigned char>(s[i]), b = static_cast<unsigned char>(prefix[i]);
+    if (caseInsensitive) {
+      a = static_cast<unsigned char>(std::toupper(a));
+      b = static_cast<unsigned char>(std::toupper(b));
+    }
+    if (a != b) return false;
+  }
+  return true;
+}
+
+// The database critical section of a table for one scope.
+class CriticalSection {
+ public:
+  explicit CriticalSection(TSDBDiskTableData& Table) : FTable(Table) { FTable.Lock(); }
+  ~CriticalSection() { FTable.Unlock(); }
+  CriticalSection(const CriticalSection&) = delete;
+  CriticalSection& operator=(const CriticalSection&) = delete;
+
+ private:
+  TSDBDiskTableData& FTable;
+};
+
+}  // namespace
+
+TSDBTableCursor::TSDBTableCursor(TSDBTableOpenFunctions Opener, int SessionID) : FOpener(std::move(Opener)) {
+  FCursor.SessionID = SessionID;
+}
+
+TSDBTableCursor::~TSDBTableCursor() {
+  try {
+    Close();
+  } catch (...) {
+  }
+}
+
+void TSDBTableCursor::RaiseEngine(int Code) { throw ESDBEngineError::Make(Code); }
+
+template <class F>
+auto TSDBTableCursor::IndexRead(F&& Read) {
+  TSDBDiskTableData& t = Table();
+  CriticalSection cs(t);
+  const int s = FCursor.SessionID;
+  if (!t.LockTable(s, ltS, kSDBReadLockTryCount, kSDBReadLockDelayMs)) RaiseEngine(-13);
+  struct Release {
+    TSDBDiskTableData& T;
+    int S;
+    ~Release() { T.UnlockTable(S, ltS, true); }
+  } release{t, s};
+  t.RebuildTemporaryIndexes(s);
+  return Read();
+}
+
+bool TSDBTableCursor::FindInIndex(bool First, const TSDBScanSearchCondition& Condition, TSDBPageItemID& RecordID) {
+  return IndexRead([&] {
+    TSDBKeyPath pos;
+    if (!CurrentIndex().FindByCondition(FCursor.SessionID, First, Condition, pos)) return false;
+    RecordID = CurrentIndex().GetRecordIDByIndexPosition(FCursor.SessionID, pos);
+    return true;
+  });
+}
+
+void TSDBTableCursor::CheckActive() const {
+  if (FState == csInactive || !FCursor.TableData) throw ESDBException(20129, "Nil pointer occured");
+}
+
+void TSDBTableCursor::CheckBrowse(int Code) const {
+  CheckActive();
+  if (FState != csBrowse) throw ESDBException(Code, "Dataset is in edit or insert mode");
+}
+
+TSDBDiskTableData& TSDBTableCursor::Table() {
+  CheckActive();
+  return *FCursor.TableData;
+}
+
+// ---- Open and close ------------------------------------------------------------------------------
+
+void TSDBTableCursor::Open(const std::string& TableName, bool Exclusive) {
+  if (Active()) Close();
+  FCursor.FExclusive = Exclusive;
+  FCursor.CurrentIndexID = -1;
+  FCursor.PositionCache.Clear();
+  FOpener.Open(FCursor, TableName);
+  if (!FCursor.TableData) throw ESDBException(20129, "Nil pointer occured");
+  FState = csBrowse;
+  FHasRange = false;
+  First();
+}
+
+void TSDBTableCursor::Close() {
+  if (FState == csInactive) return;
+  if (FState == csEdit || FState == csInsert) Cancel();
+  if (FCursor.FBatchUpdate) EndBatchUpdate(true);
+  FState = csInactive;
+  FHasRecord = false;
+  FEof = FBof = true;
+  FHasRange = false;
+  FOpener.Close(FCursor);
+  FCursor.CurrentIndexID = -1;
+  FCursor.PositionCache.Clear();
+}
+
+// ---- Order ------------------------------------------------------------------------------------------
+
+void TSDBTableCursor::SetIndexID(int32_t IndexID) {
+  CheckBrowse(10005);
+  if (IndexID >= 0) Table().IndexManager().OpenIndex(IndexID);
+  FCursor.CurrentIndexID = IndexID;
+  FCursor.PositionCache.Clear();
+  FHasRange = false;
+  if (!FHasRecord) {
+    First();
+    return;
+  }
+  // Stay on the same record in the new order.
+  if (!PositionOn(FCursor.CurrentRecordID)) First();
+  FEof = FBof = false;
+}
+
+void TSDBTableCursor::SetIndexName(const std::string& IndexName) {
+  CheckActive();
+  if (IndexName.empty()) {
+    SetIndexID(-1);
+    return;
+  }
+  const int32_t id = Table().IndexIDByName(IndexName);
+  if (id < 0) throw ESDBException(20018, "Index not found");
+  SetIndexID(id);
+}
+
+void TSDBTableCursor::SetIndexFieldNames(const std::vector<std::string>& FieldNames,
+                                         const std::vector<std::string>& AscDesc,
+                                         const std::vector<std::string>& CaseSensitivity) {
+  CheckActive();
+  if (FieldNames.empty()) {
+    SetIndexID(-1);
+    return;
+  }
+  bool created = false;
+  SetIndexID(Table().FindOrCreateIndex(FCursor, FieldNames, created, CaseSensitivity, AscDesc));
+}
+
+std::string TSDBTableCursor::IndexName() const {
+  if (FCursor.CurrentIndexID < 0 || !FCursor.TableData) return {};
+  const TSDBIndexDef* d = FCursor.TableData->IndexDefs().FindByID(FCursor.CurrentIndexID);
+  return d ? d->FName : std::string();
+}
+
+TSDBBTreeRecordIndex& TSDBTableCursor::CurrentIndex() {
+  CheckActive();
+  if (FCursor.CurrentIndexID < 0) throw ESDBException(20018, "Index not found");
+  return Table().IndexManager().OpenIndex(FCursor.CurrentIndexID);
+}
+
+// ---- Range ------------------------------------------------------------------------------------------
+
+TSDBScanSearchCondition TSDBTableCursor::MakeBound(const std::vector<TSDBVariant>& Values,
+                                                   TSDBSearchCondition Condition, bool PartialCompare) {
+  TSDBScanSearchCondition c;
+  if (Values.empty()) return c;
+  TSDBBTreeRecordIndex& idx = CurrentIndex();
+  const TSDBIndexDef& def = idx.IndexDef();
+  if (Values.size() > def.FColumns.size())
+    throw ESDBException(10276, "Error - different list lengths. L1 = %d, L2 = %d",
+                        {static_cast<int64_t>(Values.size()), static_cast<int64_t>(def.FColumns.size())});
+  TSDBDiskTableData& t = Table();
+  c.KeyRecordBuffer = t.FieldManager().NewMemRecordBuffer();
+  for (size_t i = 0; i < Values.size(); ++i) {
+    const int f = t.FieldManager().FieldNo(def.FColumns[i].FFieldName);
+    if (f < 0) throw ESDBException(10003, "Field '%s' not found", {def.FColumns[i].FFieldName});
+    t.FieldManager().SetFieldValue(c.KeyRecordBuffer.data(), f, Values[i]);
+  }
+  c.Condition = Condition;
+  c.KeyFieldCount = static_cast<int>(Values.size());
+  c.IndexID = idx.IndexID();
+  c.PartialCompare = PartialCompare;
+  return c;
+}
+
+void TSDBTableCursor::SetRange(const std::vector<TSDBVariant>& StartValues, const std::vector<TSDBVariant>& EndValues,
+                               bool StartExclusive, bool EndExclusive, bool PartialCompare) {
+  CheckBrowse(10005);
+  FRangeStart = MakeBound(StartValues, StartExclusive ? scGreater : scGreaterEqual, PartialCompare);
+  FRangeEnd = MakeBound(EndValues, EndExclusive ? scLower : scLowerEqual, PartialCompare);
+  if (FCursor.CurrentIndexID < 0) throw ESDBException(20018, "Index not found");
+  FHasRange = true;
+  First();
+}
+
+void TSDBTableCursor::CancelRange() {
+  if (!FHasRange) return;
+  FHasRange = false;
+  FRangeStart = {};
+  FRangeEnd = {};
+  if (!FHasRecord) First();
+}
+
+int64_t TSDBTableCursor::ApproxRangeRecordCount() {
+  CheckActive();
+  const int64_t total = Table().GetRecordCount(FCursor.SessionID);
+  if (!FHasRange) return total;
+  return IndexRead([&] {
+    return CurrentIndex().GetApproxRangeRecordCount(FCursor.SessionID, total,
+                                                    FRangeStart.Condition != scNone ? &FRangeStart : nullptr,
+                                                    FRangeEnd.Condition != scNone ? &FRangeEnd : nullptr);
+  });
+}
+
+bool TSDBTableCursor::InStartBound(const uint8_t* RecordBuffer) {
+  if (!FHasRange || FRangeStart.Condition == scNone) return true;
+  CriticalSection cs(Table());
+  return CurrentIndex().RecordSatisfies(RecordBuffer, FRangeStart);
+}
+
+bool TSDBTableCursor::InEndBound(const uint8_t* RecordBuffer) {
+  if (!FHasRange || FRangeEnd.Condition == scNone) return true;
+  CriticalSection cs(Table());
+  return CurrentIndex().RecordSatisfies(RecordBuffer, FRangeEnd);
+}
+
+bool TSDBTableCursor::InRange(const uint8_t* RecordBuffer) {
+  return InStartBound(RecordBuffer) && InEndBound(RecordBuffer);
+}
+
+// ---- Navigation --------------------------------------------------------------------------------------
+
+bool TSDBTableCursor::PositionOn(const TSDBPageItemID& RecordID) {
+  TSDBDiskTableData& t = Table();
+  const TSDBPageItemID saved = FCursor.CurrentRecordID;
+  const bool first = FCursor.FirstPosition, last = FCursor.LastPosition;
+  FCursor.CurrentRecordID = RecordID;
+  FCursor.FirstPosition = FCursor.LastPosition = false;
+  if (t.GetRecordBuffer(FCursor, grmCurrent) == grrOK) {
+    FHasRecord = true;
+    return true;
+  }
+  FCursor.CurrentRecordID = saved;
+  FCursor.FirstPosition = first;
+  FCursor.LastPosition = last;
+  return false;
+}
+
+bool TSDBTableCursor::Step(TSDBGetRecordMode Mode, bool FromEdge) {
+  TSDBDiskTableData& t = Table();
+  const TSDBPageItemID saved = FCursor.CurrentRecordID;
+  const bool hadRecord = FHasRecord;
+  if (FromEdge) {
+    FCursor.FirstPosition = Mode == grmNext;
+    FCursor.LastPosition = Mode == grmPrior;
+  }
+  const TSDBGetRecordResult r = t.GetRecordBuffer(FCursor, Mode);
+  if (r == grrError) throw ESDBException(20144, "Record not found");
+  if (r == grrOK) {
+    FHasRecord = true;
+    return true;
+  }
+  // Off the end: the cursor stays on the record it had.
+  if (hadRecord && !FromEdge && PositionOn(saved)) return false;
+  FHasRecord = false;
+  return false;
+}
+
+void TSDBTableCursor::First() {
+  CheckBrowse(10005);
+  bool found;
+  if (FHasRange && FRangeStart.Condition != scNone) {
+    TSDBPageItemID id;
+    found = FindInIndex(true, FRangeStart, id) && PositionOn(id);
+  } else {
+    found = Step(grmNext, true);
+  }
+  if (found && !InRange(FCursor.CurrentRecordBuffer.data())) found = false;
+  FHasRecord = found;
+  FBof = true;
+  FEof = !found;
+}
+
+void TSDBTableCursor::Last() {
+  CheckBrowse(10005);
+  bool found;
+  if (FHasRange && FRangeEnd.Condition != scNone) {
+    TSDBPageItemID id;
+    found = FindInIndex(false, FRangeEnd, id) && PositionOn(id);
+  } else {
+    found = Step(grmPrior, true);
+  }
+  if (found && !InRange(FCursor.CurrentRecordBuffer.data())) found = false;
+  FHasRecord = found;
+  FEof = true;
+  FBof = !found;
+}
+
+void TSDBTableCursor::Next() {
+  CheckBrowse(10005);
+  if (!FHasRecord) {
+    FEof = true;
+    return;
+  }
+  const TSDBPageItemID saved = FCursor.CurrentRecordID;
+  if (!Step(grmNext, false)) {
+    FEof = true;
+    return;
+  }
+  if (!InEndBound(FCursor.CurrentRecordBuffer.data())) {
+    PositionOn(saved);
+    FEof = true;
+    return;
+  }
+  FBof = FEof = false;
+}
+
+void TSDBTableCursor::Prior() {
+  CheckBrowse(10005);
+  if (!FHasRecord) {
+    FBof = true;
+    return;
+  }
+  const TSDBPageItemID saved = FCursor.CurrentRecordID;
+  if (!Step(grmPrior, false)) {
+    FBof = true;
+    return;
+  }
+  if (!InStartBound(FCursor.CurrentRecordBuffer.data())) {
+    PositionOn(saved);
+    FBof = true;
+    return;
+  }
+  FBof = FEof = false;
+}
+
+int64_t TSDBTableCursor::MoveBy(int64_t Distance) {
+  int64_t moved = 0;
+  while (Distance > 0 && (Next(), !FEof)) --Distance, ++moved;
+  while (Distance < 0 && (Prior(), !FBof)) ++Distance, --moved;
+  return moved;
+}
+
+bool TSDBTableCursor::IsEmpty() {
+  CheckActive();
+  if (!FHasRange) return Table().GetRecordCount(FCursor.SessionID) == 0;
+  return !FHasRecord;
+}
+
+int64_t TSDBTableCursor::RecordCount() {
+  CheckActive();
+  if (!FHasRange) return Table().GetRecordCount(FCursor.SessionID);
+  // A range is counted exactly by walking it; the cursor keeps its place.
+  const bool hadRecord = FHasRecord, eof = FEof, bof = FBof;
+  const TSDBPageItemID saved = FCursor.CurrentRecordID;
+  int64_t n = 0;
+  if (FState == csBrowse) {
+    for (First(); !FEof; Next()) ++n;
+    if (hadRecord) PositionOn(saved);
+    FHasRecord = hadRecord;
+    FEof = eof;
+    FBof = bof;
+  }
+  return n;
+}
+
+int64_t TSDBTableCursor::RecNo() {
+  CheckActive();
+  if (!FHasRecord || FState == csInsert) return 0;
+  return Table().GetRecNo(FCursor);
+}
+
+void TSDBTableCursor::SetRecNo(int64_t RecNo) {
+  CheckBrowse(10005);
+  Table().SetRecNo(FCursor, RecNo);
+  FHasRecord = true;
+  FEof = FBof = false;
+}
+
+bool TSDBTableCursor::GotoRecordID(const TSDBPageItemID& RecordID) {
+  CheckBrowse(10005);
+  if (!PositionOn(RecordID)) return false;
+  FEof = FBof = false;
+  return true;
+}
+
+bool TSDBTableCursor::Refresh() {
+  CheckActive();
+  if (!FHasRecord) return false;
+  if (PositionOn(FCursor.CurrentRecordID)) return true;
+  FHasRecord = false;
+  return false;
+}
+
+bool TSDBTableCursor::Locate(const std::vector<std::string>& FieldNames, const std::vector<TSDBVariant>& Values,
+                             bool CaseInsensitive, bool PartialKey) {
+  CheckBrowse(10005);
+  if (FieldNames.size() != Values.size())
+    throw ESDBException(10276, "Error - different list lengths. L1 = %d, L2 = %d",
+                        {static_cast<int64_t>(FieldNames.size()), static_cast<int64_t>(Values.size())});
+  std::vector<int> fields;
+  for (const auto& n : FieldNames) fields.push_back(FieldNo(n));
+  const bool hadRecord = FHasRecord, eof = FEof, bof = FBof;
+  const TSDBPageItemID saved = FCursor.CurrentRecordID;
+  TSDBDiskTableData& t = Table();
+  for (First(); !FEof; Next()) {
+    bool match = true;
+    for (size_t i = 0; i < fields.size() && match; ++i) {
+      const TSDBVariant v = t.GetFieldValue(FCursor.CurrentRecordBuffer, fields[i]);
+      const TSDBVariant& want = Values[i];
+      if (want.IsNull() || v.IsNull()) {
+        match = want.IsNull() && v.IsNull();
+      } else if (PartialKey && SDBIsTextType(v.DataType())) {
+        match = TextStartsWith(v.AsString(), want.AsString(), CaseInsensitive);
+      } else {
+        match = v.Compare(want, CaseInsensitive) == 0;
+      }
+    }
+    if (match) {
+      FBof = FEof = false;
+      return true;
+    }
+  }
+  if (hadRecord) PositionOn(saved);
+  FHasRecord = hadRecord;
+  FEof = eof;
+  FBof = bof;
+  return false;
+}
+
+bool TSDBTableCursor::FindKey(const std::vector<TSDBVariant>& KeyValues) {
+  CheckBrowse(10005);
+  TSDBScanSearchCondition c = MakeBound(KeyValues, scEqual, false);
+  if (c.Condition == scNone) return false;
+  TSDBPageItemID id;
+  if (!FindInIndex(true, c, id)) return false;
+  const TSDBPageItemID saved = FCursor.CurrentRecordID;
+  if (!PositionOn(id)) return false;
+  if (!InRange(FCursor.CurrentRecordBuffer.data())) {
+    PositionOn(saved);
+    return false;
+  }
+  FEof = FBof = false;
+  return true;
+}
+
+bool TSDBTableCursor::FindNearest(const std::vector<TSDBVariant>& KeyValues) {
+  CheckBrowse(10005);
+  TSDBScanSearchCondition c = MakeBound(KeyValues, scGreaterEqual, false);
+  if (c.Condition == scNone) {
+    First();
+    return FHasRecord;
+  }
+  TSDBPageItemID id;
+  if (!FindInIndex(true, c, id)) {
+    Last();
+    FEof = true;
+    return false;
+  }
+  const TSDBPageItemID saved = FCursor.CurrentRecordID;
+  if (!PositionOn(id)) return false;
+  if (!InRange(FCursor.CurrentRecordBuffer.data())) {
+    PositionOn(saved);
+    return false;
+  }
+  FEof = FBof = false;
+  return true;
+}
+
+// ---- Editing ---------------------------------------------------------------------------------------------
+
+bool TSDBTableCursor::ReadCurrent(std::vector<uint8_t>& Buffer) {
+  return Table().ReadRecordForIndex(FCursor.SessionID, FCursor.CurrentRecordID, Buffer);
+}
+
+void TSDBTableCursor::ClearBuffers() {
+  TSDBDiskTableData& t = Table();
+  t.ClearBlobsCacheInRecordBuffer(FCursor.EditRecordBuffer);
+}
+
+void TSDBTableCursor::Insert() {
+  CheckBrowse(10005);
+  TSDBDiskTableData& t = Table();
+  ClearBuffers();
+  FCursor.EditRecordBuffer = t.NewRecordBuffer();
+  FState = csInsert;
+}
+
+void TSDBTableCursor::Edit() {
+  CheckActive();
+  if (FState == csEdit || FState == csInsert) return;
+  if (!FHasRecord) throw ESDBException(20144, "Record not found");
+  TSDBDiskTableData& t = Table();
+  const int s = FCursor.SessionID;
+  FEditLockType = FCursor.FInTransaction ? ltXIRW : ltSIRW;
+  if (!t.LockTable(s, FEditLockType, kSDBEditTableLockTryCount, kSDBEditTableLockDelayMs, true)) RaiseEngine(-13);
+  FEditTableLocked = true;
+  if (!t.LockRecord(s, FCursor.CurrentRecordID, kSDBRecordLockTryCount, kSDBRecordLockDelayMs)) {
+    ReleaseEditLocks();
+    RaiseEngine(-12);
+  }
+  FRecordLocked = true;
+  std::vector<uint8_t> stored;
+  if (!ReadCurrent(stored)) {
+    ReleaseEditLocks();
+    FHasRecord = false;
+    RaiseEngine(-6);
+  }
+  if (!t.FieldManager().CompareRecordBuffers(stored.data(), FCursor.CurrentRecordBuffer.data())) {
+    ReleaseEditLocks();
+    // The cursor shows the record as it now is.
+    PositionOn(FCursor.CurrentRecordID);
+    RaiseEngine(-4);
+  }
+  FEditOriginal = stored;
+  ClearBuffers();
+  FCursor.EditRecordBuffer = FCursor.CurrentRecordBuffer;
+  FState = csEdit;
+}
+
+void TSDBTableCursor::ReleaseEditLocks() {
+  TSDBDiskTableData& t = Table();
+  const int s = FCursor.SessionID;
+  if (FRecordLocked) t.UnlockRecord(s, FCursor.CurrentRecordID);
+  FRecordLocked = false;
+  if (FEditTableLocked) {
+    // Inside a transaction the lock belongs to the transaction until commit.
+    if (!FCursor.FInTransaction) t.UnlockTable(s, FEditLockType, true);
+    FEditTableLocked = false;
+  }
+}
+
+bool TSDBTableCursor::LockTableForPost(int TryCount, int DelayMs, TSDBLockType& Taken) {
+  TSDBDiskTableData& t = Table();
+  Taken = FCursor.FInTransaction ? ltXIRW : ltRW;
+  // One attempt at a time: the critical section is free between attempts.
+  for (int i = 0; i < TryCount; ++i) {
+    if (t.LockTable(FCursor.SessionID, Taken, 1, 0, true)) return true;
+    Sleep(DelayMs);
+  }
+  return false;
+}
+
+void TSDBTableCursor::Post() {
+  CheckActive();
+  if (FState != csEdit && FState != csInsert) return;
+  TSDBDiskTableData& t = Table();
+  const int s = FCursor.SessionID;
+  TSDBLockType taken;
+  if (!LockTableForPost(kSDBPostLockTryCount, kSDBPostLockDelayMs, taken)) RaiseEngine(-13);
+  auto releasePostLock = [&] {
+    if (!FCursor.FInTransaction) t.UnlockTable(s, taken, true);
+  };
+  try {
+    if (FState == csInsert) {
+      if (t.MultiUser()) t.LoadMostUpdated(s);
+      bool ok = false;
+      try {
+        ok = t.InsertRecord(FCursor);
+      } catch (const ESDBEngineError&) {
+        throw;
+      } catch (const ESDBException& e) {
+        throw ESDBEngineError(-8, e.RawMessage(), e.NativeError());
+      }
+      if (!ok) RaiseEngine(-1);
+    } else {
+      std::vector<uint8_t> stored;
+      if (!ReadCurrent(stored)) RaiseEngine(-6);
+      if (!t.FieldManager().CompareRecordBuffers(stored.data(), FEditOriginal.data())) RaiseEngine(-4);
+      bool ok = false;
+      try {
+        ok = t.UpdateRecord(FCursor);
+      } catch (const ESDBEngineError&) {
+        throw;
+      } catch (const ESDBException& e) {
+        throw ESDBEngineError(-8, e.RawMessage(), e.NativeError());
+      }
+      if (!ok) RaiseEngine(-2);
+    }
+  } catch (...) {
+    releasePostLock();
+    throw;
+  }
+  if (FState == csEdit) {
+    if (FRecordLocked) t.UnlockRecord(s, FCursor.CurrentRecordID);
+    FRecordLocked = false;
+    // Inside a transaction the edit took ltXIRW, which stays until commit.
+    if (FEditTableLocked) t.UnlockTable(s, ltSIRW, FCursor.FInTransaction);
+    FEditTableLocked = false;
+  }
+  releasePostLock();
+  FState = csBrowse;
+  FEditOriginal.clear();
+  // The stored record becomes current (it may lie outside the range).
+  PositionOn(FCursor.CurrentRecordID);
+  FEof = FBof = false;
+}
+
+void TSDBTableCursor::Cancel() {
+  CheckActive();
+  if (FState != csEdit && FState != csInsert) return;
+  if (FState == csEdit) ReleaseEditLocks();
+  ClearBuffers();
+  FCursor.EditRecordBuffer = Table().FieldManager().NewMemRecordBuffer();
+  FState = csBrowse;
+  FEditOriginal.clear();
+  if (FHasRecord && !PositionOn(FCursor.CurrentRecordID)) First();
+}
+
+void TSDBTableCursor::Delete() {
+  CheckBrowse(10005);
+  if (!FHasRecord) throw ESDBException(20146, "Record not found");
+  TSDBDiskTableData& t = Table();
+  const int s = FCursor.SessionID;
+  TSDBLockType taken;
+  if (!LockTableForPost(kSDBDeleteLockTryCount, kSDBDeleteLockDelayMs, taken)) RaiseEngine(-13);
+  const TSDBPageItemID id = FCursor.CurrentRecordID;
+  bool recordLocked = false;
+  try {
+    if (!t.LockRecord(s, id, kSDBRecordLockTryCount, kSDBRecordLockDelayMs)) RaiseEngine(-12);
+    recordLocked = true;
+    std::vector<uint8_t> stored;
+    if (!ReadCurrent(stored)) {
+      FHasRecord = false;
+      RaiseEngine(-7);
+    }
+    if (!t.FieldManager().CompareRecordBuffers(stored.data(), FCursor.CurrentRecordBuffer.data())) {
+      PositionOn(id);
+      RaiseEngine(-5);
+    }
+    bool ok = false;
+    try {
+      ok = t.DeleteRecord(FCursor);
+    } catch (const ESDBEngineError&) {
+      throw;
+    } catch (const ESDBException& e) {
+      throw ESDBEngineError(-8, e.RawMessage(), e.NativeError());
+    }
+    if (!ok) RaiseEngine(-3);
+  } catch (...) {
+    if (recordLocked) t.UnlockRecord(s, id);
+    if (!FCursor.FInTransaction) t.UnlockTable(s, taken, true);
+    throw;
+  }
+  t.UnlockRecord(s, id);
+  if (!FCursor.FInTransaction) t.UnlockTable(s, taken, true);
+  // The table put the cursor on the neighbour (or before the first record).
+  FHasRecord = !FCursor.FirstPosition && !FCursor.LastPosition;
+  if (FHasRecord && FHasRange && !InRange(FCursor.CurrentRecordBuffer.data())) {
+    // The neighbour lies outside the range: the range starts over.
+    First();
+    return;
+  }
+  FEof = !FHasRecord;
+  FBof = !FHasRecord;
+}
+
+void TSDBTableCursor::BeginBatchUpdate() {
+  CheckActive();
+  FCursor.FBatchUpdate = true;
+}
+
+void TSDBTableCursor::EndBatchUpdate(bool Commit) {
+  CheckActive();
+  if (!FCursor.FBatchUpdate) return;
+  FCursor.FBatchUpdate = false;
+  TSDBDiskTableData& t = Table();
+  if (Commit) {
+    t.ApplyChanges(FCursor.SessionID, FCursor.FInTransaction);
+  } else {
+    t.CancelChanges(FCursor.SessionID, FCursor.FInTransaction);
+    if (!FCursor.FInTransaction) t.Rollback(FCursor.SessionID);
+    if (FState == csBrowse) First();
+  }
+}
+
+// ---- Fields ---------------------------------------------------------------------------------------------
+
+int TSDBTableCursor::FieldCount() { return Table().FieldManager().FieldCount(); }
+
+int TSDBTableCursor::FieldNo(const std::string& FieldName) {
+  const int f = Table().FieldManager().FieldNo(FieldName);
+  if (f < 0) throw ESDBException(10003, "Field '%s' not found", {FieldName});
+  return f;
+}
+
+const TSDBFieldDef& TSDBTableCursor::FieldDef(int FieldNo) {
+  TSDBBaseFieldManager& fm = Table().FieldManager();
+  fm.CheckFieldNo(FieldNo);
+  return fm.FFieldDefs[FieldNo];
+}
+
+std::vector<uint8_t>& TSDBTableCursor::ValueBuffer() {
+  return FState == csEdit || FState == csInsert ? FCursor.EditRecordBuffer : FCursor.CurrentRecordBuffer;
+}
+
+TSDBVariant TSDBTableCursor::GetFieldValue(int FieldNo) {
+  const TSDBFieldDef& def = FieldDef(FieldNo);
+  if (FState == csBrowse && !FHasRecord) return TSDBVariant(def.FBaseFieldType);
+  if (def.IsBlob()) {
+    std::vector<uint8_t> v = ReadBlob(FieldNo);
+    if (SDBIsTextType(def.FBaseFieldType) && !SDBIsWideTextType(def.FBaseFieldType))
+      return TSDBVariant::FromString(std::string(v.begin(), v.end()), def.FBaseFieldType);
+    return TSDBVariant::FromBytes(std::string(v.begin(), v.end()), def.FBaseFieldType);
+  }
+  return Table().GetFieldValue(ValueBuffer(), FieldNo);
+}
+
+bool TSDBTableCursor::IsNull(int FieldNo) {
+  const TSDBFieldDef& def = FieldDef(FieldNo);
+  if (FState == csBrowse && !FHasRecord) return true;
+  if (def.IsBlob()) return ReadBlob(FieldNo).empty();
+  return Table().FieldManager().IsNull(ValueBuffer().data(), FieldNo);
+}
+
+void TSDBTableCursor::SetFieldValue(int FieldNo, const TSDBVariant& Value) {
+  CheckActive();
+  if (FState != csEdit && FState != csInsert)
+    throw ESDBException(10004, "Dataset not in edit or insert mode");
+  const TSDBFieldDef& def = FieldDef(FieldNo);
+  if (def.IsBlob()) {
+    if (Value.IsNull()) {
+      ClearBlob(FieldNo);
+    } else {
+      const std::string b = SDBIsTextType(Value.DataType()) ? Value.AsString() : Value.AsBytes();
+      WriteBlob(FieldNo, std::vector<uint8_t>(b.begin(), b.end()));
+    }
+    return;
+  }
+  Table().SetFieldValue(FCursor.EditRecordBuffer, FieldNo, Value);
+}
+
+std::vector<uint8_t> TSDBTableCursor::ReadBlob(int FieldNo) {
+  CheckActive();
+  if (FState == csBrowse && !FHasRecord) return {};
+  return Table().ReadBlobField(FCursor, ValueBuffer(), FieldNo);
+}
+
+std::string TSDBTableCursor::ReadBlobText(int FieldNo) {
+  std::vector<uint8_t> v = ReadBlob(FieldNo);
+  return std::string(v.begin(), v.end());
+}
+
+void TSDBTableCursor::WriteBlob(int FieldNo, const std::vector<uint8_t>& Value) {
+  CheckActive();
+  if (FState != csEdit && FState != csInsert)
+    throw ESDBException(10004, "Dataset not in edit or insert mode");
+  Table().WriteBLOBFieldToRecordBuffer(FCursor.EditRecordBuffer, FieldNo, Value);
+}
+
+void TSDBTableCursor::WriteBlobText(int FieldNo, const std::string& Value) {
+  WriteBlob(FieldNo, std::vector<uint8_t>(Value.begin(), Value.end()));
+}
+
+void TSDBTableCursor::ClearBlob(int FieldNo) {
+  CheckActive();
+  if (FState != csEdit && FState != csInsert)
+    throw ESDBException(10004, "Dataset not in edit or insert mode");
+  Table().ClearBLOBFieldInRecordBuffer(FCursor.EditRecordBuffer, FieldNo);
+}
+
+// ---- Indexes --------------------------------------------------------------------------------------------
+
+int32_t TSDBTableCursor::AddIndex(const TSDBIndexDef& IndexDef) {
+  CheckBrowse(10005);
+  return Table().AddIndex(FCursor, IndexDef);
+}
+
+void TSDBTableCursor::DeleteIndex(const std::string& IndexName) {
+  CheckBrowse(10005);
+  const bool current = FCursor.CurrentIndexID >= 0 && FCursor.CurrentIndexID == Table().IndexIDByName(IndexName);
+  Table().DeleteIndex(FCursor, IndexName);
+  if (current) {
+    FHasRange = false;
+    FCursor.CurrentIndexID = -1;
+  }
+}
+
+void TSDBTableCursor::EmptyIndex(const std::string& IndexName) {
+  CheckBrowse(10005);
+  Table().EmptyIndex(FCursor, IndexName);
+}
+
+void TSDBTableCursor::ApplyDistinct(TSDBRecordBitmap& Bitmap, int FieldCount) {
+  CheckActive();
+  IndexRead([&] {
+    CurrentIndex().ApplyDistinctToRecordBitmap(FCursor.SessionID, &Bitmap, FieldCount);
+    return true;
+  });
+}
+
+}  // namespace sdb

@@ -1,0 +1,1108 @@
+#include "storage/table/SDBTableData.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "common/SDBBytes.h"
+#include "sdb/SDBException.h"
+
+namespace sdb {
+
+namespace {
+
+// Bytes per session in a table's locks file: five table-lock bytes, a
+// record-lock byte and the 6-byte identifier of the locked record.
+constexpr int32_t kLocksBytesPerSession = 12;
+constexpr int kTablesLockTryCount = 200;
+constexpr int kTablesLockDelayMs = 20;
+
+}  // namespace
+
+TSDBDiskTableData::TSDBDiskTableData(TSDBTableDatabaseContext& Database, const std::string& TableName)
+    : FDatabase(Database),
+      FTableName(TableName),
+      FTableMetadataFile(Database.PageManager(), ptTableMetaData),
+      FTableMostUpdatedFile(Database.PageManager(), ptTableMostUpdated),
+      FTableLocksFile(Database.DiskPageManager(), ptTableLocks) {}
+
+TSDBDiskTableData::~TSDBDiskTableData() = default;
+
+void TSDBDiskTableData::CheckActive() const {
+  if (!FActive || !FFieldManager || !FRecordManager) throw ESDBException(20129, "Nil pointer occured");
+}
+
+TSDBDiskBlobManager& TSDBDiskTableData::Blobs() {
+  if (!FBlobManager) throw ESDBException(20171, "Cannot find blob field");
+  return *FBlobManager;
+}
+
+void TSDBDiskTableData::CreateManagers(TSDBFieldDefs FieldDefs) {
+  FFieldManager = std::make_unique<TSDBBaseFieldManager>(std::move(FieldDefs));
+  FRecordManager = std::make_unique<TSDBDiskRecordManager>(FDatabase.PageManager(), *FFieldManager, FTableID);
+  FRecordManager->Init(FFieldManager->MemoryRecordBufferSize(), FFieldManager->DiskRecordBufferSize(),
+                       FFieldManager->FieldCount());
+  FBlobManager.reset();
+  if (FFieldManager->BlobFieldsPresent())
+    FBlobManager = std::make_unique<TSDBDiskBlobManager>(FDatabase.PageManager(), *FFieldManager, FTableID);
+  FIndexManager = std::make_unique<TSDBBaseIndexManager>(*this, FIndexDefs, FDatabase.PageManager());
+}
+
+TSDBTableMetadata TSDBDiskTableData::BuildMetadata() const {
+  TSDBTableMetadata m;
+  // The definitions are copied through their stream form.
+  TSDBMetaWriter w;
+  for (int i = 0; i < FFieldManager->FieldCount(); ++i) FFieldManager->FFieldDefs[i].SaveToStream(w);
+  TSDBMetaReader r(w.Data());
+  for (int i = 0; i < FFieldManager->FieldCount(); ++i) m.FieldDefs.Emplace().LoadFromStream(r);
+  TSDBMetaWriter wi;
+  for (int i = 0; i < FIndexDefs.Count(); ++i) FIndexDefs[i].SaveToStream(wi);
+  TSDBMetaReader ri(wi.Data());
+  for (int i = 0; i < FIndexDefs.Count(); ++i) {
+    auto& d = m.IndexDefs.Emplace();
+    d.LoadFromStream(ri);
+    d.FTemporary = FIndexDefs[i].FTemporary;
+  }
+  for (int i = 0; i < FConstraintDefs.Count(); ++i) {
+    TSDBMetaWriter wc;
+    FConstraintDefs[i].SaveToStream(wc);
+    TSDBMetaReader rc(wc.Data());
+    auto c = TSDBConstraintDef::Create(FConstraintDefs[i].ConstraintType());
+    c->LoadFromStream(rc);
+    m.ConstraintDefs.Add(std::move(c));
+  }
+  m.RecordPageIndexRoot = FRecordManager->RecordPageIndexRoot();
+  m.BlobPageIndexRoot = FBlobManager ? FBlobManager->BlobPageIndexRoot() : -1;
+  return m;
+}
+
+void TSDBDiskTableData::SaveMetadata(int SessionID) {
+  std::vector<uint8_t> data = BuildMetadata().Save();
+  FTableMetadataFile.WriteFile(SessionID, data.data(), static_cast<int32_t>(data.size()), acaZLIB, 1);
+}
+
+void TSDBDiskTableData::SaveMostUpdated(int SessionID) {
+  TSDBMostUpdatedData mu;
+  mu.LastAutoIncValues.assign(static_cast<size_t>(FFieldManager->FieldCount()), 0);
+  for (int i = 0; i < FFieldManager->FieldCount(); ++i)
+    if (FFieldManager->FFieldDefs[i].IsAutoInc())
+      mu.LastAutoIncValues[static_cast<size_t>(i)] = FFieldManager->GetLastAutoinc(i);
+  mu.TableState = FRecordManager->FTableState;
+  mu.RecordCount = static_cast<int32_t>(FRecordManager->FRecordCount);
+  std::vector<uint8_t> data = mu.Save();
+  FTableMostUpdatedFile.WriteFile(SessionID, data.data(), static_cast<int32_t>(data.size()));
+}
+
+void TSDBDiskTableData::LoadMostUpdated(int SessionID) {
+  std::vector<uint8_t> data = FTableMostUpdatedFile.ReadAll(SessionID);
+  TSDBMostUpdatedData mu;
+  mu.Load(data, FFieldManager->FieldCount());
+  for (int i = 0; i < FFieldManager->FieldCount(); ++i)
+    if (FFieldManager->FFieldDefs[i].IsAutoInc())
+      FFieldManager->UpdateLastAutoinc(i, mu.LastAutoIncValues[static_cast<size_t>(i)]);
+  FRecordManager->FTableState = mu.TableState;
+  FRecordManager->FRecordCount = mu.RecordCount;
+  FLastUsedTableState = mu.TableState;
+  FDatabase.MostUpdatedLoaded(*this, SessionID, mu.TableState);
+}
+
+// ---- Create ----------------------------------------------------------------------------------
+
+void TSDBDiskTableData::CreateTable(TSDBCursor& Cursor, TSDBFieldDefs FieldDefs, TSDBConstraintDefs ConstraintDefs,
+                                    TSDBIndexDefs IndexDefs) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  if (FieldDefs.Count() == 0) throw ESDBException(20128, "Error creating table - no fields were specified");
+  if (FTableName.empty() || FTableName.size() > 255)
+    throw ESDBException(30395, "Cannot create table. Table '%s' already exists", {FTableName});
+  for (int i = 0; i < FieldDefs.Count(); ++i) {
+    TSDBFieldDef& f = FieldDefs[i];
+    if (f.FBaseFieldType == bftUnknown) f.FBaseFieldType = SDBAdvancedToBaseFieldType(f.FAdvancedFieldType);
+    // Sizes are checked before anything is written.
+    f.RecalcDataSizes();
+    if (f.IsBlob() && f.FBLOBCompressionAlgorithm != acaNone &&
+        (f.FBLOBCompressionMode < 1 || f.FBLOBCompressionMode > 9))
+      throw ESDBException(10422,
+                          "Invalid BlobCompressionMode (must be in 1..9 range) for blob field '%s'. Cannot create "
+                          "table '%s'",
+                          {f.FName, FTableName});
+  }
+  TSDBTableListFile& list = FDatabase.TableListFile();
+  const int session = kSDBEngineSessionID;
+  list.Load(session);
+  if (list.Find(FTableName) >= 0)
+    throw ESDBException(30395, "Cannot create table. Table '%s' already exists", {FTableName});
+
+  FTableID = FDatabase.GetNewObjectId();
+  if (!FDatabase.LockTables(kTablesLockTryCount, kTablesLockDelayMs))
+    throw ESDBException(20230, "Database tables are locked");
+  TSDBPageManager& pm = FDatabase.PageManager();
+  try {
+    FTableLocksFile.CreateFile(FDatabase.MaxSessionCount() * kLocksBytesPerSession);
+    FTableMetadataFile.CreateFile(session);
+    FTableMostUpdatedFile.CreateFile(session);
+    for (int i = 0; i < FieldDefs.Count(); ++i)
+      if (FieldDefs[i].FObjectID < 0) FieldDefs[i].FObjectID = FDatabase.GetNewObjectId();
+    for (int i = 0; i < IndexDefs.Count(); ++i)
+      if (IndexDefs[i].FObjectID < 0) IndexDefs[i].FObjectID = FDatabase.GetNewObjectId();
+    for (int i = 0; i < ConstraintDefs.Count(); ++i) {
+      auto& c = ConstraintDefs[i];
+      if (c.FObjectID < 0) c.FObjectID = FDatabase.GetNewObjectId();
+      c.FTableObjectID = FTableID;
+      c.FTableName = FTableName;
+    }
+    for (int i = 0; i < IndexDefs.Count(); ++i)
+      for (int j = 0; j < i; ++j)
+        if (SDBUpperName(IndexDefs[i].FName) == SDBUpperName(IndexDefs[j].FName))
+          throw ESDBException(20044, "Index '%s' already exists", {IndexDefs[i].FName});
+    FIndexDefs = std::move(IndexDefs);
+    FConstraintDefs = std::move(ConstraintDefs);
+    // Unique and primary key constraints name their index.
+    for (int i = 0; i < FConstraintDefs.Count(); ++i) {
+      auto* u = dynamic_cast<TSDBConstraintDefUnique*>(&FConstraintDefs[i]);
+      if (!u) continue;
+      const TSDBIndexDef* d = FIndexDefs.FindByName(u->FIndexName);
+      if (d && u->FIndexObjectID < 0) u->FIndexObjectID = d->FObjectID;
+    }
+    CreateManagers(std::move(FieldDefs));
+    FRecordManager->FRecordCount = 0;
+    FRecordManager->FTableState = 0;
+    SaveMostUpdated(session);
+    FRecordManager->CreateRecordPageIndex(session);
+    if (FBlobManager) FBlobManager->CreateBlobPageIndex(session);
+    FIndexManager->CreateIndexesByIndexDefs(session);
+    SaveMetadata(session);
+    FListItem.TableName = FTableName;
+    FListItem.TableID = FTableID;
+    FListItem.MetaDataFilePageNo = FTableMetadataFile.StartPageNo();
+    FListItem.MostUpdatedFilePageNo = FTableMostUpdatedFile.StartPageNo();
+    FListItem.LocksFilePageNo = FTableLocksFile.StartPageNo();
+    list.AddTable(FListItem);
+    list.Save(session);
+    pm.ApplyChanges(session);
+  } catch (...) {
+    pm.CancelChanges(session);
+    try {
+      list.Load(session);
+    } catch (...) {
+    }
+    if (FTableLocksFile.IsOpen()) {
+      int32_t start = FTableLocksFile.StartPageNo();
+      try {
+        FTableLocksFile.DeleteFile(start);
+      } catch (...) {
+      }
+    }
+    CloseFiles();
+    FDatabase.UnlockTables();
+    throw;
+  }
+  FDatabase.UnlockTables();
+  CloseFiles();
+  (void)Cursor;
+}
+
+void TSDBDiskTableData::CloseFiles() noexcept {
+  FTableMetadataFile.CloseFile();
+  FTableMostUpdatedFile.CloseFile();
+  FTableLocksFile.CloseFile();
+  FIndexManager.reset();
+  FFieldManager.reset();
+  FRecordManager.reset();
+  FBlobManager.reset();
+  FIndexDefs.Clear();
+  FConstraintDefs.Clear();
+  FActive = false;
+}
+
+// ---- Open and close -----------------------------------------------------------------------
+
+void TSDBDiskTableData::LoadTable(int SessionID) {
+  TSDBTableListFile& list = FDatabase.TableListFile();
+  list.Load(SessionID);
+  const TSDBTableListItem* item = list.FindTable(FTableName);
+  if (!item) throw ESDBException(30405, "Table '%s' does not exist.", {FTableName});
+  FListItem = *item;
+  FTableName = item->TableName;
+  FTableID = item->TableID;
+  try {
+    FTableMetadataFile.OpenFile(item->MetaDataFilePageNo);
+    FTableMostUpdatedFile.OpenFile(item->MostUpdatedFilePageNo);
+    FTableLocksFile.OpenFile(item->LocksFilePageNo);
+    TSDBTableMetadata m;
+    m.Load(FTableMetadataFile.ReadAll(SessionID));
+    FIndexDefs = std::move(m.IndexDefs);
+    FConstraintDefs = std::move(m.ConstraintDefs);
+    CreateManagers(std::move(m.FieldDefs));
+    FIndexManager->OpenIndexes();
+    if (m.RecordPageIndexRoot < 0) throw ESDBException(20130, "Nil pointer occured");
+    FRecordManager->OpenRecordPageIndex(m.RecordPageIndexRoot);
+    if (FBlobManager) {
+      if (m.BlobPageIndexRoot < 0) throw ESDBException(20131, "Nil pointer occured");
+      FBlobManager->OpenBlobPageIndex(m.BlobPageIndexRoot);
+    }
+    // The counters and the record page index must come from the same
+    // commit: another process may write both between the two reads. A
+    // shared table lock keeps writers out meanwhile (without it, as when
+    // the wait runs out, the check runs as it is). The wait is the open's
+    // own: a table another session holds exclusively must fail to open as
+    // soon as the open's lock would, not after a read's long wait.
+    const bool shared = LockTable(SessionID, ltS, kSDBTableOpenLockTryCount, kSDBTableOpenLockDelayMs);
+    bool damaged = false;
+    try {
+      LoadMostUpdated(SessionID);
+      FRecordManager->ValidateRecordPageIndex(SessionID);
+    } catch (const ESDBException&) {
+      if (!FIsRepairing) {
+        if (shared) UnlockTable(SessionID, ltS, true);
+        throw;
+      }
+      damaged = true;
+    }
+    if (shared) UnlockTable(SessionID, ltS, true);
+    if (damaged) RepairRecordPageIndex(SessionID);
+  } catch (...) {
+    CloseFiles();
+    throw;
+  }
+  FActive = true;
+}
+
+void TSDBDiskTableData::RepairRecordPageIndex(int SessionID) {
+  TSDBDiskPageManager& disk = FDatabase.DiskPageManager();
+  TSDBPageManager& pm = FDatabase.PageManager();
+  try {
+    FRecordManager->RebuildRecordPageIndex(
+        SessionID, pm.GetPageCount(), [this](int32_t p) { return FDatabase.PageInUse(p); },
+        [&disk](int32_t p, uint8_t* header) {
+          if (disk.IsSystemPage(p)) return false;
+          disk.ReadPageRegion(header, p, 0, kSDBPageHeaderSize);
+          return true;
+        },
+        FTableName);
+    // Counters that could not be read start afresh from what the pages hold:
+    // an auto-increment field must not hand out a value already stored.
+    if (FRecordManager->FTableState < 0) FRecordManager->FTableState = 0;
+    std::vector<int> autoincs;
+    for (int i = 0; i < FFieldManager->FieldCount(); ++i)
+      if (FFieldManager->FFieldDefs[i].IsAutoInc()) autoincs.push_back(i);
+    if (!autoincs.empty()) {
+      std::vector<uint8_t> rec(static_cast<size_t>(FFieldManager->MemoryRecordBufferSize()));
+      TSDBNavigationInfo info;
+      info.RecordBuffer = rec.data();
+      info.FirstPosition = true;
+      info.GetRecordMode = grmNext;
+      for (;;) {
+        FRecordManager->GetRecordBuffer(SessionID, info);
+        if (info.GetRecordResult != grrOK) break;
+        info.FirstPosition = false;
+        for (int f : autoincs) {
+          if (FFieldManager->IsNull(rec.data(), f)) continue;
+          const int64_t v = FFieldManager->GetFieldValue(rec.data(), f).AsInt64();
+          if (v > FFieldManager->GetLastAutoinc(f)) FFieldManager->UpdateLastAutoinc(f, v);
+        }
+      }
+    }
+    SaveMetadata(SessionID);
+    SaveMostUpdated(SessionID);
+    pm.ApplyChanges(SessionID);
+  } catch (...) {
+    pm.CancelChanges(SessionID);
+    throw;
+  }
+}
+
+void TSDBDiskTableData::InitCursorLayout(TSDBCursor& Cursor) const {
+  Cursor.RecordBufferSize = FFieldManager->MemoryRecordBufferSize();
+  Cursor.FirstFieldOffset = FFieldManager->NullBitmapSize();
+  Cursor.CurrentRecordBuffer.assign(static_cast<size_t>(Cursor.RecordBufferSize), 0);
+  Cursor.EditRecordBuffer = FFieldManager->NewMemRecordBuffer();
+}
+
+void TSDBDiskTableData::OpenTable(TSDBCursor& Cursor) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  if (std::find(FCursorList.begin(), FCursorList.end(), &Cursor) != FCursorList.end()) return;
+  if (!FCursorList.empty() && Cursor.FExclusive)
+    throw ESDBException(20242, "Cannot access table '%s' in exclusive mode. Table is open by other cursors",
+                        {FTableName});
+  if (!FCursorList.empty() && FExclusive) throw ESDBException(20209, "Cannot open table '%s'. Table is locked", {FTableName});
+  const bool first = !FActive;
+  if (first) LoadTable(Cursor.SessionID);
+  const bool locked = Cursor.FExclusive
+                          ? LockTable(Cursor.SessionID, ltX, kSDBTableOpenLockTryCount, kSDBTableOpenLockDelayMs)
+                          : LockTable(Cursor.SessionID, ltIS, kSDBTableOpenLockTryCount, kSDBTableOpenLockDelayMs);
+  if (!locked) {
+    if (first) CloseFiles();
+    if (Cursor.FExclusive)
+      throw ESDBException(20208, "Cannot access table '%s' in exclusive mode. Table is open by another user",
+                          {FTableName});
+    throw ESDBException(20209, "Cannot open table '%s'. Table is locked", {FTableName});
+  }
+  FExclusive = Cursor.FExclusive;
+  FCursorList.push_back(&Cursor);
+  Cursor.TableData = this;
+  Cursor.TableName = FTableName;
+  Cursor.FirstPosition = true;
+  Cursor.LastPosition = false;
+  Cursor.CurrentRecordID = {};
+  InitCursorLayout(Cursor);
+}
+
+void TSDBDiskTableData::CloseTable(TSDBCursor& Cursor) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  auto it = std::find(FCursorList.begin(), FCursorList.end(), &Cursor);
+  if (it == FCursorList.end()) return;
+  if (FBlobManager) {
+    if (!Cursor.CurrentRecordBuffer.empty()) FBlobManager->ClearBlobsCacheInRecordBuffer(Cursor.CurrentRecordBuffer.data());
+    if (!Cursor.EditRecordBuffer.empty()) FBlobManager->ClearBlobsCacheInRecordBuffer(Cursor.EditRecordBuffer.data());
+  }
+  UnlockTable(Cursor.SessionID, Cursor.FExclusive ? ltX : ltIS, true);
+  FCursorList.erase(it);
+  Cursor.TableData = nullptr;
+  if (FCursorList.empty()) {
+    FExclusive = false;
+    CloseFiles();
+  }
+}
+
+// ---- Table-level changes -------------------------------------------------------------------
+
+void TSDBDiskTableData::EmptyTable(TSDBCursor& Cursor) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  CheckActive();
+  const int s = Cursor.SessionID;
+  try {
+    if (FBlobManager) {
+      std::vector<uint8_t> rec(static_cast<size_t>(FFieldManager->MemoryRecordBufferSize()));
+      for (int32_t p : FRecordManager->RecordPages(s)) {
+        for (int slot = 0; slot < FRecordManager->MaxRecordsOnPage(); ++slot)
+          if (FRecordManager->ReadRecord(s, {p, static_cast<uint16_t>(slot)}, rec.data()))
+            FBlobManager->DeleteBlobs(s, rec.data());
+      }
+    }
+    FRecordManager->Empty(s);
+    FIndexManager->EmptyAllIndexes(s);
+    SaveMostUpdated(s);
+    ApplyChanges(s, Cursor.FInTransaction);
+  } catch (...) {
+    FailedChange(Cursor);
+    throw;
+  }
+  Cursor.FirstPosition = true;
+  Cursor.LastPosition = false;
+}
+
+void TSDBDiskTableData::DeleteTable(TSDBCursor& Cursor) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  if (FCursorList.size() > 1 ||
+      (FCursorList.size() == 1 && FCursorList.front() != &Cursor))
+    throw ESDBException(20017, "Cannot delete table '%s'. Table is open by another dataset", {FTableName});
+  const bool wasOpen = FActive;
+  if (!FActive) LoadTable(Cursor.SessionID);
+  if (!FDatabase.LockTables(kTablesLockTryCount, kTablesLockDelayMs))
+    throw ESDBException(20230, "Database tables are locked");
+  const int session = kSDBEngineSessionID;
+  TSDBPageManager& pm = FDatabase.PageManager();
+  std::vector<int32_t> roots;
+  for (int i = 0; i < FIndexDefs.Count(); ++i) roots.push_back(FIndexDefs[i].FRootPageNo);
+  try {
+    for (int i = 0; i < FIndexManager->Count(); ++i) {
+      TSDBBTreeRecordIndex& idx = FIndexManager->Index(i);
+      if (!idx.IndexDef().FTemporary && idx.IndexDef().FRootPageNo >= 0) idx.DropIndex(session);
+    }
+    if (FBlobManager) {
+      std::vector<uint8_t> rec(static_cast<size_t>(FFieldManager->MemoryRecordBufferSize()));
+      for (int32_t p : FRecordManager->RecordPages(session))
+        for (int slot = 0; slot < FRecordManager->MaxRecordsOnPage(); ++slot)
+          if (FRecordManager->ReadRecord(session, {p, static_cast<uint16_t>(slot)}, rec.data()))
+            FBlobManager->DeleteBlobs(session, rec.data());
+      FBlobManager->Delete(session);
+    }
+    FRecordManager->Delete(session);
+    FTableMetadataFile.DeleteFile(session, FTableMetadataFile.StartPageNo());
+    FTableMostUpdatedFile.DeleteFile(session, FTableMostUpdatedFile.StartPageNo());
+    TSDBTableListFile& list = FDatabase.TableListFile();
+    list.Load(session);
+    list.DeleteTable(FTableName);
+    list.Save(session);
+    pm.ApplyChanges(session);
+  } catch (...) {
+    pm.CancelChanges(session);
+    for (int i = 0; i < FIndexDefs.Count() && i < static_cast<int>(roots.size()); ++i)
+      FIndexDefs[i].FRootPageNo = roots[static_cast<size_t>(i)];
+    FDatabase.UnlockTables();
+    if (!wasOpen) CloseFiles();
+    throw;
+  }
+  // The locks file is direct: it goes once the catalogue no longer names it.
+  const int32_t locks = FListItem.LocksFilePageNo;
+  try {
+    FTableLocksFile.DeleteFile(locks);
+  } catch (...) {
+  }
+  FDatabase.UnlockTables();
+  FCursorList.clear();
+  Cursor.TableData = nullptr;
+  CloseFiles();
+}
+
+void TSDBDiskTableData::RenameTable(const std::string& NewTableName, TSDBCursor& Cursor) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  if (FCursorList.size() > 1 || (FCursorList.size() == 1 && FCursorList.front() != &Cursor))
+    throw ESDBException(10150, "Cannot rename table '%s'. Table is open by another dataset", {FTableName});
+  if (!FDatabase.LockTables(kTablesLockTryCount, kTablesLockDelayMs))
+    throw ESDBException(20230, "Database tables are locked");
+  const int session = kSDBEngineSessionID;
+  TSDBPageManager& pm = FDatabase.PageManager();
+  try {
+    TSDBTableListFile& list = FDatabase.TableListFile();
+    list.Load(session);
+    list.RenameTable(FTableName, NewTableName);
+    list.Save(session);
+    pm.ApplyChanges(session);
+  } catch (...) {
+    pm.CancelChanges(session);
+    FDatabase.UnlockTables();
+    throw;
+  }
+  FDatabase.UnlockTables();
+  FTableName = NewTableName;
+  FListItem.TableName = NewTableName;
+  Cursor.TableName = NewTableName;
+}
+
+// ---- Records -------------------------------------------------------------------------------
+
+std::vector<uint8_t> TSDBDiskTableData::NewRecordBuffer() const {
+  CheckActive();
+  std::vector<uint8_t> b = FFieldManager->NewMemRecordBuffer();
+  FFieldManager->ApplyDefaultValuesToRecordBuffer(b.data());
+  return b;
+}
+
+void TSDBDiskTableData::ApplyChanges(int SessionID, bool InTransaction) {
+  if (FIndexManager) FIndexManager->ApplyTemporaryChanges(SessionID);
+  if (!InTransaction) FDatabase.PageManager().ApplyChanges(SessionID);
+}
+
+void TSDBDiskTableData::CancelChanges(int SessionID, bool InTransaction) {
+  if (FIndexManager) FIndexManager->CancelTemporaryChanges(SessionID);
+  if (!InTransaction) FDatabase.PageManager().CancelChanges(SessionID);
+}
+
+void TSDBDiskTableData::Rollback(int SessionID) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  if (!FActive) return;
+  FSessionLastAutoinc.erase(SessionID);
+  if (FIndexManager) FIndexManager->CancelTemporaryChanges(SessionID);
+  LoadMostUpdated(SessionID);
+}
+
+void TSDBDiskTableData::AfterChange(TSDBCursor& Cursor) {
+  SaveMostUpdated(Cursor.SessionID);
+  // Temporary indexes were kept in step with this change; their pages are
+  // never part of a transaction.
+  FIndexManager->SetTemporaryTableState(FRecordManager->FTableState);
+  FIndexManager->ApplyTemporaryChanges(Cursor.SessionID);
+  if (!Cursor.FBatchUpdate) ApplyChanges(Cursor.SessionID, Cursor.FInTransaction);
+}
+
+void TSDBDiskTableData::SyncTemporaryIndexes(int SessionID) {
+  if (FIndexManager) FIndexManager->SynchronizeTemporaryIndexes(SessionID);
+}
+
+void TSDBDiskTableData::FailedChange(TSDBCursor& Cursor) {
+  // Outside a transaction a half-done change must not reach the file with
+  // the next commit: drop the session's pages and reread the counters.
+  if (FIndexManager) FIndexManager->CancelTemporaryChanges(Cursor.SessionID);
+  if (Cursor.FInTransaction || Cursor.FBatchUpdate) return;
+  try {
+    FDatabase.PageManager().CancelChanges(Cursor.SessionID);
+    LoadMostUpdated(Cursor.SessionID);
+  } catch (...) {
+  }
+}
+
+bool TSDBDiskTableData::InsertRecord(TSDBCursor& Cursor) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  CheckActive();
+  auto& buf = Cursor.EditRecordBuffer;
+  if (buf.size() != static_cast<size_t>(FFieldManager->MemoryRecordBufferSize()))
+    throw ESDBException(20138, "Nil pointer occured");
+  const int s = Cursor.SessionID;
+  TSDBPageItemID id;
+  try {
+    SyncTemporaryIndexes(s);
+    std::vector<std::pair<int, int64_t>> generated;
+    FFieldManager->ApplyAutoincsToRecordBuffer(buf.data(), &generated);
+    CheckConstraints(s, buf.data(), nullptr, true, true, true);
+    if (FBlobManager) {
+      // A buffer copied from another record still names that record's
+      // stored values: the new record gets copies of its own, never a
+      // shared reference that a later delete would pull from under the other.
+      for (int i = 0; i < FFieldManager->FieldCount(); ++i) {
+        if (!FFieldManager->FFieldDefs[i].IsBlob()) continue;
+        if (FBlobManager->GetDirectBlobInfoFromRecordBuffer(buf.data(), i).PageNo <= 0) continue;
+        TSDBDiskBLOBCache& entry = FBlobManager->ReadBlob(s, buf.data(), i);
+        entry.Modified = true;
+        FBlobManager->SetDirectBlobInfoFromRecordBuffer(buf.data(), i, {-1, kSDBLargeBlobItemID});
+      }
+      FBlobManager->WriteBlobs(s, buf.data());
+    }
+    if (!FRecordManager->AddRecord(s, buf.data(), id)) {
+      FailedChange(Cursor);
+      return false;
+    }
+    FIndexManager->InsertRecord(s, buf.data(), id);
+    if (Cursor.RecordBitmap) Cursor.RecordBitmap->SetVisible(FRecordManager->RecordIDToPhysicalRecordNo(id), true);
+    for (const auto& g : generated) FSessionLastAutoinc[s][g.first] = g.second;
+    AfterChange(Cursor);
+  } catch (...) {
+    FailedChange(Cursor);
+    throw;
+  }
+  Cursor.CurrentRecordID = id;
+  Cursor.FirstPosition = false;
+  Cursor.LastPosition = false;
+  if (FBlobManager) FBlobManager->ClearBlobsCacheInRecordBuffer(Cursor.CurrentRecordBuffer.data());
+  Cursor.CurrentRecordBuffer = buf;
+  return true;
+}
+
+bool TSDBDiskTableData::UpdateRecord(TSDBCursor& Cursor) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  CheckActive();
+  auto& buf = Cursor.EditRecordBuffer;
+  if (buf.size() != static_cast<size_t>(FFieldManager->MemoryRecordBufferSize()))
+    throw ESDBException(20139, "Nil pointer occured");
+  const int s = Cursor.SessionID;
+  const TSDBPageItemID id = Cursor.CurrentRecordID;
+  try {
+    std::vector<uint8_t> old(buf.size());
+    if (Cursor.FirstPosition || Cursor.LastPosition || !FRecordManager->ReadRecord(s, id, old.data()))
+      throw ESDBException(20144, "Record not found");
+    SyncTemporaryIndexes(s);
+    CheckConstraints(s, buf.data(), old.data(), false, true, true);
+    FIndexManager->UpdateRecord(s, old.data(), buf.data(), id, true);
+    // The stored references are those of the record on disk: a BLOB that
+    // was not modified keeps its value, a modified one replaces it.
+    if (FBlobManager) {
+      for (int i = 0; i < FFieldManager->FieldCount(); ++i)
+        if (FFieldManager->FFieldDefs[i].IsBlob())
+          FBlobManager->SetDirectBlobInfoFromRecordBuffer(buf.data(), i,
+                                                          FBlobManager->GetDirectBlobInfoFromRecordBuffer(old.data(), i));
+      FBlobManager->WriteBlobs(s, buf.data());
+    }
+    FRecordManager->UpdateRecord(s, buf.data(), id);
+    FIndexManager->UpdateRecord(s, old.data(), buf.data(), id, false);
+    for (int i = 0; i < FFieldManager->FieldCount(); ++i) {
+      if (!FFieldManager->FFieldDefs[i].IsAutoInc() || FFieldManager->IsNull(buf.data(), i)) continue;
+      int64_t v = FFieldManager->GetFieldValue(buf.data(), i).AsInt64();
+      if (v > FFieldManager->GetLastAutoinc(i)) FFieldManager->UpdateLastAutoinc(i, v);
+    }
+    AfterChange(Cursor);
+  } catch (...) {
+    FailedChange(Cursor);
+    throw;
+  }
+  if (FBlobManager) FBlobManager->ClearBlobsCacheInRecordBuffer(Cursor.CurrentRecordBuffer.data());
+  Cursor.CurrentRecordBuffer = buf;
+  return true;
+}
+
+bool TSDBDiskTableData::DeleteRecord(TSDBCursor& Cursor) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  CheckActive();
+  const int s = Cursor.SessionID;
+  const TSDBPageItemID id = Cursor.CurrentRecordID;
+  TSDBNavigationInfo neighbour;
+  bool hasNeighbour = false;
+  try {
+    std::vector<uint8_t> old(static_cast<size_t>(FFieldManager->MemoryRecordBufferSize()));
+    if (Cursor.FirstPosition || Cursor.LastPosition || !FRecordManager->ReadRecord(s, id, old.data()))
+      throw ESDBException(20146, "Record not found");
+    SyncTemporaryIndexes(s);
+    // The neighbour in the cursor's order takes the cursor afterwards.
+    std::vector<uint8_t> scratch(old);
+    TSDBBTreeRecordIndex* order = Cursor.CurrentIndexID >= 0 ? &FIndexManager->OpenIndex(Cursor.CurrentIndexID) : nullptr;
+    TSDBIndexPositionCache cache;
+    for (TSDBGetRecordMode m : {grmNext, grmPrior}) {
+      neighbour = TSDBNavigationInfo{};
+      neighbour.RecordID = id;
+      neighbour.GetRecordMode = m;
+      std::copy(old.begin(), old.end(), scratch.begin());
+      neighbour.RecordBuffer = scratch.data();
+      if (order)
+        order->GetRecordBuffer(s, neighbour, cache, FRecordManager->FTableState);
+      else
+        FRecordManager->GetRecordBuffer(s, neighbour);
+      if (neighbour.GetRecordResult == grrOK) break;
+    }
+    if (FBlobManager) FBlobManager->ClearBlobsCacheInRecordBuffer(scratch.data());
+    hasNeighbour = neighbour.GetRecordResult == grrOK;
+    if (FBlobManager) FBlobManager->DeleteBlobs(s, old.data());
+    FIndexManager->DeleteRecord(s, old.data(), id);
+    FRecordManager->DeleteRecord(s, id);
+    if (Cursor.RecordBitmap) Cursor.RecordBitmap->SetVisible(FRecordManager->RecordIDToPhysicalRecordNo(id), false);
+    AfterChange(Cursor);
+  } catch (...) {
+    FailedChange(Cursor);
+    throw;
+  }
+  if (FBlobManager) FBlobManager->ClearBlobsCacheInRecordBuffer(Cursor.CurrentRecordBuffer.data());
+  if (hasNeighbour) {
+    Cursor.CurrentRecordID = neighbour.RecordID;
+    Cursor.FirstPosition = Cursor.LastPosition = false;
+    GetRecordBuffer(Cursor, grmCurrent);
+  } else {
+    Cursor.CurrentRecordID = {};
+    Cursor.FirstPosition = true;
+    Cursor.LastPosition = false;
+  }
+  return true;
+}
+
+TSDBGetRecordResult TSDBDiskTableData::GetRecordBuffer(TSDBCursor& Cursor, TSDBGetRecordMode Mode) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  CheckActive();
+  if (!LockTable(Cursor.SessionID, ltS, 2250, 40)) return grrError;
+  if (FBlobManager && !Cursor.CurrentRecordBuffer.empty())
+    FBlobManager->ClearBlobsCacheInRecordBuffer(Cursor.CurrentRecordBuffer.data());
+  Cursor.CurrentRecordBuffer.resize(static_cast<size_t>(FFieldManager->MemoryRecordBufferSize()));
+  TSDBNavigationInfo info;
+  info.GetRecordMode = Mode;
+  info.IndexID = Cursor.CurrentIndexID;
+  info.RecordID = Cursor.CurrentRecordID;
+  info.RecordBuffer = Cursor.CurrentRecordBuffer.data();
+  info.FirstPosition = Cursor.FirstPosition;
+  info.LastPosition = Cursor.LastPosition;
+  try {
+    if (Cursor.CurrentIndexID >= 0 && Mode != grmCurrent) {
+      SyncTemporaryIndexes(Cursor.SessionID);
+      FIndexManager->OpenIndex(Cursor.CurrentIndexID)
+          .GetRecordBuffer(Cursor.SessionID, info, Cursor.PositionCache, FRecordManager->FTableState);
+    } else {
+      FRecordManager->GetRecordBuffer(Cursor.SessionID, info);
+    }
+  } catch (...) {
+    UnlockTable(Cursor.SessionID, ltS, true);
+    throw;
+  }
+  UnlockTable(Cursor.SessionID, ltS, true);
+  switch (info.GetRecordResult) {
+    case grrOK:
+      Cursor.CurrentRecordID = info.RecordID;
+      Cursor.FirstPosition = Cursor.LastPosition = false;
+      break;
+    case grrBOF:
+      Cursor.FirstPosition = true;
+      Cursor.LastPosition = false;
+      break;
+    case grrEOF:
+      Cursor.LastPosition = true;
+      Cursor.FirstPosition = false;
+      break;
+    case grrError:
+      break;
+  }
+  return info.GetRecordResult;
+}
+
+void TSDBDiskTableData::SetRecNo(TSDBCursor& Cursor, int64_t RecNo) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  CheckActive();
+  if (Cursor.CurrentIndexID >= 0) {
+    SyncTemporaryIndexes(Cursor.SessionID);
+    Cursor.CurrentRecordID = FIndexManager->OpenIndex(Cursor.CurrentIndexID).GetRecordIDByRecNo(Cursor.SessionID, RecNo);
+  } else {
+    Cursor.CurrentRecordID = FRecordManager->SetRecNo(Cursor.SessionID, RecNo);
+  }
+  Cursor.FirstPosition = Cursor.LastPosition = false;
+  if (GetRecordBuffer(Cursor, grmCurrent) != grrOK) throw ESDBException(20148, "Record not found");
+}
+
+int64_t TSDBDiskTableData::GetRecNo(TSDBCursor& Cursor) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  CheckActive();
+  if (Cursor.FirstPosition || Cursor.LastPosition) return 0;
+  if (Cursor.CurrentIndexID >= 0) {
+    SyncTemporaryIndexes(Cursor.SessionID);
+    return FIndexManager->OpenIndex(Cursor.CurrentIndexID)
+        .GetRecNoByRecordID(Cursor.SessionID, Cursor.CurrentRecordID, Cursor.CurrentRecordBuffer.data());
+  }
+  return FRecordManager->GetRecNo(Cursor.SessionID, Cursor.CurrentRecordID);
+}
+
+int64_t TSDBDiskTableData::GetRecordCount(int /*SessionID*/) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  CheckActive();
+  return FRecordManager->FRecordCount;
+}
+
+int64_t TSDBDiskTableData::GetMaxPhysicalRecordNo(int SessionID) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  CheckActive();
+  return FRecordManager->GetMaxPhysicalRecordNo(SessionID);
+}
+
+int64_t TSDBDiskTableData::RecordIDToPhysicalRecordNo(const TSDBPageItemID& RecordID) const {
+  CheckActive();
+  return FRecordManager->RecordIDToPhysicalRecordNo(RecordID);
+}
+
+TSDBPageItemID TSDBDiskTableData::PhysicalRecordNoToRecordID(int64_t No) const {
+  CheckActive();
+  return FRecordManager->PhysicalRecordNoToRecordID(No);
+}
+
+int64_t TSDBDiskTableData::LastAutoincValue(int SessionID, int FieldNo) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  CheckActive();
+  FFieldManager->CheckFieldNo(FieldNo);
+  auto s = FSessionLastAutoinc.find(SessionID);
+  if (s != FSessionLastAutoinc.end()) {
+    auto f = s->second.find(FieldNo);
+    if (f != s->second.end()) return f->second;
+  }
+  if (FDatabase.MultiUser())
+    throw ESDBException(30012, "No SequenceLastValue in session for sequence '%s'. Call GetNextVal first",
+                        {FFieldManager->FFieldDefs[FieldNo].FName});
+  return FFieldManager->GetLastAutoinc(FieldNo);
+}
+
+// ---- Indexes and constraints ------------------------------------------------------------------
+
+TSDBBaseIndexManager& TSDBDiskTableData::IndexManager() {
+  CheckActive();
+  return *FIndexManager;
+}
+
+bool TSDBDiskTableData::ReadRecordForIndex(int SessionID, const TSDBPageItemID& RecordID,
+                                           std::vector<uint8_t>& RecordBuffer) {
+  if (!FRecordManager) return false;
+  RecordBuffer.assign(static_cast<size_t>(FFieldManager->MemoryRecordBufferSize()), 0);
+  return FRecordManager->ReadRecord(SessionID, RecordID, RecordBuffer.data());
+}
+
+int32_t TSDBDiskTableData::IndexIDByName(const std::string& IndexName) const {
+  const TSDBIndexDef* d = FIndexDefs.FindByName(IndexName);
+  return d ? d->FObjectID : -1;
+}
+
+int32_t TSDBDiskTableData::AddIndex(TSDBCursor& Cursor, const TSDBIndexDef& IndexDef) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  CheckActive();
+  if (IndexDef.FName.empty() || FIndexDefs.IndexOfName(IndexDef.FName) >= 0)
+    throw ESDBException(20044, "Index '%s' already exists", {IndexDef.FName});
+  const int s = Cursor.SessionID;
+  auto def = std::make_unique<TSDBIndexDef>(IndexDef);
+  def->FObjectID = FDatabase.GetNewObjectId();
+  def->FTemporary = false;
+  def->FRootPageNo = -1;
+  const int32_t id = def->FObjectID;
+  try {
+    SyncTemporaryIndexes(s);
+    FIndexManager->CreateIndex(s, std::move(def), true);
+    SaveMetadata(s);
+    ApplyChanges(s, Cursor.FInTransaction);
+  } catch (...) {
+    // Nothing of the index may stay: neither its pages nor its definition.
+    try {
+      if (FIndexDefs.IndexOfID(id) >= 0) {
+        const int i = FIndexDefs.IndexOfID(id);
+        FIndexDefs.Delete(i);
+        FIndexManager->OpenIndexes();
+      }
+      FDatabase.PageManager().CancelChanges(s);
+    } catch (...) {
+    }
+    throw;
+  }
+  return id;
+}
+
+void TSDBDiskTableData::DeleteIndex(TSDBCursor& Cursor, const std::string& IndexName) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  CheckActive();
+  const int32_t id = IndexIDByName(IndexName);
+  if (id < 0) throw ESDBException(20018, "Index not found");
+  for (int i = 0; i < FConstraintDefs.Count(); ++i) {
+    auto* u = dynamic_cast<TSDBConstraintDefUnique*>(&FConstraintDefs[i]);
+    if (u && (u->FIndexObjectID == id || SDBUpperName(u->FIndexName) == SDBUpperName(IndexName)))
+      throw ESDBException(20046, "Cannot drop index '%s'. It is used by constraint '%s'",
+                          {IndexName, FConstraintDefs[i].FName});
+  }
+  const int s = Cursor.SessionID;
+  try {
+    FIndexManager->DropIndex(s, id);
+    SaveMetadata(s);
+    ApplyChanges(s, Cursor.FInTransaction);
+  } catch (...) {
+    FDatabase.PageManager().CancelChanges(s);
+    // The definition may be gone from memory while the file keeps it:
+    // read the definitions again.
+    try {
+      TSDBTableMetadata m;
+      m.Load(FTableMetadataFile.ReadAll(s));
+      FIndexManager.reset();
+      FIndexDefs = std::move(m.IndexDefs);
+      FIndexManager = std::make_unique<TSDBBaseIndexManager>(*this, FIndexDefs, FDatabase.PageManager());
+      FIndexManager->OpenIndexes();
+    } catch (...) {
+    }
+    throw;
+  }
+  for (TSDBCursor* c : FCursorList)
+    if (c->CurrentIndexID == id) {
+      c->CurrentIndexID = -1;
+      c->PositionCache.Clear();
+    }
+}
+
+void TSDBDiskTableData::EmptyIndex(TSDBCursor& Cursor, const std::string& IndexName) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  CheckActive();
+  const int32_t id = IndexIDByName(IndexName);
+  if (id < 0) throw ESDBException(20018, "Index not found");
+  const int s = Cursor.SessionID;
+  try {
+    FIndexManager->EmptyIndex(s, id);
+    ApplyChanges(s, Cursor.FInTransaction);
+  } catch (...) {
+    FailedChange(Cursor);
+    throw;
+  }
+}
+
+int32_t TSDBDiskTableData::FindOrCreateIndex(TSDBCursor& Cursor, const std::vector<std::string>& FieldNames,
+                                             bool& IsCreated, const std::vector<std::string>& CaseSensitivity,
+                                             const std::vector<std::string>& AscDesc) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  CheckActive();
+  SyncTemporaryIndexes(Cursor.SessionID);
+  return FIndexManager->FindOrCreateIndex(Cursor.SessionID, FieldNames, IsCreated, CaseSensitivity, AscDesc).IndexID();
+}
+
+bool TSDBDiskTableData::RebuildTemporaryIndexes(int SessionID) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  CheckActive();
+  return FIndexManager->SynchronizeTemporaryIndexes(SessionID);
+}
+
+void TSDBDiskTableData::DropTemporaryIndexes(int SessionID) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  if (!FIndexManager) return;
+  FIndexManager->DropTemporaryIndexes(SessionID);
+  for (TSDBCursor* c : FCursorList)
+    if (c->CurrentIndexID >= 0 && FIndexDefs.IndexOfID(c->CurrentIndexID) < 0) {
+      c->CurrentIndexID = -1;
+      c->PositionCache.Clear();
+    }
+}
+
+void TSDBDiskTableData::CheckIndexes(int SessionID) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  CheckActive();
+  for (int i = 0; i < FIndexDefs.Count(); ++i) FIndexManager->OpenIndex(FIndexDefs[i].FObjectID).CheckIntegrity(SessionID);
+}
+
+bool TSDBDiskTableData::IsUniqueConstraintFailed(int SessionID, TSDBBTreeRecordIndex& Index,
+                                                 const uint8_t* NewRecordBuffer, const uint8_t* OldRecordBuffer,
+                                                 bool ToInsert) {
+  if (FRecordManager->FRecordCount == 0) return false;
+  if (ToInsert || !OldRecordBuffer) return !Index.CanInsertRecord(SessionID, NewRecordBuffer);
+  return !Index.CanUpdateRecord(SessionID, OldRecordBuffer, NewRecordBuffer);
+}
+
+bool TSDBDiskTableData::CheckConstraints(int SessionID, const uint8_t* NewRecordBuffer,
+                                         const uint8_t* OldRecordBuffer, bool ToInsert, bool RaiseException,
+                                         bool CheckUniqueIndexes) {
+  CheckActive();
+  auto fail = [&](const ESDBException& e) {
+    if (RaiseException) throw e;
+    return false;
+  };
+  auto fieldOf = [&](int32_t objectID, const std::string& name) {
+    for (int i = 0; i < FFieldManager->FieldCount(); ++i)
+      if (objectID >= 0 && FFieldManager->FFieldDefs[i].FObjectID == objectID) return i;
+    return name.empty() ? -1 : FFieldManager->FieldNo(name);
+  };
+  auto indexOf = [&](const TSDBConstraintDefUnique& u) -> TSDBBTreeRecordIndex* {
+    if (u.FIndexObjectID >= 0 && FIndexDefs.IndexOfID(u.FIndexObjectID) >= 0)
+      return &FIndexManager->OpenIndex(u.FIndexObjectID);
+    return FIndexManager->FindIndexByName(u.FIndexName);
+  };
+  std::vector<int32_t> checkedIndexes;
+  for (int ci = 0; ci < FConstraintDefs.Count(); ++ci) {
+    const TSDBConstraintDef& c = FConstraintDefs[ci];
+    switch (c.ConstraintType()) {
+      case ctNotNull: {
+        const auto& n = static_cast<const TSDBConstraintDefNotNull&>(c);
+        const int f = fieldOf(n.FColumnObjectID, n.FColumnName);
+        if (f < 0) return fail(ESDBException(30024, "Field #%d not found", {int64_t{n.FColumnObjectID}}));
+        if (FFieldManager->IsNull(NewRecordBuffer, f))
+          return fail(ESDBException(30026, "Constraint '%s' violated. Value in field '%s' cannot be null",
+                                    {c.FName, FFieldManager->FFieldDefs[f].FName}));
+        break;
+      }
+      case ctCheck: {
+        const auto& k = static_cast<const TSDBConstraintDefCheck&>(c);
+        const int f = fieldOf(k.FColumnObjectID, k.FColumnName);
+        if (f < 0) return fail(ESDBException(30024, "Field #%d not found", {int64_t{k.FColumnObjectID}}));
+        if (!FFieldManager->IsNull(NewRecordBuffer, f) && !FFieldManager->FFieldDefs[f].IsBlob()) {
+          const TSDBVariant v = FFieldManager->GetFieldValue(NewRecordBuffer, f);
+          const std::string& field = FFieldManager->FFieldDefs[f].FName;
+          if (!k.FMinValue.IsNull() && v.Compare(k.FMinValue) < 0)
+            return fail(ESDBException(30029, "Constraint '%s' violated. Value in field '%s' cannot be lower than '%s'",
+                                      {c.FName, field, k.FMinValue.AsString()}));
+          if (!k.FMaxValue.IsNull() && v.Compare(k.FMaxValue) > 0)
+            return fail(ESDBException(30030,
+                                      "Constraint '%s' violated. Value in field '%s' cannot be greater than '%s'",
+                                      {c.FName, field, k.FMaxValue.AsString()}));
+        }
+        if (const auto& eval = SDBGetCheckConstraintEvaluator(); eval && !eval(*this, NewRecordBuffer, k))
+          return fail(ESDBException(30031, "Check constraint '%s' violated", {c.FName}));
+        break;
+      }
+      case ctUnique:
+      case ctPK: {
+        if (!CheckUniqueIndexes) break;
+        const auto& u = static_cast<const TSDBConstraintDefUnique&>(c);
+        TSDBBTreeRecordIndex* idx = indexOf(u);
+        if (!idx) return fail(ESDBException(20018, "Index not found"));
+        checkedIndexes.push_back(idx->IndexID());
+        if (c.ConstraintType() == ctPK) {
+          bool allNull = true;
+          std::string names;
+          for (const auto& col : u.FColumns) {
+            const int f = fieldOf(col.ColumnObjectID, col.ColumnName);
+            if (f < 0) return fail(ESDBException(30024, "Field #%d not found", {int64_t{col.ColumnObjectID}}));
+            if (!FFieldManager->IsNull(NewRecordBuffer, f)) allNull = false;
+            if (!names.empty()) names += ",";
+            names += FFieldManager->FFieldDefs[f].FName;
+          }
+          if (allNull && !u.FColumns.empty())
+            return fail(ESDBException(30330, "Constraint '%s' violated. Value in field '%s' cannot be null",
+                                      {c.FName, names}));
+          if (IsUniqueConstraintFailed(SessionID, *idx, NewRecordBuffer, OldRecordBuffer, ToInsert))
+            return fail(ESDBException(30319, "Primary Key constraint '%s' violated. Duplicate found.", {c.FName}));
+        } else if (IsUniqueConstraintFailed(SessionID, *idx, NewRecordBuffer, OldRecordBuffer, ToInsert)) {
+          return fail(ESDBException(30320, "Constraint unique '%s' violated. Duplicate found.", {c.FName}));
+        }
+        break;
+      }
+      default:
+        return fail(ESDBException(30036, "Not implemented yet"));
+    }
+  }
+  if (!CheckUniqueIndexes) return true;
+  // Unique indexes without a constraint of their own are enforced too: the
+  // tree itself admits equal keys.
+  for (int i = 0; i < FIndexDefs.Count(); ++i) {
+    const TSDBIndexDef& d = FIndexDefs[i];
+    if (!(d.FUnique || d.FPrimary)) continue;
+    if (std::find(checkedIndexes.begin(), checkedIndexes.end(), d.FObjectID) != checkedIndexes.end()) continue;
+    TSDBBTreeRecordIndex& idx = FIndexManager->OpenIndex(d.FObjectID);
+    if (!IsUniqueConstraintFailed(SessionID, idx, NewRecordBuffer, OldRecordBuffer, ToInsert)) continue;
+    if (d.FPrimary)
+      return fail(ESDBException(30319, "Primary Key constraint '%s' violated. Duplicate found.", {d.FName}));
+    return fail(ESDBException(30320, "Constraint unique '%s' violated. Duplicate found.", {d.FName}));
+  }
+  return true;
+}
+
+// ---- Field values ---------------------------------------------------------------------------
+
+TSDBVariant TSDBDiskTableData::GetFieldValue(const std::vector<uint8_t>& Buffer, int FieldNo) const {
+  CheckActive();
+  if (Buffer.size() != static_cast<size_t>(FFieldManager->MemoryRecordBufferSize()))
+    throw ESDBException(10002, "Error getting field data - FieldNo = %d, MemoryOffset = %d, MemoryDataSize = %d",
+                        {int64_t{FieldNo}, int64_t{0}, static_cast<int64_t>(Buffer.size())});
+  return FFieldManager->GetFieldValue(Buffer.data(), FieldNo);
+}
+
+void TSDBDiskTableData::SetFieldValue(std::vector<uint8_t>& Buffer, int FieldNo, const TSDBVariant& Value) const {
+  CheckActive();
+  if (Buffer.size() != static_cast<size_t>(FFieldManager->MemoryRecordBufferSize()))
+    throw ESDBException(10002, "Error getting field data - FieldNo = %d, MemoryOffset = %d, MemoryDataSize = %d",
+                        {int64_t{FieldNo}, int64_t{0}, static_cast<int64_t>(Buffer.size())});
+  FFieldManager->SetFieldValue(Buffer.data(), FieldNo, Value);
+}
+
+std::vector<uint8_t> TSDBDiskTableData::ReadBlobField(TSDBCursor& Cursor, std::vector<uint8_t>& Buffer, int FieldNo) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  CheckActive();
+  return Blobs().GetBlobValue(Cursor.SessionID, Buffer.data(), FieldNo);
+}
+
+void TSDBDiskTableData::WriteBLOBFieldToRecordBuffer(std::vector<uint8_t>& Buffer, int FieldNo,
+                                                     const std::vector<uint8_t>& Value) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  CheckActive();
+  Blobs().SetBlobValue(Buffer.data(), FieldNo, Value.data(), Value.size());
+}
+
+void TSDBDiskTableData::ClearBLOBFieldInRecordBuffer(std::vector<uint8_t>& Buffer, int FieldNo) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  CheckActive();
+  Blobs().ClearBlobValue(Buffer.data(), FieldNo);
+}
+
+void TSDBDiskTableData::ClearBlobsCacheInRecordBuffer(std::vector<uint8_t>& Buffer) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  if (FBlobManager && !Buffer.empty()) FBlobManager->ClearBlobsCacheInRecordBuffer(Buffer.data());
+}
+
+TSDBPageItemID TSDBDiskTableData::GetDirectBlobInfo(const std::vector<uint8_t>& Buffer, int FieldNo) const {
+  CheckActive();
+  if (!FBlobManager) throw ESDBException(20171, "Cannot find blob field");
+  return FBlobManager->GetDirectBlobInfoFromRecordBuffer(Buffer.data(), FieldNo);
+}
+
+// ---- Lock hooks ----------------------------------------------------------------------------------
+
+bool TSDBTableDatabaseContext::LockTable(TSDBDiskTableData&, int, TSDBLockType, int, int, bool) { return true; }
+bool TSDBTableDatabaseContext::UnlockTable(TSDBDiskTableData&, int, TSDBLockType, bool) { return true; }
+bool TSDBTableDatabaseContext::LockRecord(TSDBDiskTableData&, int, const TSDBPageItemID&, int, int) { return true; }
+bool TSDBTableDatabaseContext::UnlockRecord(TSDBDiskTableData&, int, const TSDBPageItemID&) { return true; }
+bool TSDBTableDatabaseContext::IsRecordLocked(TSDBDiskTableData&, int, const TSDBPageItemID&) { return false; }
+void TSDBTableDatabaseContext::MostUpdatedLoaded(TSDBDiskTableData&, int, int32_t) {}
+
+bool TSDBDiskTableData::LockTable(int SessionID, TSDBLockType LockType, int TryCount, int Delay,
+                                  bool AllowXIRWAfterSIRW) {
+  return FDatabase.LockTable(*this, SessionID, LockType, TryCount, Delay, AllowXIRWAfterSIRW);
+}
+bool TSDBDiskTableData::UnlockTable(int SessionID, TSDBLockType LockType, bool IgnoreIfNoLock) {
+  return FDatabase.UnlockTable(*this, SessionID, LockType, IgnoreIfNoLock);
+}
+bool TSDBDiskTableData::LockRecord(int SessionID, const TSDBPageItemID& RecordID, int TryCount, int Delay) {
+  return FDatabase.LockRecord(*this, SessionID, RecordID, TryCount, Delay);
+}
+bool TSDBDiskTableData::UnlockRecord(int SessionID, const TSDBPageItemID& RecordID) {
+  return FDatabase.UnlockRecord(*this, SessionID, RecordID);
+}
+bool TSDBDiskTableData::IsRecordLocked(int SessionID, const TSDBPageItemID& RecordID) {
+  return FDatabase.IsRecordLocked(*this, SessionID, RecordID);
+}
+
+// ---- Open table list ---------------------------------------------------------------------
+
+TSDBDiskTableData* TSDBOpenTableList::Find(const std::string& TableName) {
+  const std::string key = SDBUpperName(TableName);
+  for (auto& d : FList)
+    if (SDBUpperName(d->TableName()) == key) return d.get();
+  return nullptr;
+}
+
+TSDBDiskTableData& TSDBOpenTableList::FindOrCreate(const std::string& TableName) {
+  if (TSDBDiskTableData* d = Find(TableName)) return *d;
+  FList.push_back(std::make_unique<TSDBDiskTableData>(FDatabase, TableName));
+  return *FList.back();
+}
+
+void TSDBOpenTableList::FreeIfNoCursorsConnected(TSDBDiskTableData& Data) {
+  if (Data.CursorCount() > 0) return;
+  FList.erase(std::remove_if(FList.begin(), FList.end(),
+                             [&](const std::unique_ptr<TSDBDiskTableData>& p) { return p.get() == &Data; }),
+              FList.end());
+}
+
+}  // namespace sdb

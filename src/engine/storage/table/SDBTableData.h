@@ -1,0 +1,315 @@
+// ==== Storage level 2 of 4: tables, records, BLOBs and B-trees (storage/table) ====
+//
+// This level owns one table's content: its field, constraint and index
+// definitions and their stored form (SDBFieldDef, SDBMetadata), the table
+// list (SDBTableList), record pages and the record page index
+// (SDBRecordManager, SDBRecordPageIndex), BLOB values (SDBBlobManager),
+// the B-trees and their key formats (SDBBTree, SDBBTreeKeys, SDBKeyFormat,
+// SDBBTreeIndexDef), the record indexes built on them (SDBRecordIndex), the
+// table data object that holds all of it (this header) and the cursors that
+// read and change records (SDBTableCursor).
+//
+// It may use the file level (storage/file) below it, common/, platform/
+// and include/sdb's value and error headers. It does not know how sessions
+// are counted, how tables are locked between sessions or how a database is
+// opened: it sees its database through TSDBTableDatabaseContext, which the
+// database level implements.
+//
+// Table data: one object per open table and database, shared by the
+// cursors that have the table open. It owns the table's three internal
+// files (metadata, most-updated counters, locks), its field, record and
+// BLOB managers, and runs every record operation under the critical
+// section of the database it belongs to.
+//
+// The database is seen through TSDBTableDatabaseContext, so the table layer
+// works the same under the single-user database of this file and under the
+// multi-user database data that coordinates sessions and locks.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "storage/table/SDBBlobManager.h"
+#include "storage/table/SDBFieldDef.h"
+#include "storage/file/SDBInternalFile.h"
+#include "storage/table/SDBMetadata.h"
+#include "storage/file/SDBPageManager.h"
+#include "storage/table/SDBRecordIndex.h"
+#include "storage/table/SDBRecordManager.h"
+#include "storage/table/SDBTableList.h"
+
+namespace sdb {
+
+class TSDBDiskTableData;
+
+// Table lock types (their compatibility and use belong to the lock manager).
+enum TSDBLockType : uint8_t { ltIS, ltS, ltSIRW, ltXIRW, ltRW, ltU, ltX };
+
+// Waits of the table-level operations (tries x pause in ms).
+inline constexpr int kSDBTableOpenLockTryCount = 50;
+inline constexpr int kSDBTableOpenLockDelayMs = 100;
+
+// What a table needs from its database.
+class TSDBTableDatabaseContext {
+ public:
+  virtual ~TSDBTableDatabaseContext() = default;
+  virtual TSDBPageManager& PageManager() = 0;
+  // The file underneath (direct internal files, repair scans).
+  virtual TSDBDiskPageManager& DiskPageManager() = 0;
+  virtual TSDBTableListFile& TableListFile() = 0;
+  // The database critical section.
+  virtual std::recursive_mutex& CriticalSection() = 0;
+  // The database-wide tables lock, tried TryCount times DelayMs apart.
+  virtual bool LockTables(int TryCount, int DelayMs) = 0;
+  virtual void UnlockTables() = 0;
+  virtual int32_t GetNewObjectId() = 0;
+  virtual int32_t MaxSessionCount() const = 0;
+  virtual bool MultiUser() const = 0;
+  // Whether a page's PFS bit is set (repair scans).
+  virtual bool PageInUse(int32_t PageNo) = 0;
+
+  // Table and record locks of a session on one table. A single-user or
+  // exclusive database takes none: every call succeeds at once and no
+  // record is locked by anybody else. The multi-user database data takes
+  // them in the table's locks file through its lock manager.
+  virtual bool LockTable(TSDBDiskTableData& Table, int SessionID, TSDBLockType LockType, int TryCount, int DelayMs,
+                         bool AllowXIRWAfterSIRW);
+  virtual bool UnlockTable(TSDBDiskTableData& Table, int SessionID, TSDBLockType LockType, bool IgnoreIfNoLock);
+  virtual bool LockRecord(TSDBDiskTableData& Table, int SessionID, const TSDBPageItemID& RecordID, int TryCount,
+                          int DelayMs);
+  virtual bool UnlockRecord(TSDBDiskTableData& Table, int SessionID, const TSDBPageItemID& RecordID);
+  virtual bool IsRecordLocked(TSDBDiskTableData& Table, int SessionID, const TSDBPageItemID& RecordID);
+  // Told each time a session has read the table's most-updated counters
+  // (change detection keeps the first state seen in a lock period).
+  virtual void MostUpdatedLoaded(TSDBDiskTableData& Table, int SessionID, int32_t TableState);
+};
+
+// The caller's cursor: session, position and record buffers (memory layout).
+struct TSDBCursor {
+  int SessionID = 0;
+  std::string TableName;
+  TSDBPageItemID CurrentRecordID;
+  int CurrentIndexID = -1;
+  bool FirstPosition = true;
+  bool LastPosition = false;
+  std::vector<uint8_t> CurrentRecordBuffer;
+  std::vector<uint8_t> EditRecordBuffer;
+  bool FExclusive = false;
+  bool FBatchUpdate = false;
+  bool FDisableTempFiles = false;
+  bool FInTransaction = false;
+  // Where the cursor last was in its index (CurrentIndexID >= 0).
+  TSDBIndexPositionCache PositionCache;
+  // The filter's record bitmap (by physical record number), when filtered:
+  // inserts show their record, deletes hide it.
+  TSDBRecordBitmap* RecordBitmap = nullptr;
+  // Set by InitCursorLayout.
+  int32_t RecordBufferSize = 0;
+  int32_t FirstFieldOffset = 0;
+  TSDBDiskTableData* TableData = nullptr;
+};
+
+class TSDBDiskTableData : public TSDBIndexRecordSource {
+ public:
+  TSDBDiskTableData(TSDBTableDatabaseContext& Database, const std::string& TableName);
+  ~TSDBDiskTableData() override;
+  TSDBDiskTableData(const TSDBDiskTableData&) = delete;
+  TSDBDiskTableData& operator=(const TSDBDiskTableData&) = delete;
+
+  // Enter / leave the database critical section.
+  void Lock() { FDatabase.CriticalSection().lock(); }
+  void Unlock() { FDatabase.CriticalSection().unlock(); }
+
+  // ---- Table level -------------------------------------------------------------------
+
+  // Creates the table (the cursor supplies the session). Raises 20128 (no
+  // fields), 20174 (record too large), 10421 (zero BLOB block size), the
+  // BLOB compression mode check and 30395 (name taken).
+  void CreateTable(TSDBCursor& Cursor, TSDBFieldDefs FieldDefs, TSDBConstraintDefs ConstraintDefs,
+                   TSDBIndexDefs IndexDefs);
+  // Opens the table for the cursor (the first cursor loads it).
+  void OpenTable(TSDBCursor& Cursor);
+  void CloseTable(TSDBCursor& Cursor);
+  // Removes the table (every page and its catalogue entry). Raises 20017
+  // while other cursors have it open.
+  void DeleteTable(TSDBCursor& Cursor);
+  // Removes every record and BLOB.
+  void EmptyTable(TSDBCursor& Cursor);
+  void RenameTable(const std::string& NewTableName, TSDBCursor& Cursor);
+  void InitCursorLayout(TSDBCursor& Cursor) const;
+  int CursorCount() const { return static_cast<int>(FCursorList.size()); }
+  bool Active() const { return FActive; }
+  // Repair mode: a damaged record page index or most-updated file is rebuilt on open.
+  void SetRepairing(bool v) { FIsRepairing = v; }
+
+  // ---- Records ---------------------------------------------------------------------------
+
+  // A memory record with every field NULL and the defaults applied.
+  std::vector<uint8_t> NewRecordBuffer() const;
+  // Insert, update and delete the cursor's record (insert and update take
+  // EditRecordBuffer). Each answers whether a record changed.
+  bool InsertRecord(TSDBCursor& Cursor);
+  bool UpdateRecord(TSDBCursor& Cursor);
+  bool DeleteRecord(TSDBCursor& Cursor);
+  // Navigation into CurrentRecordBuffer: physical order, or the order of
+  // the cursor's index when CurrentIndexID is set (grmCurrent re-reads the
+  // current record in either case).
+  TSDBGetRecordResult GetRecordBuffer(TSDBCursor& Cursor, TSDBGetRecordMode Mode);
+  // 1-based record numbers (in the cursor's index order when it has one).
+  void SetRecNo(TSDBCursor& Cursor, int64_t RecNo);
+  int64_t GetRecNo(TSDBCursor& Cursor);
+  int64_t GetRecordCount(int SessionID);
+  int64_t GetMaxPhysicalRecordNo(int SessionID);
+  int64_t RecordIDToPhysicalRecordNo(const TSDBPageItemID& RecordID) const;
+  TSDBPageItemID PhysicalRecordNoToRecordID(int64_t No) const;
+  // The last auto-increment value generated in the session ("No
+  // SequenceLastValue in session ..." (30012) in multi-user mode when the
+  // session has generated none; the table's last value otherwise).
+  int64_t LastAutoincValue(int SessionID, int FieldNo);
+
+  // ---- Indexes and constraints -------------------------------------------------------------
+
+  // Adds an index and fills it from the records; answers its object
+  // identifier. A unique index the records violate is refused (30320 /
+  // 30319) and leaves nothing behind; a taken name raises 20044.
+  int32_t AddIndex(TSDBCursor& Cursor, const TSDBIndexDef& IndexDef);
+  // Removes the index and frees its pages ("Index not found", 20018).
+  void DeleteIndex(TSDBCursor& Cursor, const std::string& IndexName);
+  // Removes every entry of the index (its root stays).
+  void EmptyIndex(TSDBCursor& Cursor, const std::string& IndexName);
+  bool IndexExists(const std::string& IndexName) const { return FIndexDefs.IndexOfName(IndexName) >= 0; }
+  // Object identifier of the index of that name, -1 when absent.
+  int32_t IndexIDByName(const std::string& IndexName) const;
+  // An index giving the order (field names with "ASC"/"DESC" and
+  // "CASE"/"NO_CASE" per field; empty lists: ascending, case-sensitive),
+  // else a new temporary index of the cursor's session. Answers its object
+  // identifier.
+  int32_t FindOrCreateIndex(TSDBCursor& Cursor, const std::vector<std::string>& FieldNames, bool& IsCreated,
+                            const std::vector<std::string>& CaseSensitivity = {},
+                            const std::vector<std::string>& AscDesc = {});
+  // Rebuilds temporary indexes the table has moved away from.
+  bool RebuildTemporaryIndexes(int SessionID);
+  void DropTemporaryIndexes(int SessionID);
+  // The index objects (navigation, ranges, counts, DISTINCT).
+  TSDBBaseIndexManager& IndexManager();
+  // The checks run before a record is stored: NOT NULL, CHECK (stored
+  // bounds, then the registered evaluator), UNIQUE and PRIMARY KEY
+  // constraints and, with CheckUniqueIndexes, every other unique index.
+  // Without RaiseException the answer is false at the first violation.
+  bool CheckConstraints(int SessionID, const uint8_t* NewRecordBuffer, const uint8_t* OldRecordBuffer, bool ToInsert,
+                        bool RaiseException, bool CheckUniqueIndexes);
+  bool IsUniqueConstraintFailed(int SessionID, TSDBBTreeRecordIndex& Index, const uint8_t* NewRecordBuffer,
+                                const uint8_t* OldRecordBuffer, bool ToInsert);
+  // Verifies every index tree (raises at the first fault).
+  void CheckIndexes(int SessionID);
+  int32_t NewObjectId() { return FDatabase.GetNewObjectId(); }
+  bool MultiUser() const { return FDatabase.MultiUser(); }
+
+  // TSDBIndexRecordSource: the stored record as a memory record buffer.
+  bool ReadRecordForIndex(int SessionID, const TSDBPageItemID& RecordID, std::vector<uint8_t>& RecordBuffer) override;
+
+  // ---- Field values ------------------------------------------------------------------------
+
+  TSDBVariant GetFieldValue(const std::vector<uint8_t>& Buffer, int FieldNo) const;
+  void SetFieldValue(std::vector<uint8_t>& Buffer, int FieldNo, const TSDBVariant& Value) const;
+  std::vector<uint8_t> ReadBlobField(TSDBCursor& Cursor, std::vector<uint8_t>& Buffer, int FieldNo);
+  void WriteBLOBFieldToRecordBuffer(std::vector<uint8_t>& Buffer, int FieldNo, const std::vector<uint8_t>& Value);
+  void ClearBLOBFieldInRecordBuffer(std::vector<uint8_t>& Buffer, int FieldNo);
+  void ClearBlobsCacheInRecordBuffer(std::vector<uint8_t>& Buffer);
+  TSDBPageItemID GetDirectBlobInfo(const std::vector<uint8_t>& Buffer, int FieldNo) const;
+
+  // ---- Commit ------------------------------------------------------------------------------
+
+  // Outside a transaction the session's page changes are committed.
+  void ApplyChanges(int SessionID, bool InTransaction);
+  void CancelChanges(int SessionID, bool InTransaction);
+  // Drops what the table holds for the session (counters reloaded).
+  void Rollback(int SessionID);
+
+  // ---- Locks (multi-user hooks) ------------------------------------------------------------
+
+  // Outside multi-user mode each succeeds at once and IsRecordLocked answers false.
+  bool LockTable(int SessionID, TSDBLockType LockType, int TryCount, int Delay, bool AllowXIRWAfterSIRW = true);
+  bool UnlockTable(int SessionID, TSDBLockType LockType, bool IgnoreIfNoLock = false);
+  bool LockRecord(int SessionID, const TSDBPageItemID& RecordID, int TryCount, int Delay);
+  bool UnlockRecord(int SessionID, const TSDBPageItemID& RecordID);
+  bool IsRecordLocked(int SessionID, const TSDBPageItemID& RecordID);
+  // Reads the counters from the most-updated file.
+  void LoadMostUpdated(int SessionID);
+  void SaveMostUpdated(int SessionID);
+  // The table state (raised by every change).
+  int32_t TableState() const { return FRecordManager ? FRecordManager->FTableState : 0; }
+
+  // ---- Parts -------------------------------------------------------------------------------
+
+  const std::string& TableName() const { return FTableName; }
+  int32_t TableID() const { return FTableID; }
+  TSDBBaseFieldManager& FieldManager() { return *FFieldManager; }
+  TSDBDiskRecordManager& RecordManager() { return *FRecordManager; }
+  TSDBDiskBlobManager* BlobManager() { return FBlobManager.get(); }
+  const TSDBIndexDefs& IndexDefs() const { return FIndexDefs; }
+  const TSDBConstraintDefs& ConstraintDefs() const { return FConstraintDefs; }
+  const TSDBTableListItem& ListItem() const { return FListItem; }
+  // The table's locks file (the lock manager's bytes and record slots).
+  TSDBInternalDBDirectAccessFile& TableLocksFile() { return FTableLocksFile; }
+  // The metadata as stored (round-trip checks and tools).
+  TSDBTableMetadata BuildMetadata() const;
+
+ private:
+  void CreateManagers(TSDBFieldDefs FieldDefs);
+  void LoadTable(int SessionID);
+  void SaveMetadata(int SessionID);
+  void RepairRecordPageIndex(int SessionID);
+  void CloseFiles() noexcept;
+  void CheckActive() const;
+  void AfterChange(TSDBCursor& Cursor);
+  void SyncTemporaryIndexes(int SessionID);
+  void FailedChange(TSDBCursor& Cursor);
+  TSDBDiskBlobManager& Blobs();
+
+  TSDBTableDatabaseContext& FDatabase;
+  std::string FTableName;
+  bool FIsRepairing = false;
+  bool FActive = false;
+  bool FExclusive = false;
+  int32_t FTableID = -1;
+  TSDBTableListItem FListItem;
+  TSDBInternalDBTransactedAccessFile FTableMetadataFile;
+  TSDBInternalDBTransactedAccessFile FTableMostUpdatedFile;
+  TSDBInternalDBDirectAccessFile FTableLocksFile;
+  std::unique_ptr<TSDBBaseFieldManager> FFieldManager;
+  std::unique_ptr<TSDBDiskRecordManager> FRecordManager;
+  std::unique_ptr<TSDBDiskBlobManager> FBlobManager;
+  TSDBIndexDefs FIndexDefs;
+  TSDBConstraintDefs FConstraintDefs;
+  std::unique_ptr<TSDBBaseIndexManager> FIndexManager;
+  std::vector<TSDBCursor*> FCursorList;
+  int32_t FLastUsedTableState = -1;
+  // Last generated auto-increment value per session and field.
+  std::map<int, std::map<int, int64_t>> FSessionLastAutoinc;
+};
+
+// The open table data objects of one database: one per table (names
+// compared without regard to case), shared by the table's cursors and freed
+// when the last of them leaves.
+class TSDBOpenTableList {
+ public:
+  explicit TSDBOpenTableList(TSDBTableDatabaseContext& Database) : FDatabase(Database) {}
+  TSDBDiskTableData* Find(const std::string& TableName);
+  TSDBDiskTableData& FindOrCreate(const std::string& TableName);
+  // Frees the table data when no cursor has it open.
+  void FreeIfNoCursorsConnected(TSDBDiskTableData& Data);
+  void Clear() { FList.clear(); }
+  auto begin() { return FList.begin(); }
+  auto end() { return FList.end(); }
+
+ private:
+  TSDBTableDatabaseContext& FDatabase;
+  std::vector<std::unique_ptr<TSDBDiskTableData>> FList;
+};
+
+}  // namespace sdb
