@@ -816,8 +816,18 @@ void TFicheImpression::closeEvent(QCloseEvent* e) {
   if (!nested) FClosingQueried = false;
 }
 
+void TFicheImpression::keyPressEvent(QKeyEvent* e) {
+  // The job's main window: Escape does not end it (Quitter or the window's
+  // close box do), as a stray Escape meant for a list would.
+  if (e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier) {
+    e->accept();
+    return;
+  }
+  QDialog::keyPressEvent(e);
+}
+
 void TFicheImpression::reject() {
-  // Escape closes the window too: remember the choices as on any closing.
+  // Any other way of closing remembers the choices as closing does.
   if (!FClosingQueried) {
     FClosingQueried = true;
     FormCloseQuery();

@@ -154,6 +154,7 @@ class TFicheImpression : public QDialog {
   bool event(QEvent* e) override;
   void showEvent(QShowEvent* e) override;
   void closeEvent(QCloseEvent* e) override;
+  void keyPressEvent(QKeyEvent* e) override;
   void reject() override;
   bool eventFilter(QObject* watched, QEvent* e) override;
 

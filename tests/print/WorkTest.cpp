@@ -424,9 +424,12 @@ TEST_F(Work, StoreErrorAtClosingIsShownAndTheWindowCloses) {
   w->show();
   QFile::remove(sdb);
   store->FermetureBDD();
-  // Escape closes as well, and remembers as any closing does.
+  // Escape does not end the job's window; its close box does.
   QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
   QApplication::sendEvent(w.get(), &escape);
+  EXPECT_TRUE(w->isVisible());
+  EXPECT_TRUE(dialogs.Messages.isEmpty());
+  w->close();
   EXPECT_FALSE(w->isVisible());
   ASSERT_EQ(dialogs.Messages.size(), 1);
   EXPECT_TRUE(dialogs.Messages[0].startsWith("TFicheImpression::FormCloseQuery : ")) << dialogs.Messages[0].toStdString();
