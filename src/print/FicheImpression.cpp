@@ -279,6 +279,7 @@ void TFicheImpression::CreateControls() {
   choosers->setColumnStretch(1, 1);
   right->addLayout(choosers);
   right->addWidget(tvTemplates, 1);
+  right->addStretch();  // keeps the rest at the bottom when the tree is hidden
   auto* options = new QGridLayout;
   options->addWidget(chkFournisseurs, 0, 0);
   options->addWidget(chkDimensions, 0, 1);
