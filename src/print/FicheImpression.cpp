@@ -594,8 +594,12 @@ void TFicheImpression::btnApercuClick() {
   });
 }
 
-void TFicheImpression::FormMouseWheel(int delta, Qt::KeyboardModifiers shift, const QPoint& position) {
-  frxPreviewTemplate->MouseWheelScroll(delta < 0 ? -20 : 20, shift, position);
+void TFicheImpression::FormMouseWheelDown(Qt::KeyboardModifiers shift, const QPoint& position) {
+  frxPreviewTemplate->MouseWheelScroll(-20, shift, position);
+}
+
+void TFicheImpression::FormMouseWheelUp(Qt::KeyboardModifiers shift, const QPoint& position) {
+  frxPreviewTemplate->MouseWheelScroll(20, shift, position);
 }
 
 bool TFicheImpression::eventFilter(QObject* watched, QEvent* e) {
@@ -604,7 +608,10 @@ bool TFicheImpression::eventFilter(QObject* watched, QEvent* e) {
     auto* wheel = static_cast<QWheelEvent*>(e);
     const int dy = wheel->angleDelta().y();
     if (dy != 0 && isEnabled() && (w == this || isAncestorOf(w))) {
-      FormMouseWheel(dy, wheel->modifiers(), wheel->globalPosition().toPoint());
+      if (dy < 0)
+        FormMouseWheelDown(wheel->modifiers(), wheel->globalPosition().toPoint());
+      else
+        FormMouseWheelUp(wheel->modifiers(), wheel->globalPosition().toPoint());
       return true;
     }
   } else if (watched == tvTemplates && e->type() == QEvent::KeyPress) {
