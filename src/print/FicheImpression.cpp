@@ -14,6 +14,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPointer>
+#include <QPrinter>
 #include <QPrinterInfo>
 #include <QPushButton>
 #include <QStyle>
@@ -719,12 +720,15 @@ void TFicheImpression::btnImprimerClick() {
           QDesktopServices::openUrl(QUrl::fromLocalFile(f));
       }
     }
-    // The queue named in the list, or nowhere: never another printer.
-    if (QPrinterInfo::printerInfo(imprimante).isNull())
+    // The queue named in the list, or nowhere: a queue that vanished since
+    // the set-up must not send the document to the default printer.
+    const QPrinterInfo queue = QPrinterInfo::printerInfo(imprimante);
+    if (queue.isNull())
       throw EDataError(
           QStringLiteral("L'imprimante « %1 » n'est plus disponible. Le document n'a pas été imprimé.").arg(imprimante));
     frxReport.PrintOptions.Printer = imprimante;
-    if (!frxReport.Print()) throw EDataError(QStringLiteral("Le document n'a aucune page à imprimer."));
+    QPrinter printer(queue, QPrinter::HighResolution);
+    if (!frxReport.PrintTo(printer)) throw EDataError(QStringLiteral("Le document n'a aucune page à imprimer."));
   });
 }
 
