@@ -2,15 +2,31 @@
 // sketch on every line, on the sample "Prix nets" template. Reports pages
 // per second. Peer measured in the same run: Qt's own rich-text printing of
 // the same content (an HTML table with the same pictures) to a PDF writer.
+//
+// Print manager: its set-up on the sample quote (data load, settings read
+// from a settings database, template load, title list, template tree and
+// first preparation), against `tessaly-report render` of the same document
+// to PDF, in the same run; the ratio set-up / render should stay at or
+// below 1.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
 #include <QBuffer>
+#include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QPdfWriter>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTextDocument>
+#include <QTextStream>
+#include <cstdio>
+#include <map>
 
+#include "FicheImpression.h"
 #include "MemTable.h"
+#include "Render.h"
+#include "settings/DataModuleSdb.h"
 #include "Report.h"
 #include "ReportDataset.h"
 #include "ReportExport.h"
@@ -164,13 +180,106 @@ void BM_Peer_QTextDocumentPdf(benchmark::State& state) {
 }
 BENCHMARK(BM_Peer_QTextDocumentPdf)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
+// ---- print manager set-up against the render tool
+
+// An installation in a temporary folder: Tessaly.ini, the sample templates,
+// a settings database with a remembered printer and a print configuration.
+struct Installation {
+  QTemporaryDir Dir;
+  QString App, Data, Template;
+  TDataModuleSdb Store;
+  QStringList Droits{QStringLiteral("Impression_Configuration")}, Pieces;
+
+  Installation() {
+    App = Dir.path() + QStringLiteral("/app");
+    QDirIterator it(TESSALY_SAMPLES "/Modeles", QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+      it.next();
+      const QString target = App + QStringLiteral("/Modeles/") + QDir(TESSALY_SAMPLES "/Modeles").relativeFilePath(it.filePath());
+      QDir().mkpath(QFileInfo(target).absolutePath());
+      QFile::copy(it.filePath(), target);
+    }
+    QFile::copy(TESSALY_SAMPLES "/Tessaly.ini", App + QStringLiteral("/Tessaly.ini"));
+    Data = TESSALY_SAMPLES "/jobs/devis/devis.xml";
+    Template = App + QStringLiteral("/Modeles/Documents/DEVIS/Devis/Corvanel/Portrait/Prix nets.fr3");
+    const QString sdb = App + QStringLiteral("/Tessaly.sdb");
+    if (QProcess::execute(QStringLiteral(TESSDB_TOOL), {QStringLiteral("settings-init"), sdb}) != 0)
+      std::fprintf(stderr, "bench: settings-init failed\n");
+    Store.OuvertureBDD(sdb.toStdString());
+    Store.EcritureChaine("01", "U01", "Impression", "DerniereImprimante", "Laser");
+    Store.EcritureChaine("01", "U01", "DEVIS", "CGV", "Article 1%Article 2");
+    Store.EcritureChaine("01", "U01", "DEVIS", "DebutLigne", "Début des lignes");
+    Store.EcritureChaine("01", "U01", "DEVIS", "FinLigne", "Fin des lignes");
+    Store.FermetureBDD();
+    SetDataModuleSdb(&Store);
+    TFicheImpression::SetApplicationFolder(App);
+    TFicheImpression::SetPrinterSource([] { return QStringList{QStringLiteral("Laser")}; });
+  }
+};
+
+Installation& Install() {
+  static Installation i;
+  return i;
+}
+
+void BM_PrintManager_SetUp(benchmark::State& state) {
+  Installation& in = Install();
+  size_t pages = 0;
+  for (auto _ : state) {
+    TFicheImpression w;
+    w.SetModeImpression(kModeDocument);
+    w.SetAgence(QStringLiteral("01"));
+    w.SetUtilisateur(QStringLiteral("U01"));
+    w.SetDroits(&in.Droits);
+    w.SetPiecesJointes(&in.Pieces);
+    w.SetFichierXml(in.Data);
+    w.FormActivate();
+    if (w.Report().FileName() != in.Template) state.SkipWithError("the set-up did not load the default template");
+    pages = w.Report().PreparedPages().size();
+  }
+  state.counters["pages"] = static_cast<double>(pages);
+}
+BENCHMARK(BM_PrintManager_SetUp)->Unit(benchmark::kMillisecond)->MinTime(1.0)->Repetitions(5);
+
+void BM_Render_SampleQuotePdf(benchmark::State& state) {
+  Installation& in = Install();
+  TRenderOptions o;
+  o.TemplatePath = in.Template;
+  o.DataPath = in.Data;
+  o.PdfPath = in.Dir.path() + QStringLiteral("/devis.pdf");
+  QString outText, errText;
+  for (auto _ : state) {
+    QTextStream out(&outText), err(&errText);
+    if (Render(o, out, err) != 0) state.SkipWithError("render failed");
+    outText.clear();
+  }
+}
+BENCHMARK(BM_Render_SampleQuotePdf)->Unit(benchmark::kMillisecond)->MinTime(1.0)->Repetitions(5);
+
+// Console output plus the median time of each benchmark, for the ratio.
+class TRatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const auto& r : runs)
+      if (r.aggregate_name == "median") Times[r.run_name.function_name] = r.GetAdjustedRealTime();
+    ConsoleReporter::ReportRuns(runs);
+  }
+  std::map<std::string, double> Times;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (qgetenv("QT_QPA_PLATFORM").isEmpty()) qputenv("QT_QPA_PLATFORM", "offscreen");
+  // The sample data is French (decimal comma, dd/MM/yyyy).
+  qputenv("LC_ALL", "fr_FR.UTF-8");
   QApplication app(argc, argv);
   benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
+  TRatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  auto a = reporter.Times.find("BM_PrintManager_SetUp"), b = reporter.Times.find("BM_Render_SampleQuotePdf");
+  if (a != reporter.Times.end() && b != reporter.Times.end() && b->second > 0)
+    std::printf("ratio print manager set-up / render to PDF (medians) = %.2f (goal: at most 1)\n", a->second / b->second);
   benchmark::Shutdown();
   return 0;
 }

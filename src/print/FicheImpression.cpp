@@ -14,6 +14,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPointer>
+#include <QPrinter>
 #include <QPrinterInfo>
 #include <QPushButton>
 #include <QStyle>
@@ -279,6 +280,7 @@ void TFicheImpression::CreateControls() {
   choosers->setColumnStretch(1, 1);
   right->addLayout(choosers);
   right->addWidget(tvTemplates, 1);
+  right->addStretch();  // keeps the rest at the bottom when the tree is hidden
   auto* options = new QGridLayout;
   options->addWidget(chkFournisseurs, 0, 0);
   options->addWidget(chkDimensions, 0, 1);
@@ -593,8 +595,12 @@ void TFicheImpression::btnApercuClick() {
   });
 }
 
-void TFicheImpression::FormMouseWheel(int delta, Qt::KeyboardModifiers shift, const QPoint& position) {
-  frxPreviewTemplate->MouseWheelScroll(delta < 0 ? -20 : 20, shift, position);
+void TFicheImpression::FormMouseWheelDown(Qt::KeyboardModifiers shift, const QPoint& position) {
+  frxPreviewTemplate->MouseWheelScroll(-20, shift, position);
+}
+
+void TFicheImpression::FormMouseWheelUp(Qt::KeyboardModifiers shift, const QPoint& position) {
+  frxPreviewTemplate->MouseWheelScroll(20, shift, position);
 }
 
 bool TFicheImpression::eventFilter(QObject* watched, QEvent* e) {
@@ -603,7 +609,10 @@ bool TFicheImpression::eventFilter(QObject* watched, QEvent* e) {
     auto* wheel = static_cast<QWheelEvent*>(e);
     const int dy = wheel->angleDelta().y();
     if (dy != 0 && isEnabled() && (w == this || isAncestorOf(w))) {
-      FormMouseWheel(dy, wheel->modifiers(), wheel->globalPosition().toPoint());
+      if (dy < 0)
+        FormMouseWheelDown(wheel->modifiers(), wheel->globalPosition().toPoint());
+      else
+        FormMouseWheelUp(wheel->modifiers(), wheel->globalPosition().toPoint());
       return true;
     }
   } else if (watched == tvTemplates && e->type() == QEvent::KeyPress) {
@@ -711,12 +720,15 @@ void TFicheImpression::btnImprimerClick() {
           QDesktopServices::openUrl(QUrl::fromLocalFile(f));
       }
     }
-    // The queue named in the list, or nowhere: never another printer.
-    if (QPrinterInfo::printerInfo(imprimante).isNull())
+    // The queue named in the list, or nowhere: a queue that vanished since
+    // the set-up must not send the document to the default printer.
+    const QPrinterInfo queue = QPrinterInfo::printerInfo(imprimante);
+    if (queue.isNull())
       throw EDataError(
           QStringLiteral("L'imprimante « %1 » n'est plus disponible. Le document n'a pas été imprimé.").arg(imprimante));
     frxReport.PrintOptions.Printer = imprimante;
-    if (!frxReport.Print()) throw EDataError(QStringLiteral("Le document n'a aucune page à imprimer."));
+    QPrinter printer(queue, QPrinter::HighResolution);
+    if (!frxReport.PrintTo(printer)) throw EDataError(QStringLiteral("Le document n'a aucune page à imprimer."));
   });
 }
 
@@ -816,8 +828,18 @@ void TFicheImpression::closeEvent(QCloseEvent* e) {
   if (!nested) FClosingQueried = false;
 }
 
+void TFicheImpression::keyPressEvent(QKeyEvent* e) {
+  // The job's main window: Escape does not end it (Quitter or the window's
+  // close box do), as a stray Escape meant for a list would.
+  if (e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier) {
+    e->accept();
+    return;
+  }
+  QDialog::keyPressEvent(e);
+}
+
 void TFicheImpression::reject() {
-  // Escape closes the window too: remember the choices as on any closing.
+  // Any other way of closing remembers the choices as closing does.
   if (!FClosingQueried) {
     FClosingQueried = true;
     FormCloseQuery();

@@ -96,8 +96,9 @@ class TFicheImpression : public QDialog {
   void cbbTitreChange();
   void cbbOrientationChange();
   void btnApercuClick();
-  // Wheel down (delta < 0) or up anywhere over the window.
-  void FormMouseWheel(int delta, Qt::KeyboardModifiers shift, const QPoint& position);
+  // The mouse wheel anywhere over the window scrolls the preview.
+  void FormMouseWheelDown(Qt::KeyboardModifiers shift, const QPoint& position);
+  void FormMouseWheelUp(Qt::KeyboardModifiers shift, const QPoint& position);
   // ---- display options, printing, closing
   void chkCroquisClick();
   void chkUwClick();
@@ -154,6 +155,7 @@ class TFicheImpression : public QDialog {
   bool event(QEvent* e) override;
   void showEvent(QShowEvent* e) override;
   void closeEvent(QCloseEvent* e) override;
+  void keyPressEvent(QKeyEvent* e) override;
   void reject() override;
   bool eventFilter(QObject* watched, QEvent* e) override;
 

@@ -85,6 +85,18 @@ TEST_F(PrintSetUp, WindowControlsCaptionsAndInitialState) {
   EXPECT_EQ(w->frxPreviewTemplate->PageCount(), 0);
   EXPECT_EQ(w->Groupes(), QStringList{"Corvanel"});
   EXPECT_EQ(w->Report().Preview(), w->frxPreviewTemplate);
+  EXPECT_FALSE(w->frxPreviewTemplate->OutlineVisible);
+  EXPECT_FALSE(w->frxPreviewTemplate->ThumbnailVisible);
+  // The designer the configuration window opens: no loading or saving of
+  // its own, page options locked, A4 portrait, 10 mm margins.
+  const auto& designer = w->Report().DesignerOptions();
+  EXPECT_FALSE(designer.AllowLoad);
+  EXPECT_FALSE(designer.AllowSave);
+  EXPECT_FALSE(designer.ShowRecentFiles);
+  EXPECT_TRUE(designer.PageOptionsLocked);
+  EXPECT_EQ(designer.PaperSize, 9);
+  EXPECT_DOUBLE_EQ(designer.Margin, 10);
+  EXPECT_EQ(designer.FontSizePixels, 13);
 
   // The preview takes the left two thirds.
   w->resize(1200, 800);

@@ -360,6 +360,28 @@ TEST_F(Work, NoQuestionWhenEveryDescriptionIsEmpty) {
   EXPECT_TRUE(opened.isEmpty());
 }
 
+TEST_F(Work, ConfigurationReadsTheSettingsAgain) {
+  auto w = SetUpWindow();
+  w->show();
+  w->chkUw->setChecked(false);
+  Click(*w, "Prix TTC.fr3");
+  // What the configuration window would have changed.
+  Set("DEVIS", "DebutLigne", "Nouveau début");
+  bool seen = false;
+  CloseNextModal(&seen);
+  w->btnConfigClick();
+  EXPECT_TRUE(seen) << "the configuration window opened modally";
+  EXPECT_TRUE(w->isEnabled());
+  // The remembered or default template again, the new line start row, the
+  // display options applied, the tree rebuilt.
+  EXPECT_EQ(w->Report().FileName(), Template("Portrait", "Prix nets.fr3"));
+  w->Tables().Lines.First();
+  EXPECT_EQ(w->Tables().Lines.FieldByName("Modele").AsString(), "Nouveau début");
+  EXPECT_EQ(PreparedItems(*w, "Mem_UW"), 0);
+  EXPECT_TRUE(PreparedText(*w).contains("Nouveau début"));
+  EXPECT_EQ(w->tvTemplates->topLevelItemCount(), 1);
+}
+
 TEST_F(Work, ChoosingAPrinterHandsItToTheReport) {
   auto w = SetUpWindow();
   w->cbbImprimante->setCurrentIndex(1);
@@ -424,9 +446,12 @@ TEST_F(Work, StoreErrorAtClosingIsShownAndTheWindowCloses) {
   w->show();
   QFile::remove(sdb);
   store->FermetureBDD();
-  // Escape closes as well, and remembers as any closing does.
+  // Escape does not end the job's window; its close box does.
   QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
   QApplication::sendEvent(w.get(), &escape);
+  EXPECT_TRUE(w->isVisible());
+  EXPECT_TRUE(dialogs.Messages.isEmpty());
+  w->close();
   EXPECT_FALSE(w->isVisible());
   ASSERT_EQ(dialogs.Messages.size(), 1);
   EXPECT_TRUE(dialogs.Messages[0].startsWith("TFicheImpression::FormCloseQuery : ")) << dialogs.Messages[0].toStdString();
