@@ -13,18 +13,13 @@
 
 #include "DataError.h"
 #include "ExportImpression.h"
-#include "IniFile.h"
+#include "Installation.h"
 #include "settings/DataModuleSdb.h"
 #include "ui/Dialogs.h"
 
 namespace tessaly {
 
 namespace {
-
-QString& DossierApplicationForce() {
-  static QString folder;
-  return folder;
-}
 
 // Opens the settings database for one group of reads and closes it again,
 // also when a read fails. Uses the process's data module, or one of its own
@@ -57,15 +52,6 @@ class TSessionParametres {
 };
 
 }  // namespace
-
-void TFicheExporter::SetDossierApplication(const QString& folder) { DossierApplicationForce() = folder; }
-
-QString TFicheExporter::DossierApplication() {
-  QString folder = DossierApplicationForce();
-  if (folder.isEmpty()) folder = QCoreApplication::applicationDirPath();
-  if (!folder.endsWith('/')) folder += '/';
-  return folder;
-}
 
 TFicheExporter::TFicheExporter(QWidget* owner) : QDialog(owner) {
   setObjectName(QStringLiteral("FicheExporter"));
@@ -119,13 +105,7 @@ void TFicheExporter::SetVersion(const QString& version) {
   setWindowTitle(QStringLiteral("Gestionnaire d'impression PDF - ") + version);
 }
 
-void TFicheExporter::LectureIni() {
-  const QString folder = DossierApplication();
-  TIniFile ini(folder + QStringLiteral("Tessaly.ini"));
-  if (!ini.Exists()) return;
-  const QString fichier = ini.ReadString(QStringLiteral("Database"), QStringLiteral("Fichier"), QString());
-  FFichierBDD = fichier.isEmpty() ? folder + QStringLiteral("Tessaly.sdb") : fichier;
-}
+void TFicheExporter::LectureIni() { FFichierBDD = LectureTessalyIni().FichierBDD; }
 
 bool TFicheExporter::event(QEvent* e) {
   if (e->type() == QEvent::WindowActivate) FormActivate();

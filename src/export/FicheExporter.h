@@ -44,12 +44,6 @@ class TFicheExporter : public QDialog {
   const QString& Agence() const { return FAgence; }
   const QString& Utilisateur() const { return FUtilisateur; }
 
-  // The folder where Tessaly.ini is looked for, with a trailing separator:
-  // the executable's folder unless a test has set another (an empty text
-  // restores it). Read at construction.
-  static void SetDossierApplication(const QString& folder);
-  static QString DossierApplication();
-
   void FormActivate();  // the first activation starts Timer1
   void Timer1Timer();   // LectureExport, then Exportation
   // Reads the parameter file's export list (complete entries only).

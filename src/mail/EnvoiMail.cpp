@@ -8,7 +8,7 @@
 #include <QWidget>
 
 #include "FicheSendMail.h"
-#include "MailInstallation.h"
+#include "Installation.h"
 #include "Report.h"
 #include "ReportExport.h"
 #include "ui/Dialogs.h"

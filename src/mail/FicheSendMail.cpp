@@ -17,7 +17,7 @@
 
 #include "FicheConfigSmtp.h"
 #include "FicheMailModeles.h"
-#include "MailInstallation.h"
+#include "Installation.h"
 #include "ui/Dialogs.h"
 
 namespace tessaly {
@@ -163,7 +163,7 @@ void TFicheSendMail::btnEnvoyerClick() {
   for (const QString& p : PiecesJointes())
     if (!p.isEmpty()) m.PiecesJointes << p;
   TSmtpCompte compte = FCompte;
-  compte.CAFile = FichierAutoritesMail();
+  compte.CAFile = LectureTessalyIni().FichierAutoritesMail;
 
   // The window waits for the server without taking input, but keeps
   // repainting; every wait of the client is bounded.

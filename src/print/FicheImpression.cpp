@@ -29,7 +29,7 @@
 #include "ExportImpression.h"
 #include "FicheConfigPrint.h"
 #include "EnvoiMail.h"
-#include "IniFile.h"
+#include "Installation.h"
 #include "settings/DataModuleSdb.h"
 #include "ui/Dialogs.h"
 
@@ -37,7 +37,6 @@ namespace tessaly {
 
 namespace {
 
-QString gApplicationFolder;
 TFicheImpression::TPrinterSource gPrinterSource;
 TFicheImpression::TFileOpener gFileOpener;
 
@@ -121,14 +120,6 @@ class TFocusKeeper {
 }  // namespace
 
 // ---------------------------------------------------------------- seams
-
-void TFicheImpression::SetApplicationFolder(const QString& folder) { gApplicationFolder = folder; }
-
-QString TFicheImpression::ApplicationFolder() {
-  QString folder = gApplicationFolder.isEmpty() ? QCoreApplication::applicationDirPath() : gApplicationFolder;
-  if (!folder.endsWith('/')) folder += '/';
-  return folder;
-}
 
 void TFicheImpression::SetPrinterSource(TPrinterSource source) { gPrinterSource = std::move(source); }
 
@@ -374,13 +365,10 @@ void TFicheImpression::FormCreate() {
 }
 
 void TFicheImpression::LectureIni() {
-  const QString folder = ApplicationFolder();
-  TIniFile ini(folder + QStringLiteral("Tessaly.ini"));
-  if (!ini.Exists()) return;
-  const QString base = ini.ReadString(QStringLiteral("Database"), QStringLiteral("Fichier"), QString());
-  FFichierBDD = base.isEmpty() ? folder + QStringLiteral("Tessaly.sdb") : base;
-  FDocumentsRoot = folder + ini.ReadString(QStringLiteral("Templates"), QStringLiteral("Documents"), QString());
-  FRapportsRoot = folder + ini.ReadString(QStringLiteral("Templates"), QStringLiteral("Rapports"), QString());
+  const TTessalyIni ini = LectureTessalyIni();
+  FFichierBDD = ini.FichierBDD;
+  FDocumentsRoot = ini.DocumentsRoot;
+  FRapportsRoot = ini.RapportsRoot;
 }
 
 void TFicheImpression::FormActivate() {

@@ -114,10 +114,6 @@ class TFicheImpression : public QDialog {
   void FormCloseQuery();
 
   // ---- what the window depends on outside itself (tests replace them)
-  // The application folder: Tessaly.ini is read there. Empty: the folder of
-  // the executable. Read at construction.
-  static void SetApplicationFolder(const QString& folder);
-  static QString ApplicationFolder();  // always ends with a separator
   // The printer queue names, in the system's order. Empty: the system's
   // (QPrinterInfo).
   using TPrinterSource = std::function<QStringList()>;

@@ -10,6 +10,7 @@
 
 #include "../report/ReportTestSupport.h"
 #include "FicheExporter.h"
+#include "Installation.h"
 #include "settings/DataModuleSdb.h"
 #include "ui/Dialogs.h"
 
@@ -146,11 +147,11 @@ struct Batch : ::testing::Test {
 
   void SetUp() override {
     SetDataModuleSdb(&store);
-    TFicheExporter::SetDossierApplication(inst.app);
+    SetDossierApplication(inst.app);
   }
   void TearDown() override {
     SetDataModuleSdb(nullptr);
-    TFicheExporter::SetDossierApplication({});
+    SetDossierApplication({});
   }
 
   // Runs the timer's work on a job, recording every state the window

@@ -18,8 +18,8 @@
 #include <functional>
 #include <memory>
 
-#include "MailInstallation.h"
-#include "components/SDBComponents.h"
+#include "Installation.h"
+#include "sdb/SDBComponents.h"
 #include "settings/DataModuleSdb.h"
 #include "ui/Dialogs.h"
 

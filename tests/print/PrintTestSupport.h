@@ -18,6 +18,7 @@
 #include <memory>
 
 #include "FicheImpression.h"
+#include "Installation.h"
 #include "settings/DataModuleSdb.h"
 #include "ui/Dialogs.h"
 
@@ -84,7 +85,7 @@ class Installation : public ::testing::Test {
     CopyTree(Sample("Modeles"), app + QStringLiteral("/Modeles"));
     CopyTree(Sample("jobs/devis"), jobs);
     CreateSettings(sdb);
-    TFicheImpression::SetApplicationFolder(app);
+    SetDossierApplication(app);
     TFicheImpression::SetPrinterSource([this] { return printers; });
     TFicheImpression::SetFileOpener([this](const QString& path) { opened.append(path); });
     store = std::make_unique<TDataModuleSdb>();
@@ -92,7 +93,7 @@ class Installation : public ::testing::Test {
   }
 
   void TearDown() override {
-    TFicheImpression::SetApplicationFolder(QString());
+    SetDossierApplication(QString());
     TFicheImpression::SetPrinterSource({});
     TFicheImpression::SetFileOpener({});
     SetDataModuleSdb(nullptr);

@@ -9,7 +9,7 @@
 
 #include <QRegularExpression>
 
-#include "components/SDBComponents.h"
+#include "sdb/SDBComponents.h"
 
 #include "PrintTestSupport.h"
 
