@@ -451,3 +451,18 @@ TEST_F(PrintSetUp, BrokenTemplateIsNamedAndTheSetUpGoesOn) {
   EXPECT_EQ(w->tvTemplates->topLevelItemCount(), 1) << "the user can pick another template";
   EXPECT_EQ(w->Tables().Config.RecordCount(), 1);
 }
+
+TEST_F(PrintSetUp, MalformedDataFileIsShownInEachMode) {
+  WriteFile(jobs + "/casse.xml", "<?xml version='1.0'?><donnees><entete table='header'><numero");
+  for (const QString& mode : {kModeDocument, kModeRapport}) {
+    dialogs.Messages.clear();
+    auto w = SetUpWindow(mode, jobs + "/casse.xml");
+    ASSERT_EQ(dialogs.Messages.size(), 1) << mode.toStdString();
+    EXPECT_TRUE(dialogs.Messages[0].contains("casse.xml")) << dialogs.Messages[0].toStdString();
+    EXPECT_TRUE(w->isEnabled());
+    EXPECT_FALSE(store->Parametres().Connected());
+    // The window still closes normally.
+    w->close();
+    EXPECT_EQ(dialogs.Messages.size(), 1) << dialogs.Messages.join('\n').toStdString();
+  }
+}
