@@ -31,6 +31,7 @@
 #include "FicheSetFileName.h"
 #include "settings/DataModuleSdb.h"
 #include "settings/SettingsText.h"
+#include "ui/Accessible.h"
 #include "ui/Dialogs.h"
 
 namespace tessaly {
@@ -153,7 +154,7 @@ TFicheConfigPrint::TFicheConfigPrint(QWidget* owner, const QString& documentsRoo
   lblOrientation->setObjectName(QStringLiteral("lblOrientation"));
   FOrientation = new QComboBox(this);
   FOrientation->setObjectName(QStringLiteral("cbbOrientation"));
-  FOrientation->setAccessibleName(NomAccessible(lblOrientation->text()));
+  FOrientation->setAccessibleName(ui::NomAccessible(lblOrientation->text()));
   lblOrientation->setBuddy(FOrientation);
   top->addWidget(lblTitre);
   top->addWidget(FTitre);
@@ -189,7 +190,7 @@ TFicheConfigPrint::TFicheConfigPrint(QWidget* owner, const QString& documentsRoo
     auto* l = new QLabel(caption, g);
     l->setObjectName(name);
     l->setBuddy(field);
-    field->setAccessibleName(g->title() + QStringLiteral(" - ") + NomAccessible(caption));
+    field->setAccessibleName(g->title() + QStringLiteral(" - ") + ui::NomAccessible(caption));
     return l;
   };
   auto memo = [&](QGroupBox* g, const QString& name) {
@@ -251,7 +252,7 @@ TFicheConfigPrint::TFicheConfigPrint(QWidget* owner, const QString& documentsRoo
   leftLayout->addWidget(FScrollBox, 1);
   FSauvegarder = new QPushButton(QStringLiteral("Sauvegarder les paramètres "), left);
   FSauvegarder->setObjectName(QStringLiteral("btnSauvegarder"));
-  FSauvegarder->setAccessibleName(NomAccessible(FSauvegarder->text()));
+  FSauvegarder->setAccessibleName(ui::NomAccessible(FSauvegarder->text()));
   leftLayout->addWidget(FSauvegarder);
 
   // Right half: the template tree and its context menu.

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "ui/Accessible.h"
 #include "ui/Dialogs.h"
 
 namespace tessaly {
@@ -21,12 +22,6 @@ bool NomFichierSimple(const QString& name) {
          !name.contains(QChar(0));
 }
 
-QString NomAccessible(const QString& caption) {
-  QString s = caption.trimmed();
-  if (s.endsWith(QLatin1Char(':'))) s.chop(1);
-  return s.trimmed();
-}
-
 TFicheSetFileName::TFicheSetFileName(QWidget* owner, const QString& caption, const QString& label,
                                      const QString& proposedName)
     : QDialog(owner) {
@@ -39,8 +34,7 @@ TFicheSetFileName::TFicheSetFileName(QWidget* owner, const QString& caption, con
   FEdit = new QLineEdit(proposedName, this);
   FEdit->setObjectName(QStringLiteral("edtNomFichier"));
   FEdit->setMinimumWidth(260);
-  FEdit->setAccessibleName(NomAccessible(label));
-  FLabel->setBuddy(FEdit);
+  ui::Etiqueter(FLabel, FEdit);
   row->addWidget(FLabel);
   row->addWidget(FEdit, 1);
   layout->addLayout(row);

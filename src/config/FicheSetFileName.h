@@ -17,9 +17,6 @@ namespace tessaly {
 // True for a name that designates a file inside its folder: not empty,
 // not "." or "..", and without a path separator.
 bool NomFichierSimple(const QString& name);
-// The accessible name of a control labelled `caption`: the caption without
-// its trailing blanks and colon ("Nommer le fichier : " -> "Nommer le fichier").
-QString NomAccessible(const QString& caption);
 
 class TFicheSetFileName : public QDialog {
   Q_OBJECT

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "settings/DataModuleSdb.h"
+#include "ui/Accessible.h"
 
 namespace tessaly {
 
@@ -78,10 +79,7 @@ void TFicheMail::hideEvent(QHideEvent* event) {
 
 QLabel* Etiquette(const QString& texte, QWidget* champ, QWidget* parent) {
   auto* l = new QLabel(texte, parent);
-  l->setBuddy(champ);
-  QString nom = texte.trimmed();
-  if (nom.endsWith(':')) nom.chop(1);
-  champ->setAccessibleName(nom.trimmed());
+  ui::Etiqueter(l, champ);
   return l;
 }
 

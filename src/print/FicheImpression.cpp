@@ -31,6 +31,7 @@
 #include "EnvoiMail.h"
 #include "Installation.h"
 #include "settings/DataModuleSdb.h"
+#include "ui/Accessible.h"
 #include "ui/Dialogs.h"
 
 namespace tessaly {
@@ -197,15 +198,13 @@ void TFicheImpression::CreateControls() {
     c->setChecked(true);
     return c;
   };
-  auto combo = [&](QLabel*& label, const QString& caption, const char* labelName, const char* name,
-                   const QString& accessible) {
+  auto combo = [&](QLabel*& label, const QString& caption, const char* labelName, const char* name) {
     label = new QLabel(caption, this);
     named(label, labelName);
     auto* c = new QComboBox(this);
     named(c, name);
     c->setEditable(false);
-    c->setAccessibleName(accessible);
-    label->setBuddy(c);
+    ui::Etiqueter(label, c);
     return c;
   };
 
@@ -232,9 +231,8 @@ void TFicheImpression::CreateControls() {
   lblTitreRapport->setFont(big);
   lblTitreRapport->setVisible(false);
 
-  cbbTitre = combo(lblTitre, QStringLiteral("Titre"), "lblTitre", "cbbTitre", QStringLiteral("Titre"));
-  cbbOrientation = combo(lblOrientation, QStringLiteral("Mise en page :"), "lblOrientation", "cbbOrientation",
-                         QStringLiteral("Mise en page"));
+  cbbTitre = combo(lblTitre, QStringLiteral("Titre"), "lblTitre", "cbbTitre");
+  cbbOrientation = combo(lblOrientation, QStringLiteral("Mise en page :"), "lblOrientation", "cbbOrientation");
 
   tvTemplates = new QTreeWidget(this);
   named(tvTemplates, "tvTemplates");
@@ -250,8 +248,7 @@ void TFicheImpression::CreateControls() {
   chkCroquis = check(QStringLiteral(" Afficher Croquis"), "chkCroquis");
   chkUw = check(QStringLiteral("Afficher UW"), "chkUw");
 
-  cbbImprimante = combo(lblImprimante, QStringLiteral("Imprimante : "), "lblImprimante", "cbbImprimante",
-                        QStringLiteral("Imprimante"));
+  cbbImprimante = combo(lblImprimante, QStringLiteral("Imprimante : "), "lblImprimante", "cbbImprimante");
 
   btnConfig = button(QStringLiteral("Configuration"), "btnConfig");
   btnApercu = button(QStringLiteral("Aperçu"), "btnApercu");
