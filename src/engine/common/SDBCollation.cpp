@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
 
 namespace sdb {
@@ -36,7 +37,7 @@ char AnsiFor(char16_t c) {
 }
 
 [[noreturn]] void UnicodeFailure() {
-  throw ESDBException(30046, "Unicode string comparison is not supported by the system");
+  throw ESDBException(kSDBErrUnicodeCompareUnsupported, "Unicode string comparison is not supported by the system");
 }
 
 std::u16string FoldCase(std::u16string_view s) {

@@ -3,6 +3,8 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "sdb/SDBErrors.h"
+
 namespace sdb {
 
 namespace {
@@ -193,18 +195,18 @@ ESDBEngineError::ESDBEngineError(int ErrorCode, const std::string& Text, int Nat
 
 std::string ESDBEngineError::ErrorText(int ErrorCode) {
   switch (ErrorCode) {
-    case -1: return "Error adding record";
-    case -2: return "Error updating record";
-    case -3: return "Error deleting record";
-    case -4: return "Error updating record - record was modified by another process";
-    case -5: return "Error deleting record - record was modified by another process";
-    case -6: return "Error updating record - record was deleted by another process";
-    case -7: return "Error deleting record - record was deleted by another process";
-    case -9: return "Cannot update record in temporary mode";
-    case -10: return "Cannot delete record in temporary mode";
-    case -11: return "Cannot cancel operation in temporary mode";
-    case -12: return "Record is locked";
-    case -13: return "Table is locked";
+    case kSDBRecErrAdd: return "Error adding record";
+    case kSDBRecErrUpdate: return "Error updating record";
+    case kSDBRecErrDelete: return "Error deleting record";
+    case kSDBRecErrUpdateModified: return "Error updating record - record was modified by another process";
+    case kSDBRecErrDeleteModified: return "Error deleting record - record was modified by another process";
+    case kSDBRecErrUpdateDeleted: return "Error updating record - record was deleted by another process";
+    case kSDBRecErrDeleteDeleted: return "Error deleting record - record was deleted by another process";
+    case kSDBRecErrUpdateTemporary: return "Cannot update record in temporary mode";
+    case kSDBRecErrDeleteTemporary: return "Cannot delete record in temporary mode";
+    case kSDBRecErrCancelTemporary: return "Cannot cancel operation in temporary mode";
+    case kSDBRecErrRecordLocked: return "Record is locked";
+    case kSDBRecErrTableLocked: return "Table is locked";
     default: return {};
   }
 }

@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
 
 namespace sdb {
@@ -117,7 +118,7 @@ std::optional<TSDBSQLTypeName> SDBFindSQLTypeName(std::string_view Name) {
 
 TSDBBaseFieldType SDBAdvancedToBaseFieldType(TSDBAdvancedFieldType Type) {
   if (Type >= kSDBAdvancedFieldTypeCount || kBaseOfAdvanced[Type] == bftUnknown)
-    throw ESDBException(30007, "Unsupported data type '%s'",
+    throw ESDBException(kSDBErrUnsupportedDataType, "Unsupported data type '%s'",
                         {std::string(Type < kSDBAdvancedFieldTypeCount ? kAdvancedNames[Type]
                                                                        : std::to_string(Type))});
   return kBaseOfAdvanced[Type];

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 
+#include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
 
 namespace sdb {
@@ -21,10 +22,6 @@ constexpr const char* kTypeNames[kSDBBaseFieldTypeCount] = {
     "bftWideClob",      "bftLogical",     "bftCurrency",      "bftBytes",       "bftVarBytes",
     "bftBFile"};
 
-constexpr int kConvertError = 30048;
-constexpr int kRangeError = 30049;
-constexpr int kIncompatible = 30044;
-constexpr int kValueIsNull = 30140;
 
 // Days between 1 January 0001 (day 1) and 30 December 1899 (TDateTime 0).
 constexpr int32_t kDateDelta = 693594;
@@ -261,7 +258,7 @@ bool SDBIsBytesType(TSDBBaseFieldType t) {
 
 double SDBEncodeDate(int year, int month, int day) {
   if (!ValidDate(year, month, day))
-    throw ESDBException(kConvertError, "Cannot convert value '%s' of type %s to %s",
+    throw ESDBException(kEvalErrConvert, "Cannot convert value '%s' of type %s to %s",
                         {std::to_string(year) + "-" + std::to_string(month) + "-" + std::to_string(day),
                          std::string("date"), SDBBaseFieldTypeName(bftDate)});
   return static_cast<double>(DayNumber(year, month, day) - kDateDelta);
@@ -367,7 +364,7 @@ void TSDBVariant::SetAsInt64(int64_t v, TSDBBaseFieldType type) {
   SetNull();
   if (!SDBIsIntegerType(FType)) FType = SDBIsIntegerType(type) ? type : bftSignedInt64;
   if (!InRange(v, FType))
-    throw ESDBException(kRangeError, "Value %s is out of range for %s",
+    throw ESDBException(kEvalErrRange, "Value %s is out of range for %s",
                         {std::to_string(v), SDBBaseFieldTypeName(FType)});
   FInt = v;
   FIsNull = false;
@@ -378,7 +375,7 @@ void TSDBVariant::SetAsDouble(double v, TSDBBaseFieldType type) {
   if (!SDBIsFloatType(FType)) FType = SDBIsFloatType(type) ? type : bftDouble;
   if (FType == bftSingle) {
     if (std::isfinite(v) && std::fabs(v) > std::numeric_limits<float>::max())
-      throw ESDBException(kRangeError, "Value %s is out of range for %s", {FormatDouble(v), SDBBaseFieldTypeName(FType)});
+      throw ESDBException(kEvalErrRange, "Value %s is out of range for %s", {FormatDouble(v), SDBBaseFieldTypeName(FType)});
     v = static_cast<double>(static_cast<float>(v));
   }
   FFloat = v;
@@ -410,7 +407,7 @@ void TSDBVariant::SetAsDateTime(double v, TSDBBaseFieldType type) {
   SetNull();
   if (!SDBIsDateTimeType(FType)) FType = SDBIsDateTimeType(type) ? type : bftDateTime;
   if (!std::isfinite(v))
-    throw ESDBException(kConvertError, "Cannot convert value '%s' of type %s to %s",
+    throw ESDBException(kEvalErrConvert, "Cannot convert value '%s' of type %s to %s",
                         {FormatDouble(v), SDBBaseFieldTypeName(bftDouble), SDBBaseFieldTypeName(FType)});
   if (FType == bftDate) v = std::trunc(v);
   if (FType == bftTime) v = std::fabs(v - std::trunc(v));
@@ -433,12 +430,12 @@ void TSDBVariant::RaiseConvert(TSDBBaseFieldType to) const {
     shown = "?";
   }
   if (shown.size() > 64) shown = shown.substr(0, 64) + "...";
-  throw ESDBException(kConvertError, "Cannot convert value '%s' of type %s to %s",
+  throw ESDBException(kEvalErrConvert, "Cannot convert value '%s' of type %s to %s",
                       {shown, SDBBaseFieldTypeName(FType), SDBBaseFieldTypeName(to)});
 }
 
 void TSDBVariant::CheckNotNull() const {
-  if (IsNull()) throw ESDBException(kValueIsNull, "Value is Null");
+  if (IsNull()) throw ESDBException(kSDBErrValueIsNull, "Value is Null");
 }
 
 int64_t TSDBVariant::AsInt64() const {
@@ -447,7 +444,7 @@ int64_t TSDBVariant::AsInt64() const {
   if (SDBIsFloatType(FType) || SDBIsDateTimeType(FType)) {
     double t = std::trunc(FFloat);
     if (!(t >= -9223372036854775808.0 && t < 9223372036854775808.0))
-      throw ESDBException(kRangeError, "Value %s is out of range for %s",
+      throw ESDBException(kEvalErrRange, "Value %s is out of range for %s",
                           {FormatDouble(FFloat), SDBBaseFieldTypeName(bftSignedInt64)});
     return static_cast<int64_t>(t);
   }
@@ -466,7 +463,7 @@ int64_t TSDBVariant::AsInt64() const {
 int32_t TSDBVariant::AsInteger() const {
   int64_t v = AsInt64();
   if (!InRange(v, bftSignedInt32))
-    throw ESDBException(kRangeError, "Value %s is out of range for %s",
+    throw ESDBException(kEvalErrRange, "Value %s is out of range for %s",
                         {std::to_string(v), SDBBaseFieldTypeName(bftSignedInt32)});
   return static_cast<int32_t>(v);
 }
@@ -544,7 +541,7 @@ void TSDBVariant::ConvertTo(TSDBBaseFieldType type) {
   if (SDBIsIntegerType(type)) {
     int64_t v = AsInt64();
     if (!InRange(v, type))
-      throw ESDBException(kRangeError, "Value %s is out of range for %s",
+      throw ESDBException(kEvalErrRange, "Value %s is out of range for %s",
                           {std::to_string(v), SDBBaseFieldTypeName(type)});
     r.SetAsInt64(v, type);
   } else if (SDBIsFloatType(type)) {
@@ -585,7 +582,7 @@ int TSDBVariant::Compare(const TSDBVariant& other, bool caseInsensitive, const T
 
   const TSDBBaseFieldType t1 = FType, t2 = other.FType;
   auto incompatible = [&]() -> int {
-    throw ESDBException(kIncompatible, "Cannot compare Incompatible DataTypes: '%s' and '%s'",
+    throw ESDBException(kEvalErrIncompatible, "Cannot compare Incompatible DataTypes: '%s' and '%s'",
                         {SDBBaseFieldTypeName(t1), SDBBaseFieldTypeName(t2)});
   };
   auto coll = [&]() -> const TSDBCollation& {

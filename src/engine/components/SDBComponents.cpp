@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "sdb/SDBException.h"
 #include "sdb/SDBErrors.h"
+#include "sdb/SDBException.h"
 #include "components/SDBConnection.h"
 #include "sql/SDBExecResult.h"
 #include "sql/SDBSQLParams.h"
@@ -271,7 +271,7 @@ void TSDBDatabase::SetKeepConnection(bool v) {
 
 TSDBConnectionHandle& TSDBDatabase::Handle() {
   if (FSharedHandle) return *FSharedHandle;
-  if (!FHandle) throw ESDBException(30399, "Error - database file is not opened.");
+  if (!FHandle) throw ESDBException(kSDBErrDatabaseNotOpen, "Error - database file is not opened.");
   return *FHandle;
 }
 

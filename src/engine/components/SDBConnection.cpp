@@ -1,5 +1,6 @@
 #include "components/SDBConnection.h"
 
+#include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
 #include "storage/database/SDBDatabaseData.h"
 #include "storage/file/SDBSystemDirectory.h"
@@ -85,7 +86,7 @@ TSDBCompactReport TSDBConnectionHandle::Compact(const TSDBConnectionParams& Para
 }
 
 static TSDBLocalSession& Need(const std::unique_ptr<TSDBLocalSession>& s) {
-  if (!s) throw ESDBException(30399, "Error - database file is not opened.");
+  if (!s) throw ESDBException(kSDBErrDatabaseNotOpen, "Error - database file is not opened.");
   return *s;
 }
 

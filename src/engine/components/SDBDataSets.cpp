@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-#include "sdb/SDBException.h"
 #include "sdb/SDBErrors.h"
+#include "sdb/SDBException.h"
 #include "components/SDBConnection.h"
 #include "sql/SDBExecResult.h"
 #include "sql/SDBSQLParams.h"
@@ -602,10 +602,10 @@ TSDBResultRow TSDBQuery::LiveRow() {
 void TSDBQuery::PositionLive(bool ForDelete) {
   TSDBTableCursor& c = LiveCursor();
   const TSDBPageItemID id = FResult->RecordIDs[static_cast<size_t>(FRow)];
-  if (!c.GotoRecordID(id) || !(c.RecordID() == id)) throw ESDBEngineError::Make(ForDelete ? -7 : -6);
+  if (!c.GotoRecordID(id) || !(c.RecordID() == id)) throw ESDBEngineError::Make(ForDelete ? kSDBRecErrDeleteDeleted : kSDBRecErrUpdateDeleted);
   // The row shows the record as the query read it; a record changed since
   // then is not overwritten.
-  if (LiveRow() != FResult->Rows[static_cast<size_t>(FRow)]) throw ESDBEngineError::Make(ForDelete ? -5 : -4);
+  if (LiveRow() != FResult->Rows[static_cast<size_t>(FRow)]) throw ESDBEngineError::Make(ForDelete ? kSDBRecErrDeleteModified : kSDBRecErrUpdateModified);
 }
 
 void TSDBQuery::First() {
@@ -924,7 +924,7 @@ void TSDBTable::Edit() {
       Insert();
       return;
     }
-    throw ESDBException(20144, "Record not found");
+    throw ESDBException(kSDBErrUpdateRecordNotFound, "Record not found");
   }
   c.Edit();
   FState = dsEdit;

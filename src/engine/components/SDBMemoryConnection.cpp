@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <mutex>
 
+#include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
 
 namespace sdb {
@@ -74,7 +75,7 @@ void TSDBMemoryConnection::SetCursorsInTransaction(bool Value) {
 
 void TSDBMemoryConnection::StartTransaction() {
   std::lock_guard<std::recursive_mutex> g(FDatabase.CriticalSection());
-  if (FInTransaction) throw ESDBException(30481, "Transaction is already active");
+  if (FInTransaction) throw ESDBException(kSDBErrTransactionActive, "Transaction is already active");
   FInTransaction = true;
   SetCursorsInTransaction(true);
 }

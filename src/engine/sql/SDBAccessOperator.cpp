@@ -7,6 +7,7 @@
 #include <numeric>
 #include <thread>
 
+#include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
 #include "sql/SDBExecTable.h"
 #include "storage/table/SDBRecordManager.h"
@@ -658,7 +659,7 @@ void TSDBAOUnion::Open(TSDBExecContext& Ctx) {
     }
   } else {
     if (l.size() != r.size())
-      throw ESDBException(30195, "Number of columns of the queries of a set operation differs: %d and %d",
+      throw ESDBException(kSDBErrSetOperationColumns, "Number of columns of the queries of a set operation differs: %d and %d",
                           {static_cast<int64_t>(l.size()), static_cast<int64_t>(r.size())});
     for (size_t i = 0; i < l.size(); ++i) {
       LeftMap.push_back(static_cast<int>(i));
@@ -1223,7 +1224,7 @@ void CopyIntoTable(const TSDBResultSet& rs, TSDBExecConnection& conn, const std:
     for (const auto& row : rs.Rows) {
       c.EditRecordBuffer = c.TableData->NewRecordBuffer();
       for (size_t i = 0; i < row.size(); ++i) SDBExecWriteField(c, c.EditRecordBuffer, static_cast<int>(i), row[i]);
-      if (!c.TableData->InsertRecord(c)) throw ESDBEngineError::Make(-1);
+      if (!c.TableData->InsertRecord(c)) throw ESDBEngineError::Make(kSDBRecErrAdd);
     }
   } catch (...) {
     conn.CloseTable(c);

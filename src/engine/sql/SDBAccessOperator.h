@@ -27,7 +27,6 @@ inline constexpr int kExecErrCannotUnlockAfter = 20227;    // "Cannot unlock tab
 inline constexpr int kExecErrParamUndefined = 30356;       // "Parameter Value undefined (FieldName='%s', Type='%s')"
 inline constexpr int kExecErrSearchNotApplicable = 30193;  // "Search condition is not applicable"
 inline constexpr int kExecErrHavingNotApplicable = 30194;  // "'Having' condition is not applicable"
-inline constexpr int kExecErrTableExists = 30395;          // "Cannot create table. Table '%s' already exists"
 
 // Lock waits of statements (attempts x pause in ms): about 90 s before
 // "Table is locked". Process-wide and adjustable, so that a tool or a test

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "sdb/SDBCollation.h"
+#include "sdb/SDBErrors.h"
 #include "sdb/SDBVariant.h"
 #include "sql/SDBExpression.h"
 
@@ -35,9 +36,6 @@ class TSDBSQLUnion;
 
 // ---------------------------------------------------------------- error codes
 // (message texts are in docs/sql-grammar.md)
-inline constexpr int kEvalErrIncompatible = 30044;    // "Cannot compare Incompatible DataTypes: '%s' and '%s'"
-inline constexpr int kEvalErrConvert = 30048;         // "Cannot convert value '%s' of type %s to %s"
-inline constexpr int kEvalErrRange = 30049;           // "Value %s is out of range for %s"
 inline constexpr int kEvalErrUnknownColumn = 30180;   // "Unknown column '%s' at line %d, column %d"
 inline constexpr int kEvalErrAmbiguousColumn = 30181; // "Ambiguous column name '%s' at line %d, column %d"
 inline constexpr int kEvalErrDivByZero = 30182;       // "Division by zero at line %d, column %d"

@@ -1,5 +1,6 @@
 #include "sql/SDBExecTable.h"
 
+#include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
 
 namespace sdb {
@@ -100,7 +101,7 @@ void SDBExecReadTable(TSDBCursor& Cursor, const std::string& TableName, TSDBResu
   Cursor.CurrentRecordID = {};
   for (;;) {
     TSDBGetRecordResult r = Cursor.TableData->GetRecordBuffer(Cursor, grmNext);
-    if (r == grrError) throw ESDBEngineError::Make(-13);
+    if (r == grrError) throw ESDBEngineError::Make(kSDBRecErrTableLocked);
     if (r != grrOK) break;
     Result.Rows.push_back(SDBExecCurrentRow(Cursor));
     Result.RecordIDs.push_back(Cursor.CurrentRecordID);

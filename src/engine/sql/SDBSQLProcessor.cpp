@@ -3,6 +3,7 @@
 #include <chrono>
 #include <thread>
 
+#include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
 #include "sql/SDBAccessOperator.h"
 #include "sql/SDBEvaluator.h"
@@ -519,7 +520,7 @@ void ExecAlterTable(TSDBDDLAlterTable& stmt, TSDBExecContext& ctx) {
         if (from[i] >= 0)
           SDBExecWriteField(target.Cursor, target.Cursor.EditRecordBuffer, static_cast<int>(i),
                             row[static_cast<size_t>(from[i])]);
-      if (!target.Data().InsertRecord(target.Cursor)) throw ESDBEngineError::Make(-1);
+      if (!target.Data().InsertRecord(target.Cursor)) throw ESDBEngineError::Make(kSDBRecErrAdd);
     }
   } catch (...) {
     try {

@@ -1,5 +1,6 @@
 #include "storage/database/SDBActiveSessions.h"
 
+#include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
 #include "platform/SDBPlatform.h"
 
@@ -19,7 +20,7 @@ void TSDBActiveSessionsFile::OpenFile(int32_t aStartPageNo) {
   FMaxSessionCount = FHandle.GetSize();
   if (FMaxSessionCount < 1) {
     FHandle.CloseFile();
-    throw ESDBException(20237, "Invalid database format");
+    throw ESDBException(kSDBErrInvalidDatabaseFormat, "Invalid database format");
   }
 }
 
@@ -40,7 +41,7 @@ void TSDBActiveSessionsFile::UnlockWholeFile(int ErrorCode) {
 // not hold the lock could race another one for the same identifier.
 int TSDBActiveSessionsFile::MultiUserConnect() {
   if (!LPageManager.MultiUser()) return 0;
-  if (!LockWholeFile()) throw ESDBException(20093, "Cannot unlock sessions file");
+  if (!LockWholeFile()) throw ESDBException(kSDBErrSessionsFileUnlockConnect, "Cannot unlock sessions file");
   int id = -1;
   try {
     for (int s = 0; s < FMaxSessionCount && id < 0; ++s)
@@ -49,23 +50,23 @@ int TSDBActiveSessionsFile::MultiUserConnect() {
     FHandle.UnlockFile();
     throw;
   }
-  UnlockWholeFile(20093);
+  UnlockWholeFile(kSDBErrSessionsFileUnlockConnect);
   if (id < 0)
-    throw ESDBException(20094,
+    throw ESDBException(kSDBErrTooManyConnections,
                         "Cannot connect session. Maximum connections quantity exceeded or database is open in "
                         "single-user mode");
   return id;
 }
 
 void TSDBActiveSessionsFile::MultiUserDisconnect(int SessionID) {
-  if (!LockWholeFile()) throw ESDBException(20096, "Cannot unlock sessions file");
+  if (!LockWholeFile()) throw ESDBException(kSDBErrSessionsFileUnlockDisconnect, "Cannot unlock sessions file");
   const bool ok = SessionID >= 0 && SessionID < FMaxSessionCount && FHandle.UnlockByte(SessionID);
-  UnlockWholeFile(20096);
-  if (!ok) throw ESDBException(20095, "Cannot disconnect session");
+  UnlockWholeFile(kSDBErrSessionsFileUnlockDisconnect);
+  if (!ok) throw ESDBException(kSDBErrDisconnectSession, "Cannot disconnect session");
 }
 
 bool TSDBActiveSessionsFile::SingleUserConnect() {
-  if (!LockWholeFile()) throw ESDBException(20240, "Cannot unlock sessions file");
+  if (!LockWholeFile()) throw ESDBException(kSDBErrSessionsFileUnlockSingleConnect, "Cannot unlock sessions file");
   bool taken = false;
   try {
     if (!FHandle.IsRegionLocked(0, FMaxSessionCount)) {
@@ -79,18 +80,18 @@ bool TSDBActiveSessionsFile::SingleUserConnect() {
     FHandle.UnlockFile();
     throw;
   }
-  UnlockWholeFile(20240);
+  UnlockWholeFile(kSDBErrSessionsFileUnlockSingleConnect);
   return taken;
 }
 
 void TSDBActiveSessionsFile::SingleUserDisconnect() {
-  if (!LockWholeFile()) throw ESDBException(20241, "Cannot unlock sessions file");
+  if (!LockWholeFile()) throw ESDBException(kSDBErrSessionsFileUnlockSingleDisconnect, "Cannot unlock sessions file");
   for (int s = 0; s < FMaxSessionCount; ++s) FHandle.UnlockByte(s);
-  UnlockWholeFile(20241);
+  UnlockWholeFile(kSDBErrSessionsFileUnlockSingleDisconnect);
 }
 
 int TSDBActiveSessionsFile::GetDBFileConnectionsCount() {
-  if (!LockWholeFile()) throw ESDBException(30484, "Cannot unlock sessions file");
+  if (!LockWholeFile()) throw ESDBException(kSDBErrSessionsFileUnlockCount, "Cannot unlock sessions file");
   int count = 0;
   try {
     for (int s = 0; s < FMaxSessionCount; ++s)
@@ -99,7 +100,7 @@ int TSDBActiveSessionsFile::GetDBFileConnectionsCount() {
     FHandle.UnlockFile();
     throw;
   }
-  UnlockWholeFile(30484);
+  UnlockWholeFile(kSDBErrSessionsFileUnlockCount);
   return count;
 }
 

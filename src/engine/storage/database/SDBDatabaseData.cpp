@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
 #include "platform/SDBPlatform.h"
 #include "storage/table/SDBFieldDef.h"
@@ -33,7 +34,7 @@ TSDBCryptoAlgorithm TSDBDiskDatabaseData::Cipher() {
 }
 
 TSDBTableListFile& TSDBDiskDatabaseData::TableListFile() {
-  if (!FTableList) throw ESDBException(30399, "Error - database file is not opened.");
+  if (!FTableList) throw ESDBException(kSDBErrDatabaseNotOpen, "Error - database file is not opened.");
   return *FTableList;
 }
 
@@ -45,7 +46,7 @@ void TSDBDiskDatabaseData::LoadCatalogue() {
   FSystemDir->LoadDirectory(session);
   const int32_t tables = FSystemDir->GetFileFirstPageNo(dbftTablesList);
   const int32_t sessions = FSystemDir->GetFileFirstPageNo(dbftActiveSessionsList);
-  if (tables < 0 || sessions < 0) throw ESDBException(20237, "Invalid database format");
+  if (tables < 0 || sessions < 0) throw ESDBException(kSDBErrInvalidDatabaseFormat, "Invalid database format");
   FActiveSessionsFile = std::make_unique<TSDBActiveSessionsFile>(FCache.DiskPageManager());
   FActiveSessionsFile->OpenFile(sessions);
   FMaxSessionCount = FActiveSessionsFile->MaxSessionCount();
@@ -94,9 +95,9 @@ void TSDBDiskDatabaseData::ConnectSession(TSDBBaseSession& Session) {
     OpenDatabase(Session);
   } else {
     if (Session.FMultiUser != FMultiUser)
-      throw ESDBException(20235, "Cannot open database in multi-user and signle-user mode at the same time");
+      throw ESDBException(kSDBErrMixedUserModes, "Cannot open database in multi-user and signle-user mode at the same time");
     if (FCache.DiskPageManager().Encrypted() && Session.FPassword != FPassword)
-      throw ESDBException(20298, "Database password is invalid.");
+      throw ESDBException(kSDBErrInvalidDatabasePassword, "Database password is invalid.");
   }
   try {
     if (FMultiUser) {
@@ -278,7 +279,7 @@ void TSDBDiskDatabaseData::DeleteTable(int SessionID, const std::string& TableNa
 void TSDBDiskDatabaseData::RenameTable(int SessionID, const std::string& OldName, const std::string& NewName) {
   std::lock_guard<std::recursive_mutex> g(FCSect);
   TableListFile().Load(kSDBEngineSessionID);
-  if (FTableList->Find(OldName) < 0) throw ESDBException(30397, "Table '%s' does not exist.", {OldName});
+  if (FTableList->Find(OldName) < 0) throw ESDBException(kSDBErrRenameMissingTable, "Table '%s' does not exist.", {OldName});
   TSDBDiskTableData& data = FindOrCreateTableData(OldName);
   TSDBCursor cursor;
   cursor.SessionID = SessionID;

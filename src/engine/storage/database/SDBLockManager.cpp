@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <random>
 
+#include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
 #include "platform/SDBPlatform.h"
 
@@ -88,14 +89,14 @@ void TSDBTableLocksFile::CheckOpen(int ErrorCode) const {
 }
 
 int32_t TSDBTableLocksFile::CreateFile(int32_t aMaxSessionCount) {
-  if (!FOwnHandle) throw ESDBException(10483, "Nil pointer occured");
+  if (!FOwnHandle) throw ESDBException(kSDBErrLocksFileMissing, "Nil pointer occured");
   FOwnHandle->CreateFile(aMaxSessionCount * kSDBLocksBytesPerSession);
   FMaxSessionCount = aMaxSessionCount;
   return FOwnHandle->StartPageNo();
 }
 
 void TSDBTableLocksFile::OpenFile(int32_t aStartPageNo) {
-  if (!FOwnHandle) throw ESDBException(10483, "Nil pointer occured");
+  if (!FOwnHandle) throw ESDBException(kSDBErrLocksFileMissing, "Nil pointer occured");
   FOwnHandle->OpenFile(aStartPageNo);
   FMaxSessionCount = FOwnHandle->GetSize() / kSDBLocksBytesPerSession;
 }
@@ -106,23 +107,23 @@ void TSDBTableLocksFile::CloseFile() {
 }
 
 void TSDBTableLocksFile::DeleteFile() {
-  CheckOpen(10483);
-  if (!FOwnHandle) throw ESDBException(10483, "Nil pointer occured");
+  CheckOpen(kSDBErrLocksFileMissing);
+  if (!FOwnHandle) throw ESDBException(kSDBErrLocksFileMissing, "Nil pointer occured");
   FOwnHandle->DeleteFile(FOwnHandle->StartPageNo());
   FMaxSessionCount = 0;
 }
 
 bool TSDBTableLocksFile::LockTable(int SessionID, TSDBLockType LockType) {
-  CheckOpen(10489);
+  CheckOpen(kSDBErrLocksFileLockTable);
   if (SessionID < 0 || SessionID >= FMaxSessionCount)
-    throw ESDBException(20200,
+    throw ESDBException(kSDBErrTableLockNoSlot,
                         "Cannot set table lock. Try to repair the database or increase number of allowed connections");
   if (!HasByte(LockType)) return false;
   return FHandle->LockByte(LockType * FMaxSessionCount + SessionID);
 }
 
 bool TSDBTableLocksFile::UnlockTable(int SessionID, TSDBLockType LockType) {
-  CheckOpen(10490);
+  CheckOpen(kSDBErrLocksFileUnlockTable);
   if (!HasByte(LockType) || SessionID < 0 || SessionID >= FMaxSessionCount) return false;
   return FHandle->UnlockByte(LockType * FMaxSessionCount + SessionID);
 }
@@ -134,13 +135,13 @@ bool TSDBTableLocksFile::IsOtherByteLocked(int32_t Base, int SessionID) {
 }
 
 bool TSDBTableLocksFile::IsTableLockedByAnyOtherSession(int SessionID, TSDBLockType LockType) {
-  CheckOpen(10491);
+  CheckOpen(kSDBErrLocksFileTableLockQuery);
   if (!HasByte(LockType)) return false;
   return IsOtherByteLocked(LockType * FMaxSessionCount, SessionID);
 }
 
 bool TSDBTableLocksFile::IsTableLockAllowed(int SessionID, TSDBLockType LockType, bool AllowXIRWAfterSIRW) {
-  CheckOpen(10492);
+  CheckOpen(kSDBErrLocksFileLockAllowed);
   for (int t = 0; t < kSDBLockTypeCount; ++t) {
     const auto T = static_cast<TSDBLockType>(t);
     if (SDBLocksCompatible(T, LockType)) continue;
@@ -153,9 +154,9 @@ bool TSDBTableLocksFile::IsTableLockAllowed(int SessionID, TSDBLockType LockType
 }
 
 bool TSDBTableLocksFile::LockRecord(int SessionID, const TSDBPageItemID& RecordID) {
-  CheckOpen(10493);
+  CheckOpen(kSDBErrLocksFileLockRecord);
   if (SessionID < 0 || SessionID >= FMaxSessionCount)
-    throw ESDBException(20200,
+    throw ESDBException(kSDBErrTableLockNoSlot,
                         "Cannot set table lock. Try to repair the database or increase number of allowed connections");
   if (!FHandle->LockByte(5 * FMaxSessionCount + SessionID)) return false;
   uint8_t slot[TSDBPageItemID::kSize];
@@ -170,13 +171,13 @@ bool TSDBTableLocksFile::LockRecord(int SessionID, const TSDBPageItemID& RecordI
 }
 
 bool TSDBTableLocksFile::UnlockRecord(int SessionID, const TSDBPageItemID&) {
-  CheckOpen(10494);
+  CheckOpen(kSDBErrLocksFileRecordLock);
   if (SessionID < 0 || SessionID >= FMaxSessionCount) return false;
   return FHandle->UnlockByte(5 * FMaxSessionCount + SessionID);
 }
 
 bool TSDBTableLocksFile::IsRecordLockedByAnyOtherSession(int SessionID, const TSDBPageItemID& RecordID) {
-  CheckOpen(10494);
+  CheckOpen(kSDBErrLocksFileRecordLock);
   const int32_t base = 5 * FMaxSessionCount;
   if (!IsOtherByteLocked(base, SessionID)) return false;
   // Only the slots of sessions whose byte is locked count: the others hold
@@ -189,29 +190,29 @@ bool TSDBTableLocksFile::IsRecordLockedByAnyOtherSession(int SessionID, const TS
 }
 
 bool TSDBTableLocksFile::LockFile() {
-  CheckOpen(10483);
+  CheckOpen(kSDBErrLocksFileMissing);
   return FHandle->LockFile();
 }
 
 bool TSDBTableLocksFile::UnlockFile() {
-  CheckOpen(10483);
+  CheckOpen(kSDBErrLocksFileMissing);
   return FHandle->UnlockFile();
 }
 
 bool TSDBTableLocksFile::IsLockByteHeld(int SessionID, TSDBLockType LockType) {
-  CheckOpen(10491);
+  CheckOpen(kSDBErrLocksFileTableLockQuery);
   if (!HasByte(LockType) || SessionID < 0 || SessionID >= FMaxSessionCount) return false;
   return FHandle->IsByteLocked(LockType * FMaxSessionCount + SessionID);
 }
 
 bool TSDBTableLocksFile::IsRecordByteHeld(int SessionID) {
-  CheckOpen(10494);
+  CheckOpen(kSDBErrLocksFileRecordLock);
   if (SessionID < 0 || SessionID >= FMaxSessionCount) return false;
   return FHandle->IsByteLocked(5 * FMaxSessionCount + SessionID);
 }
 
 TSDBPageItemID TSDBTableLocksFile::RecordSlot(int SessionID) {
-  CheckOpen(10494);
+  CheckOpen(kSDBErrLocksFileRecordLock);
   uint8_t slot[TSDBPageItemID::kSize];
   FHandle->ReadBuffer(slot, sizeof slot, 6 * FMaxSessionCount + 6 * SessionID);
   TSDBPageItemID id;
@@ -220,7 +221,7 @@ TSDBPageItemID TSDBTableLocksFile::RecordSlot(int SessionID) {
 }
 
 bool TSDBTableLocksFile::IsFileLockHeld() {
-  CheckOpen(10483);
+  CheckOpen(kSDBErrLocksFileMissing);
   if (!FHandle->LockFile()) return true;
   FHandle->UnlockFile();
   return false;
@@ -248,7 +249,7 @@ void TSDBTableLockList::AddLock(TSDBLockType LockType, int32_t LocksFilePageNo, 
 bool TSDBTableLockList::RemoveLock(TSDBLockType LockType, int32_t LocksFilePageNo, bool& HasPhysicalLock,
                                    bool IgnoreCount) {
   int i = Find(LockType, LocksFilePageNo);
-  if (i < 0) throw ESDBException(20202, "Cannot remove table lock. Lock not found");
+  if (i < 0) throw ESDBException(kSDBErrTableLockNotFound, "Cannot remove table lock. Lock not found");
   TSDBTableLockItem& item = FLockList[static_cast<size_t>(i)];
   HasPhysicalLock = item.HasPhysicalLock;
   if (--item.Count > 0 && !IgnoreCount) return false;
@@ -289,7 +290,7 @@ TSDBDatabaseTableLockManager::TSDBDatabaseTableLockManager(TSDBDiskPageManager& 
 
 TSDBTableLockList& TSDBDatabaseTableLockManager::List(int SessionID) {
   if (SessionID < 0 || SessionID >= static_cast<int>(FSessionLockList.size()))
-    throw ESDBException(20200,
+    throw ESDBException(kSDBErrTableLockNoSlot,
                         "Cannot set table lock. Try to repair the database or increase number of allowed connections");
   return FSessionLockList[static_cast<size_t>(SessionID)];
 }
@@ -324,7 +325,7 @@ bool TSDBDatabaseTableLockManager::LockTable(int SessionID, TSDBLockType LockTyp
     return true;
   }
   if (SessionID >= File.MaxSessionCount())
-    throw ESDBException(20200,
+    throw ESDBException(kSDBErrTableLockNoSlot,
                         "Cannot set table lock. Try to repair the database or increase number of allowed connections");
   for (int attempt = 0; attempt < std::max(aTryCount, 1); ++attempt) {
     if (attempt > 0) {
@@ -349,7 +350,7 @@ bool TSDBDatabaseTableLockManager::LockTable(int SessionID, TSDBLockType LockTyp
     if (LockType != ltX) {
       const bool locked = File.LockTable(SessionID, LockType);
       File.UnlockFile();
-      if (!locked) throw ESDBException(20203, "Cannot set table lock");
+      if (!locked) throw ESDBException(kSDBErrSetTableLock, "Cannot set table lock");
     }
     list.AddLock(LockType, table, true, AllowXIRWAfterSIRW);
     return true;
@@ -365,7 +366,7 @@ bool TSDBDatabaseTableLockManager::ReleasePhysical(TSDBLockType LockType, TSDBTa
     if (!File.LockFile()) return false;
     const bool ok = File.UnlockTable(SessionID, LockType);
     File.UnlockFile();
-    if (!ok) throw ESDBException(20204, "Cannot unlock table");
+    if (!ok) throw ESDBException(kSDBErrUnlockTable, "Cannot unlock table");
     done = true;
     return true;
   });
@@ -442,7 +443,7 @@ bool TSDBDatabaseTableLockManager::LockRecord(int SessionID, TSDBTableLocksFile&
       bool locked = false;
       try {
         if (!File.IsRecordLockedByAnyOtherSession(SessionID, RecordID)) {
-          if (!File.LockRecord(SessionID, RecordID)) throw ESDBException(20205, "Cannot lock record");
+          if (!File.LockRecord(SessionID, RecordID)) throw ESDBException(kSDBErrLockRecord, "Cannot lock record");
           locked = true;
         }
       } catch (...) {
@@ -477,7 +478,7 @@ bool TSDBDatabaseTableLockManager::UnlockRecord(int SessionID, TSDBTableLocksFil
     if (!File.LockFile()) return false;
     const bool ok = File.UnlockRecord(SessionID, RecordID);
     File.UnlockFile();
-    if (!ok) throw ESDBException(20206, "Cannot unlock record");
+    if (!ok) throw ESDBException(kSDBErrUnlockRecord, "Cannot unlock record");
     done = true;
     return true;
   });
@@ -518,8 +519,8 @@ bool TSDBDatabaseTableLockManager::AddRWLocksBeforeCommit(int SessionID, const T
     TSDBTableLocksFile* file = Resolve(table);
     if (!file || !UnlockTable(SessionID, ltRW, *file, true, true)) leftover = true;
   }
-  if (leftover) throw ESDBException(20234, "Some table locks still exist");
-  throw ESDBException(20233, "Cannot commit changes. Locks of modified tables failed");
+  if (leftover) throw ESDBException(kSDBErrTableLocksRemain, "Some table locks still exist");
+  throw ESDBException(kSDBErrCommitLocksFailed, "Cannot commit changes. Locks of modified tables failed");
 }
 
 bool TSDBDatabaseTableLockManager::ClearTransactionLocks(int SessionID, const TLocksFileResolver& Resolve) {

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
 #include "storage/table/SDBFieldDef.h"
 #include "storage/file/SDBFreeSpace.h"
@@ -27,7 +28,7 @@ std::string SideStoreName() {
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   const int fd = ::mkstemp(name.data());
-  if (fd < 0) throw ESDBException(30374, "Cannot create file with blank FileName");
+  if (fd < 0) throw ESDBException(kSDBErrBlankFileName, "Cannot create file with blank FileName");
   ::close(fd);
   return std::string(name.data());
 }
@@ -130,7 +131,7 @@ void TSDBMemoryDatabase::DeleteTable(const std::string& TableName) {
 void TSDBMemoryDatabase::RenameTable(const std::string& OldName, const std::string& NewName) {
   std::lock_guard<std::recursive_mutex> guard(FCSect);
   FTableList->Load(kSDBEngineSessionID);
-  if (FTableList->Find(OldName) < 0) throw ESDBException(30397, "Table '%s' does not exist.", {OldName});
+  if (FTableList->Find(OldName) < 0) throw ESDBException(kSDBErrRenameMissingTable, "Table '%s' does not exist.", {OldName});
   TSDBDiskTableData& data = FindOrCreateTableData(OldName);
   TSDBCursor cursor;
   try {

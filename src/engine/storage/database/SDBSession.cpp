@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
 #include "storage/database/SDBDatabaseData.h"
 
@@ -15,7 +16,7 @@ TSDBLocalSession::~TSDBLocalSession() {
 }
 
 void TSDBLocalSession::CheckConnected() const {
-  if (!FData) throw ESDBException(30399, "Error - database file is not opened.");
+  if (!FData) throw ESDBException(kSDBErrDatabaseNotOpen, "Error - database file is not opened.");
 }
 
 void TSDBLocalSession::Connect(const TSDBConnectParams& Params) {
@@ -137,7 +138,7 @@ void TSDBLocalSession::SetCursorsInTransaction(bool Value) {
 void TSDBLocalSession::StartTransaction() {
   CheckConnected();
   std::lock_guard<std::recursive_mutex> g(FData->CriticalSection());
-  if (FInTransaction) throw ESDBException(30481, "Transaction is already active");
+  if (FInTransaction) throw ESDBException(kSDBErrTransactionActive, "Transaction is already active");
   FInTransaction = true;
   SetCursorsInTransaction(true);
 }

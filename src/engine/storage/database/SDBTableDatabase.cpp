@@ -5,6 +5,7 @@
 #include <chrono>
 #include <thread>
 
+#include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
 #include "platform/SDBFileHandle.h"
 #include "storage/table/SDBFieldDef.h"
@@ -26,7 +27,7 @@ void TSDBTableDatabase::LoadCatalogue() {
   FSystemDir->LoadDirectory(session);
   const int32_t tables = FSystemDir->GetFileFirstPageNo(dbftTablesList);
   const int32_t sessions = FSystemDir->GetFileFirstPageNo(dbftActiveSessionsList);
-  if (tables < 0) throw ESDBException(20237, "Invalid database format");
+  if (tables < 0) throw ESDBException(kSDBErrInvalidDatabaseFormat, "Invalid database format");
   if (sessions >= 0) {
     TSDBInternalDBDirectAccessFile f(FCache.DiskPageManager(), ptActiveSessionList);
     f.OpenFile(sessions);
@@ -62,7 +63,7 @@ void TSDBTableDatabase::OpenDatabase(const std::string& FileName, const std::str
     // Tell a file somebody holds from a file that cannot be opened at all.
     TSDBFileHandle probe;
     const int err = probe.Open(FileName, TSDBFileAccess::Read, TSDBFileShare::Exclusive);
-    if (err == EWOULDBLOCK || err == EAGAIN) throw ESDBException(10461, "Error - database file %s is in use.", {FileName});
+    if (err == EWOULDBLOCK || err == EAGAIN) throw ESDBException(kSDBErrDatabaseFileInUse, "Error - database file %s is in use.", {FileName});
     throw;
   }
   FReadOnly = ro;
@@ -153,7 +154,7 @@ void TSDBTableDatabase::DeleteTable(const std::string& TableName) {
 void TSDBTableDatabase::RenameTable(const std::string& OldName, const std::string& NewName) {
   std::lock_guard<std::recursive_mutex> guard(FCSect);
   FTableList->Load(kSDBEngineSessionID);
-  if (FTableList->Find(OldName) < 0) throw ESDBException(30397, "Table '%s' does not exist.", {OldName});
+  if (FTableList->Find(OldName) < 0) throw ESDBException(kSDBErrRenameMissingTable, "Table '%s' does not exist.", {OldName});
   TSDBDiskTableData& data = FindOrCreateTableData(OldName);
   TSDBCursor cursor;
   try {

@@ -5,6 +5,7 @@
 
 #include "common/SDBBytes.h"
 #include "common/SDBCRC.h"
+#include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
 
 namespace sdb {
@@ -59,10 +60,10 @@ TSDBCompressedBLOBStream::TSDBCompressedBLOBStream(TSDBStream& Stream, bool Repa
     Descriptor.NumBlocks = 0;
     Descriptor.UncompressedSize = 0;
   }
-  if (Descriptor.BlockSize <= 0) throw ESDBException(10090, "Stream block size = 0 is not allowed");
+  if (Descriptor.BlockSize <= 0) throw ESDBException(kSDBErrStreamBlockSizeZero, "Stream block size = 0 is not allowed");
   FBlockSize = Descriptor.BlockSize;
   if (FStartPosition < 0) FStartPosition = 0;
-  SeekStored(FStartPosition, 10079);
+  SeekStored(FStartPosition, kSDBErrBlobStreamSeekStart);
   if (NewBlob) {
     FCompressedStream.SetSize(FStartPosition);
     UpdateDescriptor();
@@ -83,7 +84,7 @@ void TSDBCompressedBLOBStream::OpenExisting() {
     int64_t want = LDescriptor.UncompressedSize;
     int64_t avail = std::max<int64_t>(0, size - FStartPosition);
     if (want < 0 || want > avail) {
-      if (!FRepair) TooSmall(10082, size, FStartPosition + std::max<int64_t>(want, 0));
+      if (!FRepair) TooSmall(kSDBErrBlobStreamDataShort, size, FStartPosition + std::max<int64_t>(want, 0));
       want = std::min(std::max<int64_t>(want, 0), avail);
     }
     FUncompressedSize = want;
@@ -91,14 +92,14 @@ void TSDBCompressedBLOBStream::OpenExisting() {
     return;
   }
   const int64_t wanted = LDescriptor.NumBlocks;
-  if (wanted < 0 && !FRepair) TooSmall(10081, size, FStartPosition + kHeaderSize);
+  if (wanted < 0 && !FRepair) TooSmall(kSDBErrBlobStreamHeaderShort, size, FStartPosition + kHeaderSize);
   int64_t pos = FStartPosition;
   bool damaged = wanted < 0;
   for (int64_t i = 0; i < wanted; ++i) {
     uint8_t raw[kHeaderSize];
     if (size - pos < kHeaderSize || FCompressedStream.Seek(pos, soBeginning) != pos ||
         FCompressedStream.Read(raw, kHeaderSize) != kHeaderSize) {
-      if (!FRepair) TooSmall(10081, size, pos + kHeaderSize);
+      if (!FRepair) TooSmall(kSDBErrBlobStreamHeaderShort, size, pos + kHeaderSize);
       damaged = true;
       break;
     }
@@ -109,7 +110,7 @@ void TSDBCompressedBLOBStream::OpenExisting() {
     if (h.CompressedSize <= 0 || h.UncompressedSize <= 0 || h.UncompressedSize > FBlockSize ||
         h.OffsetToNextHeader != static_cast<int64_t>(h.CompressedSize) + kHeaderSize ||
         pos + h.OffsetToNextHeader > size) {
-      if (!FRepair) TooSmall(10082, size, pos + kHeaderSize + std::max<int64_t>(h.CompressedSize, 0));
+      if (!FRepair) TooSmall(kSDBErrBlobStreamDataShort, size, pos + kHeaderSize + std::max<int64_t>(h.CompressedSize, 0));
       damaged = true;
       break;
     }
@@ -151,7 +152,7 @@ void TSDBCompressedBLOBStream::CutToBlocks(size_t Count) {
   const int64_t end = EndOfBlocks();
   FCompressedStream.SetSize(end);
   if (FCompressedStream.GetSize() != end)
-    throw ESDBException(10093, "Invalid stream size = %d. Should be = %d", {FCompressedStream.GetSize(), end});
+    throw ESDBException(kSDBErrBlobStreamCutToBlocks, "Invalid stream size = %d. Should be = %d", {FCompressedStream.GetSize(), end});
   UpdateDescriptor();
   FModified = true;
 }
@@ -166,22 +167,22 @@ const std::vector<uint8_t>& TSDBCompressedBLOBStream::LoadBlock(size_t Index) {
   FCurrentHeader = -1;
   const auto& h = FHeaders.Headers[Index];
   const int64_t dataPos = FHeaders.Positions[Index] + kHeaderSize;
-  SeekStored(dataPos, 10083);
+  SeekStored(dataPos, kSDBErrBlobStreamSeekRead);
   std::vector<uint8_t> packed(static_cast<size_t>(h.CompressedSize));
   int64_t got = FCompressedStream.Read(packed.data(), h.CompressedSize);
   if (got != h.CompressedSize)
-    throw ESDBException(10086, "Cannot read from stream. Position = %d, Stream size = %d, Block size = %d, Bytes Read = %d",
+    throw ESDBException(kSDBErrBlobStreamReadBlock, "Cannot read from stream. Position = %d, Stream size = %d, Block size = %d, Bytes Read = %d",
                         {dataPos, FCompressedStream.GetSize(), static_cast<int64_t>(h.CompressedSize), got});
   int64_t outSize = h.UncompressedSize;
   if (!DecompressBuffer(FCompressionAlgorithm, packed.data(), h.CompressedSize, outSize, FBlockData))
-    throw ESDBException(10087, "Decompress buffer failed. CompAlg = %d, InSize = %d, OutSize = %d",
+    throw ESDBException(kSDBErrDecompressBuffer, "Decompress buffer failed. CompAlg = %d, InSize = %d, OutSize = %d",
                         {static_cast<int64_t>(FCompressionAlgorithm), static_cast<int64_t>(h.CompressedSize), outSize});
   if (outSize != h.UncompressedSize)
-    throw ESDBException(10088, "Decompress buffer failed. UncompSize = %d, Header.UncompSize = %d",
+    throw ESDBException(kSDBErrDecompressSizeMismatch, "Decompress buffer failed. UncompSize = %d, Header.UncompSize = %d",
                         {outSize, static_cast<int64_t>(h.UncompressedSize)});
   uint32_t crc = CRC(0, FBlockData.data(), FBlockData.size());
   if (crc != h.Crc32)
-    throw ESDBException(10089, "Decompress buffer failed. CheckSum = %d, Header.Crc32 = %d",
+    throw ESDBException(kSDBErrDecompressChecksumMismatch, "Decompress buffer failed. CheckSum = %d, Header.Crc32 = %d",
                         {static_cast<int64_t>(crc), static_cast<int64_t>(h.Crc32)});
   FCurrentHeader = static_cast<int64_t>(Index);
   return FBlockData;
@@ -192,7 +193,7 @@ void TSDBCompressedBLOBStream::CompressBlock(const uint8_t* Data, int64_t Size, 
   Header.UncompressedSize = static_cast<int32_t>(Size);
   Header.Crc32 = CRC(0, Data, static_cast<size_t>(Size));
   if (!CompressBuffer(FCompressionAlgorithm, FCompressionMode, Data, Header, Out, Size))
-    throw ESDBException(10085, "Compress buffer failed. CompAlg = %d, CompMode = %d, InSize = %d, OutSize = %d",
+    throw ESDBException(kSDBErrCompressBuffer, "Compress buffer failed. CompAlg = %d, CompMode = %d, InSize = %d, OutSize = %d",
                         {static_cast<int64_t>(FCompressionAlgorithm), static_cast<int64_t>(FCompressionMode), Size,
                          static_cast<int64_t>(Out.size())});
   Header.OffsetToNextHeader = static_cast<int64_t>(Header.CompressedSize) + kHeaderSize;
@@ -204,7 +205,7 @@ int64_t TSDBCompressedBLOBStream::Read(void* Buffer, int64_t Count) {
   const int64_t n = std::min(Count, FUncompressedSize - FPosition);
   auto* out = static_cast<uint8_t*>(Buffer);
   if (!Compressed()) {
-    SeekStored(FStartPosition + FPosition, 10083);
+    SeekStored(FStartPosition + FPosition, kSDBErrBlobStreamSeekRead);
     int64_t got = FCompressedStream.Read(out, n);
     if (got > 0) FPosition += got;
     return std::max<int64_t>(got, 0);
@@ -234,10 +235,10 @@ int64_t TSDBCompressedBLOBStream::Write(const void* Buffer, int64_t Count) {
   const auto* src = static_cast<const uint8_t*>(Buffer);
   if (!Compressed()) {
     const int64_t at = FStartPosition + FUncompressedSize;
-    SeekStored(at, 10099);
+    SeekStored(at, kSDBErrBlobStreamSeekWrite);
     int64_t written = FCompressedStream.Write(src, Count);
     if (written != Count)
-      throw ESDBException(10097, "Cannot write to stream. Position = %d, Stream size = %d, Block size = %d, Bytes Write = %d",
+      throw ESDBException(kSDBErrBlobStreamWriteData, "Cannot write to stream. Position = %d, Stream size = %d, Block size = %d, Bytes Write = %d",
                           {at, FCompressedStream.GetSize(), Count, written});
     FUncompressedSize += Count;
     FPosition += Count;
@@ -283,17 +284,17 @@ int64_t TSDBCompressedBLOBStream::Write(const void* Buffer, int64_t Count) {
     FCurrentHeader = -1;
     FCompressedStream.SetSize(pos);
   }
-  SeekStored(pos, 10102);
+  SeekStored(pos, kSDBErrBlobStreamSeekBlock);
   for (auto& p : pending) {
     uint8_t raw[kHeaderSize];
     p.Header.Save(raw);
     int64_t w1 = FCompressedStream.Write(raw, kHeaderSize);
     if (w1 != kHeaderSize)
-      throw ESDBException(10100, "Cannot write to stream. Position = %d, Stream size = %d, Block size = %d, Bytes Write = %d",
+      throw ESDBException(kSDBErrBlobStreamWriteHeader, "Cannot write to stream. Position = %d, Stream size = %d, Block size = %d, Bytes Write = %d",
                           {pos, FCompressedStream.GetSize(), static_cast<int64_t>(kHeaderSize), w1});
     int64_t w2 = FCompressedStream.Write(p.Data.data(), p.Header.CompressedSize);
     if (w2 != p.Header.CompressedSize)
-      throw ESDBException(10101, "Cannot write to stream. Position = %d, Stream size = %d, Block size = %d, Bytes Write = %d",
+      throw ESDBException(kSDBErrBlobStreamWriteBlock, "Cannot write to stream. Position = %d, Stream size = %d, Block size = %d, Bytes Write = %d",
                           {pos + kHeaderSize, FCompressedStream.GetSize(), static_cast<int64_t>(p.Header.CompressedSize), w2});
     FBlockStarts.push_back(FUncompressedSize);
     FHeaders.Headers.push_back(p.Header);
@@ -310,7 +311,7 @@ int64_t TSDBCompressedBLOBStream::Write(const void* Buffer, int64_t Count) {
 
 void TSDBCompressedBLOBStream::Grow(int64_t NewSize) {
   if (NewSize <= FUncompressedSize)
-    throw ESDBException(10098, "Invalid extension size. NewSize = %d, UncompressedSize = %d, ExtensionSize = %d",
+    throw ESDBException(kSDBErrBlobStreamExtensionSize, "Invalid extension size. NewSize = %d, UncompressedSize = %d, ExtensionSize = %d",
                         {NewSize, FUncompressedSize, NewSize - FUncompressedSize});
   const int64_t saved = FPosition;
   std::vector<uint8_t> zeros(static_cast<size_t>(std::min<int64_t>(FBlockSize, NewSize - FUncompressedSize)));
@@ -328,7 +329,7 @@ void TSDBCompressedBLOBStream::Grow(int64_t NewSize) {
 void TSDBCompressedBLOBStream::SetSize(int64_t NewSize) {
   std::lock_guard<std::recursive_mutex> guard(FLock);
   if (NewSize < 0)
-    throw ESDBException(10092, "Invalid stream size = %d. Should be = %d", {NewSize, static_cast<int64_t>(0)});
+    throw ESDBException(kSDBErrBlobStreamSetSize, "Invalid stream size = %d. Should be = %d", {NewSize, static_cast<int64_t>(0)});
   if (NewSize == FUncompressedSize) return;
   if (NewSize > FUncompressedSize) {
     Grow(NewSize);
@@ -338,7 +339,7 @@ void TSDBCompressedBLOBStream::SetSize(int64_t NewSize) {
     const int64_t end = FStartPosition + NewSize;
     FCompressedStream.SetSize(end);
     if (FCompressedStream.GetSize() != end)
-      throw ESDBException(10092, "Invalid stream size = %d. Should be = %d", {FCompressedStream.GetSize(), end});
+      throw ESDBException(kSDBErrBlobStreamSetSize, "Invalid stream size = %d. Should be = %d", {FCompressedStream.GetSize(), end});
     FUncompressedSize = NewSize;
     UpdateDescriptor();
     FModified = true;
@@ -362,13 +363,13 @@ void TSDBCompressedBLOBStream::SetSize(int64_t NewSize) {
   const int64_t pos = FHeaders.Positions[k];
   CutToBlocks(k);
   if (FCompressedStream.Seek(pos, soBeginning) != pos)
-    throw ESDBException(10094, "Cannot set stream position to %d. Position = %d, Size = %d",
+    throw ESDBException(kSDBErrBlobStreamSetPosition, "Cannot set stream position to %d. Position = %d, Size = %d",
                         {pos, FCompressedStream.GetPosition(), FCompressedStream.GetSize()});
   uint8_t raw[kHeaderSize];
   header.Save(raw);
-  if (FCompressedStream.Write(raw, kHeaderSize) != kHeaderSize) throw ESDBException(10095, "Error writing to stream");
+  if (FCompressedStream.Write(raw, kHeaderSize) != kHeaderSize) throw ESDBException(kSDBErrStreamWrite, "Error writing to stream");
   if (FCompressedStream.Write(packed.data(), header.CompressedSize) != header.CompressedSize)
-    throw ESDBException(10096, "Error writing to stream");
+    throw ESDBException(kSDBErrBlobStreamExtend, "Error writing to stream");
   FBlockStarts.push_back(FUncompressedSize);
   FHeaders.Headers.push_back(header);
   FHeaders.Positions.push_back(pos);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/SDBBytes.h"
+#include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
 #include "platform/SDBPlatform.h"
 #include "storage/file/SDBPageFormat.h"
@@ -47,7 +48,7 @@ TSDBDatabaseFile::~TSDBDatabaseFile() {
 
 void TSDBDatabaseFile::CheckOpened(const char* Operation) const {
   if (!FIsOpened)
-    throw ESDBException(30376, "Cannot perform this operation (%s) on a closed file", {std::string(Operation)});
+    throw ESDBException(kSDBErrFileClosed, "Cannot perform this operation (%s) on a closed file", {std::string(Operation)});
 }
 
 bool TSDBDatabaseFile::TryReopen() {
@@ -72,18 +73,18 @@ int TSDBDatabaseFile::WithReopen(Op op) {
 
 void TSDBDatabaseFile::CreateAndOpenFile(const std::string& FileName) {
   if (FIsOpened)
-    throw ESDBException(30377, "Cannot perform this operation (%s) on a opened file", {std::string("CreateAndOpenFile")});
-  if (FileName.empty()) throw ESDBException(30374, "Cannot create file with blank FileName");
+    throw ESDBException(kSDBErrFileAlreadyOpen, "Cannot perform this operation (%s) on a opened file", {std::string("CreateAndOpenFile")});
+  if (FileName.empty()) throw ESDBException(kSDBErrBlankFileName, "Cannot create file with blank FileName");
   if (SDBFileExists(FileName)) {
     SDBSetFileReadOnly(FileName, false);
     int err = SDBDeleteFile(FileName);
     if (err != 0)
-      throw ESDBException(30362, "Cannot delete file: '%s' Error code: %d. ErrorMessage: %s",
+      throw ESDBException(kSDBErrDeleteFile, "Cannot delete file: '%s' Error code: %d. ErrorMessage: %s",
                           {FileName, static_cast<int64_t>(err), SDBSystemErrorMessage(err)});
   }
   int err = FHandle.Create(FileName);
   if (err != 0)
-    throw ESDBException(30361, "Cannot create file: '%s' Error code: %d. ErrorMessage: %s",
+    throw ESDBException(kSDBErrCreateFile, "Cannot create file: '%s' Error code: %d. ErrorMessage: %s",
                         {FileName, static_cast<int64_t>(err), SDBSystemErrorMessage(err)});
   FFileName = FileName;
   FAccessMode = amReadWrite;
@@ -95,14 +96,14 @@ void TSDBDatabaseFile::CreateAndOpenFile(const std::string& FileName) {
 
 void TSDBDatabaseFile::OpenFile(const std::string& FileName, TSDBAccessMode AccessMode, TSDBShareMode ShareMode) {
   if (FIsOpened)
-    throw ESDBException(30377, "Cannot perform this operation (%s) on a opened file", {std::string("OpenFile")});
+    throw ESDBException(kSDBErrFileAlreadyOpen, "Cannot perform this operation (%s) on a opened file", {std::string("OpenFile")});
   if (AccessMode != amReadOnly && AccessMode != amReadWrite)
-    throw ESDBException(30366, "Unknown Access mode: '%d'", {static_cast<int64_t>(AccessMode)});
+    throw ESDBException(kSDBErrUnknownAccessMode, "Unknown Access mode: '%d'", {static_cast<int64_t>(AccessMode)});
   if (ShareMode != smExclusive && ShareMode != smShareDenyNone && ShareMode != smShareDenyWrite)
-    throw ESDBException(30367, "Unknown Share mode: '%d'", {static_cast<int64_t>(ShareMode)});
+    throw ESDBException(kSDBErrUnknownShareMode, "Unknown Share mode: '%d'", {static_cast<int64_t>(ShareMode)});
   int err = FHandle.Open(FileName, ToAccess(AccessMode), ToShare(ShareMode));
   if (err != 0)
-    throw ESDBException(30364, "Cannot open file:'%s' Error code: %d. ErrorMessage: %s",
+    throw ESDBException(kSDBErrOpenFile, "Cannot open file:'%s' Error code: %d. ErrorMessage: %s",
                         {FileName, static_cast<int64_t>(err), SDBSystemErrorMessage(err)});
   FFileName = FileName;
   FAccessMode = AccessMode;
@@ -117,21 +118,21 @@ void TSDBDatabaseFile::CloseFile() {
   FIsOpened = false;
   int err = FHandle.Close();
   if (err != 0)
-    throw ESDBException(30365, "Cannot close file:'%s' Error code: %d. ErrorMessage: %s",
+    throw ESDBException(kSDBErrCloseFile, "Cannot close file:'%s' Error code: %d. ErrorMessage: %s",
                         {FFileName, static_cast<int64_t>(err), SDBSystemErrorMessage(err)});
 }
 
 void TSDBDatabaseFile::DeleteFile(const std::string& FileName) {
   int err = SDBDeleteFile(FileName);
   if (err != 0)
-    throw ESDBException(30362, "Cannot delete file: '%s' Error code: %d. ErrorMessage: %s",
+    throw ESDBException(kSDBErrDeleteFile, "Cannot delete file: '%s' Error code: %d. ErrorMessage: %s",
                         {FileName, static_cast<int64_t>(err), SDBSystemErrorMessage(err)});
 }
 
 void TSDBDatabaseFile::RenameFile(const std::string& OldFileName, const std::string& NewFileName) {
   int err = SDBRenameFile(OldFileName, NewFileName);
   if (err != 0)
-    throw ESDBException(30378, "Cannot rename file '%s' to '%s' ErrorCode:%d. ErrorMessage: %s",
+    throw ESDBException(kSDBErrRenameFile, "Cannot rename file '%s' to '%s' ErrorCode:%d. ErrorMessage: %s",
                         {OldFileName, NewFileName, static_cast<int64_t>(err), SDBSystemErrorMessage(err)});
 }
 
@@ -196,7 +197,7 @@ int64_t TSDBDatabaseFile::GetSize() {
   int err = FHandle.GetSize(size);
   if (err != 0 && TryReopen()) err = FHandle.GetSize(size);
   if (err != 0)
-    throw ESDBException(30371, "Cannot Get File Size for file: '%s'. ErrorCode:%d. ErrorMessage: %s",
+    throw ESDBException(kSDBErrGetFileSize, "Cannot Get File Size for file: '%s'. ErrorCode:%d. ErrorMessage: %s",
                         {FFileName, static_cast<int64_t>(err), SDBSystemErrorMessage(err)});
   return static_cast<int64_t>(size);
 }
@@ -205,7 +206,7 @@ void TSDBDatabaseFile::SetSize(int64_t Size) {
   CheckOpened("SetSize");
   int err = Size < 0 ? EINVAL : WithReopen([&] { return FHandle.SetSize(static_cast<uint64_t>(Size)); });
   if (err != 0)
-    throw ESDBException(30370, "Cannot Truncate File '%s' to %d bytes. ErrorCode:%d. ErrorMessage: %s",
+    throw ESDBException(kSDBErrTruncateFile, "Cannot Truncate File '%s' to %d bytes. ErrorCode:%d. ErrorMessage: %s",
                         {FFileName, Size, static_cast<int64_t>(err), SDBSystemErrorMessage(err)});
 }
 
@@ -215,7 +216,7 @@ int64_t TSDBDatabaseFile::GetPosition() {
   int err = FHandle.GetSize(size);
   if (err != 0 && TryReopen()) err = FHandle.GetSize(size);
   if (err != 0)
-    throw ESDBException(30373, "Cannot Get File Position. FileName='%s' ErrorCode:%d. ErrorMessage: %s",
+    throw ESDBException(kSDBErrGetFilePosition, "Cannot Get File Position. FileName='%s' ErrorCode:%d. ErrorMessage: %s",
                         {FFileName, static_cast<int64_t>(err), SDBSystemErrorMessage(err)});
   return FPosition;
 }
@@ -235,7 +236,7 @@ void TSDBDatabaseFile::FlushFileBuffers() {
   CheckOpened("FlushFileBuffers");
   int err = WithReopen([&] { return FHandle.Flush(); });
   if (err != 0)
-    throw ESDBException(30379, "Cannot flush file buffers for file: '%s'. ErrorCode:%d. ErrorMessage: %s",
+    throw ESDBException(kSDBErrFlushFile, "Cannot flush file buffers for file: '%s'. ErrorCode:%d. ErrorMessage: %s",
                         {FFileName, static_cast<int64_t>(err), SDBSystemErrorMessage(err)});
 }
 

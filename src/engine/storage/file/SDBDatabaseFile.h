@@ -14,6 +14,7 @@
 #include <string>
 
 #include "platform/SDBFileHandle.h"
+#include "sdb/SDBErrors.h"
 
 namespace sdb {
 
@@ -45,7 +46,7 @@ class TSDBDatabaseFile {
   // Truncates or extends the file to Size bytes.
   void SetSize(int64_t Size);
   int64_t GetPosition();
-  void SetPosition(int64_t Position, int ErrorCode = 30372);
+  void SetPosition(int64_t Position, int ErrorCode = kSDBErrSetFilePosition);
   void FlushFileBuffers();
 
   bool LockByte(int64_t Count, int64_t Offset);

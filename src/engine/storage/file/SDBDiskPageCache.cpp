@@ -1,17 +1,17 @@
 #include "storage/file/SDBDiskPageCache.h"
 
+#include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
 
 namespace sdb {
 
 namespace {
 
-constexpr int kCommitLocked = 20232;
 
 class THeaderLockHold {
  public:
   explicit THeaderLockHold(TSDBDiskPageManager& pm) : FPM(pm) {
-    if (!FPM.WaitLockDBHeader()) throw ESDBException(kCommitLocked, "Database is locked");
+    if (!FPM.WaitLockDBHeader()) throw ESDBException(kSDBErrDatabaseHeaderLocked, "Database is locked");
   }
   ~THeaderLockHold() { FPM.UnlockDBHeader(); }
   THeaderLockHold(const THeaderLockHold&) = delete;
@@ -65,7 +65,7 @@ void TSDBDiskPageCache::CloseDatabase() {
 
 TSDBDatabaseFreeSpaceManager& TSDBDiskPageCache::FreeSpaceManager() {
   auto* fs = dynamic_cast<TSDBDatabaseFreeSpaceManager*>(FDiskPageManager->DatabaseFreeSpaceManager());
-  if (!fs) throw ESDBException(30399, "Error - database file is not opened.");
+  if (!fs) throw ESDBException(kSDBErrDatabaseNotOpen, "Error - database file is not opened.");
   return *fs;
 }
 
@@ -77,7 +77,7 @@ void TSDBDiskPageCache::SetIgnoreCRCErrors(bool v) {
 int32_t TSDBDiskPageCache::GetPageCount() { return FDiskPageManager->GetPageCount(); }
 
 void TSDBDiskPageCache::ApplyChanges(int SessionID) {
-  if (SessionID == kSDBInvalidSessionID) throw ESDBException(20186, "Invalid Session ID");
+  if (SessionID == kSDBInvalidSessionID) throw ESDBException(kSDBErrInvalidSessionID, "Invalid Session ID");
   if (!HasChanges(SessionID)) return;
   TSDBDiskPageManager& pm = *FDiskPageManager;
   THeaderLockHold lock(pm);

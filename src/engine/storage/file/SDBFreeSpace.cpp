@@ -3,24 +3,13 @@
 #include <algorithm>
 #include <exception>
 
+#include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
 #include "storage/file/SDBPageFormat.h"
 
 namespace sdb {
 
 namespace {
-
-// Error codes of the free-space manager.
-constexpr int kLockedGetPage = 20213;
-constexpr int kLockedFreePage = 20231;
-constexpr int kLockedOther = 20232;
-constexpr int kSystemPage = 30434;
-constexpr int kNotAddressableGet = 30430;
-constexpr int kNotAddressableFree = 30431;
-constexpr int kAlreadyUsed = 30425;
-constexpr int kAlreadyFree = 30427;
-constexpr int kWrongTypePFS = 30423;
-constexpr int kWrongTypeEAM = 30424;
 
 std::string TypeName(uint16_t type) {
   try {
@@ -90,7 +79,7 @@ void TSDBDiskFreeSpaceStore::FSWriteLastUsedPageNo(int32_t lastUsedPageNo) {
 
 void TSDBDiskFreeSpaceStore::FSReadPage(int32_t pageNo, uint8_t* buffer) {
   if (!LPageManager.InternalReadPage(pageNo, buffer, false))
-    throw ESDBException(20299, "Error reading database file page. Page No: %d, type %d",
+    throw ESDBException(kSDBErrReadDatabasePage, "Error reading database file page. Page No: %d, type %d",
                         {int64_t{pageNo}, int64_t{SDBGetPageType(buffer)}});
 }
 
@@ -117,7 +106,7 @@ TSDBDatabaseFreeSpaceManager::TSDBDatabaseFreeSpaceManager(TSDBFreeSpaceStore& s
 void TSDBDatabaseFreeSpaceManager::InitGeometry() {
   FPageDataSize = static_cast<int32_t>(FStore.FSPageSize()) - kSDBPageHeaderSize;
   FPageCountInExtent = std::max<int32_t>(1, FStore.FSPageCountInExtent());
-  if (FPageDataSize <= 0) throw ESDBException(20237, "Invalid database format");
+  if (FPageDataSize <= 0) throw ESDBException(kSDBErrInvalidDatabaseFormat, "Invalid database format");
   FPFSPage_PagesAddressed = FPageDataSize * 8;
   FEAMPage_ExtentsAddressed = FPageDataSize * 4;
   FEAMPage_PagesAddressed = FPageDataSize * 4 * FPageCountInExtent;
@@ -141,7 +130,7 @@ bool TSDBDatabaseFreeSpaceManager::IsSystemPage(int32_t n) const {
 }
 
 void TSDBDatabaseFreeSpaceManager::CheckPageNoForSystemPages(int32_t PageNo) const {
-  if (IsSystemPage(PageNo)) throw ESDBException(kSystemPage, "Cannot delete PFS or EAM page. PageNo=%d", {int64_t{PageNo}});
+  if (IsSystemPage(PageNo)) throw ESDBException(kSDBErrDeleteSystemPage, "Cannot delete PFS or EAM page. PageNo=%d", {int64_t{PageNo}});
 }
 
 int32_t TSDBDatabaseFreeSpaceManager::PFSPageOf(int32_t n) const {
@@ -156,7 +145,7 @@ int32_t TSDBDatabaseFreeSpaceManager::EAMPageOf(int32_t n) const {
 void TSDBDatabaseFreeSpaceManager::ReadCounters() { FStore.FSReadCounters(FTotalPageCount, FLastUsedPageNo); }
 
 void TSDBDatabaseFreeSpaceManager::Reload() {
-  THeaderLock lock(FStore, kLockedOther);
+  THeaderLock lock(FStore, kSDBErrDatabaseHeaderLocked);
   if (!FStore.FSSoleWriter()) FLockedBitmaps.clear();
   ReadCounters();
 }
@@ -169,7 +158,7 @@ void TSDBDatabaseFreeSpaceManager::CheckAddressable(int32_t pageNo, int errorCod
 
 void TSDBDatabaseFreeSpaceManager::ReadBitmapPage(int32_t pageNo, uint16_t expectedType, int errorCode,
                                                   std::vector<uint8_t>& buf) {
-  CheckAddressable(pageNo, kNotAddressableGet);
+  CheckAddressable(pageNo, kSDBErrPageNotAddressable);
   TBitmapCopy* copy = nullptr;
   for (auto& c : FLockedBitmaps)
     if (c.PageNo == pageNo) copy = &c;
@@ -194,9 +183,9 @@ void TSDBDatabaseFreeSpaceManager::WriteBitmapPage(int32_t pageNo, std::vector<u
 
 bool TSDBDatabaseFreeSpaceManager::GetPageUsageFromPFS(int32_t PageNo) {
   Reload();
-  CheckAddressable(PageNo, kNotAddressableGet);
+  CheckAddressable(PageNo, kSDBErrPageNotAddressable);
   std::vector<uint8_t> pfs;
-  ReadBitmapPage(PFSPageOf(PageNo), ptPFS, kWrongTypePFS, pfs);
+  ReadBitmapPage(PFSPageOf(PageNo), ptPFS, kSDBErrNotAPFSPage, pfs);
   int32_t r = PageNo % FPFSPage_PagesAddressed;
   return (pfs[kSDBPageHeaderSize + r / 8] >> (r % 8)) & 1;
 }
@@ -204,7 +193,7 @@ bool TSDBDatabaseFreeSpaceManager::GetPageUsageFromPFS(int32_t PageNo) {
 int TSDBDatabaseFreeSpaceManager::GetExtentUsageFromEAM(int32_t extent) {
   Reload();
   std::vector<uint8_t> eam;
-  ReadBitmapPage(EAMPageOf(extent * FPageCountInExtent), ptEAM, kWrongTypeEAM, eam);
+  ReadBitmapPage(EAMPageOf(extent * FPageCountInExtent), ptEAM, kSDBErrNotAnEAMPage, eam);
   int32_t x = extent % FEAMPage_ExtentsAddressed;
   return (eam[kSDBPageHeaderSize + x / 4] >> (2 * (x % 4))) & 3;
 }
@@ -212,12 +201,12 @@ int TSDBDatabaseFreeSpaceManager::GetExtentUsageFromEAM(int32_t extent) {
 void TSDBDatabaseFreeSpaceManager::SetPFSBit(int32_t pageNo, bool used) {
   std::vector<uint8_t> pfs;
   int32_t pfsPage = PFSPageOf(pageNo);
-  ReadBitmapPage(pfsPage, ptPFS, kWrongTypePFS, pfs);
+  ReadBitmapPage(pfsPage, ptPFS, kSDBErrNotAPFSPage, pfs);
   int32_t r = pageNo % FPFSPage_PagesAddressed;
   uint8_t& byte = pfs[kSDBPageHeaderSize + r / 8];
   uint8_t mask = static_cast<uint8_t>(1u << (r % 8));
-  if (used && (byte & mask)) throw ESDBException(kAlreadyUsed, "Page: %d already used", {int64_t{pageNo}});
-  if (!used && !(byte & mask)) throw ESDBException(kAlreadyFree, "Page: %d already free", {int64_t{pageNo}});
+  if (used && (byte & mask)) throw ESDBException(kSDBErrPageAlreadyUsed, "Page: %d already used", {int64_t{pageNo}});
+  if (!used && !(byte & mask)) throw ESDBException(kSDBErrPageAlreadyFree, "Page: %d already free", {int64_t{pageNo}});
   byte = static_cast<uint8_t>(used ? byte | mask : byte & ~mask);
   WriteBitmapPage(pfsPage, pfs);
 }
@@ -231,7 +220,7 @@ void TSDBDatabaseFreeSpaceManager::RecalcExtent(int32_t extent) {
   for (int32_t n = first; n <= last && !(used && free); ++n) {
     int32_t pfsPage = PFSPageOf(n);
     if (pfsPage != loadedPFS) {
-      ReadBitmapPage(pfsPage, ptPFS, kWrongTypePFS, pfs);
+      ReadBitmapPage(pfsPage, ptPFS, kSDBErrNotAPFSPage, pfs);
       loadedPFS = pfsPage;
     }
     int32_t r = n % FPFSPage_PagesAddressed;
@@ -243,7 +232,7 @@ void TSDBDatabaseFreeSpaceManager::RecalcExtent(int32_t extent) {
   uint8_t value = (used && !free) ? 3 : ((used || free) ? 1 : 0);
   std::vector<uint8_t> eam;
   int32_t eamPage = EAMPageOf(first);
-  ReadBitmapPage(eamPage, ptEAM, kWrongTypeEAM, eam);
+  ReadBitmapPage(eamPage, ptEAM, kSDBErrNotAnEAMPage, eam);
   int32_t x = extent % FEAMPage_ExtentsAddressed;
   uint8_t& byte = eam[kSDBPageHeaderSize + x / 4];
   int shift = 2 * (x % 4);
@@ -258,7 +247,7 @@ bool TSDBDatabaseFreeSpaceManager::SearchEAMGroup(int32_t group, int32_t& pageNo
   int32_t eamPage = EAMPageOf(group * FEAMPage_PagesAddressed);
   if (eamPage >= FTotalPageCount) return false;
   std::vector<uint8_t> eam;
-  ReadBitmapPage(eamPage, ptEAM, kWrongTypeEAM, eam);
+  ReadBitmapPage(eamPage, ptEAM, kSDBErrNotAnEAMPage, eam);
   int32_t extent = -1;
   for (int32_t b = 0; b < FPageDataSize && extent < 0; ++b) {
     uint8_t byte = eam[kSDBPageHeaderSize + b];
@@ -278,7 +267,7 @@ bool TSDBDatabaseFreeSpaceManager::SearchEAMGroup(int32_t group, int32_t& pageNo
   std::vector<uint8_t> pfs;
   for (int64_t idx = firstPFS; idx <= lastPFS; ++idx) {
     auto pfsPage = static_cast<int32_t>(idx * FPFSPage_PagesAddressed);
-    ReadBitmapPage(pfsPage, ptPFS, kWrongTypePFS, pfs);
+    ReadBitmapPage(pfsPage, ptPFS, kSDBErrNotAPFSPage, pfs);
     for (int32_t b = 0; b < FPageDataSize; ++b) {
       uint8_t byte = pfs[kSDBPageHeaderSize + b];
       if (byte == 0xFF) continue;
@@ -315,7 +304,7 @@ int32_t TSDBDatabaseFreeSpaceManager::GrowFile() {
   // the file grows from its real end, never out to that page.
   int32_t newPage = std::min(FLastUsedPageNo, oldTotal - 1) + 1;
   while (IsSystemPage(newPage)) ++newPage;
-  if (newPage < 0) throw ESDBException(kNotAddressableGet, "Page: %d cannot be addressed. TotalPageCount=%d",
+  if (newPage < 0) throw ESDBException(kSDBErrPageNotAddressable, "Page: %d cannot be addressed. TotalPageCount=%d",
                                        {int64_t{newPage}, int64_t{oldTotal}});
   int32_t step = AddPagesStep();
   if (int64_t{newPage} >= int64_t{oldTotal} + step) step = newPage - oldTotal + 1;
@@ -352,7 +341,7 @@ int32_t TSDBDatabaseFreeSpaceManager::GrowFile() {
 }
 
 int32_t TSDBDatabaseFreeSpaceManager::GetPage(int32_t /*DesiredStartPageNo*/) {
-  THeaderLock lock(FStore, kLockedGetPage);
+  THeaderLock lock(FStore, kSDBErrFreeSpaceLockedGet);
   TSDBBitmapScope bitmaps(*this);
   ReadCounters();
   const int32_t oldTotal = FTotalPageCount, oldLast = FLastUsedPageNo;
@@ -369,7 +358,7 @@ int32_t TSDBDatabaseFreeSpaceManager::FindLastUsedPage() {
   if (FTotalPageCount <= 0) return -1;
   std::vector<uint8_t> pfs;
   for (int32_t pfsPage = PFSPageOf(FTotalPageCount - 1); pfsPage >= 0; pfsPage -= FPFSPage_PagesAddressed) {
-    ReadBitmapPage(pfsPage, ptPFS, kWrongTypePFS, pfs);
+    ReadBitmapPage(pfsPage, ptPFS, kSDBErrNotAPFSPage, pfs);
     for (int32_t b = FPageDataSize - 1; b >= 0; --b) {
       uint8_t byte = pfs[kSDBPageHeaderSize + b];
       if (!byte) continue;
@@ -384,11 +373,11 @@ int32_t TSDBDatabaseFreeSpaceManager::FindLastUsedPage() {
 }
 
 void TSDBDatabaseFreeSpaceManager::FreePage(int32_t PageNo) {
-  THeaderLock lock(FStore, kLockedFreePage);
+  THeaderLock lock(FStore, kSDBErrFreeSpaceLockedFree);
   TSDBBitmapScope bitmaps(*this);
   ReadCounters();
   const int32_t oldTotal = FTotalPageCount, oldLast = FLastUsedPageNo;
-  CheckAddressable(PageNo, kNotAddressableFree);
+  CheckAddressable(PageNo, kSDBErrFreePageNotAddressable);
   CheckPageNoForSystemPages(PageNo);
   SetPFSBit(PageNo, false);
   RecalcExtent(PageNo / FPageCountInExtent);
@@ -404,7 +393,7 @@ void TSDBDatabaseFreeSpaceManager::FreePage(int32_t PageNo) {
 }
 
 void TSDBDatabaseFreeSpaceManager::TruncateDatabase() {
-  THeaderLock lock(FStore, kLockedOther);
+  THeaderLock lock(FStore, kSDBErrDatabaseHeaderLocked);
   ReadCounters();
   int32_t cut = FTotalPageCount - 1 - FLastUsedPageNo;
   if (cut > 0) {

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "common/SDBBytes.h"
+#include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
 #include "storage/file/SDBCompression.h"
 
@@ -19,7 +20,7 @@ int32_t PagesFor(int64_t size, int32_t dataSize) {
 }
 
 [[noreturn]] void ChainError(int32_t index) {
-  throw ESDBException(20300, "Error getting %d-th table file page. Probably database is corrupted and needs repair.",
+  throw ESDBException(kSDBErrInternalFilePageMissing, "Error getting %d-th table file page. Probably database is corrupted and needs repair.",
                       {int64_t{index}});
 }
 
@@ -34,7 +35,7 @@ TSDBInternalDBTransactedAccessFile::TSDBInternalDBTransactedAccessFile(TSDBPageM
 
 void TSDBInternalDBTransactedAccessFile::CheckOpen(const char* operation) const {
   if (FStartPageNo == -1)
-    throw ESDBException(30389, "Cannot perform this operation (%s) on closed internal file", {std::string(operation)});
+    throw ESDBException(kSDBErrTransactedFileClosed, "Cannot perform this operation (%s) on closed internal file", {std::string(operation)});
 }
 
 TSDBPageGuard TSDBInternalDBTransactedAccessFile::GetChainPage(int SessionID, int32_t pageNo, int32_t index,
@@ -45,7 +46,7 @@ TSDBPageGuard TSDBInternalDBTransactedAccessFile::GetChainPage(int SessionID, in
 
 void TSDBInternalDBTransactedAccessFile::CreateFile(int SessionID) {
   if (FStartPageNo != -1)
-    throw ESDBException(30383, "Cannot create internal file. File already exists. StartPageNo=%d",
+    throw ESDBException(kSDBErrTransactedFileExists, "Cannot create internal file. File already exists. StartPageNo=%d",
                         {int64_t{FStartPageNo}});
   TSDBPageGuard page = SDBAddPageGuard(LPageManager, SessionID, FPageTypeID);
   uint8_t* d = page->Data();
@@ -59,7 +60,7 @@ void TSDBInternalDBTransactedAccessFile::CreateFile(int SessionID) {
 }
 
 void TSDBInternalDBTransactedAccessFile::OpenFile(int32_t StartPageNo) {
-  if (StartPageNo < 0) throw ESDBException(20301, "Invalid page number");
+  if (StartPageNo < 0) throw ESDBException(kSDBErrInternalFileStartPage, "Invalid page number");
   FStartPageNo = StartPageNo;
 }
 
@@ -186,7 +187,7 @@ void TSDBInternalDBTransactedAccessFile::ReadFile(int SessionID, uint8_t* Buffer
     algorithm = d[9];
     if (algorithm == 0) uncompressed = storedSize;
     if (uncompressed < Count || Count < 0)
-      throw ESDBException(30387, "Cannot read internal file. FileSize=%d. ReadSize=%d",
+      throw ESDBException(kSDBErrInternalFileRead, "Cannot read internal file. FileSize=%d. ReadSize=%d",
                           {int64_t{uncompressed}, int64_t{Count}});
     // Without compression only the bytes asked for are needed.
     const int32_t wanted = algorithm == 0 ? Count : std::max(storedSize, 0);
@@ -203,7 +204,7 @@ void TSDBInternalDBTransactedAccessFile::ReadFile(int SessionID, uint8_t* Buffer
       offset = 0;
     }
     if (static_cast<int32_t>(stored.size()) < wanted)
-      throw ESDBException(30388, "Cannot read % bytes from internal file. FileSize=%d. ReadSize=%d, Count=%d",
+      throw ESDBException(kSDBErrInternalFileReadCount, "Cannot read % bytes from internal file. FileSize=%d. ReadSize=%d, Count=%d",
                           {int64_t{storedSize}, int64_t{static_cast<int32_t>(stored.size())}, int64_t{Count}});
   }
   if (algorithm == 0) {
@@ -215,10 +216,10 @@ void TSDBInternalDBTransactedAccessFile::ReadFile(int SessionID, uint8_t* Buffer
   if (algorithm > acaPPM || uncompressed < 0 ||
       !DecompressBuffer(static_cast<TSDBCompressionAlgorithm>(algorithm), stored.data(),
                         static_cast<int64_t>(stored.size()), produced, plain))
-    throw ESDBException(20189, "Table file decompression error. Possible table corruption (%s)",
+    throw ESDBException(kSDBErrInternalFileDecompression, "Table file decompression error. Possible table corruption (%s)",
                         {std::string("the stored content does not decompress")});
   if (produced != uncompressed)
-    throw ESDBException(20189, "Table file decompression error. Possible table corruption (%s)",
+    throw ESDBException(kSDBErrInternalFileDecompression, "Table file decompression error. Possible table corruption (%s)",
                         {std::string("size mismatch")});
   if (Count) std::memcpy(Buffer, plain.data(), static_cast<size_t>(Count));
 }
@@ -229,7 +230,7 @@ std::vector<uint8_t> TSDBInternalDBTransactedAccessFile::ReadAll(int SessionID, 
   // A damaged header cannot make us allocate more than the file could hold.
   int64_t limit = int64_t{LPageManager.GetPageCount()} * LPageManager.PageDataSize();
   if (size > limit)
-    throw ESDBException(30387, "Cannot read internal file. FileSize=%d. ReadSize=%d",
+    throw ESDBException(kSDBErrInternalFileRead, "Cannot read internal file. FileSize=%d. ReadSize=%d",
                         {int64_t{static_cast<int32_t>(limit)}, int64_t{size}});
   std::vector<uint8_t> out(static_cast<size_t>(size));
   ReadFile(SessionID, out.data(), size, SynchronizeAllowed);
@@ -247,7 +248,7 @@ void TSDBInternalDBTransactedAccessFile::WriteFile(int SessionID, const uint8_t*
     if (Algorithm > acaPPM ||
         !CompressBuffer(static_cast<TSDBCompressionAlgorithm>(Algorithm), CompressionMode, Buffer, header,
                         compressed, Count))
-      throw ESDBException(20187, "Table file compression error");
+      throw ESDBException(kSDBErrInternalFileCompression, "Table file compression error");
     stored = compressed.data();
     storedSize = static_cast<int32_t>(compressed.size());
   } else if (Count == 0) {
@@ -288,12 +289,12 @@ TSDBInternalDBDirectAccessFile::TSDBInternalDBDirectAccessFile(TSDBDiskPageManag
 
 void TSDBInternalDBDirectAccessFile::CheckOpen(const char* operation) const {
   if (FStartPageNo == -1)
-    throw ESDBException(20156, "Cannot perform this operation (%s) on closed internal file", {std::string(operation)});
+    throw ESDBException(kSDBErrDirectFileClosed, "Cannot perform this operation (%s) on closed internal file", {std::string(operation)});
 }
 
 void TSDBInternalDBDirectAccessFile::CreateFile(int32_t Size) {
   if (FStartPageNo != -1)
-    throw ESDBException(20157, "Cannot create internal file. File already exists. StartPageNo=%d",
+    throw ESDBException(kSDBErrDirectFileExists, "Cannot create internal file. File already exists. StartPageNo=%d",
                         {int64_t{FStartPageNo}});
   if (Size < 0) Size = 0;
   const int32_t dataSize = LPageManager.PageDataSize();
@@ -320,7 +321,7 @@ void TSDBInternalDBDirectAccessFile::CreateFile(int32_t Size) {
 
 void TSDBInternalDBDirectAccessFile::OpenFile(int32_t StartPageNo) {
   CloseFile();
-  if (StartPageNo < 0) throw ESDBException(20301, "Invalid page number");
+  if (StartPageNo < 0) throw ESDBException(kSDBErrInternalFileStartPage, "Invalid page number");
   if (const auto* chain = LPageManager.FindDirectChain(StartPageNo, FPageTypeID)) {
     FPageNumbers = chain->Pages;
     FSize = chain->Size;
@@ -341,7 +342,7 @@ void TSDBInternalDBDirectAccessFile::OpenFile(int32_t StartPageNo) {
     LPageManager.ReadPageRegion(header, pageNo, 0, kSDBPageHeaderSize);
     uint16_t type = SDBGetPageType(header);
     if (type != FPageTypeID)
-      throw ESDBException(20155, "Invalid PageType found: %d but expecting: %d",
+      throw ESDBException(kSDBErrInternalFilePageType, "Invalid PageType found: %d but expecting: %d",
                           {int64_t{type}, int64_t{FPageTypeID}});
     if (pages.empty()) LPageManager.ReadPageRegion(fileHeader, pageNo, kSDBPageHeaderSize, kHeader);
     pages.push_back(pageNo);
@@ -380,7 +381,7 @@ void TSDBInternalDBDirectAccessFile::Locate(int32_t position, int32_t& pageNo, i
   int64_t p = int64_t{position} + kHeader;
   auto index = static_cast<size_t>(p / dataSize);
   if (position < 0 || index >= FPageNumbers.size())
-    throw ESDBException(20159, "Seek position bigger than file size. FileSize=%d. Position=%d",
+    throw ESDBException(kSDBErrInternalFileSeekBeyondEnd, "Seek position bigger than file size. FileSize=%d. Position=%d",
                         {int64_t{FSize}, int64_t{position}});
   pageNo = FPageNumbers[index];
   offset = kSDBPageHeaderSize + static_cast<int32_t>(p % dataSize);
@@ -389,7 +390,7 @@ void TSDBInternalDBDirectAccessFile::Locate(int32_t position, int32_t& pageNo, i
 void TSDBInternalDBDirectAccessFile::ReadBuffer(void* Buffer, int32_t Count, int32_t Position) {
   CheckOpen("DirectReadBuffer");
   if (Position < 0 || Position > FSize || Count < 0 || int64_t{Position} + Count > FSize)
-    throw ESDBException(20159, "Seek position bigger than file size. FileSize=%d. Position=%d",
+    throw ESDBException(kSDBErrInternalFileSeekBeyondEnd, "Seek position bigger than file size. FileSize=%d. Position=%d",
                         {int64_t{FSize}, int64_t{Position} + std::max(Count, 0)});
   auto* out = static_cast<uint8_t*>(Buffer);
   const int32_t pageEnd = LPageManager.PageSize();
@@ -407,7 +408,7 @@ void TSDBInternalDBDirectAccessFile::ReadBuffer(void* Buffer, int32_t Count, int
 void TSDBInternalDBDirectAccessFile::WriteBuffer(const void* Buffer, int32_t Count, int32_t Position) {
   CheckOpen("DirectWriteBuffer");
   if (Position < 0 || Count < 0 || int64_t{Position} + Count > FSize)
-    throw ESDBException(20158, "Cannot write after end of file. FileSize=%d. Position=%d, Count=%d",
+    throw ESDBException(kSDBErrInternalFileWriteBeyondEnd, "Cannot write after end of file. FileSize=%d. Position=%d, Count=%d",
                         {int64_t{FSize}, int64_t{Position}, int64_t{Count}});
   const auto* in = static_cast<const uint8_t*>(Buffer);
   const int32_t pageEnd = LPageManager.PageSize();

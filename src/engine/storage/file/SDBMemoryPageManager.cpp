@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
 
 namespace sdb {
@@ -9,7 +10,7 @@ namespace sdb {
 TSDBMemoryPageManager::TSDBMemoryPageManager(uint16_t PageSize, int CacheCapacity)
     : TSDBPageManager(PageSize, CacheCapacity < 1 ? 1 : CacheCapacity) {
   // The smallest page a database file may have.
-  if (PageSize < 128) throw ESDBException(20237, "Invalid database format");
+  if (PageSize < 128) throw ESDBException(kSDBErrInvalidDatabaseFormat, "Invalid database format");
   // Page 0 is reserved.
   FPages.resize(1);
   FAllocated.assign(1, true);
@@ -39,7 +40,7 @@ int32_t TSDBMemoryPageManager::InternalAddPage() {
     pageNo = *FFreePageNumbers.begin();
     FFreePageNumbers.erase(FFreePageNumbers.begin());
   } else {
-    if (FPages.size() >= static_cast<size_t>(kSDBMaxInt - 1)) throw ESDBException(20064, "Invalid page number");
+    if (FPages.size() >= static_cast<size_t>(kSDBMaxInt - 1)) throw ESDBException(kSDBErrInvalidCachePageNumber, "Invalid page number");
     pageNo = static_cast<int32_t>(FPages.size());
     FPages.emplace_back();
     FAllocated.push_back(false);
@@ -81,7 +82,7 @@ bool TSDBMemoryPageManager::InternalReadPage(TSDBPage& Page) {
 
 void TSDBMemoryPageManager::InternalWritePage(TSDBPage& Page) {
   const int32_t pageNo = Page.PageNo();
-  if (!PageInUse(pageNo)) throw ESDBException(20085, "Invalid page");
+  if (!PageInUse(pageNo)) throw ESDBException(kSDBErrInvalidPage, "Invalid page");
   auto& slot = FPages[static_cast<size_t>(pageNo)];
   if (!slot) slot = std::make_unique<uint8_t[]>(PageSize());
   SDBSetPageState(Page.Buffer(), SDBNextPageState(Page.State()));
@@ -90,10 +91,10 @@ void TSDBMemoryPageManager::InternalWritePage(TSDBPage& Page) {
 
 void TSDBMemoryPageManager::Clear() {
   for (int i = 0; i < FSharedPages.Count(); ++i)
-    if (FSharedPages.At(i)->UseCount() > 0) throw ESDBException(20152, "Some session pages not released");
+    if (FSharedPages.At(i)->UseCount() > 0) throw ESDBException(kSDBErrSessionPagesNotReleased, "Some session pages not released");
   for (const auto& s : FSessions)
     for (int i = 0; i < s->DirtyPages.Count(); ++i)
-      if (s->DirtyPages.At(i)->UseCount() > 0) throw ESDBException(20152, "Some session pages not released");
+      if (s->DirtyPages.At(i)->UseCount() > 0) throw ESDBException(kSDBErrSessionPagesNotReleased, "Some session pages not released");
   FSharedPages.Clear();
   FSessions.clear();
   FPages.clear();

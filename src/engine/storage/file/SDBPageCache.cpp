@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <random>
 
+#include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
 #include "platform/SDBPlatform.h"
 
@@ -16,7 +17,7 @@ int32_t RandomPageState() {
 }
 
 void CheckSession(int sessionID) {
-  if (sessionID == kSDBInvalidSessionID) throw ESDBException(20186, "Invalid Session ID");
+  if (sessionID == kSDBInvalidSessionID) throw ESDBException(kSDBErrInvalidSessionID, "Invalid Session ID");
 }
 
 }  // namespace
@@ -48,10 +49,10 @@ TSDBPage* TSDBSortedPageList::Insert(std::unique_ptr<TSDBPage> page) {
 }
 
 std::unique_ptr<TSDBPage> TSDBSortedPageList::Extract(int32_t pageNo) {
-  if (FItems.empty()) throw ESDBException(20165, "TSortedPageList.Delete - no elements in array!");
+  if (FItems.empty()) throw ESDBException(kSDBErrSortedPageListEmpty, "TSortedPageList.Delete - no elements in array!");
   int i = Find(pageNo);
   if (i < 0)
-    throw ESDBException(20166, "TSortedPageList.Delete - element not found, key = %d, itemCount = %d",
+    throw ESDBException(kSDBErrSortedPageListMissing, "TSortedPageList.Delete - element not found, key = %d, itemCount = %d",
                         {int64_t{pageNo}, int64_t{Count()}});
   std::unique_ptr<TSDBPage> page = std::move(FItems[static_cast<size_t>(i)].Page);
   FItems.erase(FItems.begin() + i);
@@ -106,7 +107,7 @@ bool TSDBPageManager::UnlockPageByte(int32_t, int32_t) { return true; }
 
 void TSDBPageManager::ReadIntoCache(TSDBPage& page, uint16_t pageType, int sessionID) {
   if (!InternalReadPage(page))
-    throw ESDBException(20299, "Error reading database file page. Page No: %d, type %d",
+    throw ESDBException(kSDBErrReadDatabasePage, "Error reading database file page. Page No: %d, type %d",
                         {int64_t{page.PageNo()}, int64_t{pageType}});
   page.FStale = false;
   uint16_t found = page.PageType();
@@ -114,14 +115,14 @@ void TSDBPageManager::ReadIntoCache(TSDBPage& page, uint16_t pageType, int sessi
     StampPageTableState(sessionID, page);
     return;
   }
-  throw ESDBException(20153, "Invalid page type. Possible data corruption. Expecting type %d, but found %d",
+  throw ESDBException(kSDBErrUnexpectedPageType, "Invalid page type. Possible data corruption. Expecting type %d, but found %d",
                       {int64_t{pageType}, int64_t{found}});
 }
 
 TSDBPage* TSDBPageManager::GetPage(int SessionID, int32_t PageNo, uint16_t PageType, bool SynchronizeAllowed) {
   CheckSession(SessionID);
-  if (PageNo < 0) throw ESDBException(20064, "Invalid page number");
-  if (IsSystemPage(PageNo)) throw ESDBException(30434, "Cannot delete PFS or EAM page. PageNo=%d", {int64_t{PageNo}});
+  if (PageNo < 0) throw ESDBException(kSDBErrInvalidCachePageNumber, "Invalid page number");
+  if (IsSystemPage(PageNo)) throw ESDBException(kSDBErrDeleteSystemPage, "Cannot delete PFS or EAM page. PageNo=%d", {int64_t{PageNo}});
   TSDBSessionPageInfo& s = Session(SessionID);
   TSDBPage* page = s.DirtyPages.Get(PageNo);
   if (!page) {
@@ -155,10 +156,10 @@ TSDBPage* TSDBPageManager::GetPage(int SessionID, int32_t PageNo, uint16_t PageT
   }
   // A cached page is held to the same type rule as one read from disk.
   if (!FIgnoreCRCErrors && PageType != kSDBAnyPageType && page->PageType() != PageType)
-    throw ESDBException(20153, "Invalid page type. Possible data corruption. Expecting type %d, but found %d",
+    throw ESDBException(kSDBErrUnexpectedPageType, "Invalid page type. Possible data corruption. Expecting type %d, but found %d",
                         {int64_t{PageType}, int64_t{page->PageType()}});
   if (page->FUseCount > 0 && page->FSessionID != SessionID)
-    throw ESDBException(20090, "Page is used by other session");
+    throw ESDBException(kSDBErrPageUsedByOtherSession, "Page is used by other session");
   page->FSessionID = SessionID;
   ++page->FUseCount;
   return page;
@@ -189,12 +190,12 @@ TSDBPage* TSDBPageManager::AddPage(int SessionID, uint16_t PageType) {
 }
 
 void TSDBPageManager::PutPage(TSDBPage* Page) {
-  if (!Page || Page->FUseCount <= 0 || !Page->FParentList) throw ESDBException(20167, "Page not found");
+  if (!Page || Page->FUseCount <= 0 || !Page->FParentList) throw ESDBException(kSDBErrPageNotFound, "Page not found");
   if (--Page->FUseCount > 0) return;
   Page->FReloaded = false;
   if (Page->FParentList == &FSharedPages) {
     int idx = FSharedPages.Find(Page->PageNo());
-    if (idx < 0) throw ESDBException(20167, "Page not found");
+    if (idx < 0) throw ESDBException(kSDBErrPageNotFound, "Page not found");
     if (Page->FIsDirty) {
       Session(Page->FSessionID).DirtyPages.Insert(FSharedPages.Extract(Page->PageNo()));
       return;
@@ -214,8 +215,8 @@ void TSDBPageManager::DropLRUIfOverCapacity() {
 
 void TSDBPageManager::RemovePage(int SessionID, int32_t PageNo) {
   CheckSession(SessionID);
-  if (PageNo < 0) throw ESDBException(20064, "Invalid page number");
-  if (IsSystemPage(PageNo)) throw ESDBException(30434, "Cannot delete PFS or EAM page. PageNo=%d", {int64_t{PageNo}});
+  if (PageNo < 0) throw ESDBException(kSDBErrInvalidCachePageNumber, "Invalid page number");
+  if (IsSystemPage(PageNo)) throw ESDBException(kSDBErrDeleteSystemPage, "Cannot delete PFS or EAM page. PageNo=%d", {int64_t{PageNo}});
   auto& removed = Session(SessionID).RemovedPageNumbers;
   if (std::find(removed.begin(), removed.end(), PageNo) == removed.end()) removed.push_back(PageNo);
 }
@@ -238,14 +239,14 @@ void TSDBPageManager::ApplyChanges(int SessionID) {
   if (!s) return;
   for (int i = 0; i < FSharedPages.Count(); ++i) {
     TSDBPage* p = FSharedPages.At(i);
-    if (p->FSessionID == SessionID && p->FUseCount > 0) throw ESDBException(20152, "Some session pages not released");
+    if (p->FSessionID == SessionID && p->FUseCount > 0) throw ESDBException(kSDBErrSessionPagesNotReleased, "Some session pages not released");
   }
   // Check every dirty page before anything reaches the file, so that a
   // caller's mistake cannot leave half a commit behind.
   for (int i = 0; i < s->DirtyPages.Count(); ++i) {
     TSDBPage* p = s->DirtyPages.At(i);
-    if (!p->FIsDirty) throw ESDBException(20085, "Invalid page");
-    if (p->FUseCount > 0) throw ESDBException(20086, "Cannot write used page");
+    if (!p->FIsDirty) throw ESDBException(kSDBErrInvalidPage, "Invalid page");
+    if (p->FUseCount > 0) throw ESDBException(kSDBErrWriteUsedPage, "Cannot write used page");
   }
   for (int32_t pageNo : s->RemovedPageNumbers) {
     InternalRemovePage(pageNo);
@@ -289,12 +290,12 @@ void TSDBPageManager::CancelChanges(int SessionID) {
   for (int i = 0; i < FSharedPages.Count(); ++i) {
     TSDBPage* p = FSharedPages.At(i);
     if (p->FSessionID == SessionID && p->FUseCount > 0 && p->FIsDirty)
-      throw ESDBException(20152, "Some session pages not released");
+      throw ESDBException(kSDBErrSessionPagesNotReleased, "Some session pages not released");
   }
   for (int i = 0; i < s->DirtyPages.Count(); ++i) {
     TSDBPage* p = s->DirtyPages.At(i);
-    if (!p->FIsDirty) throw ESDBException(20087, "Invalid index page");
-    if (p->FUseCount > 0) throw ESDBException(20088, "Cannot remove used page");
+    if (!p->FIsDirty) throw ESDBException(kSDBErrInvalidIndexPage, "Invalid index page");
+    if (p->FUseCount > 0) throw ESDBException(kSDBErrRemoveUsedPage, "Cannot remove used page");
   }
   s->DirtyPages.Clear();
   std::vector<int32_t> added;
@@ -305,7 +306,7 @@ void TSDBPageManager::CancelChanges(int SessionID) {
 
 void TSDBPageManager::CheckAllCommitted() const {
   for (const auto& s : FSessions)
-    if (s->DirtyPages.Count() > 0) throw ESDBException(20097, "Cannot free non-committed pages");
+    if (s->DirtyPages.Count() > 0) throw ESDBException(kSDBErrFreeUncommittedPages, "Cannot free non-committed pages");
 }
 
 // ---------------------------------------------------------------------------

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/SDBBytes.h"
+#include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
 
 namespace sdb {
@@ -113,7 +114,7 @@ std::string SDBPageTypeName(uint16_t PageType) {
                                        "TableBlob Page",
                                        "TableIndex Page"};
   if (PageType > kSDBLastPageType)
-    throw ESDBException(30382, "Unknown Page Type: (%d)", {static_cast<int64_t>(PageType)});
+    throw ESDBException(kSDBErrUnknownPageType, "Unknown Page Type: (%d)", {static_cast<int64_t>(PageType)});
   return kNames[PageType];
 }
 

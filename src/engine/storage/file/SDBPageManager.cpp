@@ -7,6 +7,7 @@
 
 #include "common/SDBBytes.h"
 #include "common/SDBCRC.h"
+#include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
 #include "platform/SDBPlatform.h"
 
@@ -18,7 +19,7 @@ namespace {
 // layouts need a useful data area.
 constexpr uint16_t kMinPageSize = 128;
 
-[[noreturn]] void InvalidFormat() { throw ESDBException(20237, "Invalid database format"); }
+[[noreturn]] void InvalidFormat() { throw ESDBException(kSDBErrInvalidDatabaseFormat, "Invalid database format"); }
 
 int32_t RandomBelow(int32_t bound) {
   static thread_local std::mt19937 gen{std::random_device{}()};
@@ -74,7 +75,7 @@ void TSDBDiskPageManager::CheckOpened(int ErrorCode) const {
 }
 
 void TSDBDiskPageManager::CheckPageNo(int32_t PageNo) const {
-  if (PageNo < 0) throw ESDBException(10471, "Invalid PageNo = %d", {static_cast<int64_t>(PageNo)});
+  if (PageNo < 0) throw ESDBException(kSDBErrInvalidPageNo, "Invalid PageNo = %d", {static_cast<int64_t>(PageNo)});
 }
 
 void TSDBDiskPageManager::CreateFreeSpaceManager() {
@@ -87,7 +88,7 @@ void TSDBDiskPageManager::CreateFreeSpaceManager() {
 void TSDBDiskPageManager::CreateAndOpenDatabase(const std::string& DatabaseFileName, const TSDBPassword& Password,
                                                 uint16_t PageSize, uint16_t ExtentPageCount) {
   if (IsOpened())
-    throw ESDBException(10461, "Error - database file %s is in use.", {FDatabaseFile.FileName()});
+    throw ESDBException(kSDBErrDatabaseFileInUse, "Error - database file %s is in use.", {FDatabaseFile.FileName()});
   if (PageSize < kMinPageSize || ExtentPageCount == 0) InvalidFormat();
   ResetState();
   FDatabaseFile.CreateAndOpenFile(DatabaseFileName);
@@ -97,7 +98,7 @@ void TSDBDiskPageManager::CreateAndOpenDatabase(const std::string& DatabaseFileN
     FDBHeader = TSDBDBHeader::Make(PageSize, ExtentPageCount, !Password.Password.empty());
     FPassword = Password;
     if (FDBHeader.Encrypted && !SDBBuildControlBlock(FCryptoHeader, FPassword))
-      throw ESDBException(30445, "Cannot open database - incorrect password");
+      throw ESDBException(kSDBErrWrongPassword, "Cannot open database - incorrect password");
     ComputeOffsets(0, kSDBLockedBytesSize);
     FExclusive = true;
     FMultiUser = false;
@@ -120,7 +121,7 @@ void TSDBDiskPageManager::CreateAndOpenDatabase(const std::string& DatabaseFileN
 void TSDBDiskPageManager::OpenDatabase(const std::string& DatabaseFileName, const TSDBPassword& Password,
                                        bool& ReadOnly, bool& RepairNeeded, bool Exclusive, bool& aMultiUser) {
   if (IsOpened())
-    throw ESDBException(10461, "Error - database file %s is in use.", {FDatabaseFile.FileName()});
+    throw ESDBException(kSDBErrDatabaseFileInUse, "Error - database file %s is in use.", {FDatabaseFile.FileName()});
   ResetState();
   RepairNeeded = false;
 
@@ -157,14 +158,14 @@ void TSDBDiskPageManager::OpenDatabase(const std::string& DatabaseFileName, cons
     int64_t headerOffset = 0;
     bool headerRead = false;
     {
-      if (!WaitLockDBHeader()) throw ESDBException(20230, "Database is locked");
+      if (!WaitLockDBHeader()) throw ESDBException(kSDBErrDatabaseLockedOnOpen, "Database is locked");
       TUnlockGuard unlock{[this] { UnlockDBHeader(); }};
       FDatabaseFile.FindSignature(headerOffset);
       if (headerOffset != 0) {
         // Move the header lock to the real database.
         UnlockDBHeader();
         ComputeOffsets(headerOffset, kSDBLockedBytesSize);
-        if (!WaitLockDBHeader()) throw ESDBException(20230, "Database is locked");
+        if (!WaitLockDBHeader()) throw ESDBException(kSDBErrDatabaseLockedOnOpen, "Database is locked");
       }
       uint8_t raw[kSDBDBHeaderSize] = {};
       headerRead = FDatabaseFile.ReadBuffer(raw, headerOffset, kSDBDBHeaderSize);
@@ -182,7 +183,7 @@ void TSDBDiskPageManager::OpenDatabase(const std::string& DatabaseFileName, cons
     }
 
     if (!FDBHeader.HasValidSignature())
-      throw ESDBException(10470, "Invalid file format. Found signature: '%s', expected: '%s'",
+      throw ESDBException(kSDBErrInvalidFileSignature, "Invalid file format. Found signature: '%s', expected: '%s'",
                           {FDBHeader.SignatureText(), std::string(kSDBSignature)});
     if (!headerRead || FDBHeader.HeaderSize != kSDBDBHeaderSize || FDBHeader.PageSize < kMinPageSize ||
         FDBHeader.PageCountInExtent == 0 || FDBHeader.TotalPageCount < 0 || FDBHeader.LastUsedPageNo < -1)
@@ -192,7 +193,7 @@ void TSDBDiskPageManager::OpenDatabase(const std::string& DatabaseFileName, cons
     FPageDataSize = static_cast<uint16_t>(FPageSize - kSDBPageHeaderSize);
     ComputeOffsets(headerOffset, kSDBLockedBytesSize);
     uint8_t crypto[kSDBCryptoHeaderSize];
-    FDatabaseFile.ReadBuffer(crypto, 30439, FOffsetToCryptoHeader, kSDBCryptoHeaderSize);
+    FDatabaseFile.ReadBuffer(crypto, kSDBErrReadCryptoHeader, FOffsetToCryptoHeader, kSDBCryptoHeaderSize);
     FCryptoHeader.Load(crypto);
 
     FPassword.Password = Password.Password;
@@ -201,17 +202,17 @@ void TSDBDiskPageManager::OpenDatabase(const std::string& DatabaseFileName, cons
       FPassword.CryptoAlgorithm = static_cast<TSDBCryptoAlgorithm>(FCryptoHeader.CryptoAlgorithm);
       if (FCryptoHeader.CryptoAlgorithm >= kSDBCryptoAlgorithmCount ||
           !SDBCheckControlBlock(FCryptoHeader, FPassword.Password))
-        throw ESDBException(30445, "Cannot open database - incorrect password");
+        throw ESDBException(kSDBErrWrongPassword, "Cannot open database - incorrect password");
     }
 
     if (FOffsetToCryptoHeader + FCryptoHeader.CryptoHeaderSize != FOffsetToLockedBytes) InvalidFormat();
     uint8_t lockedSize[2];
-    FDatabaseFile.ReadBuffer(lockedSize, 30444, FOffsetToLockedBytes, 2);
+    FDatabaseFile.ReadBuffer(lockedSize, kSDBErrReadLockedByteSize, FOffsetToLockedBytes, 2);
     int16_t lockedByteSize = GetLEI16(lockedSize);
     // A smaller block would put the object identifier over the lock bytes.
     if (lockedByteSize < kSDBLockedBytesSize) InvalidFormat();
     uint8_t locked[kSDBLockedBytesSize];
-    FDatabaseFile.ReadBuffer(locked, 30442, FOffsetToLockedBytes, kSDBLockedBytesSize);
+    FDatabaseFile.ReadBuffer(locked, kSDBErrReadLockedBytes, FOffsetToLockedBytes, kSDBLockedBytesSize);
     FLockedBytes.Load(locked);
     ComputeOffsets(headerOffset, lockedByteSize);
     CreateFreeSpaceManager();
@@ -241,45 +242,45 @@ void TSDBDiskPageManager::CloseDatabase() {
 // ---- Header areas --------------------------------------------------------------
 
 void TSDBDiskPageManager::ReadDBHeader() {
-  CheckOpened(30436);
+  CheckOpened(kSDBErrReadHeaderNotOpen);
   uint8_t raw[kSDBDBHeaderSize];
-  FDatabaseFile.ReadBuffer(raw, 20195, FOffsetToDBHeader, kSDBDBHeaderSize);
+  FDatabaseFile.ReadBuffer(raw, kSDBErrReadDBHeader, FOffsetToDBHeader, kSDBDBHeaderSize);
   FDBHeader.Load(raw);
 }
 
 void TSDBDiskPageManager::WriteDBHeader() {
-  CheckOpened(30437);
+  CheckOpened(kSDBErrWriteHeaderNotOpen);
   uint8_t raw[kSDBDBHeaderSize];
   FDBHeader.Save(raw);
-  FDatabaseFile.WriteBuffer(raw, 10462, FOffsetToDBHeader, kSDBDBHeaderSize);
+  FDatabaseFile.WriteBuffer(raw, kSDBErrWriteDBHeader, FOffsetToDBHeader, kSDBDBHeaderSize);
 }
 
 void TSDBDiskPageManager::WriteCryptoHeader() {
   uint8_t raw[kSDBCryptoHeaderSize];
   FCryptoHeader.Save(raw);
-  FDatabaseFile.WriteBuffer(raw, 30438, FOffsetToCryptoHeader, kSDBCryptoHeaderSize);
+  FDatabaseFile.WriteBuffer(raw, kSDBErrWriteCryptoHeader, FOffsetToCryptoHeader, kSDBCryptoHeaderSize);
 }
 
 void TSDBDiskPageManager::WriteLockedBytes() {
   uint8_t raw[kSDBLockedBytesSize];
   FLockedBytes.Save(raw);
-  FDatabaseFile.WriteBuffer(raw, 30440, FOffsetToLockedBytes, kSDBLockedBytesSize);
+  FDatabaseFile.WriteBuffer(raw, kSDBErrWriteLockedBytes, FOffsetToLockedBytes, kSDBLockedBytesSize);
 }
 
 int32_t TSDBDiskPageManager::GetPageCount() {
-  CheckOpened(30436);
+  CheckOpened(kSDBErrReadHeaderNotOpen);
   // A writer that is alone on the file (single-user or exclusive) keeps the
   // header counters itself; only shared or read-only opens can miss growth
   // made by another process and read them again.
   if (!FMultiUser && !FReadOnly) return FDBHeader.TotalPageCount;
-  if (!WaitLockDBHeader()) throw ESDBException(20236, "Database is locked");
+  if (!WaitLockDBHeader()) throw ESDBException(kSDBErrDatabaseLocked, "Database is locked");
   TUnlockGuard unlock{[this] { UnlockDBHeader(); }};
   ReadDBHeader();
   return FDBHeader.TotalPageCount;
 }
 
 void TSDBDiskPageManager::ExtendFile(int32_t PageCount) {
-  CheckOpened(30437);
+  CheckOpened(kSDBErrWriteHeaderNotOpen);
   if (PageCount <= 0) return;
   int32_t total = FDBHeader.TotalPageCount + PageCount;
   FDatabaseFile.SetSize(FOffsetToFirstPage + static_cast<int64_t>(total) * FPageSize);
@@ -287,7 +288,7 @@ void TSDBDiskPageManager::ExtendFile(int32_t PageCount) {
 }
 
 void TSDBDiskPageManager::TruncateFile(int32_t PageCount) {
-  CheckOpened(30437);
+  CheckOpened(kSDBErrWriteHeaderNotOpen);
   if (PageCount <= 0) return;
   int32_t total = FDBHeader.TotalPageCount - PageCount;
   if (total < 0) total = 0;
@@ -302,41 +303,41 @@ void TSDBDiskPageManager::TruncateDatabase() {
 }
 
 int32_t TSDBDiskPageManager::GetNextObjectID() {
-  CheckOpened(30399);
+  CheckOpened(kSDBErrDatabaseNotOpen);
   if (!SDBRetry(LockTryCount, LockPauseMs, [this] { return LockLastObjectID(); }))
-    throw ESDBException(30401, "Cannot get NextObjectID. File area is Locked.");
+    throw ESDBException(kSDBErrNextObjectIDLocked, "Cannot get NextObjectID. File area is Locked.");
   TUnlockGuard unlock{[this] { UnlockLastObjectID(); }};
   uint8_t raw[4];
-  FDatabaseFile.ReadBuffer(raw, 30400, FOffsetToLastObjectID, 4);
+  FDatabaseFile.ReadBuffer(raw, kSDBErrReadLastObjectID, FOffsetToLastObjectID, 4);
   // Identifiers are Integers; the counter wraps rather than overflowing.
   int32_t id = static_cast<int32_t>(GetLE32(raw) + 1u);
   if (FReadOnly) return static_cast<int32_t>(static_cast<uint32_t>(id) + static_cast<uint32_t>(RandomBelow(10000)));
   PutLEI32(raw, id);
-  FDatabaseFile.WriteBuffer(raw, 30406, FOffsetToLastObjectID, 4);
+  FDatabaseFile.WriteBuffer(raw, kSDBErrWriteLastObjectID, FOffsetToLastObjectID, 4);
   return id;
 }
 
 void TSDBDiskPageManager::InitObjectID() {
-  CheckOpened(30399);
+  CheckOpened(kSDBErrDatabaseNotOpen);
   if (!SDBRetry(LockTryCount, LockPauseMs, [this] { return LockLastObjectID(); }))
-    throw ESDBException(30401, "Cannot get NextObjectID. File area is Locked.");
+    throw ESDBException(kSDBErrNextObjectIDLocked, "Cannot get NextObjectID. File area is Locked.");
   TUnlockGuard unlock{[this] { UnlockLastObjectID(); }};
   uint8_t raw[4] = {0, 0, 0, 0};
-  FDatabaseFile.WriteBuffer(raw, 30404, FOffsetToLastObjectID, 4);
+  FDatabaseFile.WriteBuffer(raw, kSDBErrInitLastObjectID, FOffsetToLastObjectID, 4);
 }
 
 // ---- Pages -----------------------------------------------------------------------
 
 int32_t TSDBDiskPageManager::InternalAddPage() {
-  CheckOpened(10460);
-  if (!FDatabaseFreeSpaceManager) throw ESDBException(30435, "Free space manager is not created");
+  CheckOpened(kSDBErrWritePageNotOpen);
+  if (!FDatabaseFreeSpaceManager) throw ESDBException(kSDBErrNoFreeSpaceManager, "Free space manager is not created");
   return FDatabaseFreeSpaceManager->GetPage(-1);
 }
 
 void TSDBDiskPageManager::InternalRemovePage(int32_t PageNo) {
-  CheckOpened(10460);
+  CheckOpened(kSDBErrWritePageNotOpen);
   CheckPageNo(PageNo);
-  if (!FDatabaseFreeSpaceManager) throw ESDBException(30435, "Free space manager is not created");
+  if (!FDatabaseFreeSpaceManager) throw ESDBException(kSDBErrNoFreeSpaceManager, "Free space manager is not created");
   FDirectChains.clear();
   InternalWritePageState(PageNo, kSDBMaxInt);
   FDatabaseFreeSpaceManager->FreePage(PageNo);
@@ -366,12 +367,12 @@ bool TSDBDiskPageManager::IsSystemPage(int32_t PageNo) const {
 
 void TSDBDiskPageManager::CheckPageNoForSystemPages(int32_t PageNo) const {
   if (IsSystemPage(PageNo))
-    throw ESDBException(30434, "Cannot delete PFS or EAM page. PageNo=%d", {static_cast<int64_t>(PageNo)});
+    throw ESDBException(kSDBErrDeleteSystemPage, "Cannot delete PFS or EAM page. PageNo=%d", {static_cast<int64_t>(PageNo)});
 }
 
 bool TSDBDiskPageManager::InternalReadPage(int32_t PageNo, uint8_t* PageBuffer, bool EncryptionEnabled) {
-  CheckOpened(10459);
-  if (!PageBuffer) throw ESDBException(20038, "Invalid page buffer. Buffer is Nil");
+  CheckOpened(kSDBErrReadPageNotOpen);
+  if (!PageBuffer) throw ESDBException(kSDBErrNilPageBuffer, "Invalid page buffer. Buffer is Nil");
   CheckPageNo(PageNo);
   if (!FDatabaseFile.ReadBuffer(PageBuffer, PageOffset(PageNo), FPageSize)) {
     SDBSetPageState(PageBuffer, kSDBMaxInt);
@@ -383,14 +384,14 @@ bool TSDBDiskPageManager::InternalReadPage(int32_t PageNo, uint8_t* PageBuffer, 
     bool ok = DecodePageBuffer(algorithm, data, FPageDataSize, FPassword.Password);
     if (!FIgnoreCRCErrors &&
         (!ok || CRC(0, data, FPageDataSize) != GetLE32(PageBuffer + TSDBDiskPageHeader::kCRC32Offset)))
-      throw ESDBException(30446, "Decrypt page error. Check CRC failed. PageNo: %d", {static_cast<int64_t>(PageNo)});
+      throw ESDBException(kSDBErrDecryptPageCRC, "Decrypt page error. Check CRC failed. PageNo: %d", {static_cast<int64_t>(PageNo)});
   }
   return true;
 }
 
 void TSDBDiskPageManager::InternalWritePage(int32_t PageNo, uint8_t* PageBuffer, bool EncryptionEnabled) {
-  CheckOpened(10460);
-  if (!PageBuffer) throw ESDBException(20038, "Invalid page buffer. Buffer is Nil");
+  CheckOpened(kSDBErrWritePageNotOpen);
+  if (!PageBuffer) throw ESDBException(kSDBErrNilPageBuffer, "Invalid page buffer. Buffer is Nil");
   CheckPageNo(PageNo);
   SDBSetPageState(PageBuffer, SDBNextPageState(SDBGetPageState(PageBuffer)));
   const bool encipher = FDBHeader.Encrypted && EncryptionEnabled && !IsSystemPage(PageNo);
@@ -399,10 +400,10 @@ void TSDBDiskPageManager::InternalWritePage(int32_t PageNo, uint8_t* PageBuffer,
     PageBuffer[TSDBDiskPageHeader::kCipheryeOffset] = FPassword.CryptoAlgorithm;
     PutLE32(PageBuffer + TSDBDiskPageHeader::kCRC32Offset, CRC(0, data, FPageDataSize));
     if (!EncodePageBuffer(FPassword.CryptoAlgorithm, data, FPageDataSize, FPassword.Password))
-      throw ESDBException(10469, "Encrypt page error. PageNo: %d", {static_cast<int64_t>(PageNo)});
+      throw ESDBException(kSDBErrWritePage, "Encrypt page error. PageNo: %d", {static_cast<int64_t>(PageNo)});
   }
   try {
-    FDatabaseFile.WriteBuffer(PageBuffer, 10469, PageOffset(PageNo), FPageSize);
+    FDatabaseFile.WriteBuffer(PageBuffer, kSDBErrWritePage, PageOffset(PageNo), FPageSize);
   } catch (...) {
     if (encipher) DecodePageBuffer(FPassword.CryptoAlgorithm, data, FPageDataSize, FPassword.Password);
     throw;
@@ -418,29 +419,29 @@ int32_t TSDBDiskPageManager::InternalReadPageState(int32_t PageNo) {
 }
 
 void TSDBDiskPageManager::InternalWritePageState(int32_t PageNo, int32_t PageState) {
-  CheckOpened(10460);
+  CheckOpened(kSDBErrWritePageNotOpen);
   CheckPageNo(PageNo);
   uint8_t raw[4];
   PutLEI32(raw, PageState);
-  FDatabaseFile.WriteBuffer(raw, 20198, PageOffset(PageNo) + TSDBDiskPageHeader::kStateOffset, 4);
+  FDatabaseFile.WriteBuffer(raw, kSDBErrWritePageState, PageOffset(PageNo) + TSDBDiskPageHeader::kStateOffset, 4);
 }
 
 void TSDBDiskPageManager::ReadPageRegion(void* Buffer, int32_t PageNo, int32_t Offset, int32_t Count) {
-  CheckOpened(30441);
+  CheckOpened(kSDBErrReadRegionNotOpen);
   CheckPageNo(PageNo);
   if (Offset < 0 || Count < 0 || static_cast<int64_t>(Offset) + Count > FPageSize)
-    throw ESDBException(10476, "Error - invalid page offset = %d, page size = %d",
+    throw ESDBException(kSDBErrReadPageRegionOffset, "Error - invalid page offset = %d, page size = %d",
                         {static_cast<int64_t>(Offset), static_cast<int64_t>(FPageSize)});
-  FDatabaseFile.ReadBuffer(Buffer, 10474, PageOffset(PageNo) + Offset, Count);
+  FDatabaseFile.ReadBuffer(Buffer, kSDBErrReadPageRegionData, PageOffset(PageNo) + Offset, Count);
 }
 
 void TSDBDiskPageManager::WritePageRegion(const void* Buffer, int32_t PageNo, int32_t Offset, int32_t Count) {
-  CheckOpened(30443);
+  CheckOpened(kSDBErrWriteRegionNotOpen);
   CheckPageNo(PageNo);
   if (Offset < 0 || Count < 0 || static_cast<int64_t>(Offset) + Count > FPageSize)
-    throw ESDBException(10477, "Error - invalid page offset = %d, page size = %d",
+    throw ESDBException(kSDBErrWritePageRegionOffset, "Error - invalid page offset = %d, page size = %d",
                         {static_cast<int64_t>(Offset), static_cast<int64_t>(FPageSize)});
-  FDatabaseFile.WriteBuffer(Buffer, 10475, PageOffset(PageNo) + Offset, Count);
+  FDatabaseFile.WriteBuffer(Buffer, kSDBErrWritePageRegionData, PageOffset(PageNo) + Offset, Count);
 }
 
 // ---- Locks ---------------------------------------------------------------------------

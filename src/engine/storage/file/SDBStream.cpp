@@ -4,23 +4,23 @@
 #include <cstring>
 #include <fstream>
 
+#include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
 
 namespace sdb {
 
 namespace {
-constexpr int kErrZeroBlockSize = 10090;
 }
 
 void TSDBStream::CopyFrom(TSDBStream& Source, int64_t Count) {
-  if (FBlockSize <= 0) throw ESDBException(kErrZeroBlockSize, "Stream block size = 0 is not allowed");
+  if (FBlockSize <= 0) throw ESDBException(kSDBErrStreamBlockSizeZero, "Stream block size = 0 is not allowed");
   std::vector<uint8_t> chunk(static_cast<size_t>(FBlockSize));
   int64_t done = 0;
   while (done < Count) {
     int64_t want = std::min<int64_t>(FBlockSize, Count - done);
     int64_t got = Source.Read(chunk.data(), want);
     if (got <= 0) break;
-    if (Write(chunk.data(), got) != got) throw ESDBException(10095, "Error writing to stream");
+    if (Write(chunk.data(), got) != got) throw ESDBException(kSDBErrStreamWrite, "Error writing to stream");
     done += got;
     if (OnProgress) OnProgress(done, Count);
   }
@@ -50,7 +50,7 @@ void TSDBStream::LoadFromStreamWithPosition(TSDBStream& Source) {
 
 void TSDBStream::LoadFromFile(const std::string& FileName) {
   std::ifstream in(FileName, std::ios::binary);
-  if (!in) throw ESDBException(30364, "Cannot open file:'%s' Error code: %d. ErrorMessage: %s",
+  if (!in) throw ESDBException(kSDBErrOpenFile, "Cannot open file:'%s' Error code: %d. ErrorMessage: %s",
                                {FileName, static_cast<int64_t>(2), std::string("cannot read the file")});
   std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   TSDBMemoryStream source(std::move(data));
@@ -62,7 +62,7 @@ void TSDBStream::SaveToFile(const std::string& FileName) {
   SaveToStream(copy);
   std::ofstream out(FileName, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(copy.Memory().data()), static_cast<std::streamsize>(copy.Memory().size()));
-  if (!out) throw ESDBException(30361, "Cannot create file: '%s' Error code: %d. ErrorMessage: %s",
+  if (!out) throw ESDBException(kSDBErrCreateFile, "Cannot create file: '%s' Error code: %d. ErrorMessage: %s",
                                 {FileName, static_cast<int64_t>(5), std::string("cannot write the file")});
 }
 

@@ -1,6 +1,7 @@
 #include "storage/file/SDBSystemDirectory.h"
 
 #include "common/SDBBytes.h"
+#include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
 
 namespace sdb {
@@ -11,7 +12,7 @@ TSDBSystemDirectory::TSDBSystemDirectory(TSDBPageManager& PageManager)
 void TSDBSystemDirectory::CreateDirectory(int SessionID) {
   FHandle.CreateFile(SessionID);
   if (FHandle.StartPageNo() != kSDBSystemDirectoryPageNo)
-    throw ESDBException(30392, "Error creating SystemDirectory. SystemDirectoryPageNo=%d. Real PageNo=%d.",
+    throw ESDBException(kSDBErrSystemDirectoryPageNo, "Error creating SystemDirectory. SystemDirectoryPageNo=%d. Real PageNo=%d.",
                         {int64_t{kSDBSystemDirectoryPageNo}, int64_t{FHandle.StartPageNo()}});
   FFileList.clear();
 }
@@ -20,7 +21,7 @@ void TSDBSystemDirectory::LoadDirectory(int SessionID) {
   FHandle.OpenFile(kSDBSystemDirectoryPageNo);
   std::vector<uint8_t> content = FHandle.ReadAll(SessionID);
   if (content.size() % TSDBSystemDirectoryListItem::kSize != 0)
-    throw ESDBException(20237, "Invalid database format");
+    throw ESDBException(kSDBErrInvalidDatabaseFormat, "Invalid database format");
   FFileList.clear();
   for (size_t i = 0; i < content.size(); i += TSDBSystemDirectoryListItem::kSize) {
     TSDBSystemDirectoryListItem item;
@@ -60,7 +61,7 @@ void SDBCreateDatabase(TSDBDiskPageCache& cache, const TSDBCreateDatabaseParams&
     problem = "maximum connections must be at least 1";
   else if (params.CryptoAlgorithm >= kSDBCryptoAlgorithmCount)
     problem = "unknown cipher " + std::to_string(params.CryptoAlgorithm);
-  if (!problem.empty()) throw ESDBException(20239, "Invalid database parameters: %s", {problem});
+  if (!problem.empty()) throw ESDBException(kSDBErrInvalidDatabaseParameters, "Invalid database parameters: %s", {problem});
 
   TSDBPassword password{params.Password, params.CryptoAlgorithm};
   cache.CreateAndOpenDatabase(params.FileName, password, params.PageSize, params.PageCountInExtent);

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
 #include "platform/SDBFileHandle.h"
 #include "storage/maintenance/SDBDatabaseCheck.h"
@@ -96,14 +97,14 @@ class TCompact {
       TSDBFileHandle f;
       int err = f.Open(FTemp, TSDBFileAccess::ReadWrite, TSDBFileShare::Exclusive);
       if (!err) err = f.Flush();
-      if (err) throw ESDBException(30379, "Cannot flush file buffers for file: '%s'. ErrorCode:%d. ErrorMessage: %s",
+      if (err) throw ESDBException(kSDBErrFlushFile, "Cannot flush file buffers for file: '%s'. ErrorCode:%d. ErrorMessage: %s",
                                    {FTemp, int64_t{err}, std::string(std::strerror(err))});
     }
     // The original is closed just before it is replaced; the rename is the
     // single step that swaps the files.
     FSource.CloseDatabase();
     if (const int err = SDBRenameFile(FTemp, FFileName))
-      throw ESDBException(30378, "Cannot rename file '%s' to '%s' ErrorCode:%d. ErrorMessage: %s",
+      throw ESDBException(kSDBErrRenameFile, "Cannot rename file '%s' to '%s' ErrorCode:%d. ErrorMessage: %s",
                           {FTemp, FFileName, int64_t{err}, std::string(std::strerror(err))});
     FReport.SizeAfter = FileSize(FFileName);
     Progress(100);
@@ -163,7 +164,7 @@ class TCompact {
           }
         }
         if (!to.InsertRecord(dst))
-          throw ESDBException(-1, "Error adding record");
+          throw ESDBException(kSDBRecErrAdd, "Error adding record");
         if (fields.BlobFieldsPresent()) from.ClearBlobsCacheInRecordBuffer(src.CurrentRecordBuffer);
         ++FReport.Records;
         if (++pending >= kCommitEvery) {

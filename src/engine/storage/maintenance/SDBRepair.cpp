@@ -6,6 +6,7 @@
 #include <set>
 #include <thread>
 
+#include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
 #include "platform/SDBFileHandle.h"
 #include "storage/maintenance/SDBDatabaseCheck.h"
@@ -102,7 +103,7 @@ class TRepair {
 
     // Clean state and current version, written last: up to here the file
     // still says it needs repair.
-    if (!pm.WaitLockDBHeader()) throw ESDBException(20236, "Database is locked");
+    if (!pm.WaitLockDBHeader()) throw ESDBException(kSDBErrDatabaseLocked, "Database is locked");
     try {
       pm.ReadDBHeader();
       pm.DBHeader().Version = kSDBCurrentVersion;
@@ -131,7 +132,7 @@ class TRepair {
   // commit of the repair resets it, so it is set again after each.
   void MarkInProgress() {
     TSDBDiskPageManager& pm = FDB.DiskPageManager();
-    if (!pm.WaitLockDBHeader()) throw ESDBException(20236, "Database is locked");
+    if (!pm.WaitLockDBHeader()) throw ESDBException(kSDBErrDatabaseLocked, "Database is locked");
     try {
       pm.ReadDBHeader();
       pm.DBHeader().WriteChangesState = kSDBWriteChangesWriting;

@@ -17,6 +17,7 @@
 #include <set>
 
 #include "common/SDBBytes.h"
+#include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
 
 namespace sdb {
@@ -118,11 +119,11 @@ struct TSDBBTreeImpl {
     // At least three entries of the larger kind must fit on a page, or
     // splits could not make room.
     int entry = K + std::max(RS, kNodeRefSize);
-    if (K <= 0 || 3 * entry + kSDBBTreePageHeaderSize > D) throw ESDBException(20020, "Internal index error");
+    if (K <= 0 || 3 * entry + kSDBBTreePageHeaderSize > D) throw ESDBException(kSDBErrBTreeGeometry, "Internal index error");
   }
 
   void CheckRoot() const {
-    if (T.FRootPageNo < 0) RaiseInvalidIndexPageNo(20115);
+    if (T.FRootPageNo < 0) RaiseInvalidIndexPageNo(kSDBErrBTreeNoRoot);
   }
 
   // ---- pages ------------------------------------------------------------------------------
@@ -134,7 +135,7 @@ struct TSDBBTreeImpl {
     int e = K + (isLeaf ? RS : kNodeRefSize);
     if (GetLE16(d + kOffKeyPrefixSize) != K || GetLE16(d + kOffPagePrefixSize) != 0 || d[kOffHasSuffixes] != 0 ||
         static_cast<long>(count) * e + kSDBBTreePageHeaderSize > D)
-      RaiseIntegrity(20194, pageNo, count);
+      RaiseIntegrity(kSDBErrBTreeIntegrity, pageNo, count);
     return count;
   }
 
@@ -142,13 +143,13 @@ struct TSDBBTreeImpl {
   // key or reference is read or patched without decoding the page).
   uint8_t* LeafEntry(TSDBPageGuard& g, const TSDBKeyPath& Position) {
     const int32_t pageNo = Position.Last().PageNo;
-    if (pageNo < 0) RaiseInvalidIndexPageNo(20116);
+    if (pageNo < 0) RaiseInvalidIndexPageNo(kSDBErrBTreeNoPage);
     g = SDBGetPageGuard(PM, S, pageNo, ptTableIndex);
     uint8_t* d = g->Data();
     const bool isLeaf = d[kOffIsLeaf] != 0;
     const int count = CheckedCount(pageNo, d, isLeaf);
     const int i = Position.Last().EntryNo;
-    if (!isLeaf || i < 0 || i >= count) RaiseInvalidPosition(20108);
+    if (!isLeaf || i < 0 || i >= count) RaiseInvalidPosition(kSDBErrBTreeLeafEntry);
     return d + kSDBBTreePageHeaderSize + static_cast<size_t>(i) * static_cast<size_t>(K + RS);
   }
 
@@ -169,7 +170,7 @@ struct TSDBBTreeImpl {
     // entries than it can hold, is damaged: refuse it before reading it.
     if (n.KeyPrefixSize != K || pagePrefix != 0 || d[kOffHasSuffixes] != 0 ||
         static_cast<long>(count) * n.E() + kSDBBTreePageHeaderSize > D)
-      RaiseIntegrity(20194, pageNo, count);
+      RaiseIntegrity(kSDBErrBTreeIntegrity, pageNo, count);
     const uint8_t* e = d + kSDBBTreePageHeaderSize;
     n.Entries.assign(e, e + static_cast<size_t>(count) * static_cast<size_t>(n.E()));
     return n;
@@ -177,7 +178,7 @@ struct TSDBBTreeImpl {
 
   void Encode(const Node& n, uint8_t* d) const {
     if (static_cast<long>(n.Entries.size()) + kSDBBTreePageHeaderSize > D)
-      throw ESDBException(20020, "Internal index error");
+      throw ESDBException(kSDBErrBTreeGeometry, "Internal index error");
     // Every byte is written: the header fields, the entries, zeros after them.
     std::memset(d, 0, kSDBBTreePageHeaderSize);
     std::memset(d + kSDBBTreePageHeaderSize + n.Entries.size(), 0,
@@ -195,7 +196,7 @@ struct TSDBBTreeImpl {
   }
 
   Node Load(int32_t pageNo) {
-    if (pageNo < 0) RaiseInvalidIndexPageNo(20116);
+    if (pageNo < 0) RaiseInvalidIndexPageNo(kSDBErrBTreeNoPage);
     TSDBPageGuard g = SDBGetPageGuard(PM, S, pageNo, ptTableIndex);
     return Decode(pageNo, g->Data());
   }
@@ -258,7 +259,7 @@ struct TSDBBTreeImpl {
       }
       pageNo = n.Child(0);
     }
-    RaiseInvalidPosition(20068);
+    RaiseInvalidPosition(kSDBErrBTreePathTooDeep);
   }
   bool LastEntryOf(int32_t pageNo, std::vector<uint8_t>& key, std::vector<uint8_t>& ref) {
     for (int depth = 0; depth <= kSDBMaxKeyPathDepth; ++depth) {
@@ -272,7 +273,7 @@ struct TSDBBTreeImpl {
       }
       pageNo = n.Child(last);
     }
-    RaiseInvalidPosition(20068);
+    RaiseInvalidPosition(kSDBErrBTreePathTooDeep);
   }
 
   // Slot 0 of the controllers: order of the searched (key, reference)
@@ -357,7 +358,7 @@ struct TSDBBTreeImpl {
   }
 
   bool Move(TSDBKeyPath& path, bool forward) {
-    if (path.Count == 0) RaiseInvalidPosition(forward ? 20069 : 20101);
+    if (path.Count == 0) RaiseInvalidPosition(forward ? kSDBErrBTreeNextEmptyPath : kSDBErrBTreePriorEmptyPath);
     int level = path.Count - 1;
     while (level >= 0) {
       const TSDBKeyPathItem& it = path.Items[level];
@@ -370,10 +371,10 @@ struct TSDBBTreeImpl {
     for (int l = level + 1; l < moved.Count; ++l) {
       Node cur = Load(moved.Items[l].PageNo);
       int32_t next = forward ? cur.Right : cur.Left;
-      if (next < 0) RaiseInvalidIndexPageNo(forward ? 20070 : 20071);
+      if (next < 0) RaiseInvalidIndexPageNo(forward ? kSDBErrBTreeNextPageMissing : kSDBErrBTreePriorPageMissing);
       Node nb = Load(next);
       // Only the root may be empty; an empty page inside a level is damage.
-      if (nb.Count() == 0) RaiseIntegrity(20194, next, 0);
+      if (nb.Count() == 0) RaiseIntegrity(kSDBErrBTreeIntegrity, next, 0);
       moved.Items[l] = {next, forward ? 0 : nb.Count() - 1, nb.Count()};
     }
     path = moved;
@@ -429,7 +430,7 @@ struct TSDBBTreeImpl {
     if (!EdgePosition(true, path)) return false;
     int32_t pageNo = path.Last().PageNo;
     for (int guard = 0; pageNo >= 0; ++guard) {
-      if (guard > PM.GetPageCount()) RaiseInvalidIndexPageNo(20117);
+      if (guard > PM.GetPageCount()) RaiseInvalidIndexPageNo(kSDBErrIndexInvalidPageNumber);
       Node n = Load(pageNo);
       for (int j = 0; j < n.Count(); ++j)
         if (TSDBBTreeKeyRef::CompareReferences(ref, n.Ref(j), RS) == 0) {
@@ -538,7 +539,7 @@ struct TSDBBTreeImpl {
     int32_t pageNo = T.FRootPageNo;
     Node n = Load(pageNo);
     while (!n.IsLeaf) {
-      if (n.Count() == 0) RaiseIntegrity(20194, pageNo, 0);
+      if (n.Count() == 0) RaiseIntegrity(kSDBErrBTreeIntegrity, pageNo, 0);
       int i = ChildFor(n, key, ref);
       path.AddItem(pageNo, i, n.Count());
       pageNo = n.Child(i);
@@ -601,11 +602,11 @@ struct TSDBBTreeImpl {
       n.Entries.resize(static_cast<size_t>(m) * static_cast<size_t>(n.E()));
       Store(n);
       Store(q);
-      if (level <= 0) RaiseInvalidPosition(20099);
+      if (level <= 0) RaiseInvalidPosition(kSDBErrBTreeNoPosition);
       const TSDBKeyPathItem& parentItem = path.Items[level - 1];
       Node parent = Load(parentItem.PageNo);
       if (parentItem.EntryNo >= parent.Count() || parent.Child(parentItem.EntryNo) != n.PageNo)
-        RaiseIntegrity(20194, parent.PageNo, parentItem.EntryNo);
+        RaiseIntegrity(kSDBErrBTreeIntegrity, parent.PageNo, parentItem.EntryNo);
       parent.InsertChild(parentItem.EntryNo + 1, q.Key(0), q.PageNo);
       n = std::move(parent);
       --level;
@@ -618,8 +619,8 @@ struct TSDBBTreeImpl {
     CheckRoot();
     if (!FindExact(key, ref, path)) return false;
     Node n = Load(path.Last().PageNo);
-    if (!n.IsLeaf) throw ESDBException(20024, "Internal index error");
-    if (n.Count() == 0) throw ESDBException(20025, "Index error: page is empty");
+    if (!n.IsLeaf) throw ESDBException(kSDBErrBTreeNodeKind, "Internal index error");
+    if (n.Count() == 0) throw ESDBException(kSDBErrBTreePageEmpty, "Index error: page is empty");
     n.RemoveEntry(path.Last().EntryNo);
     FixUnderflow(n, path, path.Count - 1);
     return true;
@@ -714,9 +715,9 @@ struct TSDBBTreeImpl {
     const TSDBKeyPathItem item = path.Items[level];
     Node parent = Load(item.PageNo);
     int j = item.EntryNo;
-    if (parent.IsLeaf) throw ESDBException(20024, "Internal index error");
-    if (parent.Count() == 0) throw ESDBException(20025, "Index error: page is empty");
-    if (j >= parent.Count() || parent.Child(j) != childNo) RaiseIntegrity(20194, parent.PageNo, j);
+    if (parent.IsLeaf) throw ESDBException(kSDBErrBTreeNodeKind, "Internal index error");
+    if (parent.Count() == 0) throw ESDBException(kSDBErrBTreePageEmpty, "Index error: page is empty");
+    if (j >= parent.Count() || parent.Child(j) != childNo) RaiseIntegrity(kSDBErrBTreeIntegrity, parent.PageNo, j);
     if (mergedLeft) {
       // The child's keys went to the previous subtree: the subtree that
       // held the child now starts at the parent's entry 1.
@@ -759,7 +760,7 @@ struct TSDBBTreeImpl {
   // ---- freeing ----------------------------------------------------------------------------------
 
   void FreeSubtree(int32_t pageNo, int depth, bool freeThis) {
-    if (depth > kSDBMaxKeyPathDepth) RaiseIntegrity(20032, pageNo, 0);
+    if (depth > kSDBMaxKeyPathDepth) RaiseIntegrity(kSDBErrBTreeCircularLinks, pageNo, 0);
     Node n = Load(pageNo);
     if (!n.IsLeaf)
       for (int i = 0; i < n.Count(); ++i) FreeSubtree(n.Child(i), depth + 1, true);
@@ -789,21 +790,21 @@ struct TSDBBTreeImpl {
     st.lastAtLevel[depth] = pageNo;
     if (n.IsLeaf) {
       if (st.leafLevel < 0) st.leafLevel = depth;
-      if (st.leafLevel != depth) RaiseIntegrity(20194, pageNo, 0);
+      if (st.leafLevel != depth) RaiseIntegrity(kSDBErrBTreeIntegrity, pageNo, 0);
       bool truncated = KR.HasTruncatedParts();
       for (int i = 0; i + 1 < count; ++i) {
         int c = KR.CompareShortKeys(n.Key(i), n.Key(i + 1), n.Ref(i + 1), n.Ref(i), S, false);
         if (!truncated && c == 0) c = TSDBBTreeKeyRef::CompareReferences(n.Ref(i), n.Ref(i + 1), RS) < 0 ? -1 : 1;
-        if (truncated ? c > 0 : c >= 0) RaiseIntegrity(20028, pageNo, i);
+        if (truncated ? c > 0 : c >= 0) RaiseIntegrity(kSDBErrBTreeLeafOrder, pageNo, i);
       }
       return;
     }
-    if (count == 0) RaiseIntegrity(20194, pageNo, 0);
-    if (depth >= kSDBMaxKeyPathDepth) RaiseIntegrity(20032, pageNo, 0);
+    if (count == 0) RaiseIntegrity(kSDBErrBTreeIntegrity, pageNo, 0);
+    if (depth >= kSDBMaxKeyPathDepth) RaiseIntegrity(kSDBErrBTreeCircularLinks, pageNo, 0);
     st.stack.push_back(pageNo);
     for (int i = 0; i < count; ++i)
       if (std::find(st.stack.begin(), st.stack.end(), n.Child(i)) != st.stack.end())
-        throw ESDBException(20032, "Index integrity error. Circular links. PageNo=%d EntryNo=%d",
+        throw ESDBException(kSDBErrBTreeCircularLinks, "Index integrity error. Circular links. PageNo=%d EntryNo=%d",
                             {int64_t{pageNo}, int64_t{i}});
     for (int i = 0; i < count; ++i) {
       int32_t child = n.Child(i);
@@ -816,34 +817,34 @@ struct TSDBBTreeImpl {
     bool truncated = KR.HasTruncatedParts();
     for (int i = 1; i + 1 < count; ++i) {
       if (KR.CompareShortKeys(n.Key(i), n.Key(i + 1), nullptr, nullptr, S, false) > 0)
-        RaiseIntegrity(20029, pageNo, i);
+        RaiseIntegrity(kSDBErrBTreeInteriorOrder, pageNo, i);
       std::vector<uint8_t> lastK, lastR, firstK, firstR;
       if (LastEntryOf(n.Child(i - 1), lastK, lastR) &&
           KR.CompareShortKeys(lastK.data(), n.Key(i), nullptr, nullptr, S, false) > 0)
-        RaiseIntegrity(20030, pageNo, i);
+        RaiseIntegrity(kSDBErrBTreeLeftChildAbove, pageNo, i);
       if (FirstEntryOf(n.Child(i + 1), firstK, firstR) &&
           KR.CompareShortKeys(firstK.data(), n.Key(i + 1), nullptr, nullptr, S, false) < 0)
-        RaiseIntegrity(20031, pageNo, i + 1);
+        RaiseIntegrity(kSDBErrBTreeRightChildBelow, pageNo, i + 1);
       if (!truncated && !lastK.empty() && !firstK.empty() &&
           KR.CompareShortKeys(lastK.data(), firstK.data(), nullptr, nullptr, S, false) == 0 &&
           TSDBBTreeKeyRef::CompareReferences(lastR.data(), firstR.data(), RS) >= 0)
-        RaiseIntegrity(20194, pageNo, i);
+        RaiseIntegrity(kSDBErrBTreeIntegrity, pageNo, i);
     }
   }
 
   [[noreturn]] static void RaiseIntegrity33(int32_t pageNo, int entryNo) {
-    throw ESDBException(20033, "Index integrity error. Invlaid leaf link. PageNo=%d EntryNo=%d",
+    throw ESDBException(kSDBErrBTreeLeafLinkBack, "Index integrity error. Invlaid leaf link. PageNo=%d EntryNo=%d",
                         {int64_t{pageNo}, int64_t{entryNo}});
   }
   [[noreturn]] static void RaiseIntegrity34(int32_t pageNo, int entryNo) {
-    throw ESDBException(20034, "Index integrity error. Invlaid leaf link. PageNo=%d EntryNo=%d",
+    throw ESDBException(kSDBErrBTreeLeafLinkForward, "Index integrity error. Invlaid leaf link. PageNo=%d EntryNo=%d",
                         {int64_t{pageNo}, int64_t{entryNo}});
   }
 
   void Check() {
     CheckRoot();
     Node root = Load(T.FRootPageNo);
-    if (!root.IsRoot) RaiseIntegrity(20194, root.PageNo, 0);
+    if (!root.IsRoot) RaiseIntegrity(kSDBErrBTreeIntegrity, root.PageNo, 0);
     CheckState st;
     CheckPage(T.FRootPageNo, 0, st, T.FRootPageNo, 0);
     for (const auto& [level, pageNo] : st.lastAtLevel) {
@@ -862,7 +863,7 @@ struct TSDBBTreeImpl {
     int32_t pageNo = path.Last().PageNo;
     int64_t limit = static_cast<int64_t>(PM.GetPageCount()) + 1;
     for (int64_t guard = 0; pageNo >= 0; ++guard) {
-      if (guard > limit) RaiseInvalidIndexPageNo(20118);
+      if (guard > limit) RaiseInvalidIndexPageNo(kSDBErrBTreeCheckChainTooLong);
       Node n = Load(pageNo);
       if (!fn(n)) return;
       pageNo = n.Right;
@@ -873,17 +874,17 @@ struct TSDBBTreeImpl {
 // ---- TSDBKeyPath -------------------------------------------------------------------------------------
 
 void TSDBKeyPath::AddItem(int32_t aPageNo, int32_t aEntryNo, int32_t aEntryCount) {
-  if (Count >= kSDBMaxKeyPathDepth) RaiseInvalidPosition(20068);
+  if (Count >= kSDBMaxKeyPathDepth) RaiseInvalidPosition(kSDBErrBTreePathTooDeep);
   Items[Count++] = {aPageNo, aEntryNo, aEntryCount};
 }
 
 int32_t TSDBKeyPath::GetCurrentPageNo() const {
-  if (ItemNo < 0 || ItemNo >= Count) RaiseInvalidPosition(20103);
+  if (ItemNo < 0 || ItemNo >= Count) RaiseInvalidPosition(kSDBErrKeyPathItemNo);
   return Items[ItemNo].PageNo;
 }
 
 void TSDBKeyPath::SetCurrentPageNo(int32_t PageNo) {
-  if (ItemNo < 0 || ItemNo >= Count) RaiseInvalidPosition(20103);
+  if (ItemNo < 0 || ItemNo >= Count) RaiseInvalidPosition(kSDBErrKeyPathItemNo);
   Items[ItemNo].PageNo = PageNo;
 }
 
@@ -894,9 +895,9 @@ bool TSDBKeyPath::PageExists(int32_t aPageNo) const {
 }
 
 int TSDBKeyPath::Compare(const TSDBKeyPath& aKeyPath) const {
-  if (Count != aKeyPath.Count) throw ESDBException(20051, "Invalid index key path");
+  if (Count != aKeyPath.Count) throw ESDBException(kSDBErrKeyPathLength, "Invalid index key path");
   for (int i = 0; i < Count; ++i) {
-    if (Items[i].PageNo != aKeyPath.Items[i].PageNo) throw ESDBException(20052, "Invalid index key path");
+    if (Items[i].PageNo != aKeyPath.Items[i].PageNo) throw ESDBException(kSDBErrKeyPathPage, "Invalid index key path");
     if (Items[i].EntryNo != aKeyPath.Items[i].EntryNo) return Items[i].EntryNo < aKeyPath.Items[i].EntryNo ? -1 : 1;
   }
   return 0;
@@ -958,7 +959,7 @@ bool TSDBBTreePage::FindByCondition(int SessionID, bool First, TSDBSearchConditi
   TSDBBTreeImpl t(*this, SessionID);
   t.CheckRoot();
   Position.Clear();
-  if (!Key && Operator != scNone) throw ESDBException(20107, "Index error: invalid position");
+  if (!Key && Operator != scNone) throw ESDBException(kSDBErrBTreeInvalidPosition, "Index error: invalid position");
   if (t.FindCondition(FRootPageNo, First, Operator, Key, Position)) return true;
   Position.Clear();
   return false;
@@ -990,7 +991,7 @@ bool TSDBBTreePage::GotoPriorEntry(int SessionID, TSDBKeyPath& Position) {
 }
 
 void TSDBBTreePage::GetEntry(int SessionID, const TSDBKeyPath& Position, uint8_t* Key, uint8_t* Reference) {
-  if (Position.Count == 0) RaiseInvalidPosition(20099);
+  if (Position.Count == 0) RaiseInvalidPosition(kSDBErrBTreeNoPosition);
   TSDBBTreeImpl t(*this, SessionID);
   TSDBPageGuard g;
   const uint8_t* e = t.LeafEntry(g, Position);
@@ -999,7 +1000,7 @@ void TSDBBTreePage::GetEntry(int SessionID, const TSDBKeyPath& Position, uint8_t
 }
 
 void TSDBBTreePage::UpdateKey(int SessionID, const TSDBKeyPath& Position, const uint8_t* Key) {
-  if (Position.Count == 0) RaiseInvalidPosition(20099);
+  if (Position.Count == 0) RaiseInvalidPosition(kSDBErrBTreeNoPosition);
   TSDBBTreeImpl t(*this, SessionID);
   TSDBPageGuard g;
   uint8_t* e = t.LeafEntry(g, Position);
@@ -1008,7 +1009,7 @@ void TSDBBTreePage::UpdateKey(int SessionID, const TSDBKeyPath& Position, const 
 }
 
 void TSDBBTreePage::UpdateReference(int SessionID, const TSDBKeyPath& Position, const uint8_t* Reference) {
-  if (Position.Count == 0) RaiseInvalidPosition(20099);
+  if (Position.Count == 0) RaiseInvalidPosition(kSDBErrBTreeNoPosition);
   TSDBBTreeImpl t(*this, SessionID);
   TSDBPageGuard g;
   uint8_t* e = t.LeafEntry(g, Position);
@@ -1043,7 +1044,7 @@ int TSDBBTreePage::GetDepth(int SessionID) {
   int depth = 1;
   Node n = t.Load(FRootPageNo);
   while (!n.IsLeaf && n.Count() > 0) {
-    if (++depth > kSDBMaxKeyPathDepth) RaiseInvalidPosition(20068);
+    if (++depth > kSDBMaxKeyPathDepth) RaiseInvalidPosition(kSDBErrBTreePathTooDeep);
     n = t.Load(n.Child(0));
   }
   return depth;
@@ -1070,7 +1071,7 @@ TSDBBTreePageIndex::TSDBBTreePageIndex(TSDBPageManager& PageManager) : LPageMana
 TSDBBTreePage TSDBBTreePageIndex::Tree() { return TSDBBTreePage(FKeyRef, LPageManager, FRootPageNo); }
 
 void TSDBBTreePageIndex::CheckOpen() const {
-  if (FRootPageNo < 0) RaiseInvalidIndexPageNo(20115);
+  if (FRootPageNo < 0) RaiseInvalidIndexPageNo(kSDBErrBTreeNoRoot);
 }
 
 int32_t TSDBBTreePageIndex::CreateIndex(int SessionID) {
@@ -1124,7 +1125,7 @@ void TSDBBTreePageIndex::AddToPage(int SessionID, int32_t PageNo, int Amount) {
   TSDBKeyPath path;
   PageKey key(PageNo);
   if (!t.FindByCondition(SessionID, true, scEqual, key.bytes, path)) {
-    if (Amount < 0 || Amount > 0xFFFF) throw ESDBException(20106, "Cannot add data item to page. Page is full");
+    if (Amount < 0 || Amount > 0xFFFF) throw ESDBException(kSDBErrBTreePageFull, "Cannot add data item to page. Page is full");
     ValueRef v(Amount);
     t.InsertLeafEntry(SessionID, key.bytes, v.bytes, path);
     return;
@@ -1133,7 +1134,7 @@ void TSDBBTreePageIndex::AddToPage(int SessionID, int32_t PageNo, int Amount) {
   t.GetEntry(SessionID, path, nullptr, ref);
   int value = GetLE16(ref);
   if (Amount < 0 || !CanAdd(static_cast<uint16_t>(value), Amount) || value + Amount > 0xFFFF)
-    throw ESDBException(20106, "Cannot add data item to page. Page is full");
+    throw ESDBException(kSDBErrBTreePageFull, "Cannot add data item to page. Page is full");
   ValueRef v(value + Amount);
   t.UpdateReference(SessionID, path, v.bytes);
 }
@@ -1153,7 +1154,7 @@ void TSDBBTreePageIndex::RemoveFromPage(int SessionID, int32_t PageNo, int Amoun
     newValue = std::min(NewValue, 0xFFFF);
   } else {
     // Lowering below zero would wrap the stored count: refuse it.
-    if (value == 0 || value < Amount) throw ESDBException(20112, "Index error: page is empty");
+    if (value == 0 || value < Amount) throw ESDBException(kSDBErrPageIndexPageEmpty, "Index error: page is empty");
     newValue = value - Amount;
   }
   if (newValue == 0) {
@@ -1209,7 +1210,7 @@ void TSDBBTreeRecordPageIndex::AddRecord(int SessionID, int32_t PageNo, int AddC
 }
 
 void TSDBBTreeRecordPageIndex::DeleteRecord(int SessionID, int32_t PageNo, int NewItemCount) {
-  RemoveFromPage(SessionID, PageNo, 1, NewItemCount, 20104);
+  RemoveFromPage(SessionID, PageNo, 1, NewItemCount, kSDBErrPageIndexDeleteRecord);
 }
 
 bool TSDBBTreeRecordPageIndex::GetFirstRecordPage(int SessionID, int32_t& PageNo) {
@@ -1233,7 +1234,7 @@ bool TSDBBTreeRecordPageIndex::GetNextRecordPage(int SessionID, int32_t CurrentP
   TSDBBTreePage t = Tree();
   TSDBKeyPath path;
   PageKey key(CurrentPageNo);
-  if (!t.FindByCondition(SessionID, true, scEqual, key.bytes, path)) throw ESDBException(20110, "Invalid page number");
+  if (!t.FindByCondition(SessionID, true, scEqual, key.bytes, path)) throw ESDBException(kSDBErrPageIndexNextPage, "Invalid page number");
   if (!t.GotoNextEntry(SessionID, path)) return false;
   uint8_t k[4];
   t.GetEntry(SessionID, path, k, nullptr);
@@ -1246,7 +1247,7 @@ bool TSDBBTreeRecordPageIndex::GetPriorRecordPage(int SessionID, int32_t Current
   TSDBBTreePage t = Tree();
   TSDBKeyPath path;
   PageKey key(CurrentPageNo);
-  if (!t.FindByCondition(SessionID, true, scEqual, key.bytes, path)) throw ESDBException(20111, "Invalid page number");
+  if (!t.FindByCondition(SessionID, true, scEqual, key.bytes, path)) throw ESDBException(kSDBErrPageIndexPriorPage, "Invalid page number");
   if (!t.GotoPriorEntry(SessionID, path)) return false;
   uint8_t k[4];
   t.GetEntry(SessionID, path, k, nullptr);
@@ -1274,7 +1275,7 @@ void TSDBBTreeRecordPageIndex::GetRecordByRecNo(int SessionID, int32_t& PageNo, 
       return true;
     });
   }
-  if (!found) throw ESDBException(20113, "Cannot set RecNo greater than RecordCount");
+  if (!found) throw ESDBException(kSDBErrRecNoTooLarge, "Cannot set RecNo greater than RecordCount");
 }
 
 void TSDBBTreeRecordPageIndex::GetRecNoByRecord(int SessionID, int32_t PageNo, int64_t& RecNo, int32_t RecNoOnPage) {
@@ -1292,7 +1293,7 @@ void TSDBBTreeRecordPageIndex::GetRecNoByRecord(int SessionID, int32_t PageNo, i
     }
     return true;
   });
-  if (!found) throw ESDBException(20114, "Invalid page number");
+  if (!found) throw ESDBException(kSDBErrPageIndexRecNoPage, "Invalid page number");
   RecNo = sum + RecNoOnPage;
 }
 
@@ -1311,7 +1312,7 @@ void TSDBBTreeRecordPageIndex::Validate(int SessionID, int64_t StoredRecordCount
   int64_t sum = GetRecordCount(SessionID);
   if (sum != StoredRecordCount)
     throw ESDBException(
-        20292,
+        kSDBErrPageIndexCountMismatch,
         "Invalid table RecordPageIndex or MostUpdated. RecordPageIndex.RecordCount=%d, MostUpdated.RecordCount=%d",
         {sum, StoredRecordCount});
 }
@@ -1331,7 +1332,7 @@ void TSDBBTreeBlobPageIndex::AddBlob(int SessionID, int BlobSize, int32_t PageNo
 }
 
 void TSDBBTreeBlobPageIndex::DeleteBlob(int SessionID, int BlobSize, int32_t PageNo) {
-  RemoveFromPage(SessionID, PageNo, BlobSize, -1, 20105);
+  RemoveFromPage(SessionID, PageNo, BlobSize, -1, kSDBErrPageIndexDeleteBlob);
 }
 
 int TSDBBTreeBlobPageIndex::GetBlobPageAllocatedSpace(int SessionID, int32_t PageNo) {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/SDBBytes.h"
+#include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
 #include "sdb/SDBVariant.h"
 #include "storage/table/SDBBTree.h"
@@ -100,7 +101,7 @@ TSDBRecordKeyRef::TSDBRecordKeyRef() { FReferenceSize = TSDBPageItemID::kSize; }
 
 void TSDBRecordKeyRef::Assign(const std::vector<TSDBKeyColumnInfo>& Columns,
                               const std::vector<TSDBKeyFieldInfo>& Fields, TSDBIndexRecordSource* RecordSource) {
-  if (Fields.empty()) throw ESDBException(20044, "Pointer is nil");
+  if (Fields.empty()) throw ESDBException(kSDBErrKeyRefNoFields, "Pointer is nil");
   std::vector<TSDBKeyPart> parts;
   int shortOffset = 0, fullOffset = 0;
   for (const TSDBKeyColumnInfo& col : Columns) {
@@ -112,9 +113,9 @@ void TSDBRecordKeyRef::Assign(const std::vector<TSDBKeyColumnInfo>& Columns,
           return false;
       return true;
     });
-    if (it == Fields.end()) throw ESDBException(20043, "Cannot find index field '%s'", {name});
+    if (it == Fields.end()) throw ESDBException(kSDBErrIndexFieldNotFound, "Cannot find index field '%s'", {name});
     if (SDBIsBlobFieldType(it->DataType))
-      throw ESDBException(20295,
+      throw ESDBException(kSDBErrBlobFieldIndex,
                           "Cannot index BLOB field '%s'. Direct indexing of BLOB fields is not supported yet, please "
                           "use CAST(blob_field, string) function to convert BLOB field to a string expression "
                           "before indexing.",
@@ -156,7 +157,7 @@ bool TSDBRecordKeyRef::IsNullInRecord(const uint8_t* RecordBuffer, int FieldNo) 
 }
 
 void TSDBRecordKeyRef::MakeShortKeyFromRecordBuffer(const uint8_t* RecordBuffer, uint8_t* KeyBuffer) {
-  if (!RecordBuffer || !KeyBuffer) throw ESDBException(20045, "Pointer is nil");
+  if (!RecordBuffer || !KeyBuffer) throw ESDBException(kSDBErrKeyRefNoRecord, "Pointer is nil");
   std::memset(KeyBuffer, 0, static_cast<size_t>(FShortKeySize));
   for (const TSDBKeyPart& p : Parts) {
     uint8_t* dst = KeyBuffer + p.OffsetInShortKeyBuffer;
@@ -170,7 +171,7 @@ void TSDBRecordKeyRef::MakeShortKeyFromRecordBuffer(const uint8_t* RecordBuffer,
 }
 
 void TSDBRecordKeyRef::MakeFullKeyFromRecordBuffer(const uint8_t* RecordBuffer, uint8_t* KeyBuffer) const {
-  if (!RecordBuffer || !KeyBuffer) throw ESDBException(20045, "Pointer is nil");
+  if (!RecordBuffer || !KeyBuffer) throw ESDBException(kSDBErrKeyRefNoRecord, "Pointer is nil");
   std::memset(KeyBuffer, 0, static_cast<size_t>(FFullKeySize));
   for (const TSDBKeyPart& p : Parts) {
     uint8_t* dst = KeyBuffer + p.OffsetInFullKeyBuffer;
@@ -201,7 +202,7 @@ bool TSDBRecordKeyRef::BuildFullKeyFor(int SessionID, const uint8_t* Reference, 
   id.Load(Reference);
   std::vector<uint8_t> record;
   if (!LTableData->ReadRecordForIndex(SessionID, id, record) || record.empty())
-    throw ESDBException(20170, "Cannot retrieve record for index");
+    throw ESDBException(kSDBErrIndexRecordUnavailable, "Cannot retrieve record for index");
   MakeFullKeyFromRecordBuffer(record.data(), FullKey.data());
   return true;
 }

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "common/SDBBytes.h"
+#include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
 #include "storage/file/SDBCompressedBlobStream.h"
 #include "storage/file/SDBStream.h"
@@ -15,7 +16,7 @@ namespace {
 
 constexpr int kHdr = kSDBBlobEntryHeaderSize;
 
-[[noreturn]] void CannotRead(int code = 20291) { throw ESDBException(code, "Cannot read BLOB field value"); }
+[[noreturn]] void CannotRead(int code = kSDBErrBlobValueRead) { throw ESDBException(code, "Cannot read BLOB field value"); }
 
 void SaveEntryHeader(uint8_t* p, uint16_t item, const TSDBDiskBLOBCache& v) {
   PutLE16(p, item);
@@ -42,7 +43,7 @@ void TSDBDiskBlobManager::OpenBlobPageIndex(int32_t RootPageNo) {
 
 TSDBFieldDef& TSDBDiskBlobManager::BlobField(int FieldNo) {
   TSDBFieldDef& f = LFieldManager.Field(FieldNo);
-  if (!f.IsBlob()) throw ESDBException(20171, "Cannot find blob field");
+  if (!f.IsBlob()) throw ESDBException(kSDBErrBlobFieldNotFound, "Cannot find blob field");
   return f;
 }
 
@@ -86,7 +87,7 @@ std::vector<uint8_t> TSDBDiskBlobManager::GetBlobValue(int SessionID, uint8_t* M
   TSDBFieldDef& f = BlobField(FieldNo);
   TSDBDiskBLOBCache& c = ReadBlob(SessionID, Mem, FieldNo);
   if (c.UncompressedSize == 0) return {};
-  if (c.UncompressedSize < 0 || c.UncompressedSize > int64_t{1} << 31) CannotRead(20162);
+  if (c.UncompressedSize < 0 || c.UncompressedSize > int64_t{1} << 31) CannotRead(kSDBErrBlobValueSize);
   TSDBMemoryStream stored(c.BlobData);
   TSDBBLOBDescriptor d;
   d.BlockSize = f.FBLOBBlockSize;
@@ -96,7 +97,7 @@ std::vector<uint8_t> TSDBDiskBlobManager::GetBlobValue(int SessionID, uint8_t* M
   d.CompressionMode = f.FBLOBCompressionMode;
   TSDBCompressedBLOBStream s(stored, false, false, d);
   std::vector<uint8_t> out(static_cast<size_t>(c.UncompressedSize));
-  if (s.Read(out.data(), static_cast<int64_t>(out.size())) != static_cast<int64_t>(out.size())) CannotRead(20162);
+  if (s.Read(out.data(), static_cast<int64_t>(out.size())) != static_cast<int64_t>(out.size())) CannotRead(kSDBErrBlobValueSize);
   return out;
 }
 
@@ -193,7 +194,7 @@ TSDBPageItemID TSDBDiskBlobManager::StoreBlob(int SessionID, const TSDBDiskBLOBC
 }
 
 TSDBPageItemID TSDBDiskBlobManager::StoreSmall(int SessionID, const TSDBDiskBLOBCache& V) {
-  if (!FBlobPageIndex) throw ESDBException(20176, "Nil pointer occured");
+  if (!FBlobPageIndex) throw ESDBException(kSDBErrSmallBlobPageMissing, "Nil pointer occured");
   const int32_t need = static_cast<int32_t>(V.BlobData.size()) + kHdr;
   const int32_t D = LPageManager.PageDataSize();
   int32_t pageNo = -1;
@@ -219,7 +220,7 @@ TSDBPageItemID TSDBDiskBlobManager::StoreSmall(int SessionID, const TSDBDiskBLOB
     off += kHdr + static_cast<int32_t>(sz);
   }
   if (off + need > D)
-    throw ESDBException(20290,
+    throw ESDBException(kSDBErrBlobPageFull,
                         "Cannot add blob. Page is full: BlobCount=%d, BlobOffset=%d, BlobSize=%d, PageDataSize=%d, "
                         "SizeInBlobPageIndex=%d",
                         {int64_t{count}, int64_t{off}, int64_t{need}, int64_t{D},
@@ -411,7 +412,7 @@ std::vector<int32_t> TSDBDiskBlobManager::LargeBlobPages(int SessionID, int32_t 
 }
 
 bool TSDBDiskBlobManager::RemoveSmall(int SessionID, const TSDBPageItemID& Ref) {
-  if (!FBlobPageIndex) throw ESDBException(20176, "Nil pointer occured");
+  if (!FBlobPageIndex) throw ESDBException(kSDBErrSmallBlobPageMissing, "Nil pointer occured");
   const int32_t D = LPageManager.PageDataSize();
   int32_t freed = 0;
   bool empty = false;

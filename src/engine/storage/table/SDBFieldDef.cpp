@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/SDBBytes.h"
+#include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
 
 namespace sdb {
@@ -103,7 +104,7 @@ int32_t SDBFieldDataSize(TSDBBaseFieldType Type, int32_t S, bool Disk) {
     case bftWideClob:
       return Disk ? 6 : 10;
     default:
-      throw ESDBException(30050, "Unknown DataType: '%s'", {SDBBaseFieldTypeName(Type)});
+      throw ESDBException(kSDBErrFieldDataTypeUnknown, "Unknown DataType: '%s'", {SDBBaseFieldTypeName(Type)});
   }
 }
 
@@ -223,7 +224,7 @@ void SDBWriteFieldValue(uint8_t* B, int32_t N, TSDBBaseFieldType T, const TSDBVa
       PutLE16(B, V.AsBoolean() ? 1 : 0);
       break;
     default:
-      throw ESDBException(30050, "Unknown DataType: '%s'", {SDBBaseFieldTypeName(T)});
+      throw ESDBException(kSDBErrFieldDataTypeUnknown, "Unknown DataType: '%s'", {SDBBaseFieldTypeName(T)});
   }
 }
 
@@ -285,7 +286,7 @@ TSDBVariant SDBReadFieldValue(const uint8_t* B, int32_t N, TSDBBaseFieldType T) 
     case bftLogical:
       return TSDBVariant::FromBool(GetLE16(B) != 0);
     default:
-      throw ESDBException(30050, "Unknown DataType: '%s'", {SDBBaseFieldTypeName(T)});
+      throw ESDBException(kSDBErrFieldDataTypeUnknown, "Unknown DataType: '%s'", {SDBBaseFieldTypeName(T)});
   }
 }
 
@@ -354,7 +355,7 @@ TSDBVariant DecodeVariantData(TSDBBaseFieldType T, const std::vector<uint8_t>& d
       return TSDBVariant::FromBytes(text(d.size()), T);
     default: {
       if (T >= kSDBBaseFieldTypeCount || T == bftUnknown)
-        throw ESDBException(30050, "Unknown DataType: '%s'", {SDBBaseFieldTypeName(T)});
+        throw ESDBException(kSDBErrFieldDataTypeUnknown, "Unknown DataType: '%s'", {SDBBaseFieldTypeName(T)});
       int32_t n = SDBFieldDataSize(T, 0, false);
       if (static_cast<int32_t>(d.size()) < n)
         throw ESDBException(Code, "Cannot read from stream. Position = %d, Stream size = %d, Block size = %d, Bytes Read = %d",
@@ -436,26 +437,26 @@ void TSDBFieldDef::SaveToStream(TSDBMetaWriter& W) const {
 }
 
 void TSDBFieldDef::LoadFromStream(TSDBMetaReader& R) {
-  LoadPrefix(R, 10158);
-  FBaseFieldType = static_cast<TSDBBaseFieldType>(R.Byte(10160));
-  FAdvancedFieldType = static_cast<TSDBAdvancedFieldType>(R.Byte(10161));
-  FFieldSize = R.Int32(10162);
+  LoadPrefix(R, kSDBErrFieldDefName);
+  FBaseFieldType = static_cast<TSDBBaseFieldType>(R.Byte(kSDBErrFieldDefBaseType));
+  FAdvancedFieldType = static_cast<TSDBAdvancedFieldType>(R.Byte(kSDBErrFieldDefAdvancedType));
+  FFieldSize = R.Int32(kSDBErrFieldDefSize);
   if (FFieldSize < 0 || FFieldSize > 0xFFFF)
-    throw ESDBException(10162, "Invalid field size %d for field '%s'", {int64_t{FFieldSize}, FName});
+    throw ESDBException(kSDBErrFieldDefSize, "Invalid field size %d for field '%s'", {int64_t{FFieldSize}, FName});
   if (IsBlob()) {
-    uint8_t alg = R.Byte(10163);
+    uint8_t alg = R.Byte(kSDBErrFieldDefBlobAlgorithm);
     if (alg >= kSDBCompressionAlgorithmCount)
-      throw ESDBException(10163, "Invalid BLOB compression algorithm %d for field '%s'", {int64_t{alg}, FName});
+      throw ESDBException(kSDBErrFieldDefBlobAlgorithm, "Invalid BLOB compression algorithm %d for field '%s'", {int64_t{alg}, FName});
     FBLOBCompressionAlgorithm = static_cast<TSDBCompressionAlgorithm>(alg);
-    FBLOBCompressionMode = R.Byte(10164);
-    FBLOBBlockSize = R.Int32(10165);
+    FBLOBCompressionMode = R.Byte(kSDBErrFieldDefBlobMode);
+    FBLOBBlockSize = R.Int32(kSDBErrFieldDefBlobBlockSize);
   }
-  FAutoincIncrement = R.Int64(10166);
-  FAutoincInitialValue = R.Int64(10167);
-  FAutoincMinValue = R.Int64(10168);
-  FAutoincMaxValue = R.Int64(10169);
-  FAutoincCycled = R.Bool(10170);
-  FDefaultValue = SDBReadVariant(R, 10171);
+  FAutoincIncrement = R.Int64(kSDBErrFieldDefAutoincIncrement);
+  FAutoincInitialValue = R.Int64(kSDBErrFieldDefAutoincInitial);
+  FAutoincMinValue = R.Int64(kSDBErrFieldDefAutoincMin);
+  FAutoincMaxValue = R.Int64(kSDBErrFieldDefAutoincMax);
+  FAutoincCycled = R.Bool(kSDBErrFieldDefAutoincCycled);
+  FDefaultValue = SDBReadVariant(R, kSDBErrFieldDefDefaultValue);
   RecalcDataSizes();
 }
 
@@ -475,24 +476,24 @@ void TSDBIndexDef::SaveToStream(TSDBMetaWriter& W) const {
 }
 
 void TSDBIndexDef::LoadFromStream(TSDBMetaReader& R) {
-  LoadPrefix(R, 10219);
-  FIndexType = static_cast<TSDBIndexType>(R.Byte(10221));
-  FUnique = R.Bool(10222);
-  FPrimary = R.Bool(10223);
-  int32_t n = R.Int32(10224);
-  FRootPageNo = R.Int32(10225);
+  LoadPrefix(R, kSDBErrIndexDefName);
+  FIndexType = static_cast<TSDBIndexType>(R.Byte(kSDBErrIndexDefType));
+  FUnique = R.Bool(kSDBErrIndexDefUnique);
+  FPrimary = R.Bool(kSDBErrIndexDefPrimary);
+  int32_t n = R.Int32(kSDBErrIndexDefColumnCount);
+  FRootPageNo = R.Int32(kSDBErrIndexDefRootPage);
   // Each column takes at least 7 bytes: refuse counts the stream cannot hold.
   if (n < 0 || static_cast<size_t>(n) > (R.Size() - R.Position()) / 7)
-    throw ESDBException(10224, "Cannot read from stream. Position = %d, Stream size = %d, Block size = %d, Bytes Read = %d",
+    throw ESDBException(kSDBErrIndexDefColumnCount, "Cannot read from stream. Position = %d, Stream size = %d, Block size = %d, Bytes Read = %d",
                         {static_cast<int64_t>(R.Position()), static_cast<int64_t>(R.Size()), int64_t{n} * 7,
                          static_cast<int64_t>(R.Size() - R.Position())});
   FColumns.clear();
   for (int32_t i = 0; i < n; ++i) {
     TSDBIndexColumn c;
-    c.FFieldName = R.ShortString(10226);
-    c.FDescending = R.Bool(10227);
-    c.FCaseInsensitive = R.Bool(10228);
-    c.FMaxIndexedSize = R.Int32(10229);
+    c.FFieldName = R.ShortString(kSDBErrIndexDefColumnName);
+    c.FDescending = R.Bool(kSDBErrIndexDefDescending);
+    c.FCaseInsensitive = R.Bool(kSDBErrIndexDefCaseInsensitive);
+    c.FMaxIndexedSize = R.Int32(kSDBErrIndexDefMaxIndexedSize);
     FColumns.push_back(std::move(c));
   }
 }
@@ -508,9 +509,9 @@ std::unique_ptr<TSDBConstraintDef> TSDBConstraintDef::Create(uint8_t Type) {
     case ctCheck:
       return std::make_unique<TSDBConstraintDefCheck>();
     case ctFK:
-      throw ESDBException(30040, "Not implemented yet");
+      throw ESDBException(kSDBErrConstraintTypeNotImplemented, "Not implemented yet");
     default:
-      throw ESDBException(30316, "Unknown Constraint Type: '%d'", {int64_t{Type}});
+      throw ESDBException(kSDBErrUnknownConstraintType, "Unknown Constraint Type: '%d'", {int64_t{Type}});
   }
 }
 
@@ -564,13 +565,13 @@ void TSDBConstraintDefNotNull::SaveToStream(TSDBMetaWriter& W) const {
 }
 
 void TSDBConstraintDefNotNull::LoadFromStream(TSDBMetaReader& R) {
-  LoadPrefix(R, 30303);
-  FTableSchemaObjectID = R.Int32(30305);
-  FTableObjectID = R.Int32(30306);
-  FColumnObjectID = R.Int32(30307);
-  FTableSchemaName = ReadByteCountedString(R, 30308);
-  FTableName = ReadByteCountedString(R, 30309);
-  FColumnName = ReadByteCountedString(R, 30310);
+  LoadPrefix(R, kSDBErrNotNullDefName);
+  FTableSchemaObjectID = R.Int32(kSDBErrNotNullDefSchemaID);
+  FTableObjectID = R.Int32(kSDBErrNotNullDefTableID);
+  FColumnObjectID = R.Int32(kSDBErrNotNullDefColumnID);
+  FTableSchemaName = ReadByteCountedString(R, kSDBErrNotNullDefSchemaName);
+  FTableName = ReadByteCountedString(R, kSDBErrNotNullDefTableName);
+  FColumnName = ReadByteCountedString(R, kSDBErrNotNullDefColumnName);
 }
 
 void TSDBConstraintDefCheck::SaveToStream(TSDBMetaWriter& W) const {
@@ -581,8 +582,8 @@ void TSDBConstraintDefCheck::SaveToStream(TSDBMetaWriter& W) const {
 
 void TSDBConstraintDefCheck::LoadFromStream(TSDBMetaReader& R) {
   TSDBConstraintDefNotNull::LoadFromStream(R);
-  FMinValue = SDBReadVariant(R, 30311);
-  FMaxValue = SDBReadVariant(R, 30312);
+  FMinValue = SDBReadVariant(R, kSDBErrCheckDefMinValue);
+  FMaxValue = SDBReadVariant(R, kSDBErrCheckDefMaxValue);
 }
 
 void TSDBConstraintDefUnique::SaveToStream(TSDBMetaWriter& W) const {
@@ -601,23 +602,23 @@ void TSDBConstraintDefUnique::SaveToStream(TSDBMetaWriter& W) const {
 }
 
 void TSDBConstraintDefUnique::LoadFromStream(TSDBMetaReader& R) {
-  LoadPrefix(R, 30313);
-  FTableSchemaObjectID = R.Int32(30315);
-  FTableObjectID = R.Int32(30317);
-  FIndexObjectID = R.Int32(30318);
-  FTableSchemaName = ReadIntCountedString(R, 30319);
-  FTableName = ReadIntCountedString(R, 30320);
-  FIndexName = ReadIntCountedString(R, 30321);
-  int32_t n = R.Int32(30322);
+  LoadPrefix(R, kSDBErrUniqueDefName);
+  FTableSchemaObjectID = R.Int32(kSDBErrUniqueDefSchemaID);
+  FTableObjectID = R.Int32(kSDBErrUniqueDefTableID);
+  FIndexObjectID = R.Int32(kSDBErrUniqueDefIndexID);
+  FTableSchemaName = ReadIntCountedString(R, kSDBErrUniqueDefSchemaName);
+  FTableName = ReadIntCountedString(R, kSDBErrUniqueDefTableName);
+  FIndexName = ReadIntCountedString(R, kSDBErrUniqueDefIndexName);
+  int32_t n = R.Int32(kSDBErrUniqueDefColumnCount);
   if (n < 0 || static_cast<size_t>(n) > (R.Size() - R.Position()) / 8)
-    throw ESDBException(30322, "Cannot read from stream. Position = %d, Stream size = %d, Block size = %d, Bytes Read = %d",
+    throw ESDBException(kSDBErrUniqueDefColumnCount, "Cannot read from stream. Position = %d, Stream size = %d, Block size = %d, Bytes Read = %d",
                         {static_cast<int64_t>(R.Position()), static_cast<int64_t>(R.Size()), int64_t{n} * 8,
                          static_cast<int64_t>(R.Size() - R.Position())});
   FColumns.clear();
   for (int32_t i = 0; i < n; ++i) {
     TSDBConstraintColumn c;
-    c.ColumnObjectID = R.Int32(30323);
-    c.ColumnName = ReadIntCountedString(R, 30324);
+    c.ColumnObjectID = R.Int32(kSDBErrUniqueDefColumnID);
+    c.ColumnName = ReadIntCountedString(R, kSDBErrUniqueDefColumnName);
     FColumns.push_back(std::move(c));
   }
 }

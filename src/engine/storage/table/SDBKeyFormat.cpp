@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "common/SDBBytes.h"
+#include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
 #include "sdb/SDBVariant.h"
 
@@ -53,7 +54,7 @@ int CompareExtended(const uint8_t* a, const uint8_t* b) {
 }
 
 [[noreturn]] void RaiseUnknownType(TSDBBaseFieldType type) {
-  throw ESDBException(30047, "Unknown DataType: '%s'", {SDBBaseFieldTypeName(type)});
+  throw ESDBException(kSDBErrKeyDataTypeUnknown, "Unknown DataType: '%s'", {SDBBaseFieldTypeName(type)});
 }
 
 void NeedSize(TSDBBaseFieldType type, int size, int needed) {

@@ -1,6 +1,7 @@
 #include "storage/table/SDBMetadata.h"
 
 #include "common/SDBBytes.h"
+#include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
 
 namespace sdb {
@@ -48,18 +49,18 @@ void TSDBTableMetadata::Load(const std::vector<uint8_t>& Data) {
   FieldDefs.Clear();
   IndexDefs.Clear();
   ConstraintDefs.Clear();
-  int32_t n = ReadCount(R, 30407, 40);
+  int32_t n = ReadCount(R, kSDBErrMetadataFieldCount, 40);
   for (int32_t i = 0; i < n; ++i) FieldDefs.Emplace().LoadFromStream(R);
-  n = ReadCount(R, 30408, 16);
+  n = ReadCount(R, kSDBErrMetadataIndexCount, 16);
   for (int32_t i = 0; i < n; ++i) IndexDefs.Emplace().LoadFromStream(R);
-  n = ReadCount(R, 30409, 6);
+  n = ReadCount(R, kSDBErrMetadataConstraintCount, 6);
   for (int32_t i = 0; i < n; ++i) {
-    auto c = TSDBConstraintDef::Create(R.Byte(30410));
+    auto c = TSDBConstraintDef::Create(R.Byte(kSDBErrMetadataConstraintType));
     c->LoadFromStream(R);
     ConstraintDefs.Add(std::move(c));
   }
-  RecordPageIndexRoot = R.Int32(30411);
-  BlobPageIndexRoot = R.Int32(30412);
+  RecordPageIndexRoot = R.Int32(kSDBErrMetadataRecordPageIndexRoot);
+  BlobPageIndexRoot = R.Int32(kSDBErrMetadataBlobPageIndexRoot);
 }
 
 std::vector<uint8_t> TSDBMostUpdatedData::Save() const {
@@ -74,14 +75,14 @@ std::vector<uint8_t> TSDBMostUpdatedData::Save() const {
 void TSDBMostUpdatedData::Load(const std::vector<uint8_t>& Data, int FieldCount) {
   const size_t bufferSize = (static_cast<size_t>(FieldCount) * 8 + 8) * 4;
   const size_t expected = 4 + static_cast<size_t>(FieldCount) * 8 + 8;
-  if (Data.size() > bufferSize || Data.size() < 4) throw ESDBException(20164, "Invalid table header data");
+  if (Data.size() > bufferSize || Data.size() < 4) throw ESDBException(kSDBErrInvalidTableHeader, "Invalid table header data");
   int32_t n = GetLEI32(Data.data());
-  if (n != FieldCount || Data.size() < expected) throw ESDBException(20164, "Invalid table header data");
+  if (n != FieldCount || Data.size() < expected) throw ESDBException(kSDBErrInvalidTableHeader, "Invalid table header data");
   LastAutoIncValues.assign(static_cast<size_t>(n), 0);
   for (int32_t i = 0; i < n; ++i) LastAutoIncValues[static_cast<size_t>(i)] = GetLEI64(Data.data() + 4 + 8 * i);
   TableState = GetLEI32(Data.data() + 4 + 8 * n);
   RecordCount = GetLEI32(Data.data() + 8 + 8 * n);
-  if (RecordCount < 0) throw ESDBException(20164, "Invalid table header data");
+  if (RecordCount < 0) throw ESDBException(kSDBErrInvalidTableHeader, "Invalid table header data");
 }
 
 }  // namespace sdb

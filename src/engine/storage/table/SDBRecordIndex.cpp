@@ -6,6 +6,7 @@
 #include <random>
 
 #include "common/SDBBytes.h"
+#include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
 #include "storage/table/SDBBTreeIndexDef.h"
 #include "storage/file/SDBMemoryPageManager.h"
@@ -111,18 +112,18 @@ void TSDBBTreeRecordIndex::CreateIndex(int SessionID, bool Fill) {
     if (FIndexDef->FUnique || FIndexDef->FPrimary) {
       if (!CanInsertRecord(SessionID, rec.data())) {
         if (FIndexDef->FPrimary)
-          throw ESDBException(30319, "Primary Key constraint '%s' violated. Duplicate found.", {FIndexDef->FName});
-        throw ESDBException(30320, "Constraint unique '%s' violated. Duplicate found.", {FIndexDef->FName});
+          throw ESDBException(kSDBErrPrimaryKeyViolated, "Primary Key constraint '%s' violated. Duplicate found.", {FIndexDef->FName});
+        throw ESDBException(kSDBErrUniqueViolated, "Constraint unique '%s' violated. Duplicate found.", {FIndexDef->FName});
       }
     }
     InsertRecord(SessionID, rec.data(), info.RecordID);
   }
 }
 
-void TSDBBTreeRecordIndex::EmptyIndex(int SessionID) { Tree(20120).FreeAllPages(SessionID, true); }
+void TSDBBTreeRecordIndex::EmptyIndex(int SessionID) { Tree(kSDBErrRecordIndexEmptyNoRoot).FreeAllPages(SessionID, true); }
 
 void TSDBBTreeRecordIndex::DropIndex(int SessionID) {
-  Tree(20121).FreeAllPages(SessionID, false);
+  Tree(kSDBErrRecordIndexDropNoRoot).FreeAllPages(SessionID, false);
   FIndexDef->FRootPageNo = -1;
 }
 
@@ -153,8 +154,8 @@ void TSDBBTreeRecordIndex::Answer(int SessionID, TSDBNavigationInfo& Info, TSDBI
 void TSDBBTreeRecordIndex::GetRecordBuffer(int SessionID, TSDBNavigationInfo& Info, TSDBIndexPositionCache& Cache,
                                            int32_t TableState) {
   if (Info.GetRecordMode == grmCurrent)
-    throw ESDBException(20053, "Invalid 'get record' mode for index: grmCurrent");
-  TSDBBTreePage t = Tree(20122);
+    throw ESDBException(kSDBErrInvalidGetRecordMode, "Invalid 'get record' mode for index: grmCurrent");
+  TSDBBTreePage t = Tree(kSDBErrRecordIndexReadNoRoot);
   ResetCompare();
   const bool next = Info.GetRecordMode == grmNext;
   TSDBKeyPath pos;
@@ -204,8 +205,8 @@ void TSDBBTreeRecordIndex::GetRecordBuffer(int SessionID, TSDBNavigationInfo& In
 void TSDBBTreeRecordIndex::GetClosestRecordBuffer(int SessionID, TSDBNavigationInfo& Info,
                                                   TSDBIndexPositionCache& Cache, int32_t TableState) {
   if (Info.GetRecordMode == grmCurrent)
-    throw ESDBException(20053, "Invalid 'get record' mode for index: grmCurrent");
-  TSDBBTreePage t = Tree(20123);
+    throw ESDBException(kSDBErrInvalidGetRecordMode, "Invalid 'get record' mode for index: grmCurrent");
+  TSDBBTreePage t = Tree(kSDBErrRecordIndexClosestNoRoot);
   const bool next = Info.GetRecordMode == grmNext;
   TSDBKeyPath pos;
   bool found = false;
@@ -226,7 +227,7 @@ void TSDBBTreeRecordIndex::GetClosestRecordBuffer(int SessionID, TSDBNavigationI
 
 bool TSDBBTreeRecordIndex::GetIndexPosition(int SessionID, const TSDBPageItemID& RecordID,
                                             const uint8_t* RecordBuffer, TSDBKeyPath& Position) {
-  TSDBBTreePage t = Tree(20124);
+  TSDBBTreePage t = Tree(kSDBErrRecordIndexPositionNoRoot);
   if (!RecordBuffer) return false;
   ResetCompare();
   TSDBKeyBuffer key = FKeyRef.AllocShortKeyBuffer();
@@ -242,7 +243,7 @@ int TSDBBTreeRecordIndex::CompareRecordPositionsInIndex(const TSDBKeyPath& Posit
 }
 
 TSDBPageItemID TSDBBTreeRecordIndex::GetRecordIDByIndexPosition(int SessionID, const TSDBKeyPath& Position) {
-  TSDBBTreePage t = Tree(20125);
+  TSDBBTreePage t = Tree(kSDBErrRecordIndexRecordIDNoRoot);
   uint8_t ref[TSDBPageItemID::kSize];
   t.GetEntry(SessionID, Position, nullptr, ref);
   TSDBPageItemID id;
@@ -258,7 +259,7 @@ int64_t TSDBBTreeRecordIndex::GetRecNoByRecordID(int SessionID, const TSDBPageIt
   int64_t recNo = pos.Last().EntryNo + 1;
   int32_t page = ReadLeaf(pm, SessionID, pos.Last().PageNo).Left;
   for (int32_t guard = 0; page >= 0; ++guard) {
-    if (guard > pm.GetPageCount()) throw ESDBException(20117, "Index error: invalid page number");
+    if (guard > pm.GetPageCount()) throw ESDBException(kSDBErrIndexInvalidPageNumber, "Index error: invalid page number");
     LeafInfo li = ReadLeaf(pm, SessionID, page);
     recNo += li.Count;
     page = li.Left;
@@ -267,16 +268,16 @@ int64_t TSDBBTreeRecordIndex::GetRecNoByRecordID(int SessionID, const TSDBPageIt
 }
 
 TSDBPageItemID TSDBBTreeRecordIndex::GetRecordIDByRecNo(int SessionID, int64_t RecNo) {
-  TSDBBTreePage t = Tree(20126);
+  TSDBBTreePage t = Tree(kSDBErrRecordIndexRecNoNoRoot);
   TSDBKeyPath pos;
   if (!t.GetFirstPosition(SessionID, pos))
-    throw ESDBException(20074, "Cannot retrieve record from empty index");
+    throw ESDBException(kSDBErrEmptyIndexRecord, "Cannot retrieve record from empty index");
   if (RecNo < 1) RecNo = 1;
   TSDBPageManager& pm = PageManager();
   int32_t page = pos.Last().PageNo;
   int64_t before = 0;
   for (int32_t guard = 0; page >= 0; ++guard) {
-    if (guard > pm.GetPageCount()) throw ESDBException(20117, "Index error: invalid page number");
+    if (guard > pm.GetPageCount()) throw ESDBException(kSDBErrIndexInvalidPageNumber, "Index error: invalid page number");
     LeafInfo li = ReadLeaf(pm, SessionID, page);
     if (RecNo <= before + li.Count) {
       TSDBKeyPath p;
@@ -286,13 +287,13 @@ TSDBPageItemID TSDBBTreeRecordIndex::GetRecordIDByRecNo(int SessionID, int64_t R
     before += li.Count;
     page = li.Right;
   }
-  throw ESDBException(20075, "Cannot set RecNo greater than RecordCount");
+  throw ESDBException(kSDBErrIndexRecNoTooLarge, "Cannot set RecNo greater than RecordCount");
 }
 
 void TSDBBTreeRecordIndex::ApplyDistinctToRecordBitmap(int SessionID, TSDBRecordBitmap* Bitmap,
                                                        int DistinctFieldCount) {
-  if (!Bitmap) throw ESDBException(20076, "Pointer is nil");
-  TSDBBTreePage t = Tree(20127);
+  if (!Bitmap) throw ESDBException(kSDBErrDistinctBitmapMissing, "Pointer is nil");
+  TSDBBTreePage t = Tree(kSDBErrRecordIndexDistinctNoRoot);
   TSDBDiskTableData& table = FIndexManager.TableData();
   TSDBKeyPath pos;
   if (!t.GetFirstPosition(SessionID, pos)) return;
@@ -334,7 +335,7 @@ int TSDBBTreeRecordIndex::CompareConditions(TSDBSearchCondition Condition1, TSDB
 void TSDBBTreeRecordIndex::PrepareCondition(const TSDBScanSearchCondition& Condition, TSDBKeyBuffer& Key) {
   if (!FOpened) OpenIndex();
   const size_t need = static_cast<size_t>(FIndexManager.TableData().FieldManager().MemoryRecordBufferSize());
-  if (Condition.KeyRecordBuffer.size() != need) throw ESDBException(20077, "Pointer is nil");
+  if (Condition.KeyRecordBuffer.size() != need) throw ESDBException(kSDBErrIndexConditionMissing, "Pointer is nil");
   Key = FKeyRef.AllocShortKeyBuffer();
   FKeyRef.SetPartialCompare(nullptr, false);
   FKeyRef.MakeShortKeyFromRecordBuffer(Condition.KeyRecordBuffer.data(), Key.data());
@@ -346,7 +347,7 @@ void TSDBBTreeRecordIndex::PrepareCondition(const TSDBScanSearchCondition& Condi
 
 bool TSDBBTreeRecordIndex::FindByCondition(int SessionID, bool First, const TSDBScanSearchCondition& Condition,
                                            TSDBKeyPath& Position) {
-  TSDBBTreePage t = Tree(20293);
+  TSDBBTreePage t = Tree(kSDBErrRecordIndexNoRoot);
   TSDBKeyBuffer key;
   PrepareCondition(Condition, key);
   bool found = false;
@@ -389,7 +390,7 @@ int64_t TSDBBTreeRecordIndex::GetApproxRangeRecordCount(int SessionID, int64_t T
   const TSDBScanSearchCondition* upper = RangeCondition2;
   if (lower && upper && CompareConditions(lower->Condition, upper->Condition) > 0) std::swap(lower, upper);
   if (!lower && upper && CompareConditions(upper->Condition, scNone) < 0) std::swap(lower, upper);
-  TSDBBTreePage t = Tree(20293);
+  TSDBBTreePage t = Tree(kSDBErrRecordIndexNoRoot);
   TSDBKeyPath lo, hi;
   bool haveLo = lower ? FindByCondition(SessionID, true, *lower, lo) : t.GetFirstPosition(SessionID, lo);
   bool haveHi = upper ? FindByCondition(SessionID, false, *upper, hi) : t.GetLastPosition(SessionID, hi);
@@ -403,9 +404,9 @@ bool TSDBBTreeRecordIndex::FindRecord(int SessionID, bool Restart, bool GoForwar
                                       const TSDBScanSearchCondition* StartScanCondition,
                                       const TSDBScanSearchCondition* EndScanCondition, const uint8_t* RecordBuffer,
                                       TSDBPageItemID& RecordID, TSDBIndexSearchInfo* SearchInfo) {
-  if (!SearchInfo) throw ESDBException(20077, "Pointer is nil");
+  if (!SearchInfo) throw ESDBException(kSDBErrIndexConditionMissing, "Pointer is nil");
   TSDBIndexSearchInfo& si = *SearchInfo;
-  TSDBBTreePage t = Tree(20293);
+  TSDBBTreePage t = Tree(kSDBErrRecordIndexNoRoot);
   if (si.Finished) return false;
   auto step = [&](TSDBKeyPath& p) { return si.GoForward ? t.GotoNextEntry(SessionID, p) : t.GotoPriorEntry(SessionID, p); };
   const TSDBScanSearchCondition* start =
@@ -465,7 +466,7 @@ bool TSDBBTreeRecordIndex::FindRecord(int SessionID, bool Restart, bool GoForwar
       return false;
     }
   } else {
-    if (Restart) throw ESDBException(20078, "Index error: invalid params");
+    if (Restart) throw ESDBException(kSDBErrIndexInvalidParams, "Index error: invalid params");
     if (!step(si.Current)) {
       si.Finished = true;
       return false;
@@ -484,7 +485,7 @@ bool TSDBBTreeRecordIndex::FindRecord(int SessionID, bool Restart, bool GoForwar
 
 bool TSDBBTreeRecordIndex::CanInsertRecord(int SessionID, const uint8_t* RecordBuffer) {
   if (!FIndexDef->FUnique && !FIndexDef->FPrimary) return true;
-  TSDBBTreePage t = Tree(20293);
+  TSDBBTreePage t = Tree(kSDBErrRecordIndexNoRoot);
   ResetCompare();
   TSDBKeyBuffer key = FKeyRef.AllocShortKeyBuffer();
   FKeyRef.MakeShortKeyFromRecordBuffer(RecordBuffer, key.data());
@@ -500,7 +501,7 @@ bool TSDBBTreeRecordIndex::CanUpdateRecord(int SessionID, const uint8_t* OldReco
 }
 
 void TSDBBTreeRecordIndex::InsertRecord(int SessionID, const uint8_t* RecordBuffer, const TSDBPageItemID& RecordID) {
-  TSDBBTreePage t = Tree(20119);
+  TSDBBTreePage t = Tree(kSDBErrRecordIndexChangeNoRoot);
   ResetCompare();
   TSDBKeyBuffer key = FKeyRef.AllocShortKeyBuffer();
   FKeyRef.MakeShortKeyFromRecordBuffer(RecordBuffer, key.data());
@@ -511,7 +512,7 @@ void TSDBBTreeRecordIndex::InsertRecord(int SessionID, const uint8_t* RecordBuff
 }
 
 void TSDBBTreeRecordIndex::DeleteRecord(int SessionID, const uint8_t* RecordBuffer, const TSDBPageItemID& RecordID) {
-  TSDBBTreePage t = Tree(20119);
+  TSDBBTreePage t = Tree(kSDBErrRecordIndexChangeNoRoot);
   ResetCompare();
   TSDBKeyBuffer key = FKeyRef.AllocShortKeyBuffer();
   FKeyRef.MakeShortKeyFromRecordBuffer(RecordBuffer, key.data());
@@ -519,14 +520,14 @@ void TSDBBTreeRecordIndex::DeleteRecord(int SessionID, const uint8_t* RecordBuff
   RecordID.Save(ref);
   TSDBKeyPath p;
   if (!t.DeleteLeafEntry(SessionID, key.data(), ref, p))
-    throw ESDBException(20027, "Index error: cannot delete entry. Entry not found");
+    throw ESDBException(kSDBErrIndexDeleteEntryMissing, "Index error: cannot delete entry. Entry not found");
 }
 
 void TSDBBTreeRecordIndex::UpdateRecord(int SessionID, const uint8_t* OldRecordBuffer, const uint8_t* NewRecordBuffer,
                                         const TSDBPageItemID& RecordID, bool BeforeNewRecordIsStored) {
   if (CompareRecordBuffersByIndex(OldRecordBuffer, NewRecordBuffer, -1) == 0) return;
   if (BeforeNewRecordIsStored) {
-    TSDBBTreePage t = Tree(20119);
+    TSDBBTreePage t = Tree(kSDBErrRecordIndexChangeNoRoot);
     ResetCompare();
     TSDBKeyBuffer key = FKeyRef.AllocShortKeyBuffer();
     FKeyRef.MakeShortKeyFromRecordBuffer(OldRecordBuffer, key.data());
@@ -534,7 +535,7 @@ void TSDBBTreeRecordIndex::UpdateRecord(int SessionID, const uint8_t* OldRecordB
     RecordID.Save(ref);
     TSDBKeyPath p;
     if (!t.DeleteLeafEntry(SessionID, key.data(), ref, p))
-      throw ESDBException(20250, "Index error: cannot delete entry. Entry not found");
+      throw ESDBException(kSDBErrIndexUpdateEntryMissing, "Index error: cannot delete entry. Entry not found");
   } else {
     InsertRecord(SessionID, NewRecordBuffer, RecordID);
   }
@@ -545,15 +546,15 @@ int64_t TSDBBTreeRecordIndex::GetMaxEntriesPerPage() {
   return (PageManager().PageDataSize()) / (FKeyRef.FShortKeySize + 4);
 }
 
-int64_t TSDBBTreeRecordIndex::GetEntryCount(int SessionID) { return Tree(20293).GetEntryCount(SessionID); }
+int64_t TSDBBTreeRecordIndex::GetEntryCount(int SessionID) { return Tree(kSDBErrRecordIndexNoRoot).GetEntryCount(SessionID); }
 
 void TSDBBTreeRecordIndex::CheckIntegrity(int SessionID) {
   ResetCompare();
-  Tree(20293).CheckIntegrity(SessionID);
+  Tree(kSDBErrRecordIndexNoRoot).CheckIntegrity(SessionID);
 }
 
 std::vector<TSDBPageItemID> TSDBBTreeRecordIndex::GetAllRecordIDs(int SessionID) {
-  TSDBBTreePage t = Tree(20293);
+  TSDBBTreePage t = Tree(kSDBErrRecordIndexNoRoot);
   std::vector<TSDBPageItemID> out;
   TSDBKeyPath p;
   if (!t.GetFirstPosition(SessionID, p)) return out;
@@ -617,7 +618,7 @@ TSDBBTreeRecordIndex* TSDBBaseIndexManager::FindOpenIndex(int32_t IndexID) {
 TSDBBTreeRecordIndex& TSDBBaseIndexManager::OpenIndex(int32_t IndexID) {
   if (TSDBBTreeRecordIndex* i = FindOpenIndex(IndexID)) return *i;
   TSDBIndexDef* def = FIndexDefs.FindByID(IndexID);
-  if (!def) throw ESDBException(20018, "Index not found");
+  if (!def) throw ESDBException(kSDBErrNoSuchIndex, "Index not found");
   TSDBBTreeRecordIndex& idx = AddIndexObject(*def);
   idx.OpenIndex();
   return idx;
@@ -667,10 +668,10 @@ void TSDBBaseIndexManager::EmptyAllIndexes(int SessionID) {
 int TSDBBaseIndexManager::FindIndex(const std::vector<std::string>& FieldNames, const std::vector<std::string>& AscDesc,
                                     int SessionID, const std::vector<std::string>& CaseSensitivity) {
   if (!AscDesc.empty() && AscDesc.size() != FieldNames.size())
-    throw ESDBException(10276, "Error - different list lengths. L1 = %d, L2 = %d",
+    throw ESDBException(kSDBErrKeyListLengths, "Error - different list lengths. L1 = %d, L2 = %d",
                         {static_cast<int64_t>(FieldNames.size()), static_cast<int64_t>(AscDesc.size())});
   if (!CaseSensitivity.empty() && CaseSensitivity.size() != FieldNames.size())
-    throw ESDBException(10277, "Error - different list lengths. L1 = %d, L2 = %d",
+    throw ESDBException(kSDBErrIndexCaseListLength, "Error - different list lengths. L1 = %d, L2 = %d",
                         {static_cast<int64_t>(FieldNames.size()), static_cast<int64_t>(CaseSensitivity.size())});
   TSDBBaseFieldManager& fm = FTableData.FieldManager();
   for (int d = 0; d < FIndexDefs.Count(); ++d) {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/SDBBytes.h"
+#include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
 
 namespace sdb {
@@ -22,7 +23,7 @@ TSDBFieldDef& TSDBBaseFieldManager::Field(int FieldNo) {
 
 void TSDBBaseFieldManager::CheckFieldNo(int FieldNo) const {
   if (FieldNo < 0 || FieldNo >= FieldCount())
-    throw ESDBException(10000, "Invalid field number - FieldNo = %d, FieldCount = %d",
+    throw ESDBException(kSDBErrInvalidFieldNumber, "Invalid field number - FieldNo = %d, FieldCount = %d",
                         {int64_t{FieldNo}, int64_t{FieldCount()}});
 }
 
@@ -74,7 +75,7 @@ std::vector<uint8_t> TSDBBaseFieldManager::NewMemRecordBuffer() const {
 TSDBVariant TSDBBaseFieldManager::GetFieldValue(const uint8_t* Mem, int FieldNo) const {
   CheckFieldNo(FieldNo);
   const TSDBFieldDef& f = FFieldDefs[FieldNo];
-  if (f.IsBlob()) throw ESDBException(20171, "Cannot find blob field");
+  if (f.IsBlob()) throw ESDBException(kSDBErrBlobFieldNotFound, "Cannot find blob field");
   if (IsNull(Mem, FieldNo)) return TSDBVariant(f.FBaseFieldType);
   return SDBReadFieldValue(Mem + f.FMemoryOffset, f.FMemoryDataSize, f.FBaseFieldType);
 }
@@ -82,7 +83,7 @@ TSDBVariant TSDBBaseFieldManager::GetFieldValue(const uint8_t* Mem, int FieldNo)
 void TSDBBaseFieldManager::SetFieldValue(uint8_t* Mem, int FieldNo, const TSDBVariant& Value) const {
   CheckFieldNo(FieldNo);
   const TSDBFieldDef& f = FFieldDefs[FieldNo];
-  if (f.IsBlob()) throw ESDBException(20171, "Cannot find blob field");
+  if (f.IsBlob()) throw ESDBException(kSDBErrBlobFieldNotFound, "Cannot find blob field");
   if (Value.IsNull()) {
     std::memset(Mem + f.FMemoryOffset, 0, static_cast<size_t>(f.FMemoryDataSize));
     SetNull(Mem, FieldNo, true);
@@ -124,7 +125,7 @@ bool TSDBBaseFieldManager::BlobFieldsPresent() const {
   for (int i = 0; i < FieldCount(); ++i) {
     const TSDBFieldDef& f = FFieldDefs[i];
     if (!f.IsBlob()) continue;
-    if (f.FBLOBBlockSize <= 0) throw ESDBException(10421, "BLOB block size should be > 0 for field %s", {f.FName});
+    if (f.FBLOBBlockSize <= 0) throw ESDBException(kSDBErrBlobBlockSizeZero, "BLOB block size should be > 0 for field %s", {f.FName});
     present = true;
   }
   return present;
@@ -144,7 +145,7 @@ int64_t TSDBBaseFieldManager::GetNextAutoinc(int FieldNo) {
   int64_t inc = f.FAutoincIncrement == 0 ? 1 : f.FAutoincIncrement;
   int64_t next = FLastAutoIncValues[static_cast<size_t>(FieldNo)] + inc;
   if (f.FAutoincMaxValue != 0 && next > f.FAutoincMaxValue) {
-    if (!f.FAutoincCycled) throw ESDBException(20160, "Autoinc max value exceeded for field '%s'", {f.FName});
+    if (!f.FAutoincCycled) throw ESDBException(kSDBErrAutoincOverflow, "Autoinc max value exceeded for field '%s'", {f.FName});
     next = f.FAutoincMinValue;
   }
   FLastAutoIncValues[static_cast<size_t>(FieldNo)] = next;
@@ -251,7 +252,7 @@ void TSDBDiskRecordManager::Init(int32_t RecordBufferSize, int32_t DiskRecordBuf
   FDiskRecordBufferSize = DiskRecordBufferSize;
   FMaxRecordsOnPage = SDBMaxRecordsOnPage(LPageManager.PageDataSize(), DiskRecordBufferSize);
   if (FMaxRecordsOnPage <= 0)
-    throw ESDBException(20174,
+    throw ESDBException(kSDBErrRecordTooLargeForPage,
                         "Cannot create table. Record is too large to fit in current database page. Please increase "
                         "page size of database file or decrease record size");
   FTempDiskRecordBuffer.assign(static_cast<size_t>(DiskRecordBufferSize), 0);
@@ -268,7 +269,7 @@ void TSDBDiskRecordManager::OpenRecordPageIndex(int32_t RootPageNo) {
 }
 
 void TSDBDiskRecordManager::ValidateRecordPageIndex(int SessionID) {
-  if (!FRecordPageIndex) throw ESDBException(20135, "Nil pointer occured");
+  if (!FRecordPageIndex) throw ESDBException(kSDBErrNoRecordPageIndex, "Nil pointer occured");
   FRecordPageIndex->Validate(SessionID, FRecordCount);
 }
 
@@ -284,12 +285,12 @@ TSDBPageGuard TSDBDiskRecordManager::GetRecordPage(int SessionID, int32_t PageNo
 }
 
 bool TSDBDiskRecordManager::AddRecord(int SessionID, const uint8_t* Mem, TSDBPageItemID& RecordID) {
-  if (!FRecordPageIndex) throw ESDBException(20136, "Nil pointer occured");
+  if (!FRecordPageIndex) throw ESDBException(kSDBErrAddRecordNoPage, "Nil pointer occured");
   LFieldManager.MemRecordBufferToDiskRecordBuffer(Mem, FTempDiskRecordBuffer.data());
   int32_t pageNo = -1;
   TSDBPageGuard g;
   if (FRecordPageIndex->FindPageForNewRecord(SessionID, pageNo)) {
-    g = GetRecordPage(SessionID, pageNo, 20143);
+    g = GetRecordPage(SessionID, pageNo, kSDBErrRecordPageMissing);
   } else {
     g = SDBAddPageGuard(LPageManager, SessionID, ptTableRecord);
     std::memset(g->Data(), 0, g->DataSize());
@@ -298,7 +299,7 @@ bool TSDBDiskRecordManager::AddRecord(int SessionID, const uint8_t* Mem, TSDBPag
   }
   TSDBSmallRecordPage page = View(g);
   const int slot = page.FreeSlot();
-  if (slot < 0) throw ESDBException(20141, "Cannot add record to page. Page is full");
+  if (slot < 0) throw ESDBException(kSDBErrRecordPageFull, "Cannot add record to page. Page is full");
   std::memcpy(page.Slot(slot), FTempDiskRecordBuffer.data(), FTempDiskRecordBuffer.size());
   page.SetSlotUsed(slot, true);
   g->MarkDirty();
@@ -311,20 +312,20 @@ bool TSDBDiskRecordManager::AddRecord(int SessionID, const uint8_t* Mem, TSDBPag
 }
 
 void TSDBDiskRecordManager::UpdateRecord(int SessionID, const uint8_t* Mem, const TSDBPageItemID& RecordID) {
-  if (RecordID.PageNo < 0 || RecordID.PageItemNo >= FMaxRecordsOnPage) throw ESDBException(20144, "Record not found");
-  TSDBPageGuard g = GetRecordPage(SessionID, RecordID.PageNo, 20143);
+  if (RecordID.PageNo < 0 || RecordID.PageItemNo >= FMaxRecordsOnPage) throw ESDBException(kSDBErrUpdateRecordNotFound, "Record not found");
+  TSDBPageGuard g = GetRecordPage(SessionID, RecordID.PageNo, kSDBErrRecordPageMissing);
   TSDBSmallRecordPage page = View(g);
-  if (!page.SlotUsed(RecordID.PageItemNo)) throw ESDBException(20145, "Record not found");
+  if (!page.SlotUsed(RecordID.PageItemNo)) throw ESDBException(kSDBErrUpdateRecordSlotFree, "Record not found");
   LFieldManager.MemRecordBufferToDiskRecordBuffer(Mem, page.Slot(RecordID.PageItemNo));
   g->MarkDirty();
   ++FTableState;
 }
 
 void TSDBDiskRecordManager::DeleteRecord(int SessionID, const TSDBPageItemID& RecordID) {
-  if (RecordID.PageNo < 0 || RecordID.PageItemNo >= FMaxRecordsOnPage) throw ESDBException(20146, "Record not found");
-  TSDBPageGuard g = GetRecordPage(SessionID, RecordID.PageNo, 20143);
+  if (RecordID.PageNo < 0 || RecordID.PageItemNo >= FMaxRecordsOnPage) throw ESDBException(kSDBErrDeleteRecordNotFound, "Record not found");
+  TSDBPageGuard g = GetRecordPage(SessionID, RecordID.PageNo, kSDBErrRecordPageMissing);
   TSDBSmallRecordPage page = View(g);
-  if (!page.SlotUsed(RecordID.PageItemNo)) throw ESDBException(20147, "Record not found");
+  if (!page.SlotUsed(RecordID.PageItemNo)) throw ESDBException(kSDBErrDeleteRecordSlotFree, "Record not found");
   page.SetSlotUsed(RecordID.PageItemNo, false);
   std::memset(page.Slot(RecordID.PageItemNo), 0, static_cast<size_t>(FDiskRecordBufferSize));
   g->MarkDirty();
@@ -342,7 +343,7 @@ void TSDBDiskRecordManager::DeleteRecord(int SessionID, const TSDBPageItemID& Re
 
 bool TSDBDiskRecordManager::ReadRecord(int SessionID, const TSDBPageItemID& RecordID, uint8_t* Mem) {
   if (RecordID.PageNo < 0 || RecordID.PageItemNo >= FMaxRecordsOnPage) return false;
-  TSDBPageGuard g = GetRecordPage(SessionID, RecordID.PageNo, 20143);
+  TSDBPageGuard g = GetRecordPage(SessionID, RecordID.PageNo, kSDBErrRecordPageMissing);
   TSDBSmallRecordPage page = View(g);
   if (!page.SlotUsed(RecordID.PageItemNo)) return false;
   LFieldManager.DiskRecordBufferToMemRecordBuffer(page.Slot(RecordID.PageItemNo), Mem);
@@ -350,7 +351,7 @@ bool TSDBDiskRecordManager::ReadRecord(int SessionID, const TSDBPageItemID& Reco
 }
 
 bool TSDBDiskRecordManager::ReadAt(int SessionID, int32_t PageNo, int Slot, TSDBNavigationInfo& Info) {
-  TSDBPageGuard g = GetRecordPage(SessionID, PageNo, 20143);
+  TSDBPageGuard g = GetRecordPage(SessionID, PageNo, kSDBErrRecordPageMissing);
   TSDBSmallRecordPage page = View(g);
   if (Slot < 0 || Slot >= FMaxRecordsOnPage || !page.SlotUsed(Slot)) return false;
   if (Info.RecordBuffer) LFieldManager.DiskRecordBufferToMemRecordBuffer(page.Slot(Slot), Info.RecordBuffer);
@@ -360,10 +361,10 @@ bool TSDBDiskRecordManager::ReadAt(int SessionID, int32_t PageNo, int Slot, TSDB
 }
 
 void TSDBDiskRecordManager::GetRecordBuffer(int SessionID, TSDBNavigationInfo& Info) {
-  if (!FRecordPageIndex) throw ESDBException(20137, "Nil pointer occured");
+  if (!FRecordPageIndex) throw ESDBException(kSDBErrRecordBufferMissing, "Nil pointer occured");
   int32_t pageNo = -1;
   auto firstOnPage = [&](int32_t p, bool forward) {
-    TSDBPageGuard g = GetRecordPage(SessionID, p, 20143);
+    TSDBPageGuard g = GetRecordPage(SessionID, p, kSDBErrRecordPageMissing);
     TSDBSmallRecordPage page = View(g);
     return forward ? page.NextUsed(0) : page.PriorUsed(FMaxRecordsOnPage - 1);
   };
@@ -414,7 +415,7 @@ void TSDBDiskRecordManager::GetRecordBuffer(int SessionID, TSDBNavigationInfo& I
       int s = -1;
       bool readable = true;
       try {
-        TSDBPageGuard g = GetRecordPage(SessionID, cur.PageNo, 20143);
+        TSDBPageGuard g = GetRecordPage(SessionID, cur.PageNo, kSDBErrRecordPageMissing);
         s = forward ? View(g).NextUsed(cur.PageItemNo + 1)
                     : (cur.PageItemNo == 0 ? -1 : View(g).PriorUsed(cur.PageItemNo - 1));
       } catch (const ESDBException&) {
@@ -454,19 +455,19 @@ int TSDBDiskRecordManager::CompareRecordID(const TSDBPageItemID& a, const TSDBPa
 }
 
 TSDBPageItemID TSDBDiskRecordManager::SetRecNo(int SessionID, int64_t RecNo) {
-  if (RecNo < 1 || RecNo > FRecordCount) throw ESDBException(20113, "Cannot set RecNo greater than RecordCount");
+  if (RecNo < 1 || RecNo > FRecordCount) throw ESDBException(kSDBErrRecNoTooLarge, "Cannot set RecNo greater than RecordCount");
   int32_t pageNo = -1, onPage = 0;
   FRecordPageIndex->GetRecordByRecNo(SessionID, pageNo, onPage, RecNo - 1);
-  TSDBPageGuard g = GetRecordPage(SessionID, pageNo, 20143);
+  TSDBPageGuard g = GetRecordPage(SessionID, pageNo, kSDBErrRecordPageMissing);
   int s = View(g).NthUsed(onPage);
-  if (s < 0) throw ESDBException(20148, "Record not found");
+  if (s < 0) throw ESDBException(kSDBErrSetRecNoNotFound, "Record not found");
   return {pageNo, static_cast<uint16_t>(s)};
 }
 
 int64_t TSDBDiskRecordManager::GetRecNo(int SessionID, const TSDBPageItemID& RecordID) {
   int before;
   {
-    TSDBPageGuard g = GetRecordPage(SessionID, RecordID.PageNo, 20143);
+    TSDBPageGuard g = GetRecordPage(SessionID, RecordID.PageNo, kSDBErrRecordPageMissing);
     before = View(g).UsedBefore(RecordID.PageItemNo);
   }
   int64_t recNo = 0;
@@ -515,7 +516,7 @@ void TSDBDiskRecordManager::RebuildRecordPageIndex(int SessionID, int32_t PageCo
                                                    const std::function<bool(int32_t, uint8_t*)>& ReadHeader,
                                                    const std::string& TableName) {
   if (FDiskRecordBufferSize + 1 >= LPageManager.PageDataSize())
-    throw ESDBException(10512, "Cannot repair page index for large table. Table name: \"" + TableName + "\"");
+    throw ESDBException(kSDBErrRepairLargePageIndex, "Cannot repair page index for large table. Table name: \"" + TableName + "\"");
   // The old index may be what is damaged: its pages are given back when they
   // can still be walked, otherwise left alone; a new index is built.
   if (FRecordPageIndex) {

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <thread>
 
+#include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
 
 namespace sdb {
@@ -58,7 +59,7 @@ auto TSDBTableCursor::IndexRead(F&& Read) {
   TSDBDiskTableData& t = Table();
   CriticalSection cs(t);
   const int s = FCursor.SessionID;
-  if (!t.LockTable(s, ltS, kSDBReadLockTryCount, kSDBReadLockDelayMs)) RaiseEngine(-13);
+  if (!t.LockTable(s, ltS, kSDBReadLockTryCount, kSDBReadLockDelayMs)) RaiseEngine(kSDBRecErrTableLocked);
   struct Release {
     TSDBDiskTableData& T;
     int S;
@@ -78,7 +79,7 @@ bool TSDBTableCursor::FindInIndex(bool First, const TSDBScanSearchCondition& Con
 }
 
 void TSDBTableCursor::CheckActive() const {
-  if (FState == csInactive || !FCursor.TableData) throw ESDBException(20129, "Nil pointer occured");
+  if (FState == csInactive || !FCursor.TableData) throw ESDBException(kSDBErrTableNotActive, "Nil pointer occured");
 }
 
 void TSDBTableCursor::CheckBrowse(int Code) const {
@@ -99,7 +100,7 @@ void TSDBTableCursor::Open(const std::string& TableName, bool Exclusive) {
   FCursor.CurrentIndexID = -1;
   FCursor.PositionCache.Clear();
   FOpener.Open(FCursor, TableName);
-  if (!FCursor.TableData) throw ESDBException(20129, "Nil pointer occured");
+  if (!FCursor.TableData) throw ESDBException(kSDBErrTableNotActive, "Nil pointer occured");
   FState = csBrowse;
   FHasRange = false;
   First();
@@ -121,7 +122,7 @@ void TSDBTableCursor::Close() {
 // ---- Order ------------------------------------------------------------------------------------------
 
 void TSDBTableCursor::SetIndexID(int32_t IndexID) {
-  CheckBrowse(10005);
+  CheckBrowse(kSDBErrCursorNotBrowsing);
   if (IndexID >= 0) Table().IndexManager().OpenIndex(IndexID);
   FCursor.CurrentIndexID = IndexID;
   FCursor.PositionCache.Clear();
@@ -142,7 +143,7 @@ void TSDBTableCursor::SetIndexName(const std::string& IndexName) {
     return;
   }
   const int32_t id = Table().IndexIDByName(IndexName);
-  if (id < 0) throw ESDBException(20018, "Index not found");
+  if (id < 0) throw ESDBException(kSDBErrNoSuchIndex, "Index not found");
   SetIndexID(id);
 }
 
@@ -166,7 +167,7 @@ std::string TSDBTableCursor::IndexName() const {
 
 TSDBBTreeRecordIndex& TSDBTableCursor::CurrentIndex() {
   CheckActive();
-  if (FCursor.CurrentIndexID < 0) throw ESDBException(20018, "Index not found");
+  if (FCursor.CurrentIndexID < 0) throw ESDBException(kSDBErrNoSuchIndex, "Index not found");
   return Table().IndexManager().OpenIndex(FCursor.CurrentIndexID);
 }
 
@@ -179,13 +180,13 @@ TSDBScanSearchCondition TSDBTableCursor::MakeBound(const std::vector<TSDBVariant
   TSDBBTreeRecordIndex& idx = CurrentIndex();
   const TSDBIndexDef& def = idx.IndexDef();
   if (Values.size() > def.FColumns.size())
-    throw ESDBException(10276, "Error - different list lengths. L1 = %d, L2 = %d",
+    throw ESDBException(kSDBErrKeyListLengths, "Error - different list lengths. L1 = %d, L2 = %d",
                         {static_cast<int64_t>(Values.size()), static_cast<int64_t>(def.FColumns.size())});
   TSDBDiskTableData& t = Table();
   c.KeyRecordBuffer = t.FieldManager().NewMemRecordBuffer();
   for (size_t i = 0; i < Values.size(); ++i) {
     const int f = t.FieldManager().FieldNo(def.FColumns[i].FFieldName);
-    if (f < 0) throw ESDBException(10003, "Field '%s' not found", {def.FColumns[i].FFieldName});
+    if (f < 0) throw ESDBException(kSDBErrCursorFieldNotFound, "Field '%s' not found", {def.FColumns[i].FFieldName});
     t.FieldManager().SetFieldValue(c.KeyRecordBuffer.data(), f, Values[i]);
   }
   c.Condition = Condition;
@@ -197,10 +198,10 @@ TSDBScanSearchCondition TSDBTableCursor::MakeBound(const std::vector<TSDBVariant
 
 void TSDBTableCursor::SetRange(const std::vector<TSDBVariant>& StartValues, const std::vector<TSDBVariant>& EndValues,
                                bool StartExclusive, bool EndExclusive, bool PartialCompare) {
-  CheckBrowse(10005);
+  CheckBrowse(kSDBErrCursorNotBrowsing);
   FRangeStart = MakeBound(StartValues, StartExclusive ? scGreater : scGreaterEqual, PartialCompare);
   FRangeEnd = MakeBound(EndValues, EndExclusive ? scLower : scLowerEqual, PartialCompare);
-  if (FCursor.CurrentIndexID < 0) throw ESDBException(20018, "Index not found");
+  if (FCursor.CurrentIndexID < 0) throw ESDBException(kSDBErrNoSuchIndex, "Index not found");
   FHasRange = true;
   First();
 }
@@ -267,7 +268,7 @@ bool TSDBTableCursor::Step(TSDBGetRecordMode Mode, bool FromEdge) {
     FCursor.LastPosition = Mode == grmPrior;
   }
   const TSDBGetRecordResult r = t.GetRecordBuffer(FCursor, Mode);
-  if (r == grrError) throw ESDBException(20144, "Record not found");
+  if (r == grrError) throw ESDBException(kSDBErrUpdateRecordNotFound, "Record not found");
   if (r == grrOK) {
     FHasRecord = true;
     return true;
@@ -279,7 +280,7 @@ bool TSDBTableCursor::Step(TSDBGetRecordMode Mode, bool FromEdge) {
 }
 
 void TSDBTableCursor::First() {
-  CheckBrowse(10005);
+  CheckBrowse(kSDBErrCursorNotBrowsing);
   bool found;
   if (FHasRange && FRangeStart.Condition != scNone) {
     TSDBPageItemID id;
@@ -294,7 +295,7 @@ void TSDBTableCursor::First() {
 }
 
 void TSDBTableCursor::Last() {
-  CheckBrowse(10005);
+  CheckBrowse(kSDBErrCursorNotBrowsing);
   bool found;
   if (FHasRange && FRangeEnd.Condition != scNone) {
     TSDBPageItemID id;
@@ -309,7 +310,7 @@ void TSDBTableCursor::Last() {
 }
 
 void TSDBTableCursor::Next() {
-  CheckBrowse(10005);
+  CheckBrowse(kSDBErrCursorNotBrowsing);
   if (!FHasRecord) {
     FEof = true;
     return;
@@ -328,7 +329,7 @@ void TSDBTableCursor::Next() {
 }
 
 void TSDBTableCursor::Prior() {
-  CheckBrowse(10005);
+  CheckBrowse(kSDBErrCursorNotBrowsing);
   if (!FHasRecord) {
     FBof = true;
     return;
@@ -383,14 +384,14 @@ int64_t TSDBTableCursor::RecNo() {
 }
 
 void TSDBTableCursor::SetRecNo(int64_t RecNo) {
-  CheckBrowse(10005);
+  CheckBrowse(kSDBErrCursorNotBrowsing);
   Table().SetRecNo(FCursor, RecNo);
   FHasRecord = true;
   FEof = FBof = false;
 }
 
 bool TSDBTableCursor::GotoRecordID(const TSDBPageItemID& RecordID) {
-  CheckBrowse(10005);
+  CheckBrowse(kSDBErrCursorNotBrowsing);
   if (!PositionOn(RecordID)) return false;
   FEof = FBof = false;
   return true;
@@ -406,9 +407,9 @@ bool TSDBTableCursor::Refresh() {
 
 bool TSDBTableCursor::Locate(const std::vector<std::string>& FieldNames, const std::vector<TSDBVariant>& Values,
                              bool CaseInsensitive, bool PartialKey) {
-  CheckBrowse(10005);
+  CheckBrowse(kSDBErrCursorNotBrowsing);
   if (FieldNames.size() != Values.size())
-    throw ESDBException(10276, "Error - different list lengths. L1 = %d, L2 = %d",
+    throw ESDBException(kSDBErrKeyListLengths, "Error - different list lengths. L1 = %d, L2 = %d",
                         {static_cast<int64_t>(FieldNames.size()), static_cast<int64_t>(Values.size())});
   std::vector<int> fields;
   for (const auto& n : FieldNames) fields.push_back(FieldNo(n));
@@ -441,7 +442,7 @@ bool TSDBTableCursor::Locate(const std::vector<std::string>& FieldNames, const s
 }
 
 bool TSDBTableCursor::FindKey(const std::vector<TSDBVariant>& KeyValues) {
-  CheckBrowse(10005);
+  CheckBrowse(kSDBErrCursorNotBrowsing);
   TSDBScanSearchCondition c = MakeBound(KeyValues, scEqual, false);
   if (c.Condition == scNone) return false;
   TSDBPageItemID id;
@@ -457,7 +458,7 @@ bool TSDBTableCursor::FindKey(const std::vector<TSDBVariant>& KeyValues) {
 }
 
 bool TSDBTableCursor::FindNearest(const std::vector<TSDBVariant>& KeyValues) {
-  CheckBrowse(10005);
+  CheckBrowse(kSDBErrCursorNotBrowsing);
   TSDBScanSearchCondition c = MakeBound(KeyValues, scGreaterEqual, false);
   if (c.Condition == scNone) {
     First();
@@ -491,7 +492,7 @@ void TSDBTableCursor::ClearBuffers() {
 }
 
 void TSDBTableCursor::Insert() {
-  CheckBrowse(10005);
+  CheckBrowse(kSDBErrCursorNotBrowsing);
   TSDBDiskTableData& t = Table();
   ClearBuffers();
   FCursor.EditRecordBuffer = t.NewRecordBuffer();
@@ -501,28 +502,28 @@ void TSDBTableCursor::Insert() {
 void TSDBTableCursor::Edit() {
   CheckActive();
   if (FState == csEdit || FState == csInsert) return;
-  if (!FHasRecord) throw ESDBException(20144, "Record not found");
+  if (!FHasRecord) throw ESDBException(kSDBErrUpdateRecordNotFound, "Record not found");
   TSDBDiskTableData& t = Table();
   const int s = FCursor.SessionID;
   FEditLockType = FCursor.FInTransaction ? ltXIRW : ltSIRW;
-  if (!t.LockTable(s, FEditLockType, kSDBEditTableLockTryCount, kSDBEditTableLockDelayMs, true)) RaiseEngine(-13);
+  if (!t.LockTable(s, FEditLockType, kSDBEditTableLockTryCount, kSDBEditTableLockDelayMs, true)) RaiseEngine(kSDBRecErrTableLocked);
   FEditTableLocked = true;
   if (!t.LockRecord(s, FCursor.CurrentRecordID, kSDBRecordLockTryCount, kSDBRecordLockDelayMs)) {
     ReleaseEditLocks();
-    RaiseEngine(-12);
+    RaiseEngine(kSDBRecErrRecordLocked);
   }
   FRecordLocked = true;
   std::vector<uint8_t> stored;
   if (!ReadCurrent(stored)) {
     ReleaseEditLocks();
     FHasRecord = false;
-    RaiseEngine(-6);
+    RaiseEngine(kSDBRecErrUpdateDeleted);
   }
   if (!t.FieldManager().CompareRecordBuffers(stored.data(), FCursor.CurrentRecordBuffer.data())) {
     ReleaseEditLocks();
     // The cursor shows the record as it now is.
     PositionOn(FCursor.CurrentRecordID);
-    RaiseEngine(-4);
+    RaiseEngine(kSDBRecErrUpdateModified);
   }
   FEditOriginal = stored;
   ClearBuffers();
@@ -559,7 +560,7 @@ void TSDBTableCursor::Post() {
   TSDBDiskTableData& t = Table();
   const int s = FCursor.SessionID;
   TSDBLockType taken;
-  if (!LockTableForPost(kSDBPostLockTryCount, kSDBPostLockDelayMs, taken)) RaiseEngine(-13);
+  if (!LockTableForPost(kSDBPostLockTryCount, kSDBPostLockDelayMs, taken)) RaiseEngine(kSDBRecErrTableLocked);
   auto releasePostLock = [&] {
     if (!FCursor.FInTransaction) t.UnlockTable(s, taken, true);
   };
@@ -572,22 +573,22 @@ void TSDBTableCursor::Post() {
       } catch (const ESDBEngineError&) {
         throw;
       } catch (const ESDBException& e) {
-        throw ESDBEngineError(-8, e.RawMessage(), e.NativeError());
+        throw ESDBEngineError(kSDBRecErrPassedOn, e.RawMessage(), e.NativeError());
       }
-      if (!ok) RaiseEngine(-1);
+      if (!ok) RaiseEngine(kSDBRecErrAdd);
     } else {
       std::vector<uint8_t> stored;
-      if (!ReadCurrent(stored)) RaiseEngine(-6);
-      if (!t.FieldManager().CompareRecordBuffers(stored.data(), FEditOriginal.data())) RaiseEngine(-4);
+      if (!ReadCurrent(stored)) RaiseEngine(kSDBRecErrUpdateDeleted);
+      if (!t.FieldManager().CompareRecordBuffers(stored.data(), FEditOriginal.data())) RaiseEngine(kSDBRecErrUpdateModified);
       bool ok = false;
       try {
         ok = t.UpdateRecord(FCursor);
       } catch (const ESDBEngineError&) {
         throw;
       } catch (const ESDBException& e) {
-        throw ESDBEngineError(-8, e.RawMessage(), e.NativeError());
+        throw ESDBEngineError(kSDBRecErrPassedOn, e.RawMessage(), e.NativeError());
       }
-      if (!ok) RaiseEngine(-2);
+      if (!ok) RaiseEngine(kSDBRecErrUpdate);
     }
   } catch (...) {
     releasePostLock();
@@ -620,25 +621,25 @@ void TSDBTableCursor::Cancel() {
 }
 
 void TSDBTableCursor::Delete() {
-  CheckBrowse(10005);
-  if (!FHasRecord) throw ESDBException(20146, "Record not found");
+  CheckBrowse(kSDBErrCursorNotBrowsing);
+  if (!FHasRecord) throw ESDBException(kSDBErrDeleteRecordNotFound, "Record not found");
   TSDBDiskTableData& t = Table();
   const int s = FCursor.SessionID;
   TSDBLockType taken;
-  if (!LockTableForPost(kSDBDeleteLockTryCount, kSDBDeleteLockDelayMs, taken)) RaiseEngine(-13);
+  if (!LockTableForPost(kSDBDeleteLockTryCount, kSDBDeleteLockDelayMs, taken)) RaiseEngine(kSDBRecErrTableLocked);
   const TSDBPageItemID id = FCursor.CurrentRecordID;
   bool recordLocked = false;
   try {
-    if (!t.LockRecord(s, id, kSDBRecordLockTryCount, kSDBRecordLockDelayMs)) RaiseEngine(-12);
+    if (!t.LockRecord(s, id, kSDBRecordLockTryCount, kSDBRecordLockDelayMs)) RaiseEngine(kSDBRecErrRecordLocked);
     recordLocked = true;
     std::vector<uint8_t> stored;
     if (!ReadCurrent(stored)) {
       FHasRecord = false;
-      RaiseEngine(-7);
+      RaiseEngine(kSDBRecErrDeleteDeleted);
     }
     if (!t.FieldManager().CompareRecordBuffers(stored.data(), FCursor.CurrentRecordBuffer.data())) {
       PositionOn(id);
-      RaiseEngine(-5);
+      RaiseEngine(kSDBRecErrDeleteModified);
     }
     bool ok = false;
     try {
@@ -646,9 +647,9 @@ void TSDBTableCursor::Delete() {
     } catch (const ESDBEngineError&) {
       throw;
     } catch (const ESDBException& e) {
-      throw ESDBEngineError(-8, e.RawMessage(), e.NativeError());
+      throw ESDBEngineError(kSDBRecErrPassedOn, e.RawMessage(), e.NativeError());
     }
-    if (!ok) RaiseEngine(-3);
+    if (!ok) RaiseEngine(kSDBRecErrDelete);
   } catch (...) {
     if (recordLocked) t.UnlockRecord(s, id);
     if (!FCursor.FInTransaction) t.UnlockTable(s, taken, true);
@@ -692,7 +693,7 @@ int TSDBTableCursor::FieldCount() { return Table().FieldManager().FieldCount(); 
 
 int TSDBTableCursor::FieldNo(const std::string& FieldName) {
   const int f = Table().FieldManager().FieldNo(FieldName);
-  if (f < 0) throw ESDBException(10003, "Field '%s' not found", {FieldName});
+  if (f < 0) throw ESDBException(kSDBErrCursorFieldNotFound, "Field '%s' not found", {FieldName});
   return f;
 }
 
@@ -728,7 +729,7 @@ bool TSDBTableCursor::IsNull(int FieldNo) {
 void TSDBTableCursor::SetFieldValue(int FieldNo, const TSDBVariant& Value) {
   CheckActive();
   if (FState != csEdit && FState != csInsert)
-    throw ESDBException(10004, "Dataset not in edit or insert mode");
+    throw ESDBException(kSDBErrCursorNotEditing, "Dataset not in edit or insert mode");
   const TSDBFieldDef& def = FieldDef(FieldNo);
   if (def.IsBlob()) {
     if (Value.IsNull()) {
@@ -756,7 +757,7 @@ std::string TSDBTableCursor::ReadBlobText(int FieldNo) {
 void TSDBTableCursor::WriteBlob(int FieldNo, const std::vector<uint8_t>& Value) {
   CheckActive();
   if (FState != csEdit && FState != csInsert)
-    throw ESDBException(10004, "Dataset not in edit or insert mode");
+    throw ESDBException(kSDBErrCursorNotEditing, "Dataset not in edit or insert mode");
   Table().WriteBLOBFieldToRecordBuffer(FCursor.EditRecordBuffer, FieldNo, Value);
 }
 
@@ -767,19 +768,19 @@ void TSDBTableCursor::WriteBlobText(int FieldNo, const std::string& Value) {
 void TSDBTableCursor::ClearBlob(int FieldNo) {
   CheckActive();
   if (FState != csEdit && FState != csInsert)
-    throw ESDBException(10004, "Dataset not in edit or insert mode");
+    throw ESDBException(kSDBErrCursorNotEditing, "Dataset not in edit or insert mode");
   Table().ClearBLOBFieldInRecordBuffer(FCursor.EditRecordBuffer, FieldNo);
 }
 
 // ---- Indexes --------------------------------------------------------------------------------------------
 
 int32_t TSDBTableCursor::AddIndex(const TSDBIndexDef& IndexDef) {
-  CheckBrowse(10005);
+  CheckBrowse(kSDBErrCursorNotBrowsing);
   return Table().AddIndex(FCursor, IndexDef);
 }
 
 void TSDBTableCursor::DeleteIndex(const std::string& IndexName) {
-  CheckBrowse(10005);
+  CheckBrowse(kSDBErrCursorNotBrowsing);
   const bool current = FCursor.CurrentIndexID >= 0 && FCursor.CurrentIndexID == Table().IndexIDByName(IndexName);
   Table().DeleteIndex(FCursor, IndexName);
   if (current) {
@@ -789,7 +790,7 @@ void TSDBTableCursor::DeleteIndex(const std::string& IndexName) {
 }
 
 void TSDBTableCursor::EmptyIndex(const std::string& IndexName) {
-  CheckBrowse(10005);
+  CheckBrowse(kSDBErrCursorNotBrowsing);
   Table().EmptyIndex(FCursor, IndexName);
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/SDBBytes.h"
+#include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
 
 namespace sdb {
@@ -28,11 +29,11 @@ TSDBDiskTableData::TSDBDiskTableData(TSDBTableDatabaseContext& Database, const s
 TSDBDiskTableData::~TSDBDiskTableData() = default;
 
 void TSDBDiskTableData::CheckActive() const {
-  if (!FActive || !FFieldManager || !FRecordManager) throw ESDBException(20129, "Nil pointer occured");
+  if (!FActive || !FFieldManager || !FRecordManager) throw ESDBException(kSDBErrTableNotActive, "Nil pointer occured");
 }
 
 TSDBDiskBlobManager& TSDBDiskTableData::Blobs() {
-  if (!FBlobManager) throw ESDBException(20171, "Cannot find blob field");
+  if (!FBlobManager) throw ESDBException(kSDBErrBlobFieldNotFound, "Cannot find blob field");
   return *FBlobManager;
 }
 
@@ -110,9 +111,9 @@ void TSDBDiskTableData::LoadMostUpdated(int SessionID) {
 void TSDBDiskTableData::CreateTable(TSDBCursor& Cursor, TSDBFieldDefs FieldDefs, TSDBConstraintDefs ConstraintDefs,
                                     TSDBIndexDefs IndexDefs) {
   std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
-  if (FieldDefs.Count() == 0) throw ESDBException(20128, "Error creating table - no fields were specified");
+  if (FieldDefs.Count() == 0) throw ESDBException(kSDBErrTableWithoutFields, "Error creating table - no fields were specified");
   if (FTableName.empty() || FTableName.size() > 255)
-    throw ESDBException(30395, "Cannot create table. Table '%s' already exists", {FTableName});
+    throw ESDBException(kSDBErrTableExists, "Cannot create table. Table '%s' already exists", {FTableName});
   for (int i = 0; i < FieldDefs.Count(); ++i) {
     TSDBFieldDef& f = FieldDefs[i];
     if (f.FBaseFieldType == bftUnknown) f.FBaseFieldType = SDBAdvancedToBaseFieldType(f.FAdvancedFieldType);
@@ -120,7 +121,7 @@ void TSDBDiskTableData::CreateTable(TSDBCursor& Cursor, TSDBFieldDefs FieldDefs,
     f.RecalcDataSizes();
     if (f.IsBlob() && f.FBLOBCompressionAlgorithm != acaNone &&
         (f.FBLOBCompressionMode < 1 || f.FBLOBCompressionMode > 9))
-      throw ESDBException(10422,
+      throw ESDBException(kSDBErrInvalidBlobCompressionMode,
                           "Invalid BlobCompressionMode (must be in 1..9 range) for blob field '%s'. Cannot create "
                           "table '%s'",
                           {f.FName, FTableName});
@@ -129,11 +130,11 @@ void TSDBDiskTableData::CreateTable(TSDBCursor& Cursor, TSDBFieldDefs FieldDefs,
   const int session = kSDBEngineSessionID;
   list.Load(session);
   if (list.Find(FTableName) >= 0)
-    throw ESDBException(30395, "Cannot create table. Table '%s' already exists", {FTableName});
+    throw ESDBException(kSDBErrTableExists, "Cannot create table. Table '%s' already exists", {FTableName});
 
   FTableID = FDatabase.GetNewObjectId();
   if (!FDatabase.LockTables(kTablesLockTryCount, kTablesLockDelayMs))
-    throw ESDBException(20230, "Database tables are locked");
+    throw ESDBException(kSDBErrDatabaseTablesLocked, "Database tables are locked");
   TSDBPageManager& pm = FDatabase.PageManager();
   try {
     FTableLocksFile.CreateFile(FDatabase.MaxSessionCount() * kLocksBytesPerSession);
@@ -152,7 +153,7 @@ void TSDBDiskTableData::CreateTable(TSDBCursor& Cursor, TSDBFieldDefs FieldDefs,
     for (int i = 0; i < IndexDefs.Count(); ++i)
       for (int j = 0; j < i; ++j)
         if (SDBUpperName(IndexDefs[i].FName) == SDBUpperName(IndexDefs[j].FName))
-          throw ESDBException(20044, "Index '%s' already exists", {IndexDefs[i].FName});
+          throw ESDBException(kSDBErrIndexExists, "Index '%s' already exists", {IndexDefs[i].FName});
     FIndexDefs = std::move(IndexDefs);
     FConstraintDefs = std::move(ConstraintDefs);
     // Unique and primary key constraints name their index.
@@ -219,7 +220,7 @@ void TSDBDiskTableData::LoadTable(int SessionID) {
   TSDBTableListFile& list = FDatabase.TableListFile();
   list.Load(SessionID);
   const TSDBTableListItem* item = list.FindTable(FTableName);
-  if (!item) throw ESDBException(30405, "Table '%s' does not exist.", {FTableName});
+  if (!item) throw ESDBException(kSDBErrLoadMissingTable, "Table '%s' does not exist.", {FTableName});
   FListItem = *item;
   FTableName = item->TableName;
   FTableID = item->TableID;
@@ -233,10 +234,10 @@ void TSDBDiskTableData::LoadTable(int SessionID) {
     FConstraintDefs = std::move(m.ConstraintDefs);
     CreateManagers(std::move(m.FieldDefs));
     FIndexManager->OpenIndexes();
-    if (m.RecordPageIndexRoot < 0) throw ESDBException(20130, "Nil pointer occured");
+    if (m.RecordPageIndexRoot < 0) throw ESDBException(kSDBErrNoRecordPageIndexRoot, "Nil pointer occured");
     FRecordManager->OpenRecordPageIndex(m.RecordPageIndexRoot);
     if (FBlobManager) {
-      if (m.BlobPageIndexRoot < 0) throw ESDBException(20131, "Nil pointer occured");
+      if (m.BlobPageIndexRoot < 0) throw ESDBException(kSDBErrNoBlobPageIndexRoot, "Nil pointer occured");
       FBlobManager->OpenBlobPageIndex(m.BlobPageIndexRoot);
     }
     // The counters and the record page index must come from the same
@@ -321,9 +322,9 @@ void TSDBDiskTableData::OpenTable(TSDBCursor& Cursor) {
   std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
   if (std::find(FCursorList.begin(), FCursorList.end(), &Cursor) != FCursorList.end()) return;
   if (!FCursorList.empty() && Cursor.FExclusive)
-    throw ESDBException(20242, "Cannot access table '%s' in exclusive mode. Table is open by other cursors",
+    throw ESDBException(kSDBErrTableOpenByOtherCursors, "Cannot access table '%s' in exclusive mode. Table is open by other cursors",
                         {FTableName});
-  if (!FCursorList.empty() && FExclusive) throw ESDBException(20209, "Cannot open table '%s'. Table is locked", {FTableName});
+  if (!FCursorList.empty() && FExclusive) throw ESDBException(kSDBErrTableLocked, "Cannot open table '%s'. Table is locked", {FTableName});
   const bool first = !FActive;
   if (first) LoadTable(Cursor.SessionID);
   const bool locked = Cursor.FExclusive
@@ -332,9 +333,9 @@ void TSDBDiskTableData::OpenTable(TSDBCursor& Cursor) {
   if (!locked) {
     if (first) CloseFiles();
     if (Cursor.FExclusive)
-      throw ESDBException(20208, "Cannot access table '%s' in exclusive mode. Table is open by another user",
+      throw ESDBException(kSDBErrTableOpenByOtherUser, "Cannot access table '%s' in exclusive mode. Table is open by another user",
                           {FTableName});
-    throw ESDBException(20209, "Cannot open table '%s'. Table is locked", {FTableName});
+    throw ESDBException(kSDBErrTableLocked, "Cannot open table '%s'. Table is locked", {FTableName});
   }
   FExclusive = Cursor.FExclusive;
   FCursorList.push_back(&Cursor);
@@ -394,11 +395,11 @@ void TSDBDiskTableData::DeleteTable(TSDBCursor& Cursor) {
   std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
   if (FCursorList.size() > 1 ||
       (FCursorList.size() == 1 && FCursorList.front() != &Cursor))
-    throw ESDBException(20017, "Cannot delete table '%s'. Table is open by another dataset", {FTableName});
+    throw ESDBException(kSDBErrDeleteOpenTable, "Cannot delete table '%s'. Table is open by another dataset", {FTableName});
   const bool wasOpen = FActive;
   if (!FActive) LoadTable(Cursor.SessionID);
   if (!FDatabase.LockTables(kTablesLockTryCount, kTablesLockDelayMs))
-    throw ESDBException(20230, "Database tables are locked");
+    throw ESDBException(kSDBErrDatabaseTablesLocked, "Database tables are locked");
   const int session = kSDBEngineSessionID;
   TSDBPageManager& pm = FDatabase.PageManager();
   std::vector<int32_t> roots;
@@ -447,9 +448,9 @@ void TSDBDiskTableData::DeleteTable(TSDBCursor& Cursor) {
 void TSDBDiskTableData::RenameTable(const std::string& NewTableName, TSDBCursor& Cursor) {
   std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
   if (FCursorList.size() > 1 || (FCursorList.size() == 1 && FCursorList.front() != &Cursor))
-    throw ESDBException(10150, "Cannot rename table '%s'. Table is open by another dataset", {FTableName});
+    throw ESDBException(kSDBErrRenameOpenTable, "Cannot rename table '%s'. Table is open by another dataset", {FTableName});
   if (!FDatabase.LockTables(kTablesLockTryCount, kTablesLockDelayMs))
-    throw ESDBException(20230, "Database tables are locked");
+    throw ESDBException(kSDBErrDatabaseTablesLocked, "Database tables are locked");
   const int session = kSDBEngineSessionID;
   TSDBPageManager& pm = FDatabase.PageManager();
   try {
@@ -526,7 +527,7 @@ bool TSDBDiskTableData::InsertRecord(TSDBCursor& Cursor) {
   CheckActive();
   auto& buf = Cursor.EditRecordBuffer;
   if (buf.size() != static_cast<size_t>(FFieldManager->MemoryRecordBufferSize()))
-    throw ESDBException(20138, "Nil pointer occured");
+    throw ESDBException(kSDBErrInsertRecordNoBuffer, "Nil pointer occured");
   const int s = Cursor.SessionID;
   TSDBPageItemID id;
   try {
@@ -572,13 +573,13 @@ bool TSDBDiskTableData::UpdateRecord(TSDBCursor& Cursor) {
   CheckActive();
   auto& buf = Cursor.EditRecordBuffer;
   if (buf.size() != static_cast<size_t>(FFieldManager->MemoryRecordBufferSize()))
-    throw ESDBException(20139, "Nil pointer occured");
+    throw ESDBException(kSDBErrUpdateRecordNoBuffer, "Nil pointer occured");
   const int s = Cursor.SessionID;
   const TSDBPageItemID id = Cursor.CurrentRecordID;
   try {
     std::vector<uint8_t> old(buf.size());
     if (Cursor.FirstPosition || Cursor.LastPosition || !FRecordManager->ReadRecord(s, id, old.data()))
-      throw ESDBException(20144, "Record not found");
+      throw ESDBException(kSDBErrUpdateRecordNotFound, "Record not found");
     SyncTemporaryIndexes(s);
     CheckConstraints(s, buf.data(), old.data(), false, true, true);
     FIndexManager->UpdateRecord(s, old.data(), buf.data(), id, true);
@@ -618,7 +619,7 @@ bool TSDBDiskTableData::DeleteRecord(TSDBCursor& Cursor) {
   try {
     std::vector<uint8_t> old(static_cast<size_t>(FFieldManager->MemoryRecordBufferSize()));
     if (Cursor.FirstPosition || Cursor.LastPosition || !FRecordManager->ReadRecord(s, id, old.data()))
-      throw ESDBException(20146, "Record not found");
+      throw ESDBException(kSDBErrDeleteRecordNotFound, "Record not found");
     SyncTemporaryIndexes(s);
     // The neighbour in the cursor's order takes the cursor afterwards.
     std::vector<uint8_t> scratch(old);
@@ -716,7 +717,7 @@ void TSDBDiskTableData::SetRecNo(TSDBCursor& Cursor, int64_t RecNo) {
     Cursor.CurrentRecordID = FRecordManager->SetRecNo(Cursor.SessionID, RecNo);
   }
   Cursor.FirstPosition = Cursor.LastPosition = false;
-  if (GetRecordBuffer(Cursor, grmCurrent) != grrOK) throw ESDBException(20148, "Record not found");
+  if (GetRecordBuffer(Cursor, grmCurrent) != grrOK) throw ESDBException(kSDBErrSetRecNoNotFound, "Record not found");
 }
 
 int64_t TSDBDiskTableData::GetRecNo(TSDBCursor& Cursor) {
@@ -763,7 +764,7 @@ int64_t TSDBDiskTableData::LastAutoincValue(int SessionID, int FieldNo) {
     if (f != s->second.end()) return f->second;
   }
   if (FDatabase.MultiUser())
-    throw ESDBException(30012, "No SequenceLastValue in session for sequence '%s'. Call GetNextVal first",
+    throw ESDBException(kSDBErrNoSequenceValue, "No SequenceLastValue in session for sequence '%s'. Call GetNextVal first",
                         {FFieldManager->FFieldDefs[FieldNo].FName});
   return FFieldManager->GetLastAutoinc(FieldNo);
 }
@@ -791,7 +792,7 @@ int32_t TSDBDiskTableData::AddIndex(TSDBCursor& Cursor, const TSDBIndexDef& Inde
   std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
   CheckActive();
   if (IndexDef.FName.empty() || FIndexDefs.IndexOfName(IndexDef.FName) >= 0)
-    throw ESDBException(20044, "Index '%s' already exists", {IndexDef.FName});
+    throw ESDBException(kSDBErrIndexExists, "Index '%s' already exists", {IndexDef.FName});
   const int s = Cursor.SessionID;
   auto def = std::make_unique<TSDBIndexDef>(IndexDef);
   def->FObjectID = FDatabase.GetNewObjectId();
@@ -823,11 +824,11 @@ void TSDBDiskTableData::DeleteIndex(TSDBCursor& Cursor, const std::string& Index
   std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
   CheckActive();
   const int32_t id = IndexIDByName(IndexName);
-  if (id < 0) throw ESDBException(20018, "Index not found");
+  if (id < 0) throw ESDBException(kSDBErrNoSuchIndex, "Index not found");
   for (int i = 0; i < FConstraintDefs.Count(); ++i) {
     auto* u = dynamic_cast<TSDBConstraintDefUnique*>(&FConstraintDefs[i]);
     if (u && (u->FIndexObjectID == id || SDBUpperName(u->FIndexName) == SDBUpperName(IndexName)))
-      throw ESDBException(20046, "Cannot drop index '%s'. It is used by constraint '%s'",
+      throw ESDBException(kSDBErrIndexUsedByConstraint, "Cannot drop index '%s'. It is used by constraint '%s'",
                           {IndexName, FConstraintDefs[i].FName});
   }
   const int s = Cursor.SessionID;
@@ -861,7 +862,7 @@ void TSDBDiskTableData::EmptyIndex(TSDBCursor& Cursor, const std::string& IndexN
   std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
   CheckActive();
   const int32_t id = IndexIDByName(IndexName);
-  if (id < 0) throw ESDBException(20018, "Index not found");
+  if (id < 0) throw ESDBException(kSDBErrNoSuchIndex, "Index not found");
   const int s = Cursor.SessionID;
   try {
     FIndexManager->EmptyIndex(s, id);
@@ -937,29 +938,29 @@ bool TSDBDiskTableData::CheckConstraints(int SessionID, const uint8_t* NewRecord
       case ctNotNull: {
         const auto& n = static_cast<const TSDBConstraintDefNotNull&>(c);
         const int f = fieldOf(n.FColumnObjectID, n.FColumnName);
-        if (f < 0) return fail(ESDBException(30024, "Field #%d not found", {int64_t{n.FColumnObjectID}}));
+        if (f < 0) return fail(ESDBException(kSDBErrConstraintFieldNotFound, "Field #%d not found", {int64_t{n.FColumnObjectID}}));
         if (FFieldManager->IsNull(NewRecordBuffer, f))
-          return fail(ESDBException(30026, "Constraint '%s' violated. Value in field '%s' cannot be null",
+          return fail(ESDBException(kSDBErrNotNullViolated, "Constraint '%s' violated. Value in field '%s' cannot be null",
                                     {c.FName, FFieldManager->FFieldDefs[f].FName}));
         break;
       }
       case ctCheck: {
         const auto& k = static_cast<const TSDBConstraintDefCheck&>(c);
         const int f = fieldOf(k.FColumnObjectID, k.FColumnName);
-        if (f < 0) return fail(ESDBException(30024, "Field #%d not found", {int64_t{k.FColumnObjectID}}));
+        if (f < 0) return fail(ESDBException(kSDBErrConstraintFieldNotFound, "Field #%d not found", {int64_t{k.FColumnObjectID}}));
         if (!FFieldManager->IsNull(NewRecordBuffer, f) && !FFieldManager->FFieldDefs[f].IsBlob()) {
           const TSDBVariant v = FFieldManager->GetFieldValue(NewRecordBuffer, f);
           const std::string& field = FFieldManager->FFieldDefs[f].FName;
           if (!k.FMinValue.IsNull() && v.Compare(k.FMinValue) < 0)
-            return fail(ESDBException(30029, "Constraint '%s' violated. Value in field '%s' cannot be lower than '%s'",
+            return fail(ESDBException(kSDBErrMinValueViolated, "Constraint '%s' violated. Value in field '%s' cannot be lower than '%s'",
                                       {c.FName, field, k.FMinValue.AsString()}));
           if (!k.FMaxValue.IsNull() && v.Compare(k.FMaxValue) > 0)
-            return fail(ESDBException(30030,
+            return fail(ESDBException(kSDBErrMaxValueViolated,
                                       "Constraint '%s' violated. Value in field '%s' cannot be greater than '%s'",
                                       {c.FName, field, k.FMaxValue.AsString()}));
         }
         if (const auto& eval = SDBGetCheckConstraintEvaluator(); eval && !eval(*this, NewRecordBuffer, k))
-          return fail(ESDBException(30031, "Check constraint '%s' violated", {c.FName}));
+          return fail(ESDBException(kSDBErrCheckViolated, "Check constraint '%s' violated", {c.FName}));
         break;
       }
       case ctUnique:
@@ -967,30 +968,30 @@ bool TSDBDiskTableData::CheckConstraints(int SessionID, const uint8_t* NewRecord
         if (!CheckUniqueIndexes) break;
         const auto& u = static_cast<const TSDBConstraintDefUnique&>(c);
         TSDBBTreeRecordIndex* idx = indexOf(u);
-        if (!idx) return fail(ESDBException(20018, "Index not found"));
+        if (!idx) return fail(ESDBException(kSDBErrNoSuchIndex, "Index not found"));
         checkedIndexes.push_back(idx->IndexID());
         if (c.ConstraintType() == ctPK) {
           bool allNull = true;
           std::string names;
           for (const auto& col : u.FColumns) {
             const int f = fieldOf(col.ColumnObjectID, col.ColumnName);
-            if (f < 0) return fail(ESDBException(30024, "Field #%d not found", {int64_t{col.ColumnObjectID}}));
+            if (f < 0) return fail(ESDBException(kSDBErrConstraintFieldNotFound, "Field #%d not found", {int64_t{col.ColumnObjectID}}));
             if (!FFieldManager->IsNull(NewRecordBuffer, f)) allNull = false;
             if (!names.empty()) names += ",";
             names += FFieldManager->FFieldDefs[f].FName;
           }
           if (allNull && !u.FColumns.empty())
-            return fail(ESDBException(30330, "Constraint '%s' violated. Value in field '%s' cannot be null",
+            return fail(ESDBException(kSDBErrUniqueAllNull, "Constraint '%s' violated. Value in field '%s' cannot be null",
                                       {c.FName, names}));
           if (IsUniqueConstraintFailed(SessionID, *idx, NewRecordBuffer, OldRecordBuffer, ToInsert))
-            return fail(ESDBException(30319, "Primary Key constraint '%s' violated. Duplicate found.", {c.FName}));
+            return fail(ESDBException(kSDBErrPrimaryKeyViolated, "Primary Key constraint '%s' violated. Duplicate found.", {c.FName}));
         } else if (IsUniqueConstraintFailed(SessionID, *idx, NewRecordBuffer, OldRecordBuffer, ToInsert)) {
-          return fail(ESDBException(30320, "Constraint unique '%s' violated. Duplicate found.", {c.FName}));
+          return fail(ESDBException(kSDBErrUniqueViolated, "Constraint unique '%s' violated. Duplicate found.", {c.FName}));
         }
         break;
       }
       default:
-        return fail(ESDBException(30036, "Not implemented yet"));
+        return fail(ESDBException(kSDBErrConstraintNotImplemented, "Not implemented yet"));
     }
   }
   if (!CheckUniqueIndexes) return true;
@@ -1003,8 +1004,8 @@ bool TSDBDiskTableData::CheckConstraints(int SessionID, const uint8_t* NewRecord
     TSDBBTreeRecordIndex& idx = FIndexManager->OpenIndex(d.FObjectID);
     if (!IsUniqueConstraintFailed(SessionID, idx, NewRecordBuffer, OldRecordBuffer, ToInsert)) continue;
     if (d.FPrimary)
-      return fail(ESDBException(30319, "Primary Key constraint '%s' violated. Duplicate found.", {d.FName}));
-    return fail(ESDBException(30320, "Constraint unique '%s' violated. Duplicate found.", {d.FName}));
+      return fail(ESDBException(kSDBErrPrimaryKeyViolated, "Primary Key constraint '%s' violated. Duplicate found.", {d.FName}));
+    return fail(ESDBException(kSDBErrUniqueViolated, "Constraint unique '%s' violated. Duplicate found.", {d.FName}));
   }
   return true;
 }
@@ -1014,7 +1015,7 @@ bool TSDBDiskTableData::CheckConstraints(int SessionID, const uint8_t* NewRecord
 TSDBVariant TSDBDiskTableData::GetFieldValue(const std::vector<uint8_t>& Buffer, int FieldNo) const {
   CheckActive();
   if (Buffer.size() != static_cast<size_t>(FFieldManager->MemoryRecordBufferSize()))
-    throw ESDBException(10002, "Error getting field data - FieldNo = %d, MemoryOffset = %d, MemoryDataSize = %d",
+    throw ESDBException(kSDBErrFieldDataOutOfRecord, "Error getting field data - FieldNo = %d, MemoryOffset = %d, MemoryDataSize = %d",
                         {int64_t{FieldNo}, int64_t{0}, static_cast<int64_t>(Buffer.size())});
   return FFieldManager->GetFieldValue(Buffer.data(), FieldNo);
 }
@@ -1022,7 +1023,7 @@ TSDBVariant TSDBDiskTableData::GetFieldValue(const std::vector<uint8_t>& Buffer,
 void TSDBDiskTableData::SetFieldValue(std::vector<uint8_t>& Buffer, int FieldNo, const TSDBVariant& Value) const {
   CheckActive();
   if (Buffer.size() != static_cast<size_t>(FFieldManager->MemoryRecordBufferSize()))
-    throw ESDBException(10002, "Error getting field data - FieldNo = %d, MemoryOffset = %d, MemoryDataSize = %d",
+    throw ESDBException(kSDBErrFieldDataOutOfRecord, "Error getting field data - FieldNo = %d, MemoryOffset = %d, MemoryDataSize = %d",
                         {int64_t{FieldNo}, int64_t{0}, static_cast<int64_t>(Buffer.size())});
   FFieldManager->SetFieldValue(Buffer.data(), FieldNo, Value);
 }
@@ -1053,7 +1054,7 @@ void TSDBDiskTableData::ClearBlobsCacheInRecordBuffer(std::vector<uint8_t>& Buff
 
 TSDBPageItemID TSDBDiskTableData::GetDirectBlobInfo(const std::vector<uint8_t>& Buffer, int FieldNo) const {
   CheckActive();
-  if (!FBlobManager) throw ESDBException(20171, "Cannot find blob field");
+  if (!FBlobManager) throw ESDBException(kSDBErrBlobFieldNotFound, "Cannot find blob field");
   return FBlobManager->GetDirectBlobInfoFromRecordBuffer(Buffer.data(), FieldNo);
 }
 

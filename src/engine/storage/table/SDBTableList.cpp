@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/SDBBytes.h"
+#include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
 #include "storage/table/SDBFieldDef.h"
 
@@ -30,7 +31,7 @@ void TSDBTableListItem::Save(uint8_t* p) const {
 TSDBTableListFile::TSDBTableListFile(TSDBPageManager& PageManager) : FHandle(PageManager, ptTableList) {}
 
 void TSDBTableListFile::OpenFile(int32_t StartPageNo) {
-  if (FHandle.IsOpen()) throw ESDBException(30393, "Table list file already opened.");
+  if (FHandle.IsOpen()) throw ESDBException(kSDBErrTableListOpen, "Table list file already opened.");
   FHandle.OpenFile(StartPageNo);
 }
 
@@ -41,7 +42,7 @@ void TSDBTableListFile::CloseFile() noexcept {
 
 void TSDBTableListFile::Load(int SessionID) {
   std::vector<uint8_t> raw = FHandle.ReadAll(SessionID);
-  if (raw.size() % TSDBTableListItem::kSize != 0) throw ESDBException(20237, "Invalid database format");
+  if (raw.size() % TSDBTableListItem::kSize != 0) throw ESDBException(kSDBErrInvalidDatabaseFormat, "Invalid database format");
   FItems.clear();
   for (size_t p = 0; p < raw.size(); p += TSDBTableListItem::kSize) {
     TSDBTableListItem item;
@@ -70,21 +71,21 @@ const TSDBTableListItem* TSDBTableListFile::FindTable(const std::string& TableNa
 
 void TSDBTableListFile::AddTable(const TSDBTableListItem& Item) {
   if (Find(Item.TableName) >= 0)
-    throw ESDBException(30395, "Cannot create table. Table '%s' already exists", {Item.TableName});
+    throw ESDBException(kSDBErrTableExists, "Cannot create table. Table '%s' already exists", {Item.TableName});
   FItems.push_back(Item);
 }
 
 void TSDBTableListFile::DeleteTable(const std::string& TableName) {
   int i = Find(TableName);
-  if (i < 0) throw ESDBException(30396, "Table '%s' does not exist.", {TableName});
+  if (i < 0) throw ESDBException(kSDBErrDropMissingTable, "Table '%s' does not exist.", {TableName});
   FItems.erase(FItems.begin() + i);
 }
 
 void TSDBTableListFile::RenameTable(const std::string& OldName, const std::string& NewName) {
   int i = Find(OldName);
-  if (i < 0) throw ESDBException(30397, "Table '%s' does not exist.", {OldName});
+  if (i < 0) throw ESDBException(kSDBErrRenameMissingTable, "Table '%s' does not exist.", {OldName});
   int j = Find(NewName);
-  if (j >= 0 && j != i) throw ESDBException(30395, "Cannot create table. Table '%s' already exists", {NewName});
+  if (j >= 0 && j != i) throw ESDBException(kSDBErrTableExists, "Cannot create table. Table '%s' already exists", {NewName});
   FItems[static_cast<size_t>(i)].TableName = NewName;
 }
 
