@@ -327,16 +327,19 @@ TEST_F(Batch, AnErrorStopsTheBatchAtItsEntryAndKeepsTheEarlierFiles) {
     const char* name;
     Entry second;     // the entry that fails, after a good one
     QString named;    // what the message must name
+    QString why;      // what it says about it, in the users' language
   } cases[] = {
-      {"missing data file", {inst.modele, inst.Data("absent.xml"), inst.Out("2.pdf")}, inst.Data("absent.xml")},
+      {"missing data file", {inst.modele, inst.Data("absent.xml"), inst.Out("2.pdf")}, inst.Data("absent.xml"),
+       "n'existe pas"},
       {"missing template", {inst.root.filePath("Modeles/Absent.fr3"), inst.Data("facture.xml"), inst.Out("2.pdf")},
-       inst.root.filePath("Modeles/Absent.fr3")},
+       inst.root.filePath("Modeles/Absent.fr3"), "n'existe pas"},
       {"missing output folder", {inst.modele, inst.Data("facture.xml"), inst.Out("absent/2.pdf")},
-       inst.Out("absent/2.pdf")},
-      {"output path without file name", {inst.modele, inst.Data("facture.xml"), inst.out + "/"}, inst.out + "/"},
-      {"malformed data file", {inst.modele, inst.Data("casse.xml"), inst.Out("2.pdf")}, inst.Data("casse.xml")},
+       inst.Out("absent/2.pdf"), "Le dossier du chemin d'export"},
+      {"output path without file name", {inst.modele, inst.Data("facture.xml"), inst.out + "/"}, inst.out + "/",
+       "ne nomme aucun fichier"},
+      {"malformed data file", {inst.modele, inst.Data("casse.xml"), inst.Out("2.pdf")}, inst.Data("casse.xml"), ""},
       {"malformed template", {inst.root.filePath("Modeles/Casse.fr3"), inst.Data("facture.xml"), inst.Out("2.pdf")},
-       inst.root.filePath("Modeles/Casse.fr3")},
+       inst.root.filePath("Modeles/Casse.fr3"), QString::fromUtf8("n'est pas un modèle de rapport")},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -350,6 +353,7 @@ TEST_F(Batch, AnErrorStopsTheBatchAtItsEntryAndKeepsTheEarlierFiles) {
     ASSERT_EQ(dialogs.Messages.size(), 1);
     EXPECT_TRUE(dialogs.Messages[0].startsWith("TFicheExporter::Exportation : ")) << dialogs.Messages[0].toStdString();
     EXPECT_TRUE(dialogs.Messages[0].contains('"' + c.named + '"')) << dialogs.Messages[0].toStdString();
+    EXPECT_TRUE(dialogs.Messages[0].contains(c.why)) << dialogs.Messages[0].toStdString();
     EXPECT_TRUE(e.Echec());
     EXPECT_TRUE(e.FormCloseQuery()) << "the window closes after the error";
     EXPECT_EQ(e.result(), QDialog::Rejected);
