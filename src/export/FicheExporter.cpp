@@ -32,8 +32,7 @@ class TSessionParametres {
       FOwn = std::make_unique<TDataModuleSdb>();
       FStore = FOwn.get();
     }
-    if (!FStore->OuvertureBDD(path.toStdString()))
-      throw EDataError(QStringLiteral("La base de paramètres \"%1\" ne peut pas être ouverte").arg(path));
+    OuvertureParametres(*FStore, path);
   }
   ~TSessionParametres() {
     try {

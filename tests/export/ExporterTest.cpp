@@ -369,7 +369,8 @@ TEST_F(Batch, AnErrorStopsTheBatchAtItsEntryAndKeepsTheEarlierFiles) {
   for (const QString& f : inst.OutFiles()) QFile::remove(inst.Out(f));
   TFicheExporter e;
   Run(e, inst.Job({{inst.modele, inst.Data("devis.xml"), inst.Out("1.pdf")}}));
-  EXPECT_EQ(dialogs.Messages.size(), 1);
+  ASSERT_EQ(dialogs.Messages.size(), 1);
+  EXPECT_TRUE(dialogs.Messages[0].contains("le fichier Tessaly.ini est absent")) << dialogs.Messages[0].toStdString();
   EXPECT_TRUE(e.Echec());
   EXPECT_TRUE(inst.OutFiles().isEmpty());
 }
