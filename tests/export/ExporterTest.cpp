@@ -375,6 +375,20 @@ TEST_F(Batch, AnErrorStopsTheBatchAtItsEntryAndKeepsTheEarlierFiles) {
   EXPECT_TRUE(inst.OutFiles().isEmpty());
 }
 
+TEST_F(Batch, AMissingJobFileIsAnErrorNotAnEmptyBatch) {
+  for (const QString& job : {inst.root.filePath("absent.ini"), inst.root.path()}) {
+    SCOPED_TRACE(job.toStdString());
+    dialogs.Messages.clear();
+    TFicheExporter e;
+    Run(e, job);
+    ASSERT_EQ(dialogs.Messages.size(), 1);
+    EXPECT_TRUE(dialogs.Messages[0].contains('"' + job + '"')) << dialogs.Messages[0].toStdString();
+    EXPECT_TRUE(e.Echec());
+    EXPECT_TRUE(e.FormCloseQuery());
+    EXPECT_EQ(e.result(), QDialog::Rejected);
+  }
+}
+
 TEST_F(Batch, DataFileWithoutDocumentTypeReadsAnEmptySection) {
   TFicheExporter e;
   Run(e, inst.Job({{inst.modele, inst.Data("devis.xml"), inst.Out("1.pdf")},
@@ -445,6 +459,11 @@ TEST(ExporterProcess, UnattendedBatchWritesThePdfsAndTellsFailuresByItsStatus) {
     EXPECT_TRUE(r.err.contains('"' + c.named + '"')) << r.err.toStdString();
     EXPECT_EQ(inst.OutFiles(), QStringList{"1.pdf"});
   }
+
+  // A job file that is not there: the caller learns it from the status.
+  Processus absent = RunExporter(exe, inst.root.filePath("absent.ini"));
+  EXPECT_EQ(absent.exitCode, 1) << absent.err.toStdString();
+  EXPECT_TRUE(absent.err.contains(inst.root.filePath("absent.ini"))) << absent.err.toStdString();
 }
 
 }  // namespace
