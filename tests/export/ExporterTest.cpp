@@ -408,11 +408,17 @@ struct Processus {
   QString err;
 };
 
-Processus RunExporter(const QString& exe, const QString& job) {
+// `sansEcran`: as a script on a machine without any display runs it, with
+// no display and no platform named.
+Processus RunExporter(const QString& exe, const QString& job, bool sansEcran = false) {
   QProcess p;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert("TESSALY_UNATTENDED", "1");
-  env.insert("QT_QPA_PLATFORM", "offscreen");
+  if (sansEcran) {
+    for (const char* v : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) env.remove(v);
+  } else {
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+  }
   env.insert("LC_ALL", "fr_FR.UTF-8");
   p.setProcessEnvironment(env);
   p.start(exe, {job, "exporter"});
@@ -459,6 +465,13 @@ TEST(ExporterProcess, UnattendedBatchWritesThePdfsAndTellsFailuresByItsStatus) {
     EXPECT_TRUE(r.err.contains('"' + c.named + '"')) << r.err.toStdString();
     EXPECT_EQ(inst.OutFiles(), QStringList{"1.pdf"});
   }
+
+  // Without any display the batch still runs and ends by itself.
+  for (const QString& f : inst.OutFiles()) QFile::remove(inst.Out(f));
+  Processus headless =
+      RunExporter(exe, inst.Job({{inst.modele, inst.Data("facture.xml"), inst.Out("1.pdf")}}), /*sansEcran=*/true);
+  EXPECT_EQ(headless.exitCode, 0) << headless.err.toStdString();
+  EXPECT_EQ(inst.OutFiles(), QStringList{"1.pdf"});
 
   // A job file that is not there: the caller learns it from the status.
   Processus absent = RunExporter(exe, inst.root.filePath("absent.ini"));
