@@ -211,6 +211,12 @@ bool ApplyVisualStyle() {
   return true;
 }
 
+void PlateformeSansEcran() {
+  if (!ui::UnattendedRequested() || qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) return;
+  if (!qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) return;
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
 int TessalyMain(const QStringList& arguments) {
   if (arguments.size() != 3) {
     ui::ShowMessage(kMessageArguments);

@@ -83,6 +83,11 @@ class TFicheModule : public QWidget {
 // start-up window. Returns 0, or 1 when a batch export stopped on an error.
 int TessalyMain(const QStringList& arguments);
 
+// Before the application object exists: an unattended run on a machine
+// without any display (a script, a service) gets the off-screen platform,
+// instead of failing to start when no platform is named.
+void PlateformeSansEcran();
+
 // Applies the "Smokey Quartz Kamri" look; false (and the default look
 // kept) when it cannot be applied.
 bool ApplyVisualStyle();

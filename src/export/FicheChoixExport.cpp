@@ -55,6 +55,9 @@ TFicheChoixExport::TFicheChoixExport(QWidget* owner) : QDialog(owner) {
   setTabOrder(rbtnCSV, rbtnPDF);
   setTabOrder(rbtnPDF, chkOpenExport);
   setTabOrder(chkOpenExport, btnValider);
+  // The keyboard starts on the chosen kind: a screen reader reads the
+  // current choice, and the arrow keys move it to the other kind.
+  rbtnPDF->setFocus();
   layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 

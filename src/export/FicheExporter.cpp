@@ -32,8 +32,7 @@ class TSessionParametres {
       FOwn = std::make_unique<TDataModuleSdb>();
       FStore = FOwn.get();
     }
-    if (!FStore->OuvertureBDD(path.toStdString()))
-      throw EDataError(QStringLiteral("La base de paramètres \"%1\" ne peut pas être ouverte").arg(path));
+    OuvertureParametres(*FStore, path);
   }
   ~TSessionParametres() {
     try {
@@ -127,11 +126,22 @@ void TFicheExporter::FormActivate() {
 
 void TFicheExporter::Timer1Timer() {
   Timer1->stop();
-  LectureExport();
+  try {
+    LectureExport();
+  } catch (const std::exception& e) {
+    FEchec = true;
+    ui::ShowMessage(QStringLiteral("TFicheExporter::LectureExport : ") + ExceptionMessage(e), this);
+    Fermer();
+    return;
+  }
   Exportation();
 }
 
 void TFicheExporter::LectureExport() {
+  // A job file that is not there is the caller's mistake, not an empty
+  // batch: ending "successfully" with no file written would hide it.
+  if (!QFileInfo(FFichierParametres).isFile())
+    throw EDataError(QStringLiteral("Le fichier de paramètres \"%1\" n'existe pas").arg(FFichierParametres));
   const TListeExport liste = LectureListeExport(FFichierParametres);
   FListe.Rapports.append(liste.Rapports);
   FListe.Xml.append(liste.Xml);

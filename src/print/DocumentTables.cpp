@@ -121,6 +121,22 @@ QStringList TDocumentTables::LineTexts(const QString& name) {
   return texts;
 }
 
+void OuvertureParametres(TDataModuleSdb& store, const QString& path) {
+  if (path.isEmpty())
+    throw EDataError(QStringLiteral("Aucune base de paramètres n'est connue : le fichier Tessaly.ini est absent du "
+                                    "dossier de l'application."));
+  if (!QFileInfo(path).isFile())
+    throw EDataError(QStringLiteral("La base de paramètres \"%1\" n'existe pas.").arg(path));
+  QString why;
+  try {
+    if (store.OuvertureBDD(path.toStdString())) return;
+  } catch (const std::exception& e) {
+    why = ExceptionMessage(e);
+  }
+  throw EDataError(QStringLiteral("La base de paramètres \"%1\" ne peut pas être ouverte%2")
+                       .arg(path, why.isEmpty() ? QStringLiteral(".") : QStringLiteral(" : ") + why));
+}
+
 TConfigurationValues LectureValeursConfiguration(TDataModuleSdb& store, const QString& agence,
                                                  const QString& utilisateur, const QString& section) {
   const std::string a = agence.toStdString(), u = utilisateur.toStdString(), s = section.toStdString();

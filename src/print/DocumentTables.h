@@ -63,6 +63,12 @@ struct TConfigurationValues {
   bool Croquis = true, Dimensions = true, Fournisseurs = true;
 };
 
+// Opens the settings database at `path` for a group of reads or writes,
+// with a message the user can act on: no database known (no Tessaly.ini
+// beside the program), a database file that is not there, or the store's
+// own reason, each naming the file. Raises EDataError.
+void OuvertureParametres(TDataModuleSdb& store, const QString& path);
+
 // Reads the seven configuration keys of `section` (the document type)
 // through the settings store; missing rows read empty. Errors of the store
 // pass through.

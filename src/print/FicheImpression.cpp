@@ -455,7 +455,7 @@ void TFicheImpression::LectureParametres() {
   const TDefautsType* defauts = DefautsDe(FDocumentType);
   TConfigurationValues values;
 
-  store.OuvertureBDD(Std(FFichierBDD));
+  OuvertureParametres(store, FFichierBDD);
   try {
     SelectItem(cbbImprimante, read(Std(kSectionImpression), "DerniereImprimante", ""));
     // The printer the list shows is the one the report prints on.
@@ -768,7 +768,7 @@ void TFicheImpression::FormCloseQuery() {
   try {
     TDataModuleSdb& store = Store();
     const std::string agence = Std(FAgence), utilisateur = Std(FUtilisateur), section = Std(FDocumentType);
-    store.OuvertureBDD(Std(FFichierBDD));
+    OuvertureParametres(store, FFichierBDD);
     try {
       if (cbbImprimante->currentIndex() >= 0 && !cbbImprimante->currentText().isEmpty())
         store.EcritureChaine(agence, utilisateur, Std(kSectionImpression), "DerniereImprimante",

@@ -119,7 +119,7 @@ bool TfrxReport::PrintTo(QPrinter& printer) {
   printer.setPageLayout(layoutOf(FPrepared[static_cast<size_t>(pages.front() - 1)]));
   QPainter painter;
   if (!painter.begin(&printer))
-    throw EReportError(QStringLiteral("The printer \"%1\" cannot be used").arg(printer.printerName()));
+    throw EReportError(QStringLiteral("L'imprimante \"%1\" ne peut pas être utilisée").arg(printer.printerName()));
   // Without driver-side copies, repeat the pages ourselves.
   const int passes = printer.supportsMultipleCopies() ? 1 : std::max(1, FTemplate.Copies);
   const double k = printer.resolution() / 25.4;
@@ -144,8 +144,8 @@ bool TfrxReport::Print() {
   QPrinterInfo info = name.isEmpty() ? QPrinterInfo::defaultPrinter() : QPrinterInfo::printerInfo(name);
   if (info.isNull() && !name.isEmpty()) info = QPrinterInfo::defaultPrinter();
   if (info.isNull())
-    throw EReportError(name.isEmpty() ? QStringLiteral("No printer is installed")
-                                      : QStringLiteral("The printer \"%1\" is not installed").arg(name));
+    throw EReportError(name.isEmpty() ? QStringLiteral("Aucune imprimante n'est installée")
+                                      : QStringLiteral("L'imprimante \"%1\" n'est pas installée").arg(name));
   QPrinter printer(info, QPrinter::HighResolution);
   return PrintTo(printer);
 }

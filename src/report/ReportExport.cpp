@@ -34,9 +34,9 @@ void OpenWrittenFile(const QString& path) {
 void CheckTarget(const QString& path) {
   const QFileInfo info(path);
   if (info.fileName().isEmpty() || info.isDir())
-    throw EReportError(QStringLiteral("The export path \"%1\" names no file").arg(path));
+    throw EReportError(QStringLiteral("Le chemin d'export \"%1\" ne nomme aucun fichier").arg(path));
   if (!info.absoluteDir().exists())
-    throw EReportError(QStringLiteral("The folder of the export path \"%1\" does not exist").arg(path));
+    throw EReportError(QStringLiteral("Le dossier du chemin d'export \"%1\" n'existe pas").arg(path));
 }
 
 // Writes `bytes` under a temporary name in the target folder, flushes it
@@ -48,13 +48,13 @@ void WriteComplete(const QString& path, const QByteArray& bytes) {
   // in write()'s count: a buffered write would be flushed by commit(),
   // which renames a truncated file into place without reporting it.
   if (!f.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-    throw EReportError(QStringLiteral("The file \"%1\" cannot be written: %2").arg(path, f.errorString()));
+    throw EReportError(QStringLiteral("Le fichier \"%1\" ne peut pas être écrit : %2").arg(path, f.errorString()));
   if (f.write(bytes) != bytes.size()) {
     const QString why = f.errorString();
     f.cancelWriting();
-    throw EReportError(QStringLiteral("The file \"%1\" cannot be written: %2").arg(path, why));
+    throw EReportError(QStringLiteral("Le fichier \"%1\" ne peut pas être écrit : %2").arg(path, why));
   }
-  if (!f.commit()) throw EReportError(QStringLiteral("The file \"%1\" cannot be written: %2").arg(path, f.errorString()));
+  if (!f.commit()) throw EReportError(QStringLiteral("Le fichier \"%1\" ne peut pas être écrit : %2").arg(path, f.errorString()));
 }
 
 }  // namespace
@@ -79,7 +79,7 @@ bool TfrxCustomExportFilter::Run(TfrxReport& report) {
     // No dialog and no file name: the target is the default folder alone.
     QString folder = DefaultPath;
     if (!folder.isEmpty() && !folder.endsWith('/')) folder += '/';
-    throw EReportError(QStringLiteral("The export path \"%1\" names no file").arg(folder));
+    throw EReportError(QStringLiteral("Le chemin d'export \"%1\" ne nomme aucun fichier").arg(folder));
   }
   CheckTarget(path);
   Write(report, path);
@@ -110,7 +110,7 @@ void WritePdf(const TfrxReport& report, const TfrxPDFExport& s, QIODevice* devic
   };
   if (!pages.empty()) writer.setPageLayout(layoutFor(pages.front()));
   QPainter painter;
-  if (!painter.begin(&writer)) throw EReportError(QStringLiteral("The PDF file cannot be started"));
+  if (!painter.begin(&writer)) throw EReportError(QStringLiteral("Le fichier PDF ne peut pas être créé"));
   const double k = s.Resolution / 25.4;
   for (size_t i = 0; i < pages.size(); ++i) {
     if (i > 0) {

@@ -17,7 +17,7 @@ class Reader {
   explicit Reader(QString source) : FSource(std::move(source)) {}
 
   [[noreturn]] void Fail(const QString& what) const {
-    throw EReportError(QStringLiteral("The file \"%1\" is not a valid report template: %2").arg(FSource, what));
+    throw EReportError(QStringLiteral("Le fichier \"%1\" n'est pas un modèle de rapport valide : %2").arg(FSource, what));
   }
 
   double Number(const QDomElement& e, const char* name, double def) const {
@@ -26,13 +26,13 @@ class Reader {
     bool ok = false;
     double v = s.toDouble(&ok);
     if (!ok || !std::isfinite(v))
-      Fail(QStringLiteral("attribute '%1' of <%2> is not a number (\"%3\")").arg(QLatin1String(name), e.tagName(), s));
+      Fail(QStringLiteral("l'attribut '%1' de <%2> n'est pas un nombre (\"%3\")").arg(QLatin1String(name), e.tagName(), s));
     return v;
   }
   double Length(const QDomElement& e, const char* name, double def) const {
     double v = Number(e, name, def);
     if (v < -10000 || v > 10000)
-      Fail(QStringLiteral("attribute '%1' of <%2> is out of range").arg(QLatin1String(name), e.tagName()));
+      Fail(QStringLiteral("l'attribut '%1' de <%2> est hors limites").arg(QLatin1String(name), e.tagName()));
     return v;
   }
   bool Bool(const QDomElement& e, const char* name, bool def) const {
@@ -40,14 +40,14 @@ class Reader {
     if (s.isEmpty()) return def;
     if (s == QLatin1String("true") || s == QLatin1String("1")) return true;
     if (s == QLatin1String("false") || s == QLatin1String("0")) return false;
-    Fail(QStringLiteral("attribute '%1' of <%2> is not true or false (\"%3\")").arg(QLatin1String(name), e.tagName(), s));
+    Fail(QStringLiteral("l'attribut '%1' de <%2> n'est ni true ni false (\"%3\")").arg(QLatin1String(name), e.tagName(), s));
   }
   QColor Color(const QDomElement& e, const char* name, const QColor& def) const {
     if (!e.hasAttribute(QLatin1String(name))) return def;
     QString s = e.attribute(QLatin1String(name));
     if (s.isEmpty()) return QColor();
     QColor c = QColor::fromString(s);
-    if (!c.isValid()) Fail(QStringLiteral("attribute '%1' of <%2> is not a colour (\"%3\")").arg(QLatin1String(name), e.tagName(), s));
+    if (!c.isValid()) Fail(QStringLiteral("l'attribut '%1' de <%2> n'est pas une couleur (\"%3\")").arg(QLatin1String(name), e.tagName(), s));
     return c;
   }
 
@@ -55,7 +55,7 @@ class Reader {
     TfrxFont f = def;
     if (e.hasAttribute(QStringLiteral("font"))) f.Family = e.attribute(QStringLiteral("font"));
     f.Size = Number(e, "fontSize", def.Size);
-    if (f.Size <= 0 || f.Size > 500) Fail(QStringLiteral("font size out of range in <%1>").arg(e.tagName()));
+    if (f.Size <= 0 || f.Size > 500) Fail(QStringLiteral("taille de police hors limites dans <%1>").arg(e.tagName()));
     QString style = e.attribute(QStringLiteral("fontStyle"));
     if (e.hasAttribute(QStringLiteral("fontStyle"))) {
       f.Bold = style.contains('b');
@@ -82,7 +82,7 @@ class Reader {
 
   void Common(const QDomElement& e, TfrxComponent& c) const {
     c.Name = e.attribute(QStringLiteral("name"));
-    if (c.Name.isEmpty()) Fail(QStringLiteral("an object <%1> has no name").arg(e.tagName()));
+    if (c.Name.isEmpty()) Fail(QStringLiteral("un objet <%1> n'a pas de nom").arg(e.tagName()));
     c.Visible = Bool(e, "visible", true);
     c.VisibleIf = e.attribute(QStringLiteral("visibleIf"));
     c.Left = Length(e, "left", 0);
@@ -103,12 +103,12 @@ class Reader {
       else if (h == QLatin1String("center")) m->HAlign = THAlign::Center;
       else if (h == QLatin1String("right")) m->HAlign = THAlign::Right;
       else if (h == QLatin1String("justify")) m->HAlign = THAlign::Justify;
-      else Fail(QStringLiteral("unknown horizontal alignment \"%1\"").arg(h));
+      else Fail(QStringLiteral("alignement horizontal inconnu \"%1\"").arg(h));
       QString v = e.attribute(QStringLiteral("valign"), QStringLiteral("top"));
       if (v == QLatin1String("top")) m->VAlign = TVAlign::Top;
       else if (v == QLatin1String("center")) m->VAlign = TVAlign::Center;
       else if (v == QLatin1String("bottom")) m->VAlign = TVAlign::Bottom;
-      else Fail(QStringLiteral("unknown vertical alignment \"%1\"").arg(v));
+      else Fail(QStringLiteral("alignement vertical inconnu \"%1\"").arg(v));
       m->WordWrap = Bool(e, "wordWrap", true);
       m->Stretch = Bool(e, "stretch", false);
       m->Frame = Frame(e);
@@ -142,17 +142,17 @@ class Reader {
       r->Fill = Color(e, "fill", QColor());
       return r;
     }
-    Fail(QStringLiteral("unknown object element <%1>").arg(tag));
+    Fail(QStringLiteral("élément d'objet inconnu <%1>").arg(tag));
   }
 
   TfrxBand Band(const QDomElement& e) const {
     TfrxBand b;
     b.Name = e.attribute(QStringLiteral("name"));
-    if (b.Name.isEmpty()) Fail(QStringLiteral("a band has no name"));
+    if (b.Name.isEmpty()) Fail(QStringLiteral("une bande n'a pas de nom"));
     if (!BandTypeFromName(e.attribute(QStringLiteral("type")), &b.Type))
-      Fail(QStringLiteral("band \"%1\" has an unknown type \"%2\"").arg(b.Name, e.attribute(QStringLiteral("type"))));
+      Fail(QStringLiteral("la bande \"%1\" a un type inconnu \"%2\"").arg(b.Name, e.attribute(QStringLiteral("type"))));
     b.Height = Length(e, "height", b.Height);
-    if (b.Height < 0) Fail(QStringLiteral("band \"%1\" has a negative height").arg(b.Name));
+    if (b.Height < 0) Fail(QStringLiteral("la bande \"%1\" a une hauteur négative").arg(b.Name));
     b.Stretch = Bool(e, "stretch", false);
     b.KeepTogether = Bool(e, "keepTogether", false);
     b.Visible = Bool(e, "visible", true);
@@ -174,33 +174,33 @@ class Reader {
     }
     p.PaperWidth = Length(e, "paperWidth", p.PaperWidth);
     p.PaperHeight = Length(e, "paperHeight", p.PaperHeight);
-    if (p.PaperWidth < 10 || p.PaperHeight < 10) Fail(QStringLiteral("the paper of page \"%1\" is too small").arg(p.Name));
+    if (p.PaperWidth < 10 || p.PaperHeight < 10) Fail(QStringLiteral("le papier de la page \"%1\" est trop petit").arg(p.Name));
     QString o = e.attribute(QStringLiteral("orientation"), QStringLiteral("portrait"));
     if (o == QLatin1String("portrait")) p.Orientation = TfrxOrientation::Portrait;
     else if (o == QLatin1String("landscape")) p.Orientation = TfrxOrientation::Landscape;
-    else Fail(QStringLiteral("unknown orientation \"%1\"").arg(o));
+    else Fail(QStringLiteral("orientation inconnue \"%1\"").arg(o));
     p.LeftMargin = Length(e, "leftMargin", p.LeftMargin);
     p.TopMargin = Length(e, "topMargin", p.TopMargin);
     p.RightMargin = Length(e, "rightMargin", p.RightMargin);
     p.BottomMargin = Length(e, "bottomMargin", p.BottomMargin);
     if (p.LeftMargin < 0 || p.TopMargin < 0 || p.RightMargin < 0 || p.BottomMargin < 0 ||
         p.LeftMargin + p.RightMargin >= p.Width() || p.TopMargin + p.BottomMargin >= p.Height())
-      Fail(QStringLiteral("the margins of page \"%1\" leave no room").arg(p.Name));
+      Fail(QStringLiteral("les marges de la page \"%1\" ne laissent aucune place").arg(p.Name));
     p.DataOnly = Bool(e, "dataOnly", false);
     for (QDomElement c = e.firstChildElement(); !c.isNull(); c = c.nextSiblingElement()) {
-      if (c.tagName() != QLatin1String("Band")) Fail(QStringLiteral("unexpected element <%1> in a page").arg(c.tagName()));
+      if (c.tagName() != QLatin1String("Band")) Fail(QStringLiteral("élément inattendu <%1> dans une page").arg(c.tagName()));
       p.Bands.push_back(Band(c));
     }
     return p;
   }
 
   TfrxTemplate Report(const QDomElement& root) const {
-    if (root.tagName() != QLatin1String("TessalyReport")) Fail(QStringLiteral("the root element is <%1>").arg(root.tagName()));
+    if (root.tagName() != QLatin1String("TessalyReport")) Fail(QStringLiteral("l'élément racine est <%1>").arg(root.tagName()));
     bool ok = false;
     int version = root.attribute(QStringLiteral("version")).toInt(&ok);
-    if (!ok || version < 1) Fail(QStringLiteral("it has no format version"));
+    if (!ok || version < 1) Fail(QStringLiteral("il n'a pas de version de format"));
     if (version > kTemplateFormatVersion)
-      throw EReportError(QStringLiteral("The file \"%1\" uses template format version %2; this program reads up to version %3")
+      throw EReportError(QStringLiteral("Le fichier \"%1\" utilise la version %2 du format des modèles ; ce programme lit jusqu'à la version %3")
                              .arg(FSource)
                              .arg(version)
                              .arg(kTemplateFormatVersion));
@@ -210,15 +210,15 @@ class Reader {
       if (c.tagName() == QLatin1String("PrintOptions")) {
         t.PrinterName = c.attribute(QStringLiteral("printer"));
         t.Copies = static_cast<int>(Number(c, "copies", 1));
-        if (t.Copies < 1 || t.Copies > 999) Fail(QStringLiteral("the copy count is out of range"));
+        if (t.Copies < 1 || t.Copies > 999) Fail(QStringLiteral("le nombre de copies est hors limites"));
         t.PageRange = c.attribute(QStringLiteral("pages"));
       } else if (c.tagName() == QLatin1String("Page")) {
         t.Pages.push_back(Page(c));
       } else {
-        Fail(QStringLiteral("unexpected element <%1>").arg(c.tagName()));
+        Fail(QStringLiteral("élément inattendu <%1>").arg(c.tagName()));
       }
     }
-    if (t.Pages.empty()) Fail(QStringLiteral("it has no page"));
+    if (t.Pages.empty()) Fail(QStringLiteral("il n'a aucune page"));
     return t;
   }
 
@@ -339,13 +339,13 @@ TfrxTemplate TemplateFromXml(const QByteArray& xml, const QString& sourceName) {
   QString msg;
   int line = 0, column = 0;
   if (!doc.setContent(xml, &msg, &line, &column))
-    throw EReportError(QStringLiteral("The file \"%1\" is not a report template: %2 (line %3, column %4)")
+    throw EReportError(QStringLiteral("Le fichier \"%1\" n'est pas un modèle de rapport : %2 (ligne %3, colonne %4)")
                            .arg(sourceName, msg)
                            .arg(line)
                            .arg(column));
   QDomElement root = doc.documentElement();
   if (root.tagName() != QLatin1String("TessalyReport"))
-    throw EReportError(QStringLiteral("The file \"%1\" is not a report template (root element <%2>)")
+    throw EReportError(QStringLiteral("Le fichier \"%1\" n'est pas un modèle de rapport (élément racine <%2>)")
                            .arg(sourceName, root.tagName()));
   return Reader(sourceName).Report(root);
 }
@@ -401,18 +401,18 @@ QByteArray TemplateToXml(const TfrxTemplate& t) {
 TfrxTemplate LoadTemplateFile(const QString& path) {
   QFile f(path);
   if (!f.open(QIODevice::ReadOnly))
-    throw EReportError(QStringLiteral("The report template \"%1\" cannot be read: %2").arg(path, f.errorString()));
-  if (f.size() > 64 * 1024 * 1024) throw EReportError(QStringLiteral("The file \"%1\" is too large for a report template").arg(path));
+    throw EReportError(QStringLiteral("Le modèle de rapport \"%1\" ne peut pas être lu : %2").arg(path, f.errorString()));
+  if (f.size() > 64 * 1024 * 1024) throw EReportError(QStringLiteral("Le fichier \"%1\" est trop volumineux pour un modèle de rapport").arg(path));
   return TemplateFromXml(f.readAll(), path);
 }
 
 void SaveTemplateFile(const TfrxTemplate& t, const QString& path) {
   QSaveFile f(path);
   if (!f.open(QIODevice::WriteOnly))
-    throw EReportError(QStringLiteral("The report template \"%1\" cannot be written: %2").arg(path, f.errorString()));
+    throw EReportError(QStringLiteral("Le modèle de rapport \"%1\" ne peut pas être écrit : %2").arg(path, f.errorString()));
   f.write(TemplateToXml(t));
   if (!f.commit())
-    throw EReportError(QStringLiteral("The report template \"%1\" cannot be written: %2").arg(path, f.errorString()));
+    throw EReportError(QStringLiteral("Le modèle de rapport \"%1\" ne peut pas être écrit : %2").arg(path, f.errorString()));
 }
 
 }  // namespace tessaly::report

@@ -1,5 +1,7 @@
 // The export choice dialog and the print manager's "Exporter" action.
+#include <QApplication>
 #include <QCheckBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
@@ -32,6 +34,23 @@ TEST(ChoixExport, CaptionControlsAndInitialState) {
   }
   EXPECT_EQ(d.rbtnCSV->nextInFocusChain(), d.rbtnPDF);
   EXPECT_EQ(d.findChild<QPushButton*>("btnValider"), d.btnValider);
+}
+
+// Keyboard users start on the kind that is chosen, so a screen reader reads
+// the current choice and the arrow keys change it.
+TEST(ChoixExport, KeyboardStartsOnTheChosenKindAndArrowsChangeIt) {
+  TFicheChoixExport d;
+  d.show();
+  QApplication::setActiveWindow(&d);
+  QApplication::processEvents();
+  ASSERT_EQ(QApplication::focusWidget(), d.rbtnPDF);
+  QKeyEvent left(QEvent::KeyPress, Qt::Key_Left, Qt::NoModifier);
+  QApplication::sendEvent(d.rbtnPDF, &left);
+  EXPECT_EQ(QApplication::focusWidget(), d.rbtnCSV);
+  EXPECT_TRUE(d.rbtnCSV->isChecked());
+  EXPECT_FALSE(d.rbtnPDF->isChecked());
+  d.btnValider->click();
+  EXPECT_EQ(d.ExportKind(), 1);
 }
 
 TEST(ChoixExport, ClicksKeepOneKindAndOkHandsBackTheChoice) {

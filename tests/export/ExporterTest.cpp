@@ -327,16 +327,19 @@ TEST_F(Batch, AnErrorStopsTheBatchAtItsEntryAndKeepsTheEarlierFiles) {
     const char* name;
     Entry second;     // the entry that fails, after a good one
     QString named;    // what the message must name
+    QString why;      // what it says about it, in the users' language
   } cases[] = {
-      {"missing data file", {inst.modele, inst.Data("absent.xml"), inst.Out("2.pdf")}, inst.Data("absent.xml")},
+      {"missing data file", {inst.modele, inst.Data("absent.xml"), inst.Out("2.pdf")}, inst.Data("absent.xml"),
+       "n'existe pas"},
       {"missing template", {inst.root.filePath("Modeles/Absent.fr3"), inst.Data("facture.xml"), inst.Out("2.pdf")},
-       inst.root.filePath("Modeles/Absent.fr3")},
+       inst.root.filePath("Modeles/Absent.fr3"), "n'existe pas"},
       {"missing output folder", {inst.modele, inst.Data("facture.xml"), inst.Out("absent/2.pdf")},
-       inst.Out("absent/2.pdf")},
-      {"output path without file name", {inst.modele, inst.Data("facture.xml"), inst.out + "/"}, inst.out + "/"},
-      {"malformed data file", {inst.modele, inst.Data("casse.xml"), inst.Out("2.pdf")}, inst.Data("casse.xml")},
+       inst.Out("absent/2.pdf"), "Le dossier du chemin d'export"},
+      {"output path without file name", {inst.modele, inst.Data("facture.xml"), inst.out + "/"}, inst.out + "/",
+       "ne nomme aucun fichier"},
+      {"malformed data file", {inst.modele, inst.Data("casse.xml"), inst.Out("2.pdf")}, inst.Data("casse.xml"), ""},
       {"malformed template", {inst.root.filePath("Modeles/Casse.fr3"), inst.Data("facture.xml"), inst.Out("2.pdf")},
-       inst.root.filePath("Modeles/Casse.fr3")},
+       inst.root.filePath("Modeles/Casse.fr3"), QString::fromUtf8("n'est pas un modèle de rapport")},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -350,6 +353,7 @@ TEST_F(Batch, AnErrorStopsTheBatchAtItsEntryAndKeepsTheEarlierFiles) {
     ASSERT_EQ(dialogs.Messages.size(), 1);
     EXPECT_TRUE(dialogs.Messages[0].startsWith("TFicheExporter::Exportation : ")) << dialogs.Messages[0].toStdString();
     EXPECT_TRUE(dialogs.Messages[0].contains('"' + c.named + '"')) << dialogs.Messages[0].toStdString();
+    EXPECT_TRUE(dialogs.Messages[0].contains(c.why)) << dialogs.Messages[0].toStdString();
     EXPECT_TRUE(e.Echec());
     EXPECT_TRUE(e.FormCloseQuery()) << "the window closes after the error";
     EXPECT_EQ(e.result(), QDialog::Rejected);
@@ -365,9 +369,24 @@ TEST_F(Batch, AnErrorStopsTheBatchAtItsEntryAndKeepsTheEarlierFiles) {
   for (const QString& f : inst.OutFiles()) QFile::remove(inst.Out(f));
   TFicheExporter e;
   Run(e, inst.Job({{inst.modele, inst.Data("devis.xml"), inst.Out("1.pdf")}}));
-  EXPECT_EQ(dialogs.Messages.size(), 1);
+  ASSERT_EQ(dialogs.Messages.size(), 1);
+  EXPECT_TRUE(dialogs.Messages[0].contains("le fichier Tessaly.ini est absent")) << dialogs.Messages[0].toStdString();
   EXPECT_TRUE(e.Echec());
   EXPECT_TRUE(inst.OutFiles().isEmpty());
+}
+
+TEST_F(Batch, AMissingJobFileIsAnErrorNotAnEmptyBatch) {
+  for (const QString& job : {inst.root.filePath("absent.ini"), inst.root.path()}) {
+    SCOPED_TRACE(job.toStdString());
+    dialogs.Messages.clear();
+    TFicheExporter e;
+    Run(e, job);
+    ASSERT_EQ(dialogs.Messages.size(), 1);
+    EXPECT_TRUE(dialogs.Messages[0].contains('"' + job + '"')) << dialogs.Messages[0].toStdString();
+    EXPECT_TRUE(e.Echec());
+    EXPECT_TRUE(e.FormCloseQuery());
+    EXPECT_EQ(e.result(), QDialog::Rejected);
+  }
 }
 
 TEST_F(Batch, DataFileWithoutDocumentTypeReadsAnEmptySection) {
@@ -389,11 +408,17 @@ struct Processus {
   QString err;
 };
 
-Processus RunExporter(const QString& exe, const QString& job) {
+// `sansEcran`: as a script on a machine without any display runs it, with
+// no display and no platform named.
+Processus RunExporter(const QString& exe, const QString& job, bool sansEcran = false) {
   QProcess p;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert("TESSALY_UNATTENDED", "1");
-  env.insert("QT_QPA_PLATFORM", "offscreen");
+  if (sansEcran) {
+    for (const char* v : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) env.remove(v);
+  } else {
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+  }
   env.insert("LC_ALL", "fr_FR.UTF-8");
   p.setProcessEnvironment(env);
   p.start(exe, {job, "exporter"});
@@ -440,6 +465,18 @@ TEST(ExporterProcess, UnattendedBatchWritesThePdfsAndTellsFailuresByItsStatus) {
     EXPECT_TRUE(r.err.contains('"' + c.named + '"')) << r.err.toStdString();
     EXPECT_EQ(inst.OutFiles(), QStringList{"1.pdf"});
   }
+
+  // Without any display the batch still runs and ends by itself.
+  for (const QString& f : inst.OutFiles()) QFile::remove(inst.Out(f));
+  Processus headless =
+      RunExporter(exe, inst.Job({{inst.modele, inst.Data("facture.xml"), inst.Out("1.pdf")}}), /*sansEcran=*/true);
+  EXPECT_EQ(headless.exitCode, 0) << headless.err.toStdString();
+  EXPECT_EQ(inst.OutFiles(), QStringList{"1.pdf"});
+
+  // A job file that is not there: the caller learns it from the status.
+  Processus absent = RunExporter(exe, inst.root.filePath("absent.ini"));
+  EXPECT_EQ(absent.exitCode, 1) << absent.err.toStdString();
+  EXPECT_TRUE(absent.err.contains(inst.root.filePath("absent.ini"))) << absent.err.toStdString();
 }
 
 }  // namespace

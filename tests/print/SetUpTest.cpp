@@ -435,7 +435,8 @@ TEST_F(PrintSetUp, SettingsStoreErrorsAreShownAndStopTheSetUp) {
   w->FormActivate();
   w->FormActivate();
   ASSERT_EQ(dialogs.Messages.size(), 1) << dialogs.Messages.join('\n').toStdString();
-  EXPECT_TRUE(dialogs.Messages[0].contains("does not exist")) << dialogs.Messages[0].toStdString();
+  EXPECT_TRUE(dialogs.Messages[0].contains(QString::fromUtf8("La base de paramètres \"") + sdb + "\" n'existe pas"))
+      << dialogs.Messages[0].toStdString();
   EXPECT_TRUE(w->isEnabled());
   EXPECT_EQ(w->tvTemplates->topLevelItemCount(), 0);
   EXPECT_FALSE(store->Parametres().Connected()) << "the database is not left open";

@@ -455,5 +455,6 @@ TEST_F(Work, StoreErrorAtClosingIsShownAndTheWindowCloses) {
   EXPECT_FALSE(w->isVisible());
   ASSERT_EQ(dialogs.Messages.size(), 1);
   EXPECT_TRUE(dialogs.Messages[0].startsWith("TFicheImpression::FormCloseQuery : ")) << dialogs.Messages[0].toStdString();
-  EXPECT_TRUE(dialogs.Messages[0].contains("does not exist")) << dialogs.Messages[0].toStdString();
+  EXPECT_TRUE(dialogs.Messages[0].contains(QString::fromUtf8("La base de paramètres \"") + sdb + "\" n'existe pas"))
+      << dialogs.Messages[0].toStdString();
 }

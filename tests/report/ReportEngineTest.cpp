@@ -171,22 +171,22 @@ TEST(TemplateFile, NonTemplatesRaiseAnErrorNamingTheFile) {
     QByteArray content;
     const char* expected;
   } cases[] = {
-      {"binary.fr3", QByteArray("\x89PNG\r\n\x1a\n\0\0", 10), "is not a report template"},
-      {"other.fr3", "<?xml version='1.0'?><html/>", "root element <html>"},
-      {"empty.fr3", "", "is not a report template"},
+      {"binary.fr3", QByteArray("\x89PNG\r\n\x1a\n\0\0", 10), "n'est pas un modèle de rapport"},
+      {"other.fr3", "<?xml version='1.0'?><html/>", "élément racine <html>"},
+      {"empty.fr3", "", "n'est pas un modèle de rapport"},
       {"future.fr3", "<TessalyReport version='7'><Page/></TessalyReport>", "version 7"},
-      {"noversion.fr3", "<TessalyReport><Page/></TessalyReport>", "no format version"},
-      {"nopage.fr3", "<TessalyReport version='1'/>", "no page"},
+      {"noversion.fr3", "<TessalyReport><Page/></TessalyReport>", "pas de version de format"},
+      {"nopage.fr3", "<TessalyReport version='1'/>", "aucune page"},
       {"badband.fr3", "<TessalyReport version='1'><Page><Band name='b' type='Middle'/></Page></TessalyReport>",
-       "unknown type"},
+       "type inconnu"},
       {"badnum.fr3",
        "<TessalyReport version='1'><Page><Band name='b' type='MasterData' height='abc'/></Page></TessalyReport>",
-       "not a number"},
+       "pas un nombre"},
       {"noname.fr3",
        "<TessalyReport version='1'><Page><Band name='b' type='MasterData'><Text/></Band></Page></TessalyReport>",
-       "has no name"},
+       "pas de nom"},
       {"margins.fr3", "<TessalyReport version='1'><Page leftMargin='150' rightMargin='100'/></TessalyReport>",
-       "leave no room"},
+       "aucune place"},
   };
   for (const auto& c : cases) {
     QFile f(dir.filePath(c.name));

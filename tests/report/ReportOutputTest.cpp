@@ -369,7 +369,7 @@ TEST(RenderTool, WritesPdfAndCsvFromTheCommandLine) {
   } errors[] = {
       {{"render", "/nonexistent.fr3", Sample("jobs/devis/devis.xml")}, 1, "no such template"},
       {{"render", Sample("Modeles/Rapports/Liste.fr3"), "/nonexistent.xml"}, 1, "no such file"},
-      {{"render", Sample("jobs/devis/devis.xml"), Sample("jobs/devis/devis.xml")}, 1, "is not a report template"},
+      {{"render", Sample("jobs/devis/devis.xml"), Sample("jobs/devis/devis.xml")}, 1, "n'est pas un modèle de rapport"},
       {{"render", Sample("Modeles/Rapports/Liste.fr3"), Sample("jobs/export/liste1.xml"), "--set", "Couleur=rouge"},
        1, "Unknown configuration field"},
       {{"render", Sample("Modeles/Rapports/Liste.fr3"), Sample("jobs/export/liste1.xml"), "--set", "Croquis=peut-être"},
