@@ -465,6 +465,17 @@ bool TFicheConfigPrint::eventFilter(QObject* watched, QEvent* event) {
   return QDialog::eventFilter(watched, event);
 }
 
+void TFicheConfigPrint::keyPressEvent(QKeyEvent* event) {
+  // The window has no default button: Enter typed in a field would press
+  // the first button of the window ("Ouvrir..." of the logo). A focused
+  // button takes Enter itself before it gets here.
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
 // ------------------------------------------------------------ the actions
 
 bool TFicheConfigPrint::Designer() {

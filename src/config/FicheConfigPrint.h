@@ -124,6 +124,7 @@ class TFicheConfigPrint : public QDialog {
  protected:
   void showEvent(QShowEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   // The five texts that identify a template node.

@@ -53,14 +53,21 @@ void TReglagesMail::EcrireChaine(const QString& section, const QString& cle, con
 
 bool TReglagesMail::EcrireEntier(const QString& section, const QString& cle, int32_t valeur) {
   const std::string s = U(section), k = U(cle);
-  return FModule.ExisteEntier(FAgence, FUtilisateur, s, k) ? FModule.ModifEntier(FAgence, FUtilisateur, s, k, valeur)
-                                                           : FModule.AjoutEntier(FAgence, FUtilisateur, s, k, valeur);
+  const bool ecrit = FModule.ExisteEntier(FAgence, FUtilisateur, s, k)
+                         ? FModule.ModifEntier(FAgence, FUtilisateur, s, k, valeur)
+                         : FModule.AjoutEntier(FAgence, FUtilisateur, s, k, valeur);
+  // Several rows under one key (the table is shared with the parent
+  // application) make the existence test fail and the insert add one more
+  // row, which no read can then pick: only a value read back is written.
+  return ecrit && FModule.LectureEntier(FAgence, FUtilisateur, s, k, ~valeur) == valeur;
 }
 
 bool TReglagesMail::EcrireMemo(const QString& section, const QString& cle, const QString& valeur) {
   const std::string s = U(section), k = U(cle), v = U(valeur);
-  return FModule.ExisteMemo(FAgence, FUtilisateur, s, k) ? FModule.ModifMemo(FAgence, FUtilisateur, s, k, v)
-                                                         : FModule.AjoutMemo(FAgence, FUtilisateur, s, k, v);
+  const bool ecrit = FModule.ExisteMemo(FAgence, FUtilisateur, s, k) ? FModule.ModifMemo(FAgence, FUtilisateur, s, k, v)
+                                                                     : FModule.AjoutMemo(FAgence, FUtilisateur, s, k, v);
+  // As for the integers: a text that does not read back was not written.
+  return ecrit && FModule.LectureMemo(FAgence, FUtilisateur, s, k, std::string()) == v;
 }
 
 TFicheMail::TFicheMail(QWidget* owner) : QDialog(owner) {}

@@ -28,7 +28,8 @@ class TReglagesMail {
   int32_t Entier(const QString& section, const QString& cle);  // default: 0
   QString Memo(const QString& section, const QString& cle);    // default: empty
   void EcrireChaine(const QString& section, const QString& cle, const QString& valeur);
-  // Update when the row exists, insert otherwise; true when one row was written.
+  // Update when the row exists, insert otherwise; true when the value now
+  // reads back (several rows under the key read as none).
   bool EcrireEntier(const QString& section, const QString& cle, int32_t valeur);
   bool EcrireMemo(const QString& section, const QString& cle, const QString& valeur);
 

@@ -260,3 +260,36 @@ TEST_F(TemplateTree, PickingFromTheListHandsFocusToThePanelArrowKeysKeepIt) {
 
 }  // namespace
 }  // namespace configtest
+
+namespace configtest {
+namespace {
+
+// Enter typed in a field of the panel must not press a button the user
+// never reached (the first button of the window is "Ouvrir..." of the
+// logo); on a focused button it presses that button.
+TEST_F(TemplateTree, EnterInAFieldPressesNothingAndOnAButtonPressesIt) {
+  UsualLibrary();
+  TFicheConfigPrint& w = Open();
+  QApplication::setActiveWindow(&w);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+  for (QWidget* field : std::initializer_list<QWidget*>{w.edtPiedDePage1(), w.edtRepertoireLogo(), w.edtFinDeLigne(),
+                                                        w.cbbOrientation()}) {
+    SCOPED_TRACE(field->objectName().toStdString());
+    field->setFocus();
+    QTest::keyClick(field, Qt::Key_Return);
+    QTest::keyClick(field, Qt::Key_Enter);
+    EXPECT_TRUE(dialogs.FileDialogs.isEmpty());
+    EXPECT_TRUE(w.isVisible());
+  }
+  auto* ouvrir = w.findChild<QPushButton*>(QStringLiteral("btnOuvrirLogo"));
+  ouvrir->setFocus();
+  QTest::keyClick(ouvrir, Qt::Key_Return);
+  EXPECT_EQ(dialogs.FileDialogs.size(), 1);
+  w.edtPiedDePage1()->setFocus();
+  QTest::keyClick(w.edtPiedDePage1(), Qt::Key_Return);
+  EXPECT_EQ(dialogs.FileDialogs.size(), 1);
+  EXPECT_TRUE(w.isVisible());
+}
+
+}  // namespace
+}  // namespace configtest

@@ -140,6 +140,23 @@ TEST_F(ConfigSmtp, APortThatIsNotANumberWritesNothingAndKeepsTheWindow) {
   }
 }
 
+// Two "Port" rows under the account's key: the port cannot be stored (no
+// read could pick it), so the window says so and stays open.
+TEST_F(ConfigSmtp, APortThatDoesNotReadBackIsReported) {
+  module.OuvertureBDD(base.toStdString());
+  module.AjoutEntier("A1", "U1", "Mail", "Port", 25);
+  module.AjoutEntier("A1", "U1", "Mail", "Port", 26);
+  module.FermetureBDD();
+  TFicheConfigSmtp w;
+  Init(w);
+  Montrer(w);
+  Controle<QLineEdit>(&w, "edtPort")->setText("587");
+  Cliquer(&w, "btnValider");
+  ASSERT_EQ(dialogs.Messages.size(), 1);
+  EXPECT_TRUE(dialogs.Messages[0].startsWith("TFicheSaveMail::btnValiderClick : ")) << dialogs.Messages[0].toStdString();
+  EXPECT_TRUE(w.isVisible());
+}
+
 TEST_F(ConfigSmtp, UnknownTlsModeAndClosingWithoutSaving) {
   Compte("smtp.corvanel.test", 465, 7);
   {
@@ -227,6 +244,20 @@ TEST_F(MailTemplates, EditorReportsAFailedSave) {
   Init(w);
   Montrer(w);
   w.SetFichierBDD(dir.filePath("absent.sdb"));
+  Cliquer(&w, "btnSauvegarder");
+  ASSERT_EQ(dialogs.Messages.size(), 1);
+  EXPECT_TRUE(dialogs.Messages[0].startsWith("TFicheMailModelesConfiguration::btnValiderClick : "))
+      << dialogs.Messages[0].toStdString();
+
+  // Two rows under the slot's key (a settings table shared with the parent
+  // application): the update does not write exactly one row, so success is
+  // not announced.
+  dialogs.Messages.clear();
+  w.SetFichierBDD(base);
+  Modele(0, QStringLiteral("un"));
+  Modele(0, QStringLiteral("deux"));
+  ASSERT_EQ(Rows("MailModele", "0"), 2);
+  Controle<QPlainTextEdit>(&w, "mmoBody")->setPlainText(QStringLiteral("nouveau"));
   Cliquer(&w, "btnSauvegarder");
   ASSERT_EQ(dialogs.Messages.size(), 1);
   EXPECT_TRUE(dialogs.Messages[0].startsWith("TFicheMailModelesConfiguration::btnValiderClick : "))
