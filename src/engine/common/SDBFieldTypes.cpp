@@ -4,6 +4,7 @@
 
 #include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
+#include "common/SDBNames.h"
 
 namespace sdb {
 
@@ -110,7 +111,7 @@ const std::vector<TSDBSQLTypeName>& SDBSQLTypeNames() {
 
 std::optional<TSDBSQLTypeName> SDBFindSQLTypeName(std::string_view Name) {
   std::string upper(Name);
-  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (char& c : upper) c = SDBUpperNameChar(c);
   for (const auto& entry : SDBSQLTypeNames())
     if (upper == entry.Name) return entry;
   return std::nullopt;

@@ -8,12 +8,9 @@
 #include <cstdint>
 #include <mutex>
 
-namespace sdb {
+#include "sdb/SDBErrors.h"
 
-// Native codes of the allocator's failures.
-inline constexpr int kSDBErrInvalidPointer = 30001;
-inline constexpr int kSDBErrMemoryOverrun = 30002;
-inline constexpr int kSDBErrMemoryLimit = 30003;
+namespace sdb {
 
 class TSDBMemoryManager {
  public:

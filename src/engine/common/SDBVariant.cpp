@@ -9,6 +9,7 @@
 
 #include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
+#include "common/SDBNames.h"
 
 namespace sdb {
 
@@ -175,7 +176,7 @@ bool ParseDateTime(std::string_view text, TSDBBaseFieldType type, double& out) {
 
 bool ParseBool(std::string_view text, bool& out) {
   std::string s(Trim(text));
-  for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (auto& c : s) c = SDBUpperNameChar(c);
   if (s == "TRUE" || s == "T" || s == "YES" || s == "Y" || s == "1" || s == "-1") {
     out = true;
     return true;

@@ -10,6 +10,7 @@
 #include "sql/SDBSQLParams.h"
 #include "sql/SDBEvaluator.h"
 #include "storage/table/SDBFieldDef.h"
+#include "common/SDBNames.h"
 
 namespace sdb {
 
@@ -44,7 +45,7 @@ TSDBSession* TSDBSessionList::FindSessionOrNull(const std::string& Name) {
   std::lock_guard<std::recursive_mutex> g(FLock);
   if (Name.empty()) return FDefault.get();
   for (TSDBSession* s : FSessions)
-    if (SDBSameComponentName(s->SessionName(), Name)) return s;
+    if (SDBSameName(s->SessionName(), Name)) return s;
   return nullptr;
 }
 
@@ -127,9 +128,9 @@ TSDBDatabase* TSDBSession::FindDatabase(const std::string& DatabaseName, const v
   std::lock_guard<std::recursive_mutex> g(FLock);
   if (Owner)
     for (TSDBDatabase* db : FDatabases)
-      if (db->HandleShared && db->Owner() == Owner && SDBSameComponentName(db->DatabaseName(), DatabaseName)) return db;
+      if (db->HandleShared && db->Owner() == Owner && SDBSameName(db->DatabaseName(), DatabaseName)) return db;
   for (TSDBDatabase* db : FDatabases)
-    if (SDBSameComponentName(db->DatabaseName(), DatabaseName)) return db;
+    if (SDBSameName(db->DatabaseName(), DatabaseName)) return db;
   return nullptr;
 }
 
@@ -235,7 +236,7 @@ void TSDBDatabase::SetDatabaseName(const std::string& Name) {
   std::lock_guard<std::recursive_mutex> g(s.Lock());
   if (!Name.empty()) {
     for (TSDBDatabase* other : std::vector<TSDBDatabase*>(s.FDatabases)) {
-      if (other == this || !SDBSameComponentName(other->DatabaseName(), Name)) continue;
+      if (other == this || !SDBSameName(other->DatabaseName(), Name)) continue;
       if (other->Temporary() && other->RefCount() == 0) {
         s.FTemporary.erase(std::remove_if(s.FTemporary.begin(), s.FTemporary.end(),
                                           [&](const std::unique_ptr<TSDBDatabase>& p) { return p.get() == other; }),
@@ -302,7 +303,7 @@ void TSDBDatabase::Open() {
   std::lock_guard<std::recursive_mutex> g(s.Lock());
   if (HandleShared) {
     for (TSDBDatabase* other : s.FDatabases) {
-      if (other != this && other->FHandle && SDBSameComponentName(other->DatabaseName(), FDatabaseName)) {
+      if (other != this && other->FHandle && SDBSameName(other->DatabaseName(), FDatabaseName)) {
         FSharedHandle = other->FHandle.get();
         return;
       }

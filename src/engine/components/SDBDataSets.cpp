@@ -15,6 +15,7 @@
 #include "components/SDBMemoryConnection.h"
 #include "storage/table/SDBFieldDef.h"
 #include "storage/table/SDBTableCursor.h"
+#include "common/SDBNames.h"
 
 namespace sdb {
 
@@ -170,7 +171,7 @@ TSDBField* TSDBDataSet::FindField(const std::string& Name) {
     i = FResult->FieldIndex(Name);
   } else {
     for (size_t k = 0; k < FColumns.size() && i < 0; ++k)
-      if (SDBSameComponentName(FColumns[k].Name, Name)) i = static_cast<int>(k);
+      if (SDBSameName(FColumns[k].Name, Name)) i = static_cast<int>(k);
   }
   if (i < 0 || static_cast<size_t>(i) >= FFields.size()) return nullptr;
   return FFields[static_cast<size_t>(i)].get();
@@ -214,7 +215,7 @@ void TSDBDataSet::Delete() {
 
 TSDBParam* TSDBParams::FindParam(const std::string& Name) {
   for (auto& p : FItems)
-    if (SDBSameComponentName(p.Name, Name)) return &p;
+    if (SDBSameName(p.Name, Name)) return &p;
   return nullptr;
 }
 
@@ -296,7 +297,7 @@ std::vector<std::string> SDBParseParamNames(const std::string& Text) {
     if (name.empty()) continue;
     bool seen = false;
     for (const auto& n : names)
-      if (SDBSameComponentName(n, name)) seen = true;
+      if (SDBSameName(n, name)) seen = true;
     if (!seen) names.push_back(name);
   }
   return names;
@@ -515,7 +516,7 @@ std::string TSDBQuery::Plan() {
 TSDBExecConnection& TSDBQuery::Connection(const std::string& DatabaseFileName, const std::string& Password) {
   if (!FDatabase) throw ESDBException(kSDBErrDatabaseNameBlank, "DatabaseName property is blank");
   if (DatabaseFileName.empty() || DatabaseFileName == FDatabase->DatabaseFileName() ||
-      SDBSameComponentName(DatabaseFileName, FDatabase->DatabaseName())) {
+      SDBSameName(DatabaseFileName, FDatabase->DatabaseName())) {
     FConnectionsUsed.push_back(&FDatabase->Handle());
     return FDatabase->Handle();
   }

@@ -12,19 +12,11 @@
 #include "sql/SDBExecTable.h"
 #include "storage/table/SDBRecordManager.h"
 #include "storage/table/SDBTableCursor.h"
+#include "common/SDBNames.h"
 
 namespace sdb {
 
 namespace {
-
-bool SameText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-    if (std::toupper(x) != std::toupper(y)) return false;
-  }
-  return true;
-}
 
 int CompareRows(const TSDBResultRow& a, const TSDBResultRow& b) {
   for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
@@ -81,9 +73,9 @@ int TSDBResultRowSource::FindColumn(std::string_view tableName, std::string_view
   int found = -1, count = 0;
   for (size_t i = 0; i < Cols->size(); ++i) {
     const TSDBResultColumn& c = (*Cols)[i];
-    if (!SameText(c.Name, fieldName)) continue;
-    if (!tableName.empty() && !SameText(c.TableName, tableName) &&
-        !(!c.BaseTableName.empty() && SameText(c.BaseTableName, tableName)))
+    if (!SDBSameName(c.Name, fieldName)) continue;
+    if (!tableName.empty() && !SDBSameName(c.TableName, tableName) &&
+        !(!c.BaseTableName.empty() && SDBSameName(c.BaseTableName, tableName)))
       continue;
     if (found < 0) found = static_cast<int>(i);
     ++count;
@@ -293,7 +285,7 @@ void TSDBAOTable::ChooseIndex() {
       auto* lo = dynamic_cast<const TSDBExprNodeConst*>(f->Children[1].get());
       auto* hi = dynamic_cast<const TSDBExprNodeConst*>(f->Children[2].get());
       if (!col || !lo || !hi) continue;
-      if (!col->TableName.empty() && !SameText(col->TableName, alias) && !SameText(col->TableName, TableName))
+      if (!col->TableName.empty() && !SDBSameName(col->TableName, alias) && !SDBSameName(col->TableName, TableName))
         continue;
       int fieldNo = fm.FieldNo(col->FieldName);
       if (fieldNo < 0 || lo->Value.IsNull() || hi->Value.IsNull()) continue;
@@ -303,8 +295,8 @@ void TSDBAOTable::ChooseIndex() {
     }
     TSDBColumnComparison cc;
     if (!SDBGetColumnComparison(f, cc)) continue;
-    if (!cc.Column->TableName.empty() && !SameText(cc.Column->TableName, alias) &&
-        !SameText(cc.Column->TableName, TableName))
+    if (!cc.Column->TableName.empty() && !SDBSameName(cc.Column->TableName, alias) &&
+        !SDBSameName(cc.Column->TableName, TableName))
       continue;
     int fieldNo = fm.FieldNo(cc.Column->FieldName);
     if (fieldNo < 0) continue;
@@ -498,7 +490,7 @@ void TSDBAOTable::ReadRange(const TSDBIndexCandidate& c) {
 
 std::string TSDBAOTable::Describe() const {
   std::string s = TableName;
-  if (!Pseudonym.empty() && !SameText(Pseudonym, TableName)) s += " AS " + Pseudonym;
+  if (!Pseudonym.empty() && !SDBSameName(Pseudonym, TableName)) s += " AS " + Pseudonym;
   if (!Chose) return s;
   s += " rows=" + std::to_string(RecordCount);
   if (Chosen >= 0) {
@@ -754,7 +746,7 @@ void BuildSelectColumns(const TSDBSQLSelect& select, const TSDBResultRowSource& 
     if (item.AllTableFields) {
       bool any = false;
       for (size_t i = 0; i < cols.size(); ++i)
-        if (SameText(cols[i].TableName, item.TableName) || SameText(cols[i].BaseTableName, item.TableName)) {
+        if (SDBSameName(cols[i].TableName, item.TableName) || SDBSameName(cols[i].BaseTableName, item.TableName)) {
           addCopy(i, {});
           any = true;
         }
@@ -1201,7 +1193,7 @@ void CopyIntoTable(const TSDBResultSet& rs, TSDBExecConnection& conn, const std:
   for (size_t i = 0; i < rs.Columns.size(); ++i) {
     const TSDBResultColumn& c = rs.Columns[i];
     std::string name = c.Name.empty() ? "EXPR" : c.Name;
-    for (int n = 1; std::any_of(used.begin(), used.end(), [&](const std::string& u) { return SameText(u, name); });
+    for (int n = 1; std::any_of(used.begin(), used.end(), [&](const std::string& u) { return SDBSameName(u, name); });
          ++n)
       name = (c.Name.empty() ? "EXPR" : c.Name) + "_" + std::to_string(n);
     used.push_back(name);

@@ -12,21 +12,12 @@
 #include "sql/SDBEvaluator.h"
 #include "sql/SDBExecContext.h"
 #include "sql/SDBExecHost.h"
+#include "sql/SDBSQLErrors.h"
 #include "sql/SDBExecResult.h"
 #include "sql/SDBSQLStatements.h"
 #include "storage/table/SDBTableCursor.h"
 
 namespace sdb {
-
-// Native error codes of statement execution.
-inline constexpr int kExecErrUpdateLocked = 20223;         // "Table is locked" (UPDATE, DELETE)
-inline constexpr int kExecErrInsertLocked = 20224;         // "Table is locked" (INSERT from a query)
-inline constexpr int kExecErrQueryLocked = 20225;          // "Table is locked" (queries)
-inline constexpr int kExecErrCannotUnlockQuery = 20226;    // "Cannot unlock table"
-inline constexpr int kExecErrCannotUnlockAfter = 20227;    // "Cannot unlock table"
-inline constexpr int kExecErrParamUndefined = 30356;       // "Parameter Value undefined (FieldName='%s', Type='%s')"
-inline constexpr int kExecErrSearchNotApplicable = 30193;  // "Search condition is not applicable"
-inline constexpr int kExecErrHavingNotApplicable = 30194;  // "'Having' condition is not applicable"
 
 // Lock waits of statements (attempts x pause in ms): about 90 s before
 // "Table is locked". Process-wide and adjustable, so that a tool or a test

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <ctime>
 
+#include "common/SDBNames.h"
 #include "sdb/SDBException.h"
 #include "sql/SDBSQLParser.h"
 
@@ -18,11 +19,11 @@ int TSDBRowColumnSource::AddColumn(std::string name, TSDBVariant value) {
 }
 
 int TSDBRowColumnSource::FindColumn(std::string_view tableName, std::string_view fieldName) const {
-  if (!tableName.empty() && !TableName.empty() && !SDBSameText(std::string(tableName), TableName)) return -1;
+  if (!tableName.empty() && !TableName.empty() && !SDBSameName(tableName, TableName)) return -1;
   int found = -1;
   const std::string f(fieldName);
   for (size_t i = 0; i < Names.size(); ++i) {
-    if (!SDBSameText(Names[i], f)) continue;
+    if (!SDBSameName(Names[i], f)) continue;
     if (found >= 0) return kSDBColumnAmbiguous;
     found = static_cast<int>(i);
   }

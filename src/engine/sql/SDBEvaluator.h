@@ -29,25 +29,11 @@
 #include "sdb/SDBErrors.h"
 #include "sdb/SDBVariant.h"
 #include "sql/SDBExpression.h"
+#include "sql/SDBSQLErrors.h"
 
 namespace sdb {
 
 class TSDBSQLUnion;
-
-// ---------------------------------------------------------------- error codes
-// (message texts are in docs/sql-grammar.md)
-inline constexpr int kEvalErrUnknownColumn = 30180;   // "Unknown column '%s' at line %d, column %d"
-inline constexpr int kEvalErrAmbiguousColumn = 30181; // "Ambiguous column name '%s' at line %d, column %d"
-inline constexpr int kEvalErrDivByZero = 30182;       // "Division by zero at line %d, column %d"
-inline constexpr int kEvalErrOverflow = 30183;        // "Arithmetic overflow at line %d, column %d"
-inline constexpr int kEvalErrSubqueryRows = 30184;    // "Subquery returns more than one row ..."
-inline constexpr int kEvalErrSubqueryColumns = 30185; // "Subquery must return exactly one column ..."
-inline constexpr int kEvalErrAggregate = 30186;       // "Aggregate function '%s' is not allowed here ..."
-inline constexpr int kEvalErrArgument = 30187;        // "Invalid argument for function '%s' ..."
-inline constexpr int kEvalErrNoHost = 30188;          // "'%s' cannot be evaluated here ..."
-inline constexpr int kEvalErrMime = 30189;            // "Invalid MIME encoded text ..."
-inline constexpr int kEvalErrLikeEscape = 30190;      // "Invalid escape sequence in LIKE pattern ..."
-inline constexpr int kEvalErrNotBoolean = 30191;      // "Boolean value expected, but %s found ..."
 
 // ---------------------------------------------------------------- column sources
 

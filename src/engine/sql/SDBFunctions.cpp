@@ -13,6 +13,7 @@
 
 #include "sdb/SDBException.h"
 #include "sdb/SDBVariant.h"
+#include "common/SDBNames.h"
 
 namespace sdb {
 
@@ -199,7 +200,7 @@ DatePart PartAt(std::string_view p, size_t& len) {
     size_t n = std::char_traits<char>::length(tok);
     if (p.size() < n) return false;
     for (size_t i = 0; i < n; ++i)
-      if (std::toupper(static_cast<unsigned char>(p[i])) != tok[i]) return false;
+      if (SDBUpperNameChar(p[i]) != tok[i]) return false;
     len = n;
     return true;
   };

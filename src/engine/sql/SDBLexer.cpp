@@ -5,6 +5,7 @@
 
 #include "sdb/SDBException.h"
 #include "sql/SDBSQLErrors.h"
+#include "common/SDBNames.h"
 
 namespace sdb {
 
@@ -46,15 +47,6 @@ const char* const kReservedWordTexts[kReservedWordCount] = {
     "SQRT", "HALFEVEN", "HALFPOS", "HALFNEG", "HALFDOWN", "HALFUP", "RNDNEG", "RNDPOS", "RNDDOWN",
     "RNDUP",
 };
-
-char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool SameTextNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (UpperAscii(a[i]) != UpperAscii(b[i])) return false;
-  return true;
-}
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
@@ -98,7 +90,7 @@ const char* SDBTokenTypeName(TTokenType type) {
 
 const TSDBSQLParam* TSDBSQLParams::FindParam(std::string_view name) const {
   for (const auto& p : FParamList)
-    if (SameTextNoCase(p.Name, name)) return &p;
+    if (SDBSameName(p.Name, name)) return &p;
   return nullptr;
 }
 
@@ -385,7 +377,7 @@ class TTokenizer {
       BindParameter();
     } else if (Tok.TokenType == tktString && !Tok.Backquoted && !QuotedParam) {
       std::string upper = Tok.Text;
-      for (char& ch : upper) ch = UpperAscii(ch);
+      for (char& ch : upper) ch = SDBUpperNameChar(ch);
       const TReservedWord rw = SDBFindReservedWord(upper);
       if (rw != rwNone) {
         Tok.TokenType = tktReservedWord;

@@ -1,4 +1,6 @@
-// Native error codes raised by the SQL lexer and statement parsers.
+// Native error codes of the statement layer: the SQL lexer, the statement
+// parsers, expression evaluation and statement execution. The codes of the
+// values, files and components are in sdb/SDBErrors.h.
 #pragma once
 
 namespace sdb {
@@ -60,5 +62,31 @@ inline constexpr int kSqlErrQuoted = 30173;              // "Quoted string expec
 // set operations); deeper input is refused instead of exhausting the stack
 // here or in whatever walks the tree later.
 inline constexpr int kSqlMaxParseDepth = 200;
+
+// Expression evaluation (message texts are in docs/sql-grammar.md); the
+// value conversions (kEvalErrIncompatible, kEvalErrConvert, kEvalErrRange)
+// are raised by values themselves and are named in sdb/SDBErrors.h.
+inline constexpr int kEvalErrUnknownColumn = 30180;   // "Unknown column '%s' at line %d, column %d"
+inline constexpr int kEvalErrAmbiguousColumn = 30181; // "Ambiguous column name '%s' at line %d, column %d"
+inline constexpr int kEvalErrDivByZero = 30182;       // "Division by zero at line %d, column %d"
+inline constexpr int kEvalErrOverflow = 30183;        // "Arithmetic overflow at line %d, column %d"
+inline constexpr int kEvalErrSubqueryRows = 30184;    // "Subquery returns more than one row ..."
+inline constexpr int kEvalErrSubqueryColumns = 30185; // "Subquery must return exactly one column ..."
+inline constexpr int kEvalErrAggregate = 30186;       // "Aggregate function '%s' is not allowed here ..."
+inline constexpr int kEvalErrArgument = 30187;        // "Invalid argument for function '%s' ..."
+inline constexpr int kEvalErrNoHost = 30188;          // "'%s' cannot be evaluated here ..."
+inline constexpr int kEvalErrMime = 30189;            // "Invalid MIME encoded text ..."
+inline constexpr int kEvalErrLikeEscape = 30190;      // "Invalid escape sequence in LIKE pattern ..."
+inline constexpr int kEvalErrNotBoolean = 30191;      // "Boolean value expected, but %s found ..."
+
+// Statement execution.
+inline constexpr int kExecErrUpdateLocked = 20223;         // "Table is locked" (UPDATE, DELETE)
+inline constexpr int kExecErrInsertLocked = 20224;         // "Table is locked" (INSERT from a query)
+inline constexpr int kExecErrQueryLocked = 20225;          // "Table is locked" (queries)
+inline constexpr int kExecErrCannotUnlockQuery = 20226;    // "Cannot unlock table"
+inline constexpr int kExecErrCannotUnlockAfter = 20227;    // "Cannot unlock table"
+inline constexpr int kExecErrParamUndefined = 30356;       // "Parameter Value undefined (FieldName='%s', Type='%s')"
+inline constexpr int kExecErrSearchNotApplicable = 30193;  // "Search condition is not applicable"
+inline constexpr int kExecErrHavingNotApplicable = 30194;  // "'Having' condition is not applicable"
 
 }  // namespace sdb

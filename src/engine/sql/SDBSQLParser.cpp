@@ -6,16 +6,10 @@
 #include <limits>
 
 #include "sql/SDBSQLStatements.h"
+#include "common/SDBNames.h"
 
 namespace sdb {
 
-std::string SDBUpperAscii(std::string s) {
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return s;
-}
-
-bool SDBSameText(const std::string& a, const std::string& b) { return SDBUpperAscii(a) == SDBUpperAscii(b); }
 
 TSDBParseDepthGuard::TSDBParseDepthGuard(const TSDBSQLParser& p) : FLex(p.Lex) {
   if (++FLex.ParseDepth > kSqlMaxParseDepth) {
@@ -1187,7 +1181,7 @@ void TSDBSQLParser::ParseColumnDef(TSDBColumnDef& col, bool inCreateTable) {
     } else if (Accept(rwBLOBCOMPRESSIONALGORITHM)) {
       const TToken* a = Cur();
       if (!a || !(IsIdentifier(a) || a->TokenType == tktQuotedString)) Expected(kSqlErrTokenExpected, "Compression algorithm");
-      const std::string name = SDBUpperAscii(a->Text);
+      const std::string name = SDBUpperName(a->Text);
       if (name != "NONE" && name != "ZLIB" && name != "BZIP" && name != "PPM")
         ErrorAt(kSqlErrTokenExpected, "Compression algorithm expected, but '%s' found at line %d, column %d", {a->Text}, a);
       col.BlobCompressionAlgorithm = name;

@@ -135,7 +135,5 @@ class TSDBParseChainGuard {
 };
 
 // Upper-cases ASCII letters.
-std::string SDBUpperAscii(std::string s);
-bool SDBSameText(const std::string& a, const std::string& b);
 
 }  // namespace sdb

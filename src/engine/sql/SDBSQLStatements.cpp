@@ -3,6 +3,7 @@
 #include <set>
 
 #include "sql/SDBSQLParser.h"
+#include "common/SDBNames.h"
 
 namespace sdb {
 
@@ -160,16 +161,16 @@ TSDBSQLSelect::TSDBSQLSelect(TSDBLexer* lex, TSDBQuery* query) : TSDBSQLCursorCo
     for (auto& item : SelectList) {
       if (item.AllTableFields) continue;
       std::string name = item.Pseudonym.empty() ? DerivedName(item) : item.Pseudonym;
-      if (used.count(SDBUpperAscii(name))) {
+      if (used.count(SDBUpperName(name))) {
         for (int n = 1;; ++n) {
           std::string candidate = SDBFormat("%s_%d", {name, int64_t{n}});
-          if (!used.count(SDBUpperAscii(candidate))) {
+          if (!used.count(SDBUpperName(candidate))) {
             name = candidate;
             break;
           }
         }
       }
-      used.insert(SDBUpperAscii(name));
+      used.insert(SDBUpperName(name));
       item.Pseudonym = name;
     }
   }
@@ -665,7 +666,7 @@ TSDBDDLCreateTable::TSDBDDLCreateTable(TSDBLexer* lex, TSDBQuery* query) : TSDBS
       const TToken* nameTok = p.Cur();
       p.ParseColumnDef(col, true);
       for (const auto& c : Columns)
-        if (SDBSameText(c.Name, col.Name))
+        if (SDBSameName(c.Name, col.Name))
           p.ErrorAt(kSqlErrFieldName, "Duplicate field name '%s' at line %d, column %d", {col.Name}, nameTok);
       if (col.PrimaryKey) {
         if (!PrimaryKeyFields.empty()) p.ErrorAt(kSqlErrTokenExpected, "Duplicate primary key at line %d, column %d", {}, p.Cur());

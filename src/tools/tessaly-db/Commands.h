@@ -1,7 +1,7 @@
 // The commands of tessaly-db. Each command is one function in its own
-// source file; main.cpp lists the first ones, and a command file may
-// instead register its commands itself with a static CommandRegistrar. A command receives its arguments
-// (without the program and command names) and returns the exit code.
+// source file, and main.cpp's table is the one list of them. A command
+// receives its arguments (without the program and command names) and
+// returns the exit code.
 #pragma once
 
 #include <string>
@@ -17,12 +17,27 @@ struct Command {
   int (*run)(const Args& args);
 };
 
-// Registers a command at start-up (listed after main.cpp's own, by name):
-//   static const tessdb::CommandRegistrar kReg{"name", "summary", CmdName};
-struct CommandRegistrar {
-  CommandRegistrar(const char* name, const char* summary, int (*run)(const Args& args));
-};
-std::vector<Command>& RegisteredCommands();
+// The commands, each defined in its own source file and listed once, in
+// the order of the usage text, by main.cpp.
+int CmdCreate(const Args& args);
+int CmdInfo(const Args& args);
+int CmdCheck(const Args& args);
+int CmdLex(const Args& args);
+int CmdParse(const Args& args);
+int CmdTables(const Args& args);
+int CmdSchema(const Args& args);
+int CmdDump(const Args& args);
+int CmdCreateTable(const Args& args);
+int CmdImport(const Args& args);
+int CmdExport(const Args& args);
+int CmdCompact(const Args& args);
+int CmdLocks(const Args& args);
+int CmdPlan(const Args& args);
+int CmdRepair(const Args& args);
+int CmdSessions(const Args& args);
+int CmdSettings(const Args& args);
+int CmdSettingsInit(const Args& args);
+int CmdSql(const Args& args);
 
 // True when args holds "--help" or "-h".
 bool WantsHelp(const Args& args);

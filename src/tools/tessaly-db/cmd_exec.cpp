@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Commands.h"
+#include "ParamOptions.h"
 #include "sdb/SDBException.h"
 #include "sdb/SDBComponents.h"
 
@@ -19,45 +20,22 @@ namespace {
 
 const char* kDatabaseName = "tessaly-db";
 
-struct ParamSpec {
-  std::string Name, Type, Value;
-};
-
-std::vector<ParamSpec> TakeParamSpecs(Args& args) {
-  std::vector<ParamSpec> out;
-  std::string spec;
-  while (TakeOption(args, "--param", spec)) {
-    const size_t eq = spec.find('=');
-    ParamSpec p;
-    p.Name = spec.substr(0, eq);
-    p.Value = eq == std::string::npos ? "" : spec.substr(eq + 1);
-    p.Type = "text";
-    if (const size_t colon = p.Name.find(':'); colon != std::string::npos) {
-      p.Type = p.Name.substr(colon + 1);
-      p.Name.resize(colon);
-    }
-    if (p.Name.empty()) throw std::invalid_argument("--param needs NAME=VALUE");
-    if (eq == std::string::npos && p.Type != "null") throw std::invalid_argument("--param " + spec + ": missing '=VALUE'");
-    out.push_back(std::move(p));
-  }
-  return out;
-}
-
-void ApplyParams(sdb::TSDBQuery& q, const std::vector<ParamSpec>& specs) {
-  for (const auto& s : specs) {
-    sdb::TSDBParam* p = q.Params.FindParam(s.Name);
+// Binds the options the text uses to the query's parameters.
+void ApplyParams(sdb::TSDBQuery& q, const std::vector<TParamOption>& options) {
+  for (const auto& o : options) {
+    sdb::TSDBParam* p = q.Params.FindParam(o.Name);
     if (!p) continue;  // the text does not use it
-    if (s.Type == "int")
-      p->SetAsLargeInt(std::stoll(s.Value));
-    else if (s.Type == "float")
-      p->SetAsFloat(std::stod(s.Value));
-    else if (s.Type == "null") {
-      p->DataType = sdb::ftString;
-      p->Value = sdb::TSDBVariant(sdb::bftVarchar);
-    } else if (s.Type == "text")
-      p->SetAsString(s.Value);
-    else
-      throw std::invalid_argument("--param " + s.Name + ": unknown type '" + s.Type + "' (text, int, float, null)");
+    switch (o.Type) {
+      case TParamType::Text: p->SetAsString(o.Text); break;
+      case TParamType::Int: p->SetAsLargeInt(o.Value.AsInt64()); break;
+      case TParamType::Float: p->SetAsFloat(o.Value.AsDouble()); break;
+      case TParamType::Bool: p->SetAsBoolean(o.Value.AsBoolean()); break;
+      case TParamType::Date: p->SetAsDate(o.Value.AsDateTime()); break;
+      case TParamType::Null:
+        p->DataType = sdb::ftString;
+        p->Value = o.Value;
+        break;
+    }
   }
 }
 
@@ -122,7 +100,7 @@ void PrintResult(sdb::TSDBQuery& q, bool csv) {
 }
 
 // Runs one text; prints its result or the rows it changed.
-void RunText(const std::string& sql, const std::vector<ParamSpec>& params, bool csv) {
+void RunText(const std::string& sql, const std::vector<TParamOption>& params, bool csv) {
   sdb::TSDBQuery q;
   q.DatabaseName = kDatabaseName;
   q.SetSQL(sql);
@@ -146,7 +124,7 @@ void OpenDatabase(sdb::TSDBDatabase& db, const std::string& file, const std::str
 }
 
 // Statements of the interactive shell end with ";" at the end of a line.
-void Shell(const std::vector<ParamSpec>& params, bool csv) {
+void Shell(const std::vector<TParamOption>& params, bool csv) {
   const bool tty = ::isatty(0);
   std::string text, line;
   int failures = 0;
@@ -174,6 +152,8 @@ void Shell(const std::vector<ParamSpec>& params, bool csv) {
   if (failures) throw std::runtime_error(std::to_string(failures) + " statement(s) failed");
 }
 
+}  // namespace
+
 int CmdSql(const Args& argsIn) {
   Args args = argsIn;
   if (WantsHelp(args) || args.empty()) {
@@ -182,13 +162,13 @@ int CmdSql(const Args& argsIn) {
                  "  as an aligned table (or CSV), or the number of rows the statements changed.\n"
                  "  Without SQL, reads statements from standard input (each ends with ';' at the\n"
                  "  end of a line).\n"
-                 "  --param NAME=VALUE        a text parameter (NAME:int=, NAME:float=, NAME:null)\n";
+              << kParamOptionHelp;
     return args.empty() ? 2 : 0;
   }
   try {
     std::string password;
     TakeOption(args, "--password", password);
-    std::vector<ParamSpec> params = TakeParamSpecs(args);
+    std::vector<TParamOption> params = TakeParamOptions(args);
     bool csv = false;
     args.erase(std::remove_if(args.begin(), args.end(),
                               [&](const std::string& a) { return a == "--csv" ? (csv = true) : false; }),
@@ -211,13 +191,14 @@ int CmdPlan(const Args& argsIn) {
   Args args = argsIn;
   if (WantsHelp(args) || args.size() < 2) {
     std::cout << "usage: tessaly-db plan FILE [--password P] [--param NAME=VALUE ...] \"SELECT ...\"\n"
-                 "  Prints the operator tree of each query and the index chosen for each table.\n";
+                 "  Prints the operator tree of each query and the index chosen for each table.\n"
+              << kParamOptionHelp;
     return args.size() < 2 && !WantsHelp(args) ? 2 : 0;
   }
   try {
     std::string password;
     TakeOption(args, "--password", password);
-    std::vector<ParamSpec> params = TakeParamSpecs(args);
+    std::vector<TParamOption> params = TakeParamOptions(args);
     if (args.size() != 2) throw std::invalid_argument("expected FILE and one SQL text");
     sdb::TSDBDatabase db;
     OpenDatabase(db, args[0], password);
@@ -232,10 +213,5 @@ int CmdPlan(const Args& argsIn) {
   }
   return 0;
 }
-
-const CommandRegistrar kRegSql{"sql", "run SQL statements against a database file", CmdSql};
-const CommandRegistrar kRegPlan{"plan", "show the operator tree and index choice of a query", CmdPlan};
-
-}  // namespace
 
 }  // namespace tessdb

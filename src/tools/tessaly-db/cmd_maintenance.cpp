@@ -33,6 +33,8 @@ std::string TakeFile(Args& args, const char* usage) {
   return args[0];
 }
 
+}  // namespace
+
 int CmdRepair(const Args& argsIn) {
   if (WantsHelp(argsIn)) {
     std::cout << kRepairUsage;
@@ -61,10 +63,5 @@ int CmdCompact(const Args& argsIn) {
   std::cout << "compacted " << file << ": " << report.Summary();
   return 0;
 }
-
-const CommandRegistrar kRegRepair{"repair", "repair (or convert) a database file nobody else has open", CmdRepair};
-const CommandRegistrar kRegCompact{"compact", "rewrite a database file without its free space", CmdCompact};
-
-}  // namespace
 
 }  // namespace tessdb

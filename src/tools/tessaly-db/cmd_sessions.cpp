@@ -54,6 +54,8 @@ void TakeArgs(const Args& in, Args& out, std::string& password, size_t count, co
   if (out.size() != count) throw std::invalid_argument(usage);
 }
 
+}  // namespace
+
 int CmdSessions(const Args& argsIn) {
   if (WantsHelp(argsIn)) {
     std::cout << kSessionsUsage;
@@ -125,10 +127,5 @@ int CmdLocks(const Args& argsIn) {
   if (held == 0) std::cout << "no locks held\n";
   return 0;
 }
-
-const CommandRegistrar kSessionsReg{"sessions", "list the sessions connected to a database file", CmdSessions};
-const CommandRegistrar kLocksReg{"locks", "list the table and record locks held on a table", CmdLocks};
-
-}  // namespace
 
 }  // namespace tessdb

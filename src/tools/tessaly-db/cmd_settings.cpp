@@ -191,8 +191,4 @@ int CmdSettings(const Args& argsIn) {
   return 0;
 }
 
-static const CommandRegistrar kSettingsInit{"settings-init", "create a standalone settings database",
-                                            CmdSettingsInit};
-static const CommandRegistrar kSettings{"settings", "read, write or list settings values", CmdSettings};
-
 }  // namespace tessdb

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "Commands.h"
+#include "ParamOptions.h"
 #include "sdb/SDBException.h"
 #include "sql/SDBSQLErrors.h"
 #include "sql/SDBLexer.h"
@@ -13,15 +14,10 @@ namespace tessdb {
 
 namespace {
 
-const char* kParamHelp =
-    "  --param NAME=VALUE        a text parameter (repeat for several; '?' takes them in order)\n"
-    "  --param NAME:int=VALUE    an integer parameter (also :float, :bool, :date for yyyy-mm-dd)\n"
-    "  --param NAME:null         a null text parameter\n"
-    "  --no-params               ':' and '?' words are plain words\n";
+const char* kNoParamsHelp = "  --no-params               ':' and '?' words are plain words\n";
 
 // Reads the parameter options; what remains in args is the SQL text.
 sdb::TSDBSQLParams TakeParams(Args& args, bool& noParams) {
-  sdb::TSDBSQLParams params;
   noParams = false;
   for (size_t i = 0; i < args.size();) {
     if (args[i] == "--no-params") {
@@ -31,37 +27,11 @@ sdb::TSDBSQLParams TakeParams(Args& args, bool& noParams) {
     }
     ++i;
   }
-  std::string spec;
-  while (TakeOption(args, "--param", spec)) {
-    const size_t eq = spec.find('=');
-    std::string head = spec.substr(0, eq);
-    std::string value = eq == std::string::npos ? "" : spec.substr(eq + 1);
-    std::string type = "text";
-    if (const size_t colon = head.find(':'); colon != std::string::npos) {
-      type = head.substr(colon + 1);
-      head.resize(colon);
-    }
-    if (head.empty()) throw std::invalid_argument("--param needs NAME=VALUE");
-    if (type == "null") {
-      params.Add(head, sdb::TSDBVariant(sdb::bftVarchar));
-    } else if (eq == std::string::npos) {
-      throw std::invalid_argument("--param " + spec + ": missing '=VALUE'");
-    } else if (type == "text") {
-      params.Add(head, sdb::TSDBVariant::FromString(value));
-    } else if (type == "int") {
-      params.Add(head, sdb::TSDBVariant::FromInt(std::stoll(value), sdb::bftSignedInt32));
-    } else if (type == "float") {
-      params.Add(head, sdb::TSDBVariant::FromDouble(std::stod(value)));
-    } else if (type == "bool") {
-      params.Add(head, sdb::TSDBVariant::FromBool(value == "1" || value == "true" || value == "TRUE"));
-    } else if (type == "date") {
-      int y = 0, m = 0, d = 0;
-      if (std::sscanf(value.c_str(), "%d-%d-%d", &y, &m, &d) != 3)
-        throw std::invalid_argument("--param " + spec + ": date is yyyy-mm-dd");
-      params.Add(head, sdb::TSDBVariant::FromDateTime(sdb::SDBEncodeDate(y, m, d), sdb::bftDate));
-    } else {
-      throw std::invalid_argument("--param " + spec + ": unknown type '" + type + "'");
-    }
+  sdb::TSDBSQLParams params;
+  for (TParamOption& o : TakeParamOptions(args)) {
+    // The lexer shows integers as the 32-bit values a query would bind.
+    if (o.Type == TParamType::Int) o.Value = sdb::TSDBVariant::FromInt(o.Value.AsInt64(), sdb::bftSignedInt32);
+    params.Add(o.Name, o.Value);
   }
   return params;
 }
@@ -77,7 +47,7 @@ int CmdLex(const Args& argsIn) {
   if (WantsHelp(argsIn)) {
     std::cout << "usage: tessaly-db lex \"SQL\" [options]\n"
                  "Prints the commands and tokens of the SQL text.\n"
-              << kParamHelp;
+              << kParamOptionHelp << kNoParamsHelp;
     return 0;
   }
   Args args = argsIn;
@@ -92,7 +62,7 @@ int CmdParse(const Args& argsIn) {
   if (WantsHelp(argsIn)) {
     std::cout << "usage: tessaly-db parse \"SQL\" [options]\n"
                  "Prints the statement tree of every command of the SQL text.\n"
-              << kParamHelp;
+              << kParamOptionHelp << kNoParamsHelp;
     return 0;
   }
   Args args = argsIn;

@@ -16,6 +16,7 @@
 #include "sdb/SDBException.h"
 #include "sdb/SDBFieldTypes.h"
 #include "storage/database/SDBTableDatabase.h"
+#include "common/SDBNames.h"
 
 namespace tessdb {
 
@@ -68,7 +69,7 @@ std::string Trim(const std::string& s) {
 std::string TypeText(const TSDBFieldDef& f) {
   std::string name = SDBAdvancedFieldTypeName(f.FAdvancedFieldType);
   if (name.rfind("aft", 0) == 0) name = name.substr(3);
-  for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  name = sdb::SDBUpperName(name);
   if (SDBIsStringFieldType(f.FBaseFieldType) || f.FBaseFieldType == bftBytes || f.FBaseFieldType == bftVarBytes)
     name += "(" + std::to_string(f.FFieldSize) + ")";
   return name;

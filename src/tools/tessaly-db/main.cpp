@@ -1,4 +1,3 @@
-#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <iostream>
@@ -29,28 +28,7 @@ bool TakeOption(Args& args, const std::string& option, std::string& value) {
   return false;
 }
 
-std::vector<Command>& RegisteredCommands() {
-  static std::vector<Command> commands;
-  return commands;
-}
-
-CommandRegistrar::CommandRegistrar(const char* name, const char* summary, int (*run)(const Args& args)) {
-  RegisteredCommands().push_back({name, summary, run});
-}
-
-// Commands are declared here and defined in their own files.
-// (Add new commands to this list.)
-int CmdCreate(const Args& args);
-int CmdInfo(const Args& args);
-int CmdCheck(const Args& args);
-int CmdLex(const Args& args);
-int CmdParse(const Args& args);
-int CmdTables(const Args& args);
-int CmdSchema(const Args& args);
-int CmdDump(const Args& args);
-int CmdCreateTable(const Args& args);
-int CmdImport(const Args& args);
-int CmdExport(const Args& args);
+// Every command, in the order the usage text lists them.
 static const Command kCommands[] = {
     {"create", "create a new database file", CmdCreate},
     {"info", "show a database file's header and page usage", CmdInfo},
@@ -67,23 +45,21 @@ static const Command kCommands[] = {
        std::puts("tessaly-db 1.0");
        return 0;
      }},
+    {"compact", "rewrite a database file without its free space", CmdCompact},
+    {"locks", "list the table and record locks held on a table", CmdLocks},
+    {"plan", "show the operator tree and index choice of a query", CmdPlan},
+    {"repair", "repair (or convert) a database file nobody else has open", CmdRepair},
+    {"sessions", "list the sessions connected to a database file", CmdSessions},
+    {"settings", "read, write or list settings values", CmdSettings},
+    {"settings-init", "create a standalone settings database", CmdSettingsInit},
+    {"sql", "run SQL statements against a database file", CmdSql},
 };
-
-// main.cpp's list, then the registered commands by name.
-static std::vector<Command> AllCommands() {
-  std::vector<Command> all(std::begin(kCommands), std::end(kCommands));
-  std::vector<Command> extra = RegisteredCommands();
-  std::sort(extra.begin(), extra.end(),
-            [](const Command& a, const Command& b) { return std::string(a.name) < b.name; });
-  all.insert(all.end(), extra.begin(), extra.end());
-  return all;
-}
 
 }  // namespace tessdb
 
 static void Usage() {
   std::cout << "usage: tessaly-db COMMAND [ARGS...]   (COMMAND --help for details)\n\ncommands:\n";
-  for (const auto& c : tessdb::AllCommands()) std::cout << "  " << c.name << "\t" << c.summary << "\n";
+  for (const auto& c : tessdb::kCommands) std::cout << "  " << c.name << "\t" << c.summary << "\n";
 }
 
 int main(int argc, char** argv) {
@@ -93,7 +69,7 @@ int main(int argc, char** argv) {
   }
   std::string name = argv[1];
   tessdb::Args args(argv + 2, argv + argc);
-  for (const auto& c : tessdb::AllCommands()) {
+  for (const auto& c : tessdb::kCommands) {
     if (name == c.name) {
       try {
         return c.run(args);

@@ -38,6 +38,10 @@ inline constexpr int kEvalErrConvert = 30048;         // "Cannot convert value '
 inline constexpr int kEvalErrRange = 30049;           // "Value %s is out of range for %s"
 inline constexpr int kSDBErrValueIsNull = 30140;      // "Value is Null"
 
+inline constexpr int kSDBErrInvalidPointer = 30001;
+inline constexpr int kSDBErrMemoryOverrun = 30002;
+inline constexpr int kSDBErrMemoryLimit = 30003;
+
 // ---- Storage: the file and its pages ---------------------------------------------------------
 inline constexpr int kSDBErrBlobStreamSeekStart = 10079;  // "Cannot set stream position to %d. Position = %d, Size = %d"
 inline constexpr int kSDBErrBlobStreamHeaderShort = 10081;  // "Stream size = %d too small. Should be at least = %d"
@@ -176,6 +180,10 @@ inline constexpr int kSDBErrPageAlreadyUsed = 30425;         // "Page: %d alread
 inline constexpr int kSDBErrPageAlreadyFree = 30427;         // "Page: %d already free"
 inline constexpr int kSDBErrPageNotAddressable = 30430;      // "Page: %d cannot be addressed. TotalPageCount=%d"
 inline constexpr int kSDBErrFreePageNotAddressable = 30431;  // "Page: %d cannot be addressed. TotalPageCount=%d"
+
+inline constexpr int kSDBPPMCompressionError = 10104;        // "PPM Compression error"
+inline constexpr int kSDBPPMDecompressionError = 10105;      // "PPM Decompression error"
+inline constexpr int kSDBPPMOutputSizeNotSetError = 10106;   // "PPM DecpmpressBuf: OutSize must be set"
 
 // ---- Storage: tables, records, BLOBs and B-trees ---------------------------------------------
 inline constexpr int kSDBErrInvalidFieldNumber = 10000;  // "Invalid field number - FieldNo = %d, FieldCount = %d"
@@ -395,6 +403,11 @@ inline constexpr int kSDBErrSessionsFileUnlockSingleDisconnect = 20241;  // "Can
 inline constexpr int kSDBErrInvalidDatabasePassword = 20298;  // "Database password is invalid."
 inline constexpr int kSDBErrTransactionActive = 30481;  // "Transaction is already active"
 inline constexpr int kSDBErrSessionsFileUnlockCount = 30484;  // "Cannot unlock sessions file"
+
+// ---- Storage: check, repair and compaction ------------------------------------------------
+inline constexpr int kSDBErrMaintenanceReadOnly = 20243;  // "Cannot repair or compact database file '%s': it can only be opened read-only"
+inline constexpr int kSDBErrCompactNeedsRepair = 20244;   // "Cannot compact database file '%s': it needs repair first"
+inline constexpr int kSDBErrCompactCheckFailed = 20245;   // "The compacted copy of '%s' fails its check: %s"
 
 // ---- Statement execution ---------------------------------------------------------------------
 // "Number of columns of the queries of a set operation differs: %d and %d"

@@ -213,52 +213,39 @@ TSDBDiskTableData* TSDBDiskDatabaseData::FindTableData(const std::string& TableN
   return FTableDataList.Find(TableName);
 }
 
-TSDBDiskTableData& TSDBDiskDatabaseData::FindOrCreateTableData(const std::string& TableName) {
-  return FTableDataList.FindOrCreate(TableName);
-}
-
-void TSDBDiskDatabaseData::FreeIfNoCursorsConnected(TSDBDiskTableData& Data) {
-  FTableDataList.FreeIfNoCursorsConnected(Data);
-}
-
 void TSDBDiskDatabaseData::CreateTable(const std::string& TableName, TSDBFieldDefs FieldDefs,
                                        TSDBConstraintDefs ConstraintDefs, TSDBIndexDefs IndexDefs) {
-  std::lock_guard<std::recursive_mutex> g(FCSect);
-  TSDBDiskTableData data(*this, TableName);
-  TSDBCursor cursor;
-  cursor.SessionID = kSDBEngineSessionID;
-  data.CreateTable(cursor, std::move(FieldDefs), std::move(ConstraintDefs), std::move(IndexDefs));
+  FTableDataList.CreateTable(TableName, std::move(FieldDefs), std::move(ConstraintDefs), std::move(IndexDefs));
 }
 
 void TSDBDiskDatabaseData::OpenTable(TSDBCursor& Cursor, const std::string& TableName) {
-  std::lock_guard<std::recursive_mutex> g(FCSect);
-  TSDBDiskTableData& data = FindOrCreateTableData(TableName);
-  try {
-    data.OpenTable(Cursor);
-  } catch (...) {
-    FreeIfNoCursorsConnected(data);
-    throw;
-  }
+  FTableDataList.OpenTable(Cursor, TableName);
 }
 
-void TSDBDiskDatabaseData::CloseTable(TSDBCursor& Cursor) {
-  std::lock_guard<std::recursive_mutex> g(FCSect);
-  TSDBDiskTableData* data = Cursor.TableData;
-  if (!data) return;
-  data->CloseTable(Cursor);
-  FreeIfNoCursorsConnected(*data);
+void TSDBDiskDatabaseData::CloseTable(TSDBCursor& Cursor) { FTableDataList.CloseTable(Cursor); }
+
+// Deleting, renaming and emptying hold the table exclusively for the
+// operation: they fail while any other session, here or elsewhere, has it
+// open.
+void TSDBDiskDatabaseData::RunExclusive(int SessionID, const std::string& TableName,
+                                        const std::function<void(TSDBDiskTableData&, TSDBCursor&)>& Op) {
+  FTableDataList.WithTableData(TableName, [&](TSDBDiskTableData& data) {
+    TSDBCursor cursor;
+    cursor.SessionID = SessionID;
+    cursor.FExclusive = true;
+    try {
+      data.OpenTable(cursor);
+      Op(data, cursor);
+    } catch (...) {
+      if (cursor.TableData) data.CloseTable(cursor);
+      throw;
+    }
+  });
 }
 
 void TSDBDiskDatabaseData::DeleteTable(int SessionID, const std::string& TableName) {
   std::lock_guard<std::recursive_mutex> g(FCSect);
-  TSDBDiskTableData& data = FindOrCreateTableData(TableName);
-  // The table is held exclusively for the operation: it fails while any
-  // other session, here or elsewhere, has it open.
-  TSDBCursor cursor;
-  cursor.SessionID = SessionID;
-  cursor.FExclusive = true;
-  try {
-    data.OpenTable(cursor);
+  RunExclusive(SessionID, TableName, [&](TSDBDiskTableData& data, TSDBCursor& cursor) {
     const int32_t locks = data.ListItem().LocksFilePageNo;
     data.DeleteTable(cursor);
     // The exclusive lock was the lock of a locks file that is gone now:
@@ -268,63 +255,29 @@ void TSDBDiskDatabaseData::DeleteTable(int SessionID, const std::string& TableNa
       FCache.DiskPageManager().UnlockPageByte(locks, 0);
     }
     FLooseLocksFiles.erase(locks);
-  } catch (...) {
-    if (cursor.TableData) data.CloseTable(cursor);
-    FreeIfNoCursorsConnected(data);
-    throw;
-  }
-  FreeIfNoCursorsConnected(data);
+  });
 }
 
 void TSDBDiskDatabaseData::RenameTable(int SessionID, const std::string& OldName, const std::string& NewName) {
   std::lock_guard<std::recursive_mutex> g(FCSect);
-  TableListFile().Load(kSDBEngineSessionID);
-  if (FTableList->Find(OldName) < 0) throw ESDBException(kSDBErrRenameMissingTable, "Table '%s' does not exist.", {OldName});
-  TSDBDiskTableData& data = FindOrCreateTableData(OldName);
-  TSDBCursor cursor;
-  cursor.SessionID = SessionID;
-  cursor.FExclusive = true;
-  try {
-    data.OpenTable(cursor);
+  FTableDataList.CheckListed(OldName);
+  RunExclusive(SessionID, OldName, [&](TSDBDiskTableData& data, TSDBCursor& cursor) {
     data.RenameTable(NewName, cursor);
     data.CloseTable(cursor);
-  } catch (...) {
-    if (cursor.TableData) data.CloseTable(cursor);
-    FreeIfNoCursorsConnected(data);
-    throw;
-  }
-  FreeIfNoCursorsConnected(data);
+  });
 }
 
 void TSDBDiskDatabaseData::EmptyTable(int SessionID, const std::string& TableName) {
   std::lock_guard<std::recursive_mutex> g(FCSect);
-  TSDBDiskTableData& data = FindOrCreateTableData(TableName);
-  TSDBCursor cursor;
-  cursor.SessionID = SessionID;
-  cursor.FExclusive = true;
-  try {
-    data.OpenTable(cursor);
+  RunExclusive(SessionID, TableName, [&](TSDBDiskTableData& data, TSDBCursor& cursor) {
     data.EmptyTable(cursor);
     data.CloseTable(cursor);
-  } catch (...) {
-    if (cursor.TableData) data.CloseTable(cursor);
-    FreeIfNoCursorsConnected(data);
-    throw;
-  }
-  FreeIfNoCursorsConnected(data);
+  });
 }
 
-std::vector<std::string> TSDBDiskDatabaseData::GetTablesList() {
-  std::lock_guard<std::recursive_mutex> g(FCSect);
-  TableListFile().Load(kSDBEngineSessionID);
-  return FTableList->GetTablesList();
-}
+std::vector<std::string> TSDBDiskDatabaseData::GetTablesList() { return FTableDataList.GetTablesList(); }
 
-bool TSDBDiskDatabaseData::TableExists(const std::string& TableName) {
-  std::lock_guard<std::recursive_mutex> g(FCSect);
-  TableListFile().Load(kSDBEngineSessionID);
-  return FTableList->Find(TableName) >= 0;
-}
+bool TSDBDiskDatabaseData::TableExists(const std::string& TableName) { return FTableDataList.TableExists(TableName); }
 
 // ---- Context -------------------------------------------------------------------------------
 

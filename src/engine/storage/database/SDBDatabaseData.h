@@ -21,6 +21,7 @@
 // and meet it only through the file, like another process.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -134,8 +135,10 @@ class TSDBDiskDatabaseData : public TSDBDatabaseData, public TSDBTableDatabaseCo
   void LoadCatalogue();
   void CloseDatabase() noexcept;
   bool UsesLocks(int SessionID) const;
-  TSDBDiskTableData& FindOrCreateTableData(const std::string& TableName);
-  void FreeIfNoCursorsConnected(TSDBDiskTableData& Data);
+  // Opens the table exclusively for the session, runs Op, and closes the
+  // table again when Op fails.
+  void RunExclusive(int SessionID, const std::string& TableName,
+                    const std::function<void(TSDBDiskTableData&, TSDBCursor&)>& Op);
   // The locks file of a table by its first page: an open table's own, or
   // one opened for the call (kept in FLooseLocksFiles).
   TSDBTableLocksFile* ResolveLocksFile(int32_t LocksFilePageNo);

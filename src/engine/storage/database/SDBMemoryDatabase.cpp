@@ -79,81 +79,36 @@ TSDBDiskPageManager& TSDBMemoryDatabase::DiskPageManager() {
   return *FSideStore;
 }
 
-TSDBDiskTableData& TSDBMemoryDatabase::FindOrCreateTableData(const std::string& TableName) {
-  return FTableDataList.FindOrCreate(TableName);
-}
-
-void TSDBMemoryDatabase::FreeIfNoCursorsConnected(TSDBDiskTableData& Data) {
-  FTableDataList.FreeIfNoCursorsConnected(Data);
-}
-
 void TSDBMemoryDatabase::CreateTable(const std::string& TableName, TSDBFieldDefs FieldDefs,
                                      TSDBConstraintDefs ConstraintDefs, TSDBIndexDefs IndexDefs) {
-  std::lock_guard<std::recursive_mutex> guard(FCSect);
-  TSDBDiskTableData data(*this, TableName);
-  TSDBCursor cursor;
-  cursor.SessionID = kSDBEngineSessionID;
-  data.CreateTable(cursor, std::move(FieldDefs), std::move(ConstraintDefs), std::move(IndexDefs));
+  FTableDataList.CreateTable(TableName, std::move(FieldDefs), std::move(ConstraintDefs), std::move(IndexDefs));
 }
 
 void TSDBMemoryDatabase::OpenTable(TSDBCursor& Cursor, const std::string& TableName) {
-  std::lock_guard<std::recursive_mutex> guard(FCSect);
-  TSDBDiskTableData& data = FindOrCreateTableData(TableName);
-  try {
-    data.OpenTable(Cursor);
-  } catch (...) {
-    FreeIfNoCursorsConnected(data);
-    throw;
-  }
+  FTableDataList.OpenTable(Cursor, TableName);
 }
 
-void TSDBMemoryDatabase::CloseTable(TSDBCursor& Cursor) {
-  std::lock_guard<std::recursive_mutex> guard(FCSect);
-  TSDBDiskTableData* data = Cursor.TableData;
-  if (!data) return;
-  data->CloseTable(Cursor);
-  FreeIfNoCursorsConnected(*data);
-}
+void TSDBMemoryDatabase::CloseTable(TSDBCursor& Cursor) { FTableDataList.CloseTable(Cursor); }
 
 void TSDBMemoryDatabase::DeleteTable(const std::string& TableName) {
-  std::lock_guard<std::recursive_mutex> guard(FCSect);
-  TSDBDiskTableData& data = FindOrCreateTableData(TableName);
-  TSDBCursor cursor;
-  try {
+  FTableDataList.WithTableData(TableName, [](TSDBDiskTableData& data) {
+    TSDBCursor cursor;
     data.DeleteTable(cursor);
-  } catch (...) {
-    FreeIfNoCursorsConnected(data);
-    throw;
-  }
-  FreeIfNoCursorsConnected(data);
+  });
 }
 
 void TSDBMemoryDatabase::RenameTable(const std::string& OldName, const std::string& NewName) {
   std::lock_guard<std::recursive_mutex> guard(FCSect);
-  FTableList->Load(kSDBEngineSessionID);
-  if (FTableList->Find(OldName) < 0) throw ESDBException(kSDBErrRenameMissingTable, "Table '%s' does not exist.", {OldName});
-  TSDBDiskTableData& data = FindOrCreateTableData(OldName);
-  TSDBCursor cursor;
-  try {
+  FTableDataList.CheckListed(OldName);
+  FTableDataList.WithTableData(OldName, [&](TSDBDiskTableData& data) {
+    TSDBCursor cursor;
     data.RenameTable(NewName, cursor);
-  } catch (...) {
-    FreeIfNoCursorsConnected(data);
-    throw;
-  }
-  FreeIfNoCursorsConnected(data);
+  });
 }
 
-std::vector<std::string> TSDBMemoryDatabase::GetTablesList() {
-  std::lock_guard<std::recursive_mutex> guard(FCSect);
-  FTableList->Load(kSDBEngineSessionID);
-  return FTableList->GetTablesList();
-}
+std::vector<std::string> TSDBMemoryDatabase::GetTablesList() { return FTableDataList.GetTablesList(); }
 
-bool TSDBMemoryDatabase::TableExists(const std::string& TableName) {
-  std::lock_guard<std::recursive_mutex> guard(FCSect);
-  FTableList->Load(kSDBEngineSessionID);
-  return FTableList->Find(TableName) >= 0;
-}
+bool TSDBMemoryDatabase::TableExists(const std::string& TableName) { return FTableDataList.TableExists(TableName); }
 
 void TSDBMemoryDatabase::Commit(int SessionID) {
   std::lock_guard<std::recursive_mutex> guard(FCSect);

@@ -61,8 +61,6 @@ class TSDBMemoryDatabase : public TSDBTableDatabaseContext {
   bool PageInUse(int32_t PageNo) override { return FPages.PageInUse(PageNo); }
 
  private:
-  TSDBDiskTableData& FindOrCreateTableData(const std::string& TableName);
-  void FreeIfNoCursorsConnected(TSDBDiskTableData& Data);
 
   std::recursive_mutex FCSect;
   TSDBMemoryPageManager FPages;

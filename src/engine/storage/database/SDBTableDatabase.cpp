@@ -99,84 +99,36 @@ bool TSDBTableDatabase::PageInUse(int32_t PageNo) {
   return !FCache.DiskPageManager().IsSystemPage(PageNo) && FCache.FreeSpaceManager().GetPageUsageFromPFS(PageNo);
 }
 
-TSDBDiskTableData& TSDBTableDatabase::FindOrCreateTableData(const std::string& TableName) {
-  return FTableDataList.FindOrCreate(TableName);
-}
-
-void TSDBTableDatabase::FreeIfNoCursorsConnected(TSDBDiskTableData& Data) {
-  FTableDataList.FreeIfNoCursorsConnected(Data);
-}
-
 void TSDBTableDatabase::CreateTable(const std::string& TableName, TSDBFieldDefs FieldDefs,
                                     TSDBConstraintDefs ConstraintDefs, TSDBIndexDefs IndexDefs) {
-  std::lock_guard<std::recursive_mutex> guard(FCSect);
-  TSDBDiskTableData data(*this, TableName);
-  TSDBCursor cursor;
-  cursor.SessionID = kSDBEngineSessionID;
-  data.CreateTable(cursor, std::move(FieldDefs), std::move(ConstraintDefs), std::move(IndexDefs));
+  FTableDataList.CreateTable(TableName, std::move(FieldDefs), std::move(ConstraintDefs), std::move(IndexDefs));
 }
 
 void TSDBTableDatabase::OpenTable(TSDBCursor& Cursor, const std::string& TableName, bool Repair) {
-  std::lock_guard<std::recursive_mutex> guard(FCSect);
-  TSDBDiskTableData& data = FindOrCreateTableData(TableName);
-  data.SetRepairing(Repair);
-  try {
-    data.OpenTable(Cursor);
-  } catch (...) {
-    data.SetRepairing(false);
-    FreeIfNoCursorsConnected(data);
-    throw;
-  }
-  data.SetRepairing(false);
+  FTableDataList.OpenTable(Cursor, TableName, Repair);
 }
 
-void TSDBTableDatabase::CloseTable(TSDBCursor& Cursor) {
-  std::lock_guard<std::recursive_mutex> guard(FCSect);
-  TSDBDiskTableData* data = Cursor.TableData;
-  if (!data) return;
-  data->CloseTable(Cursor);
-  FreeIfNoCursorsConnected(*data);
-}
+void TSDBTableDatabase::CloseTable(TSDBCursor& Cursor) { FTableDataList.CloseTable(Cursor); }
 
 void TSDBTableDatabase::DeleteTable(const std::string& TableName) {
-  std::lock_guard<std::recursive_mutex> guard(FCSect);
-  TSDBDiskTableData& data = FindOrCreateTableData(TableName);
-  TSDBCursor cursor;
-  try {
+  FTableDataList.WithTableData(TableName, [](TSDBDiskTableData& data) {
+    TSDBCursor cursor;
     data.DeleteTable(cursor);
-  } catch (...) {
-    FreeIfNoCursorsConnected(data);
-    throw;
-  }
-  FreeIfNoCursorsConnected(data);
+  });
 }
 
 void TSDBTableDatabase::RenameTable(const std::string& OldName, const std::string& NewName) {
   std::lock_guard<std::recursive_mutex> guard(FCSect);
-  FTableList->Load(kSDBEngineSessionID);
-  if (FTableList->Find(OldName) < 0) throw ESDBException(kSDBErrRenameMissingTable, "Table '%s' does not exist.", {OldName});
-  TSDBDiskTableData& data = FindOrCreateTableData(OldName);
-  TSDBCursor cursor;
-  try {
+  FTableDataList.CheckListed(OldName);
+  FTableDataList.WithTableData(OldName, [&](TSDBDiskTableData& data) {
+    TSDBCursor cursor;
     data.RenameTable(NewName, cursor);
-  } catch (...) {
-    FreeIfNoCursorsConnected(data);
-    throw;
-  }
-  FreeIfNoCursorsConnected(data);
+  });
 }
 
-std::vector<std::string> TSDBTableDatabase::GetTablesList() {
-  std::lock_guard<std::recursive_mutex> guard(FCSect);
-  FTableList->Load(kSDBEngineSessionID);
-  return FTableList->GetTablesList();
-}
+std::vector<std::string> TSDBTableDatabase::GetTablesList() { return FTableDataList.GetTablesList(); }
 
-bool TSDBTableDatabase::TableExists(const std::string& TableName) {
-  std::lock_guard<std::recursive_mutex> guard(FCSect);
-  FTableList->Load(kSDBEngineSessionID);
-  return FTableList->Find(TableName) >= 0;
-}
+bool TSDBTableDatabase::TableExists(const std::string& TableName) { return FTableDataList.TableExists(TableName); }
 
 void TSDBTableDatabase::Commit(int SessionID) {
   std::lock_guard<std::recursive_mutex> guard(FCSect);

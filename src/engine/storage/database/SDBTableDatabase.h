@@ -66,8 +66,6 @@ class TSDBTableDatabase : public TSDBTableDatabaseContext {
 
  private:
   void LoadCatalogue();
-  TSDBDiskTableData& FindOrCreateTableData(const std::string& TableName);
-  void FreeIfNoCursorsConnected(TSDBDiskTableData& Data);
 
   std::recursive_mutex FCSect;
   TSDBDiskPageCache FCache;

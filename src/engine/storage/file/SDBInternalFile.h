@@ -1,12 +1,6 @@
 // Internal files: variable-size data kept as a chain of pages of one page
-// type linked through NextPageNo. The first page's data starts with a
-// 10-byte file header:
-//   0  1  offset of the content (10)
-//   1  4  stored size (the compressed size when compressed)
-//   5  4  uncompressed size (transacted files)
-//   9  1  compression algorithm of the content, 0 = none (transacted files)
-// Content follows from data offset 10 on the first page and from offset 0 on
-// the following pages, so S bytes need ceil((S + 10) / D) pages.
+// type linked through NextPageNo, the content after a 10-byte file header on
+// the first page (layout: docs/database-file-format.md, section 7).
 //
 // Transacted files go through the page cache and take part in the session's
 // transaction; their content is read and written whole, optionally

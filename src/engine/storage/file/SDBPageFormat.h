@@ -1,14 +1,7 @@
 // On-disk records of a database file: the database header, the crypto
-// header, the lock-byte block, the page header, and the page types.
-//
-// File layout, relative to the header offset (the database may start after
-// leading bytes; the signature search finds it):
-//     0   76  TSDBDBHeader
-//    76  280  TSDBCryptoHeader
-//   356   20  TSDBLockedBytes
-//   376    4  last object identifier (Integer)
-//   380  ...  pages 0 .. TotalPageCount - 1, PageSize bytes each
-// Every page = 40-byte TSDBDiskPageHeader + PageSize - 40 data bytes.
+// header, the lock-byte block, the page header, and the page types. Their
+// byte layout, and where each sits in the file, is written down in
+// docs/database-file-format.md (sections 1 to 5).
 //
 // All integers are little-endian and records are packed; each record is
 // (de)serialised field by field with Load/Save.

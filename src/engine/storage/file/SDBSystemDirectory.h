@@ -1,6 +1,6 @@
 // The system directory: a transacted internal file starting at page 2 that
-// locates the database-wide internal files. Its content is an array of
-// 5-byte entries: FileID (Byte, TSDBDBFileType) and FirstPageNo (Integer).
+// locates the database-wide internal files (its entries:
+// docs/database-file-format.md, section 8).
 //
 // SDBCreateDatabase builds a new database file: header areas, the system
 // directory, the active-sessions file sized for the maximum number of

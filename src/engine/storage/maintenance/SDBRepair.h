@@ -34,15 +34,12 @@
 #include <string>
 #include <vector>
 
+#include "sdb/SDBErrors.h"
+
 #include "storage/table/SDBTableData.h"
 #include "storage/database/SDBTableDatabase.h"
 
 namespace sdb {
-
-// Errors of the maintenance operations (the file layer's own pass on).
-inline constexpr int kSDBErrMaintenanceReadOnly = 20243;  // "Cannot repair or compact database file '%s': it can only be opened read-only"
-inline constexpr int kSDBErrCompactNeedsRepair = 20244;   // "Cannot compact database file '%s': it needs repair first"
-inline constexpr int kSDBErrCompactCheckFailed = 20245;   // "The compacted copy of '%s' fails its check: %s"
 
 // Progress of a long maintenance operation, in percent (0 .. 100).
 using TSDBProgressCallback = std::function<void(int Percent)>;

@@ -5,20 +5,11 @@
 // references) and the two per-table page indexes (page number keys with a
 // 2-byte count as reference).
 //
-// Page data of a tree page (after the 40-byte page header; D = page data
-// size), little-endian, packed:
-//    0  1  IsRoot          1 on the root page
-//    1  1  IsLeaf          1 on leaf pages
-//    2  4  LeftPageNo      previous page on the same level, -1 at the left end
-//    6  4  RightPageNo     next page on the same level, -1 at the right end
-//   10  1  HasKeys         1 (entries carry keys)
-//   11  1  HasSuffixes     0
-//   12  2  KeyPrefixSize   K, the short key size of every entry
-//   14  2  EntryCount      n
-//   16  2  PagePrefixSize  0
-//   18     n entries of K key bytes followed by the reference: the tree's
-//          reference on leaves, the child's 4-byte page number on interior
-//          pages.
+// A tree page holds an 18-byte tree header (root and leaf flags, the left
+// and right neighbours, the key size K and the entry count n) and n entries
+// of K key bytes followed by the reference: the tree's reference on leaves,
+// the child's 4-byte page number on interior pages (byte layout:
+// docs/database-file-format.md, section 15).
 // Leaf entries ascend by (key, reference). Entry i >= 1 of an interior page
 // carries the first key of child i's subtree as it was when the entry was
 // made; the key of entry 0 is never compared. Every level is a doubly linked

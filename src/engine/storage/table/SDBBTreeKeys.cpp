@@ -9,6 +9,7 @@
 #include "sdb/SDBVariant.h"
 #include "storage/table/SDBBTree.h"
 #include "storage/table/SDBKeyFormat.h"
+#include "common/SDBNames.h"
 
 namespace sdb {
 
@@ -106,13 +107,8 @@ void TSDBRecordKeyRef::Assign(const std::vector<TSDBKeyColumnInfo>& Columns,
   int shortOffset = 0, fullOffset = 0;
   for (const TSDBKeyColumnInfo& col : Columns) {
     const std::string name = col.FieldName;
-    auto it = std::find_if(Fields.begin(), Fields.end(), [&](const TSDBKeyFieldInfo& f) {
-      if (f.Name.size() != name.size()) return false;
-      for (size_t i = 0; i < name.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(f.Name[i])) != std::toupper(static_cast<unsigned char>(name[i])))
-          return false;
-      return true;
-    });
+    auto it = std::find_if(Fields.begin(), Fields.end(),
+                           [&](const TSDBKeyFieldInfo& f) { return SDBSameName(f.Name, name); });
     if (it == Fields.end()) throw ESDBException(kSDBErrIndexFieldNotFound, "Cannot find index field '%s'", {name});
     if (SDBIsBlobFieldType(it->DataType))
       throw ESDBException(kSDBErrBlobFieldIndex,

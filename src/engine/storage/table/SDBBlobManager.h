@@ -1,11 +1,9 @@
 // BLOB values of a table.
 //
 // A value is kept as its stored stream (compressed blocks, or the raw bytes
-// when the field has no compression) with a 22-byte entry header:
-//   0  2  item identifier (small BLOBs)
-//   2  4  number of blocks (Integer)
-//   6  8  stored size (Int64)
-//  14  8  uncompressed size (Int64)
+// when the field has no compression) with a 22-byte entry header (item
+// identifier, number of blocks, stored and uncompressed size; byte layout:
+// docs/database-file-format.md, section 14).
 //
 // Small values (stored size + 24 < PageDataSize) share BLOB pages (type
 // 11): Word entry count, then the entries, each its header followed by its

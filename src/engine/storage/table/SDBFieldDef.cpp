@@ -61,12 +61,6 @@ std::string TSDBMetaReader::ShortString(int Code) {
   return std::string(reinterpret_cast<const char*>(p), n);
 }
 
-std::string SDBUpperName(const std::string& s) {
-  std::string r = s;
-  for (char& c : r) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return r;
-}
-
 // ---- Value encoding ----------------------------------------------------------------------
 
 int32_t SDBFieldDataSize(TSDBBaseFieldType Type, int32_t S, bool Disk) {

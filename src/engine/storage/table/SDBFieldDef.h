@@ -17,6 +17,7 @@
 #include "sdb/SDBFieldTypes.h"
 #include "sdb/SDBVariant.h"
 #include "storage/file/SDBCompression.h"
+#include "common/SDBNames.h"
 
 namespace sdb {
 
@@ -259,13 +260,6 @@ class TSDBMetaObjectDefs {
   std::vector<std::unique_ptr<T>> FItems;
 };
 
-// Upper-cased 8-bit text (names compare this way).
-std::string SDBUpperName(const std::string& s);
-// Names of sessions, databases, parameters and fields compare without
-// regard to case.
-inline bool SDBSameComponentName(const std::string& a, const std::string& b) {
-  return SDBUpperName(a) == SDBUpperName(b);
-}
 
 template <class T>
 int TSDBMetaObjectDefs<T>::IndexOfName(const std::string& Name) const {

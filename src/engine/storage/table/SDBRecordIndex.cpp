@@ -11,6 +11,7 @@
 #include "storage/table/SDBBTreeIndexDef.h"
 #include "storage/file/SDBMemoryPageManager.h"
 #include "storage/table/SDBTableData.h"
+#include "common/SDBNames.h"
 
 namespace sdb {
 
@@ -36,11 +37,6 @@ LeafInfo ReadLeaf(TSDBPageManager& pm, int SessionID, int32_t PageNo) {
   li.Right = GetLEI32(d + 6);
   li.Count = GetLE16(d + 14);
   return li;
-}
-
-std::string Upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
 }
 
 std::string NewGuidText() {
@@ -686,9 +682,9 @@ int TSDBBaseIndexManager::FindIndex(const std::vector<std::string>& FieldNames, 
         fits = false;
         break;
       }
-      const bool desc = !AscDesc.empty() && Upper(AscDesc[i]) == "DESC";
+      const bool desc = !AscDesc.empty() && SDBUpperName(AscDesc[i]) == "DESC";
       if (c.FDescending != desc) fits = false;
-      const std::string cs = CaseSensitivity.empty() ? std::string("CASE") : Upper(CaseSensitivity[i]);
+      const std::string cs = CaseSensitivity.empty() ? std::string("CASE") : SDBUpperName(CaseSensitivity[i]);
       const int fieldNo = fm.FieldNo(c.FFieldName);
       const bool isString = fieldNo >= 0 && SDBIsStringFieldType(fm.FFieldDefs[fieldNo].FBaseFieldType);
       if (cs == "NO_CASE" && !c.FCaseInsensitive && isString) fits = false;
@@ -714,8 +710,8 @@ TSDBBTreeRecordIndex& TSDBBaseIndexManager::CreateTemporaryIndex(int SessionID,
   for (size_t i = 0; i < FieldNames.size(); ++i) {
     TSDBIndexColumn c;
     c.FFieldName = FieldNames[i];
-    c.FDescending = i < AscDesc.size() && Upper(AscDesc[i]) == "DESC";
-    c.FCaseInsensitive = i < CaseSensitivity.size() && Upper(CaseSensitivity[i]) == "NO_CASE";
+    c.FDescending = i < AscDesc.size() && SDBUpperName(AscDesc[i]) == "DESC";
+    c.FCaseInsensitive = i < CaseSensitivity.size() && SDBUpperName(CaseSensitivity[i]) == "NO_CASE";
     c.FMaxIndexedSize = 20;
     def->FColumns.push_back(c);
   }

@@ -1106,4 +1106,69 @@ void TSDBOpenTableList::FreeIfNoCursorsConnected(TSDBDiskTableData& Data) {
               FList.end());
 }
 
+void TSDBOpenTableList::CreateTable(const std::string& TableName, TSDBFieldDefs FieldDefs,
+                                    TSDBConstraintDefs ConstraintDefs, TSDBIndexDefs IndexDefs) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  TSDBDiskTableData data(FDatabase, TableName);
+  TSDBCursor cursor;
+  cursor.SessionID = kSDBEngineSessionID;
+  data.CreateTable(cursor, std::move(FieldDefs), std::move(ConstraintDefs), std::move(IndexDefs));
+}
+
+void TSDBOpenTableList::OpenTable(TSDBCursor& Cursor, const std::string& TableName, bool Repairing) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  TSDBDiskTableData& data = FindOrCreate(TableName);
+  if (Repairing) data.SetRepairing(true);
+  try {
+    data.OpenTable(Cursor);
+  } catch (...) {
+    if (Repairing) data.SetRepairing(false);
+    FreeIfNoCursorsConnected(data);
+    throw;
+  }
+  if (Repairing) data.SetRepairing(false);
+}
+
+void TSDBOpenTableList::CloseTable(TSDBCursor& Cursor) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  TSDBDiskTableData* data = Cursor.TableData;
+  if (!data) return;
+  data->CloseTable(Cursor);
+  FreeIfNoCursorsConnected(*data);
+}
+
+void TSDBOpenTableList::WithTableData(const std::string& TableName,
+                                      const std::function<void(TSDBDiskTableData&)>& Op) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  TSDBDiskTableData& data = FindOrCreate(TableName);
+  try {
+    Op(data);
+  } catch (...) {
+    FreeIfNoCursorsConnected(data);
+    throw;
+  }
+  FreeIfNoCursorsConnected(data);
+}
+
+void TSDBOpenTableList::CheckListed(const std::string& TableName) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  TSDBTableListFile& list = FDatabase.TableListFile();
+  list.Load(kSDBEngineSessionID);
+  if (list.Find(TableName) < 0) throw ESDBException(kSDBErrRenameMissingTable, "Table '%s' does not exist.", {TableName});
+}
+
+std::vector<std::string> TSDBOpenTableList::GetTablesList() {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  TSDBTableListFile& list = FDatabase.TableListFile();
+  list.Load(kSDBEngineSessionID);
+  return list.GetTablesList();
+}
+
+bool TSDBOpenTableList::TableExists(const std::string& TableName) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  TSDBTableListFile& list = FDatabase.TableListFile();
+  list.Load(kSDBEngineSessionID);
+  return list.Find(TableName) >= 0;
+}
+
 }  // namespace sdb

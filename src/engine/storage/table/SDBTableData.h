@@ -27,6 +27,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -304,6 +305,25 @@ class TSDBOpenTableList {
   // Frees the table data when no cursor has it open.
   void FreeIfNoCursorsConnected(TSDBDiskTableData& Data);
   void Clear() { FList.clear(); }
+
+  // The table operations every database runs alike, each under the
+  // database's critical section.
+  // Creates a table as the engine's own session.
+  void CreateTable(const std::string& TableName, TSDBFieldDefs FieldDefs, TSDBConstraintDefs ConstraintDefs,
+                   TSDBIndexDefs IndexDefs);
+  // Opens the table for the cursor (Repairing: a damaged record page index
+  // is rebuilt); a failed open leaves no table data behind that no cursor
+  // uses.
+  void OpenTable(TSDBCursor& Cursor, const std::string& TableName, bool Repairing = false);
+  void CloseTable(TSDBCursor& Cursor);
+  // Runs Op on the table's data (made for the call when no cursor has the
+  // table open) and frees the data again when no cursor uses it, also when
+  // Op fails.
+  void WithTableData(const std::string& TableName, const std::function<void(TSDBDiskTableData&)>& Op);
+  // "Table '%s' does not exist." when the table list does not name it.
+  void CheckListed(const std::string& TableName);
+  std::vector<std::string> GetTablesList();
+  bool TableExists(const std::string& TableName);
   auto begin() { return FList.begin(); }
   auto end() { return FList.end(); }
 

@@ -1,11 +1,6 @@
 // The table catalogue: a transacted internal file (page type 6, never
 // compressed) holding an array of 272-byte items, rewritten whole on every
-// change:
-//     0  256  TableName (1 length byte + up to 255 characters)
-//   256    4  TableID
-//   260    4  MetaDataFilePageNo
-//   264    4  MostUpdatedFilePageNo
-//   268    4  LocksFilePageNo
+// change (item layout: docs/database-file-format.md, section 10).
 // Table names compare case-insensitively (both sides upper-cased).
 #pragma once
 

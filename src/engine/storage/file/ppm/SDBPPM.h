@@ -17,12 +17,9 @@
 #include <cstdint>
 #include <vector>
 
-namespace sdb {
+#include "sdb/SDBErrors.h"
 
-// Native error codes of the coder's failures (raised as ESDBException).
-inline constexpr int kSDBPPMCompressionError = 10104;        // "PPM Compression error"
-inline constexpr int kSDBPPMDecompressionError = 10105;      // "PPM Decompression error"
-inline constexpr int kSDBPPMOutputSizeNotSetError = 10106;   // "PPM DecpmpressBuf: OutSize must be set"
+namespace sdb {
 
 inline constexpr uint32_t kSDBPPMVariant = 'G' - 'A';
 
