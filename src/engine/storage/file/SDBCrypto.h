@@ -44,6 +44,10 @@ class TSDBCipher {
   static constexpr size_t kMaxBlockSize = 24;
   // nullptr for an algorithm value outside the table.
   static std::unique_ptr<TSDBCipher> Create(TSDBCryptoAlgorithm Algorithm, const std::string& Password);
+  // The same cipher keyed directly with Key (no password hash), vector and
+  // feedback set up as for Create; nullptr for an algorithm outside the
+  // table or a key length the algorithm does not take.
+  static std::unique_ptr<TSDBCipher> CreateWithKey(TSDBCryptoAlgorithm Algorithm, const uint8_t* Key, size_t KeySize);
   virtual ~TSDBCipher() = default;
 
   size_t BlockSize() const { return FBlockSize; }
