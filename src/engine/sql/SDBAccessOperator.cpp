@@ -61,12 +61,13 @@ void FixUnknownTypes(TSDBResultSet& rs) {
   }
 }
 
-int ResolveColumn(const TSDBResultRowSource& src, const std::string& table, const std::string& field) {
+int ResolveColumn(const TSDBResultRowSource& src, const std::string& table, const std::string& field, int Line = 0,
+                  int Column = 0) {
   int slot = src.FindColumn(table, field);
   if (slot == kSDBColumnAmbiguous) {
     std::string name = table.empty() ? field : table + "." + field;
     throw ESDBException(kEvalErrAmbiguousColumn, "Ambiguous column name '%s' at line %d, column %d",
-                        {name, int64_t{0}, int64_t{0}});
+                        {name, int64_t{Line}, int64_t{Column}});
   }
   return slot;
 }
@@ -81,9 +82,10 @@ int TSDBResultRowSource::FindColumn(std::string_view tableName, std::string_view
   for (size_t i = 0; i < Cols->size(); ++i) {
     const TSDBResultColumn& c = (*Cols)[i];
     if (!SameText(c.Name, fieldName)) continue;
-    if (!tableName.empty() && !SameText(c.TableName, tableName) &&
-        !(!c.BaseTableName.empty() && SameText(c.BaseTableName, tableName)))
-      continue;
+    // A pseudonym hides its table's name: a qualified reference matches
+    // the name the item goes by in FROM, so in "t c, t" the name t means
+    // the second item only, in every clause.
+    if (!tableName.empty() && !SameText(c.TableName, tableName)) continue;
     if (found < 0) found = static_cast<int>(i);
     ++count;
   }
@@ -292,8 +294,7 @@ void TSDBAOTable::ChooseIndex() {
       auto* lo = dynamic_cast<const TSDBExprNodeConst*>(f->Children[1].get());
       auto* hi = dynamic_cast<const TSDBExprNodeConst*>(f->Children[2].get());
       if (!col || !lo || !hi) continue;
-      if (!col->TableName.empty() && !SameText(col->TableName, alias) && !SameText(col->TableName, TableName))
-        continue;
+      if (!col->TableName.empty() && !SameText(col->TableName, alias)) continue;
       int fieldNo = fm.FieldNo(col->FieldName);
       if (fieldNo < 0 || lo->Value.IsNull() || hi->Value.IsNull()) continue;
       conds.push_back({fieldNo, doGE, lo->Value, f});
@@ -302,9 +303,7 @@ void TSDBAOTable::ChooseIndex() {
     }
     TSDBColumnComparison cc;
     if (!SDBGetColumnComparison(f, cc)) continue;
-    if (!cc.Column->TableName.empty() && !SameText(cc.Column->TableName, alias) &&
-        !SameText(cc.Column->TableName, TableName))
-      continue;
+    if (!cc.Column->TableName.empty() && !SameText(cc.Column->TableName, alias)) continue;
     int fieldNo = fm.FieldNo(cc.Column->FieldName);
     if (fieldNo < 0) continue;
     conds.push_back({fieldNo, cc.Operator, cc.Constant->Value, f});
@@ -753,15 +752,15 @@ void BuildSelectColumns(const TSDBSQLSelect& select, const TSDBResultRowSource& 
     if (item.AllTableFields) {
       bool any = false;
       for (size_t i = 0; i < cols.size(); ++i)
-        if (SameText(cols[i].TableName, item.TableName) || SameText(cols[i].BaseTableName, item.TableName)) {
+        if (SameText(cols[i].TableName, item.TableName)) {
           addCopy(i, {});
           any = true;
         }
-      if (!any) SDBRaiseUnknownColumn(item.TableName, "*");
+      if (!any) SDBRaiseUnknownColumn(item.TableName, "*", item.LineNum, item.ColumnNum);
       continue;
     }
     if (!item.IsExpression && !grouped) {
-      int slot = ResolveColumn(src, item.TableName, item.FieldName);
+      int slot = ResolveColumn(src, item.TableName, item.FieldName, item.LineNum, item.ColumnNum);
       if (slot >= 0) {
         addCopy(static_cast<size_t>(slot), item.Pseudonym);
         continue;
@@ -770,7 +769,7 @@ void BuildSelectColumns(const TSDBSQLSelect& select, const TSDBResultRowSource& 
     TSDBResultColumn c;
     c.Name = item.Pseudonym;
     if (!item.IsExpression) {
-      int slot = ResolveColumn(src, item.TableName, item.FieldName);
+      int slot = ResolveColumn(src, item.TableName, item.FieldName, item.LineNum, item.ColumnNum);
       if (slot >= 0) {
         c = cols[static_cast<size_t>(slot)];
         c.Name = item.Pseudonym;
@@ -860,8 +859,8 @@ void TSDBAOGroupBy::Open(TSDBExecContext& Ctx) {
   FSource.Cols = &Children[0]->FResult.Columns;
   GroupColumns.clear();
   for (const auto& g : Select.GroupByFields) {
-    int slot = ResolveColumn(FSource, g.TableName, g.FieldName);
-    if (slot < 0) SDBRaiseUnknownColumn(g.TableName, g.FieldName);
+    int slot = ResolveColumn(FSource, g.TableName, g.FieldName, g.LineNum, g.ColumnNum);
+    if (slot < 0) SDBRaiseUnknownColumn(g.TableName, g.FieldName, g.LineNum, g.ColumnNum);
     GroupColumns.push_back(slot);
   }
   std::vector<const TSDBExpression*> exprs;
@@ -1068,21 +1067,26 @@ bool HasAggregateItem(const TSDBSQLSelect& s) {
 }
 
 // Resolves ORDER BY specifications against result columns: pairs of
-// (column, descending); false when one cannot be found.
+// (column, descending); false when one cannot be found. Positions count in
+// the select list; positionMap, when given, turns a select-list position
+// into a column of cols (-1: not among them).
 bool ResolveOrder(const std::vector<TSDBOrderBySpec>& specs, const std::vector<TSDBResultColumn>& cols,
-                  std::vector<std::pair<int, bool>>& keys, bool allowPositions) {
+                  std::vector<std::pair<int, bool>>& keys, bool allowPositions,
+                  const std::vector<int>* positionMap = nullptr) {
   TSDBResultRowSource src(&cols);
   keys.clear();
   for (const auto& s : specs) {
     if (s.FieldName.empty()) {
       if (!allowPositions) return false;
-      if (s.FieldNo < 1 || s.FieldNo > static_cast<int>(cols.size()))
-        throw ESDBException(kEvalErrUnknownColumn, "Unknown column '%s' at line %d, column %d",
-                            {std::to_string(s.FieldNo), int64_t{0}, int64_t{0}});
-      keys.emplace_back(s.FieldNo - 1, s.Descending);
+      const int count = positionMap ? static_cast<int>(positionMap->size()) : static_cast<int>(cols.size());
+      if (s.FieldNo < 1 || s.FieldNo > count)
+        SDBRaiseUnknownColumn({}, std::to_string(s.FieldNo), s.LineNum, s.ColumnNum);
+      const int col = positionMap ? (*positionMap)[static_cast<size_t>(s.FieldNo - 1)] : s.FieldNo - 1;
+      if (col < 0) return false;
+      keys.emplace_back(col, s.Descending);
       continue;
     }
-    int slot = ResolveColumn(src, s.TableName, s.FieldName);
+    int slot = ResolveColumn(src, s.TableName, s.FieldName, s.LineNum, s.ColumnNum);
     if (slot < 0) return false;
     keys.emplace_back(slot, s.Descending);
   }
@@ -1105,11 +1109,22 @@ std::unique_ptr<TSDBAO> BuildSelect(const TSDBSQLSelect& select, TSDBExecContext
   // provides its columns; the rest (subqueries, outer references) is
   // checked at the top of the FROM tree.
   if (select.SearchCondition && select.SearchCondition->Root()) {
+    TSDBResultRowSource all(&root->FResult.Columns);
     for (const TSDBExprNode* f : SDBSplitAndFactors(select.SearchCondition->Root())) {
-      if (!SDBHasSubquery(f) && root->ApplyFilterPart(f)) continue;
-      TSDBResultRowSource src(&root->FResult.Columns);
-      if (!SDBCanBind(f, Ctx.Sources({&src})))
+      // Pushed down only when it binds over the whole FROM clause, so that
+      // a name ambiguous there is not quietly taken by the first item that
+      // has it.
+      if (!SDBHasSubquery(f) && SDBCanBind(f, {&all}) && root->ApplyFilterPart(f)) continue;
+      if (!SDBCanBind(f, Ctx.Sources({&all}))) {
+        // An ambiguous name is reported as such, with its position; any
+        // other condition that cannot be placed gets the general error.
+        try {
+          TSDBEvaluator probe(f, Ctx.Sources({&all}), &Ctx);
+        } catch (const ESDBException& e) {
+          if (e.NativeError() == kEvalErrAmbiguousColumn) throw;
+        }
         throw ESDBException(kExecErrSearchNotApplicable, "Search condition is not applicable");
+      }
       root->FFilterExpr.push_back(f);
     }
   }
@@ -1131,15 +1146,17 @@ std::unique_ptr<TSDBAO> BuildSelect(const TSDBSQLSelect& select, TSDBExecContext
       root = std::make_unique<TSDBAOSort>(std::move(root), std::move(keys));
       root->OpenOnce(Ctx);
     } else if (auto* expr = dynamic_cast<TSDBAOTableExpr*>(root.get());
-               expr && ResolveOrder(select.OrderBySpecs, expr->Children[0]->FResult.Columns, keys, false)) {
+               expr && ResolveOrder(select.OrderBySpecs, expr->Children[0]->FResult.Columns, keys, true,
+                                    &expr->CopiedColumns())) {
       expr->PreSort = std::move(keys);
     } else {
       for (const auto& s : select.OrderBySpecs) {
         TSDBResultRowSource src(&root->FResult.Columns);
-        if (!s.FieldName.empty() && ResolveColumn(src, s.TableName, s.FieldName) < 0)
-          SDBRaiseUnknownColumn(s.TableName, s.FieldName);
+        if (!s.FieldName.empty() && ResolveColumn(src, s.TableName, s.FieldName, s.LineNum, s.ColumnNum) < 0)
+          SDBRaiseUnknownColumn(s.TableName, s.FieldName, s.LineNum, s.ColumnNum);
       }
-      SDBRaiseUnknownColumn({}, select.OrderBySpecs[0].FieldName);
+      SDBRaiseUnknownColumn({}, select.OrderBySpecs[0].FieldName, select.OrderBySpecs[0].LineNum,
+                            select.OrderBySpecs[0].ColumnNum);
     }
   }
   if (select.Distinct) {
@@ -1245,7 +1262,8 @@ std::unique_ptr<TSDBAO> SDBBuildAOTree(const TSDBSQLUnion& Query, TSDBExecContex
   if (Query.Root->NodeType != qntSelect && !Query.OrderBySpecs.empty()) {
     std::vector<std::pair<int, bool>> keys;
     if (!ResolveOrder(Query.OrderBySpecs, root->FResult.Columns, keys, true))
-      SDBRaiseUnknownColumn(Query.OrderBySpecs[0].TableName, Query.OrderBySpecs[0].FieldName);
+      SDBRaiseUnknownColumn(Query.OrderBySpecs[0].TableName, Query.OrderBySpecs[0].FieldName,
+                            Query.OrderBySpecs[0].LineNum, Query.OrderBySpecs[0].ColumnNum);
     root = std::make_unique<TSDBAOSort>(std::move(root), std::move(keys));
     root->OpenOnce(Ctx);
   }

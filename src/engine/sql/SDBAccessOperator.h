@@ -189,6 +189,8 @@ class TSDBAOTableExpr : public TSDBAO {
   // Sort of the child's rows before the projection (ORDER BY on columns
   // that are not in the select list): child column and descending flag.
   std::vector<std::pair<int, bool>> PreSort;
+  // Per select-list column, the child column it copies (-1 when computed).
+  const std::vector<int>& CopiedColumns() const { return FCopy; }
 
  private:
   TSDBResultRowSource FSource;

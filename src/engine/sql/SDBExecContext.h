@@ -35,6 +35,8 @@ class TSDBExecContext : public TSDBEvalHost {
 
 // "Unknown column '%s' ..." for a column a statement names but its table
 // does not have.
-[[noreturn]] void SDBRaiseUnknownColumn(const std::string& table, const std::string& field);
+// Line and Column: where the name stands in the command (0 when unknown).
+[[noreturn]] void SDBRaiseUnknownColumn(const std::string& table, const std::string& field, int Line = 0,
+                                        int Column = 0);
 
 }  // namespace sdb
