@@ -10,6 +10,7 @@ inline constexpr int kSDBErrNoSQLStatementPrepare = 30142; // "No SQL statement 
 inline constexpr int kSDBErrDataSetOpen = 30141;           // "Cannot perform this operation on an open dataset"
 inline constexpr int kSDBErrCannotConvert = 20238;         // "Cannot convert database to the new format. ..."
 inline constexpr int kSDBErrWrongPassword = 30445;         // raised by the file layer
+inline constexpr int kSDBErrPasswordCharacter = 20270;     // "The password cannot hold the character '%s': ..."
 
 // Component errors with no code of their own in the file layer.
 inline constexpr int kSDBErrDatabaseFileMissing = 20108;   // "Database file '%s' does not exist"

@@ -13,6 +13,7 @@
 #include <crypto++/twofish.h>
 
 #include "common/SDBCRC.h"
+#include "sdb/SDBText.h"
 
 namespace sdb {
 
@@ -128,20 +129,25 @@ std::unique_ptr<TSDBCipher> TSDBCipher::Create(TSDBCryptoAlgorithm Algorithm, co
     case craSquare: largestKey = 16; break;
     default: return nullptr;
   }
+  // The key is made from the password's Windows-1252 bytes, whatever the
+  // program that shares the file runs on.
+  std::string bytes;
+  if (!SDBUtf8ToAnsi(Password, bytes)) return nullptr;
   uint8_t digest[32];
   size_t digestSize;
   if (ripemd256) {
-    auto d = SDBRipeMD256(Password.data(), Password.size());
+    auto d = SDBRipeMD256(bytes.data(), bytes.size());
     std::memcpy(digest, d.data(), d.size());
     digestSize = d.size();
   } else {
-    auto d = SDBRipeMD128(Password.data(), Password.size());
+    auto d = SDBRipeMD128(bytes.data(), bytes.size());
     std::memcpy(digest, d.data(), d.size());
     digestSize = d.size();
   }
   const size_t keySize = std::min(digestSize, largestKey);
   auto cipher = CreateWithKey(Algorithm, digest, keySize);
   std::memset(digest, 0, sizeof digest);
+  std::fill(bytes.begin(), bytes.end(), '\0');
   return cipher;
 }
 
@@ -287,6 +293,7 @@ bool DecodePageBuffer(TSDBCryptoAlgorithm Algorithm, uint8_t* Buffer, size_t Siz
 }
 
 bool SDBBuildControlBlock(TSDBCryptoHeader& Header, const TSDBPassword& Password) {
+  SDBPasswordBytes(Password.Password);  // a password the key cannot be made from is refused by name
   std::random_device device;
   std::mt19937 gen(device());
   std::uniform_int_distribution<int> byte(0, 254);
@@ -299,6 +306,7 @@ bool SDBBuildControlBlock(TSDBCryptoHeader& Header, const TSDBPassword& Password
 }
 
 bool SDBCheckControlBlock(const TSDBCryptoHeader& Header, const std::string& Password) {
+  SDBPasswordBytes(Password);
   auto block = Header.ControlBlock;
   if (!DecodePageBuffer(static_cast<TSDBCryptoAlgorithm>(Header.CryptoAlgorithm), block.data(), block.size(),
                         Password))
