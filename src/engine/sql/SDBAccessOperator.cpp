@@ -9,6 +9,7 @@
 
 #include "sdb/SDBException.h"
 #include "sql/SDBExecTable.h"
+#include "sql/SDBTableRowsCache.h"
 #include "storage/table/SDBRecordManager.h"
 #include "storage/table/SDBTableCursor.h"
 
@@ -454,7 +455,75 @@ void TSDBAOTable::ChooseIndex() {
   if (Chosen >= 0 && FullScanCost <= best) Chosen = -1;
 }
 
+bool TSDBAOTable::ExecuteFromCache(TSDBExecContext& Ctx) {
+  if (!Ctx.RowsCache || Ctx.Outer.empty()) return false;
+  TSDBTableRowsCache::TEntry* entry = Ctx.RowsCache->Find(&Conn, TableName);
+  if (!entry) {
+    if (!SDBExecLockTable(Cursor, ltS, SDBExecLockWaits().QueryTries, SDBExecLockWaits().QueryDelayMs))
+      throw ESDBException(kExecErrQueryLocked, "Table is locked");
+    TSDBResultSet rows;
+    try {
+      SDBExecReadTable(Cursor, TableName, rows);
+    } catch (...) {
+      Cursor.TableData->UnlockTable(Cursor.SessionID, ltS, true);
+      throw;
+    }
+    if (!Cursor.TableData->UnlockTable(Cursor.SessionID, ltS, true))
+      throw ESDBException(kExecErrCannotUnlockAfter, "Cannot unlock table");
+    entry = &Ctx.RowsCache->Add(&Conn, TableName, std::move(rows));
+  }
+  // An equality between an integer column of this table and a plain column
+  // of an outer row picks the rows through the hash; the filter still
+  // checks every factor afterwards.
+  TSDBResultRowSource local(&FResult.Columns);
+  const std::vector<size_t>* pick = nullptr;
+  bool none = false;
+  for (const TSDBExprNode* f : FFilterExpr) {
+    if (f->Operator != doEQ || f->Children.size() != 2) continue;
+    const auto* l = dynamic_cast<const TSDBExprNodeField*>(f->Children[0].get());
+    const auto* r = dynamic_cast<const TSDBExprNodeField*>(f->Children[1].get());
+    if (!l || !r) continue;
+    for (int side = 0; side < 2 && !pick && !none; ++side) {
+      const TSDBExprNodeField* mine = side ? r : l;
+      const TSDBExprNodeField* other = side ? l : r;
+      const int slot = local.FindColumn(mine->TableName, mine->FieldName);
+      if (slot < 0 || !SDBIsHashableIntegerType(FResult.Columns[static_cast<size_t>(slot)].DataType)) continue;
+      if (local.FindColumn(other->TableName, other->FieldName) != -1) continue;
+      // The outer sources in the order the evaluator searches them.
+      const TSDBColumnSource* source = nullptr;
+      int outerSlot = -1;
+      for (const TSDBColumnSource* o : Ctx.Outer) {
+        outerSlot = o->FindColumn(other->TableName, other->FieldName);
+        if (outerSlot != -1) {
+          source = o;
+          break;
+        }
+      }
+      if (!source || outerSlot < 0) continue;
+      const TSDBVariant v = source->ColumnValue(outerSlot);
+      if (v.IsNull()) {
+        none = true;
+      } else if (SDBIsHashableIntegerType(v.DataType())) {
+        pick = &Ctx.RowsCache->Lookup(*entry, slot, v.AsInt64());
+      }
+    }
+    if (pick || none) break;
+  }
+  FResult.Rows.clear();
+  FResult.RecordIDs.clear();
+  FResult.Live = false;
+  if (pick) {
+    FResult.Rows.reserve(pick->size());
+    for (size_t i : *pick) FResult.Rows.push_back(entry->Rows.Rows[i]);
+  } else if (!none) {
+    FResult.Rows = entry->Rows.Rows;
+  }
+  ApplyFilter(Ctx);
+  return true;
+}
+
 void TSDBAOTable::Execute(TSDBExecContext& Ctx) {
+  if (ExecuteFromCache(Ctx)) return;
   ChooseIndex();
   std::vector<TSDBResultColumn> cols = FResult.Columns;
   if (!SDBExecLockTable(Cursor, ltS, SDBExecLockWaits().QueryTries, SDBExecLockWaits().QueryDelayMs))

@@ -112,6 +112,9 @@ class TSDBAOTable : public TSDBAO {
   void ChooseIndex();
   // Reads the records of the candidate's index range.
   void ReadRange(const TSDBIndexCandidate& Candidate);
+  // In a correlated subquery of a SELECT: the rows from the statement's
+  // cache (false when there is none to use).
+  bool ExecuteFromCache(TSDBExecContext& Ctx);
   // A second cursor on the table for index ranges (opened on first use,
   // shared by the estimates and the read).
   TSDBTableCursor& IndexCursor();

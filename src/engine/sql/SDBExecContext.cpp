@@ -32,6 +32,7 @@ void TSDBExecContext::RunSubquery(const TSDBSQLUnion& query, const TSDBColumnSou
   sub.Outer.push_back(&outer);
   sub.Outer.insert(sub.Outer.end(), Outer.begin(), Outer.end());
   sub.LastConnection = LastConnection;
+  sub.RowsCache = RowsCache;
   bool ro = true;
   std::shared_ptr<TSDBResultSet> rs = SDBRunQuery(query, sub, false, ro);
   result.ColumnCount = rs->ColumnCount();

@@ -83,3 +83,66 @@ TEST_F(NameResolution, AReservedWordAsANameSaysHowToQuoteIt) {
 }
 
 }  // namespace
+
+namespace {
+
+// Correlated subqueries of a SELECT read their tables once and pick rows by
+// an integer equality with the outer row: the answers must stay those of a
+// plain evaluation, whatever the types, nulls and shapes.
+class CorrelatedSubquery : public ExecFixture {
+ protected:
+  void SetUp() override {
+    ExecFixture::SetUp();
+    Exec("CREATE TABLE t (i INTEGER, j INTEGER, k INTEGER, f FLOAT, s VARCHAR(5))");
+    Exec("INSERT INTO t VALUES (1, 2, 3, 1.5, 'a'), (2, 3, 1, 2.0, 'b'), (3, 1, NULL, 3.0, 'c'), "
+         "(4, NULL, 2, NULL, NULL), (5, 5, 5, 5.0, 'A')");
+  }
+};
+
+TEST_F(CorrelatedSubquery, AnswersAreThoseWorkedOutByHand) {
+  const struct {
+    const char* Sql;
+    Rows Expected;
+  } cases[] = {
+      {"SELECT COUNT(*) FROM t a WHERE a.i IN (SELECT b.j FROM t b WHERE EXISTS "
+       "(SELECT * FROM t c WHERE c.i = b.k AND c.k >= a.i))",
+       {{"2"}}},
+      // Equality on an integer column with a null outer value: no row.
+      {"SELECT a.i, (SELECT COUNT(*) FROM t c WHERE c.i = a.k) FROM t a ORDER BY a.i",
+       {{"1", "1"}, {"2", "1"}, {"3", "0"}, {"4", "1"}, {"5", "1"}}},
+      // Integer column against a float outer column: 2.0 = 2, 1.5 matches nothing.
+      {"SELECT a.i, (SELECT MAX(c.i) FROM t c WHERE c.i = a.f) FROM t a ORDER BY a.i",
+       {{"1", "NULL"}, {"2", "2"}, {"3", "3"}, {"4", "NULL"}, {"5", "5"}}},
+      // Text equality compares as the evaluator does (case-sensitive).
+      {"SELECT a.i, (SELECT COUNT(*) FROM t c WHERE c.s = a.s) FROM t a ORDER BY a.i",
+       {{"1", "1"}, {"2", "1"}, {"3", "1"}, {"4", "0"}, {"5", "1"}}},
+      // An unqualified name is the subquery's own column before the outer row's.
+      {"SELECT a.i, (SELECT COUNT(*) FROM t c WHERE c.i = k) FROM t a ORDER BY a.i",
+       {{"1", "1"}, {"2", "1"}, {"3", "1"}, {"4", "1"}, {"5", "1"}}},
+      // A join inside the correlated subquery, and the same table twice.
+      {"SELECT a.i FROM t a WHERE EXISTS (SELECT * FROM t b JOIN t c ON b.k = c.i WHERE b.i = a.j AND c.j = a.i) "
+       "ORDER BY a.i",
+       {{"5"}}},
+      {"SELECT a.i, (SELECT SUM(c.i) FROM t c WHERE c.j = a.i OR c.k = a.i) FROM t a ORDER BY a.i",
+       {{"1", "5"}, {"2", "5"}, {"3", "3"}, {"4", "NULL"}, {"5", "5"}}},
+  };
+  for (const auto& c : cases) {
+    Rows got;
+    ASSERT_NO_THROW(got = Query(c.Sql)) << c.Sql << "\n" << MessageOf([&] { Query(c.Sql); });
+    EXPECT_EQ(got, c.Expected) << c.Sql;
+  }
+}
+
+// Changes made between two statements are seen by the next one.
+TEST_F(CorrelatedSubquery, EachStatementReadsTheTablesAfresh) {
+  const char* sql = "SELECT a.i, (SELECT COUNT(*) FROM t c WHERE c.j = a.i) FROM t a WHERE a.i = 5";
+  EXPECT_EQ(Query(sql), (Rows{{"5", "1"}}));
+  Exec("INSERT INTO t VALUES (6, 5, 0, 0, 'x')");
+  EXPECT_EQ(Query(sql), (Rows{{"5", "2"}}));
+  // A data change whose condition holds a correlated subquery reads the
+  // rows as they are.
+  EXPECT_EQ(Exec("DELETE FROM t WHERE EXISTS (SELECT * FROM t c WHERE c.i = t.j AND c.i > 4)"), 2);
+  EXPECT_EQ(Query(sql), (Rows{}));
+}
+
+}  // namespace
