@@ -29,6 +29,16 @@ bool SDBUtf8ToAnsi(std::string_view Utf8, std::string& Ansi, std::string* Bad) {
 
 std::string SDBAnsiToUtf8(std::string_view Ansi) { return SDBWideToUtf8(SDBAnsiToWide(Ansi)); }
 
+std::string SDBColumnText(std::string_view Utf8, std::string_view Column) {
+  std::string bytes, bad;
+  if (!SDBUtf8ToAnsi(Utf8, bytes, &bad))
+    throw ESDBException(kSDBErrTextCharacter,
+                        "Column '%s' cannot hold the character '%s': it stores Windows-1252 text (Western "
+                        "European letters, digits and signs)",
+                        {std::string(Column), bad});
+  return bytes;
+}
+
 std::string SDBPasswordBytes(std::string_view Utf8Password) {
   std::string bytes, bad;
   if (!SDBUtf8ToAnsi(Utf8Password, bytes, &bad))

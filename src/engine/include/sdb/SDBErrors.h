@@ -11,6 +11,7 @@ inline constexpr int kSDBErrDataSetOpen = 30141;           // "Cannot perform th
 inline constexpr int kSDBErrCannotConvert = 20238;         // "Cannot convert database to the new format. ..."
 inline constexpr int kSDBErrWrongPassword = 30445;         // raised by the file layer
 inline constexpr int kSDBErrPasswordCharacter = 20270;     // "The password cannot hold the character '%s': ..."
+inline constexpr int kSDBErrTextCharacter = 20271;         // "Column '%s' cannot hold the character '%s': ..."
 
 // Component errors with no code of their own in the file layer.
 inline constexpr int kSDBErrDatabaseFileMissing = 20108;   // "Database file '%s' does not exist"

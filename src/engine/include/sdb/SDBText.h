@@ -17,6 +17,11 @@ bool SDBUtf8ToAnsi(std::string_view Utf8, std::string& Ansi, std::string* Bad = 
 // Windows-1252 -> UTF-8 (every byte has a character).
 std::string SDBAnsiToUtf8(std::string_view Ansi);
 
+// Text for an 8-bit column named Column: the text in Windows-1252. Raises
+// kSDBErrTextCharacter naming the column and the character when the text
+// holds one that Windows-1252 cannot hold.
+std::string SDBColumnText(std::string_view Utf8, std::string_view Column);
+
 // A password's bytes as the key is made from them: the text in
 // Windows-1252. Raises kSDBErrPasswordCharacter naming the character when
 // the password holds one that Windows-1252 cannot hold.
