@@ -1,7 +1,7 @@
 #include "settings/DataModuleSdb.h"
 
-#include "sdb/SDBCollation.h"
 #include "sdb/SDBComponents.h"
+#include "sdb/SDBText.h"
 
 namespace tessaly {
 
@@ -14,8 +14,17 @@ const char* const kStringColumn = "ValeurChaine";
 const char* const kIntegerColumn = "ValeurEntier";
 const char* const kMemoColumn = "ValeurMemo";
 
-std::string ToStored(const std::string& Utf8) { return sdb::SDBWideToAnsi(sdb::SDBUtf8ToWide(Utf8)); }
-std::string FromStored(const std::string& Ansi) { return sdb::SDBWideToUtf8(sdb::SDBAnsiToWide(Ansi)); }
+// The engine's one conversion: a character the 8-bit column cannot hold is
+// refused with an error naming the column, never stored as "?".
+std::string ToStored(const std::string& Utf8, const char* Column) { return sdb::SDBColumnText(Utf8, Column); }
+std::string FromStored(const std::string& Ansi) { return sdb::SDBAnsiToUtf8(Ansi); }
+
+// Whether every part of a key can be stored: a key that cannot is in no
+// row, so lookups answer "absent" rather than fail.
+bool Storable(const std::string& Utf8) {
+  std::string ignored;
+  return sdb::SDBUtf8ToAnsi(Utf8, ignored);
+}
 
 // The closing lines shared by the existence test and the reads.
 const char* const kWhereLines[] = {
@@ -87,14 +96,16 @@ std::unique_ptr<sdb::TSDBQuery> TDataModuleSdb::NewQuery(const std::vector<std::
 }
 
 void TDataModuleSdb::SetKeyParams(sdb::TSDBQuery& Query, const TKey& Key, bool WithType, const char* Type) {
-  Query.ParamByName("Agence").SetAsString(ToStored(Key.Agence));
-  Query.ParamByName("Utilisateur").SetAsString(ToStored(Key.Utilisateur));
-  Query.ParamByName("Section").SetAsString(ToStored(Key.Section));
-  Query.ParamByName("Cle").SetAsString(ToStored(Key.Cle));
+  Query.ParamByName("Agence").SetAsString(ToStored(Key.Agence, "Agence"));
+  Query.ParamByName("Utilisateur").SetAsString(ToStored(Key.Utilisateur, "Utilisateur"));
+  Query.ParamByName("Section").SetAsString(ToStored(Key.Section, "Section"));
+  Query.ParamByName("Cle").SetAsString(ToStored(Key.Cle, "Cle"));
   if (WithType) Query.ParamByName("ValeurType").SetAsString(Type);
 }
 
 bool TDataModuleSdb::Exists(const TKey& Key, const char* Type) {
+  if (!Storable(Key.Agence) || !Storable(Key.Utilisateur) || !Storable(Key.Section) || !Storable(Key.Cle))
+    return false;
   std::vector<std::string> lines{"SELECT * FROM Parametres"};
   lines.insert(lines.end(), std::begin(kWhereLines), std::end(kWhereLines));
   auto q = NewQuery(lines);
@@ -106,6 +117,8 @@ bool TDataModuleSdb::Exists(const TKey& Key, const char* Type) {
 
 bool TDataModuleSdb::ReadValue(const TKey& Key, const char* Column, const char* Type, std::string* Text,
                                int64_t* Integer) {
+  if (!Storable(Key.Agence) || !Storable(Key.Utilisateur) || !Storable(Key.Section) || !Storable(Key.Cle))
+    return false;
   std::vector<std::string> lines{std::string("SELECT ") + Column, " FROM Parametres"};
   lines.insert(lines.end(), std::begin(kWhereLines), std::end(kWhereLines));
   auto q = NewQuery(lines);
@@ -129,7 +142,7 @@ bool TDataModuleSdb::Insert(const TKey& Key, const char* Column, const char* Typ
   if (Integer)
     q->ParamByName("Valeur").SetAsInteger(*Integer);
   else
-    q->ParamByName("Valeur").SetAsString(ToStored(*Text));
+    q->ParamByName("Valeur").SetAsString(ToStored(*Text, Column));
   q->ExecSQL();
   TCloseOnExit closer{*q};
   return q->RowsAffected() == 1;
@@ -144,7 +157,7 @@ bool TDataModuleSdb::Update(const TKey& Key, const char* Column, const char* Typ
   if (Integer)
     q->ParamByName("Valeur").SetAsInteger(*Integer);
   else
-    q->ParamByName("Valeur").SetAsString(ToStored(*Text));
+    q->ParamByName("Valeur").SetAsString(ToStored(*Text, Column));
   q->ExecSQL();
   TCloseOnExit closer{*q};
   return q->RowsAffected() == 1;

@@ -6,7 +6,9 @@
 //
 // Texts cross this interface in UTF-8; the database stores 8-bit
 // (Windows-1252) text, as the parent application that shares the file
-// does, so characters outside that set are stored as "?".
+// does. A text with a character outside that set is refused when written
+// (an sdb::ESDBException, kSDBErrTextCharacter, naming the column); a key
+// with one is in no row, so lookups answer that the setting is absent.
 #pragma once
 
 #include <cstdint>

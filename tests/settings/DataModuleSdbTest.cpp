@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "ToolRun.h"
@@ -247,6 +248,44 @@ TEST_F(SettingsStore, ConcurrentWritersLoseNothing) {
     for (int i = 0; i < kKeys; ++i)
       EXPECT_EQ(dm.LectureChaine("A", "U", "Concurrent", "K" + std::to_string(p) + "_" + std::to_string(i), ""),
                 "v" + std::to_string(i));
+}
+
+}  // namespace
+
+namespace {
+
+// A text the 8-bit columns cannot hold is refused by name, and nothing is
+// stored; a key that cannot be stored is simply absent.
+TEST_F(SettingsStore, TextsOutsideWindows1252AreRefusedNotReplaced) {
+  TDataModuleSdb dm;
+  ASSERT_TRUE(dm.OuvertureBDD(file));
+  const std::string greek = "\xCE\xB1\xCE\xB2";  // "αβ"
+  const struct {
+    std::function<void()> Write;
+    const char* Column;
+  } cases[] = {
+      {[&] { dm.EcritureChaine("A", "U", "DEVIS", "Titre", "Devis " + greek); }, "ValeurChaine"},
+      {[&] { dm.AjoutMemo("A", "U", "MailModele", "0", "Bonjour " + greek); }, "ValeurMemo"},
+      {[&] { dm.AjoutEntier("A", greek, "Mail", "Port", 25); }, "Utilisateur"},
+      {[&] { dm.AjoutChaine("A", "U", greek, "Cle", "x"); }, "Section"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Column);
+    try {
+      c.Write();
+      ADD_FAILURE() << "accepted";
+    } catch (const sdb::ESDBException& e) {
+      const std::string msg = e.what();
+      EXPECT_NE(msg.find(std::string("'") + c.Column + "'"), std::string::npos) << msg;
+      EXPECT_NE(msg.find("'\xCE\xB1'"), std::string::npos) << msg;  // the first such character
+    }
+  }
+  EXPECT_EQ(Count("1 = 1"), 0);
+  EXPECT_FALSE(dm.ExisteChaine("A", greek, "DEVIS", "Titre"));
+  EXPECT_EQ(dm.LectureChaine("A", "U", greek, "Cle", "defaut"), "defaut");
+  // "œ", "€" and "—" are Windows-1252 characters.
+  dm.EcritureChaine("A", "U", "DEVIS", "Titre", "\xC5\x93uvre \xE2\x82\xAC \xE2\x80\x94");
+  EXPECT_EQ(dm.LectureChaine("A", "U", "DEVIS", "Titre", ""), "\xC5\x93uvre \xE2\x82\xAC \xE2\x80\x94");
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
 #include "sql/SDBExecTable.h"
+#include "sql/SDBTableRowsCache.h"
 #include "storage/table/SDBRecordManager.h"
 #include "storage/table/SDBTableCursor.h"
 #include "common/SDBNames.h"
@@ -54,12 +55,13 @@ void FixUnknownTypes(TSDBResultSet& rs) {
   }
 }
 
-int ResolveColumn(const TSDBResultRowSource& src, const std::string& table, const std::string& field) {
+int ResolveColumn(const TSDBResultRowSource& src, const std::string& table, const std::string& field, int Line = 0,
+                  int Column = 0) {
   int slot = src.FindColumn(table, field);
   if (slot == kSDBColumnAmbiguous) {
     std::string name = table.empty() ? field : table + "." + field;
     throw ESDBException(kEvalErrAmbiguousColumn, "Ambiguous column name '%s' at line %d, column %d",
-                        {name, int64_t{0}, int64_t{0}});
+                        {name, int64_t{Line}, int64_t{Column}});
   }
   return slot;
 }
@@ -74,9 +76,10 @@ int TSDBResultRowSource::FindColumn(std::string_view tableName, std::string_view
   for (size_t i = 0; i < Cols->size(); ++i) {
     const TSDBResultColumn& c = (*Cols)[i];
     if (!SDBSameName(c.Name, fieldName)) continue;
-    if (!tableName.empty() && !SDBSameName(c.TableName, tableName) &&
-        !(!c.BaseTableName.empty() && SDBSameName(c.BaseTableName, tableName)))
-      continue;
+    // A pseudonym hides its table's name: a qualified reference matches
+    // the name the item goes by in FROM, so in "t c, t" the name t means
+    // the second item only, in every clause.
+    if (!tableName.empty() && !SDBSameName(c.TableName, tableName)) continue;
     if (found < 0) found = static_cast<int>(i);
     ++count;
   }
@@ -285,8 +288,7 @@ void TSDBAOTable::ChooseIndex() {
       auto* lo = dynamic_cast<const TSDBExprNodeConst*>(f->Children[1].get());
       auto* hi = dynamic_cast<const TSDBExprNodeConst*>(f->Children[2].get());
       if (!col || !lo || !hi) continue;
-      if (!col->TableName.empty() && !SDBSameName(col->TableName, alias) && !SDBSameName(col->TableName, TableName))
-        continue;
+      if (!col->TableName.empty() && !SDBSameName(col->TableName, alias)) continue;
       int fieldNo = fm.FieldNo(col->FieldName);
       if (fieldNo < 0 || lo->Value.IsNull() || hi->Value.IsNull()) continue;
       conds.push_back({fieldNo, doGE, lo->Value, f});
@@ -295,9 +297,7 @@ void TSDBAOTable::ChooseIndex() {
     }
     TSDBColumnComparison cc;
     if (!SDBGetColumnComparison(f, cc)) continue;
-    if (!cc.Column->TableName.empty() && !SDBSameName(cc.Column->TableName, alias) &&
-        !SDBSameName(cc.Column->TableName, TableName))
-      continue;
+    if (!cc.Column->TableName.empty() && !SDBSameName(cc.Column->TableName, alias)) continue;
     int fieldNo = fm.FieldNo(cc.Column->FieldName);
     if (fieldNo < 0) continue;
     conds.push_back({fieldNo, cc.Operator, cc.Constant->Value, f});
@@ -448,7 +448,75 @@ void TSDBAOTable::ChooseIndex() {
   if (Chosen >= 0 && FullScanCost <= best) Chosen = -1;
 }
 
+bool TSDBAOTable::ExecuteFromCache(TSDBExecContext& Ctx) {
+  if (!Ctx.RowsCache || Ctx.Outer.empty()) return false;
+  TSDBTableRowsCache::TEntry* entry = Ctx.RowsCache->Find(&Conn, TableName);
+  if (!entry) {
+    if (!SDBExecLockTable(Cursor, ltS, SDBExecLockWaits().QueryTries, SDBExecLockWaits().QueryDelayMs))
+      throw ESDBException(kExecErrQueryLocked, "Table is locked");
+    TSDBResultSet rows;
+    try {
+      SDBExecReadTable(Cursor, TableName, rows);
+    } catch (...) {
+      Cursor.TableData->UnlockTable(Cursor.SessionID, ltS, true);
+      throw;
+    }
+    if (!Cursor.TableData->UnlockTable(Cursor.SessionID, ltS, true))
+      throw ESDBException(kExecErrCannotUnlockAfter, "Cannot unlock table");
+    entry = &Ctx.RowsCache->Add(&Conn, TableName, std::move(rows));
+  }
+  // An equality between an integer column of this table and a plain column
+  // of an outer row picks the rows through the hash; the filter still
+  // checks every factor afterwards.
+  TSDBResultRowSource local(&FResult.Columns);
+  const std::vector<size_t>* pick = nullptr;
+  bool none = false;
+  for (const TSDBExprNode* f : FFilterExpr) {
+    if (f->Operator != doEQ || f->Children.size() != 2) continue;
+    const auto* l = dynamic_cast<const TSDBExprNodeField*>(f->Children[0].get());
+    const auto* r = dynamic_cast<const TSDBExprNodeField*>(f->Children[1].get());
+    if (!l || !r) continue;
+    for (int side = 0; side < 2 && !pick && !none; ++side) {
+      const TSDBExprNodeField* mine = side ? r : l;
+      const TSDBExprNodeField* other = side ? l : r;
+      const int slot = local.FindColumn(mine->TableName, mine->FieldName);
+      if (slot < 0 || !SDBIsHashableIntegerType(FResult.Columns[static_cast<size_t>(slot)].DataType)) continue;
+      if (local.FindColumn(other->TableName, other->FieldName) != -1) continue;
+      // The outer sources in the order the evaluator searches them.
+      const TSDBColumnSource* source = nullptr;
+      int outerSlot = -1;
+      for (const TSDBColumnSource* o : Ctx.Outer) {
+        outerSlot = o->FindColumn(other->TableName, other->FieldName);
+        if (outerSlot != -1) {
+          source = o;
+          break;
+        }
+      }
+      if (!source || outerSlot < 0) continue;
+      const TSDBVariant v = source->ColumnValue(outerSlot);
+      if (v.IsNull()) {
+        none = true;
+      } else if (SDBIsHashableIntegerType(v.DataType())) {
+        pick = &Ctx.RowsCache->Lookup(*entry, slot, v.AsInt64());
+      }
+    }
+    if (pick || none) break;
+  }
+  FResult.Rows.clear();
+  FResult.RecordIDs.clear();
+  FResult.Live = false;
+  if (pick) {
+    FResult.Rows.reserve(pick->size());
+    for (size_t i : *pick) FResult.Rows.push_back(entry->Rows.Rows[i]);
+  } else if (!none) {
+    FResult.Rows = entry->Rows.Rows;
+  }
+  ApplyFilter(Ctx);
+  return true;
+}
+
 void TSDBAOTable::Execute(TSDBExecContext& Ctx) {
+  if (ExecuteFromCache(Ctx)) return;
   ChooseIndex();
   std::vector<TSDBResultColumn> cols = FResult.Columns;
   if (!SDBExecLockTable(Cursor, ltS, SDBExecLockWaits().QueryTries, SDBExecLockWaits().QueryDelayMs))
@@ -746,15 +814,15 @@ void BuildSelectColumns(const TSDBSQLSelect& select, const TSDBResultRowSource& 
     if (item.AllTableFields) {
       bool any = false;
       for (size_t i = 0; i < cols.size(); ++i)
-        if (SDBSameName(cols[i].TableName, item.TableName) || SDBSameName(cols[i].BaseTableName, item.TableName)) {
+        if (SDBSameName(cols[i].TableName, item.TableName)) {
           addCopy(i, {});
           any = true;
         }
-      if (!any) SDBRaiseUnknownColumn(item.TableName, "*");
+      if (!any) SDBRaiseUnknownColumn(item.TableName, "*", item.LineNum, item.ColumnNum);
       continue;
     }
     if (!item.IsExpression && !grouped) {
-      int slot = ResolveColumn(src, item.TableName, item.FieldName);
+      int slot = ResolveColumn(src, item.TableName, item.FieldName, item.LineNum, item.ColumnNum);
       if (slot >= 0) {
         addCopy(static_cast<size_t>(slot), item.Pseudonym);
         continue;
@@ -763,7 +831,7 @@ void BuildSelectColumns(const TSDBSQLSelect& select, const TSDBResultRowSource& 
     TSDBResultColumn c;
     c.Name = item.Pseudonym;
     if (!item.IsExpression) {
-      int slot = ResolveColumn(src, item.TableName, item.FieldName);
+      int slot = ResolveColumn(src, item.TableName, item.FieldName, item.LineNum, item.ColumnNum);
       if (slot >= 0) {
         c = cols[static_cast<size_t>(slot)];
         c.Name = item.Pseudonym;
@@ -853,8 +921,8 @@ void TSDBAOGroupBy::Open(TSDBExecContext& Ctx) {
   FSource.Cols = &Children[0]->FResult.Columns;
   GroupColumns.clear();
   for (const auto& g : Select.GroupByFields) {
-    int slot = ResolveColumn(FSource, g.TableName, g.FieldName);
-    if (slot < 0) SDBRaiseUnknownColumn(g.TableName, g.FieldName);
+    int slot = ResolveColumn(FSource, g.TableName, g.FieldName, g.LineNum, g.ColumnNum);
+    if (slot < 0) SDBRaiseUnknownColumn(g.TableName, g.FieldName, g.LineNum, g.ColumnNum);
     GroupColumns.push_back(slot);
   }
   std::vector<const TSDBExpression*> exprs;
@@ -1061,21 +1129,26 @@ bool HasAggregateItem(const TSDBSQLSelect& s) {
 }
 
 // Resolves ORDER BY specifications against result columns: pairs of
-// (column, descending); false when one cannot be found.
+// (column, descending); false when one cannot be found. Positions count in
+// the select list; positionMap, when given, turns a select-list position
+// into a column of cols (-1: not among them).
 bool ResolveOrder(const std::vector<TSDBOrderBySpec>& specs, const std::vector<TSDBResultColumn>& cols,
-                  std::vector<std::pair<int, bool>>& keys, bool allowPositions) {
+                  std::vector<std::pair<int, bool>>& keys, bool allowPositions,
+                  const std::vector<int>* positionMap = nullptr) {
   TSDBResultRowSource src(&cols);
   keys.clear();
   for (const auto& s : specs) {
     if (s.FieldName.empty()) {
       if (!allowPositions) return false;
-      if (s.FieldNo < 1 || s.FieldNo > static_cast<int>(cols.size()))
-        throw ESDBException(kEvalErrUnknownColumn, "Unknown column '%s' at line %d, column %d",
-                            {std::to_string(s.FieldNo), int64_t{0}, int64_t{0}});
-      keys.emplace_back(s.FieldNo - 1, s.Descending);
+      const int count = positionMap ? static_cast<int>(positionMap->size()) : static_cast<int>(cols.size());
+      if (s.FieldNo < 1 || s.FieldNo > count)
+        SDBRaiseUnknownColumn({}, std::to_string(s.FieldNo), s.LineNum, s.ColumnNum);
+      const int col = positionMap ? (*positionMap)[static_cast<size_t>(s.FieldNo - 1)] : s.FieldNo - 1;
+      if (col < 0) return false;
+      keys.emplace_back(col, s.Descending);
       continue;
     }
-    int slot = ResolveColumn(src, s.TableName, s.FieldName);
+    int slot = ResolveColumn(src, s.TableName, s.FieldName, s.LineNum, s.ColumnNum);
     if (slot < 0) return false;
     keys.emplace_back(slot, s.Descending);
   }
@@ -1098,11 +1171,22 @@ std::unique_ptr<TSDBAO> BuildSelect(const TSDBSQLSelect& select, TSDBExecContext
   // provides its columns; the rest (subqueries, outer references) is
   // checked at the top of the FROM tree.
   if (select.SearchCondition && select.SearchCondition->Root()) {
+    TSDBResultRowSource all(&root->FResult.Columns);
     for (const TSDBExprNode* f : SDBSplitAndFactors(select.SearchCondition->Root())) {
-      if (!SDBHasSubquery(f) && root->ApplyFilterPart(f)) continue;
-      TSDBResultRowSource src(&root->FResult.Columns);
-      if (!SDBCanBind(f, Ctx.Sources({&src})))
+      // Pushed down only when it binds over the whole FROM clause, so that
+      // a name ambiguous there is not quietly taken by the first item that
+      // has it.
+      if (!SDBHasSubquery(f) && SDBCanBind(f, {&all}) && root->ApplyFilterPart(f)) continue;
+      if (!SDBCanBind(f, Ctx.Sources({&all}))) {
+        // An ambiguous name is reported as such, with its position; any
+        // other condition that cannot be placed gets the general error.
+        try {
+          TSDBEvaluator probe(f, Ctx.Sources({&all}), &Ctx);
+        } catch (const ESDBException& e) {
+          if (e.NativeError() == kEvalErrAmbiguousColumn) throw;
+        }
         throw ESDBException(kExecErrSearchNotApplicable, "Search condition is not applicable");
+      }
       root->FFilterExpr.push_back(f);
     }
   }
@@ -1124,15 +1208,17 @@ std::unique_ptr<TSDBAO> BuildSelect(const TSDBSQLSelect& select, TSDBExecContext
       root = std::make_unique<TSDBAOSort>(std::move(root), std::move(keys));
       root->OpenOnce(Ctx);
     } else if (auto* expr = dynamic_cast<TSDBAOTableExpr*>(root.get());
-               expr && ResolveOrder(select.OrderBySpecs, expr->Children[0]->FResult.Columns, keys, false)) {
+               expr && ResolveOrder(select.OrderBySpecs, expr->Children[0]->FResult.Columns, keys, true,
+                                    &expr->CopiedColumns())) {
       expr->PreSort = std::move(keys);
     } else {
       for (const auto& s : select.OrderBySpecs) {
         TSDBResultRowSource src(&root->FResult.Columns);
-        if (!s.FieldName.empty() && ResolveColumn(src, s.TableName, s.FieldName) < 0)
-          SDBRaiseUnknownColumn(s.TableName, s.FieldName);
+        if (!s.FieldName.empty() && ResolveColumn(src, s.TableName, s.FieldName, s.LineNum, s.ColumnNum) < 0)
+          SDBRaiseUnknownColumn(s.TableName, s.FieldName, s.LineNum, s.ColumnNum);
       }
-      SDBRaiseUnknownColumn({}, select.OrderBySpecs[0].FieldName);
+      SDBRaiseUnknownColumn({}, select.OrderBySpecs[0].FieldName, select.OrderBySpecs[0].LineNum,
+                            select.OrderBySpecs[0].ColumnNum);
     }
   }
   if (select.Distinct) {
@@ -1238,7 +1324,8 @@ std::unique_ptr<TSDBAO> SDBBuildAOTree(const TSDBSQLUnion& Query, TSDBExecContex
   if (Query.Root->NodeType != qntSelect && !Query.OrderBySpecs.empty()) {
     std::vector<std::pair<int, bool>> keys;
     if (!ResolveOrder(Query.OrderBySpecs, root->FResult.Columns, keys, true))
-      SDBRaiseUnknownColumn(Query.OrderBySpecs[0].TableName, Query.OrderBySpecs[0].FieldName);
+      SDBRaiseUnknownColumn(Query.OrderBySpecs[0].TableName, Query.OrderBySpecs[0].FieldName,
+                            Query.OrderBySpecs[0].LineNum, Query.OrderBySpecs[0].ColumnNum);
     root = std::make_unique<TSDBAOSort>(std::move(root), std::move(keys));
     root->OpenOnce(Ctx);
   }

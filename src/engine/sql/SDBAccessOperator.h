@@ -102,6 +102,9 @@ class TSDBAOTable : public TSDBAO {
   void ChooseIndex();
   // Reads the records of the candidate's index range.
   void ReadRange(const TSDBIndexCandidate& Candidate);
+  // In a correlated subquery of a SELECT: the rows from the statement's
+  // cache (false when there is none to use).
+  bool ExecuteFromCache(TSDBExecContext& Ctx);
   // A second cursor on the table for index ranges (opened on first use,
   // shared by the estimates and the read).
   TSDBTableCursor& IndexCursor();
@@ -179,6 +182,8 @@ class TSDBAOTableExpr : public TSDBAO {
   // Sort of the child's rows before the projection (ORDER BY on columns
   // that are not in the select list): child column and descending flag.
   std::vector<std::pair<int, bool>> PreSort;
+  // Per select-list column, the child column it copies (-1 when computed).
+  const std::vector<int>& CopiedColumns() const { return FCopy; }
 
  private:
   TSDBResultRowSource FSource;

@@ -7,10 +7,10 @@
 
 namespace sdb {
 
-void SDBRaiseUnknownColumn(const std::string& table, const std::string& field) {
+void SDBRaiseUnknownColumn(const std::string& table, const std::string& field, int Line, int Column) {
   std::string name = table.empty() ? field : table + "." + field;
   throw ESDBException(kEvalErrUnknownColumn, "Unknown column '%s' at line %d, column %d",
-                      {name, int64_t{0}, int64_t{0}});
+                      {name, int64_t{Line}, int64_t{Column}});
 }
 
 // ---- Context ---------------------------------------------------------------------------------
@@ -32,6 +32,7 @@ void TSDBExecContext::RunSubquery(const TSDBSQLUnion& query, const TSDBColumnSou
   sub.Outer.push_back(&outer);
   sub.Outer.insert(sub.Outer.end(), Outer.begin(), Outer.end());
   sub.LastConnection = LastConnection;
+  sub.RowsCache = RowsCache;
   bool ro = true;
   std::shared_ptr<TSDBResultSet> rs = SDBRunQuery(query, sub, false, ro);
   result.ColumnCount = rs->ColumnCount();

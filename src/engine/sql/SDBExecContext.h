@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,8 @@
 #include "sql/SDBSQLStatements.h"
 
 namespace sdb {
+
+class TSDBTableRowsCache;
 
 // What one statement run shares: the query component, the rows of outer
 // queries (correlated subqueries), ROWNUM and LASTAUTOINC.
@@ -31,10 +34,15 @@ class TSDBExecContext : public TSDBEvalHost {
   std::vector<const TSDBColumnSource*> Outer;
   int64_t RowNumber = 0;
   TSDBExecConnection* LastConnection = nullptr;
+  // Set for the run of a SELECT: the tables its correlated subqueries read,
+  // read once (shared with the subqueries' contexts).
+  std::shared_ptr<TSDBTableRowsCache> RowsCache;
 };
 
 // "Unknown column '%s' ..." for a column a statement names but its table
 // does not have.
-[[noreturn]] void SDBRaiseUnknownColumn(const std::string& table, const std::string& field);
+// Line and Column: where the name stands in the command (0 when unknown).
+[[noreturn]] void SDBRaiseUnknownColumn(const std::string& table, const std::string& field, int Line = 0,
+                                        int Column = 0);
 
 }  // namespace sdb

@@ -16,7 +16,7 @@ namespace sdb {
 struct TSDBResultColumn {
   std::string Name;
   std::string TableName;  // table or pseudonym the column comes from (empty for computed columns)
-  std::string BaseTableName;  // the table behind a pseudonym (columns answer to both names)
+  std::string BaseTableName;  // the table behind a pseudonym (SQL names the column by the pseudonym only)
   TSDBBaseFieldType DataType = bftUnknown;
   TSDBAdvancedFieldType AdvancedType = aftUnknown;
   int32_t Size = 0;

@@ -125,6 +125,14 @@ void TSDBSQLParser::UnexpectedEnd(int code) const {
 void TSDBSQLParser::Expected(int code, const std::string& what) const {
   const TToken* t = Cur();
   if (!t) UnexpectedEnd();
+  // A column named with a reserved word is a common slip: say so, and how
+  // to use it as a name anyway. (Where a table name is missing, the word
+  // found is usually the statement's next keyword: no hint there.)
+  if (t->TokenType == tktReservedWord && what == "Field name")
+    ErrorAt(code,
+            what + " expected, but '%s' found ('%s' is a reserved word: write it in backquotes, `%s`, "
+                   "to use it as a name) at line %d, column %d",
+            {t->Text, t->Text, t->Text}, t);
   ErrorAt(code, what + " expected, but '%s' found at line %d, column %d", {t->Text}, t);
 }
 

@@ -9,6 +9,7 @@
 #include "sql/SDBEvaluator.h"
 #include "sql/SDBExecTable.h"
 #include "sql/SDBSQLErrors.h"
+#include "sql/SDBTableRowsCache.h"
 #include "storage/table/SDBTableCursor.h"
 #include "storage/table/SDBFieldDef.h"
 
@@ -537,7 +538,16 @@ void ExecCommand(TSDBSQLCommand& cmd, TSDBExecContext& ctx, bool requestLive, bo
                  std::shared_ptr<TSDBResultSet>& result) {
   result.reset();
   if (auto* q = dynamic_cast<TSDBSQLUnion*>(&cmd)) {
-    result = SDBRunQuery(*q, ctx, requestLive, readOnly);
+    // A SELECT changes no table while it runs (SELECT INTO writes its new
+    // table at the end): its subqueries may keep the rows they read.
+    ctx.RowsCache = std::make_shared<TSDBTableRowsCache>();
+    try {
+      result = SDBRunQuery(*q, ctx, requestLive, readOnly);
+    } catch (...) {
+      ctx.RowsCache.reset();
+      throw;
+    }
+    ctx.RowsCache.reset();
     cmd.RowsAffected = 0;
     return;
   }

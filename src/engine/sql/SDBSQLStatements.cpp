@@ -126,6 +126,8 @@ TSDBSQLSelect::TSDBSQLSelect(TSDBLexer* lex, TSDBQuery* query) : TSDBSQLCursorCo
       TSDBSelectListItem item;
       const TToken* t = p.Cur();
       if (!t) p.UnexpectedEnd();
+      item.LineNum = t->LineNum;
+      item.ColumnNum = t->ColumnNum;
       const TToken* d = p.Peek(1);
       const TToken* s = p.Peek(2);
       if (TSDBSQLParser::IsIdentifier(t) && d && d->TokenType == tktDot && s && s->IsSymbol("*")) {
@@ -198,6 +200,10 @@ TSDBSQLSelect::TSDBSQLSelect(TSDBLexer* lex, TSDBQuery* query) : TSDBSQLCursorCo
     p.Expect(rwBY, kSqlErrTokenExpected);
     do {
       TSDBFieldRef f;
+      if (const TToken* at = p.Cur()) {
+        f.LineNum = at->LineNum;
+        f.ColumnNum = at->ColumnNum;
+      }
       f.FieldName = p.ParseFieldName(kSqlErrFieldName, false);
       if (p.AcceptKind(tktDot)) {
         f.TableName = f.FieldName;
@@ -211,6 +217,10 @@ TSDBSQLSelect::TSDBSQLSelect(TSDBLexer* lex, TSDBQuery* query) : TSDBSQLCursorCo
     p.Expect(rwBY, kSqlErrTokenExpected);
     do {
       TSDBOrderBySpec o;
+      if (const TToken* at = p.Cur()) {
+        o.LineNum = at->LineNum;
+        o.ColumnNum = at->ColumnNum;
+      }
       if (p.IsKind(tktInt)) {
         const TToken* n = p.Cur();
         const int64_t no = p.ParseInteger(kSqlErrInteger, false);
@@ -365,6 +375,10 @@ TSDBSQLUnion::TSDBSQLUnion(TSDBLexer* lex, TSDBQuery* query, bool subquery) : TS
       OrderBySpecs.clear();
       do {
         TSDBOrderBySpec o;
+        if (const TToken* at = p.Cur()) {
+          o.LineNum = at->LineNum;
+          o.ColumnNum = at->ColumnNum;
+        }
         if (p.IsKind(tktInt)) {
           o.FieldNo = static_cast<int>(p.ParseInteger(kSqlErrInteger, false));
           if (o.FieldNo < 1) p.Expected(kSqlErrInteger, "Column position");

@@ -45,6 +45,8 @@ class TSDBSQLCommand {
 struct TSDBFieldRef {
   std::string TableName;
   std::string FieldName;
+  int LineNum = 0;  // where the name stands in the command, for messages
+  int ColumnNum = 0;
 };
 
 struct TSDBOrderBySpec {
@@ -52,6 +54,8 @@ struct TSDBOrderBySpec {
   std::string FieldName;  // empty when the column is given by position
   int FieldNo = 0;        // 1-based position in the select list, 0 for a name
   bool Descending = false;
+  int LineNum = 0;  // where the specification stands in the command, for messages
+  int ColumnNum = 0;
 };
 
 // Queries that produce a result.
@@ -76,6 +80,8 @@ struct TSDBSelectListItem {
   std::string FieldName;
   std::string Pseudonym;  // the result name (explicit, or derived and made unique)
   std::unique_ptr<TSDBExpression> ValueExpr;
+  int LineNum = 0;  // where the item stands in the command, for messages
+  int ColumnNum = 0;
 };
 
 enum TSDBTableReferenceType : uint8_t { attTable, attJoinedTable, attSubQuery };

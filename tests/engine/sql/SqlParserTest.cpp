@@ -550,7 +550,9 @@ TEST(SqlParserErrors, MalformedStatements) {
       {"UPDATE t SET a 1", kSqlErrUpdateEquals, "Token '=' expected, but '1' found at line 1, column 16"},
       {"UPDATE t SET a = 1 b = 2", kSqlErrUpdateComma, "Token ',' expected, but 'b' found at line 1, column 20"},
       {"UPDATE t SET a = WHERE b = 1", kSqlErrEmptyValue, "Error parsing parameter 'WHERE' at line 1, column 18"},
-      {"UPDATE t SET Section = 1", kSqlErrFieldName, "Field name expected, but 'Section' found at line 1, column 14"},
+      {"UPDATE t SET Section = 1", kSqlErrFieldName,
+       "Field name expected, but 'Section' found ('Section' is a reserved word: write it in backquotes, `Section`, "
+       "to use it as a name) at line 1, column 14"},
       {"DELETE t", kSqlErrTokenExpected, "Token 'FROM' expected, but 't' found at line 1, column 8"},
       {"CREATE TABLE t (a NOTATYPE)", kSqlErrDataType, "Unknown data type 'NOTATYPE' at line 1, column 19"},
       {"CREATE TABLE t (a INTEGER, a CHAR(2))", kSqlErrFieldName, "Duplicate field name 'a' at line 1, column 28"},

@@ -422,6 +422,8 @@ inline constexpr int kSDBErrNoSQLStatementPrepare = 30142; // "No SQL statement 
 inline constexpr int kSDBErrDataSetOpen = 30141;           // "Cannot perform this operation on an open dataset"
 inline constexpr int kSDBErrCannotConvert = 20238;         // "Cannot convert database to the new format. ..."
 inline constexpr int kSDBErrWrongPassword = 30445;         // "Cannot open database - incorrect password"
+inline constexpr int kSDBErrPasswordCharacter = 20270;     // "The password cannot hold the character '%s': ..."
+inline constexpr int kSDBErrTextCharacter = 20271;         // "Column '%s' cannot hold the character '%s': ..."
 
 // Component errors with no code of their own in the file layer.
 inline constexpr int kSDBErrDatabaseFileMissing = 20108;   // "Database file '%s' does not exist"

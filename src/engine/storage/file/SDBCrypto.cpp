@@ -13,6 +13,7 @@
 #include <crypto++/twofish.h>
 
 #include "common/SDBCRC.h"
+#include "sdb/SDBText.h"
 
 namespace sdb {
 
@@ -68,9 +69,17 @@ class TStandardCipher final : public TSDBCipher {
   uint8_t FKey[64] = {};
 };
 
-// Triple DES over a 24-byte block: three 8-byte lanes, each enciphered with
-// two-key triple DES (EDE), every lane chained to the one before it so that
-// the 24 bytes form one block:  C0 = E(P0), C1 = E(P1 xor C0), C2 = E(P2 xor C1).
+// Triple DES over a 24-byte block. The key is the 16-byte password digest
+// (the digest is shorter than the 24 bytes this cipher could take), read as
+// two DES keys K1 = bytes 0..7 and K2 = bytes 8..15. Each 8-byte lane goes
+// through two-key triple DES, E(x) = DES_K1(DES^-1_K2(DES_K1(x))), and the
+// three lanes are chained to one another so that the 24 bytes behave as one
+// block:
+//   C0 = E(P0),  C1 = E(P1 xor C0),  C2 = E(P2 xor C1);
+//   P0 = D(C0),  P1 = D(C1) xor C0,  P2 = D(C2) xor C1.
+// Every DES step is the standard algorithm on big-endian 64-bit blocks, so
+// with K1 = K2 a lane reduces to single DES; the known-answer tests pin
+// both the lane order and the key halves.
 class TCipher3TDES final : public TSDBCipher {
  public:
   TCipher3TDES(const uint8_t* Key, size_t KeySize) : TSDBCipher(24, KeySize), FEnc(Key, KeySize), FDec(Key, KeySize) {}
@@ -120,42 +129,59 @@ std::unique_ptr<TSDBCipher> TSDBCipher::Create(TSDBCryptoAlgorithm Algorithm, co
     case craSquare: largestKey = 16; break;
     default: return nullptr;
   }
+  // The key is made from the password's Windows-1252 bytes, whatever the
+  // program that shares the file runs on.
+  std::string bytes;
+  if (!SDBUtf8ToAnsi(Password, bytes)) return nullptr;
   uint8_t digest[32];
   size_t digestSize;
   if (ripemd256) {
-    auto d = SDBRipeMD256(Password.data(), Password.size());
+    auto d = SDBRipeMD256(bytes.data(), bytes.size());
     std::memcpy(digest, d.data(), d.size());
     digestSize = d.size();
   } else {
-    auto d = SDBRipeMD128(Password.data(), Password.size());
+    auto d = SDBRipeMD128(bytes.data(), bytes.size());
     std::memcpy(digest, d.data(), d.size());
     digestSize = d.size();
   }
-  size_t keySize = std::min(digestSize, largestKey);
-  std::unique_ptr<TSDBCipher> cipher;
-  switch (Algorithm) {
-    case craRijndael_128:
-    case craRijndael_256:
-      cipher = std::make_unique<TStandardCipher<CryptoPP::AES>>(digest, keySize);
-      break;
-    case craDES_Single:
-      cipher = std::make_unique<TStandardCipher<CryptoPP::DES>>(digest, keySize);
-      break;
-    case craDES_Triple:
-      cipher = std::make_unique<TCipher3TDES>(digest, keySize);
-      break;
-    case craBlowfish:
-      cipher = std::make_unique<TStandardCipher<CryptoPP::Blowfish>>(digest, keySize);
-      break;
-    case craTwofish_128:
-    case craTwofish_256:
-      cipher = std::make_unique<TStandardCipher<CryptoPP::Twofish>>(digest, keySize);
-      break;
-    case craSquare:
-      cipher = std::make_unique<TStandardCipher<CryptoPP::Square>>(digest, keySize);
-      break;
-  }
+  const size_t keySize = std::min(digestSize, largestKey);
+  auto cipher = CreateWithKey(Algorithm, digest, keySize);
   std::memset(digest, 0, sizeof digest);
+  std::fill(bytes.begin(), bytes.end(), '\0');
+  return cipher;
+}
+
+std::unique_ptr<TSDBCipher> TSDBCipher::CreateWithKey(TSDBCryptoAlgorithm Algorithm, const uint8_t* Key,
+                                                      size_t KeySize) {
+  std::unique_ptr<TSDBCipher> cipher;
+  try {
+    switch (Algorithm) {
+      case craRijndael_128:
+      case craRijndael_256:
+        cipher = std::make_unique<TStandardCipher<CryptoPP::AES>>(Key, KeySize);
+        break;
+      case craDES_Single:
+        cipher = std::make_unique<TStandardCipher<CryptoPP::DES>>(Key, KeySize);
+        break;
+      case craDES_Triple:
+        cipher = std::make_unique<TCipher3TDES>(Key, KeySize);
+        break;
+      case craBlowfish:
+        cipher = std::make_unique<TStandardCipher<CryptoPP::Blowfish>>(Key, KeySize);
+        break;
+      case craTwofish_128:
+      case craTwofish_256:
+        cipher = std::make_unique<TStandardCipher<CryptoPP::Twofish>>(Key, KeySize);
+        break;
+      case craSquare:
+        cipher = std::make_unique<TStandardCipher<CryptoPP::Square>>(Key, KeySize);
+        break;
+      default:
+        return nullptr;
+    }
+  } catch (const CryptoPP::InvalidKeyLength&) {
+    return nullptr;
+  }
   cipher->InitVector();
   return cipher;
 }
@@ -267,6 +293,7 @@ bool DecodePageBuffer(TSDBCryptoAlgorithm Algorithm, uint8_t* Buffer, size_t Siz
 }
 
 bool SDBBuildControlBlock(TSDBCryptoHeader& Header, const TSDBPassword& Password) {
+  SDBPasswordBytes(Password.Password);  // a password the key cannot be made from is refused by name
   std::random_device device;
   std::mt19937 gen(device());
   std::uniform_int_distribution<int> byte(0, 254);
@@ -279,6 +306,7 @@ bool SDBBuildControlBlock(TSDBCryptoHeader& Header, const TSDBPassword& Password
 }
 
 bool SDBCheckControlBlock(const TSDBCryptoHeader& Header, const std::string& Password) {
+  SDBPasswordBytes(Password);
   auto block = Header.ControlBlock;
   if (!DecodePageBuffer(static_cast<TSDBCryptoAlgorithm>(Header.CryptoAlgorithm), block.data(), block.size(),
                         Password))

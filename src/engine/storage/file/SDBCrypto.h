@@ -4,7 +4,7 @@
 //
 // Keying (done afresh for every page or control-block operation):
 //   key     = first min(digest size, largest key) bytes of RIPEMD-128 or
-//             RIPEMD-256 of the password bytes (no terminator);
+//             RIPEMD-256 of the password's Windows-1252 bytes (no terminator);
 //   vector  = the all-0xFF block enciphered once with that key;
 //   feedback starts at the vector.
 // Mode cmCTS over blocks of n bytes with feedback F:
@@ -29,7 +29,9 @@ namespace sdb {
 // Modes of the cipher library; the storage layer uses only cmCTS.
 enum TCipherMode : uint8_t { cmCTS, cmCBC, cmCFB, cmOFB, cmECB, cmCTSMAC, cmCBCMAC, cmCFBMAC };
 
-// A database password: the 8-bit password text and the algorithm for new files.
+// A database password: the password text (UTF-8, as every public text of
+// the engine; the key is made from its Windows-1252 bytes) and the
+// algorithm for new files.
 struct TSDBPassword {
   std::string Password;
   TSDBCryptoAlgorithm CryptoAlgorithm = kSDBDefaultCryptoAlgorithm;
@@ -42,8 +44,13 @@ std::array<uint8_t, 32> SDBRipeMD256(const void* Data, size_t Size);
 class TSDBCipher {
  public:
   static constexpr size_t kMaxBlockSize = 24;
-  // nullptr for an algorithm value outside the table.
+  // nullptr for an algorithm value outside the table or a password with a
+  // character Windows-1252 cannot hold.
   static std::unique_ptr<TSDBCipher> Create(TSDBCryptoAlgorithm Algorithm, const std::string& Password);
+  // The same cipher keyed directly with Key (no password hash), vector and
+  // feedback set up as for Create; nullptr for an algorithm outside the
+  // table or a key length the algorithm does not take.
+  static std::unique_ptr<TSDBCipher> CreateWithKey(TSDBCryptoAlgorithm Algorithm, const uint8_t* Key, size_t KeySize);
   virtual ~TSDBCipher() = default;
 
   size_t BlockSize() const { return FBlockSize; }
@@ -85,7 +92,8 @@ bool DecodePageBuffer(TSDBCryptoAlgorithm Algorithm, uint8_t* Buffer, size_t Siz
 // control block (bytes 0 .. 254), its CRC, then the block enciphered.
 bool SDBBuildControlBlock(TSDBCryptoHeader& Header, const TSDBPassword& Password);
 // Whether Password deciphers the stored control block to its recorded CRC,
-// with the header's algorithm.
+// with the header's algorithm. Both raise kSDBErrPasswordCharacter for a
+// password with a character Windows-1252 cannot hold.
 bool SDBCheckControlBlock(const TSDBCryptoHeader& Header, const std::string& Password);
 
 // "Rijndael_128" etc.; "" out of range.

@@ -1,0 +1,52 @@
+#include "sdb/SDBText.h"
+
+#include "sdb/SDBCollation.h"
+#include "sdb/SDBErrors.h"
+#include "sdb/SDBException.h"
+
+namespace sdb {
+
+bool SDBUtf8ToAnsi(std::string_view Utf8, std::string& Ansi, std::string* Bad) {
+  const std::u16string wide = SDBUtf8ToWide(Utf8);
+  std::string out;
+  out.reserve(wide.size());
+  for (size_t i = 0; i < wide.size(); ++i) {
+    // One character at a time: a surrogate pair is one character.
+    const size_t n = (wide[i] >= 0xD800 && wide[i] <= 0xDBFF && i + 1 < wide.size()) ? 2 : 1;
+    const std::u16string_view ch(wide.data() + i, n);
+    const std::string b = SDBWideToAnsi(ch);
+    // SDBWideToAnsi writes '?' for a character it cannot map.
+    if (n == 2 || (b == "?" && ch[0] != u'?') || ch[0] == 0xFFFD) {
+      if (Bad) *Bad = SDBWideToUtf8(ch);
+      return false;
+    }
+    out += b;
+    i += n - 1;
+  }
+  Ansi = std::move(out);
+  return true;
+}
+
+std::string SDBAnsiToUtf8(std::string_view Ansi) { return SDBWideToUtf8(SDBAnsiToWide(Ansi)); }
+
+std::string SDBColumnText(std::string_view Utf8, std::string_view Column) {
+  std::string bytes, bad;
+  if (!SDBUtf8ToAnsi(Utf8, bytes, &bad))
+    throw ESDBException(kSDBErrTextCharacter,
+                        "Column '%s' cannot hold the character '%s': it stores Windows-1252 text (Western "
+                        "European letters, digits and signs)",
+                        {std::string(Column), bad});
+  return bytes;
+}
+
+std::string SDBPasswordBytes(std::string_view Utf8Password) {
+  std::string bytes, bad;
+  if (!SDBUtf8ToAnsi(Utf8Password, bytes, &bad))
+    throw ESDBException(kSDBErrPasswordCharacter,
+                        "The password cannot hold the character '%s': a database password may use only the "
+                        "characters of Windows-1252 (Western European letters, digits and signs)",
+                        {bad});
+  return bytes;
+}
+
+}  // namespace sdb

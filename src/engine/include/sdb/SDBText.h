@@ -1,0 +1,30 @@
+// Text at the engine's boundary. The engine's public text is UTF-8; 8-bit
+// columns, passwords and names are held in Windows-1252, the code page of
+// the programs that share the files. These are the one conversion between
+// the two: a character Windows-1252 cannot hold is refused, never replaced.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace sdb {
+
+// UTF-8 -> Windows-1252. False when Utf8 holds a character without an
+// 8-bit form (or is not valid UTF-8); Ansi is then left as it was and Bad,
+// when given, receives the first such character (as UTF-8; U+FFFD for an
+// invalid sequence).
+bool SDBUtf8ToAnsi(std::string_view Utf8, std::string& Ansi, std::string* Bad = nullptr);
+// Windows-1252 -> UTF-8 (every byte has a character).
+std::string SDBAnsiToUtf8(std::string_view Ansi);
+
+// Text for an 8-bit column named Column: the text in Windows-1252. Raises
+// kSDBErrTextCharacter naming the column and the character when the text
+// holds one that Windows-1252 cannot hold.
+std::string SDBColumnText(std::string_view Utf8, std::string_view Column);
+
+// A password's bytes as the key is made from them: the text in
+// Windows-1252. Raises kSDBErrPasswordCharacter naming the character when
+// the password holds one that Windows-1252 cannot hold.
+std::string SDBPasswordBytes(std::string_view Utf8Password);
+
+}  // namespace sdb
