@@ -134,6 +134,8 @@ class TSDBDatabase {
   bool HandleShared = false;
   bool SilentMode = false;
   bool DisableTempFiles = false;
+  // How much commits flush: off, normal or full (see SDBJournal.h).
+  TSDBDurability Durability = SDBDefaultDurability();
   // Used when a file is created.
   uint16_t PageSize = 4096;
   uint16_t PagesPerExtent = 8;

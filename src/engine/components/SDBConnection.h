@@ -9,6 +9,7 @@
 #include "sql/SDBExecHost.h"
 #include "storage/SDBCompact.h"
 #include "storage/SDBCrypto.h"
+#include "storage/SDBJournal.h"
 #include "storage/SDBRepair.h"
 #include "storage/SDBSession.h"
 
@@ -26,6 +27,8 @@ struct TSDBConnectionParams {
   bool ReadOnly = false;
   bool Exclusive = false;
   bool MultiUser = false;
+  // How much commits flush (see SDBJournal.h).
+  TSDBDurability Durability = SDBDefaultDurability();
 };
 
 class TSDBConnectionHandle : public TSDBExecConnection {

@@ -188,6 +188,8 @@ class TSDBPageManager {
 
   TSDBSessionPageInfo& Session(int SessionID);
   const TSDBSessionPageInfo* FindSession(int SessionID) const;
+  // The page's bytes are outdated: it is read again at its next use.
+  static void MarkStale(TSDBPage& Page) noexcept { Page.FStale = true; }
 
   int FCacheCapacity;
   TSDBSortedPageList FSharedPages;
