@@ -39,7 +39,7 @@ inline void CopyDatabase(const std::string& from, const std::string& to) {
 // One open database component.
 class TDb {
  public:
-  TDb(const std::string& path, sdb::TSDBDurability durability, bool create = false) {
+  TDb(const std::string& path, sdb::TSDBDurability durability, bool create = false, bool multiUser = false) {
     static int counter = 0;
     FName = "CrashDB" + std::to_string(++counter);
     FDb = std::make_unique<sdb::TSDBDatabase>();
@@ -47,6 +47,7 @@ class TDb {
     FDb->SetDatabaseFileName(path);
     FDb->Durability = durability;
     FDb->SilentMode = true;
+    FDb->MultiUser = multiUser;
     if (create) FDb->CreateDatabase();
     FDb->Open();
   }
