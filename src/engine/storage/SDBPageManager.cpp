@@ -387,7 +387,10 @@ void TSDBDiskPageManager::WithFreeSpaceJournal(int32_t PageNo, const std::functi
     bitmaps(std::max(FDBHeader.LastUsedPageNo, 0));
     bitmaps(0);
   }
-  FJournal->Begin(ranges, Durability);
+  // Nobody waits on an allocation being durable, only on it being whole:
+  // its emptied journal need not be flushed (a power loss may undo it,
+  // leaving the page free, and the next commit's journal replaces it).
+  FJournal->Begin(ranges, Durability == TSDBDurability::Full ? TSDBDurability::Normal : Durability);
   try {
     Change();
     FJournal->Commit();

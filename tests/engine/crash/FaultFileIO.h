@@ -105,8 +105,8 @@ class TFaultFileIO : public sdb::TSDBFileIO {
 
   // Which unflushed changes survive a power loss.
   enum class TKeep { None, All, Even, Odd, FirstHalf, SecondHalf };
-  static constexpr TKeep kKeeps[] = {TKeep::None, TKeep::All, TKeep::Even, TKeep::Odd, TKeep::FirstHalf,
-                                     TKeep::SecondHalf};
+  // Lost, kept, kept in part, and kept out of order (later ones only).
+  static constexpr TKeep kKeeps[] = {TKeep::None, TKeep::All, TKeep::Odd, TKeep::SecondHalf};
   // Writes every recorded file as a power loss would leave it.
   void WriteAfterPowerLoss(TKeep keep) const {
     for (const auto& [path, s] : Files) {
