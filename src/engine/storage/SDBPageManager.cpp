@@ -91,6 +91,9 @@ void TSDBDiskPageManager::CreateAndOpenDatabase(const std::string& DatabaseFileN
     throw ESDBException(10461, "Error - database file %s is in use.", {FDatabaseFile.FileName()});
   if (PageSize < kMinPageSize || ExtentPageCount == 0) InvalidFormat();
   ResetState();
+  // A journal left beside a file of that name belongs to the file being
+  // replaced; applied to the new one it would write foreign pages into it.
+  SDBDeleteFile(TSDBJournal::FileNameFor(DatabaseFileName));
   FDatabaseFile.CreateAndOpenFile(DatabaseFileName);
   try {
     FPageSize = PageSize;
