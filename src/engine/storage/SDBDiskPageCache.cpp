@@ -85,13 +85,10 @@ void TSDBDiskPageCache::ApplyChanges(int SessionID) {
   THeaderLockHold lock(pm);
   pm.ReadDBHeader();
   TSDBSessionPageInfo& s = Session(SessionID);
-  // Everything the commit writes is journaled first (see SDBJournal.h); a
-  // failure before the journal is complete leaves the file untouched.
-  pm.Journal().Begin(CommitRanges(s), pm.Durability);
   const std::vector<int32_t> added = s.AddedPageNumbers;
   try {
-    pm.DBHeader().WriteChangesState = kSDBWriteChangesWriting;
-    pm.WriteDBHeader();
+    // Journal and first header write come in BeforeCommitWrites, once the
+    // pages passed their checks.
     TSDBPageManager::ApplyChanges(SessionID);
     // Releases may have changed the counters (written by the free-space
     // manager under this same lock): start from the file's header again.
@@ -102,9 +99,19 @@ void TSDBDiskPageCache::ApplyChanges(int SessionID) {
     pm.WriteDBHeader();
     pm.Journal().Commit();
   } catch (...) {
-    UndoFailedCommit(s, added);
+    // Nothing was written when the journal was not begun.
+    if (pm.Journal().Active()) UndoFailedCommit(s, added);
     throw;
   }
+}
+
+void TSDBDiskPageCache::BeforeCommitWrites(TSDBSessionPageInfo& s) {
+  TSDBDiskPageManager& pm = *FDiskPageManager;
+  // Everything the commit writes is journaled first (see SDBJournal.h); a
+  // failure before the journal is complete leaves the file untouched.
+  pm.Journal().Begin(CommitRanges(s), pm.Durability);
+  pm.DBHeader().WriteChangesState = kSDBWriteChangesWriting;
+  pm.WriteDBHeader();
 }
 
 std::vector<std::pair<int64_t, int32_t>> TSDBDiskPageCache::CommitRanges(const TSDBSessionPageInfo& s) {

@@ -66,6 +66,7 @@ class TSDBDiskPageCache : public TSDBPageManager {
   void InternalWritePage(TSDBPage& Page) override;
   int32_t InternalReadPageState(int32_t PageNo) override;
   bool IsSystemPage(int32_t PageNo) const override;
+  void BeforeCommitWrites(TSDBSessionPageInfo& s) override;
   bool IsPageTableStateCurrent(int SessionID, TSDBPage& Page) override;
   void StampPageTableState(int SessionID, TSDBPage& Page) override;
 

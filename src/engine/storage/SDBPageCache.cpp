@@ -247,6 +247,7 @@ void TSDBPageManager::ApplyChanges(int SessionID) {
     if (!p->FIsDirty) throw ESDBException(20085, "Invalid page");
     if (p->FUseCount > 0) throw ESDBException(20086, "Cannot write used page");
   }
+  BeforeCommitWrites(*s);
   for (int32_t pageNo : s->RemovedPageNumbers) {
     InternalRemovePage(pageNo);
     if (s->DirtyPages.Find(pageNo) >= 0) s->DirtyPages.Delete(pageNo);
