@@ -288,6 +288,7 @@ void TSDBDatabase::ConnectHandle() {
   p.ReadOnly = FReadOnly;
   p.Exclusive = Exclusive;
   p.MultiUser = MultiUser;
+  p.Durability = Durability;
   if (MultiUser) p.SessionName = FSessionName;
   auto h = std::make_unique<TSDBConnectionHandle>();
   h->Connect(p);

@@ -41,6 +41,7 @@ void TSDBConnectionHandle::Connect(const TSDBConnectionParams& Params) {
   FParams = Params;
   auto s = std::make_unique<TSDBLocalSession>();
   s->Connect(ToConnect(Params));
+  s->DatabaseData().Cache().DiskPageManager().Durability = Params.Durability;
   FSession = std::move(s);
 }
 

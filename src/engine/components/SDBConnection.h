@@ -11,6 +11,7 @@
 #include "storage/file/SDBCrypto.h"
 #include "storage/maintenance/SDBRepair.h"
 #include "storage/database/SDBSession.h"
+#include "storage/file/SDBJournal.h"
 
 namespace sdb {
 
@@ -26,6 +27,8 @@ struct TSDBConnectionParams {
   bool ReadOnly = false;
   bool Exclusive = false;
   bool MultiUser = false;
+  // How much commits flush (see SDBJournal.h).
+  TSDBDurability Durability = SDBDefaultDurability();
 };
 
 class TSDBConnectionHandle : public TSDBExecConnection {

@@ -1,5 +1,7 @@
 #include "platform/SDBFileHandle.h"
 
+#include "platform/SDBFileIO.h"
+
 #include <cerrno>
 #include <climits>
 #include <iterator>
@@ -17,19 +19,6 @@ int ShareFlock(TSDBFileShare Share) {
   return (Share == TSDBFileShare::Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
 }
 
-int OfdLock(int fd, short type, uint64_t Offset, uint64_t Count) {
-  struct flock fl = {};
-  fl.l_type = type;
-  fl.l_whence = SEEK_SET;
-  fl.l_start = static_cast<off_t>(Offset);
-  fl.l_len = static_cast<off_t>(Count);
-  fl.l_pid = 0;
-  while (fcntl(fd, F_OFD_SETLK, &fl) != 0) {
-    if (errno == EINTR) continue;
-    return errno;
-  }
-  return 0;
-}
 
 }  // namespace
 
@@ -53,6 +42,7 @@ int TSDBFileHandle::Open(const std::string& FileName, TSDBFileAccess Access, TSD
   }
   FFd = fd;
   FWritable = Access == TSDBFileAccess::ReadWrite;
+  FPath = FileName;
   return 0;
 }
 
@@ -67,6 +57,7 @@ int TSDBFileHandle::Create(const std::string& FileName) {
   }
   FFd = fd;
   FWritable = true;
+  FPath = FileName;
   return 0;
 }
 
@@ -91,59 +82,29 @@ bool TSDBFileHandle::IsValid() const {
 int TSDBFileHandle::Read(void* Buffer, uint64_t Position, size_t Count, size_t& Done) {
   Done = 0;
   if (FFd < 0) return EBADF;
-  if (Position > static_cast<uint64_t>(LLONG_MAX)) return EINVAL;
-  auto* p = static_cast<uint8_t*>(Buffer);
-  while (Done < Count) {
-    ssize_t n = ::pread(FFd, p + Done, Count - Done, static_cast<off_t>(Position + Done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    if (n == 0) break;
-    Done += static_cast<size_t>(n);
-  }
-  return 0;
+  return SDBFileIO().Read(TSDBFileRef{FFd, FPath}, Buffer, Position, Count, Done);
 }
 
 int TSDBFileHandle::Write(const void* Buffer, uint64_t Position, size_t Count, size_t& Done) {
   Done = 0;
   if (FFd < 0) return EBADF;
-  if (Position > static_cast<uint64_t>(LLONG_MAX)) return EINVAL;
-  const auto* p = static_cast<const uint8_t*>(Buffer);
-  while (Done < Count) {
-    ssize_t n = ::pwrite(FFd, p + Done, Count - Done, static_cast<off_t>(Position + Done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    if (n == 0) return EIO;
-    Done += static_cast<size_t>(n);
-  }
-  return 0;
+  return SDBFileIO().Write(TSDBFileRef{FFd, FPath}, Buffer, Position, Count, Done);
 }
 
 int TSDBFileHandle::GetSize(uint64_t& Size) const {
   Size = 0;
   if (FFd < 0) return EBADF;
-  struct stat st;
-  if (fstat(FFd, &st) != 0) return errno;
-  Size = static_cast<uint64_t>(st.st_size);
-  return 0;
+  return SDBFileIO().GetSize(TSDBFileRef{FFd, FPath}, Size);
 }
 
 int TSDBFileHandle::SetSize(uint64_t Size) {
   if (FFd < 0) return EBADF;
-  if (Size > static_cast<uint64_t>(LLONG_MAX)) return EINVAL;
-  while (ftruncate(FFd, static_cast<off_t>(Size)) != 0) {
-    if (errno == EINTR) continue;
-    return errno;
-  }
-  return 0;
+  return SDBFileIO().SetSize(TSDBFileRef{FFd, FPath}, Size);
 }
 
 int TSDBFileHandle::Flush() {
   if (FFd < 0) return EBADF;
-  return fsync(FFd) == 0 ? 0 : errno;
+  return SDBFileIO().Flush(TSDBFileRef{FFd, FPath});
 }
 
 int TSDBFileHandle::Lock(uint64_t Offset, uint64_t Count) {
@@ -162,7 +123,7 @@ int TSDBFileHandle::Lock(uint64_t Offset, uint64_t Count) {
   }
   // A read-only descriptor cannot hold a write lock; it takes a read lock,
   // which still conflicts with every lock of a read/write opener.
-  int err = OfdLock(FFd, FWritable ? F_WRLCK : F_RDLCK, Offset, Count);
+  int err = SDBFileIO().Lock(TSDBFileRef{FFd, FPath}, FWritable ? F_WRLCK : F_RDLCK, Offset, Count);
   if (err == EACCES) err = EAGAIN;
   if (err == 0) FHeldRanges.emplace(Offset, Count);
   return err;
@@ -173,7 +134,7 @@ int TSDBFileHandle::Unlock(uint64_t Offset, uint64_t Count) {
   std::lock_guard<std::mutex> guard(FLocksLock);
   auto it = FHeldRanges.find(Offset);
   if (it == FHeldRanges.end() || it->second != Count) return EINVAL;
-  int err = OfdLock(FFd, F_UNLCK, Offset, Count);
+  int err = SDBFileIO().Lock(TSDBFileRef{FFd, FPath}, F_UNLCK, Offset, Count);
   if (err == 0) FHeldRanges.erase(it);
   return err;
 }

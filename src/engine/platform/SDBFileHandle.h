@@ -13,6 +13,9 @@
 // exclusive flock, shared opens take a shared one, so an exclusive open and
 // any other open of the same file exclude each other as on Windows.
 //
+// Data, size, flush and lock operations go through the process's file
+// primitives (SDBFileIO.h), which tests replace to inject faults.
+//
 // Every operation answers 0 or the platform error code (errno).
 #pragma once
 
@@ -44,6 +47,7 @@ class TSDBFileHandle {
   // False when the handle no longer refers to a usable file.
   bool IsValid() const;
   bool IsWritable() const { return FWritable; }
+  const std::string& Path() const { return FPath; }
 
   // Reads or writes up to Count bytes at Position; Done receives the bytes
   // moved. Reading past the end moves fewer bytes and is not an error here.
@@ -65,6 +69,7 @@ class TSDBFileHandle {
  private:
   int FFd = -1;
   bool FWritable = false;
+  std::string FPath;
   mutable std::mutex FLocksLock;
   std::map<uint64_t, uint64_t> FHeldRanges;  // offset -> count
 };

@@ -175,6 +175,12 @@ int CmdInfo(const Args& argsIn) {
             << "last object id       " << GetLEI32(raw) << "\n"
             << "file size            " << pm.DatabaseFile().GetSize() << "\n"
             << "repair needed        " << (repair ? "yes" : "no") << "\n";
+  // The same judgement as the check's: pages a writer allocated and never
+  // committed are reclaimable, not lost.
+  try {
+    std::cout << "reclaimable pages    " << SDBCheckDatabase(file, password).Reclaimable.size() << "\n";
+  } catch (const ESDBException&) {
+  }
 
   TSDBDatabaseFreeSpaceManager& fsm = cache.FreeSpaceManager();
   const int32_t total = h.TotalPageCount;
@@ -217,6 +223,9 @@ int CmdCheck(const Args& argsIn) {
     return 1;
   }
   for (const auto& p : result.Problems) std::cout << file << ": " << p << "\n";
+  if (!result.Reclaimable.empty())
+    std::cout << file << ": " << result.Reclaimable.size()
+              << " page(s) reclaimable: allocated by a writer that stopped before committing (repair frees them)\n";
   if (result.Problems.empty()) {
     std::cout << file << ": no problems found (" << result.TableCount << " table(s))\n";
     return 0;

@@ -12,6 +12,7 @@
 #include "Commands.h"
 #include "ParamOptions.h"
 #include "sdb/SDBException.h"
+#include "components/SDBConnection.h"
 #include "sdb/SDBComponents.h"
 
 namespace tessdb {
@@ -114,13 +115,28 @@ void RunText(const std::string& sql, const std::vector<TParamOption>& params, bo
   }
 }
 
-void OpenDatabase(sdb::TSDBDatabase& db, const std::string& file, const std::string& password) {
+void OpenDatabase(sdb::TSDBDatabase& db, const std::string& file, const std::string& password,
+                  sdb::TSDBDurability durability = sdb::kSDBDefaultDurability) {
   db.SetDatabaseName(kDatabaseName);
   db.SetDatabaseFileName(file);
   db.Password = password;
   db.MultiUser = true;
   db.SilentMode = true;
+  db.Durability = durability;
   db.Open();
+  // A commit was interrupted and no journal could undo it: what the file
+  // holds may be half a change. Nothing is read or written until repaired.
+  if (db.Handle().RepairNeeded())
+    throw std::runtime_error("database " + file + " needs repair (a commit was interrupted): run tessaly-db repair " +
+                             file);
+}
+
+sdb::TSDBDurability TakeDurability(Args& args) {
+  std::string value;
+  sdb::TSDBDurability d = sdb::kSDBDefaultDurability;
+  if (TakeOption(args, "--durability", value) && !sdb::SDBParseDurability(value, d))
+    throw std::invalid_argument("--durability must be off, normal or full");
+  return d;
 }
 
 // Statements of the interactive shell end with ";" at the end of a line.
@@ -157,17 +173,25 @@ void Shell(const std::vector<TParamOption>& params, bool csv) {
 int CmdSql(const Args& argsIn) {
   Args args = argsIn;
   if (WantsHelp(args) || args.empty()) {
-    std::cout << "usage: tessaly-db sql FILE [--password P] [--param NAME=VALUE ...] [--csv] [\"SQL\"]\n"
+    std::cout << "usage: tessaly-db sql FILE [--password P] [--durability off|normal|full] [--param NAME=VALUE ...]\n"
+                 "                        [--csv] [\"SQL\"]\n"
                  "  Runs the statements of the text (separated by ';') and prints the last result\n"
                  "  as an aligned table (or CSV), or the number of rows the statements changed.\n"
                  "  Without SQL, reads statements from standard input (each ends with ';' at the\n"
                  "  end of a line).\n"
-              << kParamOptionHelp;
+              << kParamOptionHelp
+              << "  --durability LEVEL        what a commit flushes: off (safe when the process is\n"
+                 "                            killed, not on power loss), normal (the file stays\n"
+                 "                            consistent on power loss; the last commit may be\n"
+                 "                            undone), full (default: a finished commit survives)\n"
+                 "  A file whose commit was interrupted without a journal to undo it is refused\n"
+                 "  until repaired.\n";
     return args.empty() ? 2 : 0;
   }
   try {
     std::string password;
     TakeOption(args, "--password", password);
+    const sdb::TSDBDurability durability = TakeDurability(args);
     std::vector<TParamOption> params = TakeParamOptions(args);
     bool csv = false;
     args.erase(std::remove_if(args.begin(), args.end(),
@@ -175,7 +199,7 @@ int CmdSql(const Args& argsIn) {
                args.end());
     if (args.empty() || args.size() > 2) throw std::invalid_argument("expected FILE and at most one SQL text");
     sdb::TSDBDatabase db;
-    OpenDatabase(db, args[0], password);
+    OpenDatabase(db, args[0], password, durability);
     if (args.size() == 2)
       RunText(args[1], params, csv);
     else

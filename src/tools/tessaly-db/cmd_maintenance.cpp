@@ -7,6 +7,7 @@
 #include "Commands.h"
 #include "storage/maintenance/SDBCompact.h"
 #include "storage/maintenance/SDBRepair.h"
+#include "storage/maintenance/SDBDatabaseCheck.h"
 
 namespace tessdb {
 
@@ -18,7 +19,8 @@ const char* kRepairUsage =
     "  old format): rebuilds damaged record page indexes, reads every record and\n"
     "  BLOB value, rebuilds every index from the records, frees pages nothing\n"
     "  refers to and marks pages in use that were marked free. Prints what was\n"
-    "  done and each problem found; exits with 1 when the repair fails.\n";
+    "  done and each problem found, then checks the file again; exits with 1\n"
+    "  when the repair fails or the check still finds a problem.\n";
 
 const char* kCompactUsage =
     "usage: tessaly-db compact FILE [--password P]\n"
@@ -47,6 +49,13 @@ int CmdRepair(const Args& argsIn) {
   const sdb::TSDBRepairReport report = sdb::SDBRepairDatabase(file, password);
   std::cout << "repaired " << file << "\n" << report.Summary();
   if (!report.Log.empty()) std::cout << "problems found:\n" << report.Log;
+  // Only a file the check passes is repaired.
+  const sdb::TSDBDatabaseCheckResult check = sdb::SDBCheckDatabase(file, password);
+  for (const auto& p : check.Problems) std::cout << file << ": still: " << p << "\n";
+  if (!check.Ok()) {
+    std::cout << check.Problems.size() << " problem(s) remain\n";
+    return 1;
+  }
   return 0;
 }
 

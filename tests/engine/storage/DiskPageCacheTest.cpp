@@ -142,25 +142,36 @@ TEST_P(Commit, VisibleToOtherSessionsOnlyAfterCommit) {
   EXPECT_EQ(other.DiskPageManager().DBHeader().State, state);
 }
 
-TEST_P(Commit, InterruptedCommitIsReportedAsRepairNeeded) {
+TEST_P(Commit, FailedCommitIsUndoneFromTheJournal) {
+  const uint8_t before = [&] {
+    TSDBDiskPageCache cache;
+    Open(cache, path, GetParam());
+    return Read(cache, 0);
+  }();
   {
     TFailingCache cache;
     Open(cache, path, GetParam());
-    // Two pages change, the second write fails.
+    // Two pages change, the second write fails after the first reached the file.
     TSDBInternalDBTransactedAccessFile f(cache, ptTableMostUpdated);
     f.OpenFile(filePage);
     std::vector<uint8_t> v(9000, 3);
     f.WriteFile(0, v.data(), 9000);
     cache.WritesLeft = 1;
     EXPECT_THROW(cache.ApplyChanges(0), std::runtime_error);
-    // The header lock was given back.
+    EXPECT_TRUE(cache.LastCommitUndone());
+    // The header lock was given back, and the journal is empty again.
     EXPECT_EQ(cache.DiskPageManager().LockDBHeaderCount(), 0);
+    EXPECT_FALSE(TSDBJournal::IsHot(path));
+    // This very cache sees the file as it was, not its own half-written page.
+    cache.CancelChanges(0);
+    EXPECT_EQ(Read(cache, 0), before);
     cache.CloseDatabase();
   }
   TSDBDiskPageCache cache;
   Opened o = Open(cache, path, GetParam());
-  EXPECT_TRUE(o.RepairNeeded);
-  EXPECT_EQ(cache.DiskPageManager().DBHeader().WriteChangesState, 1);
+  EXPECT_FALSE(o.RepairNeeded);
+  EXPECT_EQ(cache.DiskPageManager().DBHeader().WriteChangesState, 2);
+  EXPECT_EQ(Read(cache, 0), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Plain, Commit, ::testing::Values(std::string()));

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "sdb/SDBCryptoAlgorithm.h"
+#include "sdb/SDBDurability.h"
 #include "sdb/SDBFieldTypes.h"
 #include "sdb/SDBVariant.h"
 
@@ -139,6 +140,8 @@ class TSDBDatabase {
   bool HandleShared = false;
   bool SilentMode = false;
   bool DisableTempFiles = false;
+  // How much commits flush: off, normal or full (see SDBJournal.h).
+  TSDBDurability Durability = SDBDefaultDurability();
   // Used when a file is created.
   uint16_t PageSize = 4096;
   uint16_t PagesPerExtent = 8;

@@ -183,7 +183,19 @@ void TSDBDiskDatabaseData::Commit(int SessionID, bool DoFlushBuffers) {
     }
     SyncChangeDetection(SessionID);
   }
-  FCache.ApplyChanges(SessionID);
+  try {
+    FCache.ApplyChanges(SessionID);
+  } catch (...) {
+    // The commit was undone in the file and its pages dropped from the
+    // cache: the tables forget the transaction too.
+    if (FCache.LastCommitUndone()) {
+      try {
+        Rollback(SessionID);
+      } catch (...) {
+      }
+    }
+    throw;
+  }
   if (DoFlushBuffers) FlushBuffers();
   if (locks) {
     FTableLockManager->ClearTransactionLocks(SessionID, resolve);

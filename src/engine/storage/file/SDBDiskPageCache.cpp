@@ -2,6 +2,7 @@
 
 #include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
+#include "storage/file/SDBJournal.h"
 
 namespace sdb {
 
@@ -78,20 +79,87 @@ int32_t TSDBDiskPageCache::GetPageCount() { return FDiskPageManager->GetPageCoun
 
 void TSDBDiskPageCache::ApplyChanges(int SessionID) {
   if (SessionID == kSDBInvalidSessionID) throw ESDBException(kSDBErrInvalidSessionID, "Invalid Session ID");
+  FLastCommitUndone = false;
   if (!HasChanges(SessionID)) return;
   TSDBDiskPageManager& pm = *FDiskPageManager;
   THeaderLockHold lock(pm);
   pm.ReadDBHeader();
+  TSDBSessionPageInfo& s = Session(SessionID);
+  const std::vector<int32_t> added = s.AddedPageNumbers;
+  try {
+    // Journal and first header write come in BeforeCommitWrites, once the
+    // pages passed their checks.
+    TSDBPageManager::ApplyChanges(SessionID);
+    // Releases may have changed the counters (written by the free-space
+    // manager under this same lock): start from the file's header again.
+    pm.ReadDBHeader();
+    TSDBDBHeader& h = pm.DBHeader();
+    h.State = h.State == kSDBMaxInt ? 0 : h.State + 1;
+    h.WriteChangesState = kSDBWriteChangesConsistent;
+    pm.WriteDBHeader();
+    pm.Journal().Commit();
+  } catch (...) {
+    // Nothing was written when the journal was not begun.
+    if (pm.Journal().Active()) UndoFailedCommit(s, added);
+    throw;
+  }
+}
+
+void TSDBDiskPageCache::BeforeCommitWrites(TSDBSessionPageInfo& s) {
+  TSDBDiskPageManager& pm = *FDiskPageManager;
+  // Everything the commit writes is journaled first (see SDBJournal.h); a
+  // failure before the journal is complete leaves the file untouched.
+  pm.Journal().Begin(CommitRanges(s), pm.Durability);
   pm.DBHeader().WriteChangesState = kSDBWriteChangesWriting;
   pm.WriteDBHeader();
-  TSDBPageManager::ApplyChanges(SessionID);
-  // Releases may have changed the counters (written by the free-space
-  // manager under this same lock): start from the file's header again.
-  pm.ReadDBHeader();
-  TSDBDBHeader& h = pm.DBHeader();
-  h.State = h.State == kSDBMaxInt ? 0 : h.State + 1;
-  h.WriteChangesState = kSDBWriteChangesConsistent;
-  pm.WriteDBHeader();
+}
+
+std::vector<std::pair<int64_t, int32_t>> TSDBDiskPageCache::CommitRanges(const TSDBSessionPageInfo& s) {
+  TSDBDiskPageManager& pm = *FDiskPageManager;
+  TSDBDatabaseFreeSpaceManager& fs = FreeSpaceManager();
+  const int32_t size = pm.PageSize();
+  std::vector<std::pair<int64_t, int32_t>> ranges;
+  ranges.reserve(static_cast<size_t>(s.DirtyPages.Count()) + 3 * s.RemovedPageNumbers.size() + 1);
+  ranges.emplace_back(pm.OffsetToDBHeader(), kSDBDBHeaderSize);
+  for (int i = 0; i < s.DirtyPages.Count(); ++i) ranges.emplace_back(pm.PageOffset(s.DirtyPages.At(i)->PageNo()), size);
+  // A freed page gets State MaxInt and its bits cleared in its bitmaps.
+  for (int32_t p : s.RemovedPageNumbers) {
+    ranges.emplace_back(pm.PageOffset(p), size);
+    ranges.emplace_back(pm.PageOffset(fs.PFSPageOf(p)), size);
+    ranges.emplace_back(pm.PageOffset(fs.EAMPageOf(p)), size);
+  }
+  return ranges;
+}
+
+void TSDBDiskPageCache::UndoFailedCommit(TSDBSessionPageInfo& s, const std::vector<int32_t>& added) {
+  TSDBDiskPageManager& pm = *FDiskPageManager;
+  FLastCommitUndone = true;
+  // The file goes back to what it was before the commit; if even that
+  // fails the journal stays and the next header lock applies it.
+  try {
+    pm.Journal().Rollback();
+  } catch (...) {
+    pm.Journal().Abandon();
+  }
+  try {
+    pm.AfterJournalRollback();
+  } catch (...) {
+  }
+  if (auto* fs = dynamic_cast<TSDBDatabaseFreeSpaceManager*>(pm.DatabaseFreeSpaceManager())) fs->ForgetBitmaps();
+  // Pages written before the failure sit in the shared list with contents
+  // the file no longer has: drop every copy nobody uses, mark the others.
+  for (int i = FSharedPages.Count() - 1; i >= 0; --i) {
+    TSDBPage* p = FSharedPages.At(i);
+    if (p->UseCount() == 0)
+      FSharedPages.Delete(p->PageNo());
+    else
+      MarkStale(*p);
+  }
+  // The session's change is gone; its new pages are still allocated in the
+  // restored file and go back when the caller rolls back.
+  s.DirtyPages.Clear();
+  s.RemovedPageNumbers.clear();
+  s.AddedPageNumbers = added;
 }
 
 bool TSDBDiskPageCache::LockPageByte(int32_t PageNo, int32_t Offset) {

@@ -23,12 +23,18 @@
 //   take the header lock, re-read the header, WriteChangesState := 1, write
 //   the header; write the session's pages and free its removed pages;
 //   State += 1, WriteChangesState := 2, write the header; release the lock.
-// A crash (or an error) between the two header writes leaves
-// WriteChangesState = 1, which the next open reports as RepairNeeded.
+// Before the first write the original bytes of everything the commit writes
+// go to the rollback journal (SDBJournal.h). A commit that fails is undone
+// from it at once; one that a killed process or a power loss interrupted is
+// undone by whoever takes the header lock next. Only a file left by a
+// program that knows no journal still shows WriteChangesState = 1, which
+// the next open reports as RepairNeeded.
 #pragma once
 
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "storage/file/SDBFreeSpace.h"
 #include "storage/file/SDBPageCache.h"
@@ -59,6 +65,10 @@ class TSDBDiskPageCache : public TSDBPageManager {
   int32_t GetPageCount() override;
   void SetIgnoreCRCErrors(bool v) override;
   void ApplyChanges(int SessionID) override;
+  // Whether the last commit failed after it had begun writing and was
+  // undone from the journal: the session's changes are gone then (they
+  // stay pending when the commit failed before).
+  bool LastCommitUndone() const noexcept { return FLastCommitUndone; }
 
   // Change detection of the sessions using this cache (multi-user); none:
   // every cached page is checked against its on-disk State.
@@ -74,13 +84,21 @@ class TSDBDiskPageCache : public TSDBPageManager {
   void InternalWritePage(TSDBPage& Page) override;
   int32_t InternalReadPageState(int32_t PageNo) override;
   bool IsSystemPage(int32_t PageNo) const override;
+  void BeforeCommitWrites(TSDBSessionPageInfo& s) override;
   bool IsPageTableStateCurrent(int SessionID, TSDBPage& Page) override;
   void StampPageTableState(int SessionID, TSDBPage& Page) override;
 
  private:
   void ResetCache();
+  // The file ranges a commit of the session writes: header, dirty pages,
+  // freed pages and their bitmap pages.
+  std::vector<std::pair<int64_t, int32_t>> CommitRanges(const TSDBSessionPageInfo& s);
+  // After a failed commit: the file back from the journal, the cache
+  // without the session's change.
+  void UndoFailedCommit(TSDBSessionPageInfo& s, const std::vector<int32_t>& added);
   std::unique_ptr<TSDBDiskPageManager> FDiskPageManager;
   TSDBDiskTablePagesCacheManager* FTablePagesCacheManager = nullptr;
+  bool FLastCommitUndone = false;
 };
 
 }  // namespace sdb

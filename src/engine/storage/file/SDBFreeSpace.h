@@ -112,6 +112,8 @@ class TSDBDatabaseFreeSpaceManager : public TSDBFreeSpaceManagerBase {
   int GetExtentUsageFromEAM(int32_t Extent);
   // Re-reads the counters under the header lock.
   void Reload();
+  // Drops the bitmap copies a sole writer keeps (the file changed under them).
+  void ForgetBitmaps() { FLockedBitmaps.clear(); }
 
   // When set, a header whose counters disagree with the bitmaps is not
   // reported (used while repairing).

@@ -248,6 +248,7 @@ void TSDBPageManager::ApplyChanges(int SessionID) {
     if (!p->FIsDirty) throw ESDBException(kSDBErrInvalidPage, "Invalid page");
     if (p->FUseCount > 0) throw ESDBException(kSDBErrWriteUsedPage, "Cannot write used page");
   }
+  BeforeCommitWrites(*s);
   for (int32_t pageNo : s->RemovedPageNumbers) {
     InternalRemovePage(pageNo);
     if (s->DirtyPages.Find(pageNo) >= 0) s->DirtyPages.Delete(pageNo);

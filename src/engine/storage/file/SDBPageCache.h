@@ -188,6 +188,11 @@ class TSDBPageManager {
 
   TSDBSessionPageInfo& Session(int SessionID);
   const TSDBSessionPageInfo* FindSession(int SessionID) const;
+  // Called by ApplyChanges once the session's pages passed their checks and
+  // before the first of them is written or freed.
+  virtual void BeforeCommitWrites(TSDBSessionPageInfo& /*s*/) {}
+  // The page's bytes are outdated: it is read again at its next use.
+  static void MarkStale(TSDBPage& Page) noexcept { Page.FStale = true; }
 
   int FCacheCapacity;
   TSDBSortedPageList FSharedPages;

@@ -10,6 +10,7 @@
 #include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
 #include "platform/SDBPlatform.h"
+#include "storage/file/SDBFreeSpace.h"
 
 namespace sdb {
 
@@ -37,7 +38,7 @@ TUnlockGuard(Unlock) -> TUnlockGuard<Unlock>;
 
 }  // namespace
 
-TSDBDiskPageManager::TSDBDiskPageManager() = default;
+TSDBDiskPageManager::TSDBDiskPageManager() : FJournal(std::make_unique<TSDBJournal>(FDatabaseFile)) {}
 
 TSDBDiskPageManager::~TSDBDiskPageManager() {
   try {
@@ -91,6 +92,9 @@ void TSDBDiskPageManager::CreateAndOpenDatabase(const std::string& DatabaseFileN
     throw ESDBException(kSDBErrDatabaseFileInUse, "Error - database file %s is in use.", {FDatabaseFile.FileName()});
   if (PageSize < kMinPageSize || ExtentPageCount == 0) InvalidFormat();
   ResetState();
+  // A journal left beside a file of that name belongs to the file being
+  // replaced; applied to the new one it would write foreign pages into it.
+  SDBDeleteFile(TSDBJournal::FileNameFor(DatabaseFileName));
   FDatabaseFile.CreateAndOpenFile(DatabaseFileName);
   try {
     FPageSize = PageSize;
@@ -228,6 +232,13 @@ void TSDBDiskPageManager::OpenDatabase(const std::string& DatabaseFileName, cons
 
 void TSDBDiskPageManager::CloseDatabase() {
   FDatabaseFreeSpaceManager.reset();
+  FJournal->Abandon();
+  // An empty journal goes with the last writer; only under the header lock,
+  // where no commit can be using it.
+  if (FDatabaseFile.IsOpened() && !FReadOnly && FLockDBHeaderCount == 0 && LockDBHeader()) {
+    TSDBJournal::RemoveIfEmpty(FDatabaseFile.FileName());
+    UnlockDBHeader();
+  }
   if (FDatabaseFile.IsOpened()) {
     try {
       FDatabaseFile.CloseFile();
@@ -252,6 +263,7 @@ void TSDBDiskPageManager::WriteDBHeader() {
   CheckOpened(kSDBErrWriteHeaderNotOpen);
   uint8_t raw[kSDBDBHeaderSize];
   FDBHeader.Save(raw);
+  FJournal->BeforeWrite(FOffsetToDBHeader, kSDBDBHeaderSize);
   FDatabaseFile.WriteBuffer(raw, kSDBErrWriteDBHeader, FOffsetToDBHeader, kSDBDBHeaderSize);
 }
 
@@ -292,6 +304,11 @@ void TSDBDiskPageManager::TruncateFile(int32_t PageCount) {
   if (PageCount <= 0) return;
   int32_t total = FDBHeader.TotalPageCount - PageCount;
   if (total < 0) total = 0;
+  // Bitmap pages cut off by a commit come back with its rollback; the
+  // other pages cut are free and their bytes do not matter.
+  if (FJournal->Active())
+    for (int32_t p = total; p < FDBHeader.TotalPageCount; ++p)
+      if (IsSystemPage(p)) FJournal->BeforeWrite(PageOffset(p), FPageSize);
   FDatabaseFile.SetSize(FOffsetToFirstPage + static_cast<int64_t>(total) * FPageSize);
   FDBHeader.TotalPageCount = total;
   WriteDBHeader();
@@ -331,7 +348,9 @@ void TSDBDiskPageManager::InitObjectID() {
 int32_t TSDBDiskPageManager::InternalAddPage() {
   CheckOpened(kSDBErrWritePageNotOpen);
   if (!FDatabaseFreeSpaceManager) throw ESDBException(kSDBErrNoFreeSpaceManager, "Free space manager is not created");
-  return FDatabaseFreeSpaceManager->GetPage(-1);
+  int32_t pageNo = -1;
+  WithFreeSpaceJournal(-1, [&] { pageNo = FDatabaseFreeSpaceManager->GetPage(-1); });
+  return pageNo;
 }
 
 void TSDBDiskPageManager::InternalRemovePage(int32_t PageNo) {
@@ -339,8 +358,60 @@ void TSDBDiskPageManager::InternalRemovePage(int32_t PageNo) {
   CheckPageNo(PageNo);
   if (!FDatabaseFreeSpaceManager) throw ESDBException(kSDBErrNoFreeSpaceManager, "Free space manager is not created");
   FDirectChains.clear();
-  InternalWritePageState(PageNo, kSDBMaxInt);
-  FDatabaseFreeSpaceManager->FreePage(PageNo);
+  WithFreeSpaceJournal(PageNo, [&] {
+    InternalWritePageState(PageNo, kSDBMaxInt);
+    FDatabaseFreeSpaceManager->FreePage(PageNo);
+  });
+}
+
+void TSDBDiskPageManager::WithFreeSpaceJournal(int32_t PageNo, const std::function<void()>& Change) {
+  // Inside a commit the commit's journal covers the change; a file nobody
+  // else writes and that no commit is writing needs none either when it is
+  // being created (no journal protects a file that does not exist yet).
+  if (FJournal->Active() || FReadOnly) {
+    Change();
+    return;
+  }
+  if (!WaitLockDBHeader()) throw ESDBException(kSDBErrFreeSpaceLockedGet, "Database is locked");
+  TUnlockGuard unlock{[this] { UnlockDBHeader(); }};
+  // The bitmap pages an allocation or release usually touches; others
+  // are added when they are written.
+  std::vector<std::pair<int64_t, int32_t>> ranges{{FOffsetToDBHeader, kSDBDBHeaderSize}};
+  auto* fs = dynamic_cast<TSDBDatabaseFreeSpaceManager*>(FDatabaseFreeSpaceManager.get());
+  const int32_t total = FDBHeader.TotalPageCount;
+  auto bitmaps = [&](int32_t n) {
+    if (!fs || n < 0 || n >= total) return;
+    ranges.emplace_back(PageOffset(fs->PFSPageOf(n)), FPageSize);
+    ranges.emplace_back(PageOffset(fs->EAMPageOf(n)), FPageSize);
+  };
+  if (PageNo >= 0) {
+    ranges.emplace_back(PageOffset(PageNo), FPageSize);
+    bitmaps(PageNo);
+  } else {
+    bitmaps(std::max(FDBHeader.LastUsedPageNo, 0));
+    bitmaps(0);
+  }
+  // Nobody waits on an allocation being durable, only on it being whole:
+  // its emptied journal need not be flushed (a power loss may undo it,
+  // leaving the page free, and the next commit's journal replaces it).
+  FJournal->Begin(ranges, Durability == TSDBDurability::Full ? TSDBDurability::Normal : Durability);
+  try {
+    Change();
+    FJournal->Commit();
+  } catch (...) {
+    try {
+      FJournal->Rollback();
+    } catch (...) {
+      FJournal->Abandon();
+    }
+    FDirectChains.clear();
+    try {
+      ReadDBHeader();
+    } catch (...) {
+    }
+    if (fs) fs->ForgetBitmaps();
+    throw;
+  }
 }
 
 const TSDBDiskPageManager::TDirectChain* TSDBDiskPageManager::FindDirectChain(int32_t StartPageNo,
@@ -403,6 +474,7 @@ void TSDBDiskPageManager::InternalWritePage(int32_t PageNo, uint8_t* PageBuffer,
       throw ESDBException(kSDBErrWritePage, "Encrypt page error. PageNo: %d", {static_cast<int64_t>(PageNo)});
   }
   try {
+    FJournal->BeforeWrite(PageOffset(PageNo), FPageSize);
     FDatabaseFile.WriteBuffer(PageBuffer, kSDBErrWritePage, PageOffset(PageNo), FPageSize);
   } catch (...) {
     if (encipher) DecodePageBuffer(FPassword.CryptoAlgorithm, data, FPageDataSize, FPassword.Password);
@@ -423,6 +495,7 @@ void TSDBDiskPageManager::InternalWritePageState(int32_t PageNo, int32_t PageSta
   CheckPageNo(PageNo);
   uint8_t raw[4];
   PutLEI32(raw, PageState);
+  FJournal->BeforeWrite(PageOffset(PageNo) + TSDBDiskPageHeader::kStateOffset, 4);
   FDatabaseFile.WriteBuffer(raw, kSDBErrWritePageState, PageOffset(PageNo) + TSDBDiskPageHeader::kStateOffset, 4);
 }
 
@@ -441,6 +514,7 @@ void TSDBDiskPageManager::WritePageRegion(const void* Buffer, int32_t PageNo, in
   if (Offset < 0 || Count < 0 || static_cast<int64_t>(Offset) + Count > FPageSize)
     throw ESDBException(kSDBErrWritePageRegionOffset, "Error - invalid page offset = %d, page size = %d",
                         {static_cast<int64_t>(Offset), static_cast<int64_t>(FPageSize)});
+  FJournal->BeforeWrite(PageOffset(PageNo) + Offset, Count);
   FDatabaseFile.WriteBuffer(Buffer, kSDBErrWritePageRegionData, PageOffset(PageNo) + Offset, Count);
 }
 
@@ -467,7 +541,22 @@ bool TSDBDiskPageManager::LockDBHeader() {
   }
   if (!FDatabaseFile.LockByte(1, FOffsetToLockedBytes + TSDBLockedBytes::kDBHeaderByteOffset)) return false;
   FLockDBHeaderCount = 1;
+  // Committers keep this lock until their journal is empty again: a journal
+  // with content found now was left by one that did not finish.
+  if (!FJournal->Active() && TSDBJournal::IsHot(FDatabaseFile.FileName())) RecoverHotJournal();
   return true;
+}
+
+void TSDBDiskPageManager::RecoverHotJournal() {
+  TSDBJournalRecovery r = FDatabaseFile.AccessMode() == amReadWrite ? TSDBJournal::Recover(FDatabaseFile)
+                                                                    : TSDBJournal::RecoverFile(FDatabaseFile.FileName());
+  // What this process read before may describe the unfinished commit.
+  if (r == TSDBJournalRecovery::Restored) FDirectChains.clear();
+}
+
+void TSDBDiskPageManager::AfterJournalRollback() {
+  FDirectChains.clear();
+  ReadDBHeader();
 }
 
 bool TSDBDiskPageManager::UnlockDBHeader() {

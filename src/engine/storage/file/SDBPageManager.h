@@ -30,6 +30,7 @@
 #include "storage/file/SDBCrypto.h"
 #include "storage/file/SDBDatabaseFile.h"
 #include "storage/file/SDBPageFormat.h"
+#include "storage/file/SDBJournal.h"
 
 namespace sdb {
 
@@ -206,6 +207,14 @@ class TSDBDiskPageManager {
   int64_t OffsetToLastObjectID() const { return FOffsetToLastObjectID; }
   int64_t OffsetToFirstPage() const { return FOffsetToFirstPage; }
 
+  // The rollback journal of this file's commits.
+  TSDBJournal& Journal() { return *FJournal; }
+  // How much commits flush.
+  TSDBDurability Durability = SDBDefaultDurability();
+  // After a commit was undone from the journal: forget what was read from
+  // the file before (header, direct chains).
+  void AfterJournalRollback();
+
   // Waits of the header and object-identifier locks (tests shorten them).
   int LockTryCount = kSDBLockTryCount;
   uint32_t LockPauseMs = kSDBLockPauseMs;
@@ -221,8 +230,16 @@ class TSDBDiskPageManager {
   void ComputeOffsets(int64_t HeaderOffset, int16_t LockedByteSize);
   void WriteCryptoHeader();
   void WriteLockedBytes();
+  // Applies a journal left by a commit that did not finish; called with the
+  // header lock just taken.
+  void RecoverHotJournal();
+  // Runs an allocation or release of PageNo (-1: an allocation) as its own
+  // journaled change when no commit is running: the bitmap pages and the
+  // header counters change together or not at all.
+  void WithFreeSpaceJournal(int32_t PageNo, const std::function<void()>& Change);
 
   TSDBDatabaseFile FDatabaseFile;
+  std::unique_ptr<TSDBJournal> FJournal;
   std::unique_ptr<TSDBFreeSpaceManagerBase> FDatabaseFreeSpaceManager;
   TSDBFreeSpaceManagerFactory FFreeSpaceManagerFactory;
   TSDBDBHeader FDBHeader;

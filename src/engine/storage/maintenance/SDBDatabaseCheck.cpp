@@ -65,6 +65,9 @@ class TChecker {
         FWalk(walk) {}
 
   std::vector<std::string> Problems;
+  // Pages marked used that nothing refers to and that no commit ever wrote:
+  // allocated by a writer that failed or was killed before committing.
+  std::vector<int32_t> Reclaimable;
 
   void Run() {
     const TSDBDBHeader& h = FPM.DBHeader();
@@ -106,6 +109,13 @@ class TChecker {
   bool InFile(int32_t n) const { return n >= 0 && n < FScan; }
   bool Used(int32_t n) const { return InFile(n) && FUsed[static_cast<size_t>(n)]; }
 
+  // A page no commit wrote since it was allocated: fresh from file growth
+  // (zeros), or freed before (its State was set to MaxInt then).
+  static bool NeverWritten(const uint8_t* header) {
+    if (std::all_of(header, header + kSDBPageHeaderSize, [](uint8_t b) { return b == 0; })) return true;
+    return std::memcmp(header, "SDBP", 4) == 0 && SDBGetPageState(header) == kSDBMaxInt;
+  }
+
   bool ReadHeader(int32_t n, uint8_t* header) {
     try {
       FPM.ReadPageRegion(header, n, 0, kSDBPageHeaderSize);
@@ -138,6 +148,12 @@ class TChecker {
       if (!ReadHeader(n, header)) continue;
       uint16_t type = SDBGetPageType(header);
       FTypes[n] = type;
+      // Allocations update the bitmaps and LastUsedPageNo together, so a
+      // writer's unfinished pages never lie beyond it.
+      if (NeverWritten(header) && n <= FPM.DBHeader().LastUsedPageNo) {
+        FUnwritten.insert(n);
+        continue;
+      }
       if (std::memcmp(header, "SDBP", 4) != 0) {
         Problem("page " + std::to_string(n) + " has no page signature");
         continue;
@@ -309,6 +325,9 @@ class TChecker {
       if (used && !sys) highest = n;
       auto reach = FReachable.find(n);
       const bool byTable = FTablePages && FTablePages->count(n);
+      if ((reach != FReachable.end() || byTable) && used && FUnwritten.count(n) && !FWalk)
+        Problem("page " + std::to_string(n) + " (" + (byTable ? std::string("table data") : reach->second) +
+                ") is referenced but was never written");
       if ((reach != FReachable.end() || byTable) && !used && !sys) {
         if (FWalk)
           FWalk->FreeButReached.push_back(n);
@@ -323,6 +342,8 @@ class TChecker {
         bool tableData = type != FTypes.end() && type->second >= ptTableRecord && type->second <= ptTableIndex;
         if (FWalk) {
           if (!(tableData && !FTablePages)) FWalk->Orphans.push_back(n);
+        } else if (FUnwritten.count(n)) {
+          Reclaimable.push_back(n);
         } else if (!(FHasTables && tableData && !FTablePages)) {
           Problem("page " + std::to_string(n) + " (" + (type == FTypes.end() ? std::string("?") : TypeName(type->second)) +
                   ") is marked used but belongs to no file");
@@ -361,6 +382,7 @@ class TChecker {
   TSDBDatabaseWalk* FWalk;
   std::vector<bool> FUsed;
   std::map<int32_t, uint16_t> FTypes;
+  std::set<int32_t> FUnwritten;
   std::map<int32_t, std::string> FReachable;
 };
 
@@ -706,6 +728,7 @@ TSDBDatabaseCheckResult SDBCheckDatabase(const std::string& FileName, const std:
     TChecker checker(cache, tablesWalked && tableProblems.empty() ? &tablePages : nullptr);
     checker.Run();
     result.Problems = std::move(checker.Problems);
+    result.Reclaimable = std::move(checker.Reclaimable);
     cache.CloseDatabase();
   }
   result.Problems.insert(result.Problems.end(), tableProblems.begin(), tableProblems.end());

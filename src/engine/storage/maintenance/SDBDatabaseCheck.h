@@ -39,6 +39,10 @@ int SDBCheckTables(TSDBTableDatabase& Database, std::vector<std::string>& Proble
 
 struct TSDBDatabaseCheckResult {
   std::vector<std::string> Problems;
+  // Pages allocated by a writer that failed or was killed before it
+  // committed: marked used, referenced by nothing, never written. Not
+  // damage; repair (or compaction) gives them back.
+  std::vector<int32_t> Reclaimable;
   int TableCount = 0;
   bool Ok() const { return Problems.empty(); }
 };

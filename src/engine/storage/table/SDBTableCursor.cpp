@@ -679,7 +679,20 @@ void TSDBTableCursor::EndBatchUpdate(bool Commit) {
   FCursor.FBatchUpdate = false;
   TSDBDiskTableData& t = Table();
   if (Commit) {
-    t.ApplyChanges(FCursor.SessionID, FCursor.FInTransaction);
+    try {
+      t.ApplyChanges(FCursor.SessionID, FCursor.FInTransaction);
+    } catch (...) {
+      // A commit that failed left nothing in the file; the batch must not
+      // stay half in the cache either (a retry starts from the file).
+      if (!FCursor.FInTransaction) {
+        try {
+          t.CancelChanges(FCursor.SessionID, false);
+          t.Rollback(FCursor.SessionID);
+        } catch (...) {
+        }
+      }
+      throw;
+    }
   } else {
     t.CancelChanges(FCursor.SessionID, FCursor.FInTransaction);
     if (!FCursor.FInTransaction) t.Rollback(FCursor.SessionID);

@@ -1,0 +1,309 @@
+#include "storage/file/SDBJournal.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <random>
+
+#include <sys/stat.h>
+
+#include "common/SDBBytes.h"
+#include "common/SDBCRC.h"
+#include "sdb/SDBException.h"
+#include "platform/SDBFileIO.h"
+#include "platform/SDBPlatform.h"
+#include "storage/file/SDBDatabaseFile.h"
+
+namespace sdb {
+
+namespace {
+
+// Journal layout (little-endian):
+//   header, 32 bytes: "SDBJRNL1", salt u32, 0 u32, database size i64,
+//                     CRC of the 24 bytes before u32, 0 u32
+//   records:          offset i64, length u32, CRC u32 (salt, offset,
+//                     length, bytes), then the bytes
+constexpr char kMagic[8] = {'S', 'D', 'B', 'J', 'R', 'N', 'L', '1'};
+constexpr size_t kHeaderSize = 32;
+constexpr size_t kRecordHeaderSize = 16;
+// A record longer than this is not one we wrote (pages are at most 64 KiB).
+constexpr uint32_t kMaxRecordLength = 1u << 20;
+
+uint32_t NewSalt() {
+  static thread_local std::mt19937 gen{std::random_device{}()};
+  return static_cast<uint32_t>(gen());
+}
+
+uint32_t RecordCRC(uint32_t salt, int64_t offset, uint32_t length, const uint8_t* data) {
+  uint8_t head[16];
+  PutLE32(head, salt);
+  PutLE64(head + 4, static_cast<uint64_t>(offset));
+  PutLE32(head + 12, length);
+  return CRC(CRC(0, head, sizeof head), data, length);
+}
+
+void PutHeader(uint8_t* p, uint32_t salt, int64_t databaseSize) {
+  std::memset(p, 0, kHeaderSize);
+  std::memcpy(p, kMagic, sizeof kMagic);
+  PutLE32(p + 8, salt);
+  PutLE64(p + 16, static_cast<uint64_t>(databaseSize));
+  PutLE32(p + 24, CRC(0, p, 24));
+}
+
+[[noreturn]] void JournalError(int code, const std::string& file, int err) {
+  throw ESDBException(code, "Cannot write the rollback journal '%s'. ErrorCode:%d. ErrorMessage: %s",
+                      {file, static_cast<int64_t>(err), SDBSystemErrorMessage(err)});
+}
+
+struct TRecord {
+  int64_t Offset;
+  const uint8_t* Data;
+  uint32_t Length;
+};
+
+// The valid records of a journal image; false when its header is torn.
+bool ParseJournal(const std::vector<uint8_t>& image, int64_t& databaseSize, std::vector<TRecord>& records) {
+  if (image.size() < kHeaderSize || std::memcmp(image.data(), kMagic, sizeof kMagic) != 0 ||
+      GetLE32(image.data() + 24) != CRC(0, image.data(), 24))
+    return false;
+  const uint32_t salt = GetLE32(image.data() + 8);
+  databaseSize = GetLEI64(image.data() + 16);
+  size_t pos = kHeaderSize;
+  while (pos + kRecordHeaderSize <= image.size()) {
+    const uint8_t* h = image.data() + pos;
+    const int64_t offset = GetLEI64(h);
+    const uint32_t length = GetLE32(h + 8);
+    if (offset < 0 || length == 0 || length > kMaxRecordLength || image.size() - pos - kRecordHeaderSize < length)
+      break;
+    const uint8_t* data = h + kRecordHeaderSize;
+    if (RecordCRC(salt, offset, length, data) != GetLE32(h + 12)) break;
+    records.push_back({offset, data, length});
+    pos += kRecordHeaderSize + length;
+  }
+  return true;
+}
+
+int OpenExisting(TSDBFileHandle& f, const std::string& name) {
+  return f.Open(name, TSDBFileAccess::ReadWrite, TSDBFileShare::DenyNone);
+}
+
+int ReadWhole(TSDBFileHandle& f, std::vector<uint8_t>& image) {
+  uint64_t size = 0;
+  if (int err = f.GetSize(size)) return err;
+  image.resize(static_cast<size_t>(size));
+  size_t done = 0;
+  if (int err = f.Read(image.data(), 0, image.size(), done)) return err;
+  image.resize(done);
+  return 0;
+}
+
+// Applies a journal to a database through a write function; empties the
+// journal afterwards. Write(offset, data, length), SetSize(size), Flush().
+template <class Write, class SetSize, class Flush>
+TSDBJournalRecovery Apply(const std::string& databaseFileName, Write write, SetSize setSize, Flush flush) {
+  const std::string name = TSDBJournal::FileNameFor(databaseFileName);
+  TSDBFileHandle f;
+  if (int err = OpenExisting(f, name)) return err == ENOENT ? TSDBJournalRecovery::None : TSDBJournalRecovery::Failed;
+  std::vector<uint8_t> image;
+  if (ReadWhole(f, image) != 0) return TSDBJournalRecovery::Failed;
+  if (image.empty()) return TSDBJournalRecovery::None;
+  int64_t databaseSize = 0;
+  std::vector<TRecord> records;
+  TSDBJournalRecovery result = TSDBJournalRecovery::Dropped;
+  if (ParseJournal(image, databaseSize, records)) {
+    try {
+      // Newest first: the earliest record of a byte holds its original.
+      for (auto it = records.rbegin(); it != records.rend(); ++it) write(it->Offset, it->Data, it->Length);
+      setSize(databaseSize);
+      flush();
+    } catch (...) {
+      return TSDBJournalRecovery::Failed;
+    }
+    result = TSDBJournalRecovery::Restored;
+  }
+  if (f.SetSize(0) != 0 || f.Flush() != 0) return TSDBJournalRecovery::Failed;
+  return result;
+}
+
+}  // namespace
+
+namespace {
+std::atomic<TSDBDurability> gDefaultDurability{kSDBDefaultDurability};
+}  // namespace
+
+TSDBDurability SDBDefaultDurability() { return gDefaultDurability.load(std::memory_order_relaxed); }
+void SDBSetDefaultDurability(TSDBDurability Durability) { gDefaultDurability.store(Durability, std::memory_order_relaxed); }
+
+bool SDBParseDurability(const std::string& Text, TSDBDurability& Durability) {
+  std::string t;
+  for (char c : Text) t += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (t == "off") Durability = TSDBDurability::Off;
+  else if (t == "normal") Durability = TSDBDurability::Normal;
+  else if (t == "full") Durability = TSDBDurability::Full;
+  else return false;
+  return true;
+}
+
+const char* SDBDurabilityName(TSDBDurability Durability) {
+  switch (Durability) {
+    case TSDBDurability::Off: return "off";
+    case TSDBDurability::Normal: return "normal";
+    default: return "full";
+  }
+}
+
+std::string TSDBJournal::FileNameFor(const std::string& DatabaseFileName) { return DatabaseFileName + "-journal"; }
+
+bool TSDBJournal::IsHot(const std::string& DatabaseFileName) {
+  struct stat st;
+  return ::stat(FileNameFor(DatabaseFileName).c_str(), &st) == 0 && st.st_size > 0;
+}
+
+TSDBJournalRecovery TSDBJournal::Recover(TSDBDatabaseFile& Database) {
+  return Apply(
+      Database.FileName(),
+      [&](int64_t offset, const uint8_t* data, uint32_t length) {
+        Database.WriteBuffer(data, kSDBJournalRestoreError, offset, length);
+      },
+      [&](int64_t size) { Database.SetSize(size); }, [&] { Database.FlushFileBuffers(); });
+}
+
+TSDBJournalRecovery TSDBJournal::RecoverFile(const std::string& DatabaseFileName) {
+  TSDBFileHandle db;
+  if (db.Open(DatabaseFileName, TSDBFileAccess::ReadWrite, TSDBFileShare::DenyNone) != 0)
+    return TSDBJournalRecovery::Failed;
+  auto check = [](int err) {
+    if (err) throw ESDBException(kSDBJournalRestoreError, "Cannot restore the database from its journal");
+  };
+  return Apply(
+      DatabaseFileName,
+      [&](int64_t offset, const uint8_t* data, uint32_t length) {
+        size_t done = 0;
+        check(db.Write(data, static_cast<uint64_t>(offset), length, done));
+      },
+      [&](int64_t size) { check(db.SetSize(static_cast<uint64_t>(size))); }, [&] { check(db.Flush()); });
+}
+
+void TSDBJournal::RemoveIfEmpty(const std::string& DatabaseFileName) {
+  const std::string name = FileNameFor(DatabaseFileName);
+  struct stat st;
+  if (::stat(name.c_str(), &st) == 0 && st.st_size == 0) SDBDeleteFile(name);
+}
+
+TSDBJournal::~TSDBJournal() { CloseJournal(); }
+
+void TSDBJournal::OpenJournal() {
+  FFileName = FileNameFor(LDatabase.FileName());
+  int err = OpenExisting(FFile, FFileName);
+  if (err == ENOENT) {
+    err = FFile.Create(FFileName);
+    // A journal nobody can find after a power loss protects nothing.
+    if (err == 0 && FDurability != TSDBDurability::Off) err = SDBFlushDirectoryOf(FFileName);
+  }
+  if (err != 0) {
+    CloseJournal();
+    throw ESDBException(kSDBJournalOpenError, "Cannot open the rollback journal '%s'. ErrorCode:%d. ErrorMessage: %s",
+                        {FFileName, static_cast<int64_t>(err), SDBSystemErrorMessage(err)});
+  }
+}
+
+void TSDBJournal::CloseJournal() noexcept {
+  if (FFile.IsOpen()) FFile.Close();
+  FActive = false;
+  FCovered.clear();
+  FEnd = 0;
+}
+
+bool TSDBJournal::Covered(int64_t Offset, int64_t Count) const {
+  auto it = FCovered.upper_bound({Offset, INT64_MAX});
+  if (it == FCovered.begin()) return false;
+  --it;
+  return it->first <= Offset && it->second >= Offset + Count;
+}
+
+void TSDBJournal::AppendRecords(const std::vector<std::pair<int64_t, int32_t>>& Ranges) {
+  const int64_t databaseSize = LDatabase.GetSize();
+  size_t total = FEnd == 0 ? kHeaderSize : 0;
+  for (const auto& r : Ranges) total += kRecordHeaderSize + static_cast<size_t>(r.second);
+  std::vector<uint8_t> buf(total);
+  size_t pos = 0;
+  if (FEnd == 0) {
+    PutHeader(buf.data(), FSalt, databaseSize);
+    pos = kHeaderSize;
+  }
+  for (const auto& [offset, length] : Ranges) {
+    uint8_t* h = buf.data() + pos;
+    uint8_t* data = h + kRecordHeaderSize;
+    // Bytes past the end of the file are not there to be restored: the old
+    // size cuts them off again.
+    int64_t avail = std::clamp<int64_t>(databaseSize - offset, 0, length);
+    if (avail > 0) LDatabase.ReadBuffer(data, kSDBJournalWriteError, offset, avail);
+    PutLE64(h, static_cast<uint64_t>(offset));
+    PutLE32(h + 8, static_cast<uint32_t>(length));
+    PutLE32(h + 12, RecordCRC(FSalt, offset, static_cast<uint32_t>(length), data));
+    pos += kRecordHeaderSize + static_cast<size_t>(length);
+    FCovered.insert({offset, offset + length});
+  }
+  size_t done = 0;
+  if (int err = FFile.Write(buf.data(), FEnd, buf.size(), done)) JournalError(kSDBJournalWriteError, FFileName, err);
+  FEnd += buf.size();
+}
+
+void TSDBJournal::FlushJournal() {
+  if (FDurability == TSDBDurability::Off) return;
+  if (int err = FFile.Flush()) JournalError(kSDBJournalWriteError, FFileName, err);
+}
+
+void TSDBJournal::Begin(const std::vector<std::pair<int64_t, int32_t>>& Ranges, TSDBDurability Durability) {
+  CloseJournal();
+  FDurability = Durability;
+  OpenJournal();
+  FSalt = NewSalt();
+  try {
+    // Ranges sorted and without repeats: one record per range.
+    std::vector<std::pair<int64_t, int32_t>> ranges(Ranges);
+    std::sort(ranges.begin(), ranges.end());
+    ranges.erase(std::unique(ranges.begin(), ranges.end()), ranges.end());
+    AppendRecords(ranges);
+    FlushJournal();
+  } catch (...) {
+    // Nothing of the database was touched: an empty journal says so.
+    FFile.SetSize(0);
+    CloseJournal();
+    throw;
+  }
+  FActive = true;
+}
+
+void TSDBJournal::BeforeWrite(int64_t Offset, int64_t Count) {
+  if (!FActive || Count <= 0 || Covered(Offset, Count)) return;
+  AppendRecords({{Offset, static_cast<int32_t>(Count)}});
+  FlushJournal();
+}
+
+void TSDBJournal::Commit() {
+  if (!FActive) return;
+  if (FDurability != TSDBDurability::Off) LDatabase.FlushFileBuffers();
+  if (int err = FFile.SetSize(0)) JournalError(kSDBJournalWriteError, FFileName, err);
+  // The commit stands from here on: the database is durable and its
+  // journal empty. When this flush fails, a power loss may still undo it,
+  // as with durability normal; reporting a failure would be wrong.
+  if (FDurability == TSDBDurability::Full) FFile.Flush();
+  CloseJournal();
+}
+
+void TSDBJournal::Rollback() {
+  if (!FActive) return;
+  CloseJournal();
+  TSDBJournalRecovery r = Recover(LDatabase);
+  if (r == TSDBJournalRecovery::Failed)
+    throw ESDBException(kSDBJournalRestoreError,
+                        "Cannot restore the database from its rollback journal '%s'; it is kept for the next open",
+                        {FileNameFor(LDatabase.FileName())});
+}
+
+void TSDBJournal::Abandon() { CloseJournal(); }
+
+}  // namespace sdb
