@@ -24,6 +24,7 @@
 #include <map>
 
 #include "FicheImpression.h"
+#include "Installation.h"
 #include "MemTable.h"
 #include "Render.h"
 #include "settings/DataModuleSdb.h"
@@ -212,7 +213,7 @@ struct Installation {
     Store.EcritureChaine("01", "U01", "DEVIS", "FinLigne", "Fin des lignes");
     Store.FermetureBDD();
     SetDataModuleSdb(&Store);
-    TFicheImpression::SetApplicationFolder(App);
+    SetDossierApplication(App);
     TFicheImpression::SetPrinterSource([] { return QStringList{QStringLiteral("Laser")}; });
   }
 };
