@@ -206,6 +206,12 @@ bool ApplyVisualStyle() {
   pal.setColor(QPalette::HighlightedText, Qt::white);
   pal.setColor(QPalette::ToolTipBase, QColor(0x5b, 0x52, 0x5e));
   pal.setColor(QPalette::ToolTipText, QColor(0xee, 0xea, 0xf0));
+  // Disabled controls and menu items must look disabled: dimmed text, and
+  // no light etching that would make them brighter than enabled ones.
+  const QColor dimmed(0x8e, 0x85, 0x92);
+  for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+    pal.setColor(QPalette::Disabled, role, dimmed);
+  pal.setColor(QPalette::Disabled, QPalette::Light, QColor(0x4a, 0x44, 0x4d));
   QApplication::setPalette(pal);
   qApp->setStyleSheet(QString::fromUtf8(sheet.readAll()));
   return true;
