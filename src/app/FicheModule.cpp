@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLocale>
 #include <QPainter>
 #include <QProgressBar>
@@ -16,6 +17,7 @@
 #include <QStyle>
 #include <QStyleFactory>
 #include <QTimer>
+#include <QTranslator>
 #include <QVBoxLayout>
 
 #include "DataError.h"
@@ -223,7 +225,17 @@ void PlateformeSansEcran() {
   qputenv("QT_QPA_PLATFORM", "offscreen");
 }
 
+bool InstallFrenchTranslations() {
+  auto* translator = new QTranslator(qApp);
+  if (!translator->load(QStringLiteral("qtbase_fr"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    delete translator;
+    return false;
+  }
+  return QCoreApplication::installTranslator(translator);
+}
+
 int TessalyMain(const QStringList& arguments) {
+  InstallFrenchTranslations();
   if (arguments.size() != 3) {
     ui::ShowMessage(kMessageArguments);
     return 0;

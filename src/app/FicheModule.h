@@ -88,6 +88,10 @@ int TessalyMain(const QStringList& arguments);
 // instead of failing to start when no platform is named.
 void PlateformeSansEcran();
 
+// Qt's own dialogs and buttons (file dialogs, Yes/No) speak French like the
+// rest of the application; false when the translations are not installed.
+bool InstallFrenchTranslations();
+
 // Applies the "Smokey Quartz Kamri" look; false (and the default look
 // kept) when it cannot be applied.
 bool ApplyVisualStyle();

@@ -184,3 +184,12 @@ TEST_F(Dispatch, FermerBeforeTheTimerEndsWithoutDispatch) {
   EXPECT_FALSE(ran);
   EXPECT_FALSE(fiche.isVisible());
 }
+
+// Qt's own buttons and dialogs speak the application's language; without
+// the translations a French user meets "Yes", "No" and "Look in:".
+TEST(Startup, QtOwnDialogsSpeakFrench) {
+  ASSERT_TRUE(tessaly::InstallFrenchTranslations());
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "&Yes"), QStringLiteral("&Oui"));
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "&No"), QStringLiteral("&Non"));
+  EXPECT_NE(QCoreApplication::translate("QFileDialog", "Look in:"), QStringLiteral("Look in:"));
+}
