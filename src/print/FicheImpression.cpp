@@ -644,19 +644,14 @@ void TFicheImpression::chkUwClick() {
   });
 }
 
-void TFicheImpression::chkFournisseursClick() {
-  Action([this] {
-    if (frxReport.ObjectCount() == 0) return;
-    PositionConfiguration(QStringLiteral("Fournisseurs"), chkFournisseurs->isChecked());
-    setEnabled(false);
-    frxReport.PrepareReport(true);
-  });
-}
+void TFicheImpression::chkFournisseursClick() { OptionConfiguration(QStringLiteral("Fournisseurs"), chkFournisseurs); }
 
-void TFicheImpression::chkDimensionsClick() {
-  Action([this] {
+void TFicheImpression::chkDimensionsClick() { OptionConfiguration(QStringLiteral("Dimensions"), chkDimensions); }
+
+void TFicheImpression::OptionConfiguration(const QString& field, const QCheckBox* box) {
+  Action([this, field, box] {
     if (frxReport.ObjectCount() == 0) return;
-    PositionConfiguration(QStringLiteral("Dimensions"), chkDimensions->isChecked());
+    PositionConfiguration(field, box->isChecked());
     setEnabled(false);
     frxReport.PrepareReport(true);
   });

@@ -161,6 +161,8 @@ class TFicheImpression : public QDialog {
   // Hides the template object `name` when the report owns objects and has it.
   void MasquerObjet(const QString& name);
   void PositionConfiguration(const QString& field, bool value);
+  // A display option that only sets a field of the configuration record.
+  void OptionConfiguration(const QString& field, const QCheckBox* box);
   // Loads a template; a file that is not a template is reported (the
   // report keeps the template it had) and answers false.
   bool ChargementTemplate(const QString& path);

@@ -54,7 +54,7 @@ struct TSDBOrderBySpec {
   std::string FieldName;  // empty when the column is given by position
   int FieldNo = 0;        // 1-based position in the select list, 0 for a name
   bool Descending = false;
-  int LineNum = 0;  // where the specification stands in the command, for messages
+  int LineNum = 0;  // where the item stands in the statement, for messages
   int ColumnNum = 0;
 };
 
