@@ -8,6 +8,7 @@
 #include <string>
 
 #include "Commands.h"
+#include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
 #include "storage/database/SDBActiveSessions.h"
 #include "storage/file/SDBDiskPageCache.h"
@@ -43,7 +44,7 @@ struct TPeek {
   }
   int32_t FileStart(TSDBDBFileType Type) {
     const int32_t p = Dir->GetFileFirstPageNo(Type);
-    if (p < 0) throw ESDBException(20237, "Invalid database format");
+    if (p < 0) throw ESDBException(kSDBErrInvalidDatabaseFormat, "Invalid database format");
     return p;
   }
 };
@@ -98,7 +99,7 @@ int CmdLocks(const Args& argsIn) {
   list.OpenFile(peek.FileStart(dbftTablesList));
   list.Load(kSDBEngineSessionID);
   const int i = list.Find(args[1]);
-  if (i < 0) throw ESDBException(30397, "Table '%s' does not exist.", {args[1]});
+  if (i < 0) throw ESDBException(kSDBErrLoadMissingTable, "Table '%s' does not exist.", {args[1]});
   const int32_t locksPage = list.Items()[static_cast<size_t>(i)].LocksFilePageNo;
   TSDBTableLocksFile locks(peek.Cache.DiskPageManager());
   locks.OpenFile(locksPage);
