@@ -31,6 +31,7 @@ int CmdCreateTable(const Args& args);
 int CmdImport(const Args& args);
 int CmdExport(const Args& args);
 int CmdCompact(const Args& args);
+int CmdBackup(const Args& args);
 int CmdLocks(const Args& args);
 int CmdPlan(const Args& args);
 int CmdRepair(const Args& args);

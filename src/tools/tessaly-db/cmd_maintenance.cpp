@@ -5,6 +5,7 @@
 #include <string>
 
 #include "Commands.h"
+#include "storage/maintenance/SDBBackup.h"
 #include "storage/maintenance/SDBCompact.h"
 #include "storage/maintenance/SDBRepair.h"
 #include "storage/maintenance/SDBDatabaseCheck.h"
@@ -28,6 +29,14 @@ const char* kCompactUsage =
     "  file with the same settings, checks the copy and puts it in place of the\n"
     "  original. A failure leaves the original untouched. Prints the sizes\n"
     "  before and after.\n";
+
+const char* kBackupUsage =
+    "usage: tessaly-db backup FILE DEST [--password P]\n"
+    "  Copies a database file to DEST while other processes may be using it.\n"
+    "  The copy holds the last finished commit: writers wait while it is taken\n"
+    "  and a commit interrupted by a crash is undone first. DEST is written\n"
+    "  under a temporary name and renamed, so it is never a partial copy.\n"
+    "  Exits with 1 when no copy was made.\n";
 
 std::string TakeFile(Args& args, const char* usage) {
   if (args.size() != 1 || args[0].empty() || args[0][0] == '-')
@@ -70,6 +79,21 @@ int CmdCompact(const Args& argsIn) {
   const std::string file = TakeFile(args, kCompactUsage);
   const sdb::TSDBCompactReport report = sdb::SDBCompactDatabase(file, password);
   std::cout << "compacted " << file << ": " << report.Summary();
+  return 0;
+}
+
+int CmdBackup(const Args& argsIn) {
+  if (WantsHelp(argsIn)) {
+    std::cout << kBackupUsage;
+    return 0;
+  }
+  Args args = argsIn;
+  std::string password;
+  TakeOption(args, "--password", password);
+  if (args.size() != 2 || args[0].empty() || args[1].empty() || args[0][0] == '-' || args[1][0] == '-')
+    throw std::invalid_argument(std::string("expected FILE and DEST\n") + kBackupUsage);
+  const sdb::TSDBBackupReport report = sdb::SDBBackupDatabase(args[0], args[1], password);
+  std::cout << "backed up " << args[0] << " to " << args[1] << ": " << report.Bytes << " bytes\n";
   return 0;
 }
 

@@ -46,6 +46,7 @@ static const Command kCommands[] = {
        return 0;
      }},
     {"compact", "rewrite a database file without its free space", CmdCompact},
+    {"backup", "copy a database file that other processes may be using", CmdBackup},
     {"locks", "list the table and record locks held on a table", CmdLocks},
     {"plan", "show the operator tree and index choice of a query", CmdPlan},
     {"repair", "repair (or convert) a database file nobody else has open", CmdRepair},

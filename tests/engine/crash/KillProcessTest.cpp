@@ -9,10 +9,15 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <string_view>
 #include <thread>
 
+#include "../ToolRun.h"
 #include "CrashTestUtil.h"
+#include "platform/SDBFileIO.h"
+#include "storage/maintenance/SDBBackup.h"
 #include "sdb/SDBException.h"
 
 using namespace sdbcrash;
@@ -95,6 +100,24 @@ class TChild {
 
 TDb OpenShared(const std::string& path, TSDBDurability d) { return TDb(path, d, false, true); }
 
+// The acct table with kAccounts rows, every balance 0.
+void CreateAccounts(const std::string& path) {
+  TDb db(path, TSDBDurability::Off, true);
+  db.Exec("CREATE TABLE acct (id INTEGER, bal INTEGER, label VARCHAR(40))");
+  db.Db().StartTransaction();
+  for (int i = 0; i < kAccounts; ++i)
+    db.Exec("INSERT INTO acct (id, bal, label) VALUES (:i, 0, :l)",
+            {{"i", std::to_string(i)}, {"l", "account " + std::to_string(i)}});
+  db.Db().Commit();
+}
+
+// Whether every account holds the same balance (no half-applied UPDATE).
+void ExpectWhole(TDb& db, const std::string& where) {
+  const std::string bals = db.Rows("SELECT DISTINCT bal FROM acct");
+  EXPECT_EQ(bals.find('\n'), bals.size() - 1) << where << ": balances " << bals;
+  EXPECT_EQ(db.Rows("SELECT COUNT(*) FROM acct"), std::to_string(kAccounts) + "|\n") << where;
+}
+
 TEST(KillProcess, WriterKilledDuringCommitsWhileAnotherKeepsWriting) {
   const std::string path = CrashPath("sigkill");
   {
@@ -142,6 +165,126 @@ TEST(KillProcess, WriterKilledDuringCommitsWhileAnotherKeepsWriting) {
   }
   sdb::TSDBDatabaseCheckResult check = sdb::SDBCheckDatabase(path);
   EXPECT_TRUE(check.Ok()) << (check.Problems.empty() ? "" : check.Problems.front());
+  RemoveDatabase(path);
+}
+
+// Ends the process (as SIGKILL would: its locks go with it) at the At-th
+// write to the database file once a journal was written: inside the
+// first journaled change.
+class TDieAtDatabaseWrite : public sdb::TSDBFileIO {
+ public:
+  explicit TDieAtDatabaseWrite(int at) : FAt(at) {}
+  int Write(const sdb::TSDBFileRef& f, const void* b, uint64_t pos, size_t n, size_t& done) override {
+    if (std::string_view(f.Path).ends_with("-journal"))
+      FJournaled = true;
+    else if (FJournaled && ++FWrites == FAt)
+      _exit(9);
+    return sdb::TSDBFileIO::Write(f, b, pos, n, done);
+  }
+
+ private:
+  int FAt;
+  int FWrites = 0;
+  bool FJournaled = false;
+};
+
+// A reader that had the file open while a writer in another process died
+// half-way through writing its pages, and reads before anybody else took
+// the header lock: it sees the file exactly as before that commit.
+TEST(KillProcess, ReaderInAnotherProcessSeesNothingOfAnInterruptedCommit) {
+  const std::string path = CrashPath("reader");
+  CreateAccounts(path);
+  // Database writes of the commit: the header first, then the pages.
+  for (int at : {1, 2, 8, 20}) {
+    int go[2];
+    ASSERT_EQ(pipe(go), 0);
+    TChild writer([&](auto) {
+      close(go[1]);
+      TDb db = OpenShared(path, TSDBDurability::Off);
+      char c;
+      if (read(go[0], &c, 1) != 1) _exit(4);
+      TDieAtDatabaseWrite io(at);
+      sdb::SDBSetFileIO(&io);
+      db.Exec("UPDATE acct SET bal = bal + 1");
+      _exit(0);
+    });
+    close(go[0]);
+    {
+      TDb reader = OpenShared(path, TSDBDurability::Full);
+      const std::string before = reader.Rows("SELECT DISTINCT bal FROM acct");
+      ASSERT_EQ(before.find('\n'), before.size() - 1) << before;
+      ASSERT_EQ(write(go[1], "g", 1), 1);
+      const int code = writer.Wait();
+      ASSERT_TRUE(code == 0 || code == 9) << code;
+      if (code == 9) {
+        ASSERT_TRUE(sdb::TSDBJournal::IsHot(path)) << at;
+      }
+      const std::string now = reader.Rows("SELECT DISTINCT bal FROM acct");
+      if (code == 9) {
+        EXPECT_EQ(now, before) << "killed at database write " << at;
+      }
+      ExpectWhole(reader, "database write " + std::to_string(at));
+    }
+    close(go[1]);
+  }
+  sdb::TSDBDatabaseCheckResult check = sdb::SDBCheckDatabase(path);
+  EXPECT_TRUE(check.Ok()) << (check.Problems.empty() ? "" : check.Problems.front());
+  RemoveDatabase(path);
+}
+
+// Online backups through the tool while a writer in another process keeps
+// updating, and after a writer died half-way through a commit: every copy
+// opens, passes the check and holds whole commits only.
+TEST(KillProcess, BackupWhileAnotherProcessWritesHoldsWholeCommits) {
+  const std::string path = CrashPath("backup"), dest = CrashPath("backup_copy");
+  CreateAccounts(path);
+  auto expectGoodCopy = [&](const std::string& where) {
+    EXPECT_FALSE(std::filesystem::exists(dest + sdb::kSDBBackupSuffix)) << where;
+    sdb::TSDBDatabaseCheckResult check = sdb::SDBCheckDatabase(dest);
+    EXPECT_TRUE(check.Ok()) << where << ": " << (check.Problems.empty() ? "" : check.Problems.front());
+    TDb copy(dest, TSDBDurability::Full);
+    EXPECT_FALSE(copy.Db().Handle().RepairNeeded()) << where;
+    ExpectWhole(copy, where);
+  };
+  {
+    TChild writer([&](auto reported) {
+      TDb db = OpenShared(path, TSDBDurability::Off);
+      for (;;) {
+        db.Exec("UPDATE acct SET bal = bal + 1");
+        reported();
+      }
+    });
+    writer.Done(1);
+    for (int i = 0; i < 4; ++i) {
+      sdbtest::TRun run = sdbtest::Tool("backup " + path + " " + dest);
+      ASSERT_EQ(run.Code, 0) << run.Output;
+      expectGoodCopy("copy " + std::to_string(i));
+    }
+    const int before = writer.Done();
+    writer.Done(before + 1);  // the writer was not kept out for good
+  }
+  // A writer that died in the middle of writing its pages: the copy holds
+  // the state before its commit.
+  {
+    TChild writer([&](auto) {
+      TDb db = OpenShared(path, TSDBDurability::Off);
+      TDieAtDatabaseWrite io(5);
+      sdb::SDBSetFileIO(&io);
+      db.Exec("UPDATE acct SET bal = bal + 1");
+      _exit(0);
+    });
+    ASSERT_EQ(writer.Wait(), 9);
+    ASSERT_TRUE(sdb::TSDBJournal::IsHot(path));
+    sdb::SDBBackupDatabase(path, dest, "");
+    expectGoodCopy("after a killed commit");
+    EXPECT_FALSE(sdb::TSDBJournal::IsHot(path));
+  }
+  // Nothing to copy: the tool says so, and no DEST appears.
+  RemoveDatabase(dest);
+  EXPECT_EQ(sdbtest::Tool("backup " + path + "-missing " + dest).Code, 1);
+  EXPECT_FALSE(std::filesystem::exists(dest));
+  EXPECT_EQ(sdbtest::Tool("backup " + path).Code, 2);
+  RemoveDatabase(dest);
   RemoveDatabase(path);
 }
 

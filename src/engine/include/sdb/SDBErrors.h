@@ -408,6 +408,8 @@ inline constexpr int kSDBErrSessionsFileUnlockCount = 30484;  // "Cannot unlock 
 inline constexpr int kSDBErrMaintenanceReadOnly = 20243;  // "Cannot repair or compact database file '%s': it can only be opened read-only"
 inline constexpr int kSDBErrCompactNeedsRepair = 20244;   // "Cannot compact database file '%s': it needs repair first"
 inline constexpr int kSDBErrCompactCheckFailed = 20245;   // "The compacted copy of '%s' fails its check: %s"
+inline constexpr int kSDBErrBackupNeedsRepair = 20246;    // "Cannot back up database file '%s': it needs repair first"
+inline constexpr int kSDBErrBackupWrite = 20247;          // "Cannot write the backup '%s'. ErrorCode:%d. ErrorMessage: %s"
 
 // ---- Statement execution ---------------------------------------------------------------------
 // "Number of columns of the queries of a set operation differs: %d and %d"

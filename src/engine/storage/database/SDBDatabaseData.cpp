@@ -374,6 +374,9 @@ bool TSDBDiskDatabaseData::LockTable(TSDBDiskTableData& Table, int SessionID, TS
   TSDBTableLocksFile file(Table.TableLocksFile());
   const bool ok =
       FTableLockManager->LockTable(SessionID, LockType, file, TryCount, DelayMs, false, AllowXIRWAfterSIRW);
+  // Under the table lock no live writer changes the table's pages: what is
+  // on disk is whole unless a writer died committing; that is undone first.
+  if (ok) FCache.DiskPageManager().RecoverInterruptedCommit();
   if (ok && (LockType == ltS || LockType == ltRW)) SyncChangeDetection(SessionID);
   return ok;
 }

@@ -554,6 +554,14 @@ void TSDBDiskPageManager::RecoverHotJournal() {
   if (r == TSDBJournalRecovery::Restored) FDirectChains.clear();
 }
 
+void TSDBDiskPageManager::RecoverInterruptedCommit() {
+  // Holding the header lock already means it was checked when taken.
+  if (!IsOpened() || FJournal->Active() || FLockDBHeaderCount > 0 || !TSDBJournal::IsHot(FDatabaseFile.FileName()))
+    return;
+  if (!WaitLockDBHeader()) throw ESDBException(kSDBErrDatabaseLocked, "Database is locked");
+  UnlockDBHeader();
+}
+
 void TSDBDiskPageManager::AfterJournalRollback() {
   FDirectChains.clear();
   ReadDBHeader();

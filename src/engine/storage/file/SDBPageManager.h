@@ -214,6 +214,14 @@ class TSDBDiskPageManager {
   // After a commit was undone from the journal: forget what was read from
   // the file before (header, direct chains).
   void AfterJournalRollback();
+  // Called before a session trusts pages it is about to read (each table
+  // lock): a journal left by a committer of another process that died
+  // half-way is applied first, so nobody reads half a commit. Committers
+  // keep the header lock until their journal is empty, so taking it
+  // (waiting for a live committer) and finding the journal still full
+  // proves the commit interrupted. Costs one stat of the journal when
+  // there is none.
+  void RecoverInterruptedCommit();
 
   // Waits of the header and object-identifier locks (tests shorten them).
   int LockTryCount = kSDBLockTryCount;
