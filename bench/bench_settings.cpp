@@ -31,6 +31,7 @@
 // (SQLite would skip an unchanged row) and an insert always adds a new key.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -116,7 +117,9 @@ class THolder {
  public:
   THolder(const std::string& sdbPath, const std::string& litePath) {
     int in[2], out[2];
-    if (::pipe(in) != 0 || ::pipe(out) != 0) throw std::runtime_error("pipe");
+    // Close-on-exec: a later child must not keep this child's input open,
+    // or this child never sees the end of it.
+    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
     FPid = ::fork();
     if (FPid < 0) throw std::runtime_error("fork");
     if (FPid == 0) {
