@@ -187,6 +187,7 @@ struct SdbFixture {
   ~SdbFixture() {
     db.Close();
     std::filesystem::remove(path);
+    std::filesystem::remove(path + "-journal");
   }
   void Exec(const std::string& sql) {
     sdb::TSDBQuery q;
