@@ -102,7 +102,20 @@ TSDBExecLockWaits& SDBExecLockWaits() {
 
 bool SDBExecLockTable(TSDBCursor& Cursor, TSDBLockType Type, int Tries, int DelayMs) {
   for (int i = 0; i < Tries; ++i) {
-    if (Cursor.TableData->LockTable(Cursor.SessionID, Type, 1, 0)) return true;
+    if (Cursor.TableData->LockTable(Cursor.SessionID, Type, 1, 0)) {
+      // While the lock is held nobody changes the table: one look at its
+      // stored state lets the statement's reads trust the pages cached for
+      // that state instead of checking each one on disk.
+      if (Type == ltS || Type == ltRW) {
+        try {
+          Cursor.TableData->LoadStoredTableState(Cursor.SessionID);
+        } catch (...) {
+          Cursor.TableData->UnlockTable(Cursor.SessionID, Type, true);
+          throw;
+        }
+      }
+      return true;
+    }
     if (i + 1 < Tries) std::this_thread::sleep_for(std::chrono::milliseconds(DelayMs));
   }
   return false;
@@ -517,11 +530,14 @@ bool TSDBAOTable::ExecuteFromCache(TSDBExecContext& Ctx) {
 
 void TSDBAOTable::Execute(TSDBExecContext& Ctx) {
   if (ExecuteFromCache(Ctx)) return;
-  ChooseIndex();
   std::vector<TSDBResultColumn> cols = FResult.Columns;
+  // The index choice reads the table too (its record count, the sizes of
+  // the candidate ranges): under the statement's one shared lock, so that
+  // its reads neither lock on their own nor re-check cached pages.
   if (!SDBExecLockTable(Cursor, ltS, SDBExecLockWaits().QueryTries, SDBExecLockWaits().QueryDelayMs))
     throw ESDBException(kExecErrQueryLocked, "Table is locked");
   try {
+    ChooseIndex();
     if (Chosen >= 0 && Candidates[static_cast<size_t>(Chosen)].Contradictory) {
       FResult.Rows.clear();
       FResult.RecordIDs.clear();

@@ -52,3 +52,59 @@ TEST(ExecProcesses, ConcurrentUpdatesAndInsertsLoseNothing) {
   EXPECT_EQ(r.Code, 0) << r.Output;
   std::filesystem::remove(path);
 }
+
+// A connection that stays open keeps the pages it read cached between
+// statements. Whatever another process commits in between (a changed
+// value, new rows that split index and record pages, deleted rows) must be
+// what the next statement reads, through the index and through a scan.
+TEST(ExecProcesses, NextStatementSeesWhatAnotherProcessCommitted) {
+  const std::string path = TempPath("exec_seen");
+  ASSERT_EQ(Tool("create " + path).Code, 0);
+  ASSERT_EQ(Tool("sql " + path + " \"CREATE TABLE P (K VARCHAR(20), V VARCHAR(40)); CREATE INDEX ByK ON P (K)\"").Code,
+            0);
+  std::string rows = "INSERT INTO P VALUES ('k0', 'v0')";
+  for (int i = 1; i < 300; ++i) rows += ", ('k" + std::to_string(i) + "', 'v" + std::to_string(i) + "')";
+  ASSERT_EQ(Tool("sql " + path + " \"" + rows + "\"").Code, 0);
+
+  sdb::TSDBDatabase db;
+  db.SetDatabaseName("SeenByNextStatement");
+  db.SetDatabaseFileName(path);
+  db.MultiUser = true;
+  db.Open();
+  auto query = [&](const std::string& sql) {
+    sdb::TSDBQuery q;
+    q.DatabaseName = db.DatabaseName();
+    q.ReadOnly = true;
+    q.SetSQL(sql);
+    q.Open();
+    Rows out = RowsOf(q);
+    q.Close();
+    return out;
+  };
+  const std::string byKey = "SELECT V FROM P WHERE K = 'k7'";
+  const std::string scan = "SELECT COUNT(*) FROM P WHERE V LIKE 'w%'";
+  struct Case {
+    const char* change;   // run by another process
+    const char* byKey;    // then seen through the index
+    const char* scanned;  // and by a scan
+  } cases[] = {
+      {"UPDATE P SET V = 'w1' WHERE K = 'k7'", "w1", "1"},
+      {"UPDATE P SET V = 'w2' WHERE K = 'k7'; INSERT INTO P VALUES ('k7', 'w3')", "w2|w3", "2"},
+      {"DELETE FROM P WHERE K = 'k7' AND V = 'w2'", "w3", "1"},
+      {"UPDATE P SET V = 'w4' WHERE K <> 'k7'", "w3", "300"},
+  };
+  for (const Case& c : cases) {
+    // Read first, so that the pages are cached when the change comes.
+    query(byKey);
+    query(scan);
+    ASSERT_EQ(Tool("sql " + path + " \"" + c.change + "\"").Code, 0) << c.change;
+    std::string seen;
+    for (const auto& r : query(byKey)) seen += (seen.empty() ? "" : "|") + r[0];
+    // Order by value for the two-row case.
+    if (seen == "w3|w2") seen = "w2|w3";
+    EXPECT_EQ(seen, c.byKey) << c.change;
+    EXPECT_EQ(query(scan), Rows{{c.scanned}}) << c.change;
+  }
+  db.Close();
+  std::filesystem::remove(path);
+}

@@ -219,8 +219,8 @@ TEST(PageCacheCapacity, LeastRecentlyUsedUnusedPageGoes) {
   EXPECT_EQ(pm.Writes, 4);
 }
 
-TEST(SortedPageList, DeleteErrors) {
-  TSDBSortedPageList list;
+TEST(PageList, DeleteErrorsAndPageOrder) {
+  TSDBPageList list;
   try {
     list.Delete(3);
     ADD_FAILURE();
@@ -229,7 +229,8 @@ TEST(SortedPageList, DeleteErrors) {
   }
   list.Insert(std::make_unique<TSDBPage>(nullptr, 5, 64));
   list.Insert(std::make_unique<TSDBPage>(nullptr, 2, 64));
-  EXPECT_EQ(list.At(0)->PageNo(), 2);
+  ASSERT_EQ(list.Pages().size(), 2u);
+  EXPECT_EQ(list.Pages()[0]->PageNo(), 2);
   try {
     list.Delete(3);
     ADD_FAILURE();

@@ -121,7 +121,7 @@ std::vector<std::pair<int64_t, int32_t>> TSDBDiskPageCache::CommitRanges(const T
   std::vector<std::pair<int64_t, int32_t>> ranges;
   ranges.reserve(static_cast<size_t>(s.DirtyPages.Count()) + 3 * s.RemovedPageNumbers.size() + 1);
   ranges.emplace_back(pm.OffsetToDBHeader(), kSDBDBHeaderSize);
-  for (int i = 0; i < s.DirtyPages.Count(); ++i) ranges.emplace_back(pm.PageOffset(s.DirtyPages.At(i)->PageNo()), size);
+  for (const TSDBPage* p : s.DirtyPages.Pages()) ranges.emplace_back(pm.PageOffset(p->PageNo()), size);
   // A freed page gets State MaxInt and its bits cleared in its bitmaps.
   for (int32_t p : s.RemovedPageNumbers) {
     ranges.emplace_back(pm.PageOffset(p), size);
@@ -148,8 +148,7 @@ void TSDBDiskPageCache::UndoFailedCommit(TSDBSessionPageInfo& s, const std::vect
   if (auto* fs = dynamic_cast<TSDBDatabaseFreeSpaceManager*>(pm.DatabaseFreeSpaceManager())) fs->ForgetBitmaps();
   // Pages written before the failure sit in the shared list with contents
   // the file no longer has: drop every copy nobody uses, mark the others.
-  for (int i = FSharedPages.Count() - 1; i >= 0; --i) {
-    TSDBPage* p = FSharedPages.At(i);
+  for (TSDBPage* p : FSharedPages.Pages()) {
     if (p->UseCount() == 0)
       FSharedPages.Delete(p->PageNo());
     else

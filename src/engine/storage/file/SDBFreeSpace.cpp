@@ -354,18 +354,20 @@ int32_t TSDBDatabaseFreeSpaceManager::GetPage(int32_t /*DesiredStartPageNo*/) {
   return pageNo;
 }
 
-int32_t TSDBDatabaseFreeSpaceManager::FindLastUsedPage() {
-  if (FTotalPageCount <= 0) return -1;
+int32_t TSDBDatabaseFreeSpaceManager::FindLastUsedPage(int32_t From) {
+  From = std::min(From, FTotalPageCount - 1);
+  if (From < 0) return -1;
   std::vector<uint8_t> pfs;
-  for (int32_t pfsPage = PFSPageOf(FTotalPageCount - 1); pfsPage >= 0; pfsPage -= FPFSPage_PagesAddressed) {
+  for (int32_t pfsPage = PFSPageOf(From); pfsPage >= 0; pfsPage -= FPFSPage_PagesAddressed) {
     ReadBitmapPage(pfsPage, ptPFS, kSDBErrNotAPFSPage, pfs);
-    for (int32_t b = FPageDataSize - 1; b >= 0; --b) {
+    const int32_t top = pfsPage == PFSPageOf(From) ? (From - pfsPage) / 8 : FPageDataSize - 1;
+    for (int32_t b = top; b >= 0; --b) {
       uint8_t byte = pfs[kSDBPageHeaderSize + b];
       if (!byte) continue;
       for (int bit = 7; bit >= 0; --bit) {
         if (!((byte >> bit) & 1)) continue;
         int64_t n = int64_t{pfsPage} + int64_t{b} * 8 + bit;
-        if (n < FTotalPageCount && !IsSystemPage(static_cast<int32_t>(n))) return static_cast<int32_t>(n);
+        if (n <= From && !IsSystemPage(static_cast<int32_t>(n))) return static_cast<int32_t>(n);
       }
     }
   }
@@ -381,7 +383,13 @@ void TSDBDatabaseFreeSpaceManager::FreePage(int32_t PageNo) {
   CheckPageNoForSystemPages(PageNo);
   SetPFSBit(PageNo, false);
   RecalcExtent(PageNo / FPageCountInExtent);
-  FLastUsedPageNo = FindLastUsedPage();
+  // Only releasing the last used page moves the last used page: look down
+  // from there instead of over the whole file. A header that points below
+  // a used page (only damage leaves one) is corrected from the file's end.
+  if (PageNo == FLastUsedPageNo)
+    FLastUsedPageNo = FindLastUsedPage(PageNo);
+  else if (PageNo > FLastUsedPageNo)
+    FLastUsedPageNo = FindLastUsedPage(FTotalPageCount - 1);
   int32_t step = DelPagesStep();
   int32_t trailing = FTotalPageCount - FLastUsedPageNo - 1;
   if (trailing >= step) {

@@ -128,7 +128,8 @@ class TSDBDatabaseFreeSpaceManager : public TSDBFreeSpaceManagerBase {
   int32_t GrowFile();
   void SetPFSBit(int32_t pageNo, bool used);
   void RecalcExtent(int32_t extent);
-  int32_t FindLastUsedPage();
+  // The highest used non-system page at or below `From`, -1 when none.
+  int32_t FindLastUsedPage(int32_t From);
   void ReadCounters();
   void InitGeometry();
   // One allocation or release reads each bitmap page once: while the

@@ -90,11 +90,11 @@ void TSDBMemoryPageManager::InternalWritePage(TSDBPage& Page) {
 }
 
 void TSDBMemoryPageManager::Clear() {
-  for (int i = 0; i < FSharedPages.Count(); ++i)
-    if (FSharedPages.At(i)->UseCount() > 0) throw ESDBException(kSDBErrSessionPagesNotReleased, "Some session pages not released");
-  for (const auto& s : FSessions)
-    for (int i = 0; i < s->DirtyPages.Count(); ++i)
-      if (s->DirtyPages.At(i)->UseCount() > 0) throw ESDBException(kSDBErrSessionPagesNotReleased, "Some session pages not released");
+  auto check = [](const TSDBPage* p) {
+    if (p->UseCount() > 0) throw ESDBException(kSDBErrSessionPagesNotReleased, "Some session pages not released");
+  };
+  FSharedPages.ForEach(check);
+  for (const auto& s : FSessions) s->DirtyPages.ForEach(check);
   FSharedPages.Clear();
   FSessions.clear();
   FPages.clear();

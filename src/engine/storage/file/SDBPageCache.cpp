@@ -27,49 +27,75 @@ TSDBPage::TSDBPage(TSDBPageManager* pageManager, int32_t pageNo, size_t pageSize
 
 // ---------------------------------------------------------------------------
 
-int TSDBSortedPageList::Find(int32_t pageNo) const {
-  auto it = std::lower_bound(FItems.begin(), FItems.end(), pageNo,
-                             [](const TSDBPageElement& e, int32_t n) { return e.Page->PageNo() < n; });
-  if (it != FItems.end() && it->Page->PageNo() == pageNo) return static_cast<int>(it - FItems.begin());
-  return -1;
+TSDBPage* TSDBPageList::Get(int32_t pageNo) const {
+  auto it = FItems.find(pageNo);
+  return it == FItems.end() ? nullptr : it->second.get();
 }
 
-TSDBPage* TSDBSortedPageList::Get(int32_t pageNo) const {
-  int i = Find(pageNo);
-  return i < 0 ? nullptr : FItems[static_cast<size_t>(i)].Page.get();
+void TSDBPageList::Unlink(TSDBPage* page) noexcept {
+  (page->FOlder ? page->FOlder->FNewer : FOldest) = page->FNewer;
+  (page->FNewer ? page->FNewer->FOlder : FNewest) = page->FOlder;
+  page->FOlder = page->FNewer = nullptr;
 }
 
-TSDBPage* TSDBSortedPageList::Insert(std::unique_ptr<TSDBPage> page) {
-  auto it = std::lower_bound(FItems.begin(), FItems.end(), page->PageNo(),
-                             [](const TSDBPageElement& e, int32_t n) { return e.Page->PageNo() < n; });
+void TSDBPageList::LinkNewest(TSDBPage* page) noexcept {
+  page->FOlder = FNewest;
+  page->FNewer = nullptr;
+  (FNewest ? FNewest->FNewer : FOldest) = page;
+  FNewest = page;
+}
+
+TSDBPage* TSDBPageList::Insert(std::unique_ptr<TSDBPage> page) {
   TSDBPage* raw = page.get();
+  auto [it, added] = FItems.try_emplace(raw->PageNo(), std::move(page));
+  if (!added) {
+    // One page number, one copy: the newer replaces the older.
+    Unlink(it->second.get());
+    it->second->FParentList = nullptr;
+    it->second = std::move(page);
+  }
   raw->FParentList = this;
-  FItems.insert(it, TSDBPageElement{std::move(page), ++LRUCount});
+  LinkNewest(raw);
   return raw;
 }
 
-std::unique_ptr<TSDBPage> TSDBSortedPageList::Extract(int32_t pageNo) {
+std::unique_ptr<TSDBPage> TSDBPageList::Extract(int32_t pageNo) {
   if (FItems.empty()) throw ESDBException(kSDBErrSortedPageListEmpty, "TSortedPageList.Delete - no elements in array!");
-  int i = Find(pageNo);
-  if (i < 0)
+  auto it = FItems.find(pageNo);
+  if (it == FItems.end())
     throw ESDBException(kSDBErrSortedPageListMissing, "TSortedPageList.Delete - element not found, key = %d, itemCount = %d",
                         {int64_t{pageNo}, int64_t{Count()}});
-  std::unique_ptr<TSDBPage> page = std::move(FItems[static_cast<size_t>(i)].Page);
-  FItems.erase(FItems.begin() + i);
+  std::unique_ptr<TSDBPage> page = std::move(it->second);
+  FItems.erase(it);
+  Unlink(page.get());
   page->FParentList = nullptr;
   return page;
 }
 
-void TSDBSortedPageList::Touch(int index) { FItems[static_cast<size_t>(index)].LRUCount = ++LRUCount; }
+void TSDBPageList::Touch(TSDBPage* page) noexcept {
+  if (page == FNewest) return;
+  Unlink(page);
+  LinkNewest(page);
+}
 
-int TSDBSortedPageList::FindLRU() const {
-  int best = -1;
-  for (int i = 0; i < Count(); ++i) {
-    const auto& e = FItems[static_cast<size_t>(i)];
-    if (e.Page->UseCount() > 0) continue;  // a page in use cannot go
-    if (best < 0 || e.LRUCount < FItems[static_cast<size_t>(best)].LRUCount) best = i;
-  }
-  return best;
+TSDBPage* TSDBPageList::FindLRU() const noexcept {
+  // Pages in use cannot go; they are few, so the walk stops early.
+  for (TSDBPage* p = FOldest; p; p = p->FNewer)
+    if (p->UseCount() == 0) return p;
+  return nullptr;
+}
+
+std::vector<TSDBPage*> TSDBPageList::Pages() const {
+  std::vector<TSDBPage*> pages;
+  pages.reserve(FItems.size());
+  for (const auto& [no, page] : FItems) pages.push_back(page.get());
+  std::sort(pages.begin(), pages.end(), [](const TSDBPage* a, const TSDBPage* b) { return a->PageNo() < b->PageNo(); });
+  return pages;
+}
+
+void TSDBPageList::Clear() noexcept {
+  FItems.clear();
+  FOldest = FNewest = nullptr;
 }
 
 // ---------------------------------------------------------------------------
@@ -126,8 +152,8 @@ TSDBPage* TSDBPageManager::GetPage(int SessionID, int32_t PageNo, uint16_t PageT
   TSDBSessionPageInfo& s = Session(SessionID);
   TSDBPage* page = s.DirtyPages.Get(PageNo);
   if (!page) {
-    int idx = FSharedPages.Find(PageNo);
-    if (idx < 0) {
+    page = FSharedPages.Get(PageNo);
+    if (!page) {
       page = FSharedPages.Insert(std::make_unique<TSDBPage>(this, PageNo, FPageSize));
       try {
         ReadIntoCache(*page, PageType, SessionID);
@@ -138,7 +164,6 @@ TSDBPage* TSDBPageManager::GetPage(int SessionID, int32_t PageNo, uint16_t PageT
         throw;
       }
     } else {
-      page = FSharedPages.At(idx);
       if (page->FStale && page->FUseCount == 0) {
         try {
           ReadIntoCache(*page, PageType, SessionID);
@@ -170,12 +195,11 @@ TSDBPage* TSDBPageManager::AddPage(int SessionID, uint16_t PageType) {
   TSDBSessionPageInfo& s = Session(SessionID);
   int32_t pageNo = InternalAddPage();
   // A copy left from before the page was freed is outdated now.
-  int idx = FSharedPages.Find(pageNo);
-  if (idx >= 0) {
-    if (FSharedPages.At(idx)->FUseCount == 0)
+  if (TSDBPage* old = FSharedPages.Get(pageNo)) {
+    if (old->FUseCount == 0)
       FSharedPages.Delete(pageNo);
     else
-      FSharedPages.At(idx)->FStale = true;
+      old->FStale = true;
   }
   auto page = std::make_unique<TSDBPage>(this, pageNo, FPageSize);
   SDBInitPageHeader(page->Buffer());
@@ -194,22 +218,21 @@ void TSDBPageManager::PutPage(TSDBPage* Page) {
   if (--Page->FUseCount > 0) return;
   Page->FReloaded = false;
   if (Page->FParentList == &FSharedPages) {
-    int idx = FSharedPages.Find(Page->PageNo());
-    if (idx < 0) throw ESDBException(kSDBErrPageNotFound, "Page not found");
+    if (FSharedPages.Get(Page->PageNo()) != Page) throw ESDBException(kSDBErrPageNotFound, "Page not found");
     if (Page->FIsDirty) {
       Session(Page->FSessionID).DirtyPages.Insert(FSharedPages.Extract(Page->PageNo()));
       return;
     }
-    FSharedPages.Touch(idx);
+    FSharedPages.Touch(Page);
     DropLRUIfOverCapacity();
   }
 }
 
 void TSDBPageManager::DropLRUIfOverCapacity() {
   while (FSharedPages.Count() > FCacheCapacity) {
-    int lru = FSharedPages.FindLRU();
-    if (lru < 0) return;  // every cached page is in use
-    FSharedPages.Delete(FSharedPages.At(lru)->PageNo());
+    TSDBPage* lru = FSharedPages.FindLRU();
+    if (!lru) return;  // every cached page is in use
+    FSharedPages.Delete(lru->PageNo());
   }
 }
 
@@ -237,44 +260,45 @@ void TSDBPageManager::ApplyChanges(int SessionID) {
   for (auto& p : FSessions)
     if (p->SessionID == SessionID) s = p.get();
   if (!s) return;
-  for (int i = 0; i < FSharedPages.Count(); ++i) {
-    TSDBPage* p = FSharedPages.At(i);
+  FSharedPages.ForEach([&](const TSDBPage* p) {
     if (p->FSessionID == SessionID && p->FUseCount > 0) throw ESDBException(kSDBErrSessionPagesNotReleased, "Some session pages not released");
-  }
+  });
   // Check every dirty page before anything reaches the file, so that a
   // caller's mistake cannot leave half a commit behind.
-  for (int i = 0; i < s->DirtyPages.Count(); ++i) {
-    TSDBPage* p = s->DirtyPages.At(i);
+  std::vector<int32_t> dirty;
+  dirty.reserve(static_cast<size_t>(s->DirtyPages.Count()));
+  for (TSDBPage* p : s->DirtyPages.Pages()) {
+    dirty.push_back(p->PageNo());
     if (!p->FIsDirty) throw ESDBException(kSDBErrInvalidPage, "Invalid page");
     if (p->FUseCount > 0) throw ESDBException(kSDBErrWriteUsedPage, "Cannot write used page");
   }
   BeforeCommitWrites(*s);
   for (int32_t pageNo : s->RemovedPageNumbers) {
     InternalRemovePage(pageNo);
-    if (s->DirtyPages.Find(pageNo) >= 0) s->DirtyPages.Delete(pageNo);
-    int idx = FSharedPages.Find(pageNo);
-    if (idx >= 0) {
-      if (FSharedPages.At(idx)->FUseCount == 0)
+    if (s->DirtyPages.Contains(pageNo)) s->DirtyPages.Delete(pageNo);
+    if (TSDBPage* old = FSharedPages.Get(pageNo)) {
+      if (old->FUseCount == 0)
         FSharedPages.Delete(pageNo);
       else
-        FSharedPages.At(idx)->FStale = true;
+        old->FStale = true;
     }
   }
   s->AddedPageNumbers.clear();
   s->RemovedPageNumbers.clear();
-  while (s->DirtyPages.Count() > 0) {
-    TSDBPage* p = s->DirtyPages.At(0);
+  // In page-number order; a page freed above is no longer in the list.
+  for (int32_t no : dirty) {
+    TSDBPage* p = s->DirtyPages.Get(no);
+    if (!p) continue;
     InternalWritePage(*p);
     std::unique_ptr<TSDBPage> page = s->DirtyPages.Extract(p->PageNo());
     page->FIsDirty = false;
     page->FTableStates.clear();
-    int idx = FSharedPages.Find(page->PageNo());
-    if (idx >= 0) {
+    if (TSDBPage* old = FSharedPages.Get(page->PageNo())) {
       // Another session read the page before this commit: its copy is old.
-      if (FSharedPages.At(idx)->FUseCount == 0) {
+      if (old->FUseCount == 0) {
         FSharedPages.Delete(page->PageNo());
       } else {
-        FSharedPages.At(idx)->FStale = true;
+        old->FStale = true;
         continue;
       }
     }
@@ -288,16 +312,14 @@ void TSDBPageManager::CancelChanges(int SessionID) {
   for (auto& p : FSessions)
     if (p->SessionID == SessionID) s = p.get();
   if (!s) return;
-  for (int i = 0; i < FSharedPages.Count(); ++i) {
-    TSDBPage* p = FSharedPages.At(i);
+  FSharedPages.ForEach([&](const TSDBPage* p) {
     if (p->FSessionID == SessionID && p->FUseCount > 0 && p->FIsDirty)
       throw ESDBException(kSDBErrSessionPagesNotReleased, "Some session pages not released");
-  }
-  for (int i = 0; i < s->DirtyPages.Count(); ++i) {
-    TSDBPage* p = s->DirtyPages.At(i);
+  });
+  s->DirtyPages.ForEach([](const TSDBPage* p) {
     if (!p->FIsDirty) throw ESDBException(kSDBErrInvalidIndexPage, "Invalid index page");
     if (p->FUseCount > 0) throw ESDBException(kSDBErrRemoveUsedPage, "Cannot remove used page");
-  }
+  });
   s->DirtyPages.Clear();
   std::vector<int32_t> added;
   added.swap(s->AddedPageNumbers);

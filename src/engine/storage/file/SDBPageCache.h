@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "storage/file/SDBPageFormat.h"
@@ -21,7 +22,7 @@
 namespace sdb {
 
 class TSDBPageManager;
-class TSDBSortedPageList;
+class TSDBPageList;
 
 // Session identifiers: 0 .. N-1 are user sessions.
 inline constexpr int kSDBInvalidSessionID = -1;
@@ -71,13 +72,16 @@ class TSDBPage {
 
  private:
   friend class TSDBPageManager;
-  friend class TSDBSortedPageList;
+  friend class TSDBPageList;
   TSDBPageManager* LPageManager;
   int32_t FPageNo;
   std::vector<uint8_t> FPageBuffer;
   bool FIsDirty = false;
   int FUseCount = 0;
-  TSDBSortedPageList* FParentList = nullptr;
+  TSDBPageList* FParentList = nullptr;
+  // The parent list's least-recently-used chain.
+  TSDBPage* FOlder = nullptr;
+  TSDBPage* FNewer = nullptr;
   int FSessionID = kSDBInvalidSessionID;
   bool FReloaded = false;
   bool FEncryptionEnabled = true;
@@ -85,42 +89,52 @@ class TSDBPage {
   std::map<int, TSDBPageTableStateInfo> FTableStates;
 };
 
-// Pages sorted by page number (binary search), owning them, each with a
-// least-recently-used stamp.
-class TSDBSortedPageList {
+// The pages of one list (the shared clean pages, or one session's dirty
+// pages), owned by it and found by page number through a hash, each linked
+// into a least-recently-used chain through the page itself: lookups,
+// insertions, removals, refreshes and the choice of the page to drop are
+// all constant time, whatever the cache capacity.
+class TSDBPageList {
  public:
-  struct TSDBPageElement {
-    std::unique_ptr<TSDBPage> Page;
-    int64_t LRUCount = 0;
-  };
+  TSDBPageList() = default;
+  TSDBPageList(const TSDBPageList&) = delete;
+  TSDBPageList& operator=(const TSDBPageList&) = delete;
 
-  // Index of the page, or -1.
-  int Find(int32_t pageNo) const;
   TSDBPage* Get(int32_t pageNo) const;
-  TSDBPage* At(int index) const { return FItems[static_cast<size_t>(index)].Page.get(); }
+  bool Contains(int32_t pageNo) const { return FItems.count(pageNo) != 0; }
   int Count() const noexcept { return static_cast<int>(FItems.size()); }
-  // Inserts (stamped as most recently used); the list becomes the page's parent.
+  // Inserts (as the most recently used); the list becomes the page's parent.
   TSDBPage* Insert(std::unique_ptr<TSDBPage> page);
   // Removes and hands back the page. Raises "TSortedPageList.Delete - no
   // elements in array!" (20165) on an empty list and "TSortedPageList.Delete -
   // element not found, key = %d, itemCount = %d" (20166) when absent.
   std::unique_ptr<TSDBPage> Extract(int32_t pageNo);
   void Delete(int32_t pageNo) { Extract(pageNo); }
-  void Touch(int index);
-  // Index of the least recently used page, -1 when empty.
-  int FindLRU() const;
-  void Clear() { FItems.clear(); }
-
-  int64_t LRUCount = 0;
-  int LRULastFound = -1;
+  // The page becomes the most recently used.
+  void Touch(TSDBPage* page) noexcept;
+  // The least recently used page that nobody uses, null when none.
+  TSDBPage* FindLRU() const noexcept;
+  // Every page, in page-number order (a commit writes in file order).
+  std::vector<TSDBPage*> Pages() const;
+  // Calls f(page) for every page, least recently used first; f must not
+  // change the list.
+  template <class F>
+  void ForEach(F&& f) const {
+    for (TSDBPage* p = FOldest; p; p = p->FNewer) f(p);
+  }
+  void Clear() noexcept;
 
  private:
-  std::vector<TSDBPageElement> FItems;
+  void Unlink(TSDBPage* page) noexcept;
+  void LinkNewest(TSDBPage* page) noexcept;
+  std::unordered_map<int32_t, std::unique_ptr<TSDBPage>> FItems;
+  TSDBPage* FOldest = nullptr;
+  TSDBPage* FNewest = nullptr;
 };
 
 struct TSDBSessionPageInfo {
   int SessionID = kSDBInvalidSessionID;
-  TSDBSortedPageList DirtyPages;
+  TSDBPageList DirtyPages;
   std::vector<int32_t> AddedPageNumbers;
   std::vector<int32_t> RemovedPageNumbers;
 };
@@ -164,7 +178,7 @@ class TSDBPageManager {
 
   // Introspection (tests, tools).
   int SharedPageCount() const noexcept { return FSharedPages.Count(); }
-  bool IsPageCached(int32_t PageNo) const { return FSharedPages.Find(PageNo) >= 0; }
+  bool IsPageCached(int32_t PageNo) const { return FSharedPages.Contains(PageNo); }
   int DirtyPageCount(int SessionID) const;
 
   // Byte locks inside a page (internal files use byte 0 of their first
@@ -195,7 +209,7 @@ class TSDBPageManager {
   static void MarkStale(TSDBPage& Page) noexcept { Page.FStale = true; }
 
   int FCacheCapacity;
-  TSDBSortedPageList FSharedPages;
+  TSDBPageList FSharedPages;
   std::vector<std::unique_ptr<TSDBSessionPageInfo>> FSessions;
   uint16_t FPageSize;
   uint16_t FPageHeaderSize = kSDBPageHeaderSize;

@@ -106,6 +106,15 @@ void TSDBDiskTableData::LoadMostUpdated(int SessionID) {
   FDatabase.MostUpdatedLoaded(*this, SessionID, mu.TableState);
 }
 
+void TSDBDiskTableData::LoadStoredTableState(int SessionID) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  if (!FActive || !FDatabase.PageManager().MultiUser()) return;
+  std::vector<uint8_t> data = FTableMostUpdatedFile.ReadAll(SessionID);
+  TSDBMostUpdatedData mu;
+  mu.Load(data, FFieldManager->FieldCount());
+  FDatabase.MostUpdatedLoaded(*this, SessionID, mu.TableState);
+}
+
 // ---- Create ----------------------------------------------------------------------------------
 
 void TSDBDiskTableData::CreateTable(TSDBCursor& Cursor, TSDBFieldDefs FieldDefs, TSDBConstraintDefs ConstraintDefs,

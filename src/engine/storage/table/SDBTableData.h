@@ -241,6 +241,12 @@ class TSDBDiskTableData : public TSDBIndexRecordSource {
   bool IsRecordLocked(int SessionID, const TSDBPageItemID& RecordID);
   // Reads the counters from the most-updated file.
   void LoadMostUpdated(int SessionID);
+  // Multi-user: reads the table state stored in the most-updated file (the
+  // counters in memory stay as they are) and records it for the session's
+  // current lock period, so that cached pages stamped with that state are
+  // trusted without a read each until the lock goes. Called right after a
+  // statement took its shared or write lock.
+  void LoadStoredTableState(int SessionID);
   void SaveMostUpdated(int SessionID);
   // The table state (raised by every change).
   int32_t TableState() const { return FRecordManager ? FRecordManager->FTableState : 0; }
