@@ -200,6 +200,39 @@ TEST_P(InternalFile, DirectFileRegionsAndLocks) {
   EXPECT_FALSE(cache.FreeSpaceManager().GetPageUsageFromPFS(start));
 }
 
+// A region over many pages is tested as few ranges as possible; a byte held
+// anywhere in it, also on either side of a page boundary, still counts, and
+// the header bytes between the pages' contents (byte 0 of the first page is
+// the file's own lock) never do.
+TEST_P(InternalFile, RegionOverManyPagesSeesEveryHeldByte) {
+  TSDBInternalDBDirectAccessFile f(cache.DiskPageManager(), ptTableLocks);
+  const int32_t size = 6 * D() - 100;
+  f.CreateFile(size);
+  ASSERT_EQ(f.PageNumbers().size(), 6u);
+  // Content position 0 lies kHeader bytes into the first page's data.
+  const int32_t firstEnd = D() - 5;  // last content byte of the first page
+  struct Case {
+    int32_t Held;
+  } cases[] = {{0}, {firstEnd}, {firstEnd + 1}, {2 * D() + 17}, {3 * D() - 6}, {size - 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Held);
+    ASSERT_TRUE(f.LockByte(c.Held));
+    EXPECT_TRUE(f.IsRegionLocked(0, size));
+    EXPECT_TRUE(f.IsRegionLocked(c.Held, 1));
+    if (c.Held > 0) {
+      EXPECT_FALSE(f.IsRegionLocked(0, c.Held));
+    }
+    if (c.Held < size - 1) {
+      EXPECT_FALSE(f.IsRegionLocked(c.Held + 1, size - c.Held - 1));
+    }
+    ASSERT_TRUE(f.UnlockByte(c.Held));
+    EXPECT_FALSE(f.IsRegionLocked(0, size));
+  }
+  ASSERT_TRUE(f.LockFile());
+  EXPECT_FALSE(f.IsRegionLocked(0, size));
+  EXPECT_TRUE(f.UnlockFile());
+}
+
 INSTANTIATE_TEST_SUITE_P(Plain, InternalFile, ::testing::Values(std::string()));
 INSTANTIATE_TEST_SUITE_P(Enciphered, InternalFile, ::testing::Values(std::string("s3cret")));
 

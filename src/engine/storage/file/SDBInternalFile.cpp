@@ -319,10 +319,10 @@ void TSDBInternalDBDirectAccessFile::CreateFile(int32_t Size) {
   FSize = Size;
 }
 
-void TSDBInternalDBDirectAccessFile::OpenFile(int32_t StartPageNo) {
+void TSDBInternalDBDirectAccessFile::OpenFile(int32_t StartPageNo, int64_t Owner) {
   CloseFile();
   if (StartPageNo < 0) throw ESDBException(kSDBErrInternalFileStartPage, "Invalid page number");
-  if (const auto* chain = LPageManager.FindDirectChain(StartPageNo, FPageTypeID)) {
+  if (const auto* chain = LPageManager.FindDirectChain(StartPageNo, FPageTypeID, Owner)) {
     FPageNumbers = chain->Pages;
     FSize = chain->Size;
     FStartPageNo = StartPageNo;
@@ -355,7 +355,7 @@ void TSDBInternalDBDirectAccessFile::OpenFile(int32_t StartPageNo) {
   FSize = static_cast<int32_t>(std::clamp<int64_t>(size, 0, capacity));
   FPageNumbers = std::move(pages);
   FStartPageNo = StartPageNo;
-  LPageManager.KeepDirectChain(StartPageNo, FPageTypeID, FPageNumbers, FSize);
+  LPageManager.KeepDirectChain(StartPageNo, FPageTypeID, FPageNumbers, FSize, Owner);
 }
 
 void TSDBInternalDBDirectAccessFile::CloseFile() noexcept {
@@ -457,15 +457,33 @@ bool TSDBInternalDBDirectAccessFile::IsByteLocked(int32_t ByteNo) {
 bool TSDBInternalDBDirectAccessFile::IsRegionLocked(int32_t ByteNo, int32_t ByteCount) {
   CheckOpen("IsRegionLocked");
   const int32_t pageEnd = LPageManager.PageSize();
+  // Pages that follow each other in the file are tested as one range (one
+  // lock-and-release instead of one per page): a locks file for many
+  // sessions spans hundreds of pages. The page headers inside such a range
+  // are never lock targets (only content bytes are, and byte 0 of the first
+  // page, which no range from content reaches).
+  int32_t runPage = -1, runOffset = 0, lastPage = -1;
+  int64_t runCount = 0;
+  bool lastReachedEnd = false;
   while (ByteCount > 0) {
     int32_t pageNo, offset;
     Locate(ByteNo, pageNo, offset);
     int32_t n = std::min(ByteCount, pageEnd - offset);
-    if (LPageManager.IsPageRegionLocked(pageNo, offset, n)) return true;
+    if (runPage >= 0 && lastReachedEnd && pageNo == lastPage + 1 && runCount + offset + n <= INT32_MAX) {
+      runCount += offset + n;  // the next page's header, then its content
+    } else {
+      if (runPage >= 0 && LPageManager.IsPageRegionLocked(runPage, runOffset, static_cast<int32_t>(runCount)))
+        return true;
+      runPage = pageNo;
+      runOffset = offset;
+      runCount = n;
+    }
+    lastPage = pageNo;
+    lastReachedEnd = offset + n == pageEnd;
     ByteNo += n;
     ByteCount -= n;
   }
-  return false;
+  return runPage >= 0 && LPageManager.IsPageRegionLocked(runPage, runOffset, static_cast<int32_t>(runCount));
 }
 
 }  // namespace sdb

@@ -77,7 +77,10 @@ class TSDBInternalDBDirectAccessFile {
   // once (zero content); the start page is then StartPageNo().
   void CreateFile(int32_t Size);
   // Reads the size and follows the chain, reading only page headers.
-  void OpenFile(int32_t StartPageNo);
+  // Owner, when not -1, names the file for good (see
+  // TSDBDiskPageManager::FindDirectChain): its chain may then be kept
+  // across opens also while other processes use the file.
+  void OpenFile(int32_t StartPageNo, int64_t Owner = -1);
   void CloseFile() noexcept;
   // Frees every page of the chain at once.
   void DeleteFile(int32_t StartPageNo);

@@ -414,16 +414,18 @@ void TSDBDiskPageManager::WithFreeSpaceJournal(int32_t PageNo, const std::functi
   }
 }
 
-const TSDBDiskPageManager::TDirectChain* TSDBDiskPageManager::FindDirectChain(int32_t StartPageNo,
-                                                                             uint16_t PageType) const {
-  if (!SoleWriter()) return nullptr;
+const TSDBDiskPageManager::TDirectChain* TSDBDiskPageManager::FindDirectChain(int32_t StartPageNo, uint16_t PageType,
+                                                                             int64_t Owner) const {
+  if (!SoleWriter() && Owner < 0) return nullptr;
   auto it = FDirectChains.find(StartPageNo);
-  return it == FDirectChains.end() || it->second.PageType != PageType ? nullptr : &it->second;
+  if (it == FDirectChains.end() || it->second.PageType != PageType) return nullptr;
+  if (!SoleWriter() && it->second.Owner != Owner) return nullptr;
+  return &it->second;
 }
 
 void TSDBDiskPageManager::KeepDirectChain(int32_t StartPageNo, uint16_t PageType, const std::vector<int32_t>& Pages,
-                                          int32_t Size) {
-  if (SoleWriter()) FDirectChains[StartPageNo] = TDirectChain{PageType, Pages, Size};
+                                          int32_t Size, int64_t Owner) {
+  if (SoleWriter() || Owner >= 0) FDirectChains[StartPageNo] = TDirectChain{PageType, Pages, Size, Owner};
 }
 
 bool TSDBDiskPageManager::IsSystemPage(int32_t PageNo) const {

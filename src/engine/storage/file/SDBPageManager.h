@@ -184,17 +184,27 @@ class TSDBDiskPageManager {
   // exclusive open that may write. What it read or wrote then stays as it
   // left it.
   bool SoleWriter() const { return !FMultiUser && !FReadOnly; }
-  // The pages of direct internal files opened before, kept for a sole
-  // writer: a chain never changes while its file lives, and any page freed
-  // forgets them all (a freed page may start another chain later).
+  // The pages of direct internal files opened before. A chain never
+  // changes while its file lives (its pages are all written when it is
+  // made), and any page freed here forgets them all (a freed page may
+  // start another chain later). A sole writer keeps every chain. With
+  // other processes on the file, a page can be freed and reused behind
+  // our back, so only chains of an owner that names its file for good are
+  // kept, and found again only for that same owner: a table's locks file
+  // under the table's object identifier, which is never given twice. A
+  // table dropped by another process and a new one made over its pages
+  // then has another identifier, and its chain is read afresh.
   struct TDirectChain {
     uint16_t PageType = 0;
     std::vector<int32_t> Pages;
     int32_t Size = 0;
+    int64_t Owner = -1;
   };
-  // A chain kept for that start page and page type (null: read it).
-  const TDirectChain* FindDirectChain(int32_t StartPageNo, uint16_t PageType) const;
-  void KeepDirectChain(int32_t StartPageNo, uint16_t PageType, const std::vector<int32_t>& Pages, int32_t Size);
+  // A chain kept for that start page, page type and owner (-1: none; null:
+  // read it).
+  const TDirectChain* FindDirectChain(int32_t StartPageNo, uint16_t PageType, int64_t Owner = -1) const;
+  void KeepDirectChain(int32_t StartPageNo, uint16_t PageType, const std::vector<int32_t>& Pages, int32_t Size,
+                       int64_t Owner = -1);
   bool IgnoreCRCErrors() const { return FIgnoreCRCErrors; }
   void SetIgnoreCRCErrors(bool Value) { FIgnoreCRCErrors = Value; }
   const TSDBPassword& Password() const { return FPassword; }

@@ -236,7 +236,9 @@ void TSDBDiskTableData::LoadTable(int SessionID) {
   try {
     FTableMetadataFile.OpenFile(item->MetaDataFilePageNo);
     FTableMostUpdatedFile.OpenFile(item->MostUpdatedFilePageNo);
-    FTableLocksFile.OpenFile(item->LocksFilePageNo);
+    // A locks file for 500,000 sessions spans some 1,500 pages: its chain
+    // is kept under the table's identifier instead of walked per open.
+    FTableLocksFile.OpenFile(item->LocksFilePageNo, item->TableID);
     TSDBTableMetadata m;
     m.Load(FTableMetadataFile.ReadAll(SessionID));
     FIndexDefs = std::move(m.IndexDefs);
