@@ -91,6 +91,26 @@ static TSDBLocalSession& Need(const std::unique_ptr<TSDBLocalSession>& s) {
   return *s;
 }
 
+TSDBCompactReport TSDBConnectionHandle::Rewrite(const TSDBConnectionParams& Params, const TSDBRewriteSettings& Settings,
+                                                const TSDBProgressCallback& Progress) {
+  return SDBRewriteDatabase(Params.FileName, Params.Password, Settings, Progress);
+}
+
+void TSDBConnectionHandle::FlushBuffers() { Need(FSession).FlushBuffers(); }
+
+TSDBCryptoAlgorithm TSDBConnectionHandle::FileCryptoAlgorithm() const {
+  TSDBDiskPageManager& pm = Need(FSession).DatabaseData().DiskPageManager();
+  return pm.Encrypted() ? static_cast<TSDBCryptoAlgorithm>(pm.CryptoHeader().CryptoAlgorithm) : FParams.CryptoAlgorithm;
+}
+
+uint16_t TSDBConnectionHandle::FilePageSize() const {
+  return Need(FSession).DatabaseData().DiskPageManager().PageSize();
+}
+
+uint16_t TSDBConnectionHandle::FilePagesPerExtent() const {
+  return Need(FSession).DatabaseData().DiskPageManager().PageCountInExtent();
+}
+
 bool TSDBConnectionHandle::ReadOnly() const { return FSession ? FSession->ReadOnly() : FParams.ReadOnly; }
 
 void TSDBConnectionHandle::OpenTable(TSDBCursor& Cursor, const std::string& TableName) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "Commands.h"
+#include "sdb/SDBComponents.h"
 #include "storage/maintenance/SDBCompact.h"
 #include "storage/maintenance/SDBRepair.h"
 #include "storage/maintenance/SDBDatabaseCheck.h"
@@ -28,6 +29,13 @@ const char* kCompactUsage =
     "  file with the same settings, checks the copy and puts it in place of the\n"
     "  original. A failure leaves the original untouched. Prints the sizes\n"
     "  before and after.\n";
+
+const char* kPasswdUsage =
+    "usage: tessaly-db passwd FILE [--password OLD] (--new-password NEW | --remove)\n"
+    "  Rewrites a database file nobody else has open under a new password\n"
+    "  (--new-password) or without any (--remove); the cipher stays. Passwords\n"
+    "  are UTF-8 text whose characters Windows-1252 can hold. A failure leaves\n"
+    "  the file as it was.\n";
 
 std::string TakeFile(Args& args, const char* usage) {
   if (args.size() != 1 || args[0].empty() || args[0][0] == '-')
@@ -70,6 +78,40 @@ int CmdCompact(const Args& argsIn) {
   const std::string file = TakeFile(args, kCompactUsage);
   const sdb::TSDBCompactReport report = sdb::SDBCompactDatabase(file, password);
   std::cout << "compacted " << file << ": " << report.Summary();
+  return 0;
+}
+
+}  // namespace tessdb
+
+namespace tessdb {
+
+int CmdPasswd(const Args& argsIn) {
+  if (WantsHelp(argsIn)) {
+    std::cout << kPasswdUsage;
+    return 0;
+  }
+  Args args = argsIn;
+  std::string password, newPassword;
+  TakeOption(args, "--password", password);
+  const bool hasNew = TakeOption(args, "--new-password", newPassword);
+  bool remove = false;
+  for (auto it = args.begin(); it != args.end();)
+    if (*it == "--remove") {
+      remove = true;
+      it = args.erase(it);
+    } else {
+      ++it;
+    }
+  if (hasNew == remove) throw std::invalid_argument(std::string("give either --new-password NEW or --remove\n") + kPasswdUsage);
+  if (hasNew && newPassword.empty())
+    throw std::invalid_argument(std::string("an empty new password: use --remove to remove the password\n") + kPasswdUsage);
+  const std::string file = TakeFile(args, kPasswdUsage);
+  sdb::TSDBDatabase db;
+  db.SilentMode = true;
+  db.SetDatabaseFileName(file);
+  db.Password = password;
+  db.ChangePassword(remove ? std::string() : newPassword);
+  std::cout << (remove ? "removed the password of " : "changed the password of ") << file << "\n";
   return 0;
 }
 

@@ -425,18 +425,22 @@ inline constexpr int kSDBErrWrongPassword = 30445;         // "Cannot open datab
 inline constexpr int kSDBErrPasswordCharacter = 20270;     // "The password cannot hold the character '%s': ..."
 inline constexpr int kSDBErrTextCharacter = 20271;         // "Column '%s' cannot hold the character '%s': ..."
 
-// Component errors with no code of their own in the file layer.
-inline constexpr int kSDBErrDatabaseFileMissing = 20108;   // "Database file '%s' does not exist"
-inline constexpr int kSDBErrDatabaseNameMissing = 20109;   // "Database name missing"
-inline constexpr int kSDBErrDuplicateDatabase = 20110;     // "Duplicate database name '%s'"
-inline constexpr int kSDBErrDatabaseOpen = 20111;          // "Cannot perform this operation on an open database"
-inline constexpr int kSDBErrDatabaseNameBlank = 20112;     // "DatabaseName property is blank"
-inline constexpr int kSDBErrFieldNotFound = 20113;         // "Field '%s' not found"
-inline constexpr int kSDBErrParamNotFound = 20114;         // "Parameter '%s' not found"
-inline constexpr int kSDBErrDataSetClosed = 20115;         // "Cannot perform this operation on a closed dataset"
-inline constexpr int kSDBErrTableNameMissing = 20116;      // "Table name missing"
-inline constexpr int kSDBErrNotEditing = 20117;            // "Dataset not in edit or insert mode"
-inline constexpr int kSDBErrReadOnlyDataSet = 20118;       // "Cannot modify a read-only dataset"
-inline constexpr int kSDBErrIndexNotFound = 20119;         // "Index '%s' not found"
+// Component errors with no code of their own in the file layer. They
+// once shared 20108-20119 with the index errors above; a caller that tells
+// errors apart by number needs each number to mean one thing.
+inline constexpr int kSDBErrDatabaseFileMissing = 20310;   // "Database file '%s' does not exist"
+inline constexpr int kSDBErrDatabaseNameMissing = 20311;   // "Database name missing"
+inline constexpr int kSDBErrDuplicateDatabase = 20312;     // "Duplicate database name '%s'"
+inline constexpr int kSDBErrDatabaseOpen = 20313;          // "Cannot perform this operation on an open database"
+inline constexpr int kSDBErrDatabaseNameBlank = 20314;     // "DatabaseName property is blank"
+inline constexpr int kSDBErrFieldNotFound = 20315;         // "Field '%s' not found"
+inline constexpr int kSDBErrParamNotFound = 20316;         // "Parameter '%s' not found"
+inline constexpr int kSDBErrDataSetClosed = 20317;         // "Cannot perform this operation on a closed dataset"
+inline constexpr int kSDBErrTableNameMissing = 20318;      // "Table name missing"
+inline constexpr int kSDBErrNotEditing = 20319;            // "Dataset not in edit or insert mode"
+inline constexpr int kSDBErrReadOnlyDataSet = 20320;       // "Cannot modify a read-only dataset"
+inline constexpr int kSDBErrIndexNotFound = 20321;         // "Index '%s' not found"
+inline constexpr int kSDBErrDatabaseFileExists = 20322;    // "Database file '%s' already exists"
+inline constexpr int kSDBErrDeleteDatabaseFile = 20323;    // "Cannot delete database file '%s': %s"
 
 }  // namespace sdb
