@@ -291,6 +291,7 @@ void TSDBDatabase::ConnectHandle() {
   p.ReadOnly = FReadOnly;
   p.Exclusive = Exclusive;
   p.MultiUser = MultiUser;
+  p.DisableTempFiles = DisableTempFiles;
   p.Durability = Durability;
   if (MultiUser) p.SessionName = FSessionName;
   auto h = std::make_unique<TSDBConnectionHandle>();

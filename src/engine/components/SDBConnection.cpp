@@ -22,6 +22,7 @@ TSDBConnectParams ToConnect(const TSDBConnectionParams& p) {
   c.ReadOnly = p.ReadOnly;
   c.Exclusive = p.Exclusive;
   c.MultiUser = p.MultiUser;
+  c.DisableTempFiles = p.DisableTempFiles;
   return c;
 }
 

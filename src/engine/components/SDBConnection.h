@@ -27,6 +27,7 @@ struct TSDBConnectionParams {
   bool ReadOnly = false;
   bool Exclusive = false;
   bool MultiUser = false;
+  bool DisableTempFiles = false;
   // How much commits flush (see SDBJournal.h).
   TSDBDurability Durability = SDBDefaultDurability();
 };

@@ -462,7 +462,11 @@ class TSDBQuery : public TSDBDataSet {
   std::shared_ptr<TSDBResultSet> RunText(bool WantResult);
   void BindQueryResult(std::shared_ptr<TSDBResultSet> Result);
   void CloseLiveCursor() noexcept;
-  void CheckModify() const;
+  // Raises unless the current row can be changed: "Cannot modify a
+  // read-only dataset" for a read-only database or dataset, and for a
+  // result that is not live (a temporary table of copied rows, which no
+  // change could reach) engine error -10 on delete, -9 otherwise.
+  void CheckModify(bool ForDelete = false) const;
   // The cursor on the live table (opened on first use).
   TSDBTableCursor& LiveCursor();
   // Puts the live cursor on the current row's record and checks that the

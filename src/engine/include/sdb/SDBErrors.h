@@ -193,8 +193,8 @@ inline constexpr int kSDBErrCursorFieldNotFound = 10003;  // "Field '%s' not fou
 inline constexpr int kSDBErrCursorNotEditing = 10004;  // "Dataset not in edit or insert mode"
 inline constexpr int kSDBErrCursorNotBrowsing = 10005;  // "Dataset is in edit or insert mode"
 inline constexpr int kSDBErrRenameOpenTable = 10150;  // "Cannot rename table '%s'. Table is open by another dataset"
-// "Cannot read from stream ... (the field's name; its object identifier raises the next code)"
-inline constexpr int kSDBErrFieldDefName = 10158;
+inline constexpr int kSDBErrFieldDefName = 10158;  // "Cannot read from stream ..." (its name)
+inline constexpr int kSDBErrFieldDefObjectID = 10159;  // "Cannot read from stream ..." (its object identifier)
 inline constexpr int kSDBErrFieldDefBaseType = 10160;  // "Cannot read from stream ..."
 inline constexpr int kSDBErrFieldDefAdvancedType = 10161;  // "Cannot read from stream ..."
 inline constexpr int kSDBErrFieldDefSize = 10162;  // "Invalid field size %d for field '%s'"
@@ -207,8 +207,8 @@ inline constexpr int kSDBErrFieldDefAutoincMin = 10168;  // "Cannot read from st
 inline constexpr int kSDBErrFieldDefAutoincMax = 10169;  // "Cannot read from stream ..."
 inline constexpr int kSDBErrFieldDefAutoincCycled = 10170;  // "Cannot read from stream ..."
 inline constexpr int kSDBErrFieldDefDefaultValue = 10171;  // "Cannot read from stream ..."
-// "Cannot read from stream ... (the index's name; its object identifier raises the next code)"
-inline constexpr int kSDBErrIndexDefName = 10219;
+inline constexpr int kSDBErrIndexDefName = 10219;  // "Cannot read from stream ..." (its name)
+inline constexpr int kSDBErrIndexDefObjectID = 10220;  // "Cannot read from stream ..." (its object identifier)
 inline constexpr int kSDBErrIndexDefType = 10221;  // "Cannot read from stream ..."
 inline constexpr int kSDBErrIndexDefUnique = 10222;  // "Cannot read from stream ..."
 inline constexpr int kSDBErrIndexDefPrimary = 10223;  // "Cannot read from stream ..."
@@ -336,8 +336,8 @@ inline constexpr int kSDBErrConstraintNotImplemented = 30036;  // "Not implement
 inline constexpr int kSDBErrConstraintTypeNotImplemented = 30040;  // "Not implemented yet"
 inline constexpr int kSDBErrKeyDataTypeUnknown = 30047;  // "Unknown DataType: '%s'"
 inline constexpr int kSDBErrFieldDataTypeUnknown = 30050;  // "Unknown DataType: '%s'"
-// "Cannot read from stream ... (the constraint's name; its object identifier raises the next code)"
-inline constexpr int kSDBErrNotNullDefName = 30303;
+inline constexpr int kSDBErrNotNullDefName = 30303;  // "Cannot read from stream ..." (its name)
+inline constexpr int kSDBErrNotNullDefObjectID = 30304;  // "Cannot read from stream ..." (its object identifier)
 inline constexpr int kSDBErrNotNullDefSchemaID = 30305;  // "Cannot read from stream ..."
 inline constexpr int kSDBErrNotNullDefTableID = 30306;  // "Cannot read from stream ..."
 inline constexpr int kSDBErrNotNullDefColumnID = 30307;  // "Cannot read from stream ..."
@@ -346,8 +346,8 @@ inline constexpr int kSDBErrNotNullDefTableName = 30309;  // "Cannot read from s
 inline constexpr int kSDBErrNotNullDefColumnName = 30310;  // "Cannot read from stream ..."
 inline constexpr int kSDBErrCheckDefMinValue = 30311;  // "Cannot read from stream ..."
 inline constexpr int kSDBErrCheckDefMaxValue = 30312;  // "Cannot read from stream ..."
-// "Cannot read from stream ... (the constraint's name; its object identifier raises the next code)"
-inline constexpr int kSDBErrUniqueDefName = 30313;
+inline constexpr int kSDBErrUniqueDefName = 30313;  // "Cannot read from stream ..." (its name)
+inline constexpr int kSDBErrUniqueDefObjectID = 30314;  // "Cannot read from stream ..." (its object identifier)
 inline constexpr int kSDBErrUniqueDefSchemaID = 30315;  // "Cannot read from stream ..."
 inline constexpr int kSDBErrUnknownConstraintType = 30316;  // "Unknown Constraint Type: '%d'"
 inline constexpr int kSDBErrUniqueDefTableID = 30317;  // "Cannot read from stream ..."

@@ -393,9 +393,9 @@ void TSDBMetaObjectDef::SavePrefix(TSDBMetaWriter& W) const {
   W.Int32(FObjectID);
 }
 
-void TSDBMetaObjectDef::LoadPrefix(TSDBMetaReader& R, int Code) {
-  FName = R.ShortString(Code);
-  FObjectID = R.Int32(Code + 1);
+void TSDBMetaObjectDef::LoadPrefix(TSDBMetaReader& R, int NameCode, int ObjectIDCode) {
+  FName = R.ShortString(NameCode);
+  FObjectID = R.Int32(ObjectIDCode);
 }
 
 TSDBFieldDef::TSDBFieldDef(const std::string& Name, TSDBAdvancedFieldType Type, int32_t Size) {
@@ -431,7 +431,7 @@ void TSDBFieldDef::SaveToStream(TSDBMetaWriter& W) const {
 }
 
 void TSDBFieldDef::LoadFromStream(TSDBMetaReader& R) {
-  LoadPrefix(R, kSDBErrFieldDefName);
+  LoadPrefix(R, kSDBErrFieldDefName, kSDBErrFieldDefObjectID);
   FBaseFieldType = static_cast<TSDBBaseFieldType>(R.Byte(kSDBErrFieldDefBaseType));
   FAdvancedFieldType = static_cast<TSDBAdvancedFieldType>(R.Byte(kSDBErrFieldDefAdvancedType));
   FFieldSize = R.Int32(kSDBErrFieldDefSize);
@@ -470,7 +470,7 @@ void TSDBIndexDef::SaveToStream(TSDBMetaWriter& W) const {
 }
 
 void TSDBIndexDef::LoadFromStream(TSDBMetaReader& R) {
-  LoadPrefix(R, kSDBErrIndexDefName);
+  LoadPrefix(R, kSDBErrIndexDefName, kSDBErrIndexDefObjectID);
   FIndexType = static_cast<TSDBIndexType>(R.Byte(kSDBErrIndexDefType));
   FUnique = R.Bool(kSDBErrIndexDefUnique);
   FPrimary = R.Bool(kSDBErrIndexDefPrimary);
@@ -559,7 +559,7 @@ void TSDBConstraintDefNotNull::SaveToStream(TSDBMetaWriter& W) const {
 }
 
 void TSDBConstraintDefNotNull::LoadFromStream(TSDBMetaReader& R) {
-  LoadPrefix(R, kSDBErrNotNullDefName);
+  LoadPrefix(R, kSDBErrNotNullDefName, kSDBErrNotNullDefObjectID);
   FTableSchemaObjectID = R.Int32(kSDBErrNotNullDefSchemaID);
   FTableObjectID = R.Int32(kSDBErrNotNullDefTableID);
   FColumnObjectID = R.Int32(kSDBErrNotNullDefColumnID);
@@ -596,7 +596,7 @@ void TSDBConstraintDefUnique::SaveToStream(TSDBMetaWriter& W) const {
 }
 
 void TSDBConstraintDefUnique::LoadFromStream(TSDBMetaReader& R) {
-  LoadPrefix(R, kSDBErrUniqueDefName);
+  LoadPrefix(R, kSDBErrUniqueDefName, kSDBErrUniqueDefObjectID);
   FTableSchemaObjectID = R.Int32(kSDBErrUniqueDefSchemaID);
   FTableObjectID = R.Int32(kSDBErrUniqueDefTableID);
   FIndexObjectID = R.Int32(kSDBErrUniqueDefIndexID);

@@ -101,7 +101,7 @@ class TSDBMetaObjectDef {
 
  protected:
   void SavePrefix(TSDBMetaWriter& W) const;
-  void LoadPrefix(TSDBMetaReader& R, int Code);
+  void LoadPrefix(TSDBMetaReader& R, int NameCode, int ObjectIDCode);
 };
 
 class TSDBFieldDef : public TSDBMetaObjectDef {
