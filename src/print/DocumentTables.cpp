@@ -3,7 +3,9 @@
 #include <QFileInfo>
 
 #include "DataError.h"
+#include "sdb/SDBComponents.h"
 #include "settings/DataModuleSdb.h"
+#include "ui/Dialogs.h"
 #include "settings/SettingsText.h"
 #include "ReadXml.h"
 #include "Report.h"
@@ -127,9 +129,35 @@ void OuvertureParametres(TDataModuleSdb& store, const QString& path) {
                                     "dossier de l'application."));
   if (!QFileInfo(path).isFile())
     throw EDataError(QStringLiteral("La base de paramètres \"%1\" n'existe pas.").arg(path));
+  // The questions of the open go to the user through the application's
+  // dialogs (scripted in tests, answered No when unattended).
+  sdb::TSDBDatabase& db = store.Parametres();
+  db.ConfirmDialog = [path](const std::string&) {
+    return ui::AskYesNo(QStringLiteral("La base de paramètres \"%1\" n'a pas été fermée correctement la dernière "
+                                       "fois. Voulez-vous la réparer ?")
+                            .arg(path));
+  };
+  db.InformationBox = [](const std::string& text) { ui::ShowMessage(QString::fromUtf8(text)); };
+  db.WarningBox = [](const std::string& text) { ui::ShowMessage(QString::fromUtf8(text)); };
+  // A wrong password asks again until the user cancels.
+  db.PasswordDialog = [path](sdb::TSDBDatabase& d) {
+    QString password;
+    if (!ui::Dialogs().Password(nullptr, QStringLiteral("Mot de passe de la base de paramètres \"%1\" :").arg(path),
+                                password))
+      return false;
+    d.Password = password.toStdString();
+    return true;
+  };
   QString why;
   try {
-    if (store.OuvertureBDD(path.toStdString())) return;
+    if (store.OuvertureBDD(path.toStdString())) {
+      if (db.RepairNeeded())
+        ui::ShowMessage(QStringLiteral("La base de paramètres \"%1\" est ouverte sans réparation : elle n'a pas été "
+                                       "fermée correctement et son contenu peut être incomplet. Réparez-la "
+                                       "(tessaly-db repair) dès que personne ne l'utilise.")
+                            .arg(path));
+      return;
+    }
   } catch (const std::exception& e) {
     why = ExceptionMessage(e);
   }

@@ -1,6 +1,8 @@
 #include "Dialogs.h"
 
 #include <QFileDialog>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <cstdio>
 
@@ -62,6 +64,15 @@ QString TQtDialogs::OpenPicture(QWidget* parent, const QString& caption, const Q
       QStringLiteral("Images (*.png *.jpg *.jpeg *.bmp *.gif *.tif *.tiff *.svg);;Tous les fichiers (*)"));
 }
 
+bool TQtDialogs::Password(QWidget* parent, const QString& text, QString& password) {
+  // The input dialog's label names its edit for screen readers.
+  bool ok = false;
+  const QString entered =
+      QInputDialog::getText(parent, QStringLiteral("Tessaly"), text, QLineEdit::Password, QString(), &ok);
+  if (ok) password = entered;
+  return ok;
+}
+
 // ------------------------------------------------------------ unattended
 
 void TUnattendedDialogs::Message(QWidget*, const QString& text) { ToStderr(QString(), text); }
@@ -84,6 +95,11 @@ QString TUnattendedDialogs::SaveFile(QWidget*, const QString& caption, const QSt
 QString TUnattendedDialogs::OpenPicture(QWidget*, const QString& caption, const QString&) {
   ToStderr(QStringLiteral("file dialog cancelled: "), caption);
   return QString();
+}
+
+bool TUnattendedDialogs::Password(QWidget*, const QString& text, QString&) {
+  ToStderr(QStringLiteral("password entry cancelled: "), text);
+  return false;
 }
 
 // -------------------------------------------------------------- scripted
@@ -118,6 +134,14 @@ QString TScriptedDialogs::SaveFile(QWidget*, const QString& caption, const QStri
 QString TScriptedDialogs::OpenPicture(QWidget*, const QString& caption, const QString&) {
   FileDialogs << caption;
   return NextPath(FPaths);
+}
+
+bool TScriptedDialogs::Password(QWidget*, const QString& text, QString& password) {
+  PasswordPrompts << text;
+  if (FPasswords.empty()) return false;
+  password = FPasswords.front();
+  FPasswords.pop_front();
+  return true;
 }
 
 }  // namespace tessaly::ui

@@ -35,6 +35,9 @@ class TDialogs {
                            const QString& filter) = 0;
   // A picture-open dialog (with a preview where the platform offers one).
   virtual QString OpenPicture(QWidget* parent, const QString& caption, const QString& folder) = 0;
+  // A masked password entry under `text`; true and `password` set only
+  // when the user confirms.
+  virtual bool Password(QWidget* parent, const QString& text, QString& password) = 0;
 };
 
 // The dialogs the application uses: the installed ones, or else the Qt
@@ -56,6 +59,7 @@ class TQtDialogs : public TDialogs {
   QString SaveFile(QWidget* parent, const QString& caption, const QString& suggestedPath,
                    const QString& filter) override;
   QString OpenPicture(QWidget* parent, const QString& caption, const QString& folder) override;
+  bool Password(QWidget* parent, const QString& text, QString& password) override;
 };
 
 class TUnattendedDialogs : public TDialogs {
@@ -66,6 +70,7 @@ class TUnattendedDialogs : public TDialogs {
   QString SaveFile(QWidget* parent, const QString& caption, const QString& suggestedPath,
                    const QString& filter) override;
   QString OpenPicture(QWidget* parent, const QString& caption, const QString& folder) override;
+  bool Password(QWidget* parent, const QString& text, QString& password) override;
 };
 
 // Scripted answers for tests: questions and file dialogs take the next
@@ -79,17 +84,22 @@ class TScriptedDialogs : public TDialogs {
   QString SaveFile(QWidget* parent, const QString& caption, const QString& suggestedPath,
                    const QString& filter) override;
   QString OpenPicture(QWidget* parent, const QString& caption, const QString& folder) override;
+  bool Password(QWidget* parent, const QString& text, QString& password) override;
 
   void QueueAnswer(bool yes) { FAnswers.push_back(yes); }
   void QueuePath(const QString& path) { FPaths.push_back(path); }
+  // A password entry takes the next queued password (none left: cancelled).
+  void QueuePassword(const QString& password) { FPasswords.push_back(password); }
 
   QStringList Messages;   // texts of the message boxes, in order
   QStringList Questions;  // texts of the questions, in order
   QStringList FileDialogs;  // captions of the file dialogs, in order
+  QStringList PasswordPrompts;  // texts of the password entries, in order
 
  private:
   std::deque<bool> FAnswers;
   std::deque<QString> FPaths;
+  std::deque<QString> FPasswords;
 };
 
 // Installs a dialogs object for the lifetime of the guard (tests).

@@ -1,16 +1,19 @@
 #include "sdb/SDBComponents.h"
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 
 #include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
+#include "sdb/SDBText.h"
 #include "components/SDBConnection.h"
 #include "sql/SDBExecResult.h"
 #include "sql/SDBSQLParams.h"
 #include "sql/SDBEvaluator.h"
 #include "storage/table/SDBFieldDef.h"
 #include "common/SDBNames.h"
+#include "platform/SDBFileHandle.h"
 
 namespace sdb {
 
@@ -288,6 +291,7 @@ void TSDBDatabase::ConnectHandle() {
   p.ReadOnly = FReadOnly;
   p.Exclusive = Exclusive;
   p.MultiUser = MultiUser;
+  p.DisableTempFiles = DisableTempFiles;
   p.Durability = Durability;
   if (MultiUser) p.SessionName = FSessionName;
   auto h = std::make_unique<TSDBConnectionHandle>();
@@ -367,6 +371,11 @@ void TSDBDatabase::Open() {
   }
   FReadOnly = FHandle->ReadOnly();
   FMaxConnections = FHandle->MaxConnections();
+  // The file's own settings win over the creation defaults, so that a
+  // later ChangeDatabaseSettings starts from what the file holds.
+  CryptoAlgorithm = FHandle->FileCryptoAlgorithm();
+  PageSize = FHandle->FilePageSize();
+  PagesPerExtent = FHandle->FilePagesPerExtent();
 }
 
 void TSDBDatabase::Close() {
@@ -440,6 +449,67 @@ void TSDBDatabase::CompactDatabase() {
   TSDBConnectionHandle::Compact(p, [this](int percent) {
     if (OnCompactProgress) OnCompactProgress(*this, percent);
   });
+}
+
+void TSDBDatabase::CheckClosedWithFile() const {
+  if (Connected()) throw ESDBException(kSDBErrDatabaseOpen, "Cannot perform this operation on an open database");
+  std::error_code ec;
+  if (FDatabaseFileName.empty() || !std::filesystem::is_regular_file(FDatabaseFileName, ec))
+    throw ESDBException(kSDBErrDatabaseFileMissing, "Database file '%s' does not exist", {FDatabaseFileName});
+}
+
+void TSDBDatabase::ChangePassword(const std::string& NewPassword) {
+  CheckClosedWithFile();
+  SDBPasswordBytes(NewPassword);  // refused before the file is touched
+  TSDBConnectionParams p;
+  p.FileName = FDatabaseFileName;
+  p.Password = Password;
+  TSDBRewriteSettings settings;
+  settings.Password = NewPassword;
+  TSDBConnectionHandle::Rewrite(p, settings, [this](int percent) {
+    if (OnChangePasswordProgress) OnChangePasswordProgress(*this, percent);
+  });
+  Password = NewPassword;
+}
+
+void TSDBDatabase::ChangeDatabaseSettings() {
+  CheckClosedWithFile();
+  TSDBConnectionParams p;
+  p.FileName = FDatabaseFileName;
+  p.Password = Password;
+  TSDBRewriteSettings settings;
+  settings.CryptoAlgorithm = CryptoAlgorithm;
+  settings.PageSize = PageSize;
+  settings.PagesPerExtent = PagesPerExtent;
+  TSDBConnectionHandle::Rewrite(p, settings, [this](int percent) {
+    if (OnChangeDatabaseSettingsProgress) OnChangeDatabaseSettingsProgress(*this, percent);
+  });
+}
+
+void TSDBDatabase::DeleteDatabase() {
+  CheckClosedWithFile();
+  std::error_code ec;
+  if (!std::filesystem::remove(FDatabaseFileName, ec) || ec)
+    throw ESDBException(kSDBErrDeleteDatabaseFile, "Cannot delete database file '%s': %s",
+                        {FDatabaseFileName, ec ? ec.message() : std::string("not removed")});
+}
+
+void TSDBDatabase::RenameDatabase(const std::string& NewFileName) {
+  CheckClosedWithFile();
+  std::error_code ec;
+  if (NewFileName.empty() || std::filesystem::exists(NewFileName, ec))
+    throw ESDBException(kSDBErrDatabaseFileExists, "Database file '%s' already exists", {NewFileName});
+  if (const int err = SDBRenameFile(FDatabaseFileName, NewFileName))
+    throw ESDBException(kSDBErrRenameFile, "Cannot rename file '%s' to '%s' ErrorCode:%d. ErrorMessage: %s",
+                        {FDatabaseFileName, NewFileName, int64_t{err}, std::string(std::strerror(err))});
+  FDatabaseFileName = NewFileName;
+}
+
+void TSDBDatabase::FlushBuffers() { Handle().FlushBuffers(); }
+
+bool TSDBDatabase::RepairNeeded() const {
+  const TSDBConnectionHandle* h = FSharedHandle ? FSharedHandle : FHandle.get();
+  return h && h->RepairNeeded();
 }
 
 std::vector<std::string> TSDBDatabase::GetTablesList() { return Handle().GetTablesList(); }

@@ -22,6 +22,7 @@ TSDBConnectParams ToConnect(const TSDBConnectionParams& p) {
   c.ReadOnly = p.ReadOnly;
   c.Exclusive = p.Exclusive;
   c.MultiUser = p.MultiUser;
+  c.DisableTempFiles = p.DisableTempFiles;
   return c;
 }
 
@@ -89,6 +90,26 @@ TSDBCompactReport TSDBConnectionHandle::Compact(const TSDBConnectionParams& Para
 static TSDBLocalSession& Need(const std::unique_ptr<TSDBLocalSession>& s) {
   if (!s) throw ESDBException(kSDBErrDatabaseNotOpen, "Error - database file is not opened.");
   return *s;
+}
+
+TSDBCompactReport TSDBConnectionHandle::Rewrite(const TSDBConnectionParams& Params, const TSDBRewriteSettings& Settings,
+                                                const TSDBProgressCallback& Progress) {
+  return SDBRewriteDatabase(Params.FileName, Params.Password, Settings, Progress);
+}
+
+void TSDBConnectionHandle::FlushBuffers() { Need(FSession).FlushBuffers(); }
+
+TSDBCryptoAlgorithm TSDBConnectionHandle::FileCryptoAlgorithm() const {
+  TSDBDiskPageManager& pm = Need(FSession).DatabaseData().DiskPageManager();
+  return pm.Encrypted() ? static_cast<TSDBCryptoAlgorithm>(pm.CryptoHeader().CryptoAlgorithm) : FParams.CryptoAlgorithm;
+}
+
+uint16_t TSDBConnectionHandle::FilePageSize() const {
+  return Need(FSession).DatabaseData().DiskPageManager().PageSize();
+}
+
+uint16_t TSDBConnectionHandle::FilePagesPerExtent() const {
+  return Need(FSession).DatabaseData().DiskPageManager().PageCountInExtent();
 }
 
 bool TSDBConnectionHandle::ReadOnly() const { return FSession ? FSession->ReadOnly() : FParams.ReadOnly; }

@@ -27,6 +27,7 @@ struct TSDBConnectionParams {
   bool ReadOnly = false;
   bool Exclusive = false;
   bool MultiUser = false;
+  bool DisableTempFiles = false;
   // How much commits flush (see SDBJournal.h).
   TSDBDurability Durability = SDBDefaultDurability();
 };
@@ -52,6 +53,15 @@ class TSDBConnectionHandle : public TSDBExecConnection {
   static TSDBRepairReport Repair(const TSDBConnectionParams& Params, const TSDBProgressCallback& Progress = {});
   // Compacts a file nobody has open; see SDBCompactDatabase.
   static TSDBCompactReport Compact(const TSDBConnectionParams& Params, const TSDBProgressCallback& Progress = {});
+  // Rewrites a file nobody has open with new settings; see SDBRewriteDatabase.
+  static TSDBCompactReport Rewrite(const TSDBConnectionParams& Params, const TSDBRewriteSettings& Settings,
+                                   const TSDBProgressCallback& Progress = {});
+  // Flushes the operating system's buffers of the file to the disk.
+  void FlushBuffers();
+  // The settings stored in the connected file.
+  TSDBCryptoAlgorithm FileCryptoAlgorithm() const;
+  uint16_t FilePageSize() const;
+  uint16_t FilePagesPerExtent() const;
 
   // TSDBExecConnection
   int SessionID() const override { return FSession ? FSession->SessionID() : 0; }

@@ -567,9 +567,13 @@ bool TSDBQuery::CanModify() const {
   return Active() && RequestLive && !ReadOnly && FLiveConnection != nullptr && FResult && FResult->Live;
 }
 
-void TSDBQuery::CheckModify() const {
+void TSDBQuery::CheckModify(bool ForDelete) const {
   CheckActive();
-  if (!CanModify()) RaiseReadOnly();
+  if (CanModify()) return;
+  const bool liveTable = RequestLive && FLiveConnection != nullptr && FResult && FResult->Live;
+  if (!liveTable && !(FDatabase && FDatabase->ReadOnly()))
+    throw ESDBEngineError::Make(ForDelete ? kSDBRecErrDeleteTemporary : kSDBRecErrUpdateTemporary);
+  RaiseReadOnly();
 }
 
 void TSDBQuery::CloseLiveCursor() noexcept {
@@ -691,7 +695,7 @@ void TSDBQuery::Cancel() {
 }
 
 void TSDBQuery::Delete() {
-  CheckModify();
+  CheckModify(true);
   if (FState == dsInsert) {
     Cancel();
     return;

@@ -33,6 +33,7 @@ int CmdExport(const Args& args);
 int CmdCompact(const Args& args);
 int CmdBackup(const Args& args);
 int CmdLocks(const Args& args);
+int CmdPasswd(const Args& args);
 int CmdPlan(const Args& args);
 int CmdRepair(const Args& args);
 int CmdSessions(const Args& args);

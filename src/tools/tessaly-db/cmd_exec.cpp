@@ -125,10 +125,18 @@ void OpenDatabase(sdb::TSDBDatabase& db, const std::string& file, const std::str
   db.Durability = durability;
   db.Open();
   // A commit was interrupted and no journal could undo it: what the file
-  // holds may be half a change. Nothing is read or written until repaired.
+  // holds may be half a change. It can still be read (to see or save what
+  // is there), never written, until repaired.
+  if (db.Handle().RepairNeeded() && !db.ReadOnly()) {
+    db.Close();
+    db.SetReadOnly(true);
+    db.Open();
+  }
   if (db.Handle().RepairNeeded())
-    throw std::runtime_error("database " + file + " needs repair (a commit was interrupted): run tessaly-db repair " +
-                             file);
+    std::cerr << "warning: database " << file
+              << " needs repair (a commit was interrupted): opened read-only, changes are refused until "
+                 "tessaly-db repair "
+              << file << " has run\n";
 }
 
 sdb::TSDBDurability TakeDurability(Args& args) {
@@ -184,8 +192,8 @@ int CmdSql(const Args& argsIn) {
                  "                            killed, not on power loss), normal (the file stays\n"
                  "                            consistent on power loss; the last commit may be\n"
                  "                            undone), full (default: a finished commit survives)\n"
-                 "  A file whose commit was interrupted without a journal to undo it is refused\n"
-                 "  until repaired.\n";
+                 "  A file whose commit was interrupted without a journal to undo it is opened\n"
+                 "  read-only, with a warning, until repaired.\n";
     return args.empty() ? 2 : 0;
   }
   try {

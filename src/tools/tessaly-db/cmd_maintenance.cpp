@@ -6,6 +6,7 @@
 
 #include "Commands.h"
 #include "storage/maintenance/SDBBackup.h"
+#include "sdb/SDBComponents.h"
 #include "storage/maintenance/SDBCompact.h"
 #include "storage/maintenance/SDBRepair.h"
 #include "storage/maintenance/SDBDatabaseCheck.h"
@@ -37,6 +38,13 @@ const char* kBackupUsage =
     "  and a commit interrupted by a crash is undone first. DEST is written\n"
     "  under a temporary name and renamed, so it is never a partial copy.\n"
     "  Exits with 1 when no copy was made.\n";
+
+const char* kPasswdUsage =
+    "usage: tessaly-db passwd FILE [--password OLD] (--new-password NEW | --remove)\n"
+    "  Rewrites a database file nobody else has open under a new password\n"
+    "  (--new-password) or without any (--remove); the cipher stays. Passwords\n"
+    "  are UTF-8 text whose characters Windows-1252 can hold. A failure leaves\n"
+    "  the file as it was.\n";
 
 std::string TakeFile(Args& args, const char* usage) {
   if (args.size() != 1 || args[0].empty() || args[0][0] == '-')
@@ -94,6 +102,40 @@ int CmdBackup(const Args& argsIn) {
     throw std::invalid_argument(std::string("expected FILE and DEST\n") + kBackupUsage);
   const sdb::TSDBBackupReport report = sdb::SDBBackupDatabase(args[0], args[1], password);
   std::cout << "backed up " << args[0] << " to " << args[1] << ": " << report.Bytes << " bytes\n";
+  return 0;
+}
+
+}  // namespace tessdb
+
+namespace tessdb {
+
+int CmdPasswd(const Args& argsIn) {
+  if (WantsHelp(argsIn)) {
+    std::cout << kPasswdUsage;
+    return 0;
+  }
+  Args args = argsIn;
+  std::string password, newPassword;
+  TakeOption(args, "--password", password);
+  const bool hasNew = TakeOption(args, "--new-password", newPassword);
+  bool remove = false;
+  for (auto it = args.begin(); it != args.end();)
+    if (*it == "--remove") {
+      remove = true;
+      it = args.erase(it);
+    } else {
+      ++it;
+    }
+  if (hasNew == remove) throw std::invalid_argument(std::string("give either --new-password NEW or --remove\n") + kPasswdUsage);
+  if (hasNew && newPassword.empty())
+    throw std::invalid_argument(std::string("an empty new password: use --remove to remove the password\n") + kPasswdUsage);
+  const std::string file = TakeFile(args, kPasswdUsage);
+  sdb::TSDBDatabase db;
+  db.SilentMode = true;
+  db.SetDatabaseFileName(file);
+  db.Password = password;
+  db.ChangePassword(remove ? std::string() : newPassword);
+  std::cout << (remove ? "removed the password of " : "changed the password of ") << file << "\n";
   return 0;
 }
 

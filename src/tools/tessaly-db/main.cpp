@@ -48,6 +48,7 @@ static const Command kCommands[] = {
     {"compact", "rewrite a database file without its free space", CmdCompact},
     {"backup", "copy a database file that other processes may be using", CmdBackup},
     {"locks", "list the table and record locks held on a table", CmdLocks},
+    {"passwd", "change or remove the password of a database file", CmdPasswd},
     {"plan", "show the operator tree and index choice of a query", CmdPlan},
     {"repair", "repair (or convert) a database file nobody else has open", CmdRepair},
     {"sessions", "list the sessions connected to a database file", CmdSessions},

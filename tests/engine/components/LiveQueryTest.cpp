@@ -94,12 +94,21 @@ TEST_F(LiveQuery, ResultsThatAreNotLiveRefuseChanges) {
     TSDBQuery q;
     OpenLive(q, sql, live);
     EXPECT_FALSE(q.CanModify());
-    EXPECT_EQ(CodeOf([&] { q.Edit(); }), kSDBErrReadOnlyDataSet);
-    EXPECT_EQ(CodeOf([&] { q.Insert(); }), kSDBErrReadOnlyDataSet);
-    EXPECT_EQ(CodeOf([&] { q.Delete(); }), kSDBErrReadOnlyDataSet);
-    EXPECT_EQ(CodeOf([&] { q.Fields(0).SetAsString("9"); }), kSDBErrReadOnlyDataSet);
+    // The rows are a temporary table's copies: the temporary-mode errors.
+    EXPECT_EQ(EngineCodeOf([&] { q.Edit(); }), kSDBRecErrUpdateTemporary);
+    EXPECT_EQ(EngineCodeOf([&] { q.Insert(); }), kSDBRecErrUpdateTemporary);
+    EXPECT_EQ(EngineCodeOf([&] { q.Delete(); }), kSDBRecErrDeleteTemporary);
+    EXPECT_EQ(EngineCodeOf([&] { q.Fields(0).SetAsString("9"); }), kSDBRecErrUpdateTemporary);
     EXPECT_EQ(q.State(), dsBrowse);
   }
+  // A live result the dataset is told not to change is read-only.
+  TSDBQuery q;
+  OpenLive(q, "SELECT * FROM Items", true);
+  ASSERT_TRUE(q.CanModify());
+  q.ReadOnly = true;
+  EXPECT_EQ(CodeOf([&] { q.Edit(); }), kSDBErrReadOnlyDataSet);
+  EXPECT_EQ(CodeOf([&] { q.Delete(); }), kSDBErrReadOnlyDataSet);
+  q.Close();
   EXPECT_EQ(Query("SELECT COUNT(*) FROM Items"), (Rows{{"4"}}));
 }
 

@@ -1,7 +1,7 @@
 // What the tool says and how it exits around interrupted writers: pages a
 // killed writer allocated are reclaimable (check and info agree, repair
 // frees them), a file whose commit was interrupted without a journal is
-// refused by sql and repaired by repair, and a journal left by a killed
+// only read by sql and repaired by repair, and a journal left by a killed
 // writer is applied by the next check.
 #include <gtest/gtest.h>
 
@@ -50,16 +50,26 @@ TEST_F(ToolExit, PagesOfAKilledWriterAreReclaimableNotDamage) {
   EXPECT_NE(Tool("info " + path).Output.find("reclaimable pages    0"), std::string::npos);
 }
 
-TEST_F(ToolExit, InterruptedCommitWithoutJournalIsRefusedUntilRepaired) {
+TEST_F(ToolExit, InterruptedCommitWithoutJournalIsReadOnlyUntilRepaired) {
   {
     // Another program's commit stopped between its header writes.
     std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
     f.seekp(42);
     f.put(1);
   }
+  // Reads work, with a warning; every kind of write is refused and says why.
   sdbtest::TRun sql = Tool("sql " + path + " \"SELECT s FROM t\"");
-  EXPECT_EQ(sql.Code, 1) << sql.Output;
-  EXPECT_NE(sql.Output.find("needs repair"), std::string::npos) << sql.Output;
+  EXPECT_EQ(sql.Code, 0) << sql.Output;
+  EXPECT_NE(sql.Output.find("one"), std::string::npos) << sql.Output;
+  EXPECT_NE(sql.Output.find("warning: database " + path + " needs repair"), std::string::npos) << sql.Output;
+  for (const char* write : {"INSERT INTO t (id, s) VALUES (2, 'two')", "UPDATE t SET s = 'x'", "DELETE FROM t",
+                            "CREATE TABLE u (id INTEGER)", "DROP TABLE t"}) {
+    sql = Tool("sql " + path + " \"" + write + "\"");
+    EXPECT_EQ(sql.Code, 1) << write << "\n" << sql.Output;
+    EXPECT_NE(sql.Output.find("it is open read-only"), std::string::npos) << write << "\n" << sql.Output;
+  }
+  sql = Tool("sql " + path + " \"SELECT COUNT(*) FROM t\"");
+  EXPECT_NE(sql.Output.find("1 "), std::string::npos) << sql.Output;
   EXPECT_EQ(Tool("check " + path).Code, 1);
   sdbtest::TRun repair = Tool("repair " + path);
   EXPECT_EQ(repair.Code, 0) << repair.Output;

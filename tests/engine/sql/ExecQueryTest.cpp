@@ -86,7 +86,7 @@ TEST_F(QueryExec, ResultColumnsAreNamedAndTyped) {
   EXPECT_EQ(q.FieldByName("c").AsInteger(), 1);
   EXPECT_EQ(q.RecordCount(), 5);
   EXPECT_EQ(q.FieldByName("N").AsString(), "Ann");
-  EXPECT_EQ(CodeOf([&] { q.FieldByName("Missing"); }), 20113);
+  EXPECT_EQ(CodeOf([&] { q.FieldByName("Missing"); }), kSDBErrFieldNotFound);
 }
 
 TEST_F(QueryExec, ErrorsCarryTheirCodes) {

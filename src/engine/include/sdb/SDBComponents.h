@@ -172,7 +172,21 @@ class TSDBDatabase {
   // Rebuilds what the file layer can rebuild; returns the repair log.
   std::string RepairDatabase();
   void CompactDatabase();
-  void FlushBuffers() {}
+  // The file operations below need the database closed ("Cannot perform
+  // this operation on an open database") and its file closed by everyone.
+  // A new password (empty: no cipher) is written by rewriting the file
+  // under it; the file is left as it was when that fails.
+  void ChangePassword(const std::string& NewPassword);
+  // Rewrites the file with the cipher, page size and pages per extent of
+  // the properties above (the password stays).
+  void ChangeDatabaseSettings();
+  // Removes the file ("Database file '%s' does not exist" when absent).
+  void DeleteDatabase();
+  // Moves the file to NewFileName, which must not exist, and points
+  // DatabaseFileName at it.
+  void RenameDatabase(const std::string& NewFileName);
+  // Flushes the operating system's buffers of the open file to the disk.
+  void FlushBuffers();
   std::vector<std::string> GetTablesList();
   bool TableExists(const std::string& TableName);
   void StartTransaction();
@@ -182,6 +196,9 @@ class TSDBDatabase {
   void CloseDataSets();
 
   // Runtime state.
+  // Whether the open file still needs repair (its repair was declined or
+  // not offered); false when not connected.
+  bool RepairNeeded() const;
   bool Temporary() const { return FTemporary; }
   int RefCount() const { return FRefCount; }
   const void* Owner() const { return FOwner; }
@@ -193,6 +210,7 @@ class TSDBDatabase {
   friend class TSDBSession;
   friend class TSDBDataSet;
   void ConnectHandle();
+  void CheckClosedWithFile() const;
   void AddDataSet(TSDBDataSet* ds);
   void RemoveDataSet(TSDBDataSet* ds);
 
@@ -444,7 +462,11 @@ class TSDBQuery : public TSDBDataSet {
   std::shared_ptr<TSDBResultSet> RunText(bool WantResult);
   void BindQueryResult(std::shared_ptr<TSDBResultSet> Result);
   void CloseLiveCursor() noexcept;
-  void CheckModify() const;
+  // Raises unless the current row can be changed: "Cannot modify a
+  // read-only dataset" for a read-only database or dataset, and for a
+  // result that is not live (a temporary table of copied rows, which no
+  // change could reach) engine error -10 on delete, -9 otherwise.
+  void CheckModify(bool ForDelete = false) const;
   // The cursor on the live table (opened on first use).
   TSDBTableCursor& LiveCursor();
   // Puts the live cursor on the current row's record and checks that the

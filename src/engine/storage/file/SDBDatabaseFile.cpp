@@ -172,6 +172,9 @@ void TSDBDatabaseFile::ReadBuffer(void* Buffer, int ErrorCode, int64_t Position,
 
 void TSDBDatabaseFile::WriteBuffer(const void* Buffer, int ErrorCode, int64_t Position, int64_t Count) {
   CheckOpened("WriteBuffer");
+  // The operating system would answer "bad file descriptor"; say why.
+  if (FAccessMode == amReadOnly)
+    throw ESDBException(ErrorCode, "Cannot write to file '%s': it is open read-only", {FFileName});
   size_t done = 0;
   int err = EINVAL;
   if (Position >= 0 && Count >= 0 && Buffer) {

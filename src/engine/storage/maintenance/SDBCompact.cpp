@@ -31,8 +31,13 @@ int64_t FileSize(const std::string& name) {
 
 class TCompact {
  public:
-  TCompact(const std::string& fileName, const std::string& password, const TSDBProgressCallback& progress)
-      : FFileName(fileName), FPassword(password), FProgress(progress), FTemp(fileName + kSDBCompactSuffix) {}
+  TCompact(const std::string& fileName, const std::string& password, const TSDBRewriteSettings& settings,
+           const TSDBProgressCallback& progress)
+      : FFileName(fileName),
+        FPassword(password),
+        FSettings(settings),
+        FProgress(progress),
+        FTemp(fileName + kSDBCompactSuffix) {}
 
   TSDBCompactReport Run() {
     Progress(0);
@@ -72,10 +77,12 @@ class TCompact {
     FReport.PagesBefore = pm.DBHeader().TotalPageCount;
     TSDBCreateDatabaseParams p;
     p.FileName = FTemp;
-    p.Password = FPassword;
+    p.Password = FSettings.Password.value_or(FPassword);
     if (pm.Encrypted()) p.CryptoAlgorithm = static_cast<TSDBCryptoAlgorithm>(pm.CryptoHeader().CryptoAlgorithm);
-    p.PageSize = pm.PageSize();
-    p.PageCountInExtent = pm.PageCountInExtent();
+    p.CryptoAlgorithm = FSettings.CryptoAlgorithm.value_or(p.CryptoAlgorithm);
+    p.PageSize = FSettings.PageSize.value_or(pm.PageSize());
+    p.PageCountInExtent = FSettings.PagesPerExtent.value_or(pm.PageCountInExtent());
+    FNewPassword = p.Password;
     p.MaxConnections = FSource.MaxSessionCount();
     RemoveTemp();  // a copy an earlier, interrupted run left behind
     FTarget.CreateDatabase(p);
@@ -89,7 +96,7 @@ class TCompact {
     FReport.PagesAfter = FTarget.DiskPageManager().DBHeader().TotalPageCount;
     FTarget.CloseDatabase();
 
-    const TSDBDatabaseCheckResult check = SDBCheckDatabase(FTemp, FPassword);
+    const TSDBDatabaseCheckResult check = SDBCheckDatabase(FTemp, FNewPassword);
     if (!check.Ok())
       throw ESDBException(kSDBErrCompactCheckFailed, "The compacted copy of '%s' fails its check: %s", {FFileName, check.Problems.front()});
     Progress(90);
@@ -186,6 +193,8 @@ class TCompact {
   }
 
   std::string FFileName, FPassword;
+  TSDBRewriteSettings FSettings;
+  std::string FNewPassword;  // the copy's
   TSDBProgressCallback FProgress;
   std::string FTemp;
   TSDBMaintenanceDatabase FSource;
@@ -197,7 +206,12 @@ class TCompact {
 
 TSDBCompactReport SDBCompactDatabase(const std::string& FileName, const std::string& Password,
                                      const TSDBProgressCallback& Progress) {
-  TCompact compact(FileName, Password, Progress);
+  return SDBRewriteDatabase(FileName, Password, {}, Progress);
+}
+
+TSDBCompactReport SDBRewriteDatabase(const std::string& FileName, const std::string& Password,
+                                     const TSDBRewriteSettings& Settings, const TSDBProgressCallback& Progress) {
+  TCompact compact(FileName, Password, Settings, Progress);
   return compact.Run();
 }
 

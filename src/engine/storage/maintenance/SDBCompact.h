@@ -10,8 +10,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
+#include "sdb/SDBCryptoAlgorithm.h"
 #include "storage/maintenance/SDBRepair.h"
 
 namespace sdb {
@@ -31,5 +33,19 @@ inline constexpr const char* kSDBCompactSuffix = ".compact~";
 
 TSDBCompactReport SDBCompactDatabase(const std::string& FileName, const std::string& Password,
                                      const TSDBProgressCallback& Progress = {});
+
+// Settings a rewrite gives the new file; an unset one keeps the original's.
+// A password, cipher, page size or extent cannot change in place (every
+// page is enciphered and laid out with them), so changing one is a
+// compaction into a file made with the new settings.
+struct TSDBRewriteSettings {
+  std::optional<std::string> Password;  // empty: not enciphered
+  std::optional<TSDBCryptoAlgorithm> CryptoAlgorithm;
+  std::optional<uint16_t> PageSize;
+  std::optional<uint16_t> PagesPerExtent;
+};
+
+TSDBCompactReport SDBRewriteDatabase(const std::string& FileName, const std::string& Password,
+                                     const TSDBRewriteSettings& Settings, const TSDBProgressCallback& Progress = {});
 
 }  // namespace sdb
