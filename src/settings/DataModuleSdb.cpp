@@ -14,10 +14,13 @@ const char* const kStringColumn = "ValeurChaine";
 const char* const kIntegerColumn = "ValeurEntier";
 const char* const kMemoColumn = "ValeurMemo";
 
-// The engine's one conversion: a character the 8-bit column cannot hold is
-// refused with an error naming the column, never stored as "?".
-std::string ToStored(const std::string& Utf8, const char* Column) { return sdb::SDBColumnText(Utf8, Column); }
-std::string FromStored(const std::string& Ansi) { return sdb::SDBAnsiToUtf8(Ansi); }
+// The components take and give UTF-8 and convert once, at the column. A
+// key part is checked here too, before it is used in a condition, so that
+// the refusal names the column it was meant for.
+const std::string& ToStored(const std::string& Utf8, const char* Column) {
+  (void)sdb::SDBColumnText(Utf8, Column);
+  return Utf8;
+}
 
 // Whether every part of a key can be stored: a key that cannot is in no
 // row, so lookups answer "absent" rather than fail.
@@ -128,7 +131,7 @@ bool TDataModuleSdb::ReadValue(const TKey& Key, const char* Column, const char* 
   if (q->RecordCount() != 1) return false;
   q->First();
   sdb::TSDBField& f = q->FieldByName(Column);
-  if (Text) *Text = FromStored(f.AsString());
+  if (Text) *Text = f.AsString();
   if (Integer) *Integer = f.AsInteger();  // a null value reads as 0
   return true;
 }

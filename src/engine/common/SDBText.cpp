@@ -39,6 +39,27 @@ std::string SDBColumnText(std::string_view Utf8, std::string_view Column) {
   return bytes;
 }
 
+TSDBVariant SDBTextValue(std::string_view Utf8, TSDBBaseFieldType AnsiType) {
+  std::string ansi;
+  if (SDBUtf8ToAnsi(Utf8, ansi)) return TSDBVariant::FromString(ansi, AnsiType);
+  return TSDBVariant::FromWideString(SDBUtf8ToWide(Utf8),
+                                     AnsiType == bftClob ? bftWideClob : AnsiType == bftChar ? bftWideChar : bftWideVarchar);
+}
+
+std::string SDBValueUtf8(const TSDBVariant& Value) {
+  if (Value.IsNull()) return {};
+  if (SDBIsWideTextType(Value.DataType())) return SDBWideToUtf8(Value.AsWideString());
+  if (SDBIsAnsiTextType(Value.DataType())) return SDBAnsiToUtf8(Value.AsString());
+  if (SDBIsBytesType(Value.DataType())) return Value.AsBytes();
+  return Value.AsString();
+}
+
+TSDBVariant SDBColumnValue(const TSDBVariant& Value, TSDBBaseFieldType Type, std::string_view Column) {
+  if (!Value.IsNull() && SDBIsAnsiTextType(Type) && SDBIsWideTextType(Value.DataType()))
+    return TSDBVariant::FromString(SDBColumnText(SDBWideToUtf8(Value.AsWideString()), Column), Type);
+  return Value.ConvertedTo(Type);
+}
+
 std::string SDBPasswordBytes(std::string_view Utf8Password) {
   std::string bytes, bad;
   if (!SDBUtf8ToAnsi(Utf8Password, bytes, &bad))

@@ -32,8 +32,7 @@ TSDBBaseFieldType TSDBField::DataType() const {
 TSDBVariant TSDBField::Value() const { return FDataSet->FieldValue(FIndex); }
 
 std::string TSDBField::AsString() const {
-  TSDBVariant v = Value();
-  return v.IsNull() ? std::string() : v.AsString();
+  return SDBValueUtf8(Value());
 }
 
 int64_t TSDBField::AsInteger() const {
@@ -253,7 +252,10 @@ void SDBConvertParams(const TSDBParams& From, TSDBSQLParams& To) {
       case ftVarBytes: type = bftVarBytes; break;
       default: type = p.Value.DataType() == bftUnknown ? bftVarchar : p.Value.DataType(); break;
     }
-    TSDBVariant v = p.Value.IsNull() ? TSDBVariant(type) : p.Value.ConvertedTo(type);
+    // A text stays as the boundary made it (8-bit, or wide when Windows-1252
+    // cannot hold it): the column it reaches converts it or refuses it.
+    const bool text = SDBIsAnsiTextType(type) && SDBIsWideTextType(p.Value.DataType());
+    TSDBVariant v = p.Value.IsNull() ? TSDBVariant(type) : text ? p.Value : p.Value.ConvertedTo(type);
     To.Add(p.Name, std::move(v));
   }
 }

@@ -2,6 +2,7 @@
 
 #include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
+#include "sdb/SDBText.h"
 
 namespace sdb {
 
@@ -11,19 +12,9 @@ TSDBVariant SDBExecReadField(TSDBCursor& Cursor, std::vector<uint8_t>& Buffer, i
   const TSDBFieldDef& def = fm.Field(FieldNo);
   if (!def.IsBlob()) return t.GetFieldValue(Buffer, FieldNo);
   if (fm.IsNull(Buffer.data(), FieldNo)) return TSDBVariant(def.FBaseFieldType);
-  std::vector<uint8_t> bytes = t.ReadBlobField(Cursor, Buffer, FieldNo);
-  std::string_view data(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  switch (def.FBaseFieldType) {
-    case bftClob: return TSDBVariant::FromString(data, bftClob);
-    case bftWideClob: {
-      std::u16string w(bytes.size() / 2, u'\0');
-      for (size_t i = 0; i < w.size(); ++i)
-        w[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-      return TSDBVariant::FromWideString(w, bftWideClob);
-    }
-    default: return TSDBVariant::FromBytes(data, def.FBaseFieldType);
-  }
+  return SDBBlobValue(def.FBaseFieldType, t.ReadBlobField(Cursor, Buffer, FieldNo));
 }
+
 
 void SDBExecWriteField(TSDBCursor& Cursor, std::vector<uint8_t>& Buffer, int FieldNo, const TSDBVariant& Value) {
   TSDBDiskTableData& t = *Cursor.TableData;
@@ -34,7 +25,7 @@ void SDBExecWriteField(TSDBCursor& Cursor, std::vector<uint8_t>& Buffer, int Fie
       fm.SetNull(Buffer.data(), FieldNo, true);
       return;
     }
-    t.SetFieldValue(Buffer, FieldNo, Value.ConvertedTo(def.FBaseFieldType));
+    t.SetFieldValue(Buffer, FieldNo, SDBColumnValue(Value, def.FBaseFieldType, def.FName));
     return;
   }
   if (Value.IsNull()) {
@@ -42,19 +33,7 @@ void SDBExecWriteField(TSDBCursor& Cursor, std::vector<uint8_t>& Buffer, int Fie
     fm.SetNull(Buffer.data(), FieldNo, true);
     return;
   }
-  std::vector<uint8_t> bytes;
-  if (def.FBaseFieldType == bftWideClob) {
-    std::u16string w = Value.AsWideString();
-    bytes.reserve(w.size() * 2);
-    for (char16_t c : w) {
-      bytes.push_back(static_cast<uint8_t>(c & 0xFF));
-      bytes.push_back(static_cast<uint8_t>(c >> 8));
-    }
-  } else {
-    std::string s = def.FBaseFieldType == bftClob ? Value.AsString() : Value.AsBytes();
-    bytes.assign(s.begin(), s.end());
-  }
-  t.WriteBLOBFieldToRecordBuffer(Buffer, FieldNo, bytes);
+  t.WriteBLOBFieldToRecordBuffer(Buffer, FieldNo, SDBBlobBytes(def, Value));
   fm.SetNull(Buffer.data(), FieldNo, false);
 }
 

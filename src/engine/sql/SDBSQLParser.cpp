@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "sdb/SDBText.h"
 #include "sql/SDBSQLStatements.h"
 #include "common/SDBNames.h"
 
@@ -587,7 +588,7 @@ TSDBExprNodePtr TSDBSQLParser::ParsePrimary() {
     }
     case tktQuotedString: {
       auto c = MakeNode<TSDBExprNodeConst>(t);
-      c->Value = TSDBVariant::FromString(t->Text);
+      c->Value = SDBTextValue(t->Text);
       Next();
       return c;
     }

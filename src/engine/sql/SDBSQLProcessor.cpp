@@ -5,6 +5,7 @@
 
 #include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
+#include "sdb/SDBText.h"
 #include "sql/SDBAccessOperator.h"
 #include "sql/SDBEvaluator.h"
 #include "sql/SDBExecTable.h"
@@ -138,7 +139,7 @@ void SetField(TSDBTableCursor& tc, int f, const TSDBVariant& v) {
   if (v.IsNull() || d.IsBlob())
     tc.SetFieldValue(f, v);
   else
-    tc.SetFieldValue(f, v.ConvertedTo(d.FBaseFieldType));
+    tc.SetFieldValue(f, SDBColumnValue(v, d.FBaseFieldType, d.FName));
 }
 
 // Inserts one record; a failure cancels it.
@@ -318,7 +319,7 @@ std::unique_ptr<TSDBFieldDef> FieldDefFrom(const TSDBColumnDef& col, TSDBExecCon
   if (col.DefaultValue && col.DefaultValue->Root()) {
     TSDBEvaluator ev(*col.DefaultValue, {}, &ctx);
     TSDBVariant v = ev.GetValue();
-    if (!v.IsNull()) d->FDefaultValue = v.ConvertedTo(d->FBaseFieldType);
+    if (!v.IsNull()) d->FDefaultValue = SDBColumnValue(v, d->FBaseFieldType, col.Name);
   }
   if (col.BlobBlockSize >= 0) d->FBLOBBlockSize = col.BlobBlockSize;
   if (!col.BlobCompressionAlgorithm.empty()) {

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "sdb/SDBText.h"
+
 namespace tessdb {
 
 const char* const kParamOptionHelp =
@@ -61,7 +63,7 @@ std::vector<TParamOption> TakeParamOptions(Args& args) {
       Bad(spec, "missing '=VALUE'");
     } else if (type == "text") {
       p.Type = TParamType::Text;
-      p.Value = sdb::TSDBVariant::FromString(value);
+      p.Value = sdb::SDBTextValue(value);
     } else if (type == "int") {
       p.Type = TParamType::Int;
       p.Value = sdb::TSDBVariant::FromInt(ReadInt(spec, value));

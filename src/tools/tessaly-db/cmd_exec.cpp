@@ -14,12 +14,18 @@
 #include "sdb/SDBException.h"
 #include "components/SDBConnection.h"
 #include "sdb/SDBComponents.h"
+#include "sdb/SDBText.h"
 
 namespace tessdb {
 
 namespace {
 
 const char* kDatabaseName = "tessaly-db";
+
+// Characters of a UTF-8 text (what a terminal gives a column to), not bytes.
+size_t Chars(const std::string& Utf8) {
+  return static_cast<size_t>(std::count_if(Utf8.begin(), Utf8.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+}
 
 // Binds the options the text uses to the query's parameters.
 void ApplyParams(sdb::TSDBQuery& q, const std::vector<TParamOption>& options) {
@@ -60,7 +66,7 @@ void PrintResult(sdb::TSDBQuery& q, bool csv) {
     for (int i = 0; i < n; ++i) {
       sdb::TSDBVariant v = q.Fields(i).Value();
       isNull.push_back(v.IsNull());
-      row.push_back(v.IsNull() ? std::string() : v.AsString());
+      row.push_back(sdb::SDBValueUtf8(v));
     }
     rows.push_back(std::move(row));
     nulls.push_back(std::move(isNull));
@@ -75,17 +81,17 @@ void PrintResult(sdb::TSDBQuery& q, bool csv) {
     return;
   }
   std::vector<size_t> width(static_cast<size_t>(n));
-  for (int i = 0; i < n; ++i) width[static_cast<size_t>(i)] = q.Fields(i).FieldName().size();
+  for (int i = 0; i < n; ++i) width[static_cast<size_t>(i)] = Chars(q.Fields(i).FieldName());
   for (size_t r = 0; r < rows.size(); ++r)
     for (size_t i = 0; i < rows[r].size(); ++i) {
       if (nulls[r][i]) rows[r][i] = "NULL";
-      width[i] = std::max(width[i], rows[r][i].size());
+      width[i] = std::max(width[i], Chars(rows[r][i]));
     }
   auto line = [&](const std::vector<std::string>& cells) {
     std::string s;
     for (size_t i = 0; i < cells.size(); ++i) {
       if (i) s += " | ";
-      s += cells[i] + std::string(width[i] - cells[i].size(), ' ');
+      s += cells[i] + std::string(width[i] - Chars(cells[i]), ' ');
     }
     while (!s.empty() && s.back() == ' ') s.pop_back();
     std::cout << s << "\n";

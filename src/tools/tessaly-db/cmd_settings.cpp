@@ -60,7 +60,8 @@ int SettingsUsage() {
   return 2;
 }
 
-std::string Utf8(const std::string& Ansi) { return sdb::SDBWideToUtf8(sdb::SDBAnsiToWide(Ansi)); }
+// The components already give UTF-8.
+const std::string& Utf8(const std::string& Text) { return Text; }
 
 int32_t ParseInteger(const std::string& s) {
   size_t used = 0;
@@ -166,7 +167,7 @@ int CmdSettings(const Args& argsIn) {
     q.AddSQL("SELECT * FROM Parametres");
     if (hasSection) q.AddSQL(" WHERE `Section` = :Section");
     q.AddSQL(" ORDER BY `Section`, `Cle`, `Agence`, `Utilisateur`");
-    if (hasSection) q.ParamByName("Section").SetAsString(sdb::SDBWideToAnsi(sdb::SDBUtf8ToWide(section)));
+    if (hasSection) q.ParamByName("Section").SetAsString(section);
     q.Open();
     std::cout << "Agence\tUtilisateur\tSection\tCle\tValeurType\tValeur\n";
     for (q.First(); !q.Eof(); q.Next()) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Commands.h"
+#include "sdb/SDBText.h"
 #include "sdb/SDBException.h"
 #include "sdb/SDBFieldTypes.h"
 #include "storage/database/SDBTableDatabase.h"
@@ -234,9 +235,11 @@ std::string ValueText(TSDBDiskTableData& t, TSDBCursor& c, int field) {
   const TSDBFieldDef& f = fm.FFieldDefs[field];
   if (f.IsBlob()) {
     const std::vector<uint8_t> v = t.ReadBlobField(c, c.CurrentRecordBuffer, field);
+    if (SDBIsTextType(f.FBaseFieldType)) return SDBValueUtf8(SDBBlobValue(f.FBaseFieldType, v));
     return std::string(v.begin(), v.end());
   }
   const TSDBVariant v = t.GetFieldValue(c.CurrentRecordBuffer, field);
+  if (SDBIsTextType(f.FBaseFieldType)) return SDBValueUtf8(v);
   if (SDBIsFloatType(f.FBaseFieldType)) {
     // The shortest text that reads back as the same number.
     char buf[64];
@@ -265,18 +268,21 @@ void PutValue(TSDBDiskTableData& t, std::vector<uint8_t>& buf, int field, const 
   const TSDBFieldDef& f = fm.FFieldDefs[field];
   try {
     if (f.IsBlob()) {
-      t.WriteBLOBFieldToRecordBuffer(buf, field, std::vector<uint8_t>(text.begin(), text.end()));
+      t.WriteBLOBFieldToRecordBuffer(buf, field,
+                                     SDBIsTextType(f.FBaseFieldType)
+                                         ? SDBBlobBytes(f, SDBTextValue(text, bftClob))
+                                         : std::vector<uint8_t>(text.begin(), text.end()));
       return;
     }
-    TSDBVariant v = TSDBVariant::FromString(text, bftVarchar);
+    // The file holds UTF-8; the column decides the stored form.
+    TSDBVariant v = SDBTextValue(text);
     if (SDBIsTextType(f.FBaseFieldType) || f.FBaseFieldType == bftBytes || f.FBaseFieldType == bftVarBytes) {
-      const size_t length = SDBIsWideTextType(f.FBaseFieldType) ? v.AsWideString().size() : text.size();
+      const size_t length = SDBIsTextType(f.FBaseFieldType) ? SDBUtf8ToWide(text).size() : text.size();
       if (f.FFieldSize > 0 && length > static_cast<size_t>(f.FFieldSize))
         throw TCsvError(where + ": the value is " + std::to_string(length) + " characters long, the field holds " +
                         std::to_string(f.FFieldSize));
     }
-    v.ConvertTo(f.FBaseFieldType);
-    t.SetFieldValue(buf, field, v);
+    t.SetFieldValue(buf, field, SDBColumnValue(v, f.FBaseFieldType, f.FName));
   } catch (const ESDBException& e) {
     throw TCsvError(where + ": " + e.RawMessage());
   }
@@ -330,7 +336,10 @@ int CmdSchema(const Args& argsIn) {
               << " bytes";
     if (f.IsBlob() && f.FBLOBCompressionAlgorithm != acaNone)
       std::cout << ", compression " << int{f.FBLOBCompressionAlgorithm} << " mode " << int{f.FBLOBCompressionMode};
-    if (!f.FDefaultValue.IsNull()) std::cout << ", default '" << Escape(f.FDefaultValue.AsString()) << "'";
+    if (!f.FDefaultValue.IsNull()) {
+      const TSDBVariant& d = f.FDefaultValue;
+      std::cout << ", default '" << Escape(SDBIsTextType(d.DataType()) ? SDBValueUtf8(d) : d.AsString()) << "'";
+    }
     std::cout << "\n";
   }
   for (int i = 0; i < t.IndexDefs().Count(); ++i) {
@@ -380,12 +389,13 @@ int CmdDump(const Args& argsIn) {
         std::cout << "NULL";
       } else if (f.IsBlob()) {
         std::vector<uint8_t> v = t.ReadBlobField(c, c.CurrentRecordBuffer, i);
-        if (f.FBaseFieldType == bftClob)
-          std::cout << Escape(std::string(v.begin(), v.end()));
+        if (SDBIsTextType(f.FBaseFieldType))
+          std::cout << Escape(SDBValueUtf8(SDBBlobValue(f.FBaseFieldType, v)));
         else
           std::cout << "<" << v.size() << " bytes>";
       } else {
-        std::cout << Escape(t.GetFieldValue(c.CurrentRecordBuffer, i).AsString());
+        const TSDBVariant v = t.GetFieldValue(c.CurrentRecordBuffer, i);
+        std::cout << Escape(SDBIsTextType(f.FBaseFieldType) ? SDBValueUtf8(v) : v.AsString());
       }
     }
     std::cout << "\n";

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "sdb/SDBText.h"
 #include "sdb/SDBCryptoAlgorithm.h"
 #include "sdb/SDBDurability.h"
 #include "sdb/SDBFieldTypes.h"
@@ -241,13 +242,14 @@ class TSDBField {
   int Index() const { return FIndex; }
   TSDBVariant Value() const;
   bool IsNull() const { return Value().IsNull(); }
-  std::string AsString() const;  // empty for null
+  std::string AsString() const;  // UTF-8; empty for null
   int64_t AsInteger() const;     // 0 for null
   double AsFloat() const;        // 0 for null
   bool AsBoolean() const;        // false for null
   // Changes the value in the record being edited or inserted.
   void SetValue(const TSDBVariant& v);
-  void SetAsString(const std::string& v) { SetValue(TSDBVariant::FromString(v)); }
+  // UTF-8 text, converted for the column when it is stored.
+  void SetAsString(const std::string& v) { SetValue(SDBTextValue(v)); }
   void SetAsInteger(int64_t v) { SetValue(TSDBVariant::FromInt(v)); }
   void Clear() { SetValue(TSDBVariant()); }
 
@@ -361,7 +363,8 @@ class TSDBParam {
   TSDBVariant Value;
   bool IsNull() const { return Value.IsNull(); }
   void Clear() { Value.SetNull(); }
-  void SetAsString(const std::string& v) { DataType = ftString; Value = TSDBVariant::FromString(v); }
+  // Texts are UTF-8, converted for the column they reach.
+  void SetAsString(const std::string& v) { DataType = ftString; Value = SDBTextValue(v); }
   void SetAsWideString(const std::u16string& v) { DataType = ftWideString; Value = TSDBVariant::FromWideString(v); }
   void SetAsInteger(int32_t v) { DataType = ftInteger; Value = TSDBVariant::FromInt(v, bftSignedInt32); }
   void SetAsLargeInt(int64_t v) { DataType = ftLargeint; Value = TSDBVariant::FromInt(v); }
@@ -370,9 +373,9 @@ class TSDBParam {
   void SetAsDateTime(double v) { DataType = ftDateTime; Value = TSDBVariant::FromDateTime(v); }
   void SetAsDate(double v) { DataType = ftDate; Value = TSDBVariant::FromDateTime(v, bftDate); }
   void SetAsTime(double v) { DataType = ftTime; Value = TSDBVariant::FromDateTime(v, bftTime); }
-  void SetAsMemo(const std::string& v) { DataType = ftMemo; Value = TSDBVariant::FromString(v, bftClob); }
+  void SetAsMemo(const std::string& v) { DataType = ftMemo; Value = SDBTextValue(v, bftClob); }
   void SetAsBlob(const std::string& v) { DataType = ftBlob; Value = TSDBVariant::FromBytes(v, bftBlob); }
-  std::string AsString() const { return Value.IsNull() ? std::string() : Value.AsString(); }
+  std::string AsString() const { return SDBValueUtf8(Value); }
   int64_t AsInteger() const { return Value.IsNull() ? 0 : Value.AsInt64(); }
 };
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "sdb/SDBVariant.h"
+
 namespace sdb {
 
 // UTF-8 -> Windows-1252. False when Utf8 holds a character without an
@@ -21,6 +23,18 @@ std::string SDBAnsiToUtf8(std::string_view Ansi);
 // kSDBErrTextCharacter naming the column and the character when the text
 // holds one that Windows-1252 cannot hold.
 std::string SDBColumnText(std::string_view Utf8, std::string_view Column);
+
+// UTF-8 text as an engine value: an 8-bit text when Windows-1252 holds
+// every character, a wide text otherwise (the column it reaches decides
+// whether it can be stored).
+TSDBVariant SDBTextValue(std::string_view Utf8, TSDBBaseFieldType AnsiType = bftVarchar);
+// A value as UTF-8 text: 8-bit texts from Windows-1252, wide texts from
+// UTF-16; other values in their text form. Empty for null.
+std::string SDBValueUtf8(const TSDBVariant& Value);
+// Value converted for a column of type Type named Column. A text reaching
+// an 8-bit column must be representable in Windows-1252: otherwise
+// kSDBErrTextCharacter names the column and the character.
+TSDBVariant SDBColumnValue(const TSDBVariant& Value, TSDBBaseFieldType Type, std::string_view Column);
 
 // A password's bytes as the key is made from them: the text in
 // Windows-1252. Raises kSDBErrPasswordCharacter naming the character when

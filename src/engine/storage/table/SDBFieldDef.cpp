@@ -7,6 +7,7 @@
 #include "common/SDBBytes.h"
 #include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
+#include "sdb/SDBText.h"
 
 namespace sdb {
 
@@ -220,6 +221,36 @@ void SDBWriteFieldValue(uint8_t* B, int32_t N, TSDBBaseFieldType T, const TSDBVa
     default:
       throw ESDBException(kSDBErrFieldDataTypeUnknown, "Unknown DataType: '%s'", {SDBBaseFieldTypeName(T)});
   }
+}
+
+std::vector<uint8_t> SDBBlobBytes(const TSDBFieldDef& Def, const TSDBVariant& Value) {
+  std::vector<uint8_t> bytes;
+  if (Value.IsNull()) return bytes;
+  if (Def.FBaseFieldType == bftWideClob) {
+    const std::u16string w = Value.AsWideString();
+    bytes.reserve(w.size() * 2);
+    for (char16_t c : w) {
+      bytes.push_back(static_cast<uint8_t>(c & 0xFF));
+      bytes.push_back(static_cast<uint8_t>(c >> 8));
+    }
+    return bytes;
+  }
+  const std::string s = SDBIsTextType(Def.FBaseFieldType) || SDBIsTextType(Value.DataType())
+                            ? SDBColumnValue(Value, bftClob, Def.FName).AsString()
+                            : Value.AsBytes();
+  bytes.assign(s.begin(), s.end());
+  return bytes;
+}
+
+TSDBVariant SDBBlobValue(TSDBBaseFieldType Type, const std::vector<uint8_t>& Bytes) {
+  const std::string_view data(reinterpret_cast<const char*>(Bytes.data()), Bytes.size());
+  if (Type == bftWideClob) {
+    std::u16string w(Bytes.size() / 2, u'\0');
+    for (size_t i = 0; i < w.size(); ++i) w[i] = static_cast<char16_t>(Bytes[2 * i] | (Bytes[2 * i + 1] << 8));
+    return TSDBVariant::FromWideString(w, bftWideClob);
+  }
+  if (SDBIsAnsiTextType(Type)) return TSDBVariant::FromString(data, Type);
+  return TSDBVariant::FromBytes(data, Type);
 }
 
 TSDBVariant SDBReadFieldValue(const uint8_t* B, int32_t N, TSDBBaseFieldType T) {

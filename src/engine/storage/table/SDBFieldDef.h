@@ -79,6 +79,12 @@ int32_t SDBFieldDataSize(TSDBBaseFieldType Type, int32_t Size, bool Disk);
 void SDBWriteFieldValue(uint8_t* Buffer, int32_t DataSize, TSDBBaseFieldType Type, const TSDBVariant& Value);
 // Reads a non-BLOB value of `Type` from Buffer (DataSize bytes).
 TSDBVariant SDBReadFieldValue(const uint8_t* Buffer, int32_t DataSize, TSDBBaseFieldType Type);
+// The stored bytes of a BLOB field's value and back: memos in Windows-1252,
+// wide memos in UTF-16LE, other BLOBs as they are. A text bound for a memo
+// must be representable in Windows-1252 (the error names the field).
+class TSDBFieldDef;
+std::vector<uint8_t> SDBBlobBytes(const TSDBFieldDef& Def, const TSDBVariant& Value);
+TSDBVariant SDBBlobValue(TSDBBaseFieldType Type, const std::vector<uint8_t>& Bytes);
 
 // 80-bit extended precision <-> double.
 void SDBDoubleToExtended(double Value, uint8_t* Out10);

@@ -6,6 +6,7 @@
 #include "common/SDBBytes.h"
 #include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
+#include "sdb/SDBText.h"
 
 namespace sdb {
 
@@ -89,7 +90,8 @@ void TSDBBaseFieldManager::SetFieldValue(uint8_t* Mem, int FieldNo, const TSDBVa
     SetNull(Mem, FieldNo, true);
     return;
   }
-  SDBWriteFieldValue(Mem + f.FMemoryOffset, f.FMemoryDataSize, f.FBaseFieldType, Value);
+  SDBWriteFieldValue(Mem + f.FMemoryOffset, f.FMemoryDataSize, f.FBaseFieldType,
+                     SDBColumnValue(Value, f.FBaseFieldType, f.FName));
   SetNull(Mem, FieldNo, false);
 }
 

@@ -724,10 +724,7 @@ TSDBVariant TSDBTableCursor::GetFieldValue(int FieldNo) {
   const TSDBFieldDef& def = FieldDef(FieldNo);
   if (FState == csBrowse && !FHasRecord) return TSDBVariant(def.FBaseFieldType);
   if (def.IsBlob()) {
-    std::vector<uint8_t> v = ReadBlob(FieldNo);
-    if (SDBIsTextType(def.FBaseFieldType) && !SDBIsWideTextType(def.FBaseFieldType))
-      return TSDBVariant::FromString(std::string(v.begin(), v.end()), def.FBaseFieldType);
-    return TSDBVariant::FromBytes(std::string(v.begin(), v.end()), def.FBaseFieldType);
+    return SDBBlobValue(def.FBaseFieldType, ReadBlob(FieldNo));
   }
   return Table().GetFieldValue(ValueBuffer(), FieldNo);
 }
@@ -748,8 +745,7 @@ void TSDBTableCursor::SetFieldValue(int FieldNo, const TSDBVariant& Value) {
     if (Value.IsNull()) {
       ClearBlob(FieldNo);
     } else {
-      const std::string b = SDBIsTextType(Value.DataType()) ? Value.AsString() : Value.AsBytes();
-      WriteBlob(FieldNo, std::vector<uint8_t>(b.begin(), b.end()));
+      WriteBlob(FieldNo, SDBBlobBytes(def, Value));
     }
     return;
   }
