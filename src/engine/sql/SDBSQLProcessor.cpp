@@ -10,13 +10,32 @@
 #include "sql/SDBEvaluator.h"
 #include "sql/SDBExecTable.h"
 #include "sql/SDBSQLErrors.h"
+#include "sql/SDBSQLParser.h"
 #include "sql/SDBTableRowsCache.h"
 #include "storage/table/SDBTableCursor.h"
 #include "storage/table/SDBFieldDef.h"
+#include "storage/table/SDBRecordManager.h"
 
 namespace sdb {
 
+TSDBVariant SDBEvaluateDefaultText(const std::string& text) {
+  TSDBLexer lex(text, true, nullptr);
+  if (!lex.GetNextCommand()) return {};
+  TSDBSQLParser p(lex, nullptr);
+  TSDBExpression expr(p.ParseAdditive());
+  if (!p.AtEnd()) p.Expected(kSqlErrTokenExpected, "end of the default expression");
+  TSDBEvaluator ev(expr, {});
+  return ev.GetValue();
+}
+
 namespace {
+
+// Every insert, whatever its path, works out the defaults that are
+// expressions through the statement layer.
+[[maybe_unused]] const bool kDefaultExpressionsInstalled = [] {
+  SDBSetDefaultExpressionEvaluator(&SDBEvaluateDefaultText);
+  return true;
+}();
 
 // A table opened for a statement, closed when the statement ends.
 class TTableGuard {
@@ -314,9 +333,25 @@ TSDBExecConnection& DDLConnection(TSDBExecContext& ctx, const TSDBDDLTableName& 
   return ctx.ConnectionFor(t.DatabaseFileName, t.Password, t.InMemory);
 }
 
+// Whether the expression is a value known now: literals and arithmetic on
+// them. Anything else (CURRENT_TIMESTAMP, NOW, RAND...) is worked out at
+// each insert.
+bool IsConstantExpression(const TSDBExprNode& n) {
+  if (dynamic_cast<const TSDBExprNodeConst*>(&n)) return true;
+  if (!dynamic_cast<const TSDBExprNodeArithmetic*>(&n) || n.Children.empty()) return false;
+  return std::all_of(n.Children.begin(), n.Children.end(), [](const auto& c) { return IsConstantExpression(*c); });
+}
+
 std::unique_ptr<TSDBFieldDef> FieldDefFrom(const TSDBColumnDef& col, TSDBExecContext& ctx) {
   auto d = std::make_unique<TSDBFieldDef>(col.Name, col.AdvancedType, col.Size);
-  if (col.DefaultValue && col.DefaultValue->Root()) {
+  // Only a field that holds no text can keep an expression: the stored
+  // default of a text field reads back as a constant.
+  if (col.DefaultValue && col.DefaultValue->Root() && !col.DefaultText.empty() &&
+      !IsConstantExpression(*col.DefaultValue->Root()) && !SDBIsStringFieldType(d->FBaseFieldType) &&
+      !d->IsBlob()) {
+    SDBEvaluateDefaultText(col.DefaultText);  // an expression that cannot be evaluated is refused now
+    d->FDefaultValueExpr = col.DefaultText;
+  } else if (col.DefaultValue && col.DefaultValue->Root()) {
     TSDBEvaluator ev(*col.DefaultValue, {}, &ctx);
     TSDBVariant v = ev.GetValue();
     if (!v.IsNull()) d->FDefaultValue = v.ConvertedTo(d->FBaseFieldType);
