@@ -611,6 +611,23 @@ void ExecAlterTable(TSDBDDLAlterTable& stmt, TSDBExecContext& ctx) {
       // modified column) refuse a record that breaks them.
       if (!target.Data().InsertRecord(target.Cursor)) throw ESDBEngineError::Make(kSDBRecErrAdd);
     }
+    // An auto-increment column goes on from where the old table was, not
+    // from its highest remaining value: numbers of deleted records stay used.
+    TSDBBaseFieldManager& nf = target.Data().FieldManager();
+    TSDBBaseFieldManager& of = old.Data().FieldManager();
+    bool counters = false;
+    for (size_t i = 0; i < from.size(); ++i) {
+      const int n = static_cast<int>(i);
+      if (from[i] < 0 || !nf.Field(n).IsAutoInc() || !of.Field(from[i]).IsAutoInc()) continue;
+      if (of.GetLastAutoinc(from[i]) > nf.GetLastAutoinc(n)) {
+        nf.UpdateLastAutoinc(n, of.GetLastAutoinc(from[i]));
+        counters = true;
+      }
+    }
+    if (counters) {
+      target.Data().SaveMostUpdated(target.Cursor.SessionID);
+      target.Data().ApplyChanges(target.Cursor.SessionID, false);
+    }
   } catch (...) {
     dropTemp();
     throw;
