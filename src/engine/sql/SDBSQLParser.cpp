@@ -29,6 +29,28 @@ void TSDBParseChainGuard::Add() {
 
 // ---------------------------------------------------------------- tokens
 
+std::string TSDBSQLParser::TokensText(int from, int to) const {
+  const TSQLCommand* cmd = Lex.CurrentCommand();
+  std::string out;
+  if (!cmd) return out;
+  for (int i = from; i < to && i < cmd->NumTokens(); ++i) {
+    const TToken& t = cmd->Tokens[static_cast<size_t>(i)];
+    if (!out.empty()) out += ' ';
+    if (t.TokenType == tktQuotedString) {
+      out += '\'';
+      for (char c : t.Text) out += c == '\'' ? std::string("''") : std::string(1, c);
+      out += '\'';
+    } else if (t.TokenType == tktParameter && t.ParamValue) {
+      out += SDBValueText(*t.ParamValue);
+    } else if (t.Backquoted) {
+      out += "`" + t.Text + "`";
+    } else {
+      out += t.Text;
+    }
+  }
+  return out;
+}
+
 const TToken* TSDBSQLParser::Cur() const {
   const TToken* t = nullptr;
   Lex.GetCurrentToken(t);
@@ -1173,7 +1195,9 @@ void TSDBSQLParser::ParseColumnDef(TSDBColumnDef& col, bool inCreateTable) {
     } else if (Accept(rwNULL)) {
       col.NotNull = false;
     } else if (Accept(rwDEFAULT)) {
+      const int from = Pos();
       col.DefaultValue = std::make_unique<TSDBExpression>(ParseAdditive());
+      col.DefaultText = TokensText(from, Pos());
     } else if (Accept(rwPRIMARY)) {
       Expect(rwKEY, kSqlErrTokenExpected);
       col.PrimaryKey = true;

@@ -78,6 +78,9 @@ class TSDBSQLParser {
   std::unique_ptr<TSDBExpression> ParseValue();
   TSDBExprNodePtr ParseOr();
   TSDBExprNodePtr ParseAdditive();
+  // The tokens [from, to) of the current command as SQL text that parses
+  // back to the same expression.
+  std::string TokensText(int from, int to) const;
 
   // ---- queries
   // True when the current "(" (and any further "(") opens a query.

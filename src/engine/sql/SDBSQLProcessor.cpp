@@ -1,5 +1,6 @@
 #include "sql/SDBSQLProcessor.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -10,13 +11,32 @@
 #include "sql/SDBEvaluator.h"
 #include "sql/SDBExecTable.h"
 #include "sql/SDBSQLErrors.h"
+#include "sql/SDBSQLParser.h"
 #include "sql/SDBTableRowsCache.h"
 #include "storage/table/SDBTableCursor.h"
 #include "storage/table/SDBFieldDef.h"
+#include "storage/table/SDBRecordManager.h"
 
 namespace sdb {
 
+TSDBVariant SDBEvaluateDefaultText(const std::string& text) {
+  TSDBLexer lex(text, true, nullptr);
+  if (!lex.GetNextCommand()) return {};
+  TSDBSQLParser p(lex, nullptr);
+  TSDBExpression expr(p.ParseAdditive());
+  if (!p.AtEnd()) p.Expected(kSqlErrTokenExpected, "end of the default expression");
+  TSDBEvaluator ev(expr, {});
+  return ev.GetValue();
+}
+
 namespace {
+
+// Every insert, whatever its path, works out the defaults that are
+// expressions through the statement layer.
+[[maybe_unused]] const bool kDefaultExpressionsInstalled = [] {
+  SDBSetDefaultExpressionEvaluator(&SDBEvaluateDefaultText);
+  return true;
+}();
 
 // A table opened for a statement, closed when the statement ends.
 class TTableGuard {
@@ -314,9 +334,25 @@ TSDBExecConnection& DDLConnection(TSDBExecContext& ctx, const TSDBDDLTableName& 
   return ctx.ConnectionFor(t.DatabaseFileName, t.Password, t.InMemory);
 }
 
+// Whether the expression is a value known now: literals and arithmetic on
+// them. Anything else (CURRENT_TIMESTAMP, NOW, RAND...) is worked out at
+// each insert.
+bool IsConstantExpression(const TSDBExprNode& n) {
+  if (dynamic_cast<const TSDBExprNodeConst*>(&n)) return true;
+  if (!dynamic_cast<const TSDBExprNodeArithmetic*>(&n) || n.Children.empty()) return false;
+  return std::all_of(n.Children.begin(), n.Children.end(), [](const auto& c) { return IsConstantExpression(*c); });
+}
+
 std::unique_ptr<TSDBFieldDef> FieldDefFrom(const TSDBColumnDef& col, TSDBExecContext& ctx) {
   auto d = std::make_unique<TSDBFieldDef>(col.Name, col.AdvancedType, col.Size);
-  if (col.DefaultValue && col.DefaultValue->Root()) {
+  // Only a field that holds no text can keep an expression: the stored
+  // default of a text field reads back as a constant.
+  if (col.DefaultValue && col.DefaultValue->Root() && !col.DefaultText.empty() &&
+      !IsConstantExpression(*col.DefaultValue->Root()) && !SDBIsStringFieldType(d->FBaseFieldType) &&
+      !d->IsBlob()) {
+    SDBEvaluateDefaultText(col.DefaultText);  // an expression that cannot be evaluated is refused now
+    d->FDefaultValueExpr = col.DefaultText;
+  } else if (col.DefaultValue && col.DefaultValue->Root()) {
     TSDBEvaluator ev(*col.DefaultValue, {}, &ctx);
     TSDBVariant v = ev.GetValue();
     if (!v.IsNull()) d->FDefaultValue = SDBColumnValue(v, d->FBaseFieldType, col.Name);
@@ -401,138 +437,231 @@ void ExecDropTable(TSDBDDLDropTable& stmt, TSDBExecContext& ctx) {
   conn.DeleteTable(stmt.Table.TableName);
 }
 
-// ALTER TABLE rebuilds the table: a new table with the changed columns
-// receives every record (columns matched by name), then replaces the old one.
+// A copy of a constraint of another table: the identifiers of that table's
+// objects are cleared, so the new table finds its columns and index by name.
+std::unique_ptr<TSDBConstraintDef> CopyConstraint(const TSDBConstraintDef& c) {
+  TSDBMetaWriter w;
+  c.SaveToStream(w);
+  std::unique_ptr<TSDBConstraintDef> copy = TSDBConstraintDef::Create(c.ConstraintType());
+  TSDBMetaReader r(w.Data());
+  copy->LoadFromStream(r);
+  copy->FObjectID = -1;
+  copy->FTableObjectID = -1;
+  if (auto* n = dynamic_cast<TSDBConstraintDefNotNull*>(copy.get())) n->FColumnObjectID = -1;
+  if (auto* u = dynamic_cast<TSDBConstraintDefUnique*>(copy.get())) {
+    u->FIndexObjectID = -1;
+    for (auto& col : u->FColumns) col.ColumnObjectID = -1;
+  }
+  return copy;
+}
+
+bool SameName(const std::string& a, const std::string& b) { return SDBUpperName(a) == SDBUpperName(b); }
+
+// Whether the constraint concerns the column.
+bool ConstraintNames(const TSDBConstraintDef& c, const std::string& column) {
+  if (const auto* n = dynamic_cast<const TSDBConstraintDefNotNull*>(&c)) return SameName(n->FColumnName, column);
+  if (const auto* u = dynamic_cast<const TSDBConstraintDefUnique*>(&c))
+    return std::any_of(u->FColumns.begin(), u->FColumns.end(),
+                       [&](const TSDBConstraintColumn& k) { return SameName(k.ColumnName, column); });
+  return false;
+}
+
+void RaiseUnknownColumn(const std::string& name) {
+  throw ESDBException(kEvalErrUnknownColumn, "Unknown column '%s' at line %d, column %d",
+                      {name, int64_t{0}, int64_t{0}});
+}
+
+// The constraints and indexes a declared column brings (ADD, MODIFY).
+void AddColumnConstraints(const TSDBColumnDef& col, const std::string& table, TSDBConstraintDefs& cons,
+                          TSDBIndexDefs& idx) {
+  if (col.NotNull || col.PrimaryKey) {
+    auto nn = std::make_unique<TSDBConstraintDefNotNull>();
+    nn->FName = "NN_" + table + "_" + col.Name;
+    nn->FColumnName = col.Name;
+    nn->FTableName = table;
+    cons.Add(std::move(nn));
+  }
+  if (col.PrimaryKey) AddUniqueIndex(idx, cons, table, {col.Name}, true);
+  if (col.Unique) AddUniqueIndex(idx, cons, table, {col.Name}, false);
+}
+
+// ALTER TABLE rebuilds the table: a new table with the changed columns and
+// every definition the statement leaves alone (constraints, defaults, BLOB
+// and auto-increment settings, indexes) receives the records one at a time
+// (columns matched by name), then takes the old table's place. Until that
+// exchange the old table is untouched, so any failure before it leaves the
+// table as it was; a failure during it puts the old table back.
 void ExecAlterTable(TSDBDDLAlterTable& stmt, TSDBExecContext& ctx) {
   TSDBExecConnection& conn = DDLConnection(ctx, stmt.Table);
   const std::string name = stmt.Table.TableName;
-  TSDBResultSet rows;
   TSDBFieldDefs fields;
   TSDBConstraintDefs cons;
   TSDBIndexDefs idx;
   std::vector<std::string> sourceNames;  // per new field: the old column it takes its values from
   {
     TTableGuard old(conn, name);
-    SDBExecReadTable(old.Cursor, name, rows);
     TSDBBaseFieldManager& fm = old.Data().FieldManager();
     for (int i = 0; i < fm.FieldCount(); ++i) {
-      const TSDBFieldDef& d = fm.Field(i);
-      auto copy = std::make_unique<TSDBFieldDef>(d.FName, d.FAdvancedFieldType, d.FFieldSize);
-      copy->FDefaultValue = d.FDefaultValue;
-      copy->FBLOBBlockSize = d.FBLOBBlockSize;
-      copy->FBLOBCompressionAlgorithm = d.FBLOBCompressionAlgorithm;
-      copy->FBLOBCompressionMode = d.FBLOBCompressionMode;
-      copy->FAutoincIncrement = d.FAutoincIncrement;
-      copy->FAutoincInitialValue = d.FAutoincInitialValue;
-      copy->FAutoincMinValue = d.FAutoincMinValue;
-      copy->FAutoincMaxValue = d.FAutoincMaxValue;
-      copy->FAutoincCycled = d.FAutoincCycled;
+      auto copy = std::make_unique<TSDBFieldDef>(fm.Field(i));
+      copy->FObjectID = -1;
       fields.Add(std::move(copy));
-      sourceNames.push_back(d.FName);
+      sourceNames.push_back(fm.Field(i).FName);
     }
     for (int i = 0; i < old.Data().IndexDefs().Count(); ++i) {
       const TSDBIndexDef& d = old.Data().IndexDefs()[i];
+      if (d.FTemporary) continue;
       auto& n = idx.Emplace();
       n.FName = d.FName;
       n.FUnique = d.FUnique;
       n.FPrimary = d.FPrimary;
       n.FColumns = d.FColumns;
     }
+    for (int i = 0; i < old.Data().ConstraintDefs().Count(); ++i)
+      cons.Add(CopyConstraint(old.Data().ConstraintDefs()[i]));
   }
+  auto dropConstraints = [&](const std::string& column, bool onlyNotNull) {
+    for (int i = cons.Count() - 1; i >= 0; --i)
+      if (ConstraintNames(cons[i], column) && (!onlyNotNull || cons[i].ConstraintType() == ctNotNull)) cons.Delete(i);
+  };
   for (const auto& a : stmt.Actions) {
     switch (a.ActionType) {
       case aatAdd:
         fields.Add(FieldDefFrom(a.Column, ctx));
         sourceNames.emplace_back();
+        AddColumnConstraints(a.Column, name, cons, idx);
         break;
       case aatDrop: {
         int f = fields.IndexOfName(a.FieldName);
-        if (f < 0)
-          throw ESDBException(kEvalErrUnknownColumn, "Unknown column '%s' at line %d, column %d",
-                              {a.FieldName, int64_t{0}, int64_t{0}});
+        if (f < 0) RaiseUnknownColumn(a.FieldName);
         fields.Delete(f);
         sourceNames.erase(sourceNames.begin() + f);
         for (int i = idx.Count() - 1; i >= 0; --i)
           for (const auto& c : idx[i].FColumns)
-            if (SDBUpperName(c.FFieldName) == SDBUpperName(a.FieldName)) {
+            if (SameName(c.FFieldName, a.FieldName)) {
               idx.Delete(i);
               break;
             }
+        dropConstraints(a.FieldName, false);
         break;
       }
       case aatModify: {
         int f = fields.IndexOfName(a.Column.Name);
-        if (f < 0)
-          throw ESDBException(kEvalErrUnknownColumn, "Unknown column '%s' at line %d, column %d",
-                              {a.Column.Name, int64_t{0}, int64_t{0}});
-        std::string src = sourceNames[static_cast<size_t>(f)];
-        fields.Delete(f);
-        // Keep the column's place.
+        if (f < 0) RaiseUnknownColumn(a.Column.Name);
+        // The column keeps its place; its declaration says afresh whether
+        // it may be null (its other constraints stay).
         TSDBFieldDefs rebuilt;
-        std::unique_ptr<TSDBFieldDef> mod = FieldDefFrom(a.Column, ctx);
-        for (int i = 0; i < fields.Count() + 1; ++i) {
+        for (int i = 0; i < fields.Count(); ++i) {
           if (i == f) {
-            rebuilt.Add(std::move(mod));
+            rebuilt.Add(FieldDefFrom(a.Column, ctx));
             continue;
           }
-          const TSDBFieldDef& d = fields[i < f ? i : i - 1];
-          auto copy = std::make_unique<TSDBFieldDef>(d.FName, d.FAdvancedFieldType, d.FFieldSize);
-          copy->FDefaultValue = d.FDefaultValue;
-          rebuilt.Add(std::move(copy));
+          rebuilt.Add(std::make_unique<TSDBFieldDef>(fields[i]));
         }
         fields = std::move(rebuilt);
+        dropConstraints(a.Column.Name, true);
+        AddColumnConstraints(a.Column, name, cons, idx);
         break;
       }
       case aatRename: {
         int f = fields.IndexOfName(a.FieldName);
-        if (f < 0)
-          throw ESDBException(kEvalErrUnknownColumn, "Unknown column '%s' at line %d, column %d",
-                              {a.FieldName, int64_t{0}, int64_t{0}});
+        if (f < 0) RaiseUnknownColumn(a.FieldName);
         fields[f].FName = a.NewName;
         for (int i = 0; i < idx.Count(); ++i)
           for (auto& c : idx[i].FColumns)
-            if (SDBUpperName(c.FFieldName) == SDBUpperName(a.FieldName)) c.FFieldName = a.NewName;
+            if (SameName(c.FFieldName, a.FieldName)) c.FFieldName = a.NewName;
+        for (int i = 0; i < cons.Count(); ++i) {
+          if (auto* n = dynamic_cast<TSDBConstraintDefNotNull*>(&cons[i])) {
+            if (SameName(n->FColumnName, a.FieldName)) n->FColumnName = a.NewName;
+          } else if (auto* u = dynamic_cast<TSDBConstraintDefUnique*>(&cons[i])) {
+            for (auto& c : u->FColumns)
+              if (SameName(c.ColumnName, a.FieldName)) c.ColumnName = a.NewName;
+          }
+        }
         break;
       }
     }
   }
-  for (int i = 0; i < idx.Count(); ++i)
-    if (idx[i].FPrimary || idx[i].FUnique) {
-      std::vector<std::string> cols;
-      for (const auto& c : idx[i].FColumns) cols.push_back(c.FFieldName);
-      auto con = idx[i].FPrimary ? std::unique_ptr<TSDBConstraintDefUnique>(new TSDBConstraintDefPrimary())
-                                 : std::make_unique<TSDBConstraintDefUnique>();
-      con->FName = idx[i].FName;
-      con->FIndexName = idx[i].FName;
-      con->FTableName = name;
-      for (const auto& c : cols) con->FColumns.push_back(TSDBConstraintColumn{-1, c});
-      cons.Add(std::move(con));
-    }
-  // Values per new column.
-  TSDBResultRowSource src(&rows.Columns);
-  std::vector<int> from;
-  for (const auto& s : sourceNames) from.push_back(s.empty() ? -1 : src.FindColumn({}, s));
   const std::string temp = name + "_alter_tmp";
+  const std::string backup = name + "_alter_old";
   conn.CreateTable(temp, std::move(fields), std::move(cons), std::move(idx));
-  try {
-    TTableGuard target(conn, temp);
-    for (const auto& row : rows.Rows) {
-      target.Cursor.EditRecordBuffer = target.Data().NewRecordBuffer();
-      for (size_t i = 0; i < from.size(); ++i)
-        if (from[i] >= 0)
-          SDBExecWriteField(target.Cursor, target.Cursor.EditRecordBuffer, static_cast<int>(i),
-                            row[static_cast<size_t>(from[i])]);
-      if (!target.Data().InsertRecord(target.Cursor)) throw ESDBEngineError::Make(kSDBRecErrAdd);
-    }
-  } catch (...) {
+  auto dropTemp = [&] {
     try {
       conn.DeleteTable(temp);
     } catch (...) {
     }
+  };
+  try {
+    TTableGuard old(conn, name);
+    TTableGuard target(conn, temp);
+    std::vector<int> from;
+    for (const auto& s : sourceNames) from.push_back(s.empty() ? -1 : old.Data().FieldManager().FieldNo(s));
+    TSDBCursor& oc = old.Cursor;
+    oc.FirstPosition = true;
+    oc.LastPosition = false;
+    oc.CurrentRecordID = {};
+    for (;;) {
+      TSDBGetRecordResult r = old.Data().GetRecordBuffer(oc, grmNext);
+      if (r == grrError) throw ESDBEngineError::Make(kSDBRecErrTableLocked);
+      if (r != grrOK) break;
+      target.Cursor.EditRecordBuffer = target.Data().NewRecordBuffer();
+      for (size_t i = 0; i < from.size(); ++i)
+        if (from[i] >= 0)
+          SDBExecWriteField(target.Cursor, target.Cursor.EditRecordBuffer, static_cast<int>(i),
+                            SDBExecReadField(oc, oc.CurrentRecordBuffer, from[i]));
+      // The constraints of the new definition (NOT NULL of an added or
+      // modified column) refuse a record that breaks them.
+      if (!target.Data().InsertRecord(target.Cursor)) throw ESDBEngineError::Make(kSDBRecErrAdd);
+    }
+    // An auto-increment column goes on from where the old table was, not
+    // from its highest remaining value: numbers of deleted records stay used.
+    TSDBBaseFieldManager& nf = target.Data().FieldManager();
+    TSDBBaseFieldManager& of = old.Data().FieldManager();
+    bool counters = false;
+    for (size_t i = 0; i < from.size(); ++i) {
+      const int n = static_cast<int>(i);
+      if (from[i] < 0 || !nf.Field(n).IsAutoInc() || !of.Field(from[i]).IsAutoInc()) continue;
+      if (of.GetLastAutoinc(from[i]) > nf.GetLastAutoinc(n)) {
+        nf.UpdateLastAutoinc(n, of.GetLastAutoinc(from[i]));
+        counters = true;
+      }
+    }
+    if (counters) {
+      target.Data().SaveMostUpdated(target.Cursor.SessionID);
+      target.Data().ApplyChanges(target.Cursor.SessionID, false);
+    }
+  } catch (...) {
+    dropTemp();
     throw;
   }
-  conn.DeleteTable(name);
-  conn.RenameTable(temp, name);
+  try {
+    conn.RenameTable(name, backup);
+  } catch (...) {
+    dropTemp();
+    throw;
+  }
+  try {
+    conn.RenameTable(temp, name);
+  } catch (...) {
+    try {
+      conn.RenameTable(backup, name);
+    } catch (...) {
+    }
+    dropTemp();
+    throw;
+  }
+  try {
+    conn.DeleteTable(backup);
+  } catch (...) {
+    // The new table is in place but the old one could not go: put the old
+    // one back so the statement changes nothing.
+    try {
+      conn.RenameTable(name, temp);
+      conn.RenameTable(backup, name);
+    } catch (...) {
+    }
+    dropTemp();
+    throw;
+  }
 }
 
 void ExecCommand(TSDBSQLCommand& cmd, TSDBExecContext& ctx, bool requestLive, bool& readOnly,

@@ -15,6 +15,10 @@
 
 namespace sdb {
 
+// The value of a default expression's text (a column's DEFAULT), worked
+// out now; raises the parser's and the evaluator's errors.
+TSDBVariant SDBEvaluateDefaultText(const std::string& text);
+
 class TSDBSQLProcessor {
  public:
   TSDBSQLProcessor(TSDBExecHost* Host, bool RequestLive, bool InMemory);

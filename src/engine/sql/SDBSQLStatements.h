@@ -227,6 +227,7 @@ struct TSDBColumnDef {
   bool PrimaryKey = false;
   bool Unique = false;
   std::unique_ptr<TSDBExpression> DefaultValue;
+  std::string DefaultText;  // the default expression as SQL text
   // BLOB options (-1 / empty when not given).
   int BlobBlockSize = -1;
   std::string BlobCompressionAlgorithm;

@@ -5,12 +5,14 @@
 // writer is applied by the next check.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <string>
 
 #include "../ToolRun.h"
 #include "CrashTestUtil.h"
 #include "FaultFileIO.h"
+#include "sdb/SDBException.h"
 #include "storage/file/SDBDiskPageCache.h"
 #include "storage/file/SDBSystemDirectory.h"
 
@@ -48,6 +50,36 @@ TEST_F(ToolExit, PagesOfAKilledWriterAreReclaimableNotDamage) {
   sdbtest::TRun repair = Tool("repair " + path);
   EXPECT_EQ(repair.Code, 0) << repair.Output;
   EXPECT_NE(Tool("info " + path).Output.find("reclaimable pages    0"), std::string::npos);
+}
+
+TEST_F(ToolExit, ARepairThatLeavesProblemsExitsNonZeroAndSaysWhatIsLeft) {
+  {
+    // The table's definition is lost: nothing can rebuild it.
+    sdb::TSDBDiskPageCache cache;
+    bool readOnly = false, repair = false, multi = false;
+    cache.OpenDatabase(path, {}, readOnly, repair, false, multi);
+    int wiped = 0;
+    for (int32_t p = 0; p < cache.GetPageCount(); ++p) {
+      sdb::TSDBPageGuard g;
+      try {
+        g = sdb::SDBGetPageGuard(cache, 0, p, sdb::kSDBAnyPageType, false);
+      } catch (const sdb::ESDBException&) {
+        continue;
+      }
+      if (g->PageType() != sdb::ptTableMetaData) continue;
+      std::memset(g->Data(), 0xA5, g->DataSize());
+      g->MarkDirty();
+      ++wiped;
+    }
+    cache.ApplyChanges(0);
+    cache.CloseDatabase();
+    ASSERT_GT(wiped, 0);
+  }
+  sdbtest::TRun repair = Tool("repair " + path);
+  EXPECT_EQ(repair.Code, 1) << repair.Output;
+  EXPECT_NE(repair.Output.find("still: "), std::string::npos) << repair.Output;
+  EXPECT_NE(repair.Output.find("problem(s) remain"), std::string::npos) << repair.Output;
+  EXPECT_EQ(Tool("check " + path).Code, 1);
 }
 
 TEST_F(ToolExit, InterruptedCommitWithoutJournalIsReadOnlyUntilRepaired) {

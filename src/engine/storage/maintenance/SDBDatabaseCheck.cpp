@@ -585,8 +585,10 @@ class TTableChecker {
         Problem(what + " names a " + TypeName(g->PageType()) + ", expected a " + TypeName(ptTableBlob));
         return;
       }
+      // BLOB pages may carry no owner (-1): other writers of the format
+      // leave it so; only record pages must name their table.
       const int32_t owner = GetLEI32(g->Buffer() + TSDBDiskPageHeader::kObjectIDOffset);
-      if (owner != FItem.TableID) {
+      if (owner != FItem.TableID && owner != -1) {
         Problem(what + " names a page of table id " + std::to_string(owner));
         return;
       }

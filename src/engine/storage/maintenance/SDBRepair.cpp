@@ -175,21 +175,33 @@ class TRepair {
     for (int32_t p : wanted) Log("page " + std::to_string(p) + " is in use but could not be marked used");
   }
 
+  // Orphans go through the cache's removal, as any freed page: the commit
+  // marks each removed on disk (its state the highest value) before the
+  // free-space map gives it back, so a reader that still holds its number
+  // sees it is gone.
   void FreeOrphans(std::vector<int32_t> pages) {
     if (pages.empty()) return;
-    TSDBDatabaseFreeSpaceManager& fsm = FDB.Cache().FreeSpaceManager();
     // From the end, so that the file can shrink as its tail frees.
     std::sort(pages.rbegin(), pages.rend());
     // Besides the orphans the file had, the old trees of the rebuilt
     // indexes go here; only the former are a finding.
+    int found = 0;
     for (int32_t p : pages) {
       try {
-        fsm.FreePage(p);
-        if (FOrphansFound.count(p)) ++FReport.PagesReclaimed;
+        FDB.Cache().RemovePage(kSession, p);
+        if (FOrphansFound.count(p)) ++found;
       } catch (const ESDBException& e) {
         Log("page " + std::to_string(p) + " cannot be freed: " + e.RawMessage());
       }
     }
+    try {
+      Commit();
+    } catch (const ESDBException& e) {
+      Log("pages that belong to nothing cannot be freed: " + e.RawMessage());
+      FDB.Cache().CancelChanges(kSession);
+      return;
+    }
+    FReport.PagesReclaimed += found;
     if (FReport.PagesReclaimed)
       Log(std::to_string(FReport.PagesReclaimed) +
           " pages were marked used but belonged to nothing; they are free now");

@@ -458,7 +458,8 @@ void TSDBFieldDef::SaveToStream(TSDBMetaWriter& W) const {
   W.Int64(FAutoincMinValue);
   W.Int64(FAutoincMaxValue);
   W.Bool(FAutoincCycled);
-  SDBWriteVariant(W, FDefaultValue);
+  // A default expression is stored as its text in the default's place.
+  SDBWriteVariant(W, FDefaultValueExpr.empty() ? FDefaultValue : TSDBVariant::FromString(FDefaultValueExpr));
 }
 
 void TSDBFieldDef::LoadFromStream(TSDBMetaReader& R) {
@@ -482,6 +483,23 @@ void TSDBFieldDef::LoadFromStream(TSDBMetaReader& R) {
   FAutoincMaxValue = R.Int64(kSDBErrFieldDefAutoincMax);
   FAutoincCycled = R.Bool(kSDBErrFieldDefAutoincCycled);
   FDefaultValue = SDBReadVariant(R, kSDBErrFieldDefDefaultValue);
+  // A text default of a field that holds no text, and that no conversion
+  // makes a value of the field, is an expression's text: evaluated at each
+  // insert rather than stored in the records as it is.
+  FDefaultValueExpr.clear();
+  if (!FDefaultValue.IsNull() && SDBIsStringFieldType(FDefaultValue.DataType()) && !SDBIsStringFieldType(FBaseFieldType) &&
+      !SDBIsBlobFieldType(FBaseFieldType)) {
+    bool converts = true;
+    try {
+      (void)FDefaultValue.ConvertedTo(FBaseFieldType);
+    } catch (const ESDBException&) {
+      converts = false;
+    }
+    if (!converts) {
+      FDefaultValueExpr = FDefaultValue.AsString();
+      FDefaultValue = TSDBVariant();
+    }
+  }
   RecalcDataSizes();
 }
 

@@ -133,10 +133,30 @@ bool TSDBBaseFieldManager::BlobFieldsPresent() const {
   return present;
 }
 
+namespace {
+TSDBDefaultExpressionEvaluator& DefaultExpressionEvaluator() {
+  static TSDBDefaultExpressionEvaluator e;
+  return e;
+}
+}  // namespace
+
+void SDBSetDefaultExpressionEvaluator(TSDBDefaultExpressionEvaluator Evaluator) {
+  DefaultExpressionEvaluator() = std::move(Evaluator);
+}
+
 void TSDBBaseFieldManager::ApplyDefaultValuesToRecordBuffer(uint8_t* Mem) const {
   for (int i = 0; i < FieldCount(); ++i) {
     const TSDBFieldDef& f = FFieldDefs[i];
-    if (f.IsBlob() || f.FDefaultValue.IsNull()) continue;
+    if (f.IsBlob()) continue;
+    if (!f.FDefaultValueExpr.empty()) {
+      // Evaluated for each record: CURRENT_TIMESTAMP is the time of the insert.
+      const auto& eval = DefaultExpressionEvaluator();
+      if (!eval) continue;
+      const TSDBVariant v = eval(f.FDefaultValueExpr);
+      if (!v.IsNull()) SetFieldValue(Mem, i, v.ConvertedTo(f.FBaseFieldType));
+      continue;
+    }
+    if (f.FDefaultValue.IsNull()) continue;
     SetFieldValue(Mem, i, f.FDefaultValue.ConvertedTo(f.FBaseFieldType));
   }
 }

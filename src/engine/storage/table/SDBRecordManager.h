@@ -34,6 +34,12 @@ struct TSDBNavigationInfo {
   TSDBGetRecordResult GetRecordResult = grrError;
 };
 
+// Evaluates the text of a field's default expression (CURRENT_TIMESTAMP,
+// arithmetic...) when a record buffer receives its defaults. The statement
+// layer installs it; without it such a field gets no default.
+using TSDBDefaultExpressionEvaluator = std::function<TSDBVariant(const std::string& ExpressionText)>;
+void SDBSetDefaultExpressionEvaluator(TSDBDefaultExpressionEvaluator Evaluator);
+
 class TSDBBaseFieldManager {
  public:
   explicit TSDBBaseFieldManager(TSDBFieldDefs FieldDefs);
