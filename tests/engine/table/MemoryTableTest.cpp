@@ -1,10 +1,12 @@
 // Memory page manager and memory tables: the page operations and the table
 // operations over pages that never reach a file.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
 #include <set>
+#include <string>
 
 #include "../OpenFiles.h"
 #include "TableTestUtil.h"
@@ -101,13 +103,16 @@ TEST(MemoryPageManager, TrailingFreePagesShrinkTheStoreAndClearDropsAll) {
 }
 
 // Names the memory database could have left behind.
+// This process's memory-database files (other test processes running at the
+// same time have their own, with their journals coming and going).
 std::set<std::string> MemoryDatabaseFiles() {
+  const std::string prefix = "tessaly-mem-" + std::to_string(::getpid()) + "-";
   std::set<std::string> out;
   std::error_code ec;
   for (const auto& dir : {std::filesystem::current_path(), std::filesystem::temp_directory_path(),
                           std::filesystem::path("/dev/shm")})
     for (const auto& e : std::filesystem::directory_iterator(dir, ec))
-      if (e.path().filename().string().rfind("tessaly-mem-", 0) == 0) out.insert(e.path().string());
+      if (e.path().filename().string().rfind(prefix, 0) == 0) out.insert(e.path().string());
   return out;
 }
 

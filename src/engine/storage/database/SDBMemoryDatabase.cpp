@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <string>
 #include <system_error>
 
 #include "sdb/SDBErrors.h"
@@ -18,13 +19,14 @@ namespace sdb {
 namespace {
 
 // A fresh unused name in the in-memory file system (the temporary folder
-// when there is none).
+// when there is none). The process identifier in the name tells whose store
+// (and whose journal beside it) a file is.
 std::string SideStoreName() {
   std::error_code ec;
   std::filesystem::path dir = "/dev/shm";
   if (!std::filesystem::is_directory(dir, ec) || ::access(dir.c_str(), W_OK) != 0)
     dir = std::filesystem::temp_directory_path(ec);
-  std::string pattern = (dir / "tessaly-mem-XXXXXX").string();
+  std::string pattern = (dir / ("tessaly-mem-" + std::to_string(::getpid()) + "-XXXXXX")).string();
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   const int fd = ::mkstemp(name.data());
