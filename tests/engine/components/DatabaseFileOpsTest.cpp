@@ -154,14 +154,8 @@ TEST_F(FileOps, FlushBuffersNeedsAnOpenDatabase) {
   EXPECT_EQ(CodeOf([&] { db->FlushBuffers(); }), 0);
 }
 
-struct TPasswdCase {
-  const char* Args;  // FILE stands for the database file
-  int Code;
-  const char* Output;
-};
-
 TEST_F(EncipheredFileOps, ToolPasswdChangesOrRemovesThePassword) {
-  const TPasswdCase cases[] = {
+  const TToolCase cases[] = {
       {"passwd FILE --password nope --new-password x", 1, "incorrect password"},
       {"passwd FILE --password pw", 2, "give either --new-password NEW or --remove"},
       {"passwd FILE --password pw --new-password x --remove", 2, "give either"},
@@ -172,13 +166,7 @@ TEST_F(EncipheredFileOps, ToolPasswdChangesOrRemovesThePassword) {
       {"passwd FILE --password 'clé 2' --remove", 0, "removed the password of"},
       {"passwd FILE.missing --remove", 1, "does not exist"},
   };
-  for (const auto& c : cases) {
-    std::string args = c.Args;
-    if (const size_t at = args.find("FILE"); at != std::string::npos) args.replace(at, 4, path);
-    const TRun r = Tool(args);
-    EXPECT_EQ(r.Code, c.Code) << c.Args << "\n" << r.Output;
-    EXPECT_NE(r.Output.find(c.Output), std::string::npos) << c.Args << "\n" << r.Output;
-  }
+  ExpectToolCases(cases, path);
   Rows rows;
   EXPECT_EQ(OpenWith("", &rows), 0);
   EXPECT_EQ(rows, Before);

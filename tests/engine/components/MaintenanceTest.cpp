@@ -128,12 +128,6 @@ TEST_F(Maintenance, RepairAndCompactNeedTheFileForThemselves) {
   EXPECT_EQ(Query("SELECT NAME FROM T WHERE ID = 7"), (Rows{{"n7"}}));
 }
 
-struct TToolCase {
-  const char* Args;  // FILE stands for the database file
-  int Code;
-  const char* Output;
-};
-
 TEST_F(Maintenance, ToolRepairsAndCompacts) {
   MakeOldFormat();
   const TToolCase cases[] = {
@@ -143,13 +137,7 @@ TEST_F(Maintenance, ToolRepairsAndCompacts) {
       {"repair", 2, "expected one FILE"},
       {"compact FILE.missing", 1, "tessaly-db compact:"},
   };
-  for (const auto& c : cases) {
-    std::string args = c.Args;
-    if (const size_t at = args.find("FILE"); at != std::string::npos) args.replace(at, 4, path);
-    const TRun r = Tool(args);
-    EXPECT_EQ(r.Code, c.Code) << c.Args << "\n" << r.Output;
-    EXPECT_NE(r.Output.find(c.Output), std::string::npos) << c.Args << "\n" << r.Output;
-  }
+  ExpectToolCases(cases, path);
   db->Open();
   EXPECT_EQ(Query("SELECT ID, NAME FROM T ORDER BY ID"), Before);
 }
