@@ -774,6 +774,7 @@ void TSDBTable::Open() {
     ApplyOrder();
     BindColumns(SDBExecTableColumns(FCursor->Cursor(), TableName));
     FState = dsBrowse;
+    UpdateDefs();
     if (FHasRange) FCursor->SetRange(FRangeStart, FRangeEnd);
     First();
   } catch (...) {

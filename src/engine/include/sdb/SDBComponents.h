@@ -16,6 +16,7 @@
 #include "sdb/SDBCryptoAlgorithm.h"
 #include "sdb/SDBDurability.h"
 #include "sdb/SDBFieldTypes.h"
+#include "sdb/SDBTableDefs.h"
 #include "sdb/SDBVariant.h"
 
 namespace sdb {
@@ -510,6 +511,33 @@ class TSDBTable : public TSDBDataSet {
   // Re-reads the current record (the first one when it is gone).
   void Refresh();
 
+  // The table's definitions: filled when the table opens and by
+  // UpdateDefs; set by the caller before CreateTable.
+  TSDBTableFieldDefs FieldDefs;
+  TSDBTableIndexDefs IndexDefs;
+  // Whether the definitions belong to the component's saved form; the
+  // engine never reads it.
+  bool StoreDefs = false;
+  // Fills FieldDefs and IndexDefs from the table (open or not).
+  void UpdateDefs();
+  // Creates TableName from FieldDefs and IndexDefs: a required field and
+  // the fields of a primary index are NOT NULL, a primary or unique index
+  // also a constraint. The definitions are checked before anything is
+  // written (a field without a name or a known type, a text without a
+  // size, a name given twice, an index on a field the table does not
+  // have); an existing table is refused ("Cannot create table. Table '%s'
+  // already exists").
+  void CreateTable();
+  // Adds an index (filled from the records) / removes one, open or closed.
+  void AddIndex(const std::string& Name, const std::string& Fields, uint8_t Options = 0,
+                const std::string& DescFields = {}, const std::string& CaseInsFields = {});
+  void DeleteIndex(const std::string& Name);
+  // These need the table closed ("Cannot perform this operation on an open
+  // dataset") and open by nobody else. RenameTable also sets TableName.
+  void EmptyTable();
+  void DeleteTable();
+  void RenameTable(const std::string& NewTableName);
+
   int64_t RecordCount() const override;
   int64_t RecNo() const override;
   void First() override;
@@ -547,6 +575,9 @@ class TSDBTable : public TSDBDataSet {
 
  private:
   void ApplyOrder();
+  // Runs Op with the database in use (the table's own when open).
+  void WithDatabase(const std::function<void(TSDBDatabase&)>& Op);
+  void CheckInactive() const;
   // Sets both order properties and reorders an open table (restoring them
   // when the new order cannot be applied).
   void ChangeOrder(const std::string& Name, const std::string& FieldNames);

@@ -444,5 +444,14 @@ inline constexpr int kSDBErrReadOnlyDataSet = 20320;       // "Cannot modify a r
 inline constexpr int kSDBErrIndexNotFound = 20321;         // "Index '%s' not found"
 inline constexpr int kSDBErrDatabaseFileExists = 20322;    // "Database file '%s' already exists"
 inline constexpr int kSDBErrDeleteDatabaseFile = 20323;    // "Cannot delete database file '%s': %s"
+// Definitions given to the table component to create a table or an index.
+inline constexpr int kSDBErrNewFieldName = 20330;          // "Field name missing (field %d)"
+inline constexpr int kSDBErrNewFieldType = 20331;          // "Field '%s' has no known data type (%d)"
+inline constexpr int kSDBErrNewFieldSize = 20332;          // "Field '%s' needs a size"
+inline constexpr int kSDBErrNewFieldDuplicate = 20333;     // "Duplicate field name '%s'"
+inline constexpr int kSDBErrNewIndexName = 20334;          // "Index name missing"
+inline constexpr int kSDBErrNewIndexNoFields = 20335;      // "Index '%s' has no fields"
+inline constexpr int kSDBErrNewIndexField = 20336;         // "Index '%s' names the unknown field '%s'"
+inline constexpr int kSDBErrNewIndexDuplicate = 20337;     // "Duplicate index name '%s'"
 
 }  // namespace sdb
