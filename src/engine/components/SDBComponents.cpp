@@ -505,6 +505,15 @@ void TSDBDatabase::RenameDatabase(const std::string& NewFileName) {
   FDatabaseFileName = NewFileName;
 }
 
+void TSDBDatabase::TruncateDatabase() {
+  CheckClosedWithFile();
+  TSDBConnectionParams p;
+  p.FileName = FDatabaseFileName;
+  p.Password = Password;
+  p.Durability = Durability;
+  TSDBConnectionHandle::Truncate(p);
+}
+
 void TSDBDatabase::FlushBuffers() { Handle().FlushBuffers(); }
 
 bool TSDBDatabase::RepairNeeded() const {

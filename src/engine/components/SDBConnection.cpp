@@ -3,6 +3,7 @@
 #include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
 #include "storage/database/SDBDatabaseData.h"
+#include "storage/file/SDBPageFormat.h"
 #include "storage/file/SDBSystemDirectory.h"
 
 namespace sdb {
@@ -95,6 +96,40 @@ static TSDBLocalSession& Need(const std::unique_ptr<TSDBLocalSession>& s) {
 TSDBCompactReport TSDBConnectionHandle::Rewrite(const TSDBConnectionParams& Params, const TSDBRewriteSettings& Settings,
                                                 const TSDBProgressCallback& Progress) {
   return SDBRewriteDatabase(Params.FileName, Params.Password, Settings, Progress);
+}
+
+int32_t TSDBConnectionHandle::Truncate(const TSDBConnectionParams& Params) {
+  TSDBMaintenanceDatabase db;
+  db.OpenDatabase(Params.FileName, Params.Password);
+  // After an interrupted commit the last used page number may be behind
+  // the pages in use: cutting there would lose them.
+  if (db.RepairNeeded())
+    throw ESDBException(kSDBErrTruncateNeedsRepair, "Cannot truncate database file '%s': it needs repair first",
+                        {Params.FileName});
+  TSDBDiskPageManager& pm = db.DiskPageManager();
+  pm.Durability = Params.Durability;
+  const int32_t before = pm.DBHeader().TotalPageCount;
+  // The new size and the header that records it change together: the
+  // journal gives the file its old size back when the process dies between
+  // the two.
+  if (!pm.WaitLockDBHeader()) throw ESDBException(kSDBErrDatabaseHeaderLocked, "Database is locked");
+  try {
+    pm.Journal().Begin({{pm.OffsetToDBHeader(), kSDBDBHeaderSize}}, Params.Durability);
+    try {
+      db.Cache().FreeSpaceManager().TruncateDatabase();
+      pm.Journal().Commit();
+    } catch (...) {
+      pm.Journal().Rollback();
+      throw;
+    }
+  } catch (...) {
+    pm.UnlockDBHeader();
+    throw;
+  }
+  pm.UnlockDBHeader();
+  const int32_t cut = before - pm.DBHeader().TotalPageCount;
+  db.CloseDatabase();
+  return cut;
 }
 
 void TSDBConnectionHandle::FlushBuffers() { Need(FSession).FlushBuffers(); }

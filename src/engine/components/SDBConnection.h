@@ -56,6 +56,9 @@ class TSDBConnectionHandle : public TSDBExecConnection {
   // Rewrites a file nobody has open with new settings; see SDBRewriteDatabase.
   static TSDBCompactReport Rewrite(const TSDBConnectionParams& Params, const TSDBRewriteSettings& Settings,
                                    const TSDBProgressCallback& Progress = {});
+  // Cuts the pages after the last used page off a file nobody has open;
+  // answers the number of pages cut.
+  static int32_t Truncate(const TSDBConnectionParams& Params);
   // Flushes the operating system's buffers of the file to the disk.
   void FlushBuffers();
   // The settings stored in the connected file.

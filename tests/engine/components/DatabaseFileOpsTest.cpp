@@ -6,6 +6,7 @@
 #include "../ToolRun.h"
 #include "ExecFixture.h"
 #include "sdb/SDBErrors.h"
+#include "storage/maintenance/SDBDatabaseCheck.h"
 
 using namespace sdb;
 using namespace sdbtest;
@@ -152,6 +153,81 @@ TEST_F(FileOps, FlushBuffersNeedsAnOpenDatabase) {
   db->Open();
   Exec("INSERT INTO T VALUES (100, 'x')");
   EXPECT_EQ(CodeOf([&] { db->FlushBuffers(); }), 0);
+}
+
+// TotalPageCount and LastUsedPageNo as the file's header holds them.
+std::pair<int32_t, int32_t> PageCounts(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  uint8_t b[8] = {};
+  in.seekg(30);
+  in.read(reinterpret_cast<char*>(b), 8);
+  auto le = [&](int i) { return static_cast<int32_t>(b[i] | b[i + 1] << 8 | b[i + 2] << 16 | uint32_t{b[i + 3]} << 24); };
+  return {le(0), le(4)};
+}
+
+// The free pages a dropped table leaves at the end of the file are cut
+// off; the pages in use and their rows stay, and the file grows again.
+TEST_F(EncipheredFileOps, TruncateDatabaseCutsTheFreePagesAtTheEnd) {
+  db->Open();
+  Exec("CREATE TABLE Big (ID INTEGER, M MEMO)");
+  for (int i = 0; i < 40; ++i)
+    Exec("INSERT INTO Big VALUES (" + std::to_string(i) + ", '" + std::string(3000 + i * 97, 'x') + "')");
+  Exec("DROP TABLE Big");
+  db->Close();
+  const auto [total, last] = PageCounts(path);
+  ASSERT_GT(total, last + 1) << "the dropped table should leave free pages at the end";
+  const auto sizeBefore = std::filesystem::file_size(path);
+
+  db->TruncateDatabase();
+  const auto [totalAfter, lastAfter] = PageCounts(path);
+  EXPECT_EQ(lastAfter, last);
+  EXPECT_EQ(totalAfter, last + 1);
+  EXPECT_EQ(std::filesystem::file_size(path), sizeBefore - uint64_t(total - totalAfter) * 4096);
+  EXPECT_TRUE(SDBCheckDatabase(path, "pw").Ok());
+  // Nothing more to cut the second time.
+  db->TruncateDatabase();
+  EXPECT_EQ(PageCounts(path).first, totalAfter);
+
+  db->Open();
+  EXPECT_EQ(Query("SELECT ID, NAME FROM T ORDER BY ID"), Before);
+  Exec("CREATE TABLE Again (M MEMO)");
+  Exec("INSERT INTO Again VALUES ('" + std::string(20000, 'y') + "')");
+  EXPECT_EQ(Query("SELECT LENGTH(M) FROM Again"), (Rows{{"20000"}}));
+  db->Close();
+  EXPECT_GT(PageCounts(path).first, totalAfter);
+  EXPECT_TRUE(SDBCheckDatabase(path, "pw").Ok());
+}
+
+// Like the other file operations it needs the file for itself, and it
+// refuses a file whose last used page may be wrong; each refusal leaves
+// the file as it was.
+TEST_F(EncipheredFileOps, TruncateDatabaseRefusals) {
+  const auto size = std::filesystem::file_size(path);
+  db->Open();
+  EXPECT_EQ(CodeOf([&] { db->TruncateDatabase(); }), kSDBErrDatabaseOpen);
+  db->Close();
+  TSDBDatabase other;
+  other.SetDatabaseName(name + "_other");
+  other.SetDatabaseFileName(path);
+  other.Password = "pw";
+  other.Open();
+  EXPECT_EQ(CodeOf([&] { db->TruncateDatabase(); }), kSDBErrDatabaseFileInUse);
+  other.Close();
+  db->Password = "wrong";
+  EXPECT_EQ(CodeOf([&] { db->TruncateDatabase(); }), kSDBErrWrongPassword);
+  db->Password = "pw";
+  {
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(42);
+    f.put(1);  // a commit was interrupted
+  }
+  const std::string message = MessageOf([&] { db->TruncateDatabase(); });
+  EXPECT_NE(message.find("it needs repair first"), std::string::npos) << message;
+  EXPECT_EQ(std::filesystem::file_size(path), size);
+  TSDBDatabase missing;
+  missing.SetDatabaseName(name + "_missing");
+  missing.SetDatabaseFileName(path + ".missing");
+  EXPECT_EQ(CodeOf([&] { missing.TruncateDatabase(); }), kSDBErrDatabaseFileMissing);
 }
 
 TEST_F(EncipheredFileOps, ToolPasswdChangesOrRemovesThePassword) {

@@ -187,6 +187,10 @@ class TSDBDatabase {
   // Moves the file to NewFileName, which must not exist, and points
   // DatabaseFileName at it.
   void RenameDatabase(const std::string& NewFileName);
+  // Cuts the free pages after the last page in use off the end of the
+  // file. Like the file operations above it needs the database closed and
+  // the file closed by everyone, and refuses a file that needs repair.
+  void TruncateDatabase();
   // Flushes the operating system's buffers of the open file to the disk.
   void FlushBuffers();
   std::vector<std::string> GetTablesList();

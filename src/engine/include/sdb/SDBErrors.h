@@ -453,5 +453,6 @@ inline constexpr int kSDBErrNewIndexName = 20334;          // "Index name missin
 inline constexpr int kSDBErrNewIndexNoFields = 20335;      // "Index '%s' has no fields"
 inline constexpr int kSDBErrNewIndexField = 20336;         // "Index '%s' names the unknown field '%s'"
 inline constexpr int kSDBErrNewIndexDuplicate = 20337;     // "Duplicate index name '%s'"
+inline constexpr int kSDBErrTruncateNeedsRepair = 20338;   // "Cannot truncate database file '%s': it needs repair first"
 
 }  // namespace sdb
