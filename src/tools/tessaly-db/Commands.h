@@ -49,4 +49,8 @@ bool WantsHelp(const Args& args);
 // the option is last with no value.
 bool TakeOption(Args& args, const std::string& option, std::string& value);
 
+// The arguments left once the options are taken: exactly `count` of them
+// and no unknown option, else std::invalid_argument with the usage text.
+std::vector<std::string> Positional(const Args& args, size_t count, const char* usage);
+
 }  // namespace tessdb

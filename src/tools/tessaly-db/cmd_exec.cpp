@@ -11,16 +11,14 @@
 
 #include "Commands.h"
 #include "ParamOptions.h"
+#include "ToolDatabase.h"
 #include "sdb/SDBException.h"
-#include "components/SDBConnection.h"
 #include "sdb/SDBComponents.h"
 #include "sdb/SDBText.h"
 
 namespace tessdb {
 
 namespace {
-
-const char* kDatabaseName = "tessaly-db";
 
 // Characters of a UTF-8 text (what a terminal gives a column to), not bytes.
 size_t Chars(const std::string& Utf8) {
@@ -109,7 +107,7 @@ void PrintResult(sdb::TSDBQuery& q, bool csv) {
 // Runs one text; prints its result or the rows it changed.
 void RunText(const std::string& sql, const std::vector<TParamOption>& params, bool csv) {
   sdb::TSDBQuery q;
-  q.DatabaseName = kDatabaseName;
+  q.DatabaseName = kToolDatabaseName;
   q.SetSQL(sql);
   ApplyParams(q, params);
   if (q.OpenOrExec()) {
@@ -119,30 +117,6 @@ void RunText(const std::string& sql, const std::vector<TParamOption>& params, bo
     const int n = q.RowsAffected();
     std::cout << n << (n == 1 ? " row affected" : " rows affected") << "\n";
   }
-}
-
-void OpenDatabase(sdb::TSDBDatabase& db, const std::string& file, const std::string& password,
-                  sdb::TSDBDurability durability = sdb::kSDBDefaultDurability) {
-  db.SetDatabaseName(kDatabaseName);
-  db.SetDatabaseFileName(file);
-  db.Password = password;
-  db.MultiUser = true;
-  db.SilentMode = true;
-  db.Durability = durability;
-  db.Open();
-  // A commit was interrupted and no journal could undo it: what the file
-  // holds may be half a change. It can still be read (to see or save what
-  // is there), never written, until repaired.
-  if (db.Handle().RepairNeeded() && !db.ReadOnly()) {
-    db.Close();
-    db.SetReadOnly(true);
-    db.Open();
-  }
-  if (db.Handle().RepairNeeded())
-    std::cerr << "warning: database " << file
-              << " needs repair (a commit was interrupted): opened read-only, changes are refused until "
-                 "tessaly-db repair "
-              << file << " has run\n";
 }
 
 sdb::TSDBDurability TakeDurability(Args& args) {
@@ -213,7 +187,7 @@ int CmdSql(const Args& argsIn) {
                args.end());
     if (args.empty() || args.size() > 2) throw std::invalid_argument("expected FILE and at most one SQL text");
     sdb::TSDBDatabase db;
-    OpenDatabase(db, args[0], password, durability);
+    OpenToolDatabase(db, args[0], password, durability);
     if (args.size() == 2)
       RunText(args[1], params, csv);
     else
@@ -239,9 +213,9 @@ int CmdPlan(const Args& argsIn) {
     std::vector<TParamOption> params = TakeParamOptions(args);
     if (args.size() != 2) throw std::invalid_argument("expected FILE and one SQL text");
     sdb::TSDBDatabase db;
-    OpenDatabase(db, args[0], password);
+    OpenToolDatabase(db, args[0], password);
     sdb::TSDBQuery q;
-    q.DatabaseName = kDatabaseName;
+    q.DatabaseName = kToolDatabaseName;
     q.SetSQL(args[1]);
     ApplyParams(q, params);
     std::cout << q.Plan();

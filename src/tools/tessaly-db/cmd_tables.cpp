@@ -1,7 +1,8 @@
-// tessaly-db tables / schema / dump / create-table / import / export: list
-// the tables of a database file, show a table's definition, print its
-// records in physical order, create a table from a column list, and move a
-// table's rows from and to CSV files.
+// tessaly-db tables / create-table / import / export: list the tables of a
+// database file, create a table from a column list, and move a table's
+// rows from and to CSV files. These work through the engine's public
+// components, as an application would (schema and dump, which inspect the
+// file's layout, live in cmd_inspect.cpp).
 #include <cctype>
 #include <charconv>
 #include <fstream>
@@ -13,11 +14,13 @@
 #include <vector>
 
 #include "Commands.h"
-#include "sdb/SDBText.h"
+#include "ToolDatabase.h"
+#include "sdb/SDBCollation.h"
+#include "sdb/SDBComponents.h"
 #include "sdb/SDBException.h"
 #include "sdb/SDBFieldTypes.h"
-#include "storage/database/SDBTableDatabase.h"
-#include "common/SDBNames.h"
+#include "sdb/SDBTableDefs.h"
+#include "sdb/SDBText.h"
 
 namespace tessdb {
 
@@ -26,10 +29,6 @@ using namespace sdb;
 namespace {
 
 const char* kTablesUsage = "usage: tessaly-db tables FILE [--password P]\n";
-const char* kSchemaUsage = "usage: tessaly-db schema FILE TABLE [--password P]\n";
-const char* kDumpUsage =
-    "usage: tessaly-db dump FILE TABLE [--limit N] [--password P]\n"
-    "  prints the records in physical order, one a line, fields separated by tabs\n";
 const char* kImportUsage =
     "usage: tessaly-db import FILE TABLE DATA.csv [--password P]\n"
     "  Adds the rows of a CSV file to the table, all in one transaction: a bad\n"
@@ -41,8 +40,9 @@ const char* kImportUsage =
     "  quoted field \"\" is an empty text, which the engine stores as NULL too.\n"
     "  Values are read as the field's type: integers, decimal numbers (point\n"
     "  or a lone comma), dates YYYY-MM-DD or DD/MM/YYYY, times HH:MM[:SS[.mmm]],\n"
-    "  logicals TRUE/FALSE/1/0/YES/NO; texts and BLOBs take the bytes as they\n"
-    "  are (texts are 8-bit, Windows-1252).\n";
+    "  logicals TRUE/FALSE/1/0/YES/NO; texts are read as UTF-8 and stored in\n"
+    "  the column's encoding (a character it cannot hold stops the import);\n"
+    "  BLOBs take the bytes as they are.\n";
 const char* kExportUsage =
     "usage: tessaly-db export FILE TABLE OUT.csv [--password P]\n"
     "  Writes the table's rows in physical order as CSV: a header row of field\n"
@@ -53,13 +53,6 @@ const char* kCreateTableUsage =
     "usage: tessaly-db create-table FILE TABLE \"FIELD TYPE[(SIZE)], ...\" [--password P]\n"
     "  TYPE is an SQL type name (INTEGER, VARCHAR(50), MEMO, AUTOINC, ...)\n";
 
-std::vector<std::string> Positional(const Args& args, size_t count, const char* usage) {
-  for (const auto& a : args)
-    if (a.size() > 1 && a[0] == '-') throw std::invalid_argument("unknown option " + a + "\n" + usage);
-  if (args.size() != count) throw std::invalid_argument(std::string("wrong number of arguments\n") + usage);
-  return args;
-}
-
 std::string Trim(const std::string& s) {
   size_t b = 0, e = s.size();
   while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
@@ -67,36 +60,9 @@ std::string Trim(const std::string& s) {
   return s.substr(b, e - b);
 }
 
-std::string TypeText(const TSDBFieldDef& f) {
-  std::string name = SDBAdvancedFieldTypeName(f.FAdvancedFieldType);
-  if (name.rfind("aft", 0) == 0) name = name.substr(3);
-  name = sdb::SDBUpperName(name);
-  if (SDBIsStringFieldType(f.FBaseFieldType) || f.FBaseFieldType == bftBytes || f.FBaseFieldType == bftVarBytes)
-    name += "(" + std::to_string(f.FFieldSize) + ")";
-  return name;
-}
-
-// Tabs, line breaks and backslashes escaped so that a record stays on one line.
-std::string Escape(const std::string& s) {
-  std::string out;
-  for (unsigned char c : s) {
-    if (c == '\t')
-      out += "\\t";
-    else if (c == '\n')
-      out += "\\n";
-    else if (c == '\r')
-      out += "\\r";
-    else if (c == '\\')
-      out += "\\\\";
-    else
-      out += static_cast<char>(c);
-  }
-  return out;
-}
-
 // Parses "NAME TYPE[(SIZE)], ..." into field definitions.
-TSDBFieldDefs ParseColumns(const std::string& text) {
-  TSDBFieldDefs defs;
+TSDBTableFieldDefs ParseColumns(const std::string& text) {
+  TSDBTableFieldDefs defs;
   size_t pos = 0;
   while (pos <= text.size()) {
     size_t comma = pos;
@@ -132,7 +98,7 @@ TSDBFieldDefs ParseColumns(const std::string& text) {
     if (sized && t->AdvancedType != aftGuid && size <= 0)
       throw std::invalid_argument("column '" + col + "' needs a size");
     if (!sized && open != std::string::npos) throw std::invalid_argument("type " + type + " takes no size");
-    defs.Emplace(name, t->AdvancedType, size);
+    defs.Add(name, t->AdvancedType, size);
     if (pos > text.size()) break;
   }
   return defs;
@@ -230,24 +196,18 @@ std::string CsvField(const std::string& v) {
 }
 
 // A stored value as text, written so that import reads back the same value.
-std::string ValueText(TSDBDiskTableData& t, TSDBCursor& c, int field) {
-  TSDBBaseFieldManager& fm = t.FieldManager();
-  const TSDBFieldDef& f = fm.FFieldDefs[field];
-  if (f.IsBlob()) {
-    const std::vector<uint8_t> v = t.ReadBlobField(c, c.CurrentRecordBuffer, field);
-    if (SDBIsTextType(f.FBaseFieldType)) return SDBValueUtf8(SDBBlobValue(f.FBaseFieldType, v));
-    return std::string(v.begin(), v.end());
-  }
-  const TSDBVariant v = t.GetFieldValue(c.CurrentRecordBuffer, field);
-  if (SDBIsTextType(f.FBaseFieldType)) return SDBValueUtf8(v);
-  if (SDBIsFloatType(f.FBaseFieldType)) {
+std::string ValueText(const TSDBTableFieldDef& f, const TSDBVariant& v) {
+  const TSDBBaseFieldType type = f.BaseType();
+  if (SDBIsTextType(type)) return SDBValueUtf8(v);
+  if (SDBIsFloatType(type)) {
     // The shortest text that reads back as the same number.
     char buf[64];
     const double d = v.AsDouble();
-    auto r = f.FBaseFieldType == bftSingle ? std::to_chars(buf, buf + sizeof buf, static_cast<float>(d))
-                                            : std::to_chars(buf, buf + sizeof buf, d);
+    auto r = type == bftSingle ? std::to_chars(buf, buf + sizeof buf, static_cast<float>(d))
+                               : std::to_chars(buf, buf + sizeof buf, d);
     return std::string(buf, r.ptr);
   }
+  // BLOBs and bytes as they are.
   return v.AsString();
 }
 
@@ -260,34 +220,34 @@ std::string ReadWholeFile(const std::string& name) {
   return ss.str();
 }
 
-// Stores one CSV field into the record buffer; raises TCsvError naming the
-// line and column.
-void PutValue(TSDBDiskTableData& t, std::vector<uint8_t>& buf, int field, const std::string& text,
-              const std::string& where) {
-  TSDBBaseFieldManager& fm = t.FieldManager();
-  const TSDBFieldDef& f = fm.FFieldDefs[field];
+// Stores one CSV field into the record being inserted; raises TCsvError
+// naming the line and column.
+void PutValue(TSDBTable& t, int field, const std::string& text, const std::string& where) {
+  const TSDBTableFieldDef& f = t.FieldDefs[field];
+  const TSDBBaseFieldType type = f.BaseType();
   try {
-    if (f.IsBlob()) {
-      t.WriteBLOBFieldToRecordBuffer(buf, field,
-                                     SDBIsTextType(f.FBaseFieldType)
-                                         ? SDBBlobBytes(f, SDBTextValue(text, bftClob))
-                                         : std::vector<uint8_t>(text.begin(), text.end()));
+    if (SDBIsBlobFieldType(type)) {
+      t.Fields(field).SetValue(SDBIsTextType(type) ? SDBTextValue(text, bftClob) : TSDBVariant::FromBytes(text, type));
       return;
     }
     // The file holds UTF-8; the column decides the stored form.
-    TSDBVariant v = SDBTextValue(text);
-    if (SDBIsTextType(f.FBaseFieldType) || f.FBaseFieldType == bftBytes || f.FBaseFieldType == bftVarBytes) {
-      const size_t length = SDBIsTextType(f.FBaseFieldType) ? SDBUtf8ToWide(text).size() : text.size();
-      if (f.FFieldSize > 0 && length > static_cast<size_t>(f.FFieldSize))
+    if (SDBIsTextType(type) || type == bftBytes || type == bftVarBytes) {
+      const size_t length = SDBIsTextType(type) ? SDBUtf8ToWide(text).size() : text.size();
+      if (f.Size > 0 && length > static_cast<size_t>(f.Size))
         throw TCsvError(where + ": the value is " + std::to_string(length) + " characters long, the field holds " +
-                        std::to_string(f.FFieldSize));
+                        std::to_string(f.Size));
     }
-    t.SetFieldValue(buf, field, SDBColumnValue(v, f.FBaseFieldType, f.FName));
+    t.Fields(field).SetValue(SDBColumnValue(SDBTextValue(text), type, f.Name));
   } catch (const ESDBException& e) {
     throw TCsvError(where + ": " + e.RawMessage());
   }
 }
 
+// A table component on the tool's database.
+void UseTable(TSDBTable& t, const std::string& name) {
+  t.DatabaseName = kToolDatabaseName;
+  t.TableName = name;
+}
 
 }  // namespace
 
@@ -300,108 +260,14 @@ int CmdTables(const Args& argsIn) {
   std::string password;
   TakeOption(args, "--password", password);
   Positional(args, 1, kTablesUsage);
-  TSDBTableDatabase db(100);
-  db.OpenDatabase(args[0], password, true);
+  TSDBDatabase db;
+  OpenToolDatabase(db, args[0], password, kSDBDefaultDurability, true);
   for (const auto& name : db.GetTablesList()) {
-    TSDBCursor c;
-    db.OpenTable(c, name);
-    std::cout << name << "\t" << c.TableData->GetRecordCount(c.SessionID) << " records\n";
-    db.CloseTable(c);
+    TSDBTable t;
+    UseTable(t, name);
+    t.Open();
+    std::cout << name << "\t" << t.RecordCount() << " records\n";
   }
-  return 0;
-}
-
-int CmdSchema(const Args& argsIn) {
-  if (WantsHelp(argsIn)) {
-    std::cout << kSchemaUsage;
-    return 0;
-  }
-  Args args = argsIn;
-  std::string password;
-  TakeOption(args, "--password", password);
-  Positional(args, 2, kSchemaUsage);
-  TSDBTableDatabase db(100);
-  db.OpenDatabase(args[0], password, true);
-  TSDBCursor c;
-  db.OpenTable(c, args[1]);
-  TSDBDiskTableData& t = *c.TableData;
-  TSDBBaseFieldManager& fm = t.FieldManager();
-  std::cout << "table " << t.TableName() << " (id " << t.TableID() << ")\n";
-  std::cout << "record: " << fm.DiskRecordBufferSize() << " bytes on disk, " << fm.MemoryRecordBufferSize()
-            << " in memory, " << t.RecordManager().MaxRecordsOnPage() << " per page; " << t.GetRecordCount(0)
-            << " records\n";
-  for (int i = 0; i < fm.FieldCount(); ++i) {
-    const TSDBFieldDef& f = fm.FFieldDefs[i];
-    std::cout << "  " << f.FName << "\t" << TypeText(f) << "\toffset " << f.FDiskOffset << ", " << f.FDiskDataSize
-              << " bytes";
-    if (f.IsBlob() && f.FBLOBCompressionAlgorithm != acaNone)
-      std::cout << ", compression " << int{f.FBLOBCompressionAlgorithm} << " mode " << int{f.FBLOBCompressionMode};
-    if (!f.FDefaultValue.IsNull()) {
-      const TSDBVariant& d = f.FDefaultValue;
-      std::cout << ", default '" << Escape(SDBIsTextType(d.DataType()) ? SDBValueUtf8(d) : d.AsString()) << "'";
-    }
-    std::cout << "\n";
-  }
-  for (int i = 0; i < t.IndexDefs().Count(); ++i) {
-    const TSDBIndexDef& ix = t.IndexDefs()[i];
-    std::cout << "  index " << ix.FName << (ix.FPrimary ? " primary" : "") << (ix.FUnique ? " unique" : "") << " (";
-    for (size_t k = 0; k < ix.FColumns.size(); ++k)
-      std::cout << (k ? ", " : "") << ix.FColumns[k].FFieldName << (ix.FColumns[k].FDescending ? " desc" : "");
-    std::cout << ")\n";
-  }
-  db.CloseTable(c);
-  return 0;
-}
-
-int CmdDump(const Args& argsIn) {
-  if (WantsHelp(argsIn)) {
-    std::cout << kDumpUsage;
-    return 0;
-  }
-  Args args = argsIn;
-  std::string password, limitText;
-  TakeOption(args, "--password", password);
-  long long limit = -1;
-  if (TakeOption(args, "--limit", limitText)) {
-    size_t used = 0;
-    try {
-      limit = std::stoll(limitText, &used);
-    } catch (const std::exception&) {
-      used = 0;
-    }
-    if (used != limitText.size() || limit < 0) throw std::invalid_argument("--limit needs a whole number >= 0");
-  }
-  Positional(args, 2, kDumpUsage);
-  TSDBTableDatabase db(200);
-  db.OpenDatabase(args[0], password, true);
-  TSDBCursor c;
-  db.OpenTable(c, args[1]);
-  TSDBDiskTableData& t = *c.TableData;
-  TSDBBaseFieldManager& fm = t.FieldManager();
-  for (int i = 0; i < fm.FieldCount(); ++i) std::cout << (i ? "\t" : "") << fm.FFieldDefs[i].FName;
-  std::cout << "\n";
-  long long n = 0;
-  while ((limit < 0 || n < limit) && t.GetRecordBuffer(c, grmNext) == grrOK) {
-    for (int i = 0; i < fm.FieldCount(); ++i) {
-      if (i) std::cout << "\t";
-      const TSDBFieldDef& f = fm.FFieldDefs[i];
-      if (fm.IsNull(c.CurrentRecordBuffer.data(), i)) {
-        std::cout << "NULL";
-      } else if (f.IsBlob()) {
-        std::vector<uint8_t> v = t.ReadBlobField(c, c.CurrentRecordBuffer, i);
-        if (SDBIsTextType(f.FBaseFieldType))
-          std::cout << Escape(SDBValueUtf8(SDBBlobValue(f.FBaseFieldType, v)));
-        else
-          std::cout << "<" << v.size() << " bytes>";
-      } else {
-        const TSDBVariant v = t.GetFieldValue(c.CurrentRecordBuffer, i);
-        std::cout << Escape(SDBIsTextType(f.FBaseFieldType) ? SDBValueUtf8(v) : v.AsString());
-      }
-    }
-    std::cout << "\n";
-    ++n;
-  }
-  db.CloseTable(c);
   return 0;
 }
 
@@ -414,10 +280,13 @@ int CmdCreateTable(const Args& argsIn) {
   std::string password;
   TakeOption(args, "--password", password);
   Positional(args, 3, kCreateTableUsage);
-  TSDBFieldDefs defs = ParseColumns(args[2]);
-  TSDBTableDatabase db(100);
-  db.OpenDatabase(args[0], password, false);
-  db.CreateTable(args[1], std::move(defs));
+  TSDBTableFieldDefs defs = ParseColumns(args[2]);
+  TSDBDatabase db;
+  OpenToolDatabase(db, args[0], password);
+  TSDBTable t;
+  UseTable(t, args[1]);
+  t.FieldDefs = std::move(defs);
+  t.CreateTable();
   std::cout << "table " << args[1] << " created\n";
   return 0;
 }
@@ -433,13 +302,12 @@ int CmdImport(const Args& argsIn) {
   Positional(args, 3, kImportUsage);
   const std::string& csvName = args[2];
   TCsvReader reader(ReadWholeFile(csvName));
-  TSDBTableDatabase db(200);
-  db.OpenDatabase(args[0], password, false);
-  TSDBCursor c;
-  db.OpenTable(c, args[1]);
-  TSDBDiskTableData& t = *c.TableData;
-  TSDBBaseFieldManager& fm = t.FieldManager();
-  c.FInTransaction = true;
+  TSDBDatabase db;
+  OpenToolDatabase(db, args[0], password);
+  TSDBTable t;
+  UseTable(t, args[1]);
+  t.Open();
+  db.StartTransaction();
   int64_t rows = 0;
   try {
     TCsvRow header;
@@ -447,9 +315,9 @@ int CmdImport(const Args& argsIn) {
     std::vector<int> columns;
     std::map<int, size_t> seen;
     for (size_t i = 0; i < header.Fields.size(); ++i) {
-      const int f = fm.FieldNo(Trim(header.Fields[i]));
+      const int f = t.FieldDefs.IndexOf(Trim(header.Fields[i]));
       const std::string where = "line 1, column " + std::to_string(i + 1);
-      if (f < 0) throw TCsvError(where + ": table " + t.TableName() + " has no field '" + header.Fields[i] + "'");
+      if (f < 0) throw TCsvError(where + ": table " + t.TableName + " has no field '" + header.Fields[i] + "'");
       if (seen.count(f))
         throw TCsvError(where + ": field '" + header.Fields[i] + "' is named twice (also column " +
                         std::to_string(seen[f] + 1) + ")");
@@ -463,31 +331,30 @@ int CmdImport(const Args& argsIn) {
       if (row.Fields.size() != columns.size())
         throw TCsvError("line " + std::to_string(row.Line) + ": " + std::to_string(row.Fields.size()) +
                         " fields, the header names " + std::to_string(columns.size()));
-      c.EditRecordBuffer = t.NewRecordBuffer();
+      t.Insert();
       for (size_t i = 0; i < columns.size(); ++i) {
         if (row.Fields[i].empty() && !row.Quoted[i]) {
           // NULL: the field keeps what a new record has (its default or NULL).
           continue;
         }
         const std::string where = "line " + std::to_string(row.Line) + ", column " + std::to_string(i + 1) + " (" +
-                                  fm.FFieldDefs[columns[i]].FName + ")";
-        PutValue(t, c.EditRecordBuffer, columns[i], row.Fields[i], where);
+                                  t.FieldDefs[columns[i]].Name + ")";
+        PutValue(t, columns[i], row.Fields[i], where);
       }
       try {
-        t.InsertRecord(c);
+        t.Post();
       } catch (const ESDBException& e) {
         throw TCsvError("line " + std::to_string(row.Line) + ": " + e.RawMessage());
       }
       ++rows;
     }
-    db.Commit(c.SessionID);
+    db.Commit();
   } catch (const std::exception& e) {
-    db.Rollback(c.SessionID);
-    db.CloseTable(c);
+    t.Cancel();
+    db.Rollback();
     std::cerr << "tessaly-db import: " << csvName << ", " << e.what() << "; nothing was imported\n";
     return 1;
   }
-  db.CloseTable(c);
   std::cout << rows << " row(s) imported into " << args[1] << "\n";
   return 0;
 }
@@ -501,30 +368,31 @@ int CmdExport(const Args& argsIn) {
   std::string password;
   TakeOption(args, "--password", password);
   Positional(args, 3, kExportUsage);
-  TSDBTableDatabase db(200);
-  db.OpenDatabase(args[0], password, true);
-  TSDBCursor c;
-  db.OpenTable(c, args[1]);
-  TSDBDiskTableData& t = *c.TableData;
-  TSDBBaseFieldManager& fm = t.FieldManager();
+  TSDBDatabase db;
+  OpenToolDatabase(db, args[0], password, kSDBDefaultDurability, true);
+  TSDBTable t;
+  UseTable(t, args[1]);
+  t.Open();
   std::ofstream out(args[2], std::ios::binary | std::ios::trunc);
   if (!out) throw std::invalid_argument("cannot create " + args[2]);
-  for (int i = 0; i < fm.FieldCount(); ++i) out << (i ? "," : "") << CsvField(fm.FFieldDefs[i].FName);
+  const int count = t.FieldDefs.Count();
+  for (int i = 0; i < count; ++i) out << (i ? "," : "") << CsvField(t.FieldDefs[i].Name);
   out << "\r\n";
   int64_t rows = 0;
-  while (t.GetRecordBuffer(c, grmNext) == grrOK) {
-    for (int i = 0; i < fm.FieldCount(); ++i) {
+  for (t.First(); !t.Eof(); t.Next()) {
+    for (int i = 0; i < count; ++i) {
       if (i) out << ',';
-      if (!fm.IsNull(c.CurrentRecordBuffer.data(), i)) {
-        const std::string v = ValueText(t, c, i);
+      const TSDBVariant v = t.Fields(i).Value();
+      if (!v.IsNull()) {
+        const std::string text = ValueText(t.FieldDefs[i], v);
         // A value that is empty but not NULL is written quoted.
-        out << (v.empty() ? std::string("\"\"") : CsvField(v));
+        out << (text.empty() ? std::string("\"\"") : CsvField(text));
       }
     }
     out << "\r\n";
     ++rows;
   }
-  db.CloseTable(c);
+  t.Close();
   out.close();
   if (!out) throw std::invalid_argument("cannot write " + args[2]);
   std::cout << rows << " row(s) exported from " << args[1] << "\n";

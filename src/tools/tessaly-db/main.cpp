@@ -28,6 +28,13 @@ bool TakeOption(Args& args, const std::string& option, std::string& value) {
   return false;
 }
 
+std::vector<std::string> Positional(const Args& args, size_t count, const char* usage) {
+  for (const auto& a : args)
+    if (a.size() > 1 && a[0] == '-') throw std::invalid_argument("unknown option " + a + "\n" + usage);
+  if (args.size() != count) throw std::invalid_argument(std::string("wrong number of arguments\n") + usage);
+  return args;
+}
+
 // Every command, in the order the usage text lists them.
 static const Command kCommands[] = {
     {"create", "create a new database file", CmdCreate},

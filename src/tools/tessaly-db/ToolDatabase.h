@@ -1,0 +1,21 @@
+// The database component through which the tool's commands reach a file
+// (sql, plan, tables, create-table, import, export).
+#pragma once
+
+#include <string>
+
+#include "sdb/SDBComponents.h"
+#include "sdb/SDBDurability.h"
+
+namespace tessdb {
+
+// The DatabaseName the commands' datasets use.
+inline constexpr const char* kToolDatabaseName = "tessaly-db";
+
+// Opens the file in db, shared with other processes and without dialogs.
+// A file whose commit was interrupted and that no journal could undo is
+// opened read-only, with a warning on standard error, until repaired.
+void OpenToolDatabase(sdb::TSDBDatabase& db, const std::string& file, const std::string& password,
+                      sdb::TSDBDurability durability = sdb::kSDBDefaultDurability, bool readOnly = false);
+
+}  // namespace tessdb
