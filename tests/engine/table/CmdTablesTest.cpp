@@ -13,6 +13,7 @@
 #include <sstream>
 #include <string>
 
+#include "sdb/SDBComponents.h"
 #include "storage/database/SDBTableDatabase.h"
 
 using namespace sdb;
@@ -219,6 +220,66 @@ TEST_F(CmdCsv, ABadRowNamesLineAndColumnAndImportsNothing) {
   EXPECT_EQ(Tool("check " + path).Code, 0) << Tool("check " + path).Output;
   EXPECT_EQ(Tool("import " + path + " T /nonexistent/x.csv").Code, 2);
   EXPECT_EQ(Tool("export " + path + " Missing " + csv).Code, 1);
+}
+
+// The commands share the file with an application that has it open (in
+// multi-user mode, as the settings module opens its database): rows a
+// command adds are seen by the application's next query, and a table the
+// application adds is listed.
+TEST_F(CmdCsv, CommandsShareTheFileWithAnOpenApplication) {
+  TSDBDatabase app;
+  app.SetDatabaseName("CmdCsvApp");
+  app.SetDatabaseFileName(path);
+  app.MultiUser = true;
+  app.Open();
+  auto count = [&] {
+    TSDBQuery q;
+    q.DatabaseName = "CmdCsvApp";
+    q.SetSQL("SELECT COUNT(*) AS N FROM T");
+    q.Open();
+    return q.FieldByName("N").AsInteger();
+  };
+  EXPECT_EQ(count(), 0);
+  WriteText(csv, "NAME\nun\ndeux\n");
+  TRun r = Tool("import " + path + " T " + csv);
+  ASSERT_EQ(r.Code, 0) << r.Output;
+  EXPECT_EQ(count(), 2);
+  TSDBQuery create;
+  create.DatabaseName = "CmdCsvApp";
+  create.SetSQL("CREATE TABLE U (A INTEGER)");
+  create.ExecSQL();
+  r = Tool("tables " + path);
+  EXPECT_EQ(r.Code, 0) << r.Output;
+  EXPECT_EQ(r.Output, "T\t2 records\nU\t0 records\n");
+  r = Tool("export " + path + " T " + csv + ".out");
+  EXPECT_EQ(r.Code, 0) << r.Output;
+  EXPECT_EQ(ReadText(csv + ".out"), "ID,NAME,NOTE,PRICE,D,OK,W\r\n1,un,,,,,\r\n2,deux,,,,,\r\n");
+  app.Close();
+}
+
+// A file whose commit was interrupted is read with a warning, and an
+// import into it is refused without touching it until it is repaired.
+TEST_F(CmdCsv, AFileThatNeedsRepairIsReadButNotImportedInto) {
+  WriteText(csv, "NAME\nkept\n");
+  ASSERT_EQ(Tool("import " + path + " T " + csv).Code, 0);
+  {
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(42);
+    f.put(1);
+  }
+  const std::string dumped = Dump();
+  WriteText(csv, "NAME\nnew\n");
+  TRun r = Tool("import " + path + " T " + csv);
+  EXPECT_EQ(r.Code, 1) << r.Output;
+  EXPECT_NE(r.Output.find("needs repair"), std::string::npos) << r.Output;
+  EXPECT_NE(r.Output.find("nothing was imported"), std::string::npos) << r.Output;
+  r = Tool("tables " + path);
+  EXPECT_EQ(r.Code, 0) << r.Output;
+  EXPECT_NE(r.Output.find("T\t1 records"), std::string::npos) << r.Output;
+  ASSERT_EQ(Tool("repair " + path).Code, 0);
+  EXPECT_EQ(Dump(), dumped);
+  ASSERT_EQ(Tool("import " + path + " T " + csv).Code, 0);
+  EXPECT_NE(Dump().find("2\tnew"), std::string::npos) << Dump();
 }
 
 }  // namespace
