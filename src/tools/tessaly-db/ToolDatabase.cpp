@@ -9,7 +9,7 @@ void OpenToolDatabase(sdb::TSDBDatabase& db, const std::string& file, const std:
   db.SetDatabaseName(kToolDatabaseName);
   db.SetDatabaseFileName(file);
   db.Password = password;
-  db.MultiUser = true;
+  db.MultiUser = !readOnly;
   db.SilentMode = true;
   db.Durability = durability;
   db.SetReadOnly(readOnly);
