@@ -13,11 +13,35 @@
 #include "sql/SDBExecTable.h"
 #include "sql/SDBSQLProcessor.h"
 #include "components/SDBMemoryConnection.h"
+#include "components/SDBRecordFilter.h"
 #include "storage/table/SDBFieldDef.h"
 #include "storage/table/SDBTableCursor.h"
 #include "common/SDBNames.h"
 
 namespace sdb {
+
+namespace {
+
+std::vector<std::string> SplitFieldNames(const std::string& Names) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  while (start <= Names.size()) {
+    size_t semi = Names.find(';', start);
+    std::string n = Names.substr(start, semi == std::string::npos ? std::string::npos : semi - start);
+    while (!n.empty() && n.front() == ' ') n.erase(n.begin());
+    while (!n.empty() && n.back() == ' ') n.pop_back();
+    if (!n.empty()) out.push_back(n);
+    if (semi == std::string::npos) break;
+    start = semi + 1;
+  }
+  return out;
+}
+
+bool IsBlank(const std::string& Text) {
+  return Text.find_first_not_of(" \t\r\n") == std::string::npos;
+}
+
+}  // namespace
 
 // ---- Fields and datasets ------------------------------------------------------------------------
 
@@ -87,6 +111,8 @@ void TSDBDataSet::ClearUseFlag(uint8_t Flag) {
 }
 
 void TSDBDataSet::Close() {
+  FFilter.reset();
+  FRowVisible.clear();
   FResult.reset();
   FFields.clear();
   FColumns.clear();
@@ -106,9 +132,116 @@ void TSDBDataSet::BindResult(std::shared_ptr<TSDBResultSet> Result) {
   FResult = std::move(Result);
   BindColumns(FResult->Columns);
   FState = dsBrowse;
-  FRow = 0;
-  FBof = true;
-  FEof = RecordCount() == 0;
+  FFilter = MakeFilter();
+  FilterChanged();
+}
+
+// ---- Filters ---------------------------------------------------------------------------------------
+
+std::unique_ptr<TSDBRecordFilter> TSDBDataSet::MakeFilter() const {
+  if (!FFiltered || IsBlank(FFilterText)) return nullptr;
+  return std::make_unique<TSDBRecordFilter>(FFilterText, FColumns, (FFilterOptions & foCaseInsensitive) != 0,
+                                            (FFilterOptions & foNoPartialCompare) == 0);
+}
+
+void TSDBDataSet::SetFilter(const std::string& Text) { ChangeFilter(Text, FFiltered, FFilterOptions); }
+
+void TSDBDataSet::SetFiltered(bool On) { ChangeFilter(FFilterText, On, FFilterOptions); }
+
+void TSDBDataSet::SetFilterOptions(TSDBFilterOptions Options) { ChangeFilter(FFilterText, FFiltered, Options); }
+
+void TSDBDataSet::ChangeFilter(const std::string& Text, bool On, TSDBFilterOptions Options) {
+  const std::string oldText = FFilterText;
+  const bool oldOn = FFiltered;
+  const TSDBFilterOptions oldOptions = FFilterOptions;
+  auto restore = [&] {
+    FFilterText = oldText;
+    FFiltered = oldOn;
+    FFilterOptions = oldOptions;
+  };
+  if (Active()) CheckBrowseMode();
+  FFilterText = Text;
+  FFiltered = On;
+  FFilterOptions = Options;
+  if (!Active()) return;
+  std::unique_ptr<TSDBRecordFilter> fresh;
+  try {
+    fresh = MakeFilter();
+  } catch (...) {
+    restore();
+    throw;
+  }
+  std::swap(FFilter, fresh);
+  try {
+    FilterChanged();
+  } catch (...) {
+    // The new filter failed on a record: the old one comes back as it was.
+    restore();
+    std::swap(FFilter, fresh);
+    try {
+      FilterChanged();
+    } catch (...) {
+    }
+    throw;
+  }
+}
+
+void TSDBDataSet::FilterChanged() {
+  std::vector<bool> visible;
+  if (FFilter && FResult) {
+    visible.resize(FResult->Rows.size());
+    for (size_t r = 0; r < visible.size(); ++r) visible[r] = RowMatches(static_cast<int64_t>(r));
+  }
+  FRowVisible = std::move(visible);
+  TSDBDataSet::First();
+}
+
+bool TSDBDataSet::RowMatches(int64_t Row) const {
+  if (!FFilter) return true;
+  const TSDBResultRow& row = FResult->Rows.at(static_cast<size_t>(Row));
+  return FFilter->Matches([&row](int c) { return row.at(static_cast<size_t>(c)); });
+}
+
+int64_t TSDBDataSet::RowTotal() const { return FResult ? FResult->RowCount() : 0; }
+
+bool TSDBDataSet::RowVisible(int64_t Row) const {
+  if (Row < 0 || Row >= RowTotal()) return false;
+  return !FFilter || (static_cast<size_t>(Row) < FRowVisible.size() && FRowVisible[static_cast<size_t>(Row)]);
+}
+
+int64_t TSDBDataSet::NextVisibleRow(int64_t Row, bool Forward) const {
+  for (int64_t r = Forward ? Row + 1 : Row - 1; r >= 0 && r < RowTotal(); r += Forward ? 1 : -1)
+    if (RowVisible(r)) return r;
+  return -1;
+}
+
+std::unique_ptr<TSDBRecordFilter> TSDBDataSet::MakeKeyFilter(const std::string& KeyFields,
+                                                             const std::vector<TSDBVariant>& KeyValues,
+                                                             TSDBLocateOptions Options) {
+  std::vector<int> columns;
+  for (const std::string& n : SplitFieldNames(KeyFields)) columns.push_back(FieldByName(n).Index());
+  if (columns.size() != KeyValues.size() || columns.empty())
+    throw ESDBException(kSDBErrKeyListLengths, "Error - different list lengths. L1 = %d, L2 = %d",
+                        {static_cast<int64_t>(columns.size()), static_cast<int64_t>(KeyValues.size())});
+  return std::make_unique<TSDBRecordFilter>(columns, KeyValues, FColumns, (Options & loCaseInsensitive) != 0,
+                                            (Options & loPartialKey) != 0);
+}
+
+bool TSDBDataSet::Locate(const std::string& KeyFields, const std::vector<TSDBVariant>& KeyValues,
+                         TSDBLocateOptions Options) {
+  CheckActive();
+  CheckBrowseMode();
+  std::unique_ptr<TSDBRecordFilter> key = MakeKeyFilter(KeyFields, KeyValues, Options);
+  for (int64_t r = 0; r < RowTotal(); ++r) {
+    if (!RowVisible(r)) continue;
+    const TSDBResultRow& row = FResult->Rows[static_cast<size_t>(r)];
+    if (key->Matches([&row](int c) { return row.at(static_cast<size_t>(c)); })) {
+      FRow = r;
+      FEof = FBof = false;
+      return true;
+    }
+  }
+  return false;
 }
 
 void TSDBDataSet::CheckActive() const {
@@ -124,36 +257,48 @@ void TSDBDataSet::CheckBrowseMode() {
   if (FState == dsEdit || FState == dsInsert) Post();
 }
 
-int64_t TSDBDataSet::RecordCount() const { return FResult ? FResult->RowCount() : 0; }
+int64_t TSDBDataSet::RecordCount() const {
+  if (!FFilter) return RowTotal();
+  return std::count(FRowVisible.begin(), FRowVisible.end(), true);
+}
 
-int64_t TSDBDataSet::RecNo() const { return FResult && FRow < FResult->RowCount() ? FRow + 1 : 0; }
+int64_t TSDBDataSet::RecNo() const {
+  if (!RowVisible(FRow)) return 0;
+  if (!FFilter) return FRow + 1;
+  return std::count(FRowVisible.begin(), FRowVisible.begin() + FRow + 1, true);
+}
 
 void TSDBDataSet::First() {
-  FRow = 0;
+  const int64_t r = RowVisible(0) ? 0 : NextVisibleRow(0, true);
+  FRow = std::max<int64_t>(0, r);
   FBof = true;
-  FEof = RecordCount() == 0;
+  FEof = r < 0;
 }
 
 void TSDBDataSet::Next() {
   FBof = false;
-  if (FRow + 1 < RecordCount())
-    ++FRow;
+  const int64_t r = RowVisible(FRow) ? NextVisibleRow(FRow, true) : -1;
+  if (r >= 0)
+    FRow = r;
   else
     FEof = true;
 }
 
 void TSDBDataSet::Prior() {
   FEof = false;
-  if (FRow > 0)
-    --FRow;
+  const int64_t r = RowVisible(FRow) ? NextVisibleRow(FRow, false) : -1;
+  if (r >= 0)
+    FRow = r;
   else
     FBof = true;
 }
 
 void TSDBDataSet::Last() {
-  FRow = std::max<int64_t>(0, RecordCount() - 1);
+  const int64_t last = RowTotal() - 1;
+  const int64_t r = RowVisible(last) ? last : NextVisibleRow(RowTotal(), false);
+  FRow = std::max<int64_t>(0, r);
   FEof = true;
-  FBof = RecordCount() == 0;
+  FBof = r < 0;
 }
 
 int TSDBDataSet::FieldCount() const { return static_cast<int>(FFields.size()); }
@@ -185,7 +330,7 @@ TSDBField& TSDBDataSet::FieldByName(const std::string& Name) {
 
 TSDBVariant TSDBDataSet::FieldValue(int Index) const {
   if (!FResult || Index < 0 || Index >= FResult->ColumnCount()) return {};
-  if (FRow < 0 || FRow >= FResult->RowCount()) return TSDBVariant(FResult->Columns[static_cast<size_t>(Index)].DataType);
+  if (!RowVisible(FRow)) return TSDBVariant(FResult->Columns[static_cast<size_t>(Index)].DataType);
   return FResult->Rows[static_cast<size_t>(FRow)][static_cast<size_t>(Index)];
 }
 
@@ -682,12 +827,26 @@ void TSDBQuery::Post() {
     FResult->Rows.push_back(std::move(row));
     FResult->RecordIDs.push_back(c.RecordID());
     FRow = FResult->RowCount() - 1;
+    if (FFilter) FRowVisible.push_back(false);
   } else {
     FResult->Rows[static_cast<size_t>(FRow)] = std::move(row);
     FResult->RecordIDs[static_cast<size_t>(FRow)] = c.RecordID();
   }
   FState = dsBrowse;
   FEof = FBof = false;
+  if (FFilter) {
+    FRowVisible[static_cast<size_t>(FRow)] = RowMatches(FRow);
+    // A row that no longer satisfies the filter leaves the view.
+    if (!RowVisible(FRow)) MoveToVisibleRow(FRow);
+  }
+}
+
+void TSDBQuery::MoveToVisibleRow(int64_t From) {
+  int64_t r = RowVisible(From) ? From : NextVisibleRow(From, true);
+  if (r < 0) r = NextVisibleRow(From, false);
+  FRow = std::max<int64_t>(0, r);
+  FEof = r < 0;
+  FBof = r < 0 || NextVisibleRow(r, false) < 0;
 }
 
 void TSDBQuery::Cancel() {
@@ -703,36 +862,16 @@ void TSDBQuery::Delete() {
     return;
   }
   Cancel();
-  if (RecordCount() == 0 || FRow < 0 || FRow >= RecordCount()) return;
+  if (!RowVisible(FRow)) return;
   PositionLive(true);
   FLiveCursor->Delete();
   FResult->Rows.erase(FResult->Rows.begin() + FRow);
   FResult->RecordIDs.erase(FResult->RecordIDs.begin() + FRow);
-  if (FRow >= RecordCount()) FRow = std::max<int64_t>(0, RecordCount() - 1);
-  FEof = RecordCount() == 0;
-  FBof = FRow == 0;
+  if (FFilter) FRowVisible.erase(FRowVisible.begin() + FRow);
+  MoveToVisibleRow(std::min(FRow, RowTotal() - 1));
 }
 
 // ---- Table --------------------------------------------------------------------------------------------------
-
-namespace {
-
-std::vector<std::string> SplitFieldNames(const std::string& Names) {
-  std::vector<std::string> out;
-  size_t start = 0;
-  while (start <= Names.size()) {
-    size_t semi = Names.find(';', start);
-    std::string n = Names.substr(start, semi == std::string::npos ? std::string::npos : semi - start);
-    while (!n.empty() && n.front() == ' ') n.erase(n.begin());
-    while (!n.empty() && n.back() == ' ') n.pop_back();
-    if (!n.empty()) out.push_back(n);
-    if (semi == std::string::npos) break;
-    start = semi + 1;
-  }
-  return out;
-}
-
-}  // namespace
 
 TSDBTable::TSDBTable(const void* Owner) : TSDBDataSet(Owner) {}
 
@@ -774,6 +913,7 @@ void TSDBTable::Open() {
     ApplyOrder();
     BindColumns(SDBExecTableColumns(FCursor->Cursor(), TableName));
     FState = dsBrowse;
+    FFilter = MakeFilter();
     if (FHasRange) FCursor->SetRange(FRangeStart, FRangeEnd);
     First();
   } catch (...) {
@@ -856,50 +996,219 @@ void TSDBTable::Close() {
 void TSDBTable::Refresh() {
   if (!Active()) return;
   CheckBrowseMode();
-  if (!FCursor->Refresh()) First();
+  if (!FCursor->Refresh()) {
+    First();
+  } else if (Restricted() && FHasVisible && !Accept()) {
+    LeaveHidden();
+  }
   Fetched();
+}
+
+// ---- The view of a filtered table ----
+//
+// The cursor walks the table in its order (and range); records the filter
+// does not show are stepped over. The dataset keeps its own Bof and Eof and
+// whether it has a current record, since the cursor may rest on a hidden
+// record while looking.
+
+bool TSDBTable::Accept() {
+  if (!FFilter) return true;
+  TSDBTableCursor& c = *FCursor;
+  return FFilter->Matches([&c](int f) { return CursorValue(c, f); });
+}
+
+bool TSDBTable::SeekVisible(bool Forward) {
+  TSDBTableCursor& c = *FCursor;
+  if (!c.HasCurrentRecord()) return false;
+  for (;;) {
+    if (Accept()) return true;
+    if (Forward) {
+      c.Next();
+      if (c.Eof()) return false;
+    } else {
+      c.Prior();
+      if (c.Bof()) return false;
+    }
+  }
+}
+
+void TSDBTable::MoveFirst() {
+  TSDBTableCursor& c = Need();
+  c.First();
+  if (!Restricted()) return;
+  FHasVisible = SeekVisible(true);
+  FBof = true;
+  FEof = !FHasVisible;
+}
+
+void TSDBTable::MoveLast() {
+  TSDBTableCursor& c = Need();
+  c.Last();
+  if (!Restricted()) return;
+  FHasVisible = SeekVisible(false);
+  FEof = true;
+  FBof = !FHasVisible;
+}
+
+void TSDBTable::LeaveHidden() {
+  TSDBTableCursor& c = *FCursor;
+  const TSDBPageItemID here = c.RecordID();
+  c.Next();
+  if (!c.Eof() && SeekVisible(true)) {
+    FHasVisible = true;
+    FEof = FBof = false;
+    return;
+  }
+  if (c.GotoRecordID(here)) {
+    c.Prior();
+    if (!c.Bof() && SeekVisible(false)) {
+      FHasVisible = true;
+      FEof = false;
+      FBof = false;
+      return;
+    }
+  }
+  FHasVisible = false;
+  FEof = FBof = true;
+}
+
+int64_t TSDBTable::CountVisible(bool UptoCurrent) {
+  TSDBTableCursor& c = *FCursor;
+  if (FState != dsBrowse || (UptoCurrent && !FHasVisible)) return 0;
+  const TSDBPageItemID here = c.RecordID();
+  const bool had = FHasVisible, eof = FEof, bof = FBof;
+  int64_t n = 0;
+  for (MoveFirst(); FHasVisible;) {
+    ++n;
+    if (UptoCurrent && c.RecordID() == here) break;
+    c.Next();
+    if (c.Eof() || !SeekVisible(true)) break;
+  }
+  if (had) c.GotoRecordID(here);
+  FHasVisible = had;
+  FEof = eof;
+  FBof = bof;
+  return n;
 }
 
 int64_t TSDBTable::RecordCount() const {
   if (!FCursor || FState == dsInactive) return 0;
+  // Counting walks the view and comes back: the position is unchanged.
+  if (Restricted()) return const_cast<TSDBTable*>(this)->CountVisible(false);
   return FCursor->RecordCount();
 }
 
 int64_t TSDBTable::RecNo() const {
   if (!FCursor || FState == dsInactive) return 0;
+  if (Restricted()) return const_cast<TSDBTable*>(this)->CountVisible(true);
   return FCursor->RecNo();
 }
 
 void TSDBTable::First() {
   CheckBrowseMode();
-  Need().First();
+  MoveFirst();
   Fetched();
 }
 
 void TSDBTable::Next() {
   CheckBrowseMode();
-  Need().Next();
+  TSDBTableCursor& c = Need();
   Fetched();
+  if (!Restricted()) {
+    c.Next();
+    return;
+  }
+  if (!FHasVisible) {
+    FEof = true;
+    return;
+  }
+  const TSDBPageItemID here = c.RecordID();
+  c.Next();
+  if (c.Eof() || !SeekVisible(true)) {
+    FHasVisible = c.GotoRecordID(here);
+    FEof = true;
+    return;
+  }
+  FBof = FEof = false;
 }
 
 void TSDBTable::Prior() {
   CheckBrowseMode();
-  Need().Prior();
+  TSDBTableCursor& c = Need();
   Fetched();
+  if (!Restricted()) {
+    c.Prior();
+    return;
+  }
+  if (!FHasVisible) {
+    FBof = true;
+    return;
+  }
+  const TSDBPageItemID here = c.RecordID();
+  c.Prior();
+  if (c.Bof() || !SeekVisible(false)) {
+    FHasVisible = c.GotoRecordID(here);
+    FBof = true;
+    return;
+  }
+  FBof = FEof = false;
 }
 
 void TSDBTable::Last() {
   CheckBrowseMode();
-  Need().Last();
+  MoveLast();
   Fetched();
 }
 
-bool TSDBTable::Eof() const { return !FCursor || FState == dsInactive || FCursor->Eof(); }
+void TSDBTable::FilterChanged() {
+  FHasVisible = false;
+  MoveFirst();
+}
 
-bool TSDBTable::Bof() const { return !FCursor || FState == dsInactive || FCursor->Bof(); }
+bool TSDBTable::Locate(const std::string& KeyFields, const std::vector<TSDBVariant>& KeyValues,
+                       TSDBLocateOptions Options) {
+  TSDBTableCursor& c = Need();
+  CheckBrowseMode();
+  std::unique_ptr<TSDBRecordFilter> key = MakeKeyFilter(KeyFields, KeyValues, Options);
+  auto matches = [&] { return key->Matches([&c](int f) { return CursorValue(c, f); }); };
+  const TSDBPageItemID here = c.RecordID();
+  const bool had = Restricted() ? FHasVisible : c.HasCurrentRecord(), eof = Eof(), bof = Bof();
+  Fetched();
+  for (MoveFirst(); Restricted() ? FHasVisible : c.HasCurrentRecord();) {
+    if (matches()) {
+      FEof = FBof = false;
+      return true;
+    }
+    c.Next();
+    if (c.Eof() || (Restricted() && !SeekVisible(true))) break;
+  }
+  // Not found: back where it was.
+  if (had) {
+    c.GotoRecordID(here);
+  } else {
+    c.First();
+  }
+  if (Restricted()) {
+    FHasVisible = had;
+    FEof = eof;
+    FBof = bof;
+  }
+  return false;
+}
+
+bool TSDBTable::Eof() const {
+  if (!FCursor || FState == dsInactive) return true;
+  return Restricted() ? FEof : FCursor->Eof();
+}
+
+bool TSDBTable::Bof() const {
+  if (!FCursor || FState == dsInactive) return true;
+  return Restricted() ? FBof : FCursor->Bof();
+}
 
 TSDBVariant TSDBTable::FieldValue(int Index) const {
   if (!FCursor || FState == dsInactive || Index < 0 || Index >= FieldCount()) return {};
+  if (Restricted() && !FHasVisible && FState == dsBrowse) return TSDBVariant(FColumns[static_cast<size_t>(Index)].DataType);
   return CursorValue(*FCursor, Index);
 }
 
@@ -926,8 +1235,8 @@ void TSDBTable::Edit() {
   TSDBTableCursor& c = Need();
   if (FState != dsBrowse) return;
   if (ReadOnly) RaiseReadOnly();
-  if (!c.HasCurrentRecord()) {
-    if (c.IsEmpty()) {
+  if (Restricted() ? !FHasVisible : !c.HasCurrentRecord()) {
+    if (Restricted() || c.IsEmpty()) {
       Insert();
       return;
     }
@@ -941,6 +1250,11 @@ void TSDBTable::Post() {
   if (FState != dsEdit && FState != dsInsert) return;
   Need().Post();
   FState = dsBrowse;
+  if (!Restricted()) return;
+  // The stored record is current; one the filter does not show leaves the view.
+  FHasVisible = true;
+  FEof = FBof = false;
+  if (!Accept()) LeaveHidden();
 }
 
 void TSDBTable::Cancel() {
@@ -956,15 +1270,21 @@ void TSDBTable::Delete() {
     return;
   }
   Cancel();
-  if (!c.HasCurrentRecord()) return;
+  if (Restricted() ? !FHasVisible : !c.HasCurrentRecord()) return;
   if (ReadOnly) RaiseReadOnly();
   c.Delete();
+  if (!Restricted()) return;
+  // The cursor is on the neighbour, which the filter may hide.
+  FHasVisible = c.HasCurrentRecord();
+  FEof = FBof = !FHasVisible;
+  if (FHasVisible && !Accept()) LeaveHidden();
 }
 
 void TSDBTable::SetRange(const std::vector<TSDBVariant>& StartValues, const std::vector<TSDBVariant>& EndValues) {
   if (Active()) {
     CheckBrowseMode();
     FCursor->SetRange(StartValues, EndValues);
+    if (Restricted()) FilterChanged();
     Fetched();
   }
   FHasRange = true;
@@ -987,14 +1307,35 @@ bool TSDBTable::FindKey(const std::vector<TSDBVariant>& KeyValues) {
   TSDBTableCursor& c = Need();
   CheckBrowseMode();
   Fetched();
-  return c.FindKey(KeyValues);
+  if (!Restricted()) return c.FindKey(KeyValues);
+  // The first record with the key that the view shows: Locate over the
+  // leading fields of the order.
+  const std::vector<std::string> fields = OrderFieldNames();
+  if (KeyValues.size() > fields.size()) return c.FindKey(KeyValues);  // raises as the cursor does
+  std::string names;
+  for (size_t i = 0; i < KeyValues.size(); ++i) names += (i ? ";" : "") + fields[i];
+  return Locate(names, KeyValues);
 }
 
 bool TSDBTable::FindNearest(const std::vector<TSDBVariant>& KeyValues) {
   TSDBTableCursor& c = Need();
   CheckBrowseMode();
   Fetched();
-  return c.FindNearest(KeyValues);
+  const bool found = c.FindNearest(KeyValues);
+  if (!Restricted()) return found;
+  FHasVisible = found && SeekVisible(true);
+  FEof = !FHasVisible;
+  FBof = false;
+  return FHasVisible;
+}
+
+std::vector<std::string> TSDBTable::OrderFieldNames() {
+  std::vector<std::string> out;
+  TSDBCursor& raw = Need().Cursor();
+  if (raw.CurrentIndexID < 0 || !raw.TableData) return out;
+  if (const TSDBIndexDef* d = raw.TableData->IndexDefs().FindByID(raw.CurrentIndexID))
+    for (const auto& col : d->FColumns) out.push_back(col.FFieldName);
+  return out;
 }
 
 }  // namespace sdb

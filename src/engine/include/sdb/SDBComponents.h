@@ -32,6 +32,7 @@ class TSDBExecConnection;
 class TSDBResultSet;
 struct TSDBResultColumn;
 class TSDBSQLParams;
+class TSDBRecordFilter;
 
 // The engine version the components report ("7.92 ").
 inline constexpr const char* kSDBCurrentVersionText = "7.92 ";
@@ -260,6 +261,15 @@ class TSDBField {
 
 enum TSDBDataSetState : uint8_t { dsInactive, dsBrowse, dsEdit, dsInsert };
 
+// How a filter compares texts: without regard to case; and whether a text
+// constant ending in "*" stands for itself (foNoPartialCompare) rather than
+// for every text that starts with what precedes the "*".
+enum TSDBFilterOption : uint8_t { foCaseInsensitive = 1, foNoPartialCompare = 2 };
+using TSDBFilterOptions = uint8_t;
+// How Locate compares texts: without regard to case; a value as a prefix.
+enum TSDBLocateOption : uint8_t { loCaseInsensitive = 1, loPartialKey = 2 };
+using TSDBLocateOptions = uint8_t;
+
 // The base of queries and tables. Rows are reached through the virtual
 // reading and changing methods below: the base reads them from an
 // in-memory result (a query's), a table overrides them to read through its
@@ -275,9 +285,22 @@ class TSDBDataSet {
   std::string SessionName;
   bool InMemory = false;
   bool ReadOnly = false;
-  std::string Filter;
-  bool Filtered = false;
   bool AutoCalcFields = true;
+
+  // The filter: a search condition over the dataset's fields, written as
+  // in a WHERE clause (UTF-8), e.g. "NAME = 'Été' AND QTY > 3". While
+  // Filtered is on and the text is not blank, navigation, RecordCount,
+  // RecNo and Locate see only the records that satisfy it; a record
+  // changed so that it no longer does is hidden after Post. Changing any of
+  // the three on an open dataset applies the filter again from the first
+  // record; a text that is not a valid condition over the fields raises
+  // "Invalid filter expression ..." and changes nothing.
+  const std::string& Filter() const { return FFilterText; }
+  void SetFilter(const std::string& Text);
+  bool Filtered() const { return FFiltered; }
+  void SetFiltered(bool On);
+  TSDBFilterOptions FilterOptions() const { return FFilterOptions; }
+  void SetFilterOptions(TSDBFilterOptions Options);
 
   bool Active() const { return FState != dsInactive; }
   void SetActive(bool v) { v ? Open() : Close(); }
@@ -295,6 +318,11 @@ class TSDBDataSet {
   virtual void Last();
   virtual bool Eof() const { return FEof; }
   virtual bool Bof() const { return FBof; }
+  // Moves to the first record (in the current order, among those the
+  // filter shows) whose fields (";" separated names) equal the values; a
+  // null value matches a null field. The position is kept when none does.
+  virtual bool Locate(const std::string& KeyFields, const std::vector<TSDBVariant>& KeyValues,
+                      TSDBLocateOptions Options = 0);
   int FieldCount() const;
   TSDBField& Fields(int Index);
   TSDBField& FieldByName(const std::string& Name);
@@ -331,6 +359,21 @@ class TSDBDataSet {
   void CheckBrowseMode();
   [[noreturn]] static void RaiseReadOnly();
   void CheckActive() const;
+  // The filter for the current properties and columns (null when it shows
+  // every record); raises for an invalid text.
+  std::unique_ptr<TSDBRecordFilter> MakeFilter() const;
+  // The condition of Locate over the named fields.
+  std::unique_ptr<TSDBRecordFilter> MakeKeyFilter(const std::string& KeyFields, const std::vector<TSDBVariant>& KeyValues,
+                                                  TSDBLocateOptions Options);
+  // Applies a new filter to an open dataset (the view starts again from
+  // its first record).
+  virtual void FilterChanged();
+  // Rows of an in-memory result: whether the filter shows the row.
+  bool RowVisible(int64_t Row) const;
+  bool RowMatches(int64_t Row) const;
+  int64_t RowTotal() const;
+  // The visible row after (Forward) or before Row; -1 when none.
+  int64_t NextVisibleRow(int64_t Row, bool Forward) const;
 
   const void* FOwner;
   TSDBDataSetState FState = dsInactive;
@@ -342,9 +385,15 @@ class TSDBDataSet {
   int64_t FRow = 0;
   bool FEof = true;
   bool FBof = true;
+  std::unique_ptr<TSDBRecordFilter> FFilter;  // the applied filter (open datasets)
+  std::vector<bool> FRowVisible;               // per row of an in-memory result, while filtered
 
  private:
   friend class TSDBDatabase;
+  void ChangeFilter(const std::string& Text, bool On, TSDBFilterOptions Options);
+  std::string FFilterText;
+  bool FFiltered = false;
+  TSDBFilterOptions FFilterOptions = 0;
 };
 
 // Parameter data types of a query (the field types the conversion to
@@ -476,6 +525,9 @@ class TSDBQuery : public TSDBDataSet {
   // record still holds the row's values (errors of an update or a delete).
   void PositionLive(bool ForDelete);
   std::vector<TSDBVariant> LiveRow();
+  // The row From when visible, else the next visible row, else the one
+  // before it (Eof and Bof when there is none).
+  void MoveToVisibleRow(int64_t From);
   std::vector<std::string> FSQL;
   std::vector<std::unique_ptr<TSDBConnectionHandle>> FOtherConnections;
   std::unique_ptr<TSDBMemoryConnection> FMemory;
@@ -518,6 +570,8 @@ class TSDBTable : public TSDBDataSet {
   void Last() override;
   bool Eof() const override;
   bool Bof() const override;
+  bool Locate(const std::string& KeyFields, const std::vector<TSDBVariant>& KeyValues,
+              TSDBLocateOptions Options = 0) override;
   TSDBVariant FieldValue(int Index) const override;
 
   void Insert() override;
@@ -547,6 +601,24 @@ class TSDBTable : public TSDBDataSet {
 
  private:
   void ApplyOrder();
+  void FilterChanged() override;
+  // Whether some records are hidden from the view (navigation then walks
+  // the cursor and keeps its own Bof, Eof and current-record state).
+  bool Restricted() const { return FFilter != nullptr; }
+  bool Accept();
+  // From the cursor's record on, in one direction, to the first record the
+  // view shows; false when none is left (the cursor is then off the view).
+  bool SeekVisible(bool Forward);
+  // The current record left the view: the next visible one, else the one
+  // before, else none.
+  void LeaveHidden();
+  void MoveFirst();
+  void MoveLast();
+  // Counts visible records from the first up to the current one (Upto) or
+  // all of them, keeping the position.
+  int64_t CountVisible(bool UptoCurrent);
+  // The fields of the current index order.
+  std::vector<std::string> OrderFieldNames();
   // Sets both order properties and reorders an open table (restoring them
   // when the new order cannot be applied).
   void ChangeOrder(const std::string& Name, const std::string& FieldNames);
@@ -556,6 +628,7 @@ class TSDBTable : public TSDBDataSet {
   bool FHasRange = false;
   std::vector<TSDBVariant> FRangeStart, FRangeEnd;
   mutable int64_t FRowsFetched = 0;
+  bool FHasVisible = false;  // a current record in the view (restricted views)
 };
 
 }  // namespace sdb

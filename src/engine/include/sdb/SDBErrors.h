@@ -444,5 +444,9 @@ inline constexpr int kSDBErrReadOnlyDataSet = 20320;       // "Cannot modify a r
 inline constexpr int kSDBErrIndexNotFound = 20321;         // "Index '%s' not found"
 inline constexpr int kSDBErrDatabaseFileExists = 20322;    // "Database file '%s' already exists"
 inline constexpr int kSDBErrDeleteDatabaseFile = 20323;    // "Cannot delete database file '%s': %s"
+// Dataset filters and links between datasets.
+inline constexpr int kSDBErrInvalidFilter = 20330;         // "Invalid filter expression '%s': %s"
+inline constexpr int kSDBErrMasterFields = 20331;          // "MasterFields '%s' do not fit the index fields '%s' of table '%s'"
+inline constexpr int kSDBErrCircularDataLink = 20332;      // "Circular data links are not allowed"
 
 }  // namespace sdb
