@@ -79,6 +79,8 @@ void TSDBField::SetValue(const TSDBVariant& v) { FDataSet->SetFieldValue(FIndex,
 TSDBDataSet::TSDBDataSet(const void* Owner) : FOwner(Owner) {}
 
 TSDBDataSet::~TSDBDataSet() {
+  SetLinkSource(nullptr);
+  for (TSDBDataSource* s : FSourcesOfThis) s->FDataSet = nullptr;
   if (FDatabase) {
     FDatabase->RemoveDataSet(this);
     try {
@@ -111,6 +113,7 @@ void TSDBDataSet::ClearUseFlag(uint8_t Flag) {
 }
 
 void TSDBDataSet::Close() {
+  const bool wasActive = Active();
   FFilter.reset();
   FRowVisible.clear();
   FResult.reset();
@@ -120,6 +123,58 @@ void TSDBDataSet::Close() {
   FEof = FBof = true;
   FRow = 0;
   ClearUseFlag(ufOpened);
+  if (wasActive) RecordMoved();
+}
+
+// ---- Links between datasets ---------------------------------------------------------------------
+
+TSDBDataSource::TSDBDataSource(TSDBDataSet* DataSet) { SetDataSet(DataSet); }
+
+TSDBDataSource::~TSDBDataSource() {
+  if (FDataSet) std::erase(FDataSet->FSourcesOfThis, this);
+  for (TSDBDataSet* d : FLinked) d->FLinkSource = nullptr;
+}
+
+void TSDBDataSource::SetDataSet(TSDBDataSet* DataSet) {
+  if (DataSet == FDataSet) return;
+  for (TSDBDataSet* d = DataSet; d; d = d->FLinkSource ? d->FLinkSource->FDataSet : nullptr)
+    if (std::find(FLinked.begin(), FLinked.end(), d) != FLinked.end())
+      throw ESDBException(kSDBErrCircularDataLink, "Circular data links are not allowed");
+  if (FDataSet) std::erase(FDataSet->FSourcesOfThis, this);
+  FDataSet = DataSet;
+  if (FDataSet) FDataSet->FSourcesOfThis.push_back(this);
+  const std::vector<TSDBDataSet*> linked = FLinked;
+  for (TSDBDataSet* d : linked) d->MasterChanged();
+}
+
+void TSDBDataSet::SetLinkSource(TSDBDataSource* Source) {
+  if (Source == FLinkSource) return;
+  for (TSDBDataSet* d = Source ? Source->FDataSet : nullptr; d; d = d->FLinkSource ? d->FLinkSource->FDataSet : nullptr)
+    if (d == this) throw ESDBException(kSDBErrCircularDataLink, "Circular data links are not allowed");
+  if (FLinkSource) std::erase(FLinkSource->FLinked, this);
+  FLinkSource = Source;
+  if (FLinkSource) FLinkSource->FLinked.push_back(this);
+}
+
+TSDBDataSet* TSDBDataSet::LinkedMaster() const {
+  TSDBDataSet* m = FLinkSource ? FLinkSource->FDataSet : nullptr;
+  return m && m->Active() ? m : nullptr;
+}
+
+void TSDBDataSet::RecordMoved() {
+  if (FNotifying) return;
+  FNotifying = true;
+  try {
+    const std::vector<TSDBDataSource*> sources = FSourcesOfThis;
+    for (TSDBDataSource* s : sources) {
+      const std::vector<TSDBDataSet*> linked = s->FLinked;
+      for (TSDBDataSet* d : linked) d->MasterChanged();
+    }
+  } catch (...) {
+    FNotifying = false;
+    throw;
+  }
+  FNotifying = false;
 }
 
 void TSDBDataSet::BindColumns(std::vector<TSDBResultColumn> Columns) {
@@ -174,6 +229,7 @@ void TSDBDataSet::ChangeFilter(const std::string& Text, bool On, TSDBFilterOptio
   std::swap(FFilter, fresh);
   try {
     FilterChanged();
+    RecordMoved();
   } catch (...) {
     // The new filter failed on a record: the old one comes back as it was.
     restore();
@@ -238,6 +294,7 @@ bool TSDBDataSet::Locate(const std::string& KeyFields, const std::vector<TSDBVar
     if (key->Matches([&row](int c) { return row.at(static_cast<size_t>(c)); })) {
       FRow = r;
       FEof = FBof = false;
+      RecordMoved();
       return true;
     }
   }
@@ -547,9 +604,42 @@ void TSDBQuery::UnPrepare() {
 
 int TSDBQuery::RowsAffected() const { return static_cast<int>(FLastRowsAffected); }
 
+TSDBParams TSDBQuery::LinkedParams(std::vector<TSDBVariant>& Taken) const {
+  TSDBParams out = Params;
+  Taken.clear();
+  TSDBDataSet* m = LinkedMaster();
+  if (!m) return out;
+  for (int i = 0; i < out.Count(); ++i) {
+    TSDBParam& p = out[i];
+    if (p.DataType != ftUnknown || !p.IsNull()) continue;  // set by the caller
+    TSDBField* f = m->FindField(p.Name);
+    if (!f) continue;
+    p.Value = f->Value();
+    Taken.push_back(p.Value);
+  }
+  return out;
+}
+
+void TSDBQuery::SetDataSource(TSDBDataSource* Source) {
+  SetLinkSource(Source);
+  MasterChanged();
+}
+
+void TSDBQuery::MasterChanged() {
+  if (!Active() || !FProcessor || !LinkedMaster()) return;
+  std::vector<TSDBVariant> taken;
+  LinkedParams(taken);
+  if (taken == FTakenValues) return;
+  CheckBrowseMode();
+  std::shared_ptr<TSDBResultSet> result = RunText(true);
+  if (!result) throw ESDBException(kSDBErrCreateTableHandle, "Error creating table handle");
+  BindQueryResult(std::move(result));
+  RecordMoved();
+}
+
 std::shared_ptr<TSDBResultSet> TSDBQuery::RunText(bool WantResult) {
   TSDBSQLParams params;
-  SDBConvertParams(Params, params);
+  SDBConvertParams(LinkedParams(FTakenValues), params);
   std::shared_ptr<TSDBResultSet> result;
   CloseLiveCursor();
   FLiveConnection = nullptr;
@@ -602,6 +692,7 @@ void TSDBQuery::Open() {
     throw;
   }
   if (FDatabase) FDatabase->SilentMode = silent;
+  RecordMoved();
 }
 
 void TSDBQuery::Close() {
@@ -641,6 +732,7 @@ bool TSDBQuery::OpenOrExec() {
     ClearUseFlag(ufOpened);
     throw;
   }
+  RecordMoved();
   return true;
 }
 
@@ -650,7 +742,8 @@ std::string TSDBQuery::Plan() {
   try {
     Prepare();
     TSDBSQLParams params;
-    SDBConvertParams(Params, params);
+    std::vector<TSDBVariant> taken;
+    SDBConvertParams(LinkedParams(taken), params);
     plan = FProcessor->Plan(params);
   } catch (...) {
     ClearUseFlag(ufExecuting);
@@ -763,21 +856,25 @@ void TSDBQuery::PositionLive(bool ForDelete) {
 void TSDBQuery::First() {
   CheckBrowseMode();
   TSDBDataSet::First();
+  RecordMoved();
 }
 
 void TSDBQuery::Next() {
   CheckBrowseMode();
   TSDBDataSet::Next();
+  RecordMoved();
 }
 
 void TSDBQuery::Prior() {
   CheckBrowseMode();
   TSDBDataSet::Prior();
+  RecordMoved();
 }
 
 void TSDBQuery::Last() {
   CheckBrowseMode();
   TSDBDataSet::Last();
+  RecordMoved();
 }
 
 TSDBVariant TSDBQuery::FieldValue(int Index) const {
@@ -839,6 +936,7 @@ void TSDBQuery::Post() {
     // A row that no longer satisfies the filter leaves the view.
     if (!RowVisible(FRow)) MoveToVisibleRow(FRow);
   }
+  RecordMoved();
 }
 
 void TSDBQuery::MoveToVisibleRow(int64_t From) {
@@ -853,6 +951,7 @@ void TSDBQuery::Cancel() {
   if (FState != dsEdit && FState != dsInsert) return;
   if (FLiveCursor) FLiveCursor->Cancel();
   FState = dsBrowse;
+  RecordMoved();
 }
 
 void TSDBQuery::Delete() {
@@ -869,6 +968,7 @@ void TSDBQuery::Delete() {
   FResult->RecordIDs.erase(FResult->RecordIDs.begin() + FRow);
   if (FFilter) FRowVisible.erase(FRowVisible.begin() + FRow);
   MoveToVisibleRow(std::min(FRow, RowTotal() - 1));
+  RecordMoved();
 }
 
 // ---- Table --------------------------------------------------------------------------------------------------
@@ -1002,6 +1102,7 @@ void TSDBTable::Refresh() {
     LeaveHidden();
   }
   Fetched();
+  RecordMoved();
 }
 
 // ---- The view of a filtered table ----
@@ -1108,57 +1209,56 @@ void TSDBTable::First() {
   CheckBrowseMode();
   MoveFirst();
   Fetched();
+  RecordMoved();
+}
+
+void TSDBTable::Step(bool Forward) {
+  TSDBTableCursor& c = Need();
+  Fetched();
+  if (!Restricted()) {
+    Forward ? c.Next() : c.Prior();
+    return;
+  }
+  bool& edge = Forward ? FEof : FBof;
+  if (!FHasVisible) {
+    edge = true;
+    return;
+  }
+  const TSDBPageItemID here = c.RecordID();
+  Forward ? c.Next() : c.Prior();
+  if ((Forward ? c.Eof() : c.Bof()) || !SeekVisible(Forward)) {
+    FHasVisible = c.GotoRecordID(here);
+    edge = true;
+    return;
+  }
+  FBof = FEof = false;
 }
 
 void TSDBTable::Next() {
   CheckBrowseMode();
-  TSDBTableCursor& c = Need();
-  Fetched();
-  if (!Restricted()) {
-    c.Next();
-    return;
-  }
-  if (!FHasVisible) {
-    FEof = true;
-    return;
-  }
-  const TSDBPageItemID here = c.RecordID();
-  c.Next();
-  if (c.Eof() || !SeekVisible(true)) {
-    FHasVisible = c.GotoRecordID(here);
-    FEof = true;
-    return;
-  }
-  FBof = FEof = false;
+  Step(true);
+  RecordMoved();
 }
 
 void TSDBTable::Prior() {
   CheckBrowseMode();
-  TSDBTableCursor& c = Need();
-  Fetched();
-  if (!Restricted()) {
-    c.Prior();
-    return;
-  }
-  if (!FHasVisible) {
-    FBof = true;
-    return;
-  }
-  const TSDBPageItemID here = c.RecordID();
-  c.Prior();
-  if (c.Bof() || !SeekVisible(false)) {
-    FHasVisible = c.GotoRecordID(here);
-    FBof = true;
-    return;
-  }
-  FBof = FEof = false;
+  Step(false);
+  RecordMoved();
 }
 
 void TSDBTable::Last() {
   CheckBrowseMode();
   MoveLast();
   Fetched();
+  RecordMoved();
 }
+
+bool TSDBTable::HasCurrentRecord() const {
+  if (!FCursor || FState == dsInactive) return false;
+  if (FState != dsBrowse) return true;
+  return Restricted() ? FHasVisible : FCursor->HasCurrentRecord();
+}
+
 
 void TSDBTable::FilterChanged() {
   FHasVisible = false;
@@ -1177,6 +1277,7 @@ bool TSDBTable::Locate(const std::string& KeyFields, const std::vector<TSDBVaria
   for (MoveFirst(); Restricted() ? FHasVisible : c.HasCurrentRecord();) {
     if (matches()) {
       FEof = FBof = false;
+      RecordMoved();
       return true;
     }
     c.Next();
@@ -1255,12 +1356,14 @@ void TSDBTable::Post() {
   FHasVisible = true;
   FEof = FBof = false;
   if (!Accept()) LeaveHidden();
+  RecordMoved();
 }
 
 void TSDBTable::Cancel() {
   if (FState != dsEdit && FState != dsInsert) return;
   Need().Cancel();
   FState = dsBrowse;
+  RecordMoved();
 }
 
 void TSDBTable::Delete() {
@@ -1278,6 +1381,7 @@ void TSDBTable::Delete() {
   FHasVisible = c.HasCurrentRecord();
   FEof = FBof = !FHasVisible;
   if (FHasVisible && !Accept()) LeaveHidden();
+  RecordMoved();
 }
 
 void TSDBTable::SetRange(const std::vector<TSDBVariant>& StartValues, const std::vector<TSDBVariant>& EndValues) {
@@ -1286,6 +1390,7 @@ void TSDBTable::SetRange(const std::vector<TSDBVariant>& StartValues, const std:
     FCursor->SetRange(StartValues, EndValues);
     if (Restricted()) FilterChanged();
     Fetched();
+    RecordMoved();
   }
   FHasRange = true;
   FRangeStart = StartValues;
@@ -1307,7 +1412,11 @@ bool TSDBTable::FindKey(const std::vector<TSDBVariant>& KeyValues) {
   TSDBTableCursor& c = Need();
   CheckBrowseMode();
   Fetched();
-  if (!Restricted()) return c.FindKey(KeyValues);
+  if (!Restricted()) {
+    const bool found = c.FindKey(KeyValues);
+    if (found) RecordMoved();
+    return found;
+  }
   // The first record with the key that the view shows: Locate over the
   // leading fields of the order.
   const std::vector<std::string> fields = OrderFieldNames();
@@ -1322,11 +1431,13 @@ bool TSDBTable::FindNearest(const std::vector<TSDBVariant>& KeyValues) {
   CheckBrowseMode();
   Fetched();
   const bool found = c.FindNearest(KeyValues);
-  if (!Restricted()) return found;
-  FHasVisible = found && SeekVisible(true);
-  FEof = !FHasVisible;
-  FBof = false;
-  return FHasVisible;
+  if (Restricted()) {
+    FHasVisible = found && SeekVisible(true);
+    FEof = !FHasVisible;
+    FBof = false;
+  }
+  RecordMoved();
+  return Restricted() ? FHasVisible : found;
 }
 
 std::vector<std::string> TSDBTable::OrderFieldNames() {

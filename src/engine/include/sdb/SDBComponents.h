@@ -25,6 +25,7 @@ class TSDBDatabase;
 class TSDBDataSet;
 class TSDBSQLProcessor;
 class TSDBTableCursor;
+class TSDBDataSource;
 class TSDBMemoryConnection;
 // Engine internals the components hold only by pointer or reference.
 class TSDBConnectionHandle;
@@ -318,6 +319,8 @@ class TSDBDataSet {
   virtual void Last();
   virtual bool Eof() const { return FEof; }
   virtual bool Bof() const { return FBof; }
+  // Whether there is a current record (none in an empty view).
+  virtual bool HasCurrentRecord() const { return FState != dsBrowse || RowVisible(FRow); }
   // Moves to the first record (in the current order, among those the
   // filter shows) whose fields (";" separated names) equal the values; a
   // null value matches a null field. The position is kept when none does.
@@ -368,6 +371,19 @@ class TSDBDataSet {
   // Applies a new filter to an open dataset (the view starts again from
   // its first record).
   virtual void FilterChanged();
+  // The source this dataset follows (a query's DataSource, a table's
+  // MasterSource); "Circular data links are not allowed" when the source's
+  // dataset follows this one, directly or through others.
+  void SetLinkSource(TSDBDataSource* Source);
+  TSDBDataSource* LinkSource() const { return FLinkSource; }
+  // The dataset behind the link when it is open, else null.
+  TSDBDataSet* LinkedMaster() const;
+  // Tells the datasets that follow this one that its current record may
+  // have changed (after moving, posting, deleting, opening and closing).
+  void RecordMoved();
+  // A dataset following a source: the source's current record may have
+  // changed.
+  virtual void MasterChanged() {}
   // Rows of an in-memory result: whether the filter shows the row.
   bool RowVisible(int64_t Row) const;
   bool RowMatches(int64_t Row) const;
@@ -390,10 +406,32 @@ class TSDBDataSet {
 
  private:
   friend class TSDBDatabase;
+  friend class TSDBDataSource;
   void ChangeFilter(const std::string& Text, bool On, TSDBFilterOptions Options);
+  TSDBDataSource* FLinkSource = nullptr;
+  std::vector<TSDBDataSource*> FSourcesOfThis;  // sources whose dataset is this one
+  bool FNotifying = false;
   std::string FFilterText;
   bool FFiltered = false;
   TSDBFilterOptions FFilterOptions = 0;
+};
+
+// Links a dataset to the datasets that follow its current record: a
+// query's parameters (TSDBQuery::SetDataSource), a detail table
+// (TSDBTable::SetMasterSource). Either side may be destroyed first.
+class TSDBDataSource {
+ public:
+  explicit TSDBDataSource(TSDBDataSet* DataSet = nullptr);
+  ~TSDBDataSource();
+  TSDBDataSource(const TSDBDataSource&) = delete;
+  TSDBDataSource& operator=(const TSDBDataSource&) = delete;
+  TSDBDataSet* DataSet() const { return FDataSet; }
+  void SetDataSet(TSDBDataSet* DataSet);
+
+ private:
+  friend class TSDBDataSet;
+  TSDBDataSet* FDataSet = nullptr;
+  std::vector<TSDBDataSet*> FLinked;  // datasets following this source
 };
 
 // Parameter data types of a query (the field types the conversion to
@@ -467,6 +505,11 @@ class TSDBQuery : public TSDBDataSet {
   TSDBParam& ParamByName(const std::string& Name) { return Params.ParamByName(Name); }
   bool ParamCheck = true;
   bool RequestLive = false;
+  // Parameters never set take the values of the same-named fields of the
+  // source's current record; an open query runs again when those values
+  // change.
+  TSDBDataSource* DataSource() const { return LinkSource(); }
+  void SetDataSource(TSDBDataSource* Source);
 
   bool Prepared() const { return FProcessor != nullptr; }
   void Prepare();
@@ -503,6 +546,7 @@ class TSDBQuery : public TSDBDataSet {
 
  protected:
   void SetFieldValue(int Index, const TSDBVariant& v) override;
+  void MasterChanged() override;
 
  private:
   // The statement executor reaches the query's connections through this
@@ -512,6 +556,10 @@ class TSDBQuery : public TSDBDataSet {
   TSDBExecConnection& MemoryConnection();
   void SQLChanged();
   std::shared_ptr<TSDBResultSet> RunText(bool WantResult);
+  // Params with the source's values in the parameters never set; the
+  // values taken are kept in Taken.
+  TSDBParams LinkedParams(std::vector<TSDBVariant>& Taken) const;
+  std::vector<TSDBVariant> FTakenValues;  // source values of the last run
   void BindQueryResult(std::shared_ptr<TSDBResultSet> Result);
   void CloseLiveCursor() noexcept;
   // Raises unless the current row can be changed: "Cannot modify a
@@ -570,6 +618,7 @@ class TSDBTable : public TSDBDataSet {
   void Last() override;
   bool Eof() const override;
   bool Bof() const override;
+  bool HasCurrentRecord() const override;
   bool Locate(const std::string& KeyFields, const std::vector<TSDBVariant>& KeyValues,
               TSDBLocateOptions Options = 0) override;
   TSDBVariant FieldValue(int Index) const override;
@@ -614,6 +663,7 @@ class TSDBTable : public TSDBDataSet {
   void LeaveHidden();
   void MoveFirst();
   void MoveLast();
+  void Step(bool Forward);
   // Counts visible records from the first up to the current one (Upto) or
   // all of them, keeping the position.
   int64_t CountVisible(bool UptoCurrent);
