@@ -1015,6 +1015,8 @@ void TSDBTable::Open() {
     FState = dsBrowse;
     FFilter = MakeFilter();
     if (FHasRange) FCursor->SetRange(FRangeStart, FRangeEnd);
+    FMasterLinked = false;
+    ApplyMasterLink();
     First();
   } catch (...) {
     Close();
@@ -1067,14 +1069,20 @@ void TSDBTable::ChangeOrder(const std::string& Name, const std::string& FieldNam
   IndexFieldNames = FieldNames;
   if (!Active()) return;
   CheckBrowseMode();
+  FHasRange = false;
   try {
     ApplyOrder();
+    FMasterLinked = false;
+    FCursor->CancelRange();
+    ApplyMasterLink();
   } catch (...) {
     IndexName = oldName;
     IndexFieldNames = oldFields;
+    ApplyOrder();
+    FMasterLinked = false;
+    ApplyMasterLink();
     throw;
   }
-  FHasRange = false;
   First();
 }
 
@@ -1090,6 +1098,10 @@ void TSDBTable::Close() {
     }
     FCursor.reset();
   }
+  FMasterLinked = FMasterEmpty = false;
+  FMasterKey.reset();
+  FMasterValues.clear();
+  FMasterKeyFields.clear();
   TSDBDataSet::Close();
 }
 
@@ -1113,9 +1125,11 @@ void TSDBTable::Refresh() {
 // record while looking.
 
 bool TSDBTable::Accept() {
-  if (!FFilter) return true;
   TSDBTableCursor& c = *FCursor;
-  return FFilter->Matches([&c](int f) { return CursorValue(c, f); });
+  auto valueOf = [&c](int f) { return CursorValue(c, f); };
+  // A record whose key was changed away from the master's leaves the view.
+  if (FMasterLinked && (FMasterEmpty || (FMasterKey && !FMasterKey->Matches(valueOf)))) return false;
+  return !FFilter || FFilter->Matches(valueOf);
 }
 
 bool TSDBTable::SeekVisible(bool Forward) {
@@ -1259,6 +1273,82 @@ bool TSDBTable::HasCurrentRecord() const {
   return Restricted() ? FHasVisible : FCursor->HasCurrentRecord();
 }
 
+// ---- Master and detail ----
+
+void TSDBTable::SetMasterSource(TSDBDataSource* Source) {
+  if (Active()) CheckBrowseMode();
+  SetLinkSource(Source);
+  MasterChanged();
+}
+
+void TSDBTable::SetMasterFields(const std::string& Fields) {
+  const std::string old = FMasterFields;
+  if (Active()) CheckBrowseMode();
+  FMasterFields = Fields;
+  if (!Active()) return;
+  FMasterLinked = false;
+  try {
+    ApplyMasterLink();
+  } catch (...) {
+    FMasterFields = old;
+    FMasterLinked = false;
+    ApplyMasterLink();
+    throw;
+  }
+  First();
+}
+
+void TSDBTable::MasterChanged() {
+  if (!Active()) return;
+  CheckBrowseMode();
+  if (ApplyMasterLink()) First();
+}
+
+bool TSDBTable::ApplyMasterLink() {
+  TSDBTableCursor& c = *FCursor;
+  TSDBDataSet* m = LinkedMaster();
+  const std::vector<std::string> fields = SplitFieldNames(FMasterFields);
+  if (!m || fields.empty()) {
+    if (!FMasterLinked) return false;
+    FMasterLinked = FMasterEmpty = false;
+    FMasterKey.reset();
+    FMasterValues.clear();
+    FMasterKeyFields.clear();
+    if (FHasRange)
+      c.SetRange(FRangeStart, FRangeEnd);
+    else
+      c.CancelRange();
+    return true;
+  }
+  const std::vector<std::string> order = OrderFieldNames();
+  if (fields.size() > order.size()) {
+    std::string names;
+    for (size_t i = 0; i < order.size(); ++i) names += (i ? ";" : "") + order[i];
+    throw ESDBException(kSDBErrMasterFields, "MasterFields '%s' do not fit the index fields '%s' of table '%s'",
+                        {FMasterFields, names, TableName});
+  }
+  std::vector<TSDBVariant> values;
+  bool empty = !m->HasCurrentRecord();
+  for (const std::string& f : fields) {
+    values.push_back(m->FieldByName(f).Value());
+    if (values.back().IsNull()) empty = true;
+  }
+  if (FMasterLinked && values == FMasterValues && empty == FMasterEmpty) return false;
+  std::vector<std::string> keyFields(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(fields.size()));
+  std::unique_ptr<TSDBRecordFilter> key;
+  if (!empty) {
+    std::vector<int> columns;
+    for (const std::string& k : keyFields) columns.push_back(c.FieldNo(k));
+    key = std::make_unique<TSDBRecordFilter>(columns, values, FColumns, false, false);
+    c.SetRange(values, values);
+  }
+  FMasterLinked = true;
+  FMasterEmpty = empty;
+  FMasterValues = std::move(values);
+  FMasterKeyFields = std::move(keyFields);
+  FMasterKey = std::move(key);
+  return true;
+}
 
 void TSDBTable::FilterChanged() {
   FHasVisible = false;
@@ -1330,6 +1420,10 @@ void TSDBTable::Insert() {
   CheckBrowseMode();
   c.Insert();
   FState = dsInsert;
+  // A detail record belongs to the master's current record.
+  if (FMasterLinked && !FMasterEmpty)
+    for (size_t i = 0; i < FMasterKeyFields.size(); ++i)
+      WriteCursorValue(c, c.FieldNo(FMasterKeyFields[i]), FMasterValues[i]);
 }
 
 void TSDBTable::Edit() {
@@ -1404,6 +1498,9 @@ void TSDBTable::CancelRange() {
   if (Active()) {
     CheckBrowseMode();
     FCursor->CancelRange();
+    // A detail goes back to its master's records.
+    FMasterLinked = false;
+    ApplyMasterLink();
     First();
   }
 }

@@ -1,5 +1,6 @@
 // Datasets that follow another dataset's current record: a query whose
-// parameters come from a data source.
+// parameters come from a data source, and a detail table that shows the
+// records of its master's current record.
 #include "ComponentTestUtil.h"
 #include "sdb/SDBErrors.h"
 
@@ -34,6 +35,11 @@ class DataLink : public ExecFixture {
     q->DatabaseName = name;
     q->SetSQL("SELECT * FROM Orders ORDER BY Id");
     return q;
+  }
+  void UseLines(TSDBTable& t) {
+    t.DatabaseName = name;
+    t.TableName = "Lines";
+    t.IndexName = "ByOrder";
   }
   static Texts Items(TSDBDataSet& d) {
     Texts out;
@@ -91,28 +97,155 @@ TEST_F(DataLink, QueryParametersFollowTheSourceRecord) {
   }
 }
 
-TEST_F(DataLink, CircularLinksAreRefusedAndEitherSideMayGoFirst) {
-  TSDBQuery a, b;
-  TSDBDataSource srcA(&a), srcB(&b);
-  b.SetDataSource(&srcA);
-  EXPECT_EQ(CodeOf([&] { a.SetDataSource(&srcA); }), kSDBErrCircularDataLink);
-  EXPECT_EQ(CodeOf([&] { a.SetDataSource(&srcB); }), kSDBErrCircularDataLink);
-  EXPECT_EQ(a.DataSource(), nullptr);
+TEST_F(DataLink, DetailTableShowsTheMasterRecordsAndFollowsIt) {
+  struct Case {
+    const char* IndexName;
+    const char* IndexFieldNames;
+  };
+  const Case orders[] = {{"ByOrder", ""}, {"", "OrderId;Seq"}, {"", "OrderId"}};
+  for (bool table : {true, false}) {
+    for (const Case& c : orders) {
+      SCOPED_TRACE(std::string(Kind(table)) + " / " + c.IndexName + c.IndexFieldNames);
+      auto master = Orders(table);
+      TSDBDataSource src(master.get());
+      TSDBTable lines;
+      UseLines(lines);
+      lines.IndexName = c.IndexName;
+      lines.IndexFieldNames = c.IndexFieldNames;
+      lines.SetMasterFields("Id");
+      lines.SetMasterSource(&src);
+      // Without an open master every record shows.
+      lines.Open();
+      EXPECT_EQ(lines.RecordCount(), 4);
+      master->Open();
+      EXPECT_EQ(Items(lines), (Texts{"a", "b"}));
+      EXPECT_EQ(lines.RecordCount(), 2);
+      master->Next();
+      EXPECT_EQ(Items(lines), Texts{"c"});
+      master->Next();  // an order without lines
+      EXPECT_EQ(lines.RecordCount(), 0);
+      EXPECT_TRUE(lines.Eof());
+      EXPECT_TRUE(lines.Bof());
+      EXPECT_TRUE(lines.FieldByName("Item").IsNull());
+      master->Last();
+      master->Prior();
+      EXPECT_EQ(Items(lines), Texts{"c"});
+      // The master closed: every record again.
+      master->Close();
+      EXPECT_EQ(lines.RecordCount(), 4);
+    }
+  }
+}
+
+TEST_F(DataLink, DetailInsertsTakeTheMasterKeyAndChangedKeysLeave) {
+  auto master = Orders(true);
+  TSDBDataSource src(master.get());
+  TSDBTable lines;
+  UseLines(lines);
+  lines.SetMasterSource(&src);
+  lines.SetMasterFields("Id");
+  master->Open();
+  lines.Open();
+  master->Last();  // order 3, no lines yet
+  lines.Insert();
+  lines.FieldByName("Seq").SetAsInteger(1);
+  lines.FieldByName("Item").SetAsString("d");
+  lines.Post();
+  EXPECT_EQ(Items(lines), Texts{"d"});
+  // A line moved to another order leaves this one.
+  master->First();
+  ASSERT_EQ(Items(lines), (Texts{"a", "b"}));
+  lines.First();
+  lines.Edit();
+  lines.FieldByName("OrderId").SetAsInteger(2);
+  lines.FieldByName("Seq").SetAsInteger(2);
+  lines.Post();
+  EXPECT_EQ(lines.FieldByName("Item").AsString(), "b");
+  EXPECT_EQ(Items(lines), Texts{"b"});
+  master->Next();
+  EXPECT_EQ(Items(lines), (Texts{"c", "a"}));
+  EXPECT_EQ(Query("SELECT OrderId, Seq, Item FROM Lines ORDER BY OrderId, Seq"),
+            (Rows{{"1", "2", "b"}, {"2", "1", "c"}, {"2", "2", "a"}, {"3", "1", "d"}, {"4", "1", "orphan"}}));
+  // The detail's own filter applies within the master's records.
+  lines.SetFilter("Item <> 'c'");
+  lines.SetFiltered(true);
+  EXPECT_EQ(Items(lines), Texts{"a"});
+  // A master that shows no record: no detail record either.
+  master->SetFilter("Id > 100");
+  master->SetFiltered(true);
+  EXPECT_EQ(lines.RecordCount(), 0);
+  master->SetFiltered(false);
+  EXPECT_EQ(Items(lines), Texts{"b"});
+}
+
+TEST_F(DataLink, BadLinksAreRefused) {
+  auto master = Orders(true);
+  TSDBDataSource src(master.get());
+  master->Open();
+  // More master fields than order fields, or no order at all.
+  struct Case {
+    const char* IndexName;
+    const char* MasterFields;
+  };
+  const Case cases[] = {{"ByOrder", "Id;Client;Id"}, {"", "Id"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.MasterFields);
+    TSDBTable lines;
+    UseLines(lines);
+    lines.IndexName = c.IndexName;
+    lines.SetMasterSource(&src);
+    lines.SetMasterFields(c.MasterFields);
+    const std::string msg = MessageOf([&] { lines.Open(); });
+    EXPECT_NE(msg.find("MasterFields '" + std::string(c.MasterFields) + "' do not fit"), std::string::npos) << msg;
+    EXPECT_FALSE(lines.Active());
+  }
+  // An unknown master field; a bad change of an open detail keeps the old fields.
+  TSDBTable lines;
+  UseLines(lines);
+  lines.SetMasterSource(&src);
+  lines.SetMasterFields("Id");
+  lines.Open();
+  EXPECT_EQ(CodeOf([&] { lines.SetMasterFields("Nope"); }), kSDBErrFieldNotFound);
+  EXPECT_EQ(lines.MasterFields(), "Id");
+  EXPECT_EQ(Items(lines), (Texts{"a", "b"}));
+  // Circular links, direct or through another dataset.
+  TSDBDataSource linesSrc(&lines);
+  TSDBTable third;
+  TSDBDataSource thirdSrc(&third);
+  third.SetMasterSource(&linesSrc);
+  EXPECT_EQ(CodeOf([&] { lines.SetMasterSource(&linesSrc); }), kSDBErrCircularDataLink);
+  EXPECT_EQ(CodeOf([&] { lines.SetMasterSource(&thirdSrc); }), kSDBErrCircularDataLink);
+  EXPECT_EQ(CodeOf([&] { src.SetDataSet(&third); }), kSDBErrCircularDataLink);
+  EXPECT_EQ(lines.MasterSource(), &src);
+}
+
+TEST_F(DataLink, EitherSideMayGoFirst) {
+  // The source destroyed before the datasets that use it, and the master
+  // destroyed before its source.
+  TSDBTable lines;
+  UseLines(lines);
+  lines.SetMasterFields("Id");
   TSDBQuery q;
   q.DatabaseName = name;
   q.SetSQL("SELECT Item FROM Lines WHERE OrderId = :Id");
   {
     auto master = Orders(true);
     TSDBDataSource src(master.get());
+    lines.SetMasterSource(&src);
     q.SetDataSource(&src);
     master->Open();
+    lines.Open();
     q.Open();
+    EXPECT_EQ(lines.RecordCount(), 2);
     EXPECT_EQ(q.RecordCount(), 2);
     master.reset();
     EXPECT_EQ(src.DataSet(), nullptr);
+    EXPECT_EQ(lines.RecordCount(), 4);
   }
+  EXPECT_EQ(lines.MasterSource(), nullptr);
   EXPECT_EQ(q.DataSource(), nullptr);
-  EXPECT_EQ(q.RecordCount(), 2);
+  lines.First();
+  EXPECT_EQ(lines.RecordCount(), 4);
 }
 
 }  // namespace

@@ -603,6 +603,16 @@ class TSDBTable : public TSDBDataSet {
   bool Exclusive = false;
   void SetIndexName(const std::string& Name);
   void SetIndexFieldNames(const std::string& Names);
+  // Master/detail: the table shows only the records whose leading order
+  // fields equal the MasterFields (";" separated) of the source's current
+  // record, and follows it as it moves; a record inserted takes those
+  // values. No record shows while the source is empty or a value is null.
+  // "MasterFields ... do not fit the index fields ..." when there are more
+  // master fields than order fields.
+  TSDBDataSource* MasterSource() const { return LinkSource(); }
+  void SetMasterSource(TSDBDataSource* Source);
+  const std::string& MasterFields() const { return FMasterFields; }
+  void SetMasterFields(const std::string& Fields);
 
   void Open() override;
   void Close() override;
@@ -647,13 +657,23 @@ class TSDBTable : public TSDBDataSet {
 
  protected:
   void SetFieldValue(int Index, const TSDBVariant& v) override;
+  void MasterChanged() override;
 
  private:
   void ApplyOrder();
+  // Restricts the cursor to the master's key (or lifts the restriction);
+  // answers whether the view changed.
+  bool ApplyMasterLink();
+  std::string FMasterFields;
+  bool FMasterLinked = false;  // the view follows an open master
+  bool FMasterEmpty = false;   // ... which has no key: nothing shows
+  std::vector<TSDBVariant> FMasterValues;
+  std::vector<std::string> FMasterKeyFields;
+  std::unique_ptr<TSDBRecordFilter> FMasterKey;
   void FilterChanged() override;
   // Whether some records are hidden from the view (navigation then walks
   // the cursor and keeps its own Bof, Eof and current-record state).
-  bool Restricted() const { return FFilter != nullptr; }
+  bool Restricted() const { return FFilter != nullptr || FMasterLinked; }
   bool Accept();
   // From the cursor's record on, in one direction, to the first record the
   // view shows; false when none is left (the cursor is then off the view).
