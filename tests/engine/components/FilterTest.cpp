@@ -169,6 +169,31 @@ TEST_F(Filter, LocateFindsOnlyVisibleRecordsAndKeepsThePositionOtherwise) {
   }
 }
 
+TEST_F(Filter, KeySearchesAndRangesOfATableKeepToTheFilter) {
+  auto d = Make(true);
+  auto& t = static_cast<TSDBTable&>(*d);
+  t.SetFilter("Qty > 3");  // shows 1, 3, 5, 6
+  t.SetFiltered(true);
+  t.Open();
+  t.Last();
+  EXPECT_FALSE(t.FindKey({I(2)}));  // hidden: the position stays
+  EXPECT_EQ(Id(t), 6);
+  EXPECT_TRUE(t.FindKey({I(5)}));
+  EXPECT_EQ(Id(t), 5);
+  EXPECT_TRUE(t.FindNearest({I(2)}));  // 2 is hidden: the next shown
+  EXPECT_EQ(Id(t), 3);
+  EXPECT_FALSE(t.FindNearest({I(7)}));
+  EXPECT_TRUE(t.Eof());
+  t.SetRange({I(2)}, {I(5)});
+  EXPECT_EQ(Forward(t), (Ids{3, 5}));
+  EXPECT_EQ(t.RecordCount(), 2);
+  t.CancelRange();
+  EXPECT_EQ(Forward(t), (Ids{1, 3, 5, 6}));
+  // Another order keeps the filter.
+  t.SetIndexFieldNames("Qty DESC");
+  EXPECT_EQ(Forward(t), (Ids{6, 3, 1, 5}));
+}
+
 TEST_F(Filter, InvalidFilterIsRefusedAndLeavesTheDatasetAsItWas) {
   const char* bad[] = {
       "Nom = 'x'",            // unknown field
