@@ -1189,7 +1189,8 @@ void TSDBTable::LeaveHidden() {
 
 int64_t TSDBTable::CountVisible(bool UptoCurrent) {
   TSDBTableCursor& c = *FCursor;
-  if (FState != dsBrowse || (UptoCurrent && !FHasVisible)) return 0;
+  if (FState != dsBrowse) return UptoCurrent ? 0 : FVisibleCount;
+  if (UptoCurrent && !FHasVisible) return 0;
   const TSDBPageItemID here = c.RecordID();
   const bool had = FHasVisible, eof = FEof, bof = FBof;
   int64_t n = 0;
@@ -1203,6 +1204,7 @@ int64_t TSDBTable::CountVisible(bool UptoCurrent) {
   FHasVisible = had;
   FEof = eof;
   FBof = bof;
+  if (!UptoCurrent) FVisibleCount = n;
   return n;
 }
 
@@ -1418,6 +1420,7 @@ void TSDBTable::Insert() {
   TSDBTableCursor& c = Need();
   if (ReadOnly) RaiseReadOnly();
   CheckBrowseMode();
+  if (Restricted()) CountVisible(false);  // the count while inserting
   c.Insert();
   FState = dsInsert;
   // A detail record belongs to the master's current record.
@@ -1437,6 +1440,7 @@ void TSDBTable::Edit() {
     }
     throw ESDBException(kSDBErrUpdateRecordNotFound, "Record not found");
   }
+  if (Restricted()) CountVisible(false);  // the count while editing
   c.Edit();
   FState = dsEdit;
 }

@@ -106,6 +106,7 @@ TEST_F(Filter, ChangingTheFilterOfAnOpenDatasetAppliesItAgain) {
   for (bool table : {true, false}) {
     SCOPED_TRACE(Kind(table));
     auto d = Make(table);
+    EXPECT_FALSE(d->HasCurrentRecord());
     d->Open();
     d->SetFilter("Qty > 4");  // not filtered yet: nothing changes
     EXPECT_EQ(d->RecordCount(), 6);
@@ -251,6 +252,8 @@ TEST_F(Filter, ChangedRecordsLeaveOrJoinTheViewAfterPost) {
     d->Edit();
     d->FieldByName("Qty").SetAsInteger(1);
     EXPECT_EQ(Id(*d), 3);  // still shown while being edited
+    EXPECT_EQ(d->RecordCount(), 4);
+    EXPECT_TRUE(d->HasCurrentRecord());
     d->Post();
     EXPECT_EQ(Id(*d), 5);
     EXPECT_EQ(d->RecordCount(), 3);
@@ -281,6 +284,7 @@ TEST_F(Filter, ChangedRecordsLeaveOrJoinTheViewAfterPost) {
     EXPECT_EQ(d->RecordCount(), 0);
     EXPECT_TRUE(d->Eof());
     EXPECT_TRUE(d->Bof());
+    EXPECT_FALSE(d->HasCurrentRecord());
     // Every change reached the table.
     EXPECT_EQ(Query("SELECT Id, Qty FROM Stock ORDER BY Id"),
               (Rows{{"2", "2"}, {"3", "1"}, {"4", "NULL"}, {"6", "0"}, {"8", "1"}}));

@@ -320,7 +320,9 @@ class TSDBDataSet {
   virtual bool Eof() const { return FEof; }
   virtual bool Bof() const { return FBof; }
   // Whether there is a current record (none in an empty view).
-  virtual bool HasCurrentRecord() const { return FState != dsBrowse || RowVisible(FRow); }
+  virtual bool HasCurrentRecord() const {
+    return FState == dsEdit || FState == dsInsert || (FState == dsBrowse && RowVisible(FRow));
+  }
   // Moves to the first record (in the current order, among those the
   // filter shows) whose fields (";" separated names) equal the values; a
   // null value matches a null field. The position is kept when none does.
@@ -699,6 +701,9 @@ class TSDBTable : public TSDBDataSet {
   std::vector<TSDBVariant> FRangeStart, FRangeEnd;
   mutable int64_t FRowsFetched = 0;
   bool FHasVisible = false;  // a current record in the view (restricted views)
+  // The count of a restricted view, taken when editing or inserting
+  // begins: while a record is edited or inserted the view cannot be walked.
+  int64_t FVisibleCount = 0;
 };
 
 }  // namespace sdb
