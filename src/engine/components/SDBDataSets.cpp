@@ -1322,7 +1322,8 @@ bool TSDBTable::ApplyMasterLink() {
       c.CancelRange();
     return true;
   }
-  const std::vector<std::string> order = OrderFieldNames();
+  std::vector<bool> noCase;
+  const std::vector<std::string> order = OrderFieldNames(&noCase);
   if (fields.size() > order.size()) {
     std::string names;
     for (size_t i = 0; i < order.size(); ++i) names += (i ? ";" : "") + order[i];
@@ -1341,7 +1342,11 @@ bool TSDBTable::ApplyMasterLink() {
   if (!empty) {
     std::vector<int> columns;
     for (const std::string& k : keyFields) columns.push_back(c.FieldNo(k));
-    key = std::make_unique<TSDBRecordFilter>(columns, values, FColumns, false, false);
+    // The key compares texts as the index does (the range it sets is the index's).
+    const bool caseInsensitive =
+        std::find(noCase.begin(), noCase.begin() + static_cast<std::ptrdiff_t>(fields.size()), true) !=
+        noCase.begin() + static_cast<std::ptrdiff_t>(fields.size());
+    key = std::make_unique<TSDBRecordFilter>(columns, values, FColumns, caseInsensitive, false);
     c.SetRange(values, values);
   }
   FMasterLinked = true;
@@ -1541,12 +1546,16 @@ bool TSDBTable::FindNearest(const std::vector<TSDBVariant>& KeyValues) {
   return Restricted() ? FHasVisible : found;
 }
 
-std::vector<std::string> TSDBTable::OrderFieldNames() {
+std::vector<std::string> TSDBTable::OrderFieldNames(std::vector<bool>* CaseInsensitive) {
   std::vector<std::string> out;
+  if (CaseInsensitive) CaseInsensitive->clear();
   TSDBCursor& raw = Need().Cursor();
   if (raw.CurrentIndexID < 0 || !raw.TableData) return out;
   if (const TSDBIndexDef* d = raw.TableData->IndexDefs().FindByID(raw.CurrentIndexID))
-    for (const auto& col : d->FColumns) out.push_back(col.FFieldName);
+    for (const auto& col : d->FColumns) {
+      out.push_back(col.FFieldName);
+      if (CaseInsensitive) CaseInsensitive->push_back(col.FCaseInsensitive);
+    }
   return out;
 }
 

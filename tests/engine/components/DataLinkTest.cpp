@@ -1,6 +1,8 @@
 // Datasets that follow another dataset's current record: a query whose
 // parameters come from a data source, and a detail table that shows the
 // records of its master's current record.
+#include <algorithm>
+
 #include "ComponentTestUtil.h"
 #include "sdb/SDBErrors.h"
 
@@ -176,6 +178,29 @@ TEST_F(DataLink, DetailInsertsTakeTheMasterKeyAndChangedKeysLeave) {
   EXPECT_EQ(lines.RecordCount(), 0);
   master->SetFiltered(false);
   EXPECT_EQ(Items(lines), Texts{"b"});
+}
+
+TEST_F(DataLink, DetailKeyComparesTextsAsItsIndexDoes) {
+  Exec("CREATE TABLE Notes (Client VARCHAR(20), Item VARCHAR(20))");
+  Exec("CREATE INDEX ByClient ON Notes (Client NOCASE)");
+  Exec("INSERT INTO Notes VALUES ('ANNE', 'x'), ('Bruno', 'y'), ('anne', 'z')");
+  auto master = Orders(true);
+  TSDBDataSource src(master.get());
+  TSDBTable notes;
+  notes.DatabaseName = name;
+  notes.TableName = "Notes";
+  notes.IndexName = "ByClient";
+  notes.SetMasterSource(&src);
+  notes.SetMasterFields("Client");
+  master->Open();
+  notes.Open();
+  Texts items = Items(notes);
+  std::sort(items.begin(), items.end());
+  EXPECT_EQ(items, (Texts{"x", "z"}));
+  // An order that cannot carry the master fields is refused; the old one stays.
+  EXPECT_EQ(CodeOf([&] { notes.SetIndexName(""); }), kSDBErrMasterFields);
+  EXPECT_EQ(notes.IndexName, "ByClient");
+  EXPECT_EQ(notes.RecordCount(), 2);
 }
 
 TEST_F(DataLink, BadLinksAreRefused) {

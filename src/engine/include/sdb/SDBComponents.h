@@ -689,8 +689,9 @@ class TSDBTable : public TSDBDataSet {
   // Counts visible records from the first up to the current one (Upto) or
   // all of them, keeping the position.
   int64_t CountVisible(bool UptoCurrent);
-  // The fields of the current index order.
-  std::vector<std::string> OrderFieldNames();
+  // The fields of the current index order; CaseInsensitive, when given,
+  // tells for each whether the index compares it without regard to case.
+  std::vector<std::string> OrderFieldNames(std::vector<bool>* CaseInsensitive = nullptr);
   // Sets both order properties and reorders an open table (restoring them
   // when the new order cannot be applied).
   void ChangeOrder(const std::string& Name, const std::string& FieldNames);
