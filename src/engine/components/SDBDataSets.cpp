@@ -13,11 +13,35 @@
 #include "sql/SDBExecTable.h"
 #include "sql/SDBSQLProcessor.h"
 #include "components/SDBMemoryConnection.h"
+#include "components/SDBRecordFilter.h"
 #include "storage/table/SDBFieldDef.h"
 #include "storage/table/SDBTableCursor.h"
 #include "common/SDBNames.h"
 
 namespace sdb {
+
+namespace {
+
+std::vector<std::string> SplitFieldNames(const std::string& Names) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  while (start <= Names.size()) {
+    size_t semi = Names.find(';', start);
+    std::string n = Names.substr(start, semi == std::string::npos ? std::string::npos : semi - start);
+    while (!n.empty() && n.front() == ' ') n.erase(n.begin());
+    while (!n.empty() && n.back() == ' ') n.pop_back();
+    if (!n.empty()) out.push_back(n);
+    if (semi == std::string::npos) break;
+    start = semi + 1;
+  }
+  return out;
+}
+
+bool IsBlank(const std::string& Text) {
+  return Text.find_first_not_of(" \t\r\n") == std::string::npos;
+}
+
+}  // namespace
 
 // ---- Fields and datasets ------------------------------------------------------------------------
 
@@ -55,6 +79,8 @@ void TSDBField::SetValue(const TSDBVariant& v) { FDataSet->SetFieldValue(FIndex,
 TSDBDataSet::TSDBDataSet(const void* Owner) : FOwner(Owner) {}
 
 TSDBDataSet::~TSDBDataSet() {
+  SetLinkSource(nullptr);
+  for (TSDBDataSource* s : FSourcesOfThis) s->FDataSet = nullptr;
   if (FDatabase) {
     FDatabase->RemoveDataSet(this);
     try {
@@ -87,6 +113,9 @@ void TSDBDataSet::ClearUseFlag(uint8_t Flag) {
 }
 
 void TSDBDataSet::Close() {
+  const bool wasActive = Active();
+  FFilter.reset();
+  FRowVisible.clear();
   FResult.reset();
   FFields.clear();
   FColumns.clear();
@@ -94,6 +123,58 @@ void TSDBDataSet::Close() {
   FEof = FBof = true;
   FRow = 0;
   ClearUseFlag(ufOpened);
+  if (wasActive) RecordMoved();
+}
+
+// ---- Links between datasets ---------------------------------------------------------------------
+
+TSDBDataSource::TSDBDataSource(TSDBDataSet* DataSet) { SetDataSet(DataSet); }
+
+TSDBDataSource::~TSDBDataSource() {
+  if (FDataSet) std::erase(FDataSet->FSourcesOfThis, this);
+  for (TSDBDataSet* d : FLinked) d->FLinkSource = nullptr;
+}
+
+void TSDBDataSource::SetDataSet(TSDBDataSet* DataSet) {
+  if (DataSet == FDataSet) return;
+  for (TSDBDataSet* d = DataSet; d; d = d->FLinkSource ? d->FLinkSource->FDataSet : nullptr)
+    if (std::find(FLinked.begin(), FLinked.end(), d) != FLinked.end())
+      throw ESDBException(kSDBErrCircularDataLink, "Circular data links are not allowed");
+  if (FDataSet) std::erase(FDataSet->FSourcesOfThis, this);
+  FDataSet = DataSet;
+  if (FDataSet) FDataSet->FSourcesOfThis.push_back(this);
+  const std::vector<TSDBDataSet*> linked = FLinked;
+  for (TSDBDataSet* d : linked) d->MasterChanged();
+}
+
+void TSDBDataSet::SetLinkSource(TSDBDataSource* Source) {
+  if (Source == FLinkSource) return;
+  for (TSDBDataSet* d = Source ? Source->FDataSet : nullptr; d; d = d->FLinkSource ? d->FLinkSource->FDataSet : nullptr)
+    if (d == this) throw ESDBException(kSDBErrCircularDataLink, "Circular data links are not allowed");
+  if (FLinkSource) std::erase(FLinkSource->FLinked, this);
+  FLinkSource = Source;
+  if (FLinkSource) FLinkSource->FLinked.push_back(this);
+}
+
+TSDBDataSet* TSDBDataSet::LinkedMaster() const {
+  TSDBDataSet* m = FLinkSource ? FLinkSource->FDataSet : nullptr;
+  return m && m->Active() ? m : nullptr;
+}
+
+void TSDBDataSet::RecordMoved() {
+  if (FNotifying) return;
+  FNotifying = true;
+  try {
+    const std::vector<TSDBDataSource*> sources = FSourcesOfThis;
+    for (TSDBDataSource* s : sources) {
+      const std::vector<TSDBDataSet*> linked = s->FLinked;
+      for (TSDBDataSet* d : linked) d->MasterChanged();
+    }
+  } catch (...) {
+    FNotifying = false;
+    throw;
+  }
+  FNotifying = false;
 }
 
 void TSDBDataSet::BindColumns(std::vector<TSDBResultColumn> Columns) {
@@ -106,9 +187,118 @@ void TSDBDataSet::BindResult(std::shared_ptr<TSDBResultSet> Result) {
   FResult = std::move(Result);
   BindColumns(FResult->Columns);
   FState = dsBrowse;
-  FRow = 0;
-  FBof = true;
-  FEof = RecordCount() == 0;
+  FFilter = MakeFilter();
+  FilterChanged();
+}
+
+// ---- Filters ---------------------------------------------------------------------------------------
+
+std::unique_ptr<TSDBRecordFilter> TSDBDataSet::MakeFilter() const {
+  if (!FFiltered || IsBlank(FFilterText)) return nullptr;
+  return std::make_unique<TSDBRecordFilter>(FFilterText, FColumns, (FFilterOptions & foCaseInsensitive) != 0,
+                                            (FFilterOptions & foNoPartialCompare) == 0);
+}
+
+void TSDBDataSet::SetFilter(const std::string& Text) { ChangeFilter(Text, FFiltered, FFilterOptions); }
+
+void TSDBDataSet::SetFiltered(bool On) { ChangeFilter(FFilterText, On, FFilterOptions); }
+
+void TSDBDataSet::SetFilterOptions(TSDBFilterOptions Options) { ChangeFilter(FFilterText, FFiltered, Options); }
+
+void TSDBDataSet::ChangeFilter(const std::string& Text, bool On, TSDBFilterOptions Options) {
+  const std::string oldText = FFilterText;
+  const bool oldOn = FFiltered;
+  const TSDBFilterOptions oldOptions = FFilterOptions;
+  auto restore = [&] {
+    FFilterText = oldText;
+    FFiltered = oldOn;
+    FFilterOptions = oldOptions;
+  };
+  if (Active()) CheckBrowseMode();
+  FFilterText = Text;
+  FFiltered = On;
+  FFilterOptions = Options;
+  if (!Active()) return;
+  std::unique_ptr<TSDBRecordFilter> fresh;
+  try {
+    fresh = MakeFilter();
+  } catch (...) {
+    restore();
+    throw;
+  }
+  std::swap(FFilter, fresh);
+  try {
+    FilterChanged();
+    RecordMoved();
+  } catch (...) {
+    // The new filter failed on a record: the old one comes back as it was.
+    restore();
+    std::swap(FFilter, fresh);
+    try {
+      FilterChanged();
+    } catch (...) {
+    }
+    throw;
+  }
+}
+
+void TSDBDataSet::FilterChanged() {
+  std::vector<bool> visible;
+  if (FFilter && FResult) {
+    visible.resize(FResult->Rows.size());
+    for (size_t r = 0; r < visible.size(); ++r) visible[r] = RowMatches(static_cast<int64_t>(r));
+  }
+  FRowVisible = std::move(visible);
+  TSDBDataSet::First();
+}
+
+bool TSDBDataSet::RowMatches(int64_t Row) const {
+  if (!FFilter) return true;
+  const TSDBResultRow& row = FResult->Rows.at(static_cast<size_t>(Row));
+  return FFilter->Matches([&row](int c) { return row.at(static_cast<size_t>(c)); });
+}
+
+int64_t TSDBDataSet::RowTotal() const { return FResult ? FResult->RowCount() : 0; }
+
+bool TSDBDataSet::RowVisible(int64_t Row) const {
+  if (Row < 0 || Row >= RowTotal()) return false;
+  return !FFilter || (static_cast<size_t>(Row) < FRowVisible.size() && FRowVisible[static_cast<size_t>(Row)]);
+}
+
+int64_t TSDBDataSet::NextVisibleRow(int64_t Row, bool Forward) const {
+  for (int64_t r = Forward ? Row + 1 : Row - 1; r >= 0 && r < RowTotal(); r += Forward ? 1 : -1)
+    if (RowVisible(r)) return r;
+  return -1;
+}
+
+std::unique_ptr<TSDBRecordFilter> TSDBDataSet::MakeKeyFilter(const std::string& KeyFields,
+                                                             const std::vector<TSDBVariant>& KeyValues,
+                                                             TSDBLocateOptions Options) {
+  std::vector<int> columns;
+  for (const std::string& n : SplitFieldNames(KeyFields)) columns.push_back(FieldByName(n).Index());
+  if (columns.size() != KeyValues.size() || columns.empty())
+    throw ESDBException(kSDBErrKeyListLengths, "Error - different list lengths. L1 = %d, L2 = %d",
+                        {static_cast<int64_t>(columns.size()), static_cast<int64_t>(KeyValues.size())});
+  return std::make_unique<TSDBRecordFilter>(columns, KeyValues, FColumns, (Options & loCaseInsensitive) != 0,
+                                            (Options & loPartialKey) != 0);
+}
+
+bool TSDBDataSet::Locate(const std::string& KeyFields, const std::vector<TSDBVariant>& KeyValues,
+                         TSDBLocateOptions Options) {
+  CheckActive();
+  CheckBrowseMode();
+  std::unique_ptr<TSDBRecordFilter> key = MakeKeyFilter(KeyFields, KeyValues, Options);
+  for (int64_t r = 0; r < RowTotal(); ++r) {
+    if (!RowVisible(r)) continue;
+    const TSDBResultRow& row = FResult->Rows[static_cast<size_t>(r)];
+    if (key->Matches([&row](int c) { return row.at(static_cast<size_t>(c)); })) {
+      FRow = r;
+      FEof = FBof = false;
+      RecordMoved();
+      return true;
+    }
+  }
+  return false;
 }
 
 void TSDBDataSet::CheckActive() const {
@@ -124,36 +314,48 @@ void TSDBDataSet::CheckBrowseMode() {
   if (FState == dsEdit || FState == dsInsert) Post();
 }
 
-int64_t TSDBDataSet::RecordCount() const { return FResult ? FResult->RowCount() : 0; }
+int64_t TSDBDataSet::RecordCount() const {
+  if (!FFilter) return RowTotal();
+  return std::count(FRowVisible.begin(), FRowVisible.end(), true);
+}
 
-int64_t TSDBDataSet::RecNo() const { return FResult && FRow < FResult->RowCount() ? FRow + 1 : 0; }
+int64_t TSDBDataSet::RecNo() const {
+  if (!RowVisible(FRow)) return 0;
+  if (!FFilter) return FRow + 1;
+  return std::count(FRowVisible.begin(), FRowVisible.begin() + FRow + 1, true);
+}
 
 void TSDBDataSet::First() {
-  FRow = 0;
+  const int64_t r = RowVisible(0) ? 0 : NextVisibleRow(0, true);
+  FRow = std::max<int64_t>(0, r);
   FBof = true;
-  FEof = RecordCount() == 0;
+  FEof = r < 0;
 }
 
 void TSDBDataSet::Next() {
   FBof = false;
-  if (FRow + 1 < RecordCount())
-    ++FRow;
+  const int64_t r = RowVisible(FRow) ? NextVisibleRow(FRow, true) : -1;
+  if (r >= 0)
+    FRow = r;
   else
     FEof = true;
 }
 
 void TSDBDataSet::Prior() {
   FEof = false;
-  if (FRow > 0)
-    --FRow;
+  const int64_t r = RowVisible(FRow) ? NextVisibleRow(FRow, false) : -1;
+  if (r >= 0)
+    FRow = r;
   else
     FBof = true;
 }
 
 void TSDBDataSet::Last() {
-  FRow = std::max<int64_t>(0, RecordCount() - 1);
+  const int64_t last = RowTotal() - 1;
+  const int64_t r = RowVisible(last) ? last : NextVisibleRow(RowTotal(), false);
+  FRow = std::max<int64_t>(0, r);
   FEof = true;
-  FBof = RecordCount() == 0;
+  FBof = r < 0;
 }
 
 int TSDBDataSet::FieldCount() const { return static_cast<int>(FFields.size()); }
@@ -185,7 +387,7 @@ TSDBField& TSDBDataSet::FieldByName(const std::string& Name) {
 
 TSDBVariant TSDBDataSet::FieldValue(int Index) const {
   if (!FResult || Index < 0 || Index >= FResult->ColumnCount()) return {};
-  if (FRow < 0 || FRow >= FResult->RowCount()) return TSDBVariant(FResult->Columns[static_cast<size_t>(Index)].DataType);
+  if (!RowVisible(FRow)) return TSDBVariant(FResult->Columns[static_cast<size_t>(Index)].DataType);
   return FResult->Rows[static_cast<size_t>(FRow)][static_cast<size_t>(Index)];
 }
 
@@ -402,9 +604,42 @@ void TSDBQuery::UnPrepare() {
 
 int TSDBQuery::RowsAffected() const { return static_cast<int>(FLastRowsAffected); }
 
+TSDBParams TSDBQuery::LinkedParams(std::vector<TSDBVariant>& Taken) const {
+  TSDBParams out = Params;
+  Taken.clear();
+  TSDBDataSet* m = LinkedMaster();
+  if (!m) return out;
+  for (int i = 0; i < out.Count(); ++i) {
+    TSDBParam& p = out[i];
+    if (p.DataType != ftUnknown || !p.IsNull()) continue;  // set by the caller
+    TSDBField* f = m->FindField(p.Name);
+    if (!f) continue;
+    p.Value = f->Value();
+    Taken.push_back(p.Value);
+  }
+  return out;
+}
+
+void TSDBQuery::SetDataSource(TSDBDataSource* Source) {
+  SetLinkSource(Source);
+  MasterChanged();
+}
+
+void TSDBQuery::MasterChanged() {
+  if (!Active() || !FProcessor || !LinkedMaster()) return;
+  std::vector<TSDBVariant> taken;
+  LinkedParams(taken);
+  if (taken == FTakenValues) return;
+  CheckBrowseMode();
+  std::shared_ptr<TSDBResultSet> result = RunText(true);
+  if (!result) throw ESDBException(kSDBErrCreateTableHandle, "Error creating table handle");
+  BindQueryResult(std::move(result));
+  RecordMoved();
+}
+
 std::shared_ptr<TSDBResultSet> TSDBQuery::RunText(bool WantResult) {
   TSDBSQLParams params;
-  SDBConvertParams(Params, params);
+  SDBConvertParams(LinkedParams(FTakenValues), params);
   std::shared_ptr<TSDBResultSet> result;
   CloseLiveCursor();
   FLiveConnection = nullptr;
@@ -457,6 +692,7 @@ void TSDBQuery::Open() {
     throw;
   }
   if (FDatabase) FDatabase->SilentMode = silent;
+  RecordMoved();
 }
 
 void TSDBQuery::Close() {
@@ -496,6 +732,7 @@ bool TSDBQuery::OpenOrExec() {
     ClearUseFlag(ufOpened);
     throw;
   }
+  RecordMoved();
   return true;
 }
 
@@ -505,7 +742,8 @@ std::string TSDBQuery::Plan() {
   try {
     Prepare();
     TSDBSQLParams params;
-    SDBConvertParams(Params, params);
+    std::vector<TSDBVariant> taken;
+    SDBConvertParams(LinkedParams(taken), params);
     plan = FProcessor->Plan(params);
   } catch (...) {
     ClearUseFlag(ufExecuting);
@@ -618,21 +856,25 @@ void TSDBQuery::PositionLive(bool ForDelete) {
 void TSDBQuery::First() {
   CheckBrowseMode();
   TSDBDataSet::First();
+  RecordMoved();
 }
 
 void TSDBQuery::Next() {
   CheckBrowseMode();
   TSDBDataSet::Next();
+  RecordMoved();
 }
 
 void TSDBQuery::Prior() {
   CheckBrowseMode();
   TSDBDataSet::Prior();
+  RecordMoved();
 }
 
 void TSDBQuery::Last() {
   CheckBrowseMode();
   TSDBDataSet::Last();
+  RecordMoved();
 }
 
 TSDBVariant TSDBQuery::FieldValue(int Index) const {
@@ -682,18 +924,34 @@ void TSDBQuery::Post() {
     FResult->Rows.push_back(std::move(row));
     FResult->RecordIDs.push_back(c.RecordID());
     FRow = FResult->RowCount() - 1;
+    if (FFilter) FRowVisible.push_back(false);
   } else {
     FResult->Rows[static_cast<size_t>(FRow)] = std::move(row);
     FResult->RecordIDs[static_cast<size_t>(FRow)] = c.RecordID();
   }
   FState = dsBrowse;
   FEof = FBof = false;
+  if (FFilter) {
+    FRowVisible[static_cast<size_t>(FRow)] = RowMatches(FRow);
+    // A row that no longer satisfies the filter leaves the view.
+    if (!RowVisible(FRow)) MoveToVisibleRow(FRow);
+  }
+  RecordMoved();
+}
+
+void TSDBQuery::MoveToVisibleRow(int64_t From) {
+  int64_t r = RowVisible(From) ? From : NextVisibleRow(From, true);
+  if (r < 0) r = NextVisibleRow(From, false);
+  FRow = std::max<int64_t>(0, r);
+  FEof = r < 0;
+  FBof = r < 0 || NextVisibleRow(r, false) < 0;
 }
 
 void TSDBQuery::Cancel() {
   if (FState != dsEdit && FState != dsInsert) return;
   if (FLiveCursor) FLiveCursor->Cancel();
   FState = dsBrowse;
+  RecordMoved();
 }
 
 void TSDBQuery::Delete() {
@@ -703,36 +961,17 @@ void TSDBQuery::Delete() {
     return;
   }
   Cancel();
-  if (RecordCount() == 0 || FRow < 0 || FRow >= RecordCount()) return;
+  if (!RowVisible(FRow)) return;
   PositionLive(true);
   FLiveCursor->Delete();
   FResult->Rows.erase(FResult->Rows.begin() + FRow);
   FResult->RecordIDs.erase(FResult->RecordIDs.begin() + FRow);
-  if (FRow >= RecordCount()) FRow = std::max<int64_t>(0, RecordCount() - 1);
-  FEof = RecordCount() == 0;
-  FBof = FRow == 0;
+  if (FFilter) FRowVisible.erase(FRowVisible.begin() + FRow);
+  MoveToVisibleRow(std::min(FRow, RowTotal() - 1));
+  RecordMoved();
 }
 
 // ---- Table --------------------------------------------------------------------------------------------------
-
-namespace {
-
-std::vector<std::string> SplitFieldNames(const std::string& Names) {
-  std::vector<std::string> out;
-  size_t start = 0;
-  while (start <= Names.size()) {
-    size_t semi = Names.find(';', start);
-    std::string n = Names.substr(start, semi == std::string::npos ? std::string::npos : semi - start);
-    while (!n.empty() && n.front() == ' ') n.erase(n.begin());
-    while (!n.empty() && n.back() == ' ') n.pop_back();
-    if (!n.empty()) out.push_back(n);
-    if (semi == std::string::npos) break;
-    start = semi + 1;
-  }
-  return out;
-}
-
-}  // namespace
 
 TSDBTable::TSDBTable(const void* Owner) : TSDBDataSet(Owner) {}
 
@@ -775,7 +1014,10 @@ void TSDBTable::Open() {
     BindColumns(SDBExecTableColumns(FCursor->Cursor(), TableName));
     FState = dsBrowse;
     UpdateDefs();
+    FFilter = MakeFilter();
     if (FHasRange) FCursor->SetRange(FRangeStart, FRangeEnd);
+    FMasterLinked = false;
+    ApplyMasterLink();
     First();
   } catch (...) {
     Close();
@@ -828,14 +1070,20 @@ void TSDBTable::ChangeOrder(const std::string& Name, const std::string& FieldNam
   IndexFieldNames = FieldNames;
   if (!Active()) return;
   CheckBrowseMode();
+  FHasRange = false;
   try {
     ApplyOrder();
+    FMasterLinked = false;
+    FCursor->CancelRange();
+    ApplyMasterLink();
   } catch (...) {
     IndexName = oldName;
     IndexFieldNames = oldFields;
+    ApplyOrder();
+    FMasterLinked = false;
+    ApplyMasterLink();
     throw;
   }
-  FHasRange = false;
   First();
 }
 
@@ -851,56 +1099,315 @@ void TSDBTable::Close() {
     }
     FCursor.reset();
   }
+  FMasterLinked = FMasterEmpty = false;
+  FMasterKey.reset();
+  FMasterValues.clear();
+  FMasterKeyFields.clear();
   TSDBDataSet::Close();
 }
 
 void TSDBTable::Refresh() {
   if (!Active()) return;
   CheckBrowseMode();
-  if (!FCursor->Refresh()) First();
+  if (!FCursor->Refresh()) {
+    First();
+  } else if (Restricted() && FHasVisible && !Accept()) {
+    LeaveHidden();
+  }
   Fetched();
+  RecordMoved();
+}
+
+// ---- The view of a filtered table ----
+//
+// The cursor walks the table in its order (and range); records the filter
+// does not show are stepped over. The dataset keeps its own Bof and Eof and
+// whether it has a current record, since the cursor may rest on a hidden
+// record while looking.
+
+bool TSDBTable::Accept() {
+  TSDBTableCursor& c = *FCursor;
+  auto valueOf = [&c](int f) { return CursorValue(c, f); };
+  // A record whose key was changed away from the master's leaves the view.
+  if (FMasterLinked && (FMasterEmpty || (FMasterKey && !FMasterKey->Matches(valueOf)))) return false;
+  return !FFilter || FFilter->Matches(valueOf);
+}
+
+bool TSDBTable::SeekVisible(bool Forward) {
+  TSDBTableCursor& c = *FCursor;
+  if (!c.HasCurrentRecord()) return false;
+  for (;;) {
+    if (Accept()) return true;
+    if (Forward) {
+      c.Next();
+      if (c.Eof()) return false;
+    } else {
+      c.Prior();
+      if (c.Bof()) return false;
+    }
+  }
+}
+
+void TSDBTable::MoveFirst() {
+  TSDBTableCursor& c = Need();
+  c.First();
+  if (!Restricted()) return;
+  FHasVisible = SeekVisible(true);
+  FBof = true;
+  FEof = !FHasVisible;
+}
+
+void TSDBTable::MoveLast() {
+  TSDBTableCursor& c = Need();
+  c.Last();
+  if (!Restricted()) return;
+  FHasVisible = SeekVisible(false);
+  FEof = true;
+  FBof = !FHasVisible;
+}
+
+void TSDBTable::LeaveHidden() {
+  TSDBTableCursor& c = *FCursor;
+  const TSDBPageItemID here = c.RecordID();
+  c.Next();
+  if (!c.Eof() && SeekVisible(true)) {
+    FHasVisible = true;
+    FEof = FBof = false;
+    return;
+  }
+  if (c.GotoRecordID(here)) {
+    c.Prior();
+    if (!c.Bof() && SeekVisible(false)) {
+      FHasVisible = true;
+      FEof = false;
+      FBof = false;
+      return;
+    }
+  }
+  FHasVisible = false;
+  FEof = FBof = true;
+}
+
+int64_t TSDBTable::CountVisible(bool UptoCurrent) {
+  TSDBTableCursor& c = *FCursor;
+  if (FState != dsBrowse) return UptoCurrent ? 0 : FVisibleCount;
+  if (UptoCurrent && !FHasVisible) return 0;
+  const TSDBPageItemID here = c.RecordID();
+  const bool had = FHasVisible, eof = FEof, bof = FBof;
+  int64_t n = 0;
+  for (MoveFirst(); FHasVisible;) {
+    ++n;
+    if (UptoCurrent && c.RecordID() == here) break;
+    c.Next();
+    if (c.Eof() || !SeekVisible(true)) break;
+  }
+  if (had) c.GotoRecordID(here);
+  FHasVisible = had;
+  FEof = eof;
+  FBof = bof;
+  if (!UptoCurrent) FVisibleCount = n;
+  return n;
 }
 
 int64_t TSDBTable::RecordCount() const {
   if (!FCursor || FState == dsInactive) return 0;
+  // Counting walks the view and comes back: the position is unchanged.
+  if (Restricted()) return const_cast<TSDBTable*>(this)->CountVisible(false);
   return FCursor->RecordCount();
 }
 
 int64_t TSDBTable::RecNo() const {
   if (!FCursor || FState == dsInactive) return 0;
+  if (Restricted()) return const_cast<TSDBTable*>(this)->CountVisible(true);
   return FCursor->RecNo();
 }
 
 void TSDBTable::First() {
   CheckBrowseMode();
-  Need().First();
+  MoveFirst();
   Fetched();
+  RecordMoved();
+}
+
+void TSDBTable::Step(bool Forward) {
+  TSDBTableCursor& c = Need();
+  Fetched();
+  if (!Restricted()) {
+    Forward ? c.Next() : c.Prior();
+    return;
+  }
+  bool& edge = Forward ? FEof : FBof;
+  if (!FHasVisible) {
+    edge = true;
+    return;
+  }
+  const TSDBPageItemID here = c.RecordID();
+  Forward ? c.Next() : c.Prior();
+  if ((Forward ? c.Eof() : c.Bof()) || !SeekVisible(Forward)) {
+    FHasVisible = c.GotoRecordID(here);
+    edge = true;
+    return;
+  }
+  FBof = FEof = false;
 }
 
 void TSDBTable::Next() {
   CheckBrowseMode();
-  Need().Next();
-  Fetched();
+  Step(true);
+  RecordMoved();
 }
 
 void TSDBTable::Prior() {
   CheckBrowseMode();
-  Need().Prior();
-  Fetched();
+  Step(false);
+  RecordMoved();
 }
 
 void TSDBTable::Last() {
   CheckBrowseMode();
-  Need().Last();
+  MoveLast();
   Fetched();
+  RecordMoved();
 }
 
-bool TSDBTable::Eof() const { return !FCursor || FState == dsInactive || FCursor->Eof(); }
+bool TSDBTable::HasCurrentRecord() const {
+  if (!FCursor || FState == dsInactive) return false;
+  if (FState != dsBrowse) return true;
+  return Restricted() ? FHasVisible : FCursor->HasCurrentRecord();
+}
 
-bool TSDBTable::Bof() const { return !FCursor || FState == dsInactive || FCursor->Bof(); }
+// ---- Master and detail ----
+
+void TSDBTable::SetMasterSource(TSDBDataSource* Source) {
+  if (Active()) CheckBrowseMode();
+  SetLinkSource(Source);
+  MasterChanged();
+}
+
+void TSDBTable::SetMasterFields(const std::string& Fields) {
+  const std::string old = FMasterFields;
+  if (Active()) CheckBrowseMode();
+  FMasterFields = Fields;
+  if (!Active()) return;
+  FMasterLinked = false;
+  try {
+    ApplyMasterLink();
+  } catch (...) {
+    FMasterFields = old;
+    FMasterLinked = false;
+    ApplyMasterLink();
+    throw;
+  }
+  First();
+}
+
+void TSDBTable::MasterChanged() {
+  if (!Active()) return;
+  CheckBrowseMode();
+  if (ApplyMasterLink()) First();
+}
+
+bool TSDBTable::ApplyMasterLink() {
+  TSDBTableCursor& c = *FCursor;
+  TSDBDataSet* m = LinkedMaster();
+  const std::vector<std::string> fields = SplitFieldNames(FMasterFields);
+  if (!m || fields.empty()) {
+    if (!FMasterLinked) return false;
+    FMasterLinked = FMasterEmpty = false;
+    FMasterKey.reset();
+    FMasterValues.clear();
+    FMasterKeyFields.clear();
+    if (FHasRange)
+      c.SetRange(FRangeStart, FRangeEnd);
+    else
+      c.CancelRange();
+    return true;
+  }
+  std::vector<bool> noCase;
+  const std::vector<std::string> order = OrderFieldNames(&noCase);
+  if (fields.size() > order.size()) {
+    std::string names;
+    for (size_t i = 0; i < order.size(); ++i) names += (i ? ";" : "") + order[i];
+    throw ESDBException(kSDBErrMasterFields, "MasterFields '%s' do not fit the index fields '%s' of table '%s'",
+                        {FMasterFields, names, TableName});
+  }
+  std::vector<TSDBVariant> values;
+  bool empty = !m->HasCurrentRecord();
+  for (const std::string& f : fields) {
+    values.push_back(m->FieldByName(f).Value());
+    if (values.back().IsNull()) empty = true;
+  }
+  if (FMasterLinked && values == FMasterValues && empty == FMasterEmpty) return false;
+  std::vector<std::string> keyFields(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(fields.size()));
+  std::unique_ptr<TSDBRecordFilter> key;
+  if (!empty) {
+    std::vector<int> columns;
+    for (const std::string& k : keyFields) columns.push_back(c.FieldNo(k));
+    // The key compares texts as the index does (the range it sets is the index's).
+    const bool caseInsensitive =
+        std::find(noCase.begin(), noCase.begin() + static_cast<std::ptrdiff_t>(fields.size()), true) !=
+        noCase.begin() + static_cast<std::ptrdiff_t>(fields.size());
+    key = std::make_unique<TSDBRecordFilter>(columns, values, FColumns, caseInsensitive, false);
+    c.SetRange(values, values);
+  }
+  FMasterLinked = true;
+  FMasterEmpty = empty;
+  FMasterValues = std::move(values);
+  FMasterKeyFields = std::move(keyFields);
+  FMasterKey = std::move(key);
+  return true;
+}
+
+void TSDBTable::FilterChanged() {
+  FHasVisible = false;
+  MoveFirst();
+}
+
+bool TSDBTable::Locate(const std::string& KeyFields, const std::vector<TSDBVariant>& KeyValues,
+                       TSDBLocateOptions Options) {
+  TSDBTableCursor& c = Need();
+  CheckBrowseMode();
+  std::unique_ptr<TSDBRecordFilter> key = MakeKeyFilter(KeyFields, KeyValues, Options);
+  auto matches = [&] { return key->Matches([&c](int f) { return CursorValue(c, f); }); };
+  const TSDBPageItemID here = c.RecordID();
+  const bool had = Restricted() ? FHasVisible : c.HasCurrentRecord(), eof = Eof(), bof = Bof();
+  Fetched();
+  for (MoveFirst(); Restricted() ? FHasVisible : c.HasCurrentRecord();) {
+    if (matches()) {
+      FEof = FBof = false;
+      RecordMoved();
+      return true;
+    }
+    c.Next();
+    if (c.Eof() || (Restricted() && !SeekVisible(true))) break;
+  }
+  // Not found: back where it was.
+  if (had) {
+    c.GotoRecordID(here);
+  } else {
+    c.First();
+  }
+  if (Restricted()) {
+    FHasVisible = had;
+    FEof = eof;
+    FBof = bof;
+  }
+  return false;
+}
+
+bool TSDBTable::Eof() const {
+  if (!FCursor || FState == dsInactive) return true;
+  return Restricted() ? FEof : FCursor->Eof();
+}
+
+bool TSDBTable::Bof() const {
+  if (!FCursor || FState == dsInactive) return true;
+  return Restricted() ? FBof : FCursor->Bof();
+}
 
 TSDBVariant TSDBTable::FieldValue(int Index) const {
   if (!FCursor || FState == dsInactive || Index < 0 || Index >= FieldCount()) return {};
+  if (Restricted() && !FHasVisible && FState == dsBrowse) return TSDBVariant(FColumns[static_cast<size_t>(Index)].DataType);
   return CursorValue(*FCursor, Index);
 }
 
@@ -919,21 +1426,27 @@ void TSDBTable::Insert() {
   TSDBTableCursor& c = Need();
   if (ReadOnly) RaiseReadOnly();
   CheckBrowseMode();
+  if (Restricted()) CountVisible(false);  // the count while inserting
   c.Insert();
   FState = dsInsert;
+  // A detail record belongs to the master's current record.
+  if (FMasterLinked && !FMasterEmpty)
+    for (size_t i = 0; i < FMasterKeyFields.size(); ++i)
+      WriteCursorValue(c, c.FieldNo(FMasterKeyFields[i]), FMasterValues[i]);
 }
 
 void TSDBTable::Edit() {
   TSDBTableCursor& c = Need();
   if (FState != dsBrowse) return;
   if (ReadOnly) RaiseReadOnly();
-  if (!c.HasCurrentRecord()) {
-    if (c.IsEmpty()) {
+  if (Restricted() ? !FHasVisible : !c.HasCurrentRecord()) {
+    if (Restricted() || c.IsEmpty()) {
       Insert();
       return;
     }
     throw ESDBException(kSDBErrUpdateRecordNotFound, "Record not found");
   }
+  if (Restricted()) CountVisible(false);  // the count while editing
   c.Edit();
   FState = dsEdit;
 }
@@ -942,12 +1455,19 @@ void TSDBTable::Post() {
   if (FState != dsEdit && FState != dsInsert) return;
   Need().Post();
   FState = dsBrowse;
+  if (!Restricted()) return;
+  // The stored record is current; one the filter does not show leaves the view.
+  FHasVisible = true;
+  FEof = FBof = false;
+  if (!Accept()) LeaveHidden();
+  RecordMoved();
 }
 
 void TSDBTable::Cancel() {
   if (FState != dsEdit && FState != dsInsert) return;
   Need().Cancel();
   FState = dsBrowse;
+  RecordMoved();
 }
 
 void TSDBTable::Delete() {
@@ -957,16 +1477,24 @@ void TSDBTable::Delete() {
     return;
   }
   Cancel();
-  if (!c.HasCurrentRecord()) return;
+  if (Restricted() ? !FHasVisible : !c.HasCurrentRecord()) return;
   if (ReadOnly) RaiseReadOnly();
   c.Delete();
+  if (!Restricted()) return;
+  // The cursor is on the neighbour, which the filter may hide.
+  FHasVisible = c.HasCurrentRecord();
+  FEof = FBof = !FHasVisible;
+  if (FHasVisible && !Accept()) LeaveHidden();
+  RecordMoved();
 }
 
 void TSDBTable::SetRange(const std::vector<TSDBVariant>& StartValues, const std::vector<TSDBVariant>& EndValues) {
   if (Active()) {
     CheckBrowseMode();
     FCursor->SetRange(StartValues, EndValues);
+    if (Restricted()) FilterChanged();
     Fetched();
+    RecordMoved();
   }
   FHasRange = true;
   FRangeStart = StartValues;
@@ -980,6 +1508,9 @@ void TSDBTable::CancelRange() {
   if (Active()) {
     CheckBrowseMode();
     FCursor->CancelRange();
+    // A detail goes back to its master's records.
+    FMasterLinked = false;
+    ApplyMasterLink();
     First();
   }
 }
@@ -988,14 +1519,45 @@ bool TSDBTable::FindKey(const std::vector<TSDBVariant>& KeyValues) {
   TSDBTableCursor& c = Need();
   CheckBrowseMode();
   Fetched();
-  return c.FindKey(KeyValues);
+  if (!Restricted()) {
+    const bool found = c.FindKey(KeyValues);
+    if (found) RecordMoved();
+    return found;
+  }
+  // The first record with the key that the view shows: Locate over the
+  // leading fields of the order.
+  const std::vector<std::string> fields = OrderFieldNames();
+  if (KeyValues.size() > fields.size()) return c.FindKey(KeyValues);  // raises as the cursor does
+  std::string names;
+  for (size_t i = 0; i < KeyValues.size(); ++i) names += (i ? ";" : "") + fields[i];
+  return Locate(names, KeyValues);
 }
 
 bool TSDBTable::FindNearest(const std::vector<TSDBVariant>& KeyValues) {
   TSDBTableCursor& c = Need();
   CheckBrowseMode();
   Fetched();
-  return c.FindNearest(KeyValues);
+  const bool found = c.FindNearest(KeyValues);
+  if (Restricted()) {
+    FHasVisible = found && SeekVisible(true);
+    FEof = !FHasVisible;
+    FBof = false;
+  }
+  RecordMoved();
+  return Restricted() ? FHasVisible : found;
+}
+
+std::vector<std::string> TSDBTable::OrderFieldNames(std::vector<bool>* CaseInsensitive) {
+  std::vector<std::string> out;
+  if (CaseInsensitive) CaseInsensitive->clear();
+  TSDBCursor& raw = Need().Cursor();
+  if (raw.CurrentIndexID < 0 || !raw.TableData) return out;
+  if (const TSDBIndexDef* d = raw.TableData->IndexDefs().FindByID(raw.CurrentIndexID))
+    for (const auto& col : d->FColumns) {
+      out.push_back(col.FFieldName);
+      if (CaseInsensitive) CaseInsensitive->push_back(col.FCaseInsensitive);
+    }
+  return out;
 }
 
 }  // namespace sdb

@@ -26,6 +26,7 @@ class TSDBDatabase;
 class TSDBDataSet;
 class TSDBSQLProcessor;
 class TSDBTableCursor;
+class TSDBDataSource;
 class TSDBMemoryConnection;
 // Engine internals the components hold only by pointer or reference.
 class TSDBConnectionHandle;
@@ -33,6 +34,7 @@ class TSDBExecConnection;
 class TSDBResultSet;
 struct TSDBResultColumn;
 class TSDBSQLParams;
+class TSDBRecordFilter;
 
 // The engine version the components report ("7.92 ").
 inline constexpr const char* kSDBCurrentVersionText = "7.92 ";
@@ -265,6 +267,15 @@ class TSDBField {
 
 enum TSDBDataSetState : uint8_t { dsInactive, dsBrowse, dsEdit, dsInsert };
 
+// How a filter compares texts: without regard to case; and whether a text
+// constant ending in "*" stands for itself (foNoPartialCompare) rather than
+// for every text that starts with what precedes the "*".
+enum TSDBFilterOption : uint8_t { foCaseInsensitive = 1, foNoPartialCompare = 2 };
+using TSDBFilterOptions = uint8_t;
+// How Locate compares texts: without regard to case; a value as a prefix.
+enum TSDBLocateOption : uint8_t { loCaseInsensitive = 1, loPartialKey = 2 };
+using TSDBLocateOptions = uint8_t;
+
 // The base of queries and tables. Rows are reached through the virtual
 // reading and changing methods below: the base reads them from an
 // in-memory result (a query's), a table overrides them to read through its
@@ -280,9 +291,22 @@ class TSDBDataSet {
   std::string SessionName;
   bool InMemory = false;
   bool ReadOnly = false;
-  std::string Filter;
-  bool Filtered = false;
   bool AutoCalcFields = true;
+
+  // The filter: a search condition over the dataset's fields, written as
+  // in a WHERE clause (UTF-8), e.g. "NAME = 'Été' AND QTY > 3". While
+  // Filtered is on and the text is not blank, navigation, RecordCount,
+  // RecNo and Locate see only the records that satisfy it; a record
+  // changed so that it no longer does is hidden after Post. Changing any of
+  // the three on an open dataset applies the filter again from the first
+  // record; a text that is not a valid condition over the fields raises
+  // "Invalid filter expression ..." and changes nothing.
+  const std::string& Filter() const { return FFilterText; }
+  void SetFilter(const std::string& Text);
+  bool Filtered() const { return FFiltered; }
+  void SetFiltered(bool On);
+  TSDBFilterOptions FilterOptions() const { return FFilterOptions; }
+  void SetFilterOptions(TSDBFilterOptions Options);
 
   bool Active() const { return FState != dsInactive; }
   void SetActive(bool v) { v ? Open() : Close(); }
@@ -300,6 +324,15 @@ class TSDBDataSet {
   virtual void Last();
   virtual bool Eof() const { return FEof; }
   virtual bool Bof() const { return FBof; }
+  // Whether there is a current record (none in an empty view).
+  virtual bool HasCurrentRecord() const {
+    return FState == dsEdit || FState == dsInsert || (FState == dsBrowse && RowVisible(FRow));
+  }
+  // Moves to the first record (in the current order, among those the
+  // filter shows) whose fields (";" separated names) equal the values; a
+  // null value matches a null field. The position is kept when none does.
+  virtual bool Locate(const std::string& KeyFields, const std::vector<TSDBVariant>& KeyValues,
+                      TSDBLocateOptions Options = 0);
   int FieldCount() const;
   TSDBField& Fields(int Index);
   TSDBField& FieldByName(const std::string& Name);
@@ -336,6 +369,34 @@ class TSDBDataSet {
   void CheckBrowseMode();
   [[noreturn]] static void RaiseReadOnly();
   void CheckActive() const;
+  // The filter for the current properties and columns (null when it shows
+  // every record); raises for an invalid text.
+  std::unique_ptr<TSDBRecordFilter> MakeFilter() const;
+  // The condition of Locate over the named fields.
+  std::unique_ptr<TSDBRecordFilter> MakeKeyFilter(const std::string& KeyFields, const std::vector<TSDBVariant>& KeyValues,
+                                                  TSDBLocateOptions Options);
+  // Applies a new filter to an open dataset (the view starts again from
+  // its first record).
+  virtual void FilterChanged();
+  // The source this dataset follows (a query's DataSource, a table's
+  // MasterSource); "Circular data links are not allowed" when the source's
+  // dataset follows this one, directly or through others.
+  void SetLinkSource(TSDBDataSource* Source);
+  TSDBDataSource* LinkSource() const { return FLinkSource; }
+  // The dataset behind the link when it is open, else null.
+  TSDBDataSet* LinkedMaster() const;
+  // Tells the datasets that follow this one that its current record may
+  // have changed (after moving, posting, deleting, opening and closing).
+  void RecordMoved();
+  // A dataset following a source: the source's current record may have
+  // changed.
+  virtual void MasterChanged() {}
+  // Rows of an in-memory result: whether the filter shows the row.
+  bool RowVisible(int64_t Row) const;
+  bool RowMatches(int64_t Row) const;
+  int64_t RowTotal() const;
+  // The visible row after (Forward) or before Row; -1 when none.
+  int64_t NextVisibleRow(int64_t Row, bool Forward) const;
 
   const void* FOwner;
   TSDBDataSetState FState = dsInactive;
@@ -347,9 +408,37 @@ class TSDBDataSet {
   int64_t FRow = 0;
   bool FEof = true;
   bool FBof = true;
+  std::unique_ptr<TSDBRecordFilter> FFilter;  // the applied filter (open datasets)
+  std::vector<bool> FRowVisible;               // per row of an in-memory result, while filtered
 
  private:
   friend class TSDBDatabase;
+  friend class TSDBDataSource;
+  void ChangeFilter(const std::string& Text, bool On, TSDBFilterOptions Options);
+  TSDBDataSource* FLinkSource = nullptr;
+  std::vector<TSDBDataSource*> FSourcesOfThis;  // sources whose dataset is this one
+  bool FNotifying = false;
+  std::string FFilterText;
+  bool FFiltered = false;
+  TSDBFilterOptions FFilterOptions = 0;
+};
+
+// Links a dataset to the datasets that follow its current record: a
+// query's parameters (TSDBQuery::SetDataSource), a detail table
+// (TSDBTable::SetMasterSource). Either side may be destroyed first.
+class TSDBDataSource {
+ public:
+  explicit TSDBDataSource(TSDBDataSet* DataSet = nullptr);
+  ~TSDBDataSource();
+  TSDBDataSource(const TSDBDataSource&) = delete;
+  TSDBDataSource& operator=(const TSDBDataSource&) = delete;
+  TSDBDataSet* DataSet() const { return FDataSet; }
+  void SetDataSet(TSDBDataSet* DataSet);
+
+ private:
+  friend class TSDBDataSet;
+  TSDBDataSet* FDataSet = nullptr;
+  std::vector<TSDBDataSet*> FLinked;  // datasets following this source
 };
 
 // Parameter data types of a query (the field types the conversion to
@@ -423,6 +512,11 @@ class TSDBQuery : public TSDBDataSet {
   TSDBParam& ParamByName(const std::string& Name) { return Params.ParamByName(Name); }
   bool ParamCheck = true;
   bool RequestLive = false;
+  // Parameters never set take the values of the same-named fields of the
+  // source's current record; an open query runs again when those values
+  // change.
+  TSDBDataSource* DataSource() const { return LinkSource(); }
+  void SetDataSource(TSDBDataSource* Source);
 
   bool Prepared() const { return FProcessor != nullptr; }
   void Prepare();
@@ -459,6 +553,7 @@ class TSDBQuery : public TSDBDataSet {
 
  protected:
   void SetFieldValue(int Index, const TSDBVariant& v) override;
+  void MasterChanged() override;
 
  private:
   // The statement executor reaches the query's connections through this
@@ -468,6 +563,10 @@ class TSDBQuery : public TSDBDataSet {
   TSDBExecConnection& MemoryConnection();
   void SQLChanged();
   std::shared_ptr<TSDBResultSet> RunText(bool WantResult);
+  // Params with the source's values in the parameters never set; the
+  // values taken are kept in Taken.
+  TSDBParams LinkedParams(std::vector<TSDBVariant>& Taken) const;
+  std::vector<TSDBVariant> FTakenValues;  // source values of the last run
   void BindQueryResult(std::shared_ptr<TSDBResultSet> Result);
   void CloseLiveCursor() noexcept;
   // Raises unless the current row can be changed: "Cannot modify a
@@ -481,6 +580,9 @@ class TSDBQuery : public TSDBDataSet {
   // record still holds the row's values (errors of an update or a delete).
   void PositionLive(bool ForDelete);
   std::vector<TSDBVariant> LiveRow();
+  // The row From when visible, else the next visible row, else the one
+  // before it (Eof and Bof when there is none).
+  void MoveToVisibleRow(int64_t From);
   std::vector<std::string> FSQL;
   std::vector<std::unique_ptr<TSDBConnectionHandle>> FOtherConnections;
   std::unique_ptr<TSDBMemoryConnection> FMemory;
@@ -508,6 +610,16 @@ class TSDBTable : public TSDBDataSet {
   bool Exclusive = false;
   void SetIndexName(const std::string& Name);
   void SetIndexFieldNames(const std::string& Names);
+  // Master/detail: the table shows only the records whose leading order
+  // fields equal the MasterFields (";" separated) of the source's current
+  // record, and follows it as it moves; a record inserted takes those
+  // values. No record shows while the source is empty or a value is null.
+  // "MasterFields ... do not fit the index fields ..." when there are more
+  // master fields than order fields.
+  TSDBDataSource* MasterSource() const { return LinkSource(); }
+  void SetMasterSource(TSDBDataSource* Source);
+  const std::string& MasterFields() const { return FMasterFields; }
+  void SetMasterFields(const std::string& Fields);
 
   void Open() override;
   void Close() override;
@@ -550,6 +662,9 @@ class TSDBTable : public TSDBDataSet {
   void Last() override;
   bool Eof() const override;
   bool Bof() const override;
+  bool HasCurrentRecord() const override;
+  bool Locate(const std::string& KeyFields, const std::vector<TSDBVariant>& KeyValues,
+              TSDBLocateOptions Options = 0) override;
   TSDBVariant FieldValue(int Index) const override;
 
   void Insert() override;
@@ -576,12 +691,42 @@ class TSDBTable : public TSDBDataSet {
 
  protected:
   void SetFieldValue(int Index, const TSDBVariant& v) override;
+  void MasterChanged() override;
 
  private:
   void ApplyOrder();
   // Runs Op with the database in use (the table's own when open).
   void WithDatabase(const std::function<void(TSDBDatabase&)>& Op);
   void CheckInactive() const;
+  // Restricts the cursor to the master's key (or lifts the restriction);
+  // answers whether the view changed.
+  bool ApplyMasterLink();
+  std::string FMasterFields;
+  bool FMasterLinked = false;  // the view follows an open master
+  bool FMasterEmpty = false;   // ... which has no key: nothing shows
+  std::vector<TSDBVariant> FMasterValues;
+  std::vector<std::string> FMasterKeyFields;
+  std::unique_ptr<TSDBRecordFilter> FMasterKey;
+  void FilterChanged() override;
+  // Whether some records are hidden from the view (navigation then walks
+  // the cursor and keeps its own Bof, Eof and current-record state).
+  bool Restricted() const { return FFilter != nullptr || FMasterLinked; }
+  bool Accept();
+  // From the cursor's record on, in one direction, to the first record the
+  // view shows; false when none is left (the cursor is then off the view).
+  bool SeekVisible(bool Forward);
+  // The current record left the view: the next visible one, else the one
+  // before, else none.
+  void LeaveHidden();
+  void MoveFirst();
+  void MoveLast();
+  void Step(bool Forward);
+  // Counts visible records from the first up to the current one (Upto) or
+  // all of them, keeping the position.
+  int64_t CountVisible(bool UptoCurrent);
+  // The fields of the current index order; CaseInsensitive, when given,
+  // tells for each whether the index compares it without regard to case.
+  std::vector<std::string> OrderFieldNames(std::vector<bool>* CaseInsensitive = nullptr);
   // Sets both order properties and reorders an open table (restoring them
   // when the new order cannot be applied).
   void ChangeOrder(const std::string& Name, const std::string& FieldNames);
@@ -591,6 +736,10 @@ class TSDBTable : public TSDBDataSet {
   bool FHasRange = false;
   std::vector<TSDBVariant> FRangeStart, FRangeEnd;
   mutable int64_t FRowsFetched = 0;
+  bool FHasVisible = false;  // a current record in the view (restricted views)
+  // The count of a restricted view, taken when editing or inserting
+  // begins: while a record is edited or inserted the view cannot be walked.
+  int64_t FVisibleCount = 0;
 };
 
 }  // namespace sdb

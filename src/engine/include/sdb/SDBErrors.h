@@ -454,5 +454,9 @@ inline constexpr int kSDBErrNewIndexNoFields = 20335;      // "Index '%s' has no
 inline constexpr int kSDBErrNewIndexField = 20336;         // "Index '%s' names the unknown field '%s'"
 inline constexpr int kSDBErrNewIndexDuplicate = 20337;     // "Duplicate index name '%s'"
 inline constexpr int kSDBErrTruncateNeedsRepair = 20338;   // "Cannot truncate database file '%s': it needs repair first"
+// Dataset filters and links between datasets.
+inline constexpr int kSDBErrInvalidFilter = 20340;         // "Invalid filter expression '%s': %s"
+inline constexpr int kSDBErrMasterFields = 20341;          // "MasterFields '%s' do not fit the index fields '%s' of table '%s'"
+inline constexpr int kSDBErrCircularDataLink = 20342;      // "Circular data links are not allowed"
 
 }  // namespace sdb
