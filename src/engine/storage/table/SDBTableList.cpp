@@ -89,6 +89,12 @@ void TSDBTableListFile::RenameTable(const std::string& OldName, const std::strin
   FItems[static_cast<size_t>(i)].TableName = NewName;
 }
 
+void TSDBTableListFile::ReplaceTable(const TSDBTableListItem& Item) {
+  int i = Find(Item.TableName);
+  if (i < 0) throw ESDBException(kSDBErrLoadMissingTable, "Table '%s' does not exist.", {Item.TableName});
+  FItems[static_cast<size_t>(i)] = Item;
+}
+
 std::vector<std::string> TSDBTableListFile::GetTablesList() const {
   std::vector<std::string> names;
   for (const auto& i : FItems) names.push_back(i.TableName);
