@@ -6,6 +6,7 @@
 #include "common/SDBBytes.h"
 #include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
+#include "sdb/SDBText.h"
 
 namespace sdb {
 
@@ -160,7 +161,9 @@ void TSDBDiskTableData::DiscardNewTable(int SessionID, bool OwnLocksFile) noexce
 void TSDBDiskTableData::WriteNewTable(int SessionID, TSDBFieldDefs FieldDefs, TSDBConstraintDefs ConstraintDefs,
                                       TSDBIndexDefs IndexDefs, int32_t LocksFilePageNo) {
   if (FieldDefs.Count() == 0) throw ESDBException(kSDBErrTableWithoutFields, "Error creating table - no fields were specified");
-  if (FTableName.empty() || FTableName.size() > 255)
+  // The name as the catalogue stores it (refused when Windows-1252 cannot hold it).
+  const std::string stored = SDBNameToAnsi(FTableName);
+  if (stored.empty() || stored.size() > 255)
     throw ESDBException(kSDBErrTableExists, "Cannot create table. Table '%s' already exists", {FTableName});
   for (int i = 0; i < FieldDefs.Count(); ++i) {
     TSDBFieldDef& f = FieldDefs[i];
