@@ -9,6 +9,7 @@
 #include "sdb/SDBErrors.h"
 #include "sql/SDBSQLErrors.h"
 #include "storage/database/SDBSession.h"
+#include "storage/maintenance/SDBDatabaseCheck.h"
 #include "storage/table/SDBTableData.h"
 
 using namespace sdb;
@@ -245,6 +246,26 @@ TEST_F(AlterExec, AnotherSessionFindsTheRebuiltTable) {
   EXPECT_EQ(fieldsSeen(), std::make_pair(4, int64_t{2}));
   EXPECT_EQ(Query("SELECT Code, Extra FROM T ORDER BY Code"), (Rows{{"1", "3"}, {"2", "3"}}));
   other.Disconnect();
+}
+
+// A transaction's uncommitted changes would be copied into the new table
+// and committed with it, whatever the transaction does next: the statement
+// is refused while the session has changes pending, and the transaction
+// goes on unharmed (here it is rolled back, and its insert goes).
+TEST_F(AlterExec, UncommittedChangesOfTheSessionStopTheRebuild) {
+  db->StartTransaction();
+  Exec("INSERT INTO T (Code) VALUES (5)");
+  EXPECT_EQ(CodeOf([&] { Exec("ALTER TABLE T ADD Extra INTEGER DEFAULT 4"); }), kSDBErrRebuildUncommitted);
+  db->Rollback();
+  EXPECT_EQ(Query("SELECT Code FROM T ORDER BY Code"), (Rows{{"1"}, {"2"}}));
+  // A transaction with nothing pending does not stand in the way.
+  db->StartTransaction();
+  Exec("ALTER TABLE T ADD Extra INTEGER DEFAULT 4");
+  db->Commit();
+  EXPECT_EQ(Query("SELECT Code, Extra FROM T ORDER BY Code"), (Rows{{"1", "4"}, {"2", "4"}}));
+  db.reset();
+  const TSDBDatabaseCheckResult check = SDBCheckDatabase(path);
+  EXPECT_TRUE(check.Ok()) << (check.Problems.empty() ? "" : check.Problems.front());
 }
 
 }  // namespace

@@ -499,10 +499,18 @@ void TSDBDiskTableData::RebuildTable(TSDBCursor& Cursor, TSDBFieldDefs FieldDefs
   if (FCursorList.size() != 1 || FCursorList.front() != &Cursor)
     throw ESDBException(kSDBErrTableOpenByOtherCursors,
                         "Cannot access table '%s' in exclusive mode. Table is open by other cursors", {FTableName});
+  TSDBPageManager& pm = FDatabase.PageManager();
+  // The copy reads what the session sees, its uncommitted changes too, and
+  // commits it at once: a transaction rolled back afterwards would leave
+  // its changes in the new table.
+  if (pm.HasChanges(Cursor.SessionID))
+    throw ESDBException(kSDBErrRebuildUncommitted,
+                        "Cannot rebuild table '%s' while the session has uncommitted changes. Commit or roll back "
+                        "the transaction first",
+                        {FTableName});
   if (!FDatabase.LockTables(kTablesLockTryCount, kTablesLockDelayMs))
     throw ESDBException(kSDBErrDatabaseTablesLocked, "Database tables are locked");
   const int session = kSDBEngineSessionID;
-  TSDBPageManager& pm = FDatabase.PageManager();
   std::vector<int32_t> roots;
   for (int i = 0; i < FIndexDefs.Count(); ++i) roots.push_back(FIndexDefs[i].FRootPageNo);
   TSDBDiskTableData fresh(FDatabase, FTableName);
