@@ -39,6 +39,31 @@ std::string SDBColumnText(std::string_view Utf8, std::string_view Column) {
   return bytes;
 }
 
+namespace {
+bool IsAscii(std::string_view s) {
+  for (char c : s)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  return true;
+}
+}  // namespace
+
+std::string SDBNameToAnsi(std::string_view Utf8Name) {
+  // Most names are plain ASCII, the same in both encodings.
+  if (IsAscii(Utf8Name)) return std::string(Utf8Name);
+  std::string bytes, bad;
+  if (!SDBUtf8ToAnsi(Utf8Name, bytes, &bad))
+    throw ESDBException(kSDBErrNameCharacter,
+                        "The name '%s' cannot hold the character '%s': names are stored in Windows-1252 (Western "
+                        "European letters, digits and signs)",
+                        {std::string(Utf8Name), bad});
+  return bytes;
+}
+
+std::string SDBNameFromAnsi(std::string_view AnsiName) {
+  if (IsAscii(AnsiName)) return std::string(AnsiName);
+  return SDBAnsiToUtf8(AnsiName);
+}
+
 TSDBVariant SDBTextValue(std::string_view Utf8, TSDBBaseFieldType AnsiType) {
   std::string ansi;
   if (SDBUtf8ToAnsi(Utf8, ansi)) return TSDBVariant::FromString(ansi, AnsiType);

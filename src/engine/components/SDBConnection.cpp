@@ -168,6 +168,12 @@ void TSDBConnectionHandle::RenameTable(const std::string& OldName, const std::st
   Need(FSession).RenameTable(OldName, NewName);
 }
 
+void TSDBConnectionHandle::RebuildTable(const std::string& TableName, TSDBFieldDefs FieldDefs,
+                                  TSDBConstraintDefs ConstraintDefs, TSDBIndexDefs IndexDefs,
+                                  const TSDBTableFill& Fill) {
+  Need(FSession).RebuildTable(TableName, std::move(FieldDefs), std::move(ConstraintDefs), std::move(IndexDefs), Fill);
+}
+
 void TSDBConnectionHandle::EmptyTable(const std::string& TableName) { Need(FSession).EmptyTable(TableName); }
 
 bool TSDBConnectionHandle::TableExists(const std::string& TableName) { return Need(FSession).TableExists(TableName); }

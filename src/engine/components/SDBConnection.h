@@ -75,6 +75,8 @@ class TSDBConnectionHandle : public TSDBExecConnection {
                    TSDBIndexDefs IndexDefs) override;
   void DeleteTable(const std::string& TableName) override;
   void RenameTable(const std::string& OldName, const std::string& NewName) override;
+  void RebuildTable(const std::string& TableName, TSDBFieldDefs FieldDefs, TSDBConstraintDefs ConstraintDefs,
+                    TSDBIndexDefs IndexDefs, const TSDBTableFill& Fill) override;
   void EmptyTable(const std::string& TableName) override;
   bool TableExists(const std::string& TableName) override;
   std::vector<std::string> GetTablesList() override;

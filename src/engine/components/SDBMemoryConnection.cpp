@@ -50,6 +50,12 @@ void TSDBMemoryConnection::RenameTable(const std::string& OldName, const std::st
   FDatabase.RenameTable(OldName, NewName);
 }
 
+void TSDBMemoryConnection::RebuildTable(const std::string& TableName, TSDBFieldDefs FieldDefs,
+                                  TSDBConstraintDefs ConstraintDefs, TSDBIndexDefs IndexDefs,
+                                  const TSDBTableFill& Fill) {
+  FDatabase.RebuildTable(TableName, std::move(FieldDefs), std::move(ConstraintDefs), std::move(IndexDefs), Fill);
+}
+
 void TSDBMemoryConnection::EmptyTable(const std::string& TableName) {
   std::lock_guard<std::recursive_mutex> g(FDatabase.CriticalSection());
   TSDBCursor cursor;

@@ -24,6 +24,10 @@ class TSDBExecConnection {
                            TSDBIndexDefs IndexDefs) = 0;
   virtual void DeleteTable(const std::string& TableName) = 0;
   virtual void RenameTable(const std::string& OldName, const std::string& NewName) = 0;
+  // Replaces a table by one of new definitions filled from its records, in
+  // one commit; fails while anybody else has the table open.
+  virtual void RebuildTable(const std::string& TableName, TSDBFieldDefs FieldDefs, TSDBConstraintDefs ConstraintDefs,
+                            TSDBIndexDefs IndexDefs, const TSDBTableFill& Fill) = 0;
   virtual void EmptyTable(const std::string& TableName) = 0;
   virtual bool TableExists(const std::string& TableName) = 0;
   virtual std::vector<std::string> GetTablesList() = 0;

@@ -88,5 +88,6 @@ inline constexpr int kExecErrCannotUnlockAfter = 20227;    // "Cannot unlock tab
 inline constexpr int kExecErrParamUndefined = 30356;       // "Parameter Value undefined (FieldName='%s', Type='%s')"
 inline constexpr int kExecErrSearchNotApplicable = 30193;  // "Search condition is not applicable"
 inline constexpr int kExecErrHavingNotApplicable = 30194;  // "'Having' condition is not applicable"
+inline constexpr int kExecErrSecondPrimaryKey = 30196;     // "Table '%s' already has a primary key (%s): ..."
 
 }  // namespace sdb

@@ -481,16 +481,28 @@ void AddColumnConstraints(const TSDBColumnDef& col, const std::string& table, TS
     nn->FTableName = table;
     cons.Add(std::move(nn));
   }
-  if (col.PrimaryKey) AddUniqueIndex(idx, cons, table, {col.Name}, true);
+  if (col.PrimaryKey) {
+    // A table has one primary key: declaring it on another column while
+    // one exists would leave two.
+    for (int i = 0; i < idx.Count(); ++i) {
+      const TSDBIndexDef& d = idx[i];
+      if (!d.FPrimary || (d.FColumns.size() == 1 && SameName(d.FColumns[0].FFieldName, col.Name))) continue;
+      std::string columns;
+      for (const auto& c : d.FColumns) columns += (columns.empty() ? "" : ", ") + c.FFieldName;
+      throw ESDBException(kExecErrSecondPrimaryKey,
+                          "Table '%s' already has a primary key (%s): column '%s' cannot become another one",
+                          {table, columns, col.Name});
+    }
+    AddUniqueIndex(idx, cons, table, {col.Name}, true);
+  }
   if (col.Unique) AddUniqueIndex(idx, cons, table, {col.Name}, false);
 }
 
 // ALTER TABLE rebuilds the table: a new table with the changed columns and
 // every definition the statement leaves alone (constraints, defaults, BLOB
-// and auto-increment settings, indexes) receives the records one at a time
-// (columns matched by name), then takes the old table's place. Until that
-// exchange the old table is untouched, so any failure before it leaves the
-// table as it was; a failure during it puts the old table back.
+// and auto-increment settings, indexes) receives the records (columns
+// matched by name) and takes the old table's place, all in one commit, so
+// a failure or a killed process at any point leaves the table as it was.
 void ExecAlterTable(TSDBDDLAlterTable& stmt, TSDBExecContext& ctx) {
   TSDBExecConnection& conn = DDLConnection(ctx, stmt.Table);
   const std::string name = stmt.Table.TableName;
@@ -581,87 +593,39 @@ void ExecAlterTable(TSDBDDLAlterTable& stmt, TSDBExecContext& ctx) {
       }
     }
   }
-  const std::string temp = name + "_alter_tmp";
-  const std::string backup = name + "_alter_old";
-  conn.CreateTable(temp, std::move(fields), std::move(cons), std::move(idx));
-  auto dropTemp = [&] {
-    try {
-      conn.DeleteTable(temp);
-    } catch (...) {
-    }
-  };
-  try {
-    TTableGuard old(conn, name);
-    TTableGuard target(conn, temp);
-    std::vector<int> from;
-    for (const auto& s : sourceNames) from.push_back(s.empty() ? -1 : old.Data().FieldManager().FieldNo(s));
-    TSDBCursor& oc = old.Cursor;
+  // Records are copied with the columns matched by name; the constraints
+  // of the new definition (NOT NULL of an added or modified column) refuse
+  // a record that breaks them, and with it the whole statement.
+  const TSDBTableFill fill = [&](TSDBCursor& oc, TSDBCursor& tc) {
+    TSDBDiskTableData& from = *oc.TableData;
+    TSDBDiskTableData& to = *tc.TableData;
+    std::vector<int> source;
+    for (const auto& s : sourceNames) source.push_back(s.empty() ? -1 : from.FieldManager().FieldNo(s));
     oc.FirstPosition = true;
     oc.LastPosition = false;
     oc.CurrentRecordID = {};
     for (;;) {
-      TSDBGetRecordResult r = old.Data().GetRecordBuffer(oc, grmNext);
+      TSDBGetRecordResult r = from.GetRecordBuffer(oc, grmNext);
       if (r == grrError) throw ESDBEngineError::Make(kSDBRecErrTableLocked);
       if (r != grrOK) break;
-      target.Cursor.EditRecordBuffer = target.Data().NewRecordBuffer();
-      for (size_t i = 0; i < from.size(); ++i)
-        if (from[i] >= 0)
-          SDBExecWriteField(target.Cursor, target.Cursor.EditRecordBuffer, static_cast<int>(i),
-                            SDBExecReadField(oc, oc.CurrentRecordBuffer, from[i]));
-      // The constraints of the new definition (NOT NULL of an added or
-      // modified column) refuse a record that breaks them.
-      if (!target.Data().InsertRecord(target.Cursor)) throw ESDBEngineError::Make(kSDBRecErrAdd);
+      tc.EditRecordBuffer = to.NewRecordBuffer();
+      for (size_t i = 0; i < source.size(); ++i)
+        if (source[i] >= 0)
+          SDBExecWriteField(tc, tc.EditRecordBuffer, static_cast<int>(i),
+                            SDBExecReadField(oc, oc.CurrentRecordBuffer, source[i]));
+      if (!to.InsertRecord(tc)) throw ESDBEngineError::Make(kSDBRecErrAdd);
     }
     // An auto-increment column goes on from where the old table was, not
     // from its highest remaining value: numbers of deleted records stay used.
-    TSDBBaseFieldManager& nf = target.Data().FieldManager();
-    TSDBBaseFieldManager& of = old.Data().FieldManager();
-    bool counters = false;
-    for (size_t i = 0; i < from.size(); ++i) {
+    TSDBBaseFieldManager& nf = to.FieldManager();
+    TSDBBaseFieldManager& of = from.FieldManager();
+    for (size_t i = 0; i < source.size(); ++i) {
       const int n = static_cast<int>(i);
-      if (from[i] < 0 || !nf.Field(n).IsAutoInc() || !of.Field(from[i]).IsAutoInc()) continue;
-      if (of.GetLastAutoinc(from[i]) > nf.GetLastAutoinc(n)) {
-        nf.UpdateLastAutoinc(n, of.GetLastAutoinc(from[i]));
-        counters = true;
-      }
+      if (source[i] < 0 || !nf.Field(n).IsAutoInc() || !of.Field(source[i]).IsAutoInc()) continue;
+      if (of.GetLastAutoinc(source[i]) > nf.GetLastAutoinc(n)) nf.UpdateLastAutoinc(n, of.GetLastAutoinc(source[i]));
     }
-    if (counters) {
-      target.Data().SaveMostUpdated(target.Cursor.SessionID);
-      target.Data().ApplyChanges(target.Cursor.SessionID, false);
-    }
-  } catch (...) {
-    dropTemp();
-    throw;
-  }
-  try {
-    conn.RenameTable(name, backup);
-  } catch (...) {
-    dropTemp();
-    throw;
-  }
-  try {
-    conn.RenameTable(temp, name);
-  } catch (...) {
-    try {
-      conn.RenameTable(backup, name);
-    } catch (...) {
-    }
-    dropTemp();
-    throw;
-  }
-  try {
-    conn.DeleteTable(backup);
-  } catch (...) {
-    // The new table is in place but the old one could not go: put the old
-    // one back so the statement changes nothing.
-    try {
-      conn.RenameTable(name, temp);
-      conn.RenameTable(backup, name);
-    } catch (...) {
-    }
-    dropTemp();
-    throw;
-  }
+  };
+  conn.RebuildTable(name, std::move(fields), std::move(cons), std::move(idx), fill);
 }
 
 void ExecCommand(TSDBSQLCommand& cmd, TSDBExecContext& ctx, bool requestLive, bool& readOnly,

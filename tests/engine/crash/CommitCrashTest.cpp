@@ -49,10 +49,15 @@ const TCase kCases[] = {
     {"InsertThatGrowsTheFile",
      [](TDb& db) { db.Exec("INSERT INTO acct (id, bal, label) SELECT id + 10000, bal, label FROM acct WHERE id < 250"); }},
     {"CreateIndex", [](TDb& db) { db.Exec("CREATE INDEX ByBal ON acct (bal)"); }},
+    // A table rebuilt: its records, its BLOBs and its place in the catalogue.
+    {"AlterTable", [](TDb& db) { db.Exec("ALTER TABLE acct ADD extra INTEGER DEFAULT 5, MODIFY label VARCHAR(60)"); }},
+    {"AlterTableWithBlobs", [](TDb& db) { db.Exec("ALTER TABLE docs ADD n INTEGER DEFAULT 1, RENAME body TO text"); }},
 };
 
 std::string Fingerprint(TDb& db) {
-  return db.Rows("SELECT id, bal, label FROM acct ORDER BY id") + db.Rows("SELECT id, body FROM docs ORDER BY id") +
+  std::string tables;
+  for (const std::string& t : db.Db().Handle().GetTablesList()) tables += t + ',';
+  return tables + '\n' + db.Rows("SELECT * FROM acct ORDER BY id") + db.Rows("SELECT * FROM docs ORDER BY id") +
          db.Plan("SELECT id FROM acct WHERE bal = 3");
 }
 

@@ -7,6 +7,9 @@
 #include "../crash/FaultFileIO.h"
 #include "components/SDBConnection.h"
 #include "sdb/SDBErrors.h"
+#include "sql/SDBSQLErrors.h"
+#include "storage/database/SDBSession.h"
+#include "storage/maintenance/SDBDatabaseCheck.h"
 #include "storage/table/SDBTableData.h"
 
 using namespace sdb;
@@ -38,6 +41,22 @@ class AlterExec : public ExecFixture {
     db->Handle().CloseTable(c);
   }
   std::vector<std::string> Tables() { return db->Handle().GetTablesList(); }
+  // As the next process finds the file.
+  void Reopen(bool multiUser = false) {
+    db.reset();
+    db = std::make_unique<TSDBDatabase>();
+    db->SetDatabaseName(name);
+    db->SetDatabaseFileName(path);
+    db->MultiUser = multiUser;
+    db->Open();
+  }
+  int PrimaryIndexes(const std::string& table) {
+    int n = 0;
+    WithTable(table, [&](TSDBDiskTableData& t) {
+      for (int i = 0; i < t.IndexDefs().Count(); ++i) n += t.IndexDefs()[i].FPrimary;
+    });
+    return n;
+  }
 };
 
 TEST_F(AlterExec, ColumnsItDoesNotChangeKeepEveryDefinition) {
@@ -131,12 +150,7 @@ TEST_F(AlterExec, AFailureAnywhereLeavesTheTableAsItWas) {
       sdbcrash::TFileIOScope scope(&io);
       failed = CodeOf([&] { Exec(sql); }) != 0;
     }
-    // As the next process finds the file.
-    db.reset();
-    db = std::make_unique<TSDBDatabase>();
-    db->SetDatabaseName(name);
-    db->SetDatabaseFileName(path);
-    db->Open();
+    Reopen();
     EXPECT_EQ(Tables(), std::vector<std::string>{"T"});
     if (!failed) continue;
     ++failures;
@@ -145,6 +159,113 @@ TEST_F(AlterExec, AFailureAnywhereLeavesTheTableAsItWas) {
     EXPECT_EQ(Query("SELECT Id FROM T WHERE Code = 2"), (Rows{{"110"}}));
   }
   EXPECT_GT(failures, 0);
+}
+
+// The stored constraints name the table they belong to, as read back from
+// the file after each statement.
+TEST_F(AlterExec, ConstraintsNameTheirTableAfterAlterAndRename) {
+  struct Step {
+    const char* sql;
+    const char* table;
+  };
+  const Step steps[] = {
+      {"ALTER TABLE T ADD Extra INTEGER NOT NULL DEFAULT 1", "T"},
+      {"RENAME TABLE T TO U", "U"},
+      {"ALTER TABLE U DROP Note", "U"},
+      {"ALTER TABLE U RENAME Extra TO More", "U"},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.sql);
+    Exec(step.sql);
+    Reopen();
+    EXPECT_EQ(Tables(), std::vector<std::string>{step.table});
+    WithTable(step.table, [&](TSDBDiskTableData& t) {
+      ASSERT_GE(t.ConstraintDefs().Count(), 3);
+      for (int i = 0; i < t.ConstraintDefs().Count(); ++i)
+        EXPECT_EQ(t.ConstraintDefs()[i].FTableName, step.table) << t.ConstraintDefs()[i].FName;
+    });
+  }
+  // They still act under the new name.
+  EXPECT_EQ(CodeOf([&] { Exec("INSERT INTO U (Code) VALUES (1)"); }), kSDBErrUniqueViolated);
+  EXPECT_EQ(CodeOf([&] { Exec("INSERT INTO U (Name) VALUES ('x')"); }), kSDBErrNotNullViolated);
+}
+
+// A table has one primary key: declaring another one is refused and
+// changes nothing; declaring the key column again, or a new key in place
+// of a dropped one, leaves exactly one.
+TEST_F(AlterExec, ASecondPrimaryKeyIsRefused) {
+  const Rows before = Query("SELECT * FROM T ORDER BY Id");
+  for (const char* sql : {"ALTER TABLE T MODIFY Code INTEGER PRIMARY KEY", "ALTER TABLE T ADD K INTEGER PRIMARY KEY",
+                          "ALTER TABLE T ADD K INTEGER, MODIFY K INTEGER PRIMARY KEY"}) {
+    SCOPED_TRACE(sql);
+    EXPECT_EQ(CodeOf([&] { Exec(sql); }), kExecErrSecondPrimaryKey);
+    EXPECT_NE(MessageOf([&] { Exec(sql); }).find("already has a primary key (Id)"), std::string::npos);
+    EXPECT_EQ(Query("SELECT * FROM T ORDER BY Id"), before);
+    EXPECT_EQ(PrimaryIndexes("T"), 1);
+  }
+  Exec("ALTER TABLE T MODIFY Id AUTOINC PRIMARY KEY");
+  EXPECT_EQ(PrimaryIndexes("T"), 1);
+  Exec("ALTER TABLE T DROP Id, MODIFY Code INTEGER PRIMARY KEY");
+  EXPECT_EQ(PrimaryIndexes("T"), 1);
+  EXPECT_EQ(CodeOf([&] { Exec("INSERT INTO T (Code) VALUES (2)"); }), kSDBErrUniqueViolated);
+}
+
+// The rebuild needs the table to itself: a cursor that has it open keeps
+// it from happening and sees it unchanged.
+TEST_F(AlterExec, ATableOpenElsewhereIsLeftAlone) {
+  const Rows before = Query("SELECT * FROM T ORDER BY Id");
+  TSDBCursor open;
+  db->Handle().OpenTable(open, "T");
+  EXPECT_EQ(CodeOf([&] { Exec("ALTER TABLE T ADD Extra INTEGER"); }), kSDBErrTableOpenByOtherCursors);
+  EXPECT_EQ(open.TableData->FieldManager().FieldCount(), 5);
+  db->Handle().CloseTable(open);
+  EXPECT_EQ(Query("SELECT * FROM T ORDER BY Id"), before);
+  EXPECT_EQ(Tables(), std::vector<std::string>{"T"});
+}
+
+// In a multi-user database another session (to the file layer another
+// process) that had the table open before finds the new table afterwards.
+TEST_F(AlterExec, AnotherSessionFindsTheRebuiltTable) {
+  Reopen(true);
+  TSDBLocalSession other;
+  TSDBConnectParams p;
+  p.FileName = path;
+  p.SessionName = "Other";
+  p.MultiUser = true;
+  other.Connect(p);
+  auto fieldsSeen = [&] {
+    TSDBCursor c;
+    other.OpenTable(c, "T");
+    const int n = c.TableData->FieldManager().FieldCount();
+    const int64_t count = c.TableData->GetRecordCount(c.SessionID);
+    other.CloseTable(c);
+    return std::make_pair(n, count);
+  };
+  EXPECT_EQ(fieldsSeen(), std::make_pair(5, int64_t{2}));
+  Exec("ALTER TABLE T ADD Extra INTEGER DEFAULT 3, DROP Note, DROP Name");
+  EXPECT_EQ(fieldsSeen(), std::make_pair(4, int64_t{2}));
+  EXPECT_EQ(Query("SELECT Code, Extra FROM T ORDER BY Code"), (Rows{{"1", "3"}, {"2", "3"}}));
+  other.Disconnect();
+}
+
+// A transaction's uncommitted changes would be copied into the new table
+// and committed with it, whatever the transaction does next: the statement
+// is refused while the session has changes pending, and the transaction
+// goes on unharmed (here it is rolled back, and its insert goes).
+TEST_F(AlterExec, UncommittedChangesOfTheSessionStopTheRebuild) {
+  db->StartTransaction();
+  Exec("INSERT INTO T (Code) VALUES (5)");
+  EXPECT_EQ(CodeOf([&] { Exec("ALTER TABLE T ADD Extra INTEGER DEFAULT 4"); }), kSDBErrRebuildUncommitted);
+  db->Rollback();
+  EXPECT_EQ(Query("SELECT Code FROM T ORDER BY Code"), (Rows{{"1"}, {"2"}}));
+  // A transaction with nothing pending does not stand in the way.
+  db->StartTransaction();
+  Exec("ALTER TABLE T ADD Extra INTEGER DEFAULT 4");
+  db->Commit();
+  EXPECT_EQ(Query("SELECT Code, Extra FROM T ORDER BY Code"), (Rows{{"1", "4"}, {"2", "4"}}));
+  db.reset();
+  const TSDBDatabaseCheckResult check = SDBCheckDatabase(path);
+  EXPECT_TRUE(check.Ok()) << (check.Problems.empty() ? "" : check.Problems.front());
 }
 
 }  // namespace

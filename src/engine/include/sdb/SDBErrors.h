@@ -426,6 +426,8 @@ inline constexpr int kSDBErrCannotConvert = 20238;         // "Cannot convert da
 inline constexpr int kSDBErrWrongPassword = 30445;         // "Cannot open database - incorrect password"
 inline constexpr int kSDBErrPasswordCharacter = 20270;     // "The password cannot hold the character '%s': ..."
 inline constexpr int kSDBErrTextCharacter = 20271;         // "Column '%s' cannot hold the character '%s': ..."
+inline constexpr int kSDBErrNameCharacter = 20272;         // "The name '%s' cannot hold the character '%s': ..."
+inline constexpr int kSDBErrRebuildUncommitted = 20273;    // "Cannot rebuild table '%s' while the session has uncommitted changes ..."
 
 // Component errors with no code of their own in the file layer. They
 // once shared 20108-20119 with the index errors above; a caller that tells

@@ -36,6 +36,13 @@ std::string SDBValueUtf8(const TSDBVariant& Value);
 // kSDBErrTextCharacter names the column and the character.
 TSDBVariant SDBColumnValue(const TSDBVariant& Value, TSDBBaseFieldType Type, std::string_view Column);
 
+// A table, field, index or constraint name as the file stores it: in
+// Windows-1252. Raises kSDBErrNameCharacter naming the name and the
+// character when the name holds one that Windows-1252 cannot hold.
+std::string SDBNameToAnsi(std::string_view Utf8Name);
+// A stored name back in UTF-8, the form every name has inside the engine.
+std::string SDBNameFromAnsi(std::string_view AnsiName);
+
 // A password's bytes as the key is made from them: the text in
 // Windows-1252. Raises kSDBErrPasswordCharacter naming the character when
 // the password holds one that Windows-1252 cannot hold.

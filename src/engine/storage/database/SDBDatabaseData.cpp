@@ -279,6 +279,14 @@ void TSDBDiskDatabaseData::RenameTable(int SessionID, const std::string& OldName
   });
 }
 
+void TSDBDiskDatabaseData::RebuildTable(int SessionID, const std::string& TableName, TSDBFieldDefs FieldDefs,
+                                        TSDBConstraintDefs ConstraintDefs, TSDBIndexDefs IndexDefs,
+                                        const TSDBTableFill& Fill) {
+  std::lock_guard<std::recursive_mutex> g(FCSect);
+  FTableDataList.RebuildTable(SessionID, TableName, std::move(FieldDefs), std::move(ConstraintDefs),
+                              std::move(IndexDefs), Fill);
+}
+
 void TSDBDiskDatabaseData::EmptyTable(int SessionID, const std::string& TableName) {
   std::lock_guard<std::recursive_mutex> g(FCSect);
   RunExclusive(SessionID, TableName, [&](TSDBDiskTableData& data, TSDBCursor& cursor) {

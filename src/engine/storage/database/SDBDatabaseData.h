@@ -90,6 +90,10 @@ class TSDBDiskDatabaseData : public TSDBDatabaseData, public TSDBTableDatabaseCo
   void CloseTable(TSDBCursor& Cursor);
   void DeleteTable(int SessionID, const std::string& TableName);
   void RenameTable(int SessionID, const std::string& OldName, const std::string& NewName);
+  // Replaces the table in one commit (TSDBDiskTableData::RebuildTable),
+  // holding it exclusively meanwhile.
+  void RebuildTable(int SessionID, const std::string& TableName, TSDBFieldDefs FieldDefs,
+                    TSDBConstraintDefs ConstraintDefs, TSDBIndexDefs IndexDefs, const TSDBTableFill& Fill);
   void EmptyTable(int SessionID, const std::string& TableName);
   std::vector<std::string> GetTablesList();
   bool TableExists(const std::string& TableName);

@@ -108,6 +108,11 @@ void TSDBMemoryDatabase::RenameTable(const std::string& OldName, const std::stri
   });
 }
 
+void TSDBMemoryDatabase::RebuildTable(const std::string& TableName, TSDBFieldDefs FieldDefs, TSDBConstraintDefs ConstraintDefs,
+                                     TSDBIndexDefs IndexDefs, const TSDBTableFill& Fill) {
+  FTableDataList.RebuildTable(0, TableName, std::move(FieldDefs), std::move(ConstraintDefs), std::move(IndexDefs), Fill);
+}
+
 std::vector<std::string> TSDBMemoryDatabase::GetTablesList() { return FTableDataList.GetTablesList(); }
 
 bool TSDBMemoryDatabase::TableExists(const std::string& TableName) { return FTableDataList.TableExists(TableName); }

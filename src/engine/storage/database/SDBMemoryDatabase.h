@@ -39,6 +39,10 @@ class TSDBMemoryDatabase : public TSDBTableDatabaseContext {
   void CloseTable(TSDBCursor& Cursor);
   void DeleteTable(const std::string& TableName);
   void RenameTable(const std::string& OldName, const std::string& NewName);
+  // Replaces the table by one of these definitions, filled from the old
+  // records by Fill, in one commit (the table must not be open).
+  void RebuildTable(const std::string& TableName, TSDBFieldDefs FieldDefs, TSDBConstraintDefs ConstraintDefs,
+                    TSDBIndexDefs IndexDefs, const TSDBTableFill& Fill);
   std::vector<std::string> GetTablesList();
   bool TableExists(const std::string& TableName);
   void Commit(int SessionID);

@@ -116,6 +116,14 @@ void TSDBLocalSession::RenameTable(const std::string& OldName, const std::string
   FData->RenameTable(FSessionID, OldName, NewName);
 }
 
+void TSDBLocalSession::RebuildTable(const std::string& TableName, TSDBFieldDefs FieldDefs,
+                                    TSDBConstraintDefs ConstraintDefs, TSDBIndexDefs IndexDefs,
+                                    const TSDBTableFill& Fill) {
+  CheckConnected();
+  FData->RebuildTable(FSessionID, TableName, std::move(FieldDefs), std::move(ConstraintDefs), std::move(IndexDefs),
+                      Fill);
+}
+
 void TSDBLocalSession::EmptyTable(const std::string& TableName) {
   CheckConnected();
   FData->EmptyTable(FSessionID, TableName);

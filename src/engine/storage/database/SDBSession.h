@@ -101,6 +101,8 @@ class TSDBLocalSession : public TSDBBaseSession {
                    TSDBIndexDefs IndexDefs = {});
   void DeleteTable(const std::string& TableName);
   void RenameTable(const std::string& OldName, const std::string& NewName);
+  void RebuildTable(const std::string& TableName, TSDBFieldDefs FieldDefs, TSDBConstraintDefs ConstraintDefs,
+                    TSDBIndexDefs IndexDefs, const TSDBTableFill& Fill);
   void EmptyTable(const std::string& TableName);
   std::vector<std::string> GetTablesList() override;
   bool TableExists(const std::string& TableName) override;

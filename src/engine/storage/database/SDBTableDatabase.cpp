@@ -126,6 +126,11 @@ void TSDBTableDatabase::RenameTable(const std::string& OldName, const std::strin
   });
 }
 
+void TSDBTableDatabase::RebuildTable(const std::string& TableName, TSDBFieldDefs FieldDefs, TSDBConstraintDefs ConstraintDefs,
+                                     TSDBIndexDefs IndexDefs, const TSDBTableFill& Fill) {
+  FTableDataList.RebuildTable(0, TableName, std::move(FieldDefs), std::move(ConstraintDefs), std::move(IndexDefs), Fill);
+}
+
 std::vector<std::string> TSDBTableDatabase::GetTablesList() { return FTableDataList.GetTablesList(); }
 
 bool TSDBTableDatabase::TableExists(const std::string& TableName) { return FTableDataList.TableExists(TableName); }

@@ -33,7 +33,8 @@ void TSDBMetaWriter::Bytes(const void* p, size_t n) {
   const auto* b = static_cast<const uint8_t*>(p);
   FData.insert(FData.end(), b, b + n);
 }
-void TSDBMetaWriter::ShortString(const std::string& s) {
+void TSDBMetaWriter::ShortString(const std::string& Name) {
+  const std::string s = SDBNameToAnsi(Name);
   size_t n = s.size() > 255 ? 255 : s.size();
   Byte(static_cast<uint8_t>(n));
   Bytes(s.data(), n);
@@ -59,7 +60,7 @@ void TSDBMetaReader::Bytes(void* p, size_t n, int Code) {
 std::string TSDBMetaReader::ShortString(int Code) {
   uint8_t n = Byte(Code);
   const uint8_t* p = Need(n, Code);
-  return std::string(reinterpret_cast<const char*>(p), n);
+  return SDBNameFromAnsi(std::string_view(reinterpret_cast<const char*>(p), n));
 }
 
 // ---- Value encoding ----------------------------------------------------------------------
@@ -561,7 +562,8 @@ std::unique_ptr<TSDBConstraintDef> TSDBConstraintDef::Create(uint8_t Type) {
 namespace {
 
 // Byte N = length + 1, then the length byte and the characters.
-void WriteByteCountedString(TSDBMetaWriter& W, const std::string& s) {
+void WriteByteCountedString(TSDBMetaWriter& W, const std::string& Name) {
+  const std::string s = SDBNameToAnsi(Name);
   size_t n = s.size() > 254 ? 254 : s.size();
   W.Byte(static_cast<uint8_t>(n + 1));
   W.Byte(static_cast<uint8_t>(n));
@@ -573,10 +575,11 @@ std::string ReadByteCountedString(TSDBMetaReader& R, int Code) {
   std::string raw(total, '\0');
   R.Bytes(raw.data(), total, Code);
   size_t len = std::min<size_t>(static_cast<uint8_t>(raw[0]), total - 1u);
-  return raw.substr(1, len);
+  return SDBNameFromAnsi(std::string_view(raw).substr(1, len));
 }
 // Integer N = length + 1, then the length byte and the characters.
-void WriteIntCountedString(TSDBMetaWriter& W, const std::string& s) {
+void WriteIntCountedString(TSDBMetaWriter& W, const std::string& Name) {
+  const std::string s = SDBNameToAnsi(Name);
   size_t n = s.size() > 255 ? 255 : s.size();
   W.Int32(static_cast<int32_t>(n + 1));
   W.Byte(static_cast<uint8_t>(n));
@@ -592,7 +595,7 @@ std::string ReadIntCountedString(TSDBMetaReader& R, int Code) {
   std::string raw(static_cast<size_t>(total), '\0');
   R.Bytes(raw.data(), raw.size(), Code);
   size_t len = std::min<size_t>(static_cast<uint8_t>(raw[0]), static_cast<size_t>(total - 1));
-  return raw.substr(1, len);
+  return SDBNameFromAnsi(std::string_view(raw).substr(1, len));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "common/SDBBytes.h"
 #include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
+#include "sdb/SDBText.h"
 
 namespace sdb {
 
@@ -120,8 +121,49 @@ void TSDBDiskTableData::LoadStoredTableState(int SessionID) {
 void TSDBDiskTableData::CreateTable(TSDBCursor& Cursor, TSDBFieldDefs FieldDefs, TSDBConstraintDefs ConstraintDefs,
                                     TSDBIndexDefs IndexDefs) {
   std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  if (!FDatabase.LockTables(kTablesLockTryCount, kTablesLockDelayMs))
+    throw ESDBException(kSDBErrDatabaseTablesLocked, "Database tables are locked");
+  const int session = kSDBEngineSessionID;
+  TSDBPageManager& pm = FDatabase.PageManager();
+  try {
+    WriteNewTable(session, std::move(FieldDefs), std::move(ConstraintDefs), std::move(IndexDefs), -1);
+    pm.ApplyChanges(session);
+  } catch (...) {
+    DiscardNewTable(session, true);
+    FDatabase.UnlockTables();
+    throw;
+  }
+  FDatabase.UnlockTables();
+  CloseFiles();
+  (void)Cursor;
+}
+
+void TSDBDiskTableData::DiscardNewTable(int SessionID, bool OwnLocksFile) noexcept {
+  // The failure being reported matters more than one of the clean-up.
+  try {
+    FDatabase.PageManager().CancelChanges(SessionID);
+  } catch (...) {
+  }
+  try {
+    FDatabase.TableListFile().Load(SessionID);
+  } catch (...) {
+  }
+  if (OwnLocksFile && FTableLocksFile.IsOpen()) {
+    int32_t start = FTableLocksFile.StartPageNo();
+    try {
+      FTableLocksFile.DeleteFile(start);
+    } catch (...) {
+    }
+  }
+  CloseFiles();
+}
+
+void TSDBDiskTableData::WriteNewTable(int SessionID, TSDBFieldDefs FieldDefs, TSDBConstraintDefs ConstraintDefs,
+                                      TSDBIndexDefs IndexDefs, int32_t LocksFilePageNo) {
   if (FieldDefs.Count() == 0) throw ESDBException(kSDBErrTableWithoutFields, "Error creating table - no fields were specified");
-  if (FTableName.empty() || FTableName.size() > 255)
+  // The name as the catalogue stores it (refused when Windows-1252 cannot hold it).
+  const std::string stored = SDBNameToAnsi(FTableName);
+  if (stored.empty() || stored.size() > 255)
     throw ESDBException(kSDBErrTableExists, "Cannot create table. Table '%s' already exists", {FTableName});
   for (int i = 0; i < FieldDefs.Count(); ++i) {
     TSDBFieldDef& f = FieldDefs[i];
@@ -135,79 +177,62 @@ void TSDBDiskTableData::CreateTable(TSDBCursor& Cursor, TSDBFieldDefs FieldDefs,
                           "table '%s'",
                           {f.FName, FTableName});
   }
+  const bool replacing = LocksFilePageNo >= 0;
   TSDBTableListFile& list = FDatabase.TableListFile();
-  const int session = kSDBEngineSessionID;
-  list.Load(session);
-  if (list.Find(FTableName) >= 0)
+  list.Load(SessionID);
+  if (!replacing && list.Find(FTableName) >= 0)
     throw ESDBException(kSDBErrTableExists, "Cannot create table. Table '%s' already exists", {FTableName});
+  if (replacing && list.Find(FTableName) < 0)
+    throw ESDBException(kSDBErrLoadMissingTable, "Table '%s' does not exist.", {FTableName});
 
   FTableID = FDatabase.GetNewObjectId();
-  if (!FDatabase.LockTables(kTablesLockTryCount, kTablesLockDelayMs))
-    throw ESDBException(kSDBErrDatabaseTablesLocked, "Database tables are locked");
-  TSDBPageManager& pm = FDatabase.PageManager();
-  try {
+  if (replacing)
+    FTableLocksFile.OpenFile(LocksFilePageNo);
+  else
     FTableLocksFile.CreateFile(FDatabase.MaxSessionCount() * kLocksBytesPerSession);
-    FTableMetadataFile.CreateFile(session);
-    FTableMostUpdatedFile.CreateFile(session);
-    for (int i = 0; i < FieldDefs.Count(); ++i)
-      if (FieldDefs[i].FObjectID < 0) FieldDefs[i].FObjectID = FDatabase.GetNewObjectId();
-    for (int i = 0; i < IndexDefs.Count(); ++i)
-      if (IndexDefs[i].FObjectID < 0) IndexDefs[i].FObjectID = FDatabase.GetNewObjectId();
-    for (int i = 0; i < ConstraintDefs.Count(); ++i) {
-      auto& c = ConstraintDefs[i];
-      if (c.FObjectID < 0) c.FObjectID = FDatabase.GetNewObjectId();
-      c.FTableObjectID = FTableID;
-      c.FTableName = FTableName;
-    }
-    for (int i = 0; i < IndexDefs.Count(); ++i)
-      for (int j = 0; j < i; ++j)
-        if (SDBUpperName(IndexDefs[i].FName) == SDBUpperName(IndexDefs[j].FName))
-          throw ESDBException(kSDBErrIndexExists, "Index '%s' already exists", {IndexDefs[i].FName});
-    FIndexDefs = std::move(IndexDefs);
-    FConstraintDefs = std::move(ConstraintDefs);
-    // Unique and primary key constraints name their index.
-    for (int i = 0; i < FConstraintDefs.Count(); ++i) {
-      auto* u = dynamic_cast<TSDBConstraintDefUnique*>(&FConstraintDefs[i]);
-      if (!u) continue;
-      const TSDBIndexDef* d = FIndexDefs.FindByName(u->FIndexName);
-      if (d && u->FIndexObjectID < 0) u->FIndexObjectID = d->FObjectID;
-    }
-    CreateManagers(std::move(FieldDefs));
-    FRecordManager->FRecordCount = 0;
-    FRecordManager->FTableState = 0;
-    SaveMostUpdated(session);
-    FRecordManager->CreateRecordPageIndex(session);
-    if (FBlobManager) FBlobManager->CreateBlobPageIndex(session);
-    FIndexManager->CreateIndexesByIndexDefs(session);
-    SaveMetadata(session);
-    FListItem.TableName = FTableName;
-    FListItem.TableID = FTableID;
-    FListItem.MetaDataFilePageNo = FTableMetadataFile.StartPageNo();
-    FListItem.MostUpdatedFilePageNo = FTableMostUpdatedFile.StartPageNo();
-    FListItem.LocksFilePageNo = FTableLocksFile.StartPageNo();
-    list.AddTable(FListItem);
-    list.Save(session);
-    pm.ApplyChanges(session);
-  } catch (...) {
-    pm.CancelChanges(session);
-    try {
-      list.Load(session);
-    } catch (...) {
-    }
-    if (FTableLocksFile.IsOpen()) {
-      int32_t start = FTableLocksFile.StartPageNo();
-      try {
-        FTableLocksFile.DeleteFile(start);
-      } catch (...) {
-      }
-    }
-    CloseFiles();
-    FDatabase.UnlockTables();
-    throw;
+  FTableMetadataFile.CreateFile(SessionID);
+  FTableMostUpdatedFile.CreateFile(SessionID);
+  for (int i = 0; i < FieldDefs.Count(); ++i)
+    if (FieldDefs[i].FObjectID < 0) FieldDefs[i].FObjectID = FDatabase.GetNewObjectId();
+  for (int i = 0; i < IndexDefs.Count(); ++i)
+    if (IndexDefs[i].FObjectID < 0) IndexDefs[i].FObjectID = FDatabase.GetNewObjectId();
+  for (int i = 0; i < ConstraintDefs.Count(); ++i) {
+    auto& c = ConstraintDefs[i];
+    if (c.FObjectID < 0) c.FObjectID = FDatabase.GetNewObjectId();
+    c.FTableObjectID = FTableID;
+    c.FTableName = FTableName;
   }
-  FDatabase.UnlockTables();
-  CloseFiles();
-  (void)Cursor;
+  for (int i = 0; i < IndexDefs.Count(); ++i)
+    for (int j = 0; j < i; ++j)
+      if (SDBUpperName(IndexDefs[i].FName) == SDBUpperName(IndexDefs[j].FName))
+        throw ESDBException(kSDBErrIndexExists, "Index '%s' already exists", {IndexDefs[i].FName});
+  FIndexDefs = std::move(IndexDefs);
+  FConstraintDefs = std::move(ConstraintDefs);
+  // Unique and primary key constraints name their index.
+  for (int i = 0; i < FConstraintDefs.Count(); ++i) {
+    auto* u = dynamic_cast<TSDBConstraintDefUnique*>(&FConstraintDefs[i]);
+    if (!u) continue;
+    const TSDBIndexDef* d = FIndexDefs.FindByName(u->FIndexName);
+    if (d && u->FIndexObjectID < 0) u->FIndexObjectID = d->FObjectID;
+  }
+  CreateManagers(std::move(FieldDefs));
+  FRecordManager->FRecordCount = 0;
+  FRecordManager->FTableState = 0;
+  SaveMostUpdated(SessionID);
+  FRecordManager->CreateRecordPageIndex(SessionID);
+  if (FBlobManager) FBlobManager->CreateBlobPageIndex(SessionID);
+  FIndexManager->CreateIndexesByIndexDefs(SessionID);
+  SaveMetadata(SessionID);
+  FListItem.TableName = FTableName;
+  FListItem.TableID = FTableID;
+  FListItem.MetaDataFilePageNo = FTableMetadataFile.StartPageNo();
+  FListItem.MostUpdatedFilePageNo = FTableMostUpdatedFile.StartPageNo();
+  FListItem.LocksFilePageNo = FTableLocksFile.StartPageNo();
+  if (replacing)
+    list.ReplaceTable(FListItem);
+  else
+    list.AddTable(FListItem);
+  list.Save(SessionID);
 }
 
 void TSDBDiskTableData::CloseFiles() noexcept {
@@ -416,21 +441,7 @@ void TSDBDiskTableData::DeleteTable(TSDBCursor& Cursor) {
   std::vector<int32_t> roots;
   for (int i = 0; i < FIndexDefs.Count(); ++i) roots.push_back(FIndexDefs[i].FRootPageNo);
   try {
-    for (int i = 0; i < FIndexManager->Count(); ++i) {
-      TSDBBTreeRecordIndex& idx = FIndexManager->Index(i);
-      if (!idx.IndexDef().FTemporary && idx.IndexDef().FRootPageNo >= 0) idx.DropIndex(session);
-    }
-    if (FBlobManager) {
-      std::vector<uint8_t> rec(static_cast<size_t>(FFieldManager->MemoryRecordBufferSize()));
-      for (int32_t p : FRecordManager->RecordPages(session))
-        for (int slot = 0; slot < FRecordManager->MaxRecordsOnPage(); ++slot)
-          if (FRecordManager->ReadRecord(session, {p, static_cast<uint16_t>(slot)}, rec.data()))
-            FBlobManager->DeleteBlobs(session, rec.data());
-      FBlobManager->Delete(session);
-    }
-    FRecordManager->Delete(session);
-    FTableMetadataFile.DeleteFile(session, FTableMetadataFile.StartPageNo());
-    FTableMostUpdatedFile.DeleteFile(session, FTableMostUpdatedFile.StartPageNo());
+    FreeTablePages(session);
     TSDBTableListFile& list = FDatabase.TableListFile();
     list.Load(session);
     list.DeleteTable(FTableName);
@@ -456,26 +467,112 @@ void TSDBDiskTableData::DeleteTable(TSDBCursor& Cursor) {
   CloseFiles();
 }
 
-void TSDBDiskTableData::RenameTable(const std::string& NewTableName, TSDBCursor& Cursor) {
+void TSDBDiskTableData::FreeTablePages(int SessionID) {
+  for (int i = 0; i < FIndexManager->Count(); ++i) {
+    TSDBBTreeRecordIndex& idx = FIndexManager->Index(i);
+    if (!idx.IndexDef().FTemporary && idx.IndexDef().FRootPageNo >= 0) idx.DropIndex(SessionID);
+  }
+  if (FBlobManager) {
+    std::vector<uint8_t> rec(static_cast<size_t>(FFieldManager->MemoryRecordBufferSize()));
+    for (int32_t p : FRecordManager->RecordPages(SessionID))
+      for (int slot = 0; slot < FRecordManager->MaxRecordsOnPage(); ++slot)
+        if (FRecordManager->ReadRecord(SessionID, {p, static_cast<uint16_t>(slot)}, rec.data()))
+          FBlobManager->DeleteBlobs(SessionID, rec.data());
+    FBlobManager->Delete(SessionID);
+  }
+  FRecordManager->Delete(SessionID);
+  FTableMetadataFile.DeleteFile(SessionID, FTableMetadataFile.StartPageNo());
+  FTableMostUpdatedFile.DeleteFile(SessionID, FTableMostUpdatedFile.StartPageNo());
+}
+
+// The replacement is written by the engine's own session and nobody sees
+// it before the one commit at the end, which also frees the old table's
+// pages and points the catalogue entry at the new files: the journal makes
+// that commit all or nothing, so a process killed anywhere leaves either
+// the old table or the new one, never both or neither. The replacement
+// keeps the old table's locks file, so a lock held on the table (the
+// caller's exclusive one) goes on covering it.
+void TSDBDiskTableData::RebuildTable(TSDBCursor& Cursor, TSDBFieldDefs FieldDefs, TSDBConstraintDefs ConstraintDefs,
+                                     TSDBIndexDefs IndexDefs, const TSDBTableFill& Fill) {
   std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
-  if (FCursorList.size() > 1 || (FCursorList.size() == 1 && FCursorList.front() != &Cursor))
-    throw ESDBException(kSDBErrRenameOpenTable, "Cannot rename table '%s'. Table is open by another dataset", {FTableName});
+  CheckActive();
+  if (FCursorList.size() != 1 || FCursorList.front() != &Cursor)
+    throw ESDBException(kSDBErrTableOpenByOtherCursors,
+                        "Cannot access table '%s' in exclusive mode. Table is open by other cursors", {FTableName});
+  TSDBPageManager& pm = FDatabase.PageManager();
+  // The copy reads what the session sees, its uncommitted changes too, and
+  // commits it at once: a transaction rolled back afterwards would leave
+  // its changes in the new table.
+  if (pm.HasChanges(Cursor.SessionID))
+    throw ESDBException(kSDBErrRebuildUncommitted,
+                        "Cannot rebuild table '%s' while the session has uncommitted changes. Commit or roll back "
+                        "the transaction first",
+                        {FTableName});
   if (!FDatabase.LockTables(kTablesLockTryCount, kTablesLockDelayMs))
     throw ESDBException(kSDBErrDatabaseTablesLocked, "Database tables are locked");
   const int session = kSDBEngineSessionID;
-  TSDBPageManager& pm = FDatabase.PageManager();
+  std::vector<int32_t> roots;
+  for (int i = 0; i < FIndexDefs.Count(); ++i) roots.push_back(FIndexDefs[i].FRootPageNo);
+  TSDBDiskTableData fresh(FDatabase, FTableName);
+  TSDBCursor target;
+  target.SessionID = session;
+  // One commit at the end instead of one per record.
+  target.FBatchUpdate = true;
   try {
-    TSDBTableListFile& list = FDatabase.TableListFile();
-    list.Load(session);
-    list.RenameTable(FTableName, NewTableName);
-    list.Save(session);
+    fresh.WriteNewTable(session, std::move(FieldDefs), std::move(ConstraintDefs), std::move(IndexDefs),
+                        FListItem.LocksFilePageNo);
+    fresh.CloseFiles();
+    fresh.OpenTable(target);
+    Fill(Cursor, target);
+    fresh.SaveMostUpdated(session);
+    fresh.CloseTable(target);
+    FreeTablePages(session);
     pm.ApplyChanges(session);
   } catch (...) {
-    pm.CancelChanges(session);
+    if (target.TableData) fresh.CloseTable(target);
+    fresh.DiscardNewTable(session, false);
+    for (int i = 0; i < FIndexDefs.Count() && i < static_cast<int>(roots.size()); ++i)
+      FIndexDefs[i].FRootPageNo = roots[static_cast<size_t>(i)];
     FDatabase.UnlockTables();
     throw;
   }
   FDatabase.UnlockTables();
+  // The old definitions go with the cursor; the next open reads the new ones.
+  CloseTable(Cursor);
+}
+
+void TSDBDiskTableData::RenameTable(const std::string& NewTableName, TSDBCursor& Cursor) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  if (FCursorList.size() > 1 || (FCursorList.size() == 1 && FCursorList.front() != &Cursor))
+    throw ESDBException(kSDBErrRenameOpenTable, "Cannot rename table '%s'. Table is open by another dataset", {FTableName});
+  const bool wasOpen = FActive;
+  if (!FActive) LoadTable(Cursor.SessionID);
+  if (!FDatabase.LockTables(kTablesLockTryCount, kTablesLockDelayMs)) {
+    if (!wasOpen) CloseFiles();
+    throw ESDBException(kSDBErrDatabaseTablesLocked, "Database tables are locked");
+  }
+  const int session = kSDBEngineSessionID;
+  TSDBPageManager& pm = FDatabase.PageManager();
+  // The constraints name their table: they follow it, in the same commit.
+  std::vector<std::string> named;
+  for (int i = 0; i < FConstraintDefs.Count(); ++i) named.push_back(FConstraintDefs[i].FTableName);
+  try {
+    TSDBTableListFile& list = FDatabase.TableListFile();
+    list.Load(session);
+    list.RenameTable(FTableName, NewTableName);
+    for (int i = 0; i < FConstraintDefs.Count(); ++i) FConstraintDefs[i].FTableName = NewTableName;
+    SaveMetadata(session);
+    list.Save(session);
+    pm.ApplyChanges(session);
+  } catch (...) {
+    pm.CancelChanges(session);
+    for (int i = 0; i < FConstraintDefs.Count(); ++i) FConstraintDefs[i].FTableName = named[static_cast<size_t>(i)];
+    FDatabase.UnlockTables();
+    if (!wasOpen) CloseFiles();
+    throw;
+  }
+  FDatabase.UnlockTables();
+  if (!wasOpen) CloseFiles();
   FTableName = NewTableName;
   FListItem.TableName = NewTableName;
   Cursor.TableName = NewTableName;
@@ -1159,6 +1256,24 @@ void TSDBOpenTableList::WithTableData(const std::string& TableName,
     throw;
   }
   FreeIfNoCursorsConnected(data);
+}
+
+void TSDBOpenTableList::RebuildTable(int SessionID, const std::string& TableName, TSDBFieldDefs FieldDefs,
+                                     TSDBConstraintDefs ConstraintDefs, TSDBIndexDefs IndexDefs,
+                                     const TSDBTableFill& Fill) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  WithTableData(TableName, [&](TSDBDiskTableData& data) {
+    TSDBCursor cursor;
+    cursor.SessionID = SessionID;
+    cursor.FExclusive = true;
+    try {
+      data.OpenTable(cursor);
+      data.RebuildTable(cursor, std::move(FieldDefs), std::move(ConstraintDefs), std::move(IndexDefs), Fill);
+    } catch (...) {
+      if (cursor.TableData) data.CloseTable(cursor);
+      throw;
+    }
+  });
 }
 
 void TSDBOpenTableList::CheckListed(const std::string& TableName) {

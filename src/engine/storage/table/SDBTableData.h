@@ -114,6 +114,10 @@ struct TSDBCursor {
   TSDBDiskTableData* TableData = nullptr;
 };
 
+// What a rebuild copies: the records of the old table (a cursor on it)
+// into its replacement (a cursor on the new table, in batch-update mode).
+using TSDBTableFill = std::function<void(TSDBCursor& From, TSDBCursor& To)>;
+
 class TSDBDiskTableData : public TSDBIndexRecordSource {
  public:
   TSDBDiskTableData(TSDBTableDatabaseContext& Database, const std::string& TableName);
@@ -141,6 +145,12 @@ class TSDBDiskTableData : public TSDBIndexRecordSource {
   // Removes every record and BLOB.
   void EmptyTable(TSDBCursor& Cursor);
   void RenameTable(const std::string& NewTableName, TSDBCursor& Cursor);
+  // Replaces the table by a new one of these definitions under the same
+  // name, filled by Fill from the old one. Cursor must be the table's only
+  // cursor; it is closed when the rebuild succeeds. The new table and the
+  // old one's removal are one commit: a failure leaves the old table whole.
+  void RebuildTable(TSDBCursor& Cursor, TSDBFieldDefs FieldDefs, TSDBConstraintDefs ConstraintDefs,
+                    TSDBIndexDefs IndexDefs, const TSDBTableFill& Fill);
   void InitCursorLayout(TSDBCursor& Cursor) const;
   int CursorCount() const { return static_cast<int>(FCursorList.size()); }
   bool Active() const { return FActive; }
@@ -268,6 +278,17 @@ class TSDBDiskTableData : public TSDBIndexRecordSource {
 
  private:
   void CreateManagers(TSDBFieldDefs FieldDefs);
+  // Writes a new table (files, indexes, catalogue entry) as the session's
+  // pending changes. LocksFilePageNo >= 0: the table replaces the catalogue
+  // entry of its name and takes over that locks file; otherwise it gets a
+  // locks file of its own and a new entry.
+  void WriteNewTable(int SessionID, TSDBFieldDefs FieldDefs, TSDBConstraintDefs ConstraintDefs,
+                     TSDBIndexDefs IndexDefs, int32_t LocksFilePageNo);
+  // Drops what WriteNewTable left pending (and its locks file when it made one).
+  void DiscardNewTable(int SessionID, bool OwnLocksFile) noexcept;
+  // Frees the pages of the table's records, BLOBs, indexes and internal
+  // files (not its locks file or catalogue entry) as pending changes.
+  void FreeTablePages(int SessionID);
   void LoadTable(int SessionID);
   void SaveMetadata(int SessionID);
   void RepairRecordPageIndex(int SessionID);
@@ -326,6 +347,10 @@ class TSDBOpenTableList {
   // table open) and frees the data again when no cursor uses it, also when
   // Op fails.
   void WithTableData(const std::string& TableName, const std::function<void(TSDBDiskTableData&)>& Op);
+  // Rebuilds the table (TSDBDiskTableData::RebuildTable) with the session
+  // holding it exclusively: fails while any other cursor has it open.
+  void RebuildTable(int SessionID, const std::string& TableName, TSDBFieldDefs FieldDefs,
+                    TSDBConstraintDefs ConstraintDefs, TSDBIndexDefs IndexDefs, const TSDBTableFill& Fill);
   // "Table '%s' does not exist." when the table list does not name it.
   void CheckListed(const std::string& TableName);
   std::vector<std::string> GetTablesList();

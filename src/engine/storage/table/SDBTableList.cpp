@@ -5,12 +5,13 @@
 #include "common/SDBBytes.h"
 #include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
+#include "sdb/SDBText.h"
 #include "storage/table/SDBFieldDef.h"
 
 namespace sdb {
 
 void TSDBTableListItem::Load(const uint8_t* p) {
-  TableName.assign(reinterpret_cast<const char*>(p + 1), p[0]);
+  TableName = SDBNameFromAnsi(std::string_view(reinterpret_cast<const char*>(p + 1), p[0]));
   TableID = GetLEI32(p + 256);
   MetaDataFilePageNo = GetLEI32(p + 260);
   MostUpdatedFilePageNo = GetLEI32(p + 264);
@@ -18,10 +19,11 @@ void TSDBTableListItem::Load(const uint8_t* p) {
 }
 
 void TSDBTableListItem::Save(uint8_t* p) const {
+  const std::string name = SDBNameToAnsi(TableName);
   std::memset(p, 0, kSize);
-  const size_t n = TableName.size() > 255 ? 255 : TableName.size();
+  const size_t n = name.size() > 255 ? 255 : name.size();
   p[0] = static_cast<uint8_t>(n);
-  std::memcpy(p + 1, TableName.data(), n);
+  std::memcpy(p + 1, name.data(), n);
   PutLEI32(p + 256, TableID);
   PutLEI32(p + 260, MetaDataFilePageNo);
   PutLEI32(p + 264, MostUpdatedFilePageNo);
@@ -87,6 +89,12 @@ void TSDBTableListFile::RenameTable(const std::string& OldName, const std::strin
   int j = Find(NewName);
   if (j >= 0 && j != i) throw ESDBException(kSDBErrTableExists, "Cannot create table. Table '%s' already exists", {NewName});
   FItems[static_cast<size_t>(i)].TableName = NewName;
+}
+
+void TSDBTableListFile::ReplaceTable(const TSDBTableListItem& Item) {
+  int i = Find(Item.TableName);
+  if (i < 0) throw ESDBException(kSDBErrLoadMissingTable, "Table '%s' does not exist.", {Item.TableName});
+  FItems[static_cast<size_t>(i)] = Item;
 }
 
 std::vector<std::string> TSDBTableListFile::GetTablesList() const {

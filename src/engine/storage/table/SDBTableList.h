@@ -48,6 +48,9 @@ class TSDBTableListFile {
   // Raise "Table '%s' does not exist." (30396, 30397).
   void DeleteTable(const std::string& TableName);
   void RenameTable(const std::string& OldName, const std::string& NewName);
+  // The entry of Item's name takes Item's content, keeping its place
+  // ("Table '%s' does not exist." (30405) when there is none).
+  void ReplaceTable(const TSDBTableListItem& Item);
   const std::vector<TSDBTableListItem>& Items() const noexcept { return FItems; }
   std::vector<std::string> GetTablesList() const;
 
