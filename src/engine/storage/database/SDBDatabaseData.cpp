@@ -147,6 +147,7 @@ void TSDBDiskDatabaseData::DisconnectSession(TSDBBaseSession& Session) {
       FTableLockManager->ReleaseSessionLocks(id, [this](int32_t p) { return ResolveLocksFile(p); });
     FPagesCacheManager.ClearSession(id);
     FReportedCounts.erase(id);
+    for (auto& d : FTableDataList) d->ForgetSession(id);
   }
   try {
     if (FMultiUser)
@@ -273,6 +274,7 @@ void TSDBDiskDatabaseData::DeleteTable(int SessionID, const std::string& TableNa
 void TSDBDiskDatabaseData::RenameTable(int SessionID, const std::string& OldName, const std::string& NewName) {
   std::lock_guard<std::recursive_mutex> g(FCSect);
   FTableDataList.CheckListed(OldName);
+  FTableDataList.DropKept(NewName);
   RunExclusive(SessionID, OldName, [&](TSDBDiskTableData& data, TSDBCursor& cursor) {
     data.RenameTable(NewName, cursor);
     data.CloseTable(cursor);
@@ -311,8 +313,10 @@ bool TSDBDiskDatabaseData::UsesLocks(int SessionID) const {
 }
 
 TSDBTableLocksFile* TSDBDiskDatabaseData::ResolveLocksFile(int32_t LocksFilePageNo) {
+  // Only tables in use: data kept without cursors may describe a table
+  // another process has dropped since.
   for (auto& d : FTableDataList) {
-    if (d->Active() && d->TableLocksFile().IsOpen() && d->TableLocksFile().StartPageNo() == LocksFilePageNo) {
+    if (d->CursorCount() > 0 && d->Active() && d->TableLocksFile().IsOpen() && d->TableLocksFile().StartPageNo() == LocksFilePageNo) {
       auto& slot = FLooseLocksFiles[LocksFilePageNo];
       slot = std::make_unique<TSDBTableLocksFile>(d->TableLocksFile());
       return slot.get();
