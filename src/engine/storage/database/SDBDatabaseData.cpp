@@ -376,12 +376,20 @@ bool TSDBDiskDatabaseData::LockTable(TSDBDiskTableData& Table, int SessionID, TS
   std::lock_guard<std::recursive_mutex> g(FCSect);
   if (!UsesLocks(SessionID)) return true;
   TSDBTableLocksFile file(Table.TableLocksFile());
+  // A shared or exclusive lock the session holds already has kept every
+  // writer of the table out since it was granted and checked: a nested
+  // grant (each record fetch of a statement) needs no new look.
+  const int32_t table = file.StartPageNo();
+  const bool held = FTableLockManager->HoldsLock(SessionID, ltS, table) || FTableLockManager->HoldsLock(SessionID, ltX, table);
+  // Change detection cares when a lock period begins and ends: a grant of
+  // a type the session holds already begins none.
+  const bool period = (LockType == ltS || LockType == ltRW) && !FTableLockManager->HoldsLock(SessionID, LockType, table);
   const bool ok =
       FTableLockManager->LockTable(SessionID, LockType, file, TryCount, DelayMs, false, AllowXIRWAfterSIRW);
   // Under the table lock no live writer changes the table's pages: what is
   // on disk is whole unless a writer died committing; that is undone first.
-  if (ok) FCache.DiskPageManager().RecoverInterruptedCommit();
-  if (ok && (LockType == ltS || LockType == ltRW)) SyncChangeDetection(SessionID);
+  if (ok && !held) FCache.DiskPageManager().RecoverInterruptedCommit();
+  if (ok && period) SyncChangeDetection(SessionID);
   return ok;
 }
 
@@ -391,7 +399,10 @@ bool TSDBDiskDatabaseData::UnlockTable(TSDBDiskTableData& Table, int SessionID, 
   if (!UsesLocks(SessionID)) return true;
   TSDBTableLocksFile file(Table.TableLocksFile());
   const bool ok = FTableLockManager->UnlockTable(SessionID, LockType, file, IgnoreIfNoLock, false);
-  if (LockType == ltS || LockType == ltRW) SyncChangeDetection(SessionID);
+  // Only the release that ends the lock period matters to change detection
+  // (nested grants were not reported either).
+  if ((LockType == ltS || LockType == ltRW) && !FTableLockManager->HoldsLock(SessionID, LockType, file.StartPageNo()))
+    SyncChangeDetection(SessionID);
   return ok;
 }
 
