@@ -198,7 +198,8 @@ TSDBTableCursor& TSDBAOTable::IndexCursor() {
         TSDBTableOpenFunctions{[this](TSDBCursor& c, const std::string& n) { Conn.OpenTable(c, n); },
                                [this](TSDBCursor& c) { Conn.CloseTable(c); }},
         Cursor.SessionID);
-    tc->Open(TableName);
+    // Positioned by the query on its range, not on the table's first record.
+    tc->Open(TableName, false, false);
     tc->SetInTransaction(Cursor.FInTransaction);
     FIndexCursor = std::move(tc);
   }
@@ -257,25 +258,30 @@ bool UsableFor(const TSDBFieldDef& field, const TSDBIndexColumn& col, const TSDB
 
 namespace {
 
-// Puts the candidate's range on a cursor ordered by its index. Bounds are
-// kept in value order; a descending first column reads them the other way.
-void SetCandidateRange(TSDBTableCursor& tc, const TSDBIndexCandidate& c, bool descending) {
-  tc.SetIndexName(c.IndexName);
-  std::vector<TSDBVariant> start = c.EqualValues, end = c.EqualValues;
-  bool startEx = false, endEx = false;
+// The candidate's range as bounds of a cursor ordered by its index. Bounds
+// are kept in value order; a descending first column reads them the other
+// way.
+struct TCandidateBounds {
+  std::vector<TSDBVariant> Start, End;
+  bool StartExclusive = false, EndExclusive = false;
+};
+
+TCandidateBounds CandidateBounds(const TSDBIndexCandidate& c, bool descending) {
+  TCandidateBounds b;
+  b.Start = b.End = c.EqualValues;
   if (c.EqualValues.empty()) {
     const bool hasLow = descending ? c.HasHigh : c.HasLow;
     const bool hasHigh = descending ? c.HasLow : c.HasHigh;
     if (hasLow) {
-      start.push_back(descending ? c.High : c.Low);
-      startEx = !(descending ? c.HighInclusive : c.LowInclusive);
+      b.Start.push_back(descending ? c.High : c.Low);
+      b.StartExclusive = !(descending ? c.HighInclusive : c.LowInclusive);
     }
     if (hasHigh) {
-      end.push_back(descending ? c.Low : c.High);
-      endEx = !(descending ? c.LowInclusive : c.HighInclusive);
+      b.End.push_back(descending ? c.Low : c.High);
+      b.EndExclusive = !(descending ? c.LowInclusive : c.HighInclusive);
     }
   }
-  tc.SetRange(start, end, startEx, endEx);
+  return b;
 }
 
 }  // namespace
@@ -437,9 +443,9 @@ void TSDBAOTable::ChooseIndex() {
     if (c.Unique && c.EqualValues.size() == d.FColumns.size()) est = 1;
     // The index's own estimate of the entries in the range, when it has one.
     try {
-      TSDBTableCursor& tc = IndexCursor();
-      SetCandidateRange(tc, c, d.FColumns[0].FDescending);
-      est = static_cast<double>(tc.ApproxRangeRecordCount());
+      const TCandidateBounds b = CandidateBounds(c, d.FColumns[0].FDescending);
+      est = static_cast<double>(
+          IndexCursor().ApproxIndexRangeRecordCount(c.IndexName, b.Start, b.End, b.StartExclusive, b.EndExclusive));
     } catch (const ESDBException&) {
     }
     est = std::max(1.0, std::ceil(est));
@@ -565,8 +571,10 @@ void TSDBAOTable::ReadRange(const TSDBIndexCandidate& c) {
   FResult.LiveTableName = TableName;
   const TSDBIndexDef& d = Cursor.TableData->IndexDefs()[c.IndexNo];
   TSDBTableCursor& tc = IndexCursor();
-  SetCandidateRange(tc, c, d.FColumns[0].FDescending);
-  for (tc.First(); !tc.Eof(); tc.Next()) {
+  // Positioned once: on the first record of the range.
+  const TCandidateBounds b = CandidateBounds(c, d.FColumns[0].FDescending);
+  tc.SetIndexRange(c.IndexName, b.Start, b.End, b.StartExclusive, b.EndExclusive);
+  for (; !tc.Eof(); tc.Next()) {
     FResult.Rows.push_back(SDBExecCurrentRow(tc.Cursor()));
     FResult.RecordIDs.push_back(tc.RecordID());
   }

@@ -215,6 +215,32 @@ TEST_P(CursorRange, LimitsNavigationAndCounts) {
   EXPECT_LE(approx, 5);
   cur->CancelRange();
   EXPECT_EQ(cur->RecordCount(), 5);
+
+  // A query's cursor: opened without a position, the estimate of the range
+  // taken from the index alone (the cursor stays where it was), then ordered
+  // and limited in one move, on the range's first record.
+  other = std::make_unique<TSDBTableCursor>(SDBTableOpener(db), 0);
+  other->Open("T", false, false);
+  EXPECT_TRUE(other->Eof());
+  EXPECT_EQ(other->ApproxIndexRangeRecordCount("BYNUM", vals(rc.Start), vals(rc.End), rc.StartExclusive,
+                                               rc.EndExclusive),
+            approx);
+  EXPECT_TRUE(other->Eof());
+  EXPECT_FALSE(other->HasRange());
+  other->SetIndexRange("BYNUM", vals(rc.Start), vals(rc.End), rc.StartExclusive, rc.EndExclusive);
+  std::vector<int64_t> ids;
+  for (; !other->Eof(); other->Next()) ids.push_back(other->FieldByName("ID").AsInt64());
+  EXPECT_EQ(ids, rc.Ids);
+  // From another order, with a record current, the range still starts at its first record.
+  cur->SetIndexName("BYNAME");
+  cur->Last();
+  cur->SetIndexRange("BYNUM", vals(rc.Start), vals(rc.End), rc.StartExclusive, rc.EndExclusive);
+  ids.clear();
+  for (; !cur->Eof(); cur->Next()) ids.push_back(cur->FieldByName("ID").AsInt64());
+  EXPECT_EQ(ids, rc.Ids);
+  EXPECT_EQ(cur->IndexName(), "BYNUM");
+  EXPECT_EQ(NativeOf([&] { other->SetIndexRange("NOPE", {}, {}, false, false); }), 20018);
+  EXPECT_EQ(NativeOf([&] { other->ApproxIndexRangeRecordCount("NOPE", {}, {}, false, false); }), 20018);
 }
 
 INSTANTIATE_TEST_SUITE_P(Bounds, CursorRange,

@@ -147,6 +147,7 @@ void TSDBDiskDatabaseData::DisconnectSession(TSDBBaseSession& Session) {
       FTableLockManager->ReleaseSessionLocks(id, [this](int32_t p) { return ResolveLocksFile(p); });
     FPagesCacheManager.ClearSession(id);
     FReportedCounts.erase(id);
+    for (auto& d : FTableDataList) d->ForgetSession(id);
   }
   try {
     if (FMultiUser)
@@ -273,6 +274,7 @@ void TSDBDiskDatabaseData::DeleteTable(int SessionID, const std::string& TableNa
 void TSDBDiskDatabaseData::RenameTable(int SessionID, const std::string& OldName, const std::string& NewName) {
   std::lock_guard<std::recursive_mutex> g(FCSect);
   FTableDataList.CheckListed(OldName);
+  FTableDataList.DropKept(NewName);
   RunExclusive(SessionID, OldName, [&](TSDBDiskTableData& data, TSDBCursor& cursor) {
     data.RenameTable(NewName, cursor);
     data.CloseTable(cursor);
@@ -319,8 +321,10 @@ bool TSDBDiskDatabaseData::UsesLocks(int SessionID) const {
 }
 
 TSDBTableLocksFile* TSDBDiskDatabaseData::ResolveLocksFile(int32_t LocksFilePageNo) {
+  // Only tables in use: data kept without cursors may describe a table
+  // another process has dropped since.
   for (auto& d : FTableDataList) {
-    if (d->Active() && d->TableLocksFile().IsOpen() && d->TableLocksFile().StartPageNo() == LocksFilePageNo) {
+    if (d->CursorCount() > 0 && d->Active() && d->TableLocksFile().IsOpen() && d->TableLocksFile().StartPageNo() == LocksFilePageNo) {
       auto& slot = FLooseLocksFiles[LocksFilePageNo];
       slot = std::make_unique<TSDBTableLocksFile>(d->TableLocksFile());
       return slot.get();
@@ -380,12 +384,20 @@ bool TSDBDiskDatabaseData::LockTable(TSDBDiskTableData& Table, int SessionID, TS
   std::lock_guard<std::recursive_mutex> g(FCSect);
   if (!UsesLocks(SessionID)) return true;
   TSDBTableLocksFile file(Table.TableLocksFile());
+  // A shared or exclusive lock the session holds already has kept every
+  // writer of the table out since it was granted and checked: a nested
+  // grant (each record fetch of a statement) needs no new look.
+  const int32_t table = file.StartPageNo();
+  const bool held = FTableLockManager->HoldsLock(SessionID, ltS, table) || FTableLockManager->HoldsLock(SessionID, ltX, table);
+  // Change detection cares when a lock period begins and ends: a grant of
+  // a type the session holds already begins none.
+  const bool period = (LockType == ltS || LockType == ltRW) && !FTableLockManager->HoldsLock(SessionID, LockType, table);
   const bool ok =
       FTableLockManager->LockTable(SessionID, LockType, file, TryCount, DelayMs, false, AllowXIRWAfterSIRW);
   // Under the table lock no live writer changes the table's pages: what is
   // on disk is whole unless a writer died committing; that is undone first.
-  if (ok) FCache.DiskPageManager().RecoverInterruptedCommit();
-  if (ok && (LockType == ltS || LockType == ltRW)) SyncChangeDetection(SessionID);
+  if (ok && !held) FCache.DiskPageManager().RecoverInterruptedCommit();
+  if (ok && period) SyncChangeDetection(SessionID);
   return ok;
 }
 
@@ -395,7 +407,10 @@ bool TSDBDiskDatabaseData::UnlockTable(TSDBDiskTableData& Table, int SessionID, 
   if (!UsesLocks(SessionID)) return true;
   TSDBTableLocksFile file(Table.TableLocksFile());
   const bool ok = FTableLockManager->UnlockTable(SessionID, LockType, file, IgnoreIfNoLock, false);
-  if (LockType == ltS || LockType == ltRW) SyncChangeDetection(SessionID);
+  // Only the release that ends the lock period matters to change detection
+  // (nested grants were not reported either).
+  if ((LockType == ltS || LockType == ltRW) && !FTableLockManager->HoldsLock(SessionID, LockType, file.StartPageNo()))
+    SyncChangeDetection(SessionID);
   return ok;
 }
 

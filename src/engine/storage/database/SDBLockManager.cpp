@@ -308,6 +308,12 @@ std::vector<TSDBTableLockItem> TSDBDatabaseTableLockManager::SessionLocks(int Se
   return List(SessionID).Items();
 }
 
+bool TSDBDatabaseTableLockManager::HoldsLock(int SessionID, TSDBLockType LockType, int32_t LocksFilePageNo) {
+  std::lock_guard<std::recursive_mutex> g(FCSect);
+  if (SessionID < 0 || SessionID >= static_cast<int>(FSessionLockList.size())) return false;
+  return List(SessionID).LockExists(LockType, LocksFilePageNo);
+}
+
 bool TSDBDatabaseTableLockManager::LockTable(int SessionID, TSDBLockType LockType, TSDBTableLocksFile& File,
                                              int aTryCount, int aDelayMS, bool NoThreadLock,
                                              bool AllowXIRWAfterSIRW) {

@@ -148,6 +148,8 @@ class TSDBDatabaseTableLockManager {
   // Forgets the session's grants on a table whose locks file was deleted
   // (the caller releases what the file held).
   void ForgetTable(int SessionID, int32_t LocksFilePageNo);
+  // Whether the session already holds LockType on the table.
+  bool HoldsLock(int SessionID, TSDBLockType LockType, int32_t LocksFilePageNo);
   // A copy of a session's list (tests, tools).
   std::vector<TSDBTableLockItem> SessionLocks(int SessionID);
   int32_t MaxSessionCount() const { return FMaxSessionCount; }

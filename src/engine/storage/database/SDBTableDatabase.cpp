@@ -120,6 +120,7 @@ void TSDBTableDatabase::DeleteTable(const std::string& TableName) {
 void TSDBTableDatabase::RenameTable(const std::string& OldName, const std::string& NewName) {
   std::lock_guard<std::recursive_mutex> guard(FCSect);
   FTableDataList.CheckListed(OldName);
+  FTableDataList.DropKept(NewName);
   FTableDataList.WithTableData(OldName, [&](TSDBDiskTableData& data) {
     TSDBCursor cursor;
     data.RenameTable(NewName, cursor);

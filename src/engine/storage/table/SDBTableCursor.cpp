@@ -94,7 +94,7 @@ TSDBDiskTableData& TSDBTableCursor::Table() {
 
 // ---- Open and close ------------------------------------------------------------------------------
 
-void TSDBTableCursor::Open(const std::string& TableName, bool Exclusive) {
+void TSDBTableCursor::Open(const std::string& TableName, bool Exclusive, bool Positioned) {
   if (Active()) Close();
   FCursor.FExclusive = Exclusive;
   FCursor.CurrentIndexID = -1;
@@ -103,7 +103,9 @@ void TSDBTableCursor::Open(const std::string& TableName, bool Exclusive) {
   if (!FCursor.TableData) throw ESDBException(kSDBErrTableNotActive, "Nil pointer occured");
   FState = csBrowse;
   FHasRange = false;
-  First();
+  FHasRecord = false;
+  FBof = FEof = true;
+  if (Positioned) First();
 }
 
 void TSDBTableCursor::Close() {
@@ -142,9 +144,13 @@ void TSDBTableCursor::SetIndexName(const std::string& IndexName) {
     SetIndexID(-1);
     return;
   }
+  SetIndexID(IndexIDOfName(IndexName));
+}
+
+int32_t TSDBTableCursor::IndexIDOfName(const std::string& IndexName) {
   const int32_t id = Table().IndexIDByName(IndexName);
   if (id < 0) throw ESDBException(kSDBErrNoSuchIndex, "Index not found");
-  SetIndexID(id);
+  return id;
 }
 
 void TSDBTableCursor::SetIndexFieldNames(const std::vector<std::string>& FieldNames,
@@ -175,9 +181,14 @@ TSDBBTreeRecordIndex& TSDBTableCursor::CurrentIndex() {
 
 TSDBScanSearchCondition TSDBTableCursor::MakeBound(const std::vector<TSDBVariant>& Values,
                                                    TSDBSearchCondition Condition, bool PartialCompare) {
+  if (Values.empty()) return {};
+  return MakeBound(CurrentIndex(), Values, Condition, PartialCompare);
+}
+
+TSDBScanSearchCondition TSDBTableCursor::MakeBound(TSDBBTreeRecordIndex& idx, const std::vector<TSDBVariant>& Values,
+                                                   TSDBSearchCondition Condition, bool PartialCompare) {
   TSDBScanSearchCondition c;
   if (Values.empty()) return c;
-  TSDBBTreeRecordIndex& idx = CurrentIndex();
   const TSDBIndexDef& def = idx.IndexDef();
   if (Values.size() > def.FColumns.size())
     throw ESDBException(kSDBErrKeyListLengths, "Error - different list lengths. L1 = %d, L2 = %d",
@@ -206,6 +217,18 @@ void TSDBTableCursor::SetRange(const std::vector<TSDBVariant>& StartValues, cons
   First();
 }
 
+void TSDBTableCursor::SetIndexRange(const std::string& IndexName, const std::vector<TSDBVariant>& StartValues,
+                                    const std::vector<TSDBVariant>& EndValues, bool StartExclusive,
+                                    bool EndExclusive) {
+  CheckBrowse(kSDBErrCursorNotBrowsing);
+  const int32_t id = IndexIDOfName(IndexName);
+  Table().IndexManager().OpenIndex(id);
+  FCursor.CurrentIndexID = id;
+  FCursor.PositionCache.Clear();
+  FHasRange = false;
+  SetRange(StartValues, EndValues, StartExclusive, EndExclusive);
+}
+
 void TSDBTableCursor::CancelRange() {
   if (!FHasRange) return;
   FHasRange = false;
@@ -222,6 +245,23 @@ int64_t TSDBTableCursor::ApproxRangeRecordCount() {
     return CurrentIndex().GetApproxRangeRecordCount(FCursor.SessionID, total,
                                                     FRangeStart.Condition != scNone ? &FRangeStart : nullptr,
                                                     FRangeEnd.Condition != scNone ? &FRangeEnd : nullptr);
+  });
+}
+
+int64_t TSDBTableCursor::ApproxIndexRangeRecordCount(const std::string& IndexName,
+                                                     const std::vector<TSDBVariant>& StartValues,
+                                                     const std::vector<TSDBVariant>& EndValues, bool StartExclusive,
+                                                     bool EndExclusive) {
+  CheckActive();
+  const int32_t id = IndexIDOfName(IndexName);
+  TSDBBTreeRecordIndex& idx = Table().IndexManager().OpenIndex(id);
+  const TSDBScanSearchCondition start = MakeBound(idx, StartValues, StartExclusive ? scGreater : scGreaterEqual, false);
+  const TSDBScanSearchCondition end = MakeBound(idx, EndValues, EndExclusive ? scLower : scLowerEqual, false);
+  const int64_t total = Table().GetRecordCount(FCursor.SessionID);
+  return IndexRead([&] {
+    return Table().IndexManager().OpenIndex(id).GetApproxRangeRecordCount(
+        FCursor.SessionID, total, start.Condition != scNone ? &start : nullptr,
+        end.Condition != scNone ? &end : nullptr);
   });
 }
 

@@ -62,8 +62,10 @@ class TSDBTableCursor {
 
   // ---- Open and close ------------------------------------------------------------------------
 
-  // Opens the table in physical order and moves to the first record.
-  void Open(const std::string& TableName, bool Exclusive = false);
+  // Opens the table in physical order and moves to the first record; not
+  // Positioned, it stays before the first record until the caller moves it
+  // (a query positions it once, on its range).
+  void Open(const std::string& TableName, bool Exclusive = false, bool Positioned = true);
   // Cancels a pending edit, ends a batch (its changes are committed) and
   // closes the table.
   void Close();
@@ -104,10 +106,19 @@ class TSDBTableCursor {
   // Moves to the first record of the range. Raises 20018 in physical order.
   void SetRange(const std::vector<TSDBVariant>& StartValues, const std::vector<TSDBVariant>& EndValues,
                 bool StartExclusive = false, bool EndExclusive = false, bool PartialCompare = false);
+  // Orders the cursor by the index and limits it to the range in one
+  // move: positioned once, on the first record of the range.
+  void SetIndexRange(const std::string& IndexName, const std::vector<TSDBVariant>& StartValues,
+                     const std::vector<TSDBVariant>& EndValues, bool StartExclusive, bool EndExclusive);
   void CancelRange();
   bool HasRange() const noexcept { return FHasRange; }
   // The planner's estimate of the records in the range (or in the table).
   int64_t ApproxRangeRecordCount();
+  // The same estimate for a range of any index of the table, from the
+  // index alone: neither the cursor nor its range moves, no record is read.
+  int64_t ApproxIndexRangeRecordCount(const std::string& IndexName, const std::vector<TSDBVariant>& StartValues,
+                                      const std::vector<TSDBVariant>& EndValues, bool StartExclusive,
+                                      bool EndExclusive);
 
   // ---- Navigation ------------------------------------------------------------------------------
 
@@ -208,6 +219,9 @@ class TSDBTableCursor {
   bool InEndBound(const uint8_t* RecordBuffer);
   TSDBScanSearchCondition MakeBound(const std::vector<TSDBVariant>& Values, TSDBSearchCondition Condition,
                                     bool PartialCompare);
+  TSDBScanSearchCondition MakeBound(TSDBBTreeRecordIndex& Index, const std::vector<TSDBVariant>& Values,
+                                    TSDBSearchCondition Condition, bool PartialCompare);
+  int32_t IndexIDOfName(const std::string& IndexName);
   bool ReadCurrent(std::vector<uint8_t>& Buffer);
   // The first (First) or last record of the current index satisfying the
   // condition, read under the database critical section and a shared

@@ -78,6 +78,9 @@ TSDBTableMetadata TSDBDiskTableData::BuildMetadata() const {
 }
 
 void TSDBDiskTableData::SaveMetadata(int SessionID) {
+  // The definitions in memory no longer match what was loaded (and the
+  // write may yet be rolled back): the next open reloads them.
+  FStoredMetadata.clear();
   std::vector<uint8_t> data = BuildMetadata().Save();
   FTableMetadataFile.WriteFile(SessionID, data.data(), static_cast<int32_t>(data.size()), acaZLIB, 1);
 }
@@ -245,6 +248,7 @@ void TSDBDiskTableData::CloseFiles() noexcept {
   FBlobManager.reset();
   FIndexDefs.Clear();
   FConstraintDefs.Clear();
+  FStoredMetadata.clear();
   FActive = false;
 }
 
@@ -254,7 +258,32 @@ void TSDBDiskTableData::LoadTable(int SessionID) {
   TSDBTableListFile& list = FDatabase.TableListFile();
   list.Load(SessionID);
   const TSDBTableListItem* item = list.FindTable(FTableName);
-  if (!item) throw ESDBException(kSDBErrLoadMissingTable, "Table '%s' does not exist.", {FTableName});
+  if (!item) {
+    CloseFiles();
+    throw ESDBException(kSDBErrLoadMissingTable, "Table '%s' does not exist.", {FTableName});
+  }
+  // Data kept from an earlier open is reused when the catalogue still names
+  // the same files and the stored definitions are the ones it was built
+  // from: whoever dropped, renamed, altered or re-indexed the table, here or
+  // in another process, changed one or the other. Only the counters are
+  // read again.
+  if (FActive && !FIsRepairing && item->TableID == FListItem.TableID &&
+      item->MetaDataFilePageNo == FListItem.MetaDataFilePageNo &&
+      item->MostUpdatedFilePageNo == FListItem.MostUpdatedFilePageNo &&
+      item->LocksFilePageNo == FListItem.LocksFilePageNo && !FStoredMetadata.empty()) {
+    try {
+      if (FTableMetadataFile.ReadAll(SessionID) == FStoredMetadata) {
+        FListItem = *item;
+        FTableName = item->TableName;
+        LoadCounters(SessionID, false);
+        return;
+      }
+    } catch (...) {
+      CloseFiles();
+      throw;
+    }
+  }
+  CloseFiles();
   FListItem = *item;
   FTableName = item->TableName;
   FTableID = item->TableID;
@@ -264,8 +293,9 @@ void TSDBDiskTableData::LoadTable(int SessionID) {
     // A locks file for 500,000 sessions spans some 1,500 pages: its chain
     // is kept under the table's identifier instead of walked per open.
     FTableLocksFile.OpenFile(item->LocksFilePageNo, item->TableID);
+    std::vector<uint8_t> stored = FTableMetadataFile.ReadAll(SessionID);
     TSDBTableMetadata m;
-    m.Load(FTableMetadataFile.ReadAll(SessionID));
+    m.Load(stored);
     FIndexDefs = std::move(m.IndexDefs);
     FConstraintDefs = std::move(m.ConstraintDefs);
     CreateManagers(std::move(m.FieldDefs));
@@ -276,31 +306,39 @@ void TSDBDiskTableData::LoadTable(int SessionID) {
       if (m.BlobPageIndexRoot < 0) throw ESDBException(kSDBErrNoBlobPageIndexRoot, "Nil pointer occured");
       FBlobManager->OpenBlobPageIndex(m.BlobPageIndexRoot);
     }
-    // The counters and the record page index must come from the same
-    // commit: another process may write both between the two reads. A
-    // shared table lock keeps writers out meanwhile (without it, as when
-    // the wait runs out, the check runs as it is). The wait is the open's
-    // own: a table another session holds exclusively must fail to open as
-    // soon as the open's lock would, not after a read's long wait.
-    const bool shared = LockTable(SessionID, ltS, kSDBTableOpenLockTryCount, kSDBTableOpenLockDelayMs);
-    bool damaged = false;
-    try {
-      LoadMostUpdated(SessionID);
-      FRecordManager->ValidateRecordPageIndex(SessionID);
-    } catch (const ESDBException&) {
-      if (!FIsRepairing) {
-        if (shared) UnlockTable(SessionID, ltS, true);
-        throw;
-      }
-      damaged = true;
-    }
-    if (shared) UnlockTable(SessionID, ltS, true);
-    if (damaged) RepairRecordPageIndex(SessionID);
+    FActive = true;
+    LoadCounters(SessionID, true);
+    FStoredMetadata = std::move(stored);
   } catch (...) {
     CloseFiles();
     throw;
   }
-  FActive = true;
+}
+
+void TSDBDiskTableData::LoadCounters(int SessionID, bool ValidatePageIndex) {
+  // The counters and the record page index must come from the same
+  // commit: another process may write both between the two reads. A
+  // shared table lock keeps writers out meanwhile (without it, as when
+  // the wait runs out, the check runs as it is). The wait is the open's
+  // own: a table another session holds exclusively must fail to open as
+  // soon as the open's lock would, not after a read's long wait.
+  const bool shared = LockTable(SessionID, ltS, kSDBTableOpenLockTryCount, kSDBTableOpenLockDelayMs);
+  bool damaged = false;
+  try {
+    LoadMostUpdated(SessionID);
+    // The walk over every leaf of the record page index grows with the
+    // table: it runs when the table is first loaded, not each time kept
+    // data is reused (commits keep the index and the count in step).
+    if (ValidatePageIndex) FRecordManager->ValidateRecordPageIndex(SessionID);
+  } catch (const ESDBException&) {
+    if (!FIsRepairing) {
+      if (shared) UnlockTable(SessionID, ltS, true);
+      throw;
+    }
+    damaged = true;
+  }
+  if (shared) UnlockTable(SessionID, ltS, true);
+  if (damaged) RepairRecordPageIndex(SessionID);
 }
 
 void TSDBDiskTableData::RepairRecordPageIndex(int SessionID) {
@@ -361,7 +399,9 @@ void TSDBDiskTableData::OpenTable(TSDBCursor& Cursor) {
     throw ESDBException(kSDBErrTableOpenByOtherCursors, "Cannot access table '%s' in exclusive mode. Table is open by other cursors",
                         {FTableName});
   if (!FCursorList.empty() && FExclusive) throw ESDBException(kSDBErrTableLocked, "Cannot open table '%s'. Table is locked", {FTableName});
-  const bool first = !FActive;
+  // The first cursor loads the table, or checks data kept from an earlier
+  // open against what is stored now.
+  const bool first = FCursorList.empty();
   if (first) LoadTable(Cursor.SessionID);
   const bool locked = Cursor.FExclusive
                           ? LockTable(Cursor.SessionID, ltX, kSDBTableOpenLockTryCount, kSDBTableOpenLockDelayMs)
@@ -396,7 +436,14 @@ void TSDBDiskTableData::CloseTable(TSDBCursor& Cursor) {
   Cursor.TableData = nullptr;
   if (FCursorList.empty()) {
     FExclusive = false;
-    CloseFiles();
+    // The table data stays for the next statement (checked when it opens
+    // the table again); what queries built for their own order goes with
+    // the last cursor, as it did when the table was closed.
+    try {
+      if (FIndexManager) FIndexManager->DropTemporaryIndexes(-1);
+    } catch (...) {
+      CloseFiles();
+    }
   }
 }
 
@@ -432,8 +479,8 @@ void TSDBDiskTableData::DeleteTable(TSDBCursor& Cursor) {
   if (FCursorList.size() > 1 ||
       (FCursorList.size() == 1 && FCursorList.front() != &Cursor))
     throw ESDBException(kSDBErrDeleteOpenTable, "Cannot delete table '%s'. Table is open by another dataset", {FTableName});
-  const bool wasOpen = FActive;
-  if (!FActive) LoadTable(Cursor.SessionID);
+  const bool wasOpen = !FCursorList.empty();
+  if (!wasOpen) LoadTable(Cursor.SessionID);
   if (!FDatabase.LockTables(kTablesLockTryCount, kTablesLockDelayMs))
     throw ESDBException(kSDBErrDatabaseTablesLocked, "Database tables are locked");
   const int session = kSDBEngineSessionID;
@@ -602,7 +649,14 @@ void TSDBDiskTableData::Rollback(int SessionID) {
   if (!FActive) return;
   FSessionLastAutoinc.erase(SessionID);
   if (FIndexManager) FIndexManager->CancelTemporaryChanges(SessionID);
-  LoadMostUpdated(SessionID);
+  // Kept data without cursors reads its counters when it is next opened
+  // (the table may be gone by then).
+  if (!FCursorList.empty()) LoadMostUpdated(SessionID);
+}
+
+void TSDBDiskTableData::ForgetSession(int SessionID) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  FSessionLastAutoinc.erase(SessionID);
 }
 
 void TSDBDiskTableData::AfterChange(TSDBCursor& Cursor) {
@@ -1207,16 +1261,27 @@ TSDBDiskTableData& TSDBOpenTableList::FindOrCreate(const std::string& TableName)
   return *FList.back();
 }
 
-void TSDBOpenTableList::FreeIfNoCursorsConnected(TSDBDiskTableData& Data) {
-  if (Data.CursorCount() > 0) return;
+void TSDBOpenTableList::FreeIfNoCursorsConnected(TSDBDiskTableData& Data, bool Failed) {
+  if (Data.CursorCount() > 0 || (Data.Active() && !Failed)) return;
   FList.erase(std::remove_if(FList.begin(), FList.end(),
                              [&](const std::unique_ptr<TSDBDiskTableData>& p) { return p.get() == &Data; }),
+              FList.end());
+}
+
+void TSDBOpenTableList::DropKept(const std::string& TableName) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  const std::string key = SDBUpperName(TableName);
+  FList.erase(std::remove_if(FList.begin(), FList.end(),
+                             [&](const std::unique_ptr<TSDBDiskTableData>& p) {
+                               return p->CursorCount() == 0 && SDBUpperName(p->TableName()) == key;
+                             }),
               FList.end());
 }
 
 void TSDBOpenTableList::CreateTable(const std::string& TableName, TSDBFieldDefs FieldDefs,
                                     TSDBConstraintDefs ConstraintDefs, TSDBIndexDefs IndexDefs) {
   std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  DropKept(TableName);
   TSDBDiskTableData data(FDatabase, TableName);
   TSDBCursor cursor;
   cursor.SessionID = kSDBEngineSessionID;
@@ -1231,7 +1296,7 @@ void TSDBOpenTableList::OpenTable(TSDBCursor& Cursor, const std::string& TableNa
     data.OpenTable(Cursor);
   } catch (...) {
     if (Repairing) data.SetRepairing(false);
-    FreeIfNoCursorsConnected(data);
+    FreeIfNoCursorsConnected(data, true);
     throw;
   }
   if (Repairing) data.SetRepairing(false);
@@ -1252,7 +1317,7 @@ void TSDBOpenTableList::WithTableData(const std::string& TableName,
   try {
     Op(data);
   } catch (...) {
-    FreeIfNoCursorsConnected(data);
+    FreeIfNoCursorsConnected(data, true);
     throw;
   }
   FreeIfNoCursorsConnected(data);

@@ -240,6 +240,8 @@ class TSDBDiskTableData : public TSDBIndexRecordSource {
   void CancelChanges(int SessionID, bool InTransaction);
   // Drops what the table holds for the session (counters reloaded).
   void Rollback(int SessionID);
+  // Forgets the session (disconnected: its identifier may be given again).
+  void ForgetSession(int SessionID);
 
   // ---- Locks (multi-user hooks) ------------------------------------------------------------
 
@@ -289,7 +291,12 @@ class TSDBDiskTableData : public TSDBIndexRecordSource {
   // Frees the pages of the table's records, BLOBs, indexes and internal
   // files (not its locks file or catalogue entry) as pending changes.
   void FreeTablePages(int SessionID);
+  // Loads the table, or checks kept data against the catalogue and the
+  // stored definitions and reloads only what changed.
   void LoadTable(int SessionID);
+  // Reads the counters under a shared table lock (with the record page
+  // index walk when asked); a repair rebuilds a damaged index.
+  void LoadCounters(int SessionID, bool ValidatePageIndex);
   void SaveMetadata(int SessionID);
   void RepairRecordPageIndex(int SessionID);
   void CloseFiles() noexcept;
@@ -317,21 +324,31 @@ class TSDBDiskTableData : public TSDBIndexRecordSource {
   std::unique_ptr<TSDBBaseIndexManager> FIndexManager;
   std::vector<TSDBCursor*> FCursorList;
   int32_t FLastUsedTableState = -1;
+  // The metadata file's content the definitions in memory were built
+  // from; empty when they must be loaded again.
+  std::vector<uint8_t> FStoredMetadata;
   // Last generated auto-increment value per session and field.
   std::map<int, std::map<int, int64_t>> FSessionLastAutoinc;
 };
 
-// The open table data objects of one database: one per table (names
-// compared without regard to case), shared by the table's cursors and freed
-// when the last of them leaves.
+// The table data objects of one database: one per table (names compared
+// without regard to case), shared by the table's cursors and kept after the
+// last of them leaves, so that the next statement only checks what is
+// stored instead of loading the table again. Data that failed to load or
+// whose table went is freed.
 class TSDBOpenTableList {
  public:
   explicit TSDBOpenTableList(TSDBTableDatabaseContext& Database) : FDatabase(Database) {}
   TSDBDiskTableData* Find(const std::string& TableName);
   TSDBDiskTableData& FindOrCreate(const std::string& TableName);
-  // Frees the table data when no cursor has it open.
-  void FreeIfNoCursorsConnected(TSDBDiskTableData& Data);
+  // Frees the table data when no cursor has it open and it holds no
+  // loaded table, or (Failed) an operation on it failed: what it holds
+  // then may not be what is stored.
+  void FreeIfNoCursorsConnected(TSDBDiskTableData& Data, bool Failed = false);
   void Clear() { FList.clear(); }
+  // Frees kept data of that name that no cursor uses: a table about to be
+  // created or renamed to the name is another one.
+  void DropKept(const std::string& TableName);
 
   // The table operations every database runs alike, each under the
   // database's critical section.
