@@ -431,24 +431,36 @@ void TSDBDatabase::CreateDatabase() {
   h.Disconnect();
 }
 
-std::string TSDBDatabase::RepairDatabase() {
+std::string TSDBDatabase::RepairDatabase(std::string* Summary) {
   if (Connected()) throw ESDBException(kSDBErrDatabaseOpen, "Cannot perform this operation on an open database");
   TSDBConnectionParams p;
   p.FileName = FDatabaseFileName;
   p.Password = Password;
-  return TSDBConnectionHandle::Repair(p, [this](int percent) {
-           if (OnRepairProgress) OnRepairProgress(*this, percent);
-         }).Log;
+  const TSDBRepairReport report = TSDBConnectionHandle::Repair(p, [this](int percent) {
+    if (OnRepairProgress) OnRepairProgress(*this, percent);
+  });
+  if (Summary) *Summary = report.Summary();
+  return report.Log;
 }
 
-void TSDBDatabase::CompactDatabase() {
+std::string TSDBDatabase::CompactDatabase() {
   if (Connected()) throw ESDBException(kSDBErrDatabaseOpen, "Cannot perform this operation on an open database");
   TSDBConnectionParams p;
   p.FileName = FDatabaseFileName;
   p.Password = Password;
-  TSDBConnectionHandle::Compact(p, [this](int percent) {
-    if (OnCompactProgress) OnCompactProgress(*this, percent);
-  });
+  return TSDBConnectionHandle::Compact(p, [this](int percent) {
+           if (OnCompactProgress) OnCompactProgress(*this, percent);
+         }).Summary();
+}
+
+int64_t TSDBDatabase::BackupDatabase(const std::string& DestFileName) {
+  std::error_code ec;
+  if (FDatabaseFileName.empty() || !std::filesystem::is_regular_file(FDatabaseFileName, ec))
+    throw ESDBException(kSDBErrDatabaseFileMissing, "Database file '%s' does not exist", {FDatabaseFileName});
+  TSDBConnectionParams p;
+  p.FileName = FDatabaseFileName;
+  p.Password = Password;
+  return TSDBConnectionHandle::Backup(p, DestFileName);
 }
 
 void TSDBDatabase::CheckClosedWithFile() const {

@@ -83,6 +83,10 @@ TSDBRepairReport TSDBConnectionHandle::Repair(const TSDBConnectionParams& Params
   return SDBRepairDatabase(Params.FileName, Params.Password, Progress);
 }
 
+int64_t TSDBConnectionHandle::Backup(const TSDBConnectionParams& Params, const std::string& Destination) {
+  return SDBBackupDatabase(Params.FileName, Destination, Params.Password).Bytes;
+}
+
 TSDBCompactReport TSDBConnectionHandle::Compact(const TSDBConnectionParams& Params,
                                                 const TSDBProgressCallback& Progress) {
   return SDBCompactDatabase(Params.FileName, Params.Password, Progress);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "sql/SDBExecHost.h"
+#include "storage/maintenance/SDBBackup.h"
 #include "storage/maintenance/SDBCompact.h"
 #include "storage/file/SDBCrypto.h"
 #include "storage/maintenance/SDBRepair.h"
@@ -51,6 +52,9 @@ class TSDBConnectionHandle : public TSDBExecConnection {
   double FileVersion() const;
   // Repairs (and converts) a file nobody has open; see SDBRepairDatabase.
   static TSDBRepairReport Repair(const TSDBConnectionParams& Params, const TSDBProgressCallback& Progress = {});
+  // Copies a file others may be using; see SDBBackupDatabase. Returns the
+  // size of the copy.
+  static int64_t Backup(const TSDBConnectionParams& Params, const std::string& Destination);
   // Compacts a file nobody has open; see SDBCompactDatabase.
   static TSDBCompactReport Compact(const TSDBConnectionParams& Params, const TSDBProgressCallback& Progress = {});
   // Rewrites a file nobody has open with new settings; see SDBRewriteDatabase.

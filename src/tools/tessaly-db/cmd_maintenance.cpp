@@ -1,14 +1,12 @@
-// tessaly-db repair / compact: the maintenance of a database file nobody
-// else has open.
+// tessaly-db repair / compact / backup / passwd: the maintenance of a
+// database file, through the database component. Only the check that
+// follows a repair reads the file's structures itself (as `check` does).
 #include <iostream>
 #include <stdexcept>
 #include <string>
 
 #include "Commands.h"
-#include "storage/maintenance/SDBBackup.h"
 #include "sdb/SDBComponents.h"
-#include "storage/maintenance/SDBCompact.h"
-#include "storage/maintenance/SDBRepair.h"
 #include "storage/maintenance/SDBDatabaseCheck.h"
 
 namespace tessdb {
@@ -52,6 +50,14 @@ std::string TakeFile(Args& args, const char* usage) {
   return args[0];
 }
 
+// A database component for a file-level operation: no dialogs, the password
+// given on the command line.
+void Prepare(sdb::TSDBDatabase& db, const std::string& file, const std::string& password) {
+  db.SilentMode = true;
+  db.SetDatabaseFileName(file);
+  db.Password = password;
+}
+
 }  // namespace
 
 int CmdRepair(const Args& argsIn) {
@@ -63,9 +69,12 @@ int CmdRepair(const Args& argsIn) {
   std::string password;
   TakeOption(args, "--password", password);
   const std::string file = TakeFile(args, kRepairUsage);
-  const sdb::TSDBRepairReport report = sdb::SDBRepairDatabase(file, password);
-  std::cout << "repaired " << file << "\n" << report.Summary();
-  if (!report.Log.empty()) std::cout << "problems found:\n" << report.Log;
+  sdb::TSDBDatabase db;
+  Prepare(db, file, password);
+  std::string summary;
+  const std::string log = db.RepairDatabase(&summary);
+  std::cout << "repaired " << file << "\n" << summary;
+  if (!log.empty()) std::cout << "problems found:\n" << log;
   // Only a file the check passes is repaired.
   const sdb::TSDBDatabaseCheckResult check = sdb::SDBCheckDatabase(file, password);
   for (const auto& p : check.Problems) std::cout << file << ": still: " << p << "\n";
@@ -85,8 +94,10 @@ int CmdCompact(const Args& argsIn) {
   std::string password;
   TakeOption(args, "--password", password);
   const std::string file = TakeFile(args, kCompactUsage);
-  const sdb::TSDBCompactReport report = sdb::SDBCompactDatabase(file, password);
-  std::cout << "compacted " << file << ": " << report.Summary();
+  sdb::TSDBDatabase db;
+  Prepare(db, file, password);
+  const std::string summary = db.CompactDatabase();
+  std::cout << "compacted " << file << ": " << summary;
   return 0;
 }
 
@@ -100,14 +111,12 @@ int CmdBackup(const Args& argsIn) {
   TakeOption(args, "--password", password);
   if (args.size() != 2 || args[0].empty() || args[1].empty() || args[0][0] == '-' || args[1][0] == '-')
     throw std::invalid_argument(std::string("expected FILE and DEST\n") + kBackupUsage);
-  const sdb::TSDBBackupReport report = sdb::SDBBackupDatabase(args[0], args[1], password);
-  std::cout << "backed up " << args[0] << " to " << args[1] << ": " << report.Bytes << " bytes\n";
+  sdb::TSDBDatabase db;
+  Prepare(db, args[0], password);
+  const int64_t bytes = db.BackupDatabase(args[1]);
+  std::cout << "backed up " << args[0] << " to " << args[1] << ": " << bytes << " bytes\n";
   return 0;
 }
-
-}  // namespace tessdb
-
-namespace tessdb {
 
 int CmdPasswd(const Args& argsIn) {
   if (WantsHelp(argsIn)) {
@@ -131,9 +140,7 @@ int CmdPasswd(const Args& argsIn) {
     throw std::invalid_argument(std::string("an empty new password: use --remove to remove the password\n") + kPasswdUsage);
   const std::string file = TakeFile(args, kPasswdUsage);
   sdb::TSDBDatabase db;
-  db.SilentMode = true;
-  db.SetDatabaseFileName(file);
-  db.Password = password;
+  Prepare(db, file, password);
   db.ChangePassword(remove ? std::string() : newPassword);
   std::cout << (remove ? "removed the password of " : "changed the password of ") << file << "\n";
   return 0;

@@ -1,5 +1,6 @@
 // Repair, conversion and compaction through the database component and
 // the tessaly-db tool.
+#include <filesystem>
 #include <fstream>
 
 #include "../ToolRun.h"
@@ -140,6 +141,38 @@ TEST_F(Maintenance, ToolRepairsAndCompacts) {
   ExpectToolCases(cases, path);
   db->Open();
   EXPECT_EQ(Query("SELECT ID, NAME FROM T ORDER BY ID"), Before);
+}
+
+// A backup through the component needs no exclusive hold: it is taken while
+// this component has the file open, and the copy opens with the same rows.
+TEST_F(Maintenance, BackupWhileOpenCopiesTheCommittedRows) {
+  const std::string dest = path + ".copy";
+  std::filesystem::remove(dest);
+  db->Open();
+  Exec("INSERT INTO T VALUES (100, 'late')");
+  const Rows committed = Query("SELECT ID, NAME FROM T ORDER BY ID");
+  const int64_t bytes = db->BackupDatabase(dest);
+  EXPECT_EQ(bytes, static_cast<int64_t>(std::filesystem::file_size(dest)));
+  db->Close();
+  TSDBDatabase copy;
+  copy.SetDatabaseName(name + "_copy");
+  copy.SetDatabaseFileName(dest);
+  copy.Open();
+  TSDBQuery q;
+  q.DatabaseName = name + "_copy";
+  q.SetSQL("SELECT COUNT(*) FROM T WHERE ID = 100");
+  q.Open();
+  EXPECT_EQ(q.Fields(0).AsString(), "1");
+  q.Close();
+  copy.Close();
+  std::filesystem::remove(dest);
+  EXPECT_EQ(committed.size(), Before.size() + 1);
+
+  TSDBDatabase missing;
+  missing.SetDatabaseName(name + "_missing");
+  missing.SetDatabaseFileName(path + ".missing");
+  EXPECT_EQ(CodeOf([&] { missing.BackupDatabase(dest); }), kSDBErrDatabaseFileMissing);
+  EXPECT_FALSE(std::filesystem::exists(dest));
 }
 
 class EncipheredMaintenance : public Maintenance {

@@ -173,9 +173,17 @@ class TSDBDatabase {
   void Close();
   // Creates the file at DatabaseFileName with the creation settings.
   void CreateDatabase();
-  // Rebuilds what the file layer can rebuild; returns the repair log.
-  std::string RepairDatabase();
-  void CompactDatabase();
+  // Rebuilds what the file layer can rebuild; returns the repair log (the
+  // problems found, one per line). Summary, when given, receives a readable
+  // account of what was done.
+  std::string RepairDatabase(std::string* Summary = nullptr);
+  // Copies the tables into a fresh file put in place of the original;
+  // returns a readable account of the sizes before and after.
+  std::string CompactDatabase();
+  // Copies the file to DestFileName while other processes may be using it
+  // (open or closed here): the copy holds the last finished commit and is
+  // written under a temporary name, then renamed. Returns its size in bytes.
+  int64_t BackupDatabase(const std::string& DestFileName);
   // The file operations below need the database closed ("Cannot perform
   // this operation on an open database") and its file closed by everyone.
   // A new password (empty: no cipher) is written by rewriting the file
