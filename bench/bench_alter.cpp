@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchMedians.h"
 #include "sdb/SDBComponents.h"
 
 using namespace sdb;
@@ -172,28 +173,10 @@ void BM_AlterRebuild_SQLite(benchmark::State& state) {
 ALTER_BENCH(BM_AlterRebuild_Sdb);
 ALTER_BENCH(BM_AlterRebuild_SQLite);
 
-namespace {
-
-// Console output plus the median times, for the ratio. CPU time is given
-// too: on a loaded machine it is the steadier figure.
-class TRatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const auto& r : runs)
-      if (r.aggregate_name == "median") {
-        Times[r.run_name.function_name] = r.GetAdjustedRealTime();
-        CpuTimes[r.run_name.function_name] = r.GetAdjustedCPUTime();
-      }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> Times, CpuTimes;
-};
-
-}  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  TRatioReporter reporter;
+  TMedianReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   const std::string ours = "BM_AlterRebuild_Sdb", peer = "BM_AlterRebuild_SQLite";
   if (reporter.Times.count(ours) && reporter.Times.count(peer) && reporter.Times[peer] > 0 &&

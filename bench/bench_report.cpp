@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <map>
 
+#include "BenchMedians.h"
 #include "FicheImpression.h"
 #include "Installation.h"
 #include "MemTable.h"
@@ -257,16 +258,6 @@ void BM_Render_SampleQuotePdf(benchmark::State& state) {
 }
 BENCHMARK(BM_Render_SampleQuotePdf)->Unit(benchmark::kMillisecond)->MinTime(1.0)->Repetitions(5);
 
-// Console output plus the median time of each benchmark, for the ratio.
-class TRatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const auto& r : runs)
-      if (r.aggregate_name == "median") Times[r.run_name.function_name] = r.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> Times;
-};
 
 }  // namespace
 
@@ -276,7 +267,7 @@ int main(int argc, char** argv) {
   qputenv("LC_ALL", "fr_FR.UTF-8");
   QApplication app(argc, argv);
   benchmark::Initialize(&argc, argv);
-  TRatioReporter reporter;
+  TMedianReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   auto a = reporter.Times.find("BM_PrintManager_SetUp"), b = reporter.Times.find("BM_Render_SampleQuotePdf");
   if (a != reporter.Times.end() && b != reporter.Times.end() && b->second > 0)

@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchMedians.h"
 #include "storage/table/SDBTableCursor.h"
 #include "storage/database/SDBTableDatabase.h"
 
@@ -302,28 +303,10 @@ TABLE_BENCH(BM_PointLookup_SQLite);
 TABLE_BENCH(BM_FullScan_Sdb);
 TABLE_BENCH(BM_FullScan_SQLite);
 
-namespace {
-
-// Console output plus the median times of each benchmark, for the ratios.
-// CPU time is given too: on a loaded machine it is the steadier figure.
-class TRatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const auto& r : runs)
-      if (r.aggregate_name == "median") {
-        Times[r.run_name.function_name] = r.GetAdjustedRealTime();
-        CpuTimes[r.run_name.function_name] = r.GetAdjustedCPUTime();
-      }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> Times, CpuTimes;
-};
-
-}  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  TRatioReporter reporter;
+  TMedianReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   for (const char* op : {"BatchInsert", "SingleInsert", "PointLookup", "FullScan"}) {
     const std::string ours = std::string("BM_") + op + "_Sdb", peer = std::string("BM_") + op + "_SQLite";
