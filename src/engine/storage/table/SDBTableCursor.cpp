@@ -577,18 +577,19 @@ void TSDBTableCursor::Post() {
       }
       if (!ok) RaiseEngine(kSDBRecErrAdd);
     } else {
-      std::vector<uint8_t> stored;
-      if (!ReadCurrent(stored)) RaiseEngine(kSDBRecErrUpdateDeleted);
-      if (!t.FieldManager().CompareRecordBuffers(stored.data(), FEditOriginal.data())) RaiseEngine(kSDBRecErrUpdateModified);
+      // The record must still be as it was when the edit began.
       bool ok = false;
+      TSDBDiskTableData::TSDBStoredRecord found = TSDBDiskTableData::TSDBStoredRecord::Gone;
       try {
-        ok = t.UpdateRecord(FCursor);
+        ok = t.UpdateRecord(FCursor, FEditOriginal.data(), found);
       } catch (const ESDBEngineError&) {
         throw;
       } catch (const ESDBException& e) {
         throw ESDBEngineError(kSDBRecErrPassedOn, e.RawMessage(), e.NativeError());
       }
-      if (!ok) RaiseEngine(kSDBRecErrUpdate);
+      if (!ok)
+        RaiseEngine(found == TSDBDiskTableData::TSDBStoredRecord::Gone ? kSDBRecErrUpdateDeleted
+                                                                        : kSDBRecErrUpdateModified);
     }
   } catch (...) {
     releasePostLock();
@@ -604,8 +605,13 @@ void TSDBTableCursor::Post() {
   releasePostLock();
   FState = csBrowse;
   FEditOriginal.clear();
-  // The stored record becomes current (it may lie outside the range).
-  PositionOn(FCursor.CurrentRecordID);
+  // The stored record becomes current (it may lie outside the range). The
+  // table left it in CurrentRecordBuffer as stored; a record with BLOBs is
+  // read again so that its buffer holds no value cached for the edit.
+  if (t.BlobManager())
+    PositionOn(FCursor.CurrentRecordID);
+  else
+    FHasRecord = true;
   FEof = FBof = false;
 }
 

@@ -155,6 +155,11 @@ class TSDBDiskTableData : public TSDBIndexRecordSource {
   // EditRecordBuffer). Each answers whether a record changed.
   bool InsertRecord(TSDBCursor& Cursor);
   bool UpdateRecord(TSDBCursor& Cursor);
+  // The update of an edit: the record is changed only while it is still
+  // stored as Expected (a memory record); otherwise nothing changes, the
+  // answer is false and Found tells whether it is gone or was changed.
+  enum class TSDBStoredRecord { Gone, Changed };
+  bool UpdateRecord(TSDBCursor& Cursor, const uint8_t* Expected, TSDBStoredRecord& Found);
   bool DeleteRecord(TSDBCursor& Cursor);
   // Navigation into CurrentRecordBuffer: physical order, or the order of
   // the cursor's index when CurrentIndexID is set (grmCurrent re-reads the
@@ -272,6 +277,12 @@ class TSDBDiskTableData : public TSDBIndexRecordSource {
   void SaveMetadata(int SessionID);
   void RepairRecordPageIndex(int SessionID);
   void CloseFiles() noexcept;
+  // Writes now the counters deferred to a commit, for every session.
+  void SettleDeferredCounters() noexcept;
+  void TakeCounters(TSDBMostUpdatedData& Counters) const;
+  void WriteCounters(int SessionID, const TSDBMostUpdatedData& Counters);
+  // The counters of this change are written with the session's commit.
+  void DeferCounters(int SessionID);
   void CheckActive() const;
   void AfterChange(TSDBCursor& Cursor);
   void SyncTemporaryIndexes(int SessionID);
@@ -296,6 +307,10 @@ class TSDBDiskTableData : public TSDBIndexRecordSource {
   std::unique_ptr<TSDBBaseIndexManager> FIndexManager;
   std::vector<TSDBCursor*> FCursorList;
   int32_t FLastUsedTableState = -1;
+  // Some session's counters wait for its commit (DeferUntilCommit).
+  bool FCountersDeferred = false;
+  // Those counters, by session.
+  std::map<int, TSDBMostUpdatedData> FDeferredCounters;
   // Last generated auto-increment value per session and field.
   std::map<int, std::map<int, int64_t>> FSessionLastAutoinc;
 };
