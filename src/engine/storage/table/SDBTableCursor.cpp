@@ -531,6 +531,50 @@ void TSDBTableCursor::Edit() {
   FState = csEdit;
 }
 
+bool TSDBTableCursor::EditRecordID(const TSDBPageItemID& RecordID) {
+  CheckBrowse(kSDBErrCursorNotBrowsing);
+  TSDBDiskTableData& t = Table();
+  if (t.BlobManager()) {
+    // A buffer with BLOBs is read through the cursor, which manages their cache.
+    if (!GotoRecordID(RecordID)) return false;
+    Edit();
+    return true;
+  }
+  const int s = FCursor.SessionID;
+  FEditLockType = FCursor.FInTransaction ? ltXIRW : ltSIRW;
+  if (!t.LockTable(s, FEditLockType, kSDBEditTableLockTryCount, kSDBEditTableLockDelayMs, true)) RaiseEngine(kSDBRecErrTableLocked);
+  FEditTableLocked = true;
+  if (!t.LockRecord(s, RecordID, kSDBRecordLockTryCount, kSDBRecordLockDelayMs)) {
+    FEditTableLocked = false;
+    if (!FCursor.FInTransaction) t.UnlockTable(s, FEditLockType, true);
+    RaiseEngine(kSDBRecErrRecordLocked);
+  }
+  const TSDBPageItemID saved = FCursor.CurrentRecordID;
+  FCursor.CurrentRecordID = RecordID;
+  FRecordLocked = true;
+  bool found = false;
+  try {
+    found = ReadCurrent(FEditOriginal);
+  } catch (...) {
+    ReleaseEditLocks();
+    FCursor.CurrentRecordID = saved;
+    throw;
+  }
+  if (!found) {
+    ReleaseEditLocks();
+    FCursor.CurrentRecordID = saved;
+    FEditOriginal.clear();
+    return false;
+  }
+  FCursor.FirstPosition = FCursor.LastPosition = false;
+  FCursor.CurrentRecordBuffer = FEditOriginal;
+  FCursor.EditRecordBuffer = FEditOriginal;
+  FHasRecord = true;
+  FEof = FBof = false;
+  FState = csEdit;
+  return true;
+}
+
 void TSDBTableCursor::ReleaseEditLocks() {
   TSDBDiskTableData& t = Table();
   const int s = FCursor.SessionID;

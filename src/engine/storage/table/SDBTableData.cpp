@@ -816,6 +816,12 @@ int64_t TSDBDiskTableData::GetMaxPhysicalRecordNo(int SessionID) {
   return FRecordManager->GetMaxPhysicalRecordNo(SessionID);
 }
 
+std::vector<TSDBPageItemID> TSDBDiskTableData::GetRecordIDs(int SessionID) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  CheckActive();
+  return FRecordManager->RecordIDs(SessionID);
+}
+
 int64_t TSDBDiskTableData::RecordIDToPhysicalRecordNo(const TSDBPageItemID& RecordID) const {
   CheckActive();
   return FRecordManager->RecordIDToPhysicalRecordNo(RecordID);

@@ -170,6 +170,9 @@ class TSDBDiskTableData : public TSDBIndexRecordSource {
   int64_t GetRecNo(TSDBCursor& Cursor);
   int64_t GetRecordCount(int SessionID);
   int64_t GetMaxPhysicalRecordNo(int SessionID);
+  // The identifiers of every record in physical order (the caller holds a
+  // lock that keeps writers out).
+  std::vector<TSDBPageItemID> GetRecordIDs(int SessionID);
   int64_t RecordIDToPhysicalRecordNo(const TSDBPageItemID& RecordID) const;
   TSDBPageItemID PhysicalRecordNoToRecordID(int64_t No) const;
   // The last auto-increment value generated in the session ("No
