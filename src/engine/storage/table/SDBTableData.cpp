@@ -638,7 +638,9 @@ bool TSDBDiskTableData::UpdateRecord(TSDBCursor& Cursor, const uint8_t* Expected
   const int s = Cursor.SessionID;
   const TSDBPageItemID id = Cursor.CurrentRecordID;
   try {
-    std::vector<uint8_t> old(buf.size());
+    // The stored record, in a buffer kept from one update to the next.
+    std::vector<uint8_t>& old = FStoredRecord;
+    old.resize(buf.size());
     if (Expected) {
       // The record as stored is read once, for the check and for the change.
       if (!FRecordManager->ReadRecord(s, id, old.data())) {

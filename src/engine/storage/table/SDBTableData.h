@@ -314,6 +314,8 @@ class TSDBDiskTableData : public TSDBIndexRecordSource {
   bool FCountersDeferred = false;
   // Those counters, by session.
   std::map<int, TSDBMostUpdatedData> FDeferredCounters;
+  // UpdateRecord's copy of the record as stored.
+  std::vector<uint8_t> FStoredRecord;
   // Last generated auto-increment value per session and field.
   std::map<int, std::map<int, int64_t>> FSessionLastAutoinc;
 };
