@@ -153,14 +153,9 @@ class TCursorGuard {
   TSDBTableCursor Tc;
 };
 
-// Stores a value into a field of the record being edited, converted to the field's type.
-void SetField(TSDBTableCursor& tc, int f, const TSDBVariant& v) {
-  const TSDBFieldDef& d = tc.FieldDef(f);
-  if (v.IsNull() || d.IsBlob())
-    tc.SetFieldValue(f, v);
-  else
-    tc.SetFieldValue(f, SDBColumnValue(v, d.FBaseFieldType, d.FName));
-}
+// Stores a value into a field of the record being edited (the cursor
+// converts it to the field's type).
+void SetField(TSDBTableCursor& tc, int f, const TSDBVariant& v) { tc.SetFieldValue(f, v); }
 
 // Inserts one record; a failure cancels it.
 template <class F>
@@ -189,6 +184,29 @@ std::unique_ptr<TSDBAOTable> SelectTargetRows(TSDBSQLTableModifier& stmt, TSDBEx
     }
   }
   return op;
+}
+
+// The records an UPDATE or DELETE changes. Without a WHERE clause that is
+// every record: their identifiers are taken from the table, under the
+// statement's shared lock, without reading their values.
+std::vector<TSDBPageItemID> TargetRecordIDs(TSDBAOTable& Op, TSDBExecContext& Ctx) {
+  if (!Op.FFilterExpr.empty()) {
+    Op.Execute(Ctx);
+    return Op.FResult.RecordIDs;
+  }
+  TSDBCursor& c = Op.Cursor;
+  if (!SDBExecLockTable(c, ltS, SDBExecLockWaits().QueryTries, SDBExecLockWaits().QueryDelayMs))
+    throw ESDBException(kExecErrQueryLocked, "Table is locked");
+  std::vector<TSDBPageItemID> ids;
+  try {
+    ids = c.TableData->GetRecordIDs(c.SessionID);
+  } catch (...) {
+    c.TableData->UnlockTable(c.SessionID, ltS, true);
+    throw;
+  }
+  if (!c.TableData->UnlockTable(c.SessionID, ltS, true))
+    throw ESDBException(kExecErrCannotUnlockAfter, "Cannot unlock table");
+  return ids;
 }
 
 struct TAOCloser {
@@ -260,8 +278,7 @@ void ExecUpdate(TSDBSQLUpdate& stmt, TSDBExecContext& ctx) {
   ctx.LastConnection = &conn;
   std::unique_ptr<TSDBAOTable> inner = SelectTargetRows(stmt, conn, ctx);
   TAOCloser closeInner{inner.get()};
-  inner->Execute(ctx);
-  const std::vector<TSDBPageItemID> ids = inner->FResult.RecordIDs;
+  const std::vector<TSDBPageItemID> ids = TargetRecordIDs(*inner, ctx);
 
   TCursorGuard second(conn, stmt.TableName);
   TSDBTableCursor& tc = second.Tc;
@@ -281,8 +298,7 @@ void ExecUpdate(TSDBSQLUpdate& stmt, TSDBExecContext& ctx) {
   RunBatch(conn, tc, kExecErrUpdateLocked, [&] {
     count = 0;
     for (const TSDBPageItemID& id : ids) {
-      if (!tc.GotoRecordID(id)) continue;  // removed meanwhile
-      tc.Edit();
+      if (!tc.EditRecordID(id)) continue;  // removed meanwhile
       try {
         current = SDBExecCurrentRow(tc.Cursor());
         // Every value is computed from the record as it was before the update.
@@ -312,8 +328,7 @@ void ExecDelete(TSDBSQLDelete& stmt, TSDBExecContext& ctx) {
   TSDBExecConnection& conn = ctx.ConnectionFor(stmt.DatabaseFileName, stmt.Password, stmt.IntoMemory);
   std::unique_ptr<TSDBAOTable> inner = SelectTargetRows(stmt, conn, ctx);
   TAOCloser closeInner{inner.get()};
-  inner->Execute(ctx);
-  const std::vector<TSDBPageItemID> ids = inner->FResult.RecordIDs;
+  const std::vector<TSDBPageItemID> ids = TargetRecordIDs(*inner, ctx);
   TCursorGuard second(conn, stmt.TableName);
   TSDBTableCursor& tc = second.Tc;
   int64_t count = 0;

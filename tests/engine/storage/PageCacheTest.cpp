@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <map>
+#include <string>
 #include <vector>
 
 #include "sdb/SDBException.h"
@@ -110,6 +111,41 @@ TEST_F(PageCache, RollbackDiscardsChangesAndReturnsAddedPages) {
   EXPECT_EQ(Read(0, 5), 5);
   EXPECT_EQ(pm.Writes, 0);
   EXPECT_FALSE(pm.HasChanges(0));
+}
+
+// Work deferred to a commit reaches the file with that commit, once per
+// owner (the last one deferred), and is forgotten by a rollback.
+TEST_F(PageCache, DeferredWorkRunsWithTheCommitOrIsDropped) {
+  int ownerA = 0, ownerB = 0;
+  std::vector<std::string> ran;
+  pm.DeferUntilCommit(0, &ownerA, [&] { ran.push_back("A1"); });
+  pm.DeferUntilCommit(0, &ownerA, [&] {
+    ran.push_back("A2");
+    Write(0, 6, 60);  // the work's own page change is part of the commit
+  });
+  pm.DeferUntilCommit(0, &ownerB, [&] { ran.push_back("B"); });
+  pm.DeferUntilCommit(1, &ownerA, [&] { ran.push_back("A of session 1"); });
+  EXPECT_TRUE(ran.empty());
+  pm.ApplyChanges(0);
+  EXPECT_EQ(ran, (std::vector<std::string>{"A2", "B"}));
+  EXPECT_EQ(pm.OnDisk(6), 60);
+  pm.ApplyChanges(0);  // nothing is run twice
+  EXPECT_EQ(ran.size(), 2u);
+
+  // Run early for one owner and session; the rest waits.
+  ran.clear();
+  pm.DeferUntilCommit(0, &ownerB, [&] { ran.push_back("B again"); });
+  pm.RunDeferred(1, &ownerA);
+  EXPECT_EQ(ran, std::vector<std::string>{"A of session 1"});
+  pm.RunDeferred(kSDBInvalidSessionID, &ownerA);  // none left for A
+  EXPECT_EQ(ran.size(), 1u);
+
+  // A rollback drops what the session deferred.
+  Write(0, 7, 70);
+  pm.CancelChanges(0);
+  pm.ApplyChanges(0);
+  EXPECT_EQ(ran.size(), 1u);
+  EXPECT_EQ(pm.OnDisk(7), 7);
 }
 
 TEST_F(PageCache, CommitFreesRemovedPagesAndWritesAddedOnes) {

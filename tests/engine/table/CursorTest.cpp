@@ -333,6 +333,75 @@ TEST_F(CursorTest, EditPostAndDeleteFollowTheLockProtocol) {
   EXPECT_EQ(db.EditCalls(), (std::vector<std::string>{"UnlockRecord", "UnlockTable:2"}));
 }
 
+// Editing by record identifier in a table without BLOBs: one read under the
+// edit's locks, the same checks and lock protocol as Edit.
+TEST_F(CursorTest, EditRecordIDReadsTheRecordUnderTheEditLocks) {
+  TSDBIndexDefs idx;
+  idx.Add(IndexDef("BYNUM", {{"NUM"}}, true));
+  db.CreateTable("P", Fields({{"ID", aftInteger}, {"NUM", aftInteger}}), {}, std::move(idx));
+  auto open = [&](int session) {
+    auto c = std::make_unique<TSDBTableCursor>(SDBTableOpener(db), session);
+    c->Open("P");
+    return c;
+  };
+  cur = open(0);
+  std::vector<TSDBPageItemID> ids;
+  for (int i = 1; i <= 3; ++i) {
+    cur->Insert();
+    cur->SetFieldByName("ID", TSDBVariant::FromInt(i));
+    cur->SetFieldByName("NUM", TSDBVariant::FromInt(i * 10));
+    cur->Post();
+    ids.push_back(cur->RecordID());
+  }
+  cur->First();
+  db.Calls.clear();
+  ASSERT_TRUE(cur->EditRecordID(ids[1]));
+  EXPECT_EQ(cur->State(), csEdit);
+  EXPECT_EQ(cur->FieldByName("ID").AsInt64(), 2);
+  cur->SetFieldByName("NUM", TSDBVariant::FromInt(21));
+  cur->Post();
+  EXPECT_EQ(db.EditCalls(), (std::vector<std::string>{"LockTable:2 900x100", "LockRecord 15x100", "LockTable:4 1x0",
+                                                      "UnlockRecord", "UnlockTable:2", "UnlockTable:4"}));
+  // The stored record is current, as a fresh read shows it.
+  EXPECT_EQ(cur->FieldByName("NUM").AsInt64(), 21);
+  ASSERT_TRUE(cur->Refresh());
+  EXPECT_EQ(cur->FieldByName("NUM").AsInt64(), 21);
+  // A unique key taken by another record: nothing changes.
+  ASSERT_TRUE(cur->EditRecordID(ids[0]));
+  cur->SetFieldByName("NUM", TSDBVariant::FromInt(30));
+  EXPECT_NE(EngineCode([&] { cur->Post(); }), 0);
+  cur->Cancel();
+  // Changed by another session between the edit and the post.
+  other = open(1);
+  ASSERT_TRUE(cur->EditRecordID(ids[0]));
+  ASSERT_TRUE(other->GotoRecordID(ids[0]));
+  other->Edit();
+  other->SetFieldByName("NUM", TSDBVariant::FromInt(12));
+  other->Post();
+  cur->SetFieldByName("NUM", TSDBVariant::FromInt(11));
+  EXPECT_EQ(EngineCode([&] { cur->Post(); }), -4);
+  cur->Cancel();
+  EXPECT_EQ(cur->FieldByName("NUM").AsInt64(), 12);
+  // Gone: false, the cursor stays where it was, no lock kept.
+  ASSERT_TRUE(other->GotoRecordID(ids[2]));
+  other->Delete();
+  ASSERT_TRUE(cur->GotoRecordID(ids[1]));
+  db.Calls.clear();
+  EXPECT_FALSE(cur->EditRecordID(ids[2]));
+  EXPECT_EQ(cur->State(), csBrowse);
+  EXPECT_EQ(cur->RecordID(), ids[1]);
+  EXPECT_EQ(db.EditCalls(), (std::vector<std::string>{"LockTable:2 900x100", "LockRecord 15x100", "UnlockRecord",
+                                                      "UnlockTable:2"}));
+  // A record locked elsewhere: the engine's error, the table lock released.
+  db.RefuseRecord = true;
+  db.Calls.clear();
+  EXPECT_EQ(EngineCode([&] { cur->EditRecordID(ids[0]); }), -12);
+  EXPECT_EQ(cur->State(), csBrowse);
+  EXPECT_EQ(db.EditCalls(), (std::vector<std::string>{"LockTable:2 900x100", "LockRecord 15x100", "UnlockTable:2"}));
+  db.RefuseRecord = false;
+  cur->Table().CheckIndexes(0);
+}
+
 TEST_F(CursorTest, DeleteMovesToTheNeighbourInIndexOrder) {
   Fill();
   cur->SetIndexName("BYNAME");

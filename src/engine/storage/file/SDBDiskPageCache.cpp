@@ -80,6 +80,7 @@ int32_t TSDBDiskPageCache::GetPageCount() { return FDiskPageManager->GetPageCoun
 void TSDBDiskPageCache::ApplyChanges(int SessionID) {
   if (SessionID == kSDBInvalidSessionID) throw ESDBException(kSDBErrInvalidSessionID, "Invalid Session ID");
   FLastCommitUndone = false;
+  RunAllDeferred(SessionID);
   if (!HasChanges(SessionID)) return;
   TSDBDiskPageManager& pm = *FDiskPageManager;
   THeaderLockHold lock(pm);

@@ -254,8 +254,47 @@ int TSDBPageManager::DirtyPageCount(int SessionID) const {
   return s ? s->DirtyPages.Count() : 0;
 }
 
+void TSDBPageManager::DeferUntilCommit(int SessionID, const void* Owner, std::function<void()> Work) {
+  CheckSession(SessionID);
+  auto& deferred = Session(SessionID).Deferred;
+  for (auto& d : deferred)
+    if (d.first == Owner) {
+      d.second = std::move(Work);
+      return;
+    }
+  deferred.emplace_back(Owner, std::move(Work));
+}
+
+void TSDBPageManager::RunDeferred(int SessionID, const void* Owner) {
+  for (auto& s : FSessions) {
+    if (SessionID != kSDBInvalidSessionID && s->SessionID != SessionID) continue;
+    auto& deferred = s->Deferred;
+    for (size_t i = 0; i < deferred.size(); ++i) {
+      if (deferred[i].first != Owner) continue;
+      // Taken out first: the work may defer again or raise.
+      std::function<void()> work = std::move(deferred[i].second);
+      deferred.erase(deferred.begin() + static_cast<std::ptrdiff_t>(i));
+      work();
+      break;
+    }
+  }
+}
+
+void TSDBPageManager::RunAllDeferred(int SessionID) {
+  for (auto& s : FSessions) {
+    if (s->SessionID != SessionID) continue;
+    while (!s->Deferred.empty()) {
+      std::function<void()> work = std::move(s->Deferred.front().second);
+      s->Deferred.erase(s->Deferred.begin());
+      work();
+    }
+    return;
+  }
+}
+
 void TSDBPageManager::ApplyChanges(int SessionID) {
   CheckSession(SessionID);
+  RunAllDeferred(SessionID);
   TSDBSessionPageInfo* s = nullptr;
   for (auto& p : FSessions)
     if (p->SessionID == SessionID) s = p.get();
@@ -312,6 +351,7 @@ void TSDBPageManager::CancelChanges(int SessionID) {
   for (auto& p : FSessions)
     if (p->SessionID == SessionID) s = p.get();
   if (!s) return;
+  s->Deferred.clear();
   FSharedPages.ForEach([&](const TSDBPage* p) {
     if (p->FSessionID == SessionID && p->FUseCount > 0 && p->FIsDirty)
       throw ESDBException(kSDBErrSessionPagesNotReleased, "Some session pages not released");

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <unordered_map>
@@ -137,6 +138,9 @@ struct TSDBSessionPageInfo {
   TSDBPageList DirtyPages;
   std::vector<int32_t> AddedPageNumbers;
   std::vector<int32_t> RemovedPageNumbers;
+  // Work that must reach the session's pages before they are committed
+  // (see TSDBPageManager::DeferUntilCommit), by owner.
+  std::vector<std::pair<const void*, std::function<void()>>> Deferred;
 };
 
 class TSDBPageManager {
@@ -168,6 +172,15 @@ class TSDBPageManager {
   // Commit and rollback of the session's page changes.
   virtual void ApplyChanges(int SessionID);
   virtual void CancelChanges(int SessionID);
+  // Page writes an owner would repeat at every change of a long batch (a
+  // table's counters) are done once, right before the session commits:
+  // Work runs first thing in ApplyChanges, or earlier through
+  // RunDeferred. CancelChanges forgets it with the session's pages. One
+  // piece of work per owner and session; a second one replaces the first.
+  void DeferUntilCommit(int SessionID, const void* Owner, std::function<void()> Work);
+  // Runs now what the owner deferred for the session (every session when
+  // SessionID is kSDBInvalidSessionID); nothing when there is none.
+  void RunDeferred(int SessionID, const void* Owner);
 
   // Raises "Cannot free non-committed pages" (20097) when a session still
   // has uncommitted pages. Destruction discards such pages silently, since a
@@ -202,6 +215,8 @@ class TSDBPageManager {
 
   TSDBSessionPageInfo& Session(int SessionID);
   const TSDBSessionPageInfo* FindSession(int SessionID) const;
+  // Runs all the work the session deferred to its commit.
+  void RunAllDeferred(int SessionID);
   // Called by ApplyChanges once the session's pages passed their checks and
   // before the first of them is written or freed.
   virtual void BeforeCommitWrites(TSDBSessionPageInfo& /*s*/) {}

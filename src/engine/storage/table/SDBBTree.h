@@ -182,6 +182,11 @@ class TSDBRecordKeyRef : public TSDBBTreeKeyRef {
   // Both also remember RecordBuffer as LRecordBuffer.
   void MakeShortKeyFromRecordBuffer(const uint8_t* RecordBuffer, uint8_t* KeyBuffer);
   void MakeFullKeyFromRecordBuffer(const uint8_t* RecordBuffer, uint8_t* KeyBuffer) const;
+  // Whether two records hold the same bytes in the first PartCount key
+  // parts (-1: all), nulls alike: then their keys are equal, without
+  // building them. False says nothing (a case-insensitive part may still
+  // compare equal).
+  bool SameKeyBytes(const uint8_t* RecordBuffer1, const uint8_t* RecordBuffer2, int PartCount = -1) const;
 
   int CompareShortKeys(const uint8_t* KeyBuffer1, const uint8_t* KeyBuffer2, const uint8_t* Reference2,
                        const uint8_t* Reference1, int SessionID, bool MayUseFullKeys) override;

@@ -152,6 +152,21 @@ bool TSDBRecordKeyRef::IsNullInRecord(const uint8_t* RecordBuffer, int FieldNo) 
   return (RecordBuffer[FieldNo / 8] >> (FieldNo % 8)) & 1;
 }
 
+bool TSDBRecordKeyRef::SameKeyBytes(const uint8_t* RecordBuffer1, const uint8_t* RecordBuffer2,
+                                    int PartCount) const {
+  const size_t n = PartCount < 0 ? Parts.size() : std::min(Parts.size(), static_cast<size_t>(PartCount));
+  for (size_t i = 0; i < n; ++i) {
+    const TSDBKeyPart& p = Parts[i];
+    const bool null1 = IsNullInRecord(RecordBuffer1, p.FieldNo);
+    if (null1 != IsNullInRecord(RecordBuffer2, p.FieldNo)) return false;
+    if (null1) continue;
+    if (std::memcmp(RecordBuffer1 + p.OffsetInRecordBuffer, RecordBuffer2 + p.OffsetInRecordBuffer,
+                    static_cast<size_t>(p.FullSize - 1)) != 0)
+      return false;
+  }
+  return true;
+}
+
 void TSDBRecordKeyRef::MakeShortKeyFromRecordBuffer(const uint8_t* RecordBuffer, uint8_t* KeyBuffer) {
   if (!RecordBuffer || !KeyBuffer) throw ESDBException(kSDBErrKeyRefNoRecord, "Pointer is nil");
   std::memset(KeyBuffer, 0, static_cast<size_t>(FShortKeySize));

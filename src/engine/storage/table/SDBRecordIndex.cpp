@@ -313,6 +313,7 @@ void TSDBBTreeRecordIndex::ApplyDistinctToRecordBitmap(int SessionID, TSDBRecord
 int TSDBBTreeRecordIndex::CompareRecordBuffersByIndex(const uint8_t* Buffer1, const uint8_t* Buffer2,
                                                       int IndexFieldCount) {
   if (!FOpened) OpenIndex();
+  if (FKeyRef.SameKeyBytes(Buffer1, Buffer2, IndexFieldCount)) return 0;
   FKeyRef.SetPartialCompare(nullptr, IndexFieldCount >= 0, IndexFieldCount);
   TSDBKeyBuffer k1 = FKeyRef.AllocFullKeyBuffer(), k2 = FKeyRef.AllocFullKeyBuffer();
   FKeyRef.MakeFullKeyFromRecordBuffer(Buffer1, k1.data());

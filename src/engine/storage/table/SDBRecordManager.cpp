@@ -520,6 +520,18 @@ std::vector<int32_t> TSDBDiskRecordManager::RecordPages(int SessionID) {
   return pages;
 }
 
+std::vector<TSDBPageItemID> TSDBDiskRecordManager::RecordIDs(int SessionID) {
+  std::vector<TSDBPageItemID> ids;
+  ids.reserve(static_cast<size_t>(std::max<int64_t>(FRecordCount, 0)));
+  for (int32_t p : RecordPages(SessionID)) {
+    TSDBPageGuard g = GetRecordPage(SessionID, p, kSDBErrRecordPageMissing);
+    const TSDBSmallRecordPage page = View(g);
+    for (int slot = page.NextUsed(0); slot >= 0; slot = page.NextUsed(slot + 1))
+      ids.push_back({p, static_cast<uint16_t>(slot)});
+  }
+  return ids;
+}
+
 void TSDBDiskRecordManager::Empty(int SessionID) {
   for (int32_t p : RecordPages(SessionID)) LPageManager.RemovePage(SessionID, p);
   FRecordPageIndex->EmptyIndex(SessionID);

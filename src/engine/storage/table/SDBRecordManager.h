@@ -159,6 +159,9 @@ class TSDBDiskRecordManager {
 
   // Every record page in physical order.
   std::vector<int32_t> RecordPages(int SessionID);
+  // The identifiers of every record, in physical order, without reading
+  // the records.
+  std::vector<TSDBPageItemID> RecordIDs(int SessionID);
   // Removes every record page and empties the index.
   void Empty(int SessionID);
   // Removes every record page and the index.

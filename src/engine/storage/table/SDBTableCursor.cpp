@@ -571,6 +571,50 @@ void TSDBTableCursor::Edit() {
   FState = csEdit;
 }
 
+bool TSDBTableCursor::EditRecordID(const TSDBPageItemID& RecordID) {
+  CheckBrowse(kSDBErrCursorNotBrowsing);
+  TSDBDiskTableData& t = Table();
+  if (t.BlobManager()) {
+    // A buffer with BLOBs is read through the cursor, which manages their cache.
+    if (!GotoRecordID(RecordID)) return false;
+    Edit();
+    return true;
+  }
+  const int s = FCursor.SessionID;
+  FEditLockType = FCursor.FInTransaction ? ltXIRW : ltSIRW;
+  if (!t.LockTable(s, FEditLockType, kSDBEditTableLockTryCount, kSDBEditTableLockDelayMs, true)) RaiseEngine(kSDBRecErrTableLocked);
+  FEditTableLocked = true;
+  if (!t.LockRecord(s, RecordID, kSDBRecordLockTryCount, kSDBRecordLockDelayMs)) {
+    FEditTableLocked = false;
+    if (!FCursor.FInTransaction) t.UnlockTable(s, FEditLockType, true);
+    RaiseEngine(kSDBRecErrRecordLocked);
+  }
+  const TSDBPageItemID saved = FCursor.CurrentRecordID;
+  FCursor.CurrentRecordID = RecordID;
+  FRecordLocked = true;
+  bool found = false;
+  try {
+    found = ReadCurrent(FEditOriginal);
+  } catch (...) {
+    ReleaseEditLocks();
+    FCursor.CurrentRecordID = saved;
+    throw;
+  }
+  if (!found) {
+    ReleaseEditLocks();
+    FCursor.CurrentRecordID = saved;
+    FEditOriginal.clear();
+    return false;
+  }
+  FCursor.FirstPosition = FCursor.LastPosition = false;
+  FCursor.CurrentRecordBuffer = FEditOriginal;
+  FCursor.EditRecordBuffer = FEditOriginal;
+  FHasRecord = true;
+  FEof = FBof = false;
+  FState = csEdit;
+  return true;
+}
+
 void TSDBTableCursor::ReleaseEditLocks() {
   TSDBDiskTableData& t = Table();
   const int s = FCursor.SessionID;
@@ -617,18 +661,19 @@ void TSDBTableCursor::Post() {
       }
       if (!ok) RaiseEngine(kSDBRecErrAdd);
     } else {
-      std::vector<uint8_t> stored;
-      if (!ReadCurrent(stored)) RaiseEngine(kSDBRecErrUpdateDeleted);
-      if (!t.FieldManager().CompareRecordBuffers(stored.data(), FEditOriginal.data())) RaiseEngine(kSDBRecErrUpdateModified);
+      // The record must still be as it was when the edit began.
       bool ok = false;
+      TSDBDiskTableData::TSDBStoredRecord found = TSDBDiskTableData::TSDBStoredRecord::Gone;
       try {
-        ok = t.UpdateRecord(FCursor);
+        ok = t.UpdateRecord(FCursor, FEditOriginal.data(), found);
       } catch (const ESDBEngineError&) {
         throw;
       } catch (const ESDBException& e) {
         throw ESDBEngineError(kSDBRecErrPassedOn, e.RawMessage(), e.NativeError());
       }
-      if (!ok) RaiseEngine(kSDBRecErrUpdate);
+      if (!ok)
+        RaiseEngine(found == TSDBDiskTableData::TSDBStoredRecord::Gone ? kSDBRecErrUpdateDeleted
+                                                                        : kSDBRecErrUpdateModified);
     }
   } catch (...) {
     releasePostLock();
@@ -644,8 +689,13 @@ void TSDBTableCursor::Post() {
   releasePostLock();
   FState = csBrowse;
   FEditOriginal.clear();
-  // The stored record becomes current (it may lie outside the range).
-  PositionOn(FCursor.CurrentRecordID);
+  // The stored record becomes current (it may lie outside the range). The
+  // table left it in CurrentRecordBuffer as stored; a record with BLOBs is
+  // read again so that its buffer holds no value cached for the edit.
+  if (t.BlobManager())
+    PositionOn(FCursor.CurrentRecordID);
+  else
+    FHasRecord = true;
   FEof = FBof = false;
 }
 

@@ -162,6 +162,10 @@ class TSDBTableCursor {
   // Starts editing the current record: table lock, record lock, and a
   // check that the record is still as the cursor read it.
   void Edit();
+  // Moves to the record and starts editing it, as GotoRecordID then Edit
+  // would, reading it once, under the edit's locks. False (the cursor where
+  // it was) when the record is gone.
+  bool EditRecordID(const TSDBPageItemID& RecordID);
   // Stores the insert or edit; the cursor moves to the stored record.
   void Post();
   // Drops the pending insert or edit and releases its locks.

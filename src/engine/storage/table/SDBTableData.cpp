@@ -27,7 +27,16 @@ TSDBDiskTableData::TSDBDiskTableData(TSDBTableDatabaseContext& Database, const s
       FTableMostUpdatedFile(Database.PageManager(), ptTableMostUpdated),
       FTableLocksFile(Database.DiskPageManager(), ptTableLocks) {}
 
-TSDBDiskTableData::~TSDBDiskTableData() = default;
+TSDBDiskTableData::~TSDBDiskTableData() { SettleDeferredCounters(); }
+
+void TSDBDiskTableData::SettleDeferredCounters() noexcept {
+  if (!FCountersDeferred) return;
+  FCountersDeferred = false;
+  try {
+    FDatabase.PageManager().RunDeferred(kSDBInvalidSessionID, this);
+  } catch (...) {
+  }
+}
 
 void TSDBDiskTableData::CheckActive() const {
   if (!FActive || !FFieldManager || !FRecordManager) throw ESDBException(kSDBErrTableNotActive, "Nil pointer occured");
@@ -85,19 +94,45 @@ void TSDBDiskTableData::SaveMetadata(int SessionID) {
   FTableMetadataFile.WriteFile(SessionID, data.data(), static_cast<int32_t>(data.size()), acaZLIB, 1);
 }
 
-void TSDBDiskTableData::SaveMostUpdated(int SessionID) {
-  TSDBMostUpdatedData mu;
-  mu.LastAutoIncValues.assign(static_cast<size_t>(FFieldManager->FieldCount()), 0);
+void TSDBDiskTableData::TakeCounters(TSDBMostUpdatedData& Counters) const {
+  Counters.LastAutoIncValues.assign(static_cast<size_t>(FFieldManager->FieldCount()), 0);
   for (int i = 0; i < FFieldManager->FieldCount(); ++i)
     if (FFieldManager->FFieldDefs[i].IsAutoInc())
-      mu.LastAutoIncValues[static_cast<size_t>(i)] = FFieldManager->GetLastAutoinc(i);
-  mu.TableState = FRecordManager->FTableState;
-  mu.RecordCount = static_cast<int32_t>(FRecordManager->FRecordCount);
-  std::vector<uint8_t> data = mu.Save();
+      Counters.LastAutoIncValues[static_cast<size_t>(i)] = FFieldManager->GetLastAutoinc(i);
+  Counters.TableState = FRecordManager->FTableState;
+  Counters.RecordCount = static_cast<int32_t>(FRecordManager->FRecordCount);
+}
+
+void TSDBDiskTableData::WriteCounters(int SessionID, const TSDBMostUpdatedData& Counters) {
+  std::vector<uint8_t> data = Counters.Save();
   FTableMostUpdatedFile.WriteFile(SessionID, data.data(), static_cast<int32_t>(data.size()));
 }
 
+void TSDBDiskTableData::SaveMostUpdated(int SessionID) {
+  // These counters replace any the session's commit was to write.
+  FDeferredCounters.erase(SessionID);
+  TSDBMostUpdatedData mu;
+  TakeCounters(mu);
+  WriteCounters(SessionID, mu);
+}
+
+void TSDBDiskTableData::DeferCounters(int SessionID) {
+  // The counters in memory are shared by the sessions (another one may
+  // reload them from what it sees before this session commits): the values
+  // of this change are kept for the commit.
+  TakeCounters(FDeferredCounters[SessionID]);
+  FCountersDeferred = true;
+  FDatabase.PageManager().DeferUntilCommit(SessionID, this, [this, SessionID] {
+    auto it = FDeferredCounters.find(SessionID);
+    if (it == FDeferredCounters.end()) return;
+    const TSDBMostUpdatedData counters = std::move(it->second);
+    FDeferredCounters.erase(it);
+    WriteCounters(SessionID, counters);
+  });
+}
+
 void TSDBDiskTableData::LoadMostUpdated(int SessionID) {
+  if (FCountersDeferred) FDatabase.PageManager().RunDeferred(SessionID, this);
   std::vector<uint8_t> data = FTableMostUpdatedFile.ReadAll(SessionID);
   TSDBMostUpdatedData mu;
   mu.Load(data, FFieldManager->FieldCount());
@@ -113,6 +148,7 @@ void TSDBDiskTableData::LoadMostUpdated(int SessionID) {
 void TSDBDiskTableData::LoadStoredTableState(int SessionID) {
   std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
   if (!FActive || !FDatabase.PageManager().MultiUser()) return;
+  if (FCountersDeferred) FDatabase.PageManager().RunDeferred(SessionID, this);
   std::vector<uint8_t> data = FTableMostUpdatedFile.ReadAll(SessionID);
   TSDBMostUpdatedData mu;
   mu.Load(data, FFieldManager->FieldCount());
@@ -239,6 +275,7 @@ void TSDBDiskTableData::WriteNewTable(int SessionID, TSDBFieldDefs FieldDefs, TS
 }
 
 void TSDBDiskTableData::CloseFiles() noexcept {
+  SettleDeferredCounters();
   FTableMetadataFile.CloseFile();
   FTableMostUpdatedFile.CloseFile();
   FTableLocksFile.CloseFile();
@@ -485,6 +522,7 @@ void TSDBDiskTableData::DeleteTable(TSDBCursor& Cursor) {
     throw ESDBException(kSDBErrDatabaseTablesLocked, "Database tables are locked");
   const int session = kSDBEngineSessionID;
   TSDBPageManager& pm = FDatabase.PageManager();
+  SettleDeferredCounters();
   std::vector<int32_t> roots;
   for (int i = 0; i < FIndexDefs.Count(); ++i) roots.push_back(FIndexDefs[i].FRootPageNo);
   try {
@@ -660,7 +698,14 @@ void TSDBDiskTableData::ForgetSession(int SessionID) {
 }
 
 void TSDBDiskTableData::AfterChange(TSDBCursor& Cursor) {
-  SaveMostUpdated(Cursor.SessionID);
+  if (Cursor.FBatchUpdate || Cursor.FInTransaction) {
+    // Nothing is committed before the batch or the transaction ends: the
+    // counters are written once, with the session's commit, instead of at
+    // every change.
+    DeferCounters(Cursor.SessionID);
+  } else {
+    SaveMostUpdated(Cursor.SessionID);
+  }
   // Temporary indexes were kept in step with this change; their pages are
   // never part of a transaction.
   FIndexManager->SetTemporaryTableState(FRecordManager->FTableState);
@@ -731,6 +776,11 @@ bool TSDBDiskTableData::InsertRecord(TSDBCursor& Cursor) {
 }
 
 bool TSDBDiskTableData::UpdateRecord(TSDBCursor& Cursor) {
+  TSDBStoredRecord found;
+  return UpdateRecord(Cursor, nullptr, found);
+}
+
+bool TSDBDiskTableData::UpdateRecord(TSDBCursor& Cursor, const uint8_t* Expected, TSDBStoredRecord& Found) {
   std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
   CheckActive();
   auto& buf = Cursor.EditRecordBuffer;
@@ -739,8 +789,21 @@ bool TSDBDiskTableData::UpdateRecord(TSDBCursor& Cursor) {
   const int s = Cursor.SessionID;
   const TSDBPageItemID id = Cursor.CurrentRecordID;
   try {
-    std::vector<uint8_t> old(buf.size());
-    if (Cursor.FirstPosition || Cursor.LastPosition || !FRecordManager->ReadRecord(s, id, old.data()))
+    // The stored record, in a buffer kept from one update to the next.
+    std::vector<uint8_t>& old = FStoredRecord;
+    old.resize(buf.size());
+    if (Expected) {
+      // The record as stored is read once, for the check and for the change.
+      if (!FRecordManager->ReadRecord(s, id, old.data())) {
+        Found = TSDBStoredRecord::Gone;
+        return false;
+      }
+      if (!FFieldManager->CompareRecordBuffers(old.data(), Expected)) {
+        Found = TSDBStoredRecord::Changed;
+        return false;
+      }
+    }
+    if (Cursor.FirstPosition || Cursor.LastPosition || (!Expected && !FRecordManager->ReadRecord(s, id, old.data())))
       throw ESDBException(kSDBErrUpdateRecordNotFound, "Record not found");
     SyncTemporaryIndexes(s);
     CheckConstraints(s, buf.data(), old.data(), false, true, true);
@@ -904,6 +967,12 @@ int64_t TSDBDiskTableData::GetMaxPhysicalRecordNo(int SessionID) {
   std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
   CheckActive();
   return FRecordManager->GetMaxPhysicalRecordNo(SessionID);
+}
+
+std::vector<TSDBPageItemID> TSDBDiskTableData::GetRecordIDs(int SessionID) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  CheckActive();
+  return FRecordManager->RecordIDs(SessionID);
 }
 
 int64_t TSDBDiskTableData::RecordIDToPhysicalRecordNo(const TSDBPageItemID& RecordID) const {

@@ -165,6 +165,11 @@ class TSDBDiskTableData : public TSDBIndexRecordSource {
   // EditRecordBuffer). Each answers whether a record changed.
   bool InsertRecord(TSDBCursor& Cursor);
   bool UpdateRecord(TSDBCursor& Cursor);
+  // The update of an edit: the record is changed only while it is still
+  // stored as Expected (a memory record); otherwise nothing changes, the
+  // answer is false and Found tells whether it is gone or was changed.
+  enum class TSDBStoredRecord { Gone, Changed };
+  bool UpdateRecord(TSDBCursor& Cursor, const uint8_t* Expected, TSDBStoredRecord& Found);
   bool DeleteRecord(TSDBCursor& Cursor);
   // Navigation into CurrentRecordBuffer: physical order, or the order of
   // the cursor's index when CurrentIndexID is set (grmCurrent re-reads the
@@ -175,6 +180,9 @@ class TSDBDiskTableData : public TSDBIndexRecordSource {
   int64_t GetRecNo(TSDBCursor& Cursor);
   int64_t GetRecordCount(int SessionID);
   int64_t GetMaxPhysicalRecordNo(int SessionID);
+  // The identifiers of every record in physical order (the caller holds a
+  // lock that keeps writers out).
+  std::vector<TSDBPageItemID> GetRecordIDs(int SessionID);
   int64_t RecordIDToPhysicalRecordNo(const TSDBPageItemID& RecordID) const;
   TSDBPageItemID PhysicalRecordNoToRecordID(int64_t No) const;
   // The last auto-increment value generated in the session ("No
@@ -300,6 +308,12 @@ class TSDBDiskTableData : public TSDBIndexRecordSource {
   void SaveMetadata(int SessionID);
   void RepairRecordPageIndex(int SessionID);
   void CloseFiles() noexcept;
+  // Writes now the counters deferred to a commit, for every session.
+  void SettleDeferredCounters() noexcept;
+  void TakeCounters(TSDBMostUpdatedData& Counters) const;
+  void WriteCounters(int SessionID, const TSDBMostUpdatedData& Counters);
+  // The counters of this change are written with the session's commit.
+  void DeferCounters(int SessionID);
   void CheckActive() const;
   void AfterChange(TSDBCursor& Cursor);
   void SyncTemporaryIndexes(int SessionID);
@@ -327,6 +341,12 @@ class TSDBDiskTableData : public TSDBIndexRecordSource {
   // The metadata file's content the definitions in memory were built
   // from; empty when they must be loaded again.
   std::vector<uint8_t> FStoredMetadata;
+  // Some session's counters wait for its commit (DeferUntilCommit).
+  bool FCountersDeferred = false;
+  // Those counters, by session.
+  std::map<int, TSDBMostUpdatedData> FDeferredCounters;
+  // UpdateRecord's copy of the record as stored.
+  std::vector<uint8_t> FStoredRecord;
   // Last generated auto-increment value per session and field.
   std::map<int, std::map<int, int64_t>> FSessionLastAutoinc;
 };
