@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchMedians.h"
 #include "storage/file/SDBDiskPageCache.h"
 #include "storage/file/SDBSystemDirectory.h"
 #include "sdb/SDBComponents.h"
@@ -204,25 +205,9 @@ BENCHMARK(BM_Update2000Rows_Sdb) LEVELS;
 BENCHMARK(BM_Update2000Rows_SQLite) LEVELS;
 BENCHMARK(BM_CommitOnePage_Sdb) LEVELS;
 
-namespace {
-
-// Console output plus the median time (ns) of each benchmark, for ratios.
-class TRatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const auto& r : runs)
-      if (r.aggregate_name == "median")
-        Times[r.run_name.function_name + "/" + r.run_name.args] = r.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> Times;
-};
-
-}  // namespace
-
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  TRatioReporter reporter;
+  TMedianReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   for (const char* what : {"SingleRowCommit", "Update2000Rows"}) {
     for (int level = 0; level < 3; ++level) {
