@@ -15,4 +15,19 @@ bool SDBSameName(std::string_view a, std::string_view b) noexcept {
   return true;
 }
 
+std::vector<std::string> SDBSplitNames(std::string_view Names) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  while (start <= Names.size()) {
+    const size_t semi = Names.find(';', start);
+    std::string_view n = Names.substr(start, semi == std::string_view::npos ? std::string_view::npos : semi - start);
+    while (!n.empty() && n.front() == ' ') n.remove_prefix(1);
+    while (!n.empty() && n.back() == ' ') n.remove_suffix(1);
+    if (!n.empty()) out.emplace_back(n);
+    if (semi == std::string_view::npos) break;
+    start = semi + 1;
+  }
+  return out;
+}
+
 }  // namespace sdb

@@ -9,6 +9,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace sdb {
 
@@ -22,5 +23,9 @@ std::string SDBUpperName(std::string_view Name);
 
 // Whether two names are the same name.
 bool SDBSameName(std::string_view a, std::string_view b) noexcept;
+
+// The names of a ";"-separated list ("Cle;Section"), each without its
+// surrounding spaces; empty entries are left out.
+std::vector<std::string> SDBSplitNames(std::string_view Names);
 
 }  // namespace sdb

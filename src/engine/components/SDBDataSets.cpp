@@ -22,21 +22,6 @@ namespace sdb {
 
 namespace {
 
-std::vector<std::string> SplitFieldNames(const std::string& Names) {
-  std::vector<std::string> out;
-  size_t start = 0;
-  while (start <= Names.size()) {
-    size_t semi = Names.find(';', start);
-    std::string n = Names.substr(start, semi == std::string::npos ? std::string::npos : semi - start);
-    while (!n.empty() && n.front() == ' ') n.erase(n.begin());
-    while (!n.empty() && n.back() == ' ') n.pop_back();
-    if (!n.empty()) out.push_back(n);
-    if (semi == std::string::npos) break;
-    start = semi + 1;
-  }
-  return out;
-}
-
 bool IsBlank(const std::string& Text) {
   return Text.find_first_not_of(" \t\r\n") == std::string::npos;
 }
@@ -275,7 +260,7 @@ std::unique_ptr<TSDBRecordFilter> TSDBDataSet::MakeKeyFilter(const std::string& 
                                                              const std::vector<TSDBVariant>& KeyValues,
                                                              TSDBLocateOptions Options) {
   std::vector<int> columns;
-  for (const std::string& n : SplitFieldNames(KeyFields)) columns.push_back(FieldByName(n).Index());
+  for (const std::string& n : SDBSplitNames(KeyFields)) columns.push_back(FieldByName(n).Index());
   if (columns.size() != KeyValues.size() || columns.empty())
     throw ESDBException(kSDBErrKeyListLengths, "Error - different list lengths. L1 = %d, L2 = %d",
                         {static_cast<int64_t>(columns.size()), static_cast<int64_t>(KeyValues.size())});
@@ -1035,7 +1020,7 @@ void TSDBTable::ApplyOrder() {
     // Field names may carry their order and case: "Name DESC", "Name NO_CASE".
     std::vector<std::string> names, ascDesc, caseSens;
     bool qualified = false;
-    for (const std::string& item : SplitFieldNames(IndexFieldNames)) {
+    for (const std::string& item : SDBSplitNames(IndexFieldNames)) {
       std::string name = item, dir = "ASC", cs = "CASE";
       for (;;) {
         const size_t sp = name.find_last_of(' ');
@@ -1310,7 +1295,7 @@ void TSDBTable::MasterChanged() {
 bool TSDBTable::ApplyMasterLink() {
   TSDBTableCursor& c = *FCursor;
   TSDBDataSet* m = LinkedMaster();
-  const std::vector<std::string> fields = SplitFieldNames(FMasterFields);
+  const std::vector<std::string> fields = SDBSplitNames(FMasterFields);
   if (!m || fields.empty()) {
     if (!FMasterLinked) return false;
     FMasterLinked = FMasterEmpty = false;

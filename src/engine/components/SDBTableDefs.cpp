@@ -54,21 +54,6 @@ namespace {
 
 // ---- Engine definitions -> component definitions ----------------------------------------------------
 
-std::vector<std::string> SplitNames(const std::string& Names) {
-  std::vector<std::string> out;
-  size_t start = 0;
-  while (start <= Names.size()) {
-    const size_t semi = Names.find(';', start);
-    std::string n = Names.substr(start, semi == std::string::npos ? std::string::npos : semi - start);
-    while (!n.empty() && n.front() == ' ') n.erase(n.begin());
-    while (!n.empty() && n.back() == ' ') n.pop_back();
-    if (!n.empty()) out.push_back(n);
-    if (semi == std::string::npos) break;
-    start = semi + 1;
-  }
-  return out;
-}
-
 std::string JoinNames(const std::vector<std::string>& Names) {
   std::string out;
   for (const std::string& n : Names) out += (out.empty() ? "" : ";") + n;
@@ -155,9 +140,9 @@ void FillDefs(TSDBDiskTableData& Table, TSDBTableFieldDefs& Fields, TSDBTableInd
 template <class HasField>
 TSDBIndexDef EngineIndexDef(const TSDBTableIndexDef& d, const HasField& Has) {
   if (d.Name.empty()) throw ESDBException(kSDBErrNewIndexName, "Index name missing");
-  const std::vector<std::string> fields = SplitNames(d.Fields);
+  const std::vector<std::string> fields = SDBSplitNames(d.Fields);
   if (fields.empty()) throw ESDBException(kSDBErrNewIndexNoFields, "Index '%s' has no fields", {d.Name});
-  for (const std::vector<std::string>& part : {SplitNames(d.DescFields), SplitNames(d.CaseInsFields)})
+  for (const std::vector<std::string>& part : {SDBSplitNames(d.DescFields), SDBSplitNames(d.CaseInsFields)})
     for (const std::string& n : part)
       if (!Listed(fields, n))
         throw ESDBException(kSDBErrNewIndexField, "Index '%s' names the field '%s', which it does not index",
@@ -166,7 +151,7 @@ TSDBIndexDef EngineIndexDef(const TSDBTableIndexDef& d, const HasField& Has) {
   ix.FName = d.Name;
   ix.FPrimary = d.Primary();
   ix.FUnique = d.Unique();
-  const std::vector<std::string> desc = SplitNames(d.DescFields), caseIns = SplitNames(d.CaseInsFields);
+  const std::vector<std::string> desc = SDBSplitNames(d.DescFields), caseIns = SDBSplitNames(d.CaseInsFields);
   for (const std::string& n : fields) {
     if (!Has(n)) throw ESDBException(kSDBErrNewIndexField, "Index '%s' names the unknown field '%s'", {d.Name, n});
     TSDBIndexColumn c;

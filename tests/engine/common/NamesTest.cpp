@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "common/SDBNames.h"
 #include "sdb/SDBComponents.h"
@@ -73,6 +74,21 @@ void CheckNames() {
 }
 
 TEST(Names, CompareByAsciiLetters) { CheckNames(); }
+
+TEST(Names, ListsSplitAtSemicolonsWithoutSpacesOrEmptyEntries) {
+  const struct {
+    const char* List;
+    std::vector<std::string> Names;
+  } cases[] = {
+      {"", {}},
+      {"Cle", {"Cle"}},
+      {"Cle;Section", {"Cle", "Section"}},
+      {" Cle ; Section ", {"Cle", "Section"}},
+      {";;Cle;;", {"Cle"}},
+      {"Prénom; Société", {"Prénom", "Société"}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(SDBSplitNames(c.List), c.Names) << '"' << c.List << '"';
+}
 
 TEST_F(TurkishLocale, NamesCompareAsUnderTheCLocale) { CheckNames(); }
 
