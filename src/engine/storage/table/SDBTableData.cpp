@@ -131,8 +131,14 @@ void TSDBDiskTableData::DeferCounters(int SessionID) {
   });
 }
 
+void TSDBDiskTableData::SettleCounters(int SessionID) {
+  // Only a session with counters still waiting has anything to write; the
+  // statement path reads the counters every time and should not look further.
+  if (FDeferredCounters.count(SessionID)) FDatabase.PageManager().RunDeferred(SessionID, this);
+}
+
 void TSDBDiskTableData::LoadMostUpdated(int SessionID) {
-  if (FCountersDeferred) FDatabase.PageManager().RunDeferred(SessionID, this);
+  SettleCounters(SessionID);
   std::vector<uint8_t> data = FTableMostUpdatedFile.ReadAll(SessionID);
   TSDBMostUpdatedData mu;
   mu.Load(data, FFieldManager->FieldCount());
@@ -148,7 +154,7 @@ void TSDBDiskTableData::LoadMostUpdated(int SessionID) {
 void TSDBDiskTableData::LoadStoredTableState(int SessionID) {
   std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
   if (!FActive || !FDatabase.PageManager().MultiUser()) return;
-  if (FCountersDeferred) FDatabase.PageManager().RunDeferred(SessionID, this);
+  SettleCounters(SessionID);
   std::vector<uint8_t> data = FTableMostUpdatedFile.ReadAll(SessionID);
   TSDBMostUpdatedData mu;
   mu.Load(data, FFieldManager->FieldCount());

@@ -310,6 +310,9 @@ class TSDBDiskTableData : public TSDBIndexRecordSource {
   void CloseFiles() noexcept;
   // Writes now the counters deferred to a commit, for every session.
   void SettleDeferredCounters() noexcept;
+  // Writes now the counters the session deferred, if any, so that a read
+  // of the stored counters sees them.
+  void SettleCounters(int SessionID);
   void TakeCounters(TSDBMostUpdatedData& Counters) const;
   void WriteCounters(int SessionID, const TSDBMostUpdatedData& Counters);
   // The counters of this change are written with the session's commit.
@@ -341,7 +344,8 @@ class TSDBDiskTableData : public TSDBIndexRecordSource {
   // The metadata file's content the definitions in memory were built
   // from; empty when they must be loaded again.
   std::vector<uint8_t> FStoredMetadata;
-  // Some session's counters wait for its commit (DeferUntilCommit).
+  // Some session's counters were handed to its commit (DeferUntilCommit):
+  // the work registered for this table must go before the table does.
   bool FCountersDeferred = false;
   // Those counters, by session.
   std::map<int, TSDBMostUpdatedData> FDeferredCounters;
