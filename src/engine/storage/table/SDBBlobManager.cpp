@@ -210,11 +210,12 @@ TSDBPageItemID TSDBDiskBlobManager::StoreSmall(int SessionID, const TSDBDiskBLOB
   uint8_t* d = g->Data();
   const uint16_t count = GetLE16(d);
   // Walk the entries: their identifiers and the end of the used area.
-  std::set<uint16_t> used;
+  std::vector<uint16_t> used;
+  used.reserve(count);
   int32_t off = 2;
   for (uint16_t i = 0; i < count; ++i) {
     if (off + kHdr > D) CannotRead();
-    used.insert(GetLE16(d + off));
+    used.push_back(GetLE16(d + off));
     const int64_t sz = GetLEI64(d + off + 6);
     if (sz < 0 || off + kHdr + sz > D) CannotRead();
     off += kHdr + static_cast<int32_t>(sz);
@@ -225,8 +226,10 @@ TSDBPageItemID TSDBDiskBlobManager::StoreSmall(int SessionID, const TSDBDiskBLOB
                         "SizeInBlobPageIndex=%d",
                         {int64_t{count}, int64_t{off}, int64_t{need}, int64_t{D},
                          int64_t{FBlobPageIndex->GetBlobPageAllocatedSpace(SessionID, pageNo)}});
+  std::sort(used.begin(), used.end());
+  auto taken = [&](uint16_t id) { return std::binary_search(used.begin(), used.end(), id); };
   uint16_t item = count;
-  while (used.count(item) || item == kSDBLargeBlobItemID) item = item >= 65534 ? 0 : static_cast<uint16_t>(item + 1);
+  while (taken(item) || item == kSDBLargeBlobItemID) item = item >= 65534 ? 0 : static_cast<uint16_t>(item + 1);
   SaveEntryHeader(d + off, item, V);
   if (!V.BlobData.empty()) std::memcpy(d + off + kHdr, V.BlobData.data(), V.BlobData.size());
   PutLE16(d, static_cast<uint16_t>(count + 1));
