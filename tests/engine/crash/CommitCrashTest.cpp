@@ -36,6 +36,17 @@ void PrintTo(const TCase& c, std::ostream* os) { *os << c.Name; }
 
 std::string Blob(char c, size_t n) { return std::string(n, c); }
 
+// Bytes that do not compress, so that the value takes as many pages as bytes.
+std::string Varied(size_t n) {
+  std::string s(n, ' ');
+  uint32_t x = 12345;
+  for (char& c : s) {
+    x = x * 1103515245u + 12345u;
+    c = static_cast<char>('!' + (x >> 16) % 90);
+  }
+  return s;
+}
+
 const TCase kCases[] = {
     {"UpdateOfManyRows", [](TDb& db) { db.Exec("UPDATE acct SET bal = bal + 1"); }},
     {"TransactionWithBlobs",
@@ -46,6 +57,10 @@ const TCase kCases[] = {
        db.Exec("UPDATE docs SET body = :b WHERE id = 1", {{"b", Blob('u', 12000)}});
        db.Db().Commit();
      }},
+    // Allocations in growing groups (1, 2, 4, 8 pages): the commit gives
+    // back the pages reserved and not used.
+    {"InsertOfAValueOverManyPages",
+     [](TDb& db) { db.Exec("INSERT INTO docs (id, body) VALUES (200, :b)", {{"b", Varied(40000)}}); }},
     {"InsertThatGrowsTheFile",
      [](TDb& db) { db.Exec("INSERT INTO acct (id, bal, label) SELECT id + 10000, bal, label FROM acct WHERE id < 250"); }},
     {"CreateIndex", [](TDb& db) { db.Exec("CREATE INDEX ByBal ON acct (bal)"); }},

@@ -1,5 +1,7 @@
 #include "storage/file/SDBDiskPageCache.h"
 
+#include <algorithm>
+
 #include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
 #include "storage/file/SDBJournal.h"
@@ -91,6 +93,7 @@ void TSDBDiskPageCache::ApplyChanges(int SessionID) {
     // Journal and first header write come in BeforeCommitWrites, once the
     // pages passed their checks.
     TSDBPageManager::ApplyChanges(SessionID);
+    pm.ReturnReservedPages();
     // Releases may have changed the counters (written by the free-space
     // manager under this same lock): start from the file's header again.
     pm.ReadDBHeader();
@@ -110,19 +113,36 @@ void TSDBDiskPageCache::BeforeCommitWrites(TSDBSessionPageInfo& s) {
   TSDBDiskPageManager& pm = *FDiskPageManager;
   // Everything the commit writes is journaled first (see SDBJournal.h); a
   // failure before the journal is complete leaves the file untouched.
-  pm.Journal().Begin(CommitRanges(s), pm.Durability);
+  std::vector<std::pair<int64_t, int32_t>> unreferenced;
+  const std::vector<std::pair<int64_t, int32_t>> ranges = CommitRanges(s, unreferenced);
+  pm.Journal().Begin(ranges, pm.Durability, unreferenced, kSDBPageHeaderSize);
   pm.DBHeader().WriteChangesState = kSDBWriteChangesWriting;
   pm.WriteDBHeader();
 }
 
-std::vector<std::pair<int64_t, int32_t>> TSDBDiskPageCache::CommitRanges(const TSDBSessionPageInfo& s) {
+std::vector<std::pair<int64_t, int32_t>> TSDBDiskPageCache::CommitRanges(
+    const TSDBSessionPageInfo& s, std::vector<std::pair<int64_t, int32_t>>& Unreferenced) {
   TSDBDiskPageManager& pm = *FDiskPageManager;
   TSDBDatabaseFreeSpaceManager& fs = FreeSpaceManager();
   const int32_t size = pm.PageSize();
   std::vector<std::pair<int64_t, int32_t>> ranges;
   ranges.reserve(static_cast<size_t>(s.DirtyPages.Count()) + 3 * s.RemovedPageNumbers.size() + 1);
   ranges.emplace_back(pm.OffsetToDBHeader(), kSDBDBHeaderSize);
-  for (const TSDBPage* p : s.DirtyPages.Pages()) ranges.emplace_back(pm.PageOffset(p->PageNo()), size);
+  // A page allocated by this transaction was free before it: whatever it
+  // held, nothing refers to it. Restoring its header makes it a page
+  // "never written" again, which the check accepts as reclaimable and the
+  // session's rollback frees. (A page also freed again is recorded whole
+  // below.)
+  std::vector<int32_t> added(s.AddedPageNumbers);
+  std::sort(added.begin(), added.end());
+  Unreferenced.reserve(added.size());
+  for (const TSDBPage* p : s.DirtyPages.Pages()) {
+    if (std::binary_search(added.begin(), added.end(), p->PageNo()))
+      Unreferenced.emplace_back(pm.PageOffset(p->PageNo()), size);
+    else
+      ranges.emplace_back(pm.PageOffset(p->PageNo()), size);
+  }
+  pm.AddReservedPageRanges(ranges);
   // A freed page gets State MaxInt and its bits cleared in its bitmaps.
   for (int32_t p : s.RemovedPageNumbers) {
     ranges.emplace_back(pm.PageOffset(p), size);
@@ -160,6 +180,16 @@ void TSDBDiskPageCache::UndoFailedCommit(TSDBSessionPageInfo& s, const std::vect
   s.DirtyPages.Clear();
   s.RemovedPageNumbers.clear();
   s.AddedPageNumbers = added;
+}
+
+void TSDBDiskPageCache::CancelChanges(int SessionID) {
+  TSDBPageManager::CancelChanges(SessionID);
+  // When this fails the pages stay reserved and go back with the next
+  // commit, rollback or close.
+  try {
+    FDiskPageManager->ReturnReservedPages();
+  } catch (...) {
+  }
 }
 
 bool TSDBDiskPageCache::LockPageByte(int32_t PageNo, int32_t Offset) {

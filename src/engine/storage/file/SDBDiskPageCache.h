@@ -65,6 +65,8 @@ class TSDBDiskPageCache : public TSDBPageManager {
   int32_t GetPageCount() override;
   void SetIgnoreCRCErrors(bool v) override;
   void ApplyChanges(int SessionID) override;
+  // Also gives back the pages reserved for allocations and not used.
+  void CancelChanges(int SessionID) override;
   // Whether the last commit failed after it had begun writing and was
   // undone from the journal: the session's changes are gone then (they
   // stay pending when the commit failed before).
@@ -91,8 +93,11 @@ class TSDBDiskPageCache : public TSDBPageManager {
  private:
   void ResetCache();
   // The file ranges a commit of the session writes: header, dirty pages,
-  // freed pages and their bitmap pages.
-  std::vector<std::pair<int64_t, int32_t>> CommitRanges(const TSDBSessionPageInfo& s);
+  // freed pages and their bitmap pages, the bitmap pages of reserved pages
+  // given back. Pages the session allocated go to Unreferenced: nothing
+  // refers to their old bytes, only their header needs restoring.
+  std::vector<std::pair<int64_t, int32_t>> CommitRanges(const TSDBSessionPageInfo& s,
+                                                        std::vector<std::pair<int64_t, int32_t>>& Unreferenced);
   // After a failed commit: the file back from the journal, the cache
   // without the session's change.
   void UndoFailedCommit(TSDBSessionPageInfo& s, const std::vector<int32_t>& added);

@@ -35,13 +35,15 @@ class THeaderLock {
 // Keeps the bitmap pages read under one header lock for the rest of it.
 class TSDBBitmapScope {
  public:
-  explicit TSDBBitmapScope(TSDBDatabaseFreeSpaceManager& m)
+  explicit TSDBBitmapScope(TSDBDatabaseFreeSpaceManager& m, bool deferWrites = false)
       : FManager(m), FSole(m.FStore.FSSoleWriter()), FExceptions(std::uncaught_exceptions()) {
     if (!FSole) FManager.FLockedBitmaps.clear();
     FManager.FKeepBitmaps = true;
+    FManager.FDeferBitmapWrites = deferWrites;
   }
   ~TSDBBitmapScope() {
     FManager.FKeepBitmaps = false;
+    FManager.FDeferBitmapWrites = false;
     // After a failure the file may differ from the copies: read it again.
     if (!FSole || std::uncaught_exceptions() > FExceptions) FManager.FLockedBitmaps.clear();
   }
@@ -176,9 +178,24 @@ void TSDBDatabaseFreeSpaceManager::ReadBitmapPage(int32_t pageNo, uint16_t expec
 }
 
 void TSDBDatabaseFreeSpaceManager::WriteBitmapPage(int32_t pageNo, std::vector<uint8_t>& buf) {
+  if (FDeferBitmapWrites)
+    for (auto& c : FLockedBitmaps)
+      if (c.PageNo == pageNo) {
+        c.Buffer = buf;
+        c.Dirty = true;
+        return;
+      }
   FStore.FSWritePage(pageNo, buf.data());
   for (auto& c : FLockedBitmaps)
     if (c.PageNo == pageNo) c.Buffer = buf;
+}
+
+void TSDBDatabaseFreeSpaceManager::FlushBitmaps() {
+  for (auto& c : FLockedBitmaps)
+    if (c.Dirty) {
+      FStore.FSWritePage(c.PageNo, c.Buffer.data());
+      c.Dirty = false;
+    }
 }
 
 bool TSDBDatabaseFreeSpaceManager::GetPageUsageFromPFS(int32_t PageNo) {
@@ -340,18 +357,34 @@ int32_t TSDBDatabaseFreeSpaceManager::GrowFile() {
   return newPage;
 }
 
-int32_t TSDBDatabaseFreeSpaceManager::GetPage(int32_t /*DesiredStartPageNo*/) {
-  THeaderLock lock(FStore, kSDBErrFreeSpaceLockedGet);
-  TSDBBitmapScope bitmaps(*this);
-  ReadCounters();
-  const int32_t oldTotal = FTotalPageCount, oldLast = FLastUsedPageNo;
+int32_t TSDBDatabaseFreeSpaceManager::AllocateLocked() {
   int32_t pageNo = -1;
   if (!SearchExistingSpace(pageNo)) pageNo = GrowFile();
   SetPFSBit(pageNo, true);
   RecalcExtent(pageNo / FPageCountInExtent);
   FLastUsedPageNo = std::max(FLastUsedPageNo, pageNo);
+  return pageNo;
+}
+
+int32_t TSDBDatabaseFreeSpaceManager::GetPage(int32_t /*DesiredStartPageNo*/) {
+  THeaderLock lock(FStore, kSDBErrFreeSpaceLockedGet);
+  TSDBBitmapScope bitmaps(*this);
+  ReadCounters();
+  const int32_t oldTotal = FTotalPageCount, oldLast = FLastUsedPageNo;
+  const int32_t pageNo = AllocateLocked();
   if (FLastUsedPageNo != oldLast || FTotalPageCount != oldTotal) FStore.FSWriteLastUsedPageNo(FLastUsedPageNo);
   return pageNo;
+}
+
+void TSDBDatabaseFreeSpaceManager::GetPages(int32_t Count, std::vector<int32_t>& Pages) {
+  if (Count <= 0) return;
+  THeaderLock lock(FStore, kSDBErrFreeSpaceLockedGet);
+  TSDBBitmapScope bitmaps(*this, true);
+  ReadCounters();
+  const int32_t oldTotal = FTotalPageCount, oldLast = FLastUsedPageNo;
+  for (int32_t i = 0; i < Count; ++i) Pages.push_back(AllocateLocked());
+  FlushBitmaps();
+  if (FLastUsedPageNo != oldLast || FTotalPageCount != oldTotal) FStore.FSWriteLastUsedPageNo(FLastUsedPageNo);
 }
 
 int32_t TSDBDatabaseFreeSpaceManager::FindLastUsedPage(int32_t From) {
@@ -390,6 +423,36 @@ void TSDBDatabaseFreeSpaceManager::FreePage(int32_t PageNo) {
     FLastUsedPageNo = FindLastUsedPage(PageNo);
   else if (PageNo > FLastUsedPageNo)
     FLastUsedPageNo = FindLastUsedPage(FTotalPageCount - 1);
+  TruncateTrailing();
+  if (FLastUsedPageNo != oldLast || FTotalPageCount != oldTotal) FStore.FSWriteLastUsedPageNo(FLastUsedPageNo);
+}
+
+void TSDBDatabaseFreeSpaceManager::FreePages(const std::vector<int32_t>& Pages) {
+  if (Pages.empty()) return;
+  THeaderLock lock(FStore, kSDBErrFreeSpaceLockedFree);
+  TSDBBitmapScope bitmaps(*this, true);
+  ReadCounters();
+  const int32_t oldTotal = FTotalPageCount, oldLast = FLastUsedPageNo;
+  int32_t highest = -1;
+  for (int32_t p : Pages) {
+    CheckAddressable(p, kSDBErrFreePageNotAddressable);
+    CheckPageNoForSystemPages(p);
+    SetPFSBit(p, false);
+    RecalcExtent(p / FPageCountInExtent);
+    highest = std::max(highest, p);
+  }
+  // As in FreePage, with every bit already cleared.
+  if (highest == FLastUsedPageNo)
+    FLastUsedPageNo = FindLastUsedPage(highest);
+  else if (highest > FLastUsedPageNo)
+    FLastUsedPageNo = FindLastUsedPage(FTotalPageCount - 1);
+  // Written before the file may shrink under them.
+  FlushBitmaps();
+  TruncateTrailing();
+  if (FLastUsedPageNo != oldLast || FTotalPageCount != oldTotal) FStore.FSWriteLastUsedPageNo(FLastUsedPageNo);
+}
+
+void TSDBDatabaseFreeSpaceManager::TruncateTrailing() {
   int32_t step = DelPagesStep();
   int32_t trailing = FTotalPageCount - FLastUsedPageNo - 1;
   if (trailing >= step) {
@@ -397,7 +460,6 @@ void TSDBDatabaseFreeSpaceManager::FreePage(int32_t PageNo) {
     FStore.FSTruncateFile(cut);
     FTotalPageCount -= cut;
   }
-  if (FLastUsedPageNo != oldLast || FTotalPageCount != oldTotal) FStore.FSWriteLastUsedPageNo(FLastUsedPageNo);
 }
 
 void TSDBDatabaseFreeSpaceManager::TruncateDatabase() {

@@ -88,6 +88,10 @@ class TSDBDatabaseFreeSpaceManager : public TSDBFreeSpaceManagerBase {
   // Releases a page; the file shrinks in whole steps when enough free pages
   // sit at its end.
   void FreePage(int32_t PageNo) override;
+  // Allocates or releases several pages under one header lock, writing
+  // each bitmap page and the header once.
+  void GetPages(int32_t Count, std::vector<int32_t>& Pages) override;
+  void FreePages(const std::vector<int32_t>& Pages) override;
   // Whether the page's PFS bit is set.
   bool GetPageUsageFromPFS(int32_t PageNo);
   // Raises "Cannot delete PFS or EAM page. PageNo=%d" (30434) for a bitmap page.
@@ -126,6 +130,12 @@ class TSDBDatabaseFreeSpaceManager : public TSDBFreeSpaceManagerBase {
   bool SearchExistingSpace(int32_t& pageNo);
   bool SearchEAMGroup(int32_t group, int32_t& pageNo);
   int32_t GrowFile();
+  // One allocation under the header lock, counters read.
+  int32_t AllocateLocked();
+  // Writes the bitmap copies changed while writes were held back.
+  void FlushBitmaps();
+  // Shrinks the file when enough free pages sit at its end.
+  void TruncateTrailing();
   void SetPFSBit(int32_t pageNo, bool used);
   void RecalcExtent(int32_t extent);
   // The highest used non-system page at or below `From`, -1 when none.
@@ -136,12 +146,16 @@ class TSDBDatabaseFreeSpaceManager : public TSDBFreeSpaceManagerBase {
   // header lock is held nobody else changes them, so the copy read first
   // (and every write through it) stays current until the lock goes. A
   // sole writer keeps the copies (and its counters) between calls.
+  // Several changes in one lock hold their bitmap writes back until the
+  // end (FlushBitmaps): a copy is then Dirty until written.
   struct TBitmapCopy {
     int32_t PageNo;
     std::vector<uint8_t> Buffer;
+    bool Dirty = false;
   };
   std::vector<TBitmapCopy> FLockedBitmaps;
   bool FKeepBitmaps = false;
+  bool FDeferBitmapWrites = false;
   friend class TSDBBitmapScope;
 
   std::unique_ptr<TSDBFreeSpaceStore> FOwnedStore;

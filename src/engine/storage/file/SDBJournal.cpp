@@ -223,28 +223,56 @@ bool TSDBJournal::Covered(int64_t Offset, int64_t Count) const {
   return it->first <= Offset && it->second >= Offset + Count;
 }
 
-void TSDBJournal::AppendRecords(const std::vector<std::pair<int64_t, int32_t>>& Ranges) {
+void TSDBJournal::AppendRecords(const std::vector<TRange>& Ranges) {
   const int64_t databaseSize = LDatabase.GetSize();
   size_t total = FEnd == 0 ? kHeaderSize : 0;
-  for (const auto& r : Ranges) total += kRecordHeaderSize + static_cast<size_t>(r.second);
+  for (const auto& r : Ranges) total += kRecordHeaderSize + static_cast<size_t>(r.Keep);
   std::vector<uint8_t> buf(total);
   size_t pos = 0;
   if (FEnd == 0) {
     PutHeader(buf.data(), FSalt, databaseSize);
     pos = kHeaderSize;
   }
-  for (const auto& [offset, length] : Ranges) {
-    uint8_t* h = buf.data() + pos;
-    uint8_t* data = h + kRecordHeaderSize;
+  // Ranges that follow each other in the file (pages in order) are read
+  // with one call into a scratch buffer.
+  constexpr int64_t kReadChunk = int64_t{1} << 20;
+  std::vector<uint8_t> scratch;
+  int64_t scratchOffset = 0, scratchEnd = 0;
+  auto readOriginal = [&](size_t i, uint8_t* data) {
+    const TRange& r = Ranges[i];
     // Bytes past the end of the file are not there to be restored: the old
     // size cuts them off again.
-    int64_t avail = std::clamp<int64_t>(databaseSize - offset, 0, length);
-    if (avail > 0) LDatabase.ReadBuffer(data, kSDBJournalWriteError, offset, avail);
-    PutLE64(h, static_cast<uint64_t>(offset));
-    PutLE32(h + 8, static_cast<uint32_t>(length));
-    PutLE32(h + 12, RecordCRC(FSalt, offset, static_cast<uint32_t>(length), data));
-    pos += kRecordHeaderSize + static_cast<size_t>(length);
-    FCovered.insert({offset, offset + length});
+    const int64_t avail = std::clamp<int64_t>(databaseSize - r.Offset, 0, r.Keep);
+    if (avail <= 0) return;
+    if (r.Offset < scratchOffset || r.Offset + avail > scratchEnd) {
+      int64_t end = r.Offset + r.Keep;
+      for (size_t j = i + 1; j < Ranges.size() && Ranges[j].Offset == end && Ranges[j].Keep == Ranges[j].Length &&
+                             end + Ranges[j].Length - r.Offset <= kReadChunk;
+           ++j)
+        end += Ranges[j].Length;
+      end = std::min(end, databaseSize);
+      if (end - r.Offset <= avail) {
+        LDatabase.ReadBuffer(data, kSDBJournalWriteError, r.Offset, avail);
+        return;
+      }
+      scratch.resize(static_cast<size_t>(end - r.Offset));
+      LDatabase.ReadBuffer(scratch.data(), kSDBJournalWriteError, r.Offset, end - r.Offset);
+      scratchOffset = r.Offset;
+      scratchEnd = end;
+    }
+    std::memcpy(data, scratch.data() + (r.Offset - scratchOffset), static_cast<size_t>(avail));
+  };
+  for (size_t i = 0; i < Ranges.size(); ++i) {
+    const TRange& r = Ranges[i];
+    uint8_t* h = buf.data() + pos;
+    uint8_t* data = h + kRecordHeaderSize;
+    readOriginal(i, data);
+    const auto keep = static_cast<uint32_t>(r.Keep);
+    PutLE64(h, static_cast<uint64_t>(r.Offset));
+    PutLE32(h + 8, keep);
+    PutLE32(h + 12, RecordCRC(FSalt, r.Offset, keep, data));
+    pos += kRecordHeaderSize + keep;
+    FCovered.insert({r.Offset, r.Offset + r.Length});
   }
   size_t done = 0;
   if (int err = FFile.Write(buf.data(), FEnd, buf.size(), done)) JournalError(kSDBJournalWriteError, FFileName, err);
@@ -256,16 +284,26 @@ void TSDBJournal::FlushJournal() {
   if (int err = FFile.Flush()) JournalError(kSDBJournalWriteError, FFileName, err);
 }
 
-void TSDBJournal::Begin(const std::vector<std::pair<int64_t, int32_t>>& Ranges, TSDBDurability Durability) {
+void TSDBJournal::Begin(const std::vector<std::pair<int64_t, int32_t>>& Ranges, TSDBDurability Durability,
+                        const std::vector<std::pair<int64_t, int32_t>>& Unreferenced, int32_t UnreferencedKeep) {
   CloseJournal();
   FDurability = Durability;
   OpenJournal();
   FSalt = NewSalt();
   try {
-    // Ranges sorted and without repeats: one record per range.
-    std::vector<std::pair<int64_t, int32_t>> ranges(Ranges);
-    std::sort(ranges.begin(), ranges.end());
-    ranges.erase(std::unique(ranges.begin(), ranges.end()), ranges.end());
+    // Ranges sorted and without repeats: one record per range. A range
+    // listed both ways is recorded whole.
+    std::vector<TRange> ranges;
+    ranges.reserve(Ranges.size() + Unreferenced.size());
+    for (const auto& [offset, length] : Ranges) ranges.push_back({offset, length, length});
+    for (const auto& [offset, length] : Unreferenced)
+      ranges.push_back({offset, length, std::clamp<int32_t>(UnreferencedKeep, 1, length)});
+    std::sort(ranges.begin(), ranges.end(), [](const TRange& a, const TRange& b) {
+      return a.Offset != b.Offset ? a.Offset < b.Offset : a.Length != b.Length ? a.Length < b.Length : a.Keep > b.Keep;
+    });
+    ranges.erase(std::unique(ranges.begin(), ranges.end(),
+                             [](const TRange& a, const TRange& b) { return a.Offset == b.Offset && a.Length == b.Length; }),
+                 ranges.end());
     AppendRecords(ranges);
     FlushJournal();
   } catch (...) {
@@ -279,7 +317,7 @@ void TSDBJournal::Begin(const std::vector<std::pair<int64_t, int32_t>>& Ranges, 
 
 void TSDBJournal::BeforeWrite(int64_t Offset, int64_t Count) {
   if (!FActive || Count <= 0 || Covered(Offset, Count)) return;
-  AppendRecords({{Offset, static_cast<int32_t>(Count)}});
+  AppendRecords({{Offset, static_cast<int32_t>(Count), static_cast<int32_t>(Count)}});
   FlushJournal();
 }
 

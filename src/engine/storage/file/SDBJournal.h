@@ -84,7 +84,13 @@ class TSDBJournal {
 
   // Starts a commit's journal: Ranges are the (offset, length) ranges of the
   // database file the commit will write; their current bytes are recorded.
-  void Begin(const std::vector<std::pair<int64_t, int32_t>>& Ranges, TSDBDurability Durability);
+  // Unreferenced are ranges nothing in the file refers to (pages the
+  // committing session allocated before the commit): only their first
+  // UnreferencedKeep bytes (the page header, which tells the check that
+  // the page was never written) are recorded, but a write anywhere in them
+  // needs no further record.
+  void Begin(const std::vector<std::pair<int64_t, int32_t>>& Ranges, TSDBDurability Durability,
+             const std::vector<std::pair<int64_t, int32_t>>& Unreferenced = {}, int32_t UnreferencedKeep = 0);
   bool Active() const { return FActive; }
   // Called before any write of the database while a commit is active: a
   // range not covered yet is recorded first.
@@ -103,7 +109,14 @@ class TSDBJournal {
  private:
   void OpenJournal();
   void CloseJournal() noexcept;
-  void AppendRecords(const std::vector<std::pair<int64_t, int32_t>>& Ranges);
+  // Records the current bytes of each range, or of its first Keep bytes;
+  // the whole range counts as covered.
+  struct TRange {
+    int64_t Offset;
+    int32_t Length;
+    int32_t Keep;
+  };
+  void AppendRecords(const std::vector<TRange>& Ranges);
   void FlushJournal();
   bool Covered(int64_t Offset, int64_t Count) const;
 

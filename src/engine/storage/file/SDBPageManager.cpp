@@ -231,6 +231,14 @@ void TSDBDiskPageManager::OpenDatabase(const std::string& DatabaseFileName, cons
 }
 
 void TSDBDiskPageManager::CloseDatabase() {
+  // Pages reserved and not used go back; when that fails they stay
+  // allocated and unwritten, which the check reports as reclaimable.
+  try {
+    ReturnReservedPages();
+  } catch (...) {
+  }
+  FReservedPages.clear();
+  FReserveGroup = 1;
   FDatabaseFreeSpaceManager.reset();
   FJournal->Abandon();
   // An empty journal goes with the last writer; only under the header lock,
@@ -348,9 +356,87 @@ void TSDBDiskPageManager::InitObjectID() {
 int32_t TSDBDiskPageManager::InternalAddPage() {
   CheckOpened(kSDBErrWritePageNotOpen);
   if (!FDatabaseFreeSpaceManager) throw ESDBException(kSDBErrNoFreeSpaceManager, "Free space manager is not created");
-  int32_t pageNo = -1;
-  WithFreeSpaceJournal(-1, [&] { pageNo = FDatabaseFreeSpaceManager->GetPage(-1); });
+  // Inside a commit the page joins the commit's own change.
+  if (FJournal->Active() || FReadOnly) {
+    int32_t pageNo = -1;
+    WithFreeSpaceJournal(-1, [&] { pageNo = FDatabaseFreeSpaceManager->GetPage(-1); });
+    return pageNo;
+  }
+  if (FReservedPages.empty()) {
+    const int32_t count = FReserveGroup;
+    std::vector<int32_t> pages;
+    WithFreeSpaceJournal(-1, [&] {
+      pages.clear();
+      FDatabaseFreeSpaceManager->GetPages(count, pages);
+    });
+    // Only a change that stood reserves anything.
+    std::sort(pages.begin(), pages.end(), std::greater<>());
+    FReservedPages = std::move(pages);
+    FReserveGroup = std::min(count * 2, kSDBMaxReservedPages);
+  }
+  const int32_t pageNo = FReservedPages.back();
+  FReservedPages.pop_back();
   return pageNo;
+}
+
+void TSDBDiskPageManager::ReturnReservedPages() {
+  FReserveGroup = 1;
+  if (FReservedPages.empty() || !IsOpened() || !FDatabaseFreeSpaceManager) return;
+  std::vector<int32_t> pages;
+  pages.swap(FReservedPages);
+  // Never written: their on-disk State is still what it was while they
+  // were free, so no cached copy elsewhere needs to be made stale.
+  if (FJournal->Active() || FReadOnly) {
+    try {
+      FDatabaseFreeSpaceManager->FreePages(pages);
+    } catch (...) {
+      // The commit fails and its journal restores the bitmaps.
+      FReservedPages = std::move(pages);
+      throw;
+    }
+    return;
+  }
+  if (!WaitLockDBHeader()) throw ESDBException(kSDBErrFreeSpaceLockedFree, "Database is locked");
+  TUnlockGuard unlock{[this] { UnlockDBHeader(); }};
+  std::vector<std::pair<int64_t, int32_t>> ranges{{FOffsetToDBHeader, kSDBDBHeaderSize}};
+  AddBitmapRanges(pages, ranges);
+  FJournal->Begin(ranges, Durability == TSDBDurability::Full ? TSDBDurability::Normal : Durability);
+  try {
+    FDatabaseFreeSpaceManager->FreePages(pages);
+    FJournal->Commit();
+  } catch (...) {
+    try {
+      FJournal->Rollback();
+    } catch (...) {
+      FJournal->Abandon();
+    }
+    try {
+      ReadDBHeader();
+    } catch (...) {
+    }
+    if (auto* fs = dynamic_cast<TSDBDatabaseFreeSpaceManager*>(FDatabaseFreeSpaceManager.get())) fs->ForgetBitmaps();
+    // Still allocated in the restored file: keep them for the next try.
+    FReservedPages = std::move(pages);
+    throw;
+  }
+}
+
+void TSDBDiskPageManager::AddReservedPageRanges(std::vector<std::pair<int64_t, int32_t>>& Ranges) const {
+  AddBitmapRanges(FReservedPages, Ranges);
+}
+
+void TSDBDiskPageManager::AddBitmapRanges(const std::vector<int32_t>& Pages,
+                                          std::vector<std::pair<int64_t, int32_t>>& Ranges) const {
+  auto* fs = dynamic_cast<TSDBDatabaseFreeSpaceManager*>(FDatabaseFreeSpaceManager.get());
+  if (!fs) return;
+  int32_t lastPFS = -1, lastEAM = -1;
+  for (int32_t p : Pages) {
+    const int32_t pfs = fs->PFSPageOf(p), eam = fs->EAMPageOf(p);
+    if (pfs != lastPFS) Ranges.emplace_back(PageOffset(pfs), FPageSize);
+    if (eam != lastEAM) Ranges.emplace_back(PageOffset(eam), FPageSize);
+    lastPFS = pfs;
+    lastEAM = eam;
+  }
 }
 
 void TSDBDiskPageManager::InternalRemovePage(int32_t PageNo) {
@@ -359,7 +445,14 @@ void TSDBDiskPageManager::InternalRemovePage(int32_t PageNo) {
   if (!FDatabaseFreeSpaceManager) throw ESDBException(kSDBErrNoFreeSpaceManager, "Free space manager is not created");
   FDirectChains.clear();
   WithFreeSpaceJournal(PageNo, [&] {
-    InternalWritePageState(PageNo, kSDBMaxInt);
+    // The signature goes with the State: a page allocated and released
+    // without ever being written (a rolled-back transaction's) is all
+    // zeros, and must read as "never written" again when it is handed out
+    // next, not as a page without signature.
+    uint8_t head[8];
+    std::memcpy(head, "SDBP", 4);
+    PutLEI32(head + TSDBDiskPageHeader::kStateOffset, kSDBMaxInt);
+    WritePageRegion(head, PageNo, 0, sizeof head);
     FDatabaseFreeSpaceManager->FreePage(PageNo);
   });
 }

@@ -39,6 +39,8 @@ namespace sdb {
 inline constexpr int kSDBLockTryCount = 4500;
 inline constexpr int kSDBTablesLockTryCount = 200;
 inline constexpr uint32_t kSDBLockPauseMs = 20;
+// Largest group of pages reserved at once for one process's allocations.
+inline constexpr int32_t kSDBMaxReservedPages = 512;
 
 class TSDBDiskPageManager;
 
@@ -52,6 +54,14 @@ class TSDBFreeSpaceManagerBase {
   virtual int32_t GetPage(int32_t DesiredStartPageNo) = 0;
   // Marks a page free again.
   virtual void FreePage(int32_t PageNo) = 0;
+  // Several pages at once, as one change of the bookkeeping (an
+  // implementation may take its lock and write its pages once for all).
+  virtual void GetPages(int32_t Count, std::vector<int32_t>& Pages) {
+    for (int32_t i = 0; i < Count; ++i) Pages.push_back(GetPage(-1));
+  }
+  virtual void FreePages(const std::vector<int32_t>& Pages) {
+    for (int32_t p : Pages) FreePage(p);
+  }
 };
 using TSDBFreeSpaceManagerFactory =
     std::function<std::unique_ptr<TSDBFreeSpaceManagerBase>(TSDBDiskPageManager&)>;
@@ -116,8 +126,26 @@ class TSDBDiskPageManager {
 
   // ---- Pages ---------------------------------------------------------------
 
-  // A new page number from the free-space manager.
+  // A new page number from the free-space manager. Outside a commit, pages
+  // are taken from the free-space bookkeeping in groups (one header lock
+  // and one journaled change per group, the group doubling up to
+  // kSDBMaxReservedPages while a transaction keeps asking) and handed out
+  // one by one; the ones not handed out go back with the next commit or
+  // rollback (ReturnReservedPages). A reserved page is never written: a
+  // killed process leaves it allocated and unwritten, which the check
+  // reports as reclaimable, as any page allocated by an unfinished
+  // transaction.
   int32_t InternalAddPage();
+  // Reserved pages not handed out yet.
+  int32_t ReservedPageCount() const { return static_cast<int32_t>(FReservedPages.size()); }
+  // Frees the reserved pages not handed out. Inside a running commit its
+  // journal covers the change (list ReservedPageRanges among the commit's
+  // ranges so that no extra journal flush is needed); otherwise it is a
+  // journaled change of its own.
+  void ReturnReservedPages();
+  // The byte ranges ReturnReservedPages writes: the bitmap pages of the
+  // reserved pages (the header is always among a commit's ranges).
+  void AddReservedPageRanges(std::vector<std::pair<int64_t, int32_t>>& Ranges) const;
   // Marks the page's on-disk State MaxInt (other processes' cached copies go
   // stale) and gives it back to the free-space manager.
   void InternalRemovePage(int32_t PageNo);
@@ -255,6 +283,8 @@ class TSDBDiskPageManager {
   // journaled change when no commit is running: the bitmap pages and the
   // header counters change together or not at all.
   void WithFreeSpaceJournal(int32_t PageNo, const std::function<void()>& Change);
+  // The bitmap pages (PFS and EAM) that describe Pages.
+  void AddBitmapRanges(const std::vector<int32_t>& Pages, std::vector<std::pair<int64_t, int32_t>>& Ranges) const;
 
   TSDBDatabaseFile FDatabaseFile;
   std::unique_ptr<TSDBJournal> FJournal;
@@ -265,6 +295,10 @@ class TSDBDiskPageManager {
   TSDBLockedBytes FLockedBytes;
   TSDBPassword FPassword;
   std::map<int32_t, TDirectChain> FDirectChains;
+  // Reserved pages, highest first (the lowest is handed out next), and the
+  // size of the next group.
+  std::vector<int32_t> FReservedPages;
+  int32_t FReserveGroup = 1;
   int FLockDBHeaderCount = 0;
   bool FExclusive = false;
   bool FReadOnly = false;
