@@ -183,7 +183,17 @@ void TSDBDiskPageCache::UndoFailedCommit(TSDBSessionPageInfo& s, const std::vect
 }
 
 void TSDBDiskPageCache::CancelChanges(int SessionID) {
-  TSDBPageManager::CancelChanges(SessionID);
+  // The session's new pages were never written (a failed commit's journal
+  // gave them back their old headers): they go back to the free space with
+  // the reserved ones, in one change instead of one per page.
+  FCancelling = true;
+  try {
+    TSDBPageManager::CancelChanges(SessionID);
+  } catch (...) {
+    FCancelling = false;
+    throw;
+  }
+  FCancelling = false;
   // When this fails the pages stay reserved and go back with the next
   // commit, rollback or close.
   try {
@@ -202,7 +212,12 @@ bool TSDBDiskPageCache::UnlockPageByte(int32_t PageNo, int32_t Offset) {
 
 int32_t TSDBDiskPageCache::InternalAddPage() { return FDiskPageManager->InternalAddPage(); }
 
-void TSDBDiskPageCache::InternalRemovePage(int32_t PageNo) { FDiskPageManager->InternalRemovePage(PageNo); }
+void TSDBDiskPageCache::InternalRemovePage(int32_t PageNo) {
+  if (FCancelling)
+    FDiskPageManager->TakeBackUnwrittenPage(PageNo);
+  else
+    FDiskPageManager->InternalRemovePage(PageNo);
+}
 
 bool TSDBDiskPageCache::InternalReadPage(TSDBPage& Page) {
   bool ok = FDiskPageManager->InternalReadPage(Page.PageNo(), Page.Buffer(), Page.EncryptionEnabled());

@@ -92,6 +92,8 @@ class TSDBDiskPageCache : public TSDBPageManager {
 
  private:
   void ResetCache();
+  // Set while CancelChanges gives the session's new pages back.
+  bool FCancelling = false;
   // The file ranges a commit of the session writes: header, dirty pages,
   // freed pages and their bitmap pages, the bitmap pages of reserved pages
   // given back. Pages the session allocated go to Unreferenced: nothing

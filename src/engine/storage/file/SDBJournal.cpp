@@ -245,11 +245,14 @@ void TSDBJournal::AppendRecords(const std::vector<TRange>& Ranges) {
     const int64_t avail = std::clamp<int64_t>(databaseSize - r.Offset, 0, r.Keep);
     if (avail <= 0) return;
     if (r.Offset < scratchOffset || r.Offset + avail > scratchEnd) {
+      // Pages that follow each other, up to the kept bytes of the last one
+      // (a page recorded by its header only is still read whole when more
+      // follow: one large read costs less than many small ones).
       int64_t end = r.Offset + r.Keep;
-      for (size_t j = i + 1; j < Ranges.size() && Ranges[j].Offset == end && Ranges[j].Keep == Ranges[j].Length &&
-                             end + Ranges[j].Length - r.Offset <= kReadChunk;
+      for (size_t j = i + 1; j < Ranges.size() && Ranges[j].Offset == Ranges[j - 1].Offset + Ranges[j - 1].Length &&
+                             Ranges[j].Offset + Ranges[j].Keep - r.Offset <= kReadChunk;
            ++j)
-        end += Ranges[j].Length;
+        end = Ranges[j].Offset + Ranges[j].Keep;
       end = std::min(end, databaseSize);
       if (end - r.Offset <= avail) {
         LDatabase.ReadBuffer(data, kSDBJournalWriteError, r.Offset, avail);

@@ -379,6 +379,13 @@ int32_t TSDBDiskPageManager::InternalAddPage() {
   return pageNo;
 }
 
+void TSDBDiskPageManager::TakeBackUnwrittenPage(int32_t PageNo) {
+  CheckPageNo(PageNo);
+  auto at = std::lower_bound(FReservedPages.begin(), FReservedPages.end(), PageNo, std::greater<>());
+  if (at != FReservedPages.end() && *at == PageNo) return;
+  FReservedPages.insert(at, PageNo);
+}
+
 void TSDBDiskPageManager::ReturnReservedPages() {
   FReserveGroup = 1;
   if (FReservedPages.empty() || !IsOpened() || !FDatabaseFreeSpaceManager) return;

@@ -138,6 +138,11 @@ class TSDBDiskPageManager {
   int32_t InternalAddPage();
   // Reserved pages not handed out yet.
   int32_t ReservedPageCount() const { return static_cast<int32_t>(FReservedPages.size()); }
+  // A page InternalAddPage handed out whose transaction rolled back before
+  // anything was written to it (or whose failed commit was undone from the
+  // journal, which gives it back its header) joins the reserved pages
+  // again: its old bytes are what they were while it was free.
+  void TakeBackUnwrittenPage(int32_t PageNo);
   // Frees the reserved pages not handed out. Inside a running commit its
   // journal covers the change (list ReservedPageRanges among the commit's
   // ranges so that no extra journal flush is needed); otherwise it is a
