@@ -9,7 +9,8 @@
 //                       (autocommit: one transaction per statement)
 //   2,000-row UPDATE:   UPDATE acct SET bal = bal + 1 (one transaction)
 // Per commit, ours: header lock, journal of the header and every page the
-// commit writes (read from the file, written in one call), two header
+// commit writes (read from the file, written in one call; of a page the
+// transaction allocated only its header), two header
 // writes, the pages, the journal emptied; off flushes nothing, normal
 // flushes the journal and then the database, full also the emptied
 // journal. SQLite: its journal of the changed pages, header, pages, the
