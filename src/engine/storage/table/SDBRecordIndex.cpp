@@ -358,6 +358,42 @@ bool TSDBBTreeRecordIndex::FindByCondition(int SessionID, bool First, const TSDB
   return found;
 }
 
+bool TSDBBTreeRecordIndex::NeighbourBeyondBound(int SessionID, const TSDBPageItemID& RecordID,
+                                                const uint8_t* RecordBuffer, const TSDBKeyPath* Known, bool Forward,
+                                                const TSDBScanSearchCondition& Bound) {
+  if (Bound.Condition == scNone || Bound.Condition == scEqual) return false;
+  TSDBBTreePage t = Tree(kSDBErrRecordIndexNoRoot);
+  uint8_t ref[TSDBPageItemID::kSize], neighbourRef[TSDBPageItemID::kSize];
+  RecordID.Save(ref);
+  TSDBKeyBuffer key = FKeyRef.AllocShortKeyBuffer();
+  int found = Known ? t.GetNeighbourEntry(SessionID, *Known, ref, Forward, key.data(), neighbourRef) : -1;
+  if (found < 0) {
+    TSDBKeyPath pos;
+    if (!GetIndexPosition(SessionID, RecordID, RecordBuffer, pos)) return false;
+    found = t.GetNeighbourEntry(SessionID, pos, ref, Forward, key.data(), neighbourRef);
+  }
+  if (found <= 0) return false;
+  // The bound against the entry, as the tree's condition search compares
+  // them (full values decide tied truncated prefixes).
+  TSDBKeyBuffer bound;
+  PrepareCondition(Bound, bound);
+  int c = 0;
+  try {
+    c = FKeyRef.CompareShortKeys(bound.data(), key.data(), neighbourRef, nullptr, SessionID, true);
+  } catch (...) {
+    ResetCompare();
+    throw;
+  }
+  ResetCompare();
+  switch (Bound.Condition) {
+    case scLowerEqual: return c < 0;
+    case scLower: return c <= 0;
+    case scGreaterEqual: return c > 0;
+    case scGreater: return c >= 0;
+    default: return false;
+  }
+}
+
 bool TSDBBTreeRecordIndex::RecordSatisfies(const uint8_t* RecordBuffer, const TSDBScanSearchCondition& Condition) {
   if (Condition.Condition == scNone) return true;
   TSDBKeyBuffer bound;

@@ -156,6 +156,15 @@ class TSDBBTreeRecordIndex {
                                     const TSDBScanSearchCondition* RangeCondition2);
   // The first (First) or last entry satisfying a condition.
   bool FindByCondition(int SessionID, bool First, const TSDBScanSearchCondition& Condition, TSDBKeyPath& Position);
+  // Whether the entry after (Forward) or before the record's own entry lies
+  // beyond Bound (an end bound going forward, a start bound going back),
+  // judged on the stored key as a range search judges it, without reading
+  // the record it names. False when that cannot be told (no such entry, the
+  // record's entry not found): the caller then reads and checks as usual.
+  // Known, when given, is where the record's entry was last seen (it is
+  // checked, not trusted).
+  bool NeighbourBeyondBound(int SessionID, const TSDBPageItemID& RecordID, const uint8_t* RecordBuffer,
+                            const TSDBKeyPath* Known, bool Forward, const TSDBScanSearchCondition& Bound);
 
   bool CanInsertRecord(int SessionID, const uint8_t* RecordBuffer);
   bool CanUpdateRecord(int SessionID, const uint8_t* OldRecordBuffer, const uint8_t* NewRecordBuffer);

@@ -72,9 +72,31 @@ auto TSDBTableCursor::IndexRead(F&& Read) {
 bool TSDBTableCursor::FindInIndex(bool First, const TSDBScanSearchCondition& Condition, TSDBPageItemID& RecordID) {
   return IndexRead([&] {
     TSDBKeyPath pos;
-    if (!CurrentIndex().FindByCondition(FCursor.SessionID, First, Condition, pos)) return false;
-    RecordID = CurrentIndex().GetRecordIDByIndexPosition(FCursor.SessionID, pos);
+    TSDBBTreeRecordIndex& index = CurrentIndex();
+    if (!index.FindByCondition(FCursor.SessionID, First, Condition, pos)) return false;
+    RecordID = index.GetRecordIDByIndexPosition(FCursor.SessionID, pos);
+    // Where the range's edge record was found: the first step from it
+    // looks there before searching (see RangeEndsHere).
+    FFoundPosition = pos;
+    FFoundIndexID = index.IndexID();
+    FFoundRecordID = RecordID;
     return true;
+  });
+}
+
+bool TSDBTableCursor::RangeEndsHere(bool Forward) {
+  const TSDBScanSearchCondition& bound = Forward ? FRangeEnd : FRangeStart;
+  if (!FHasRange || bound.Condition == scNone || FCursor.CurrentIndexID < 0) return false;
+  const TSDBPageItemID& id = FCursor.CurrentRecordID;
+  const TSDBIndexPositionCache& cache = FCursor.PositionCache;
+  const TSDBKeyPath* known = nullptr;
+  if (cache.IndexID == FCursor.CurrentIndexID && cache.RecordID == id && !cache.Position.Empty())
+    known = &cache.Position;
+  else if (FFoundIndexID == FCursor.CurrentIndexID && FFoundRecordID == id && !FFoundPosition.Empty())
+    known = &FFoundPosition;
+  return IndexRead([&] {
+    return CurrentIndex().NeighbourBeyondBound(FCursor.SessionID, id, FCursor.CurrentRecordBuffer.data(), known,
+                                               Forward, bound);
   });
 }
 
@@ -99,6 +121,7 @@ void TSDBTableCursor::Open(const std::string& TableName, bool Exclusive, bool Po
   FCursor.FExclusive = Exclusive;
   FCursor.CurrentIndexID = -1;
   FCursor.PositionCache.Clear();
+  FFoundIndexID = -1;
   FOpener.Open(FCursor, TableName);
   if (!FCursor.TableData) throw ESDBException(kSDBErrTableNotActive, "Nil pointer occured");
   FState = csBrowse;
@@ -355,6 +378,10 @@ void TSDBTableCursor::Next() {
     FEof = true;
     return;
   }
+  if (RangeEndsHere(true)) {
+    FEof = true;
+    return;
+  }
   const TSDBPageItemID saved = FCursor.CurrentRecordID;
   if (!Step(grmNext, false)) {
     FEof = true;
@@ -371,6 +398,10 @@ void TSDBTableCursor::Next() {
 void TSDBTableCursor::Prior() {
   CheckBrowse(kSDBErrCursorNotBrowsing);
   if (!FHasRecord) {
+    FBof = true;
+    return;
+  }
+  if (RangeEndsHere(false)) {
     FBof = true;
     return;
   }

@@ -231,6 +231,10 @@ class TSDBTableCursor {
   // condition, read under the database critical section and a shared
   // table lock (-13 when the lock cannot be had).
   bool FindInIndex(bool First, const TSDBScanSearchCondition& Condition, TSDBPageItemID& RecordID);
+  // Whether the range ends at the current record going forward (or back):
+  // the neighbouring index entry lies beyond the range, so nothing needs
+  // to be read to find the end. False also when that cannot be told.
+  bool RangeEndsHere(bool Forward);
   // Runs an index read under the critical section and a shared table lock.
   template <class F>
   auto IndexRead(F&& Read);
@@ -248,6 +252,10 @@ class TSDBTableCursor {
   bool FHasRange = false;
   TSDBScanSearchCondition FRangeStart;
   TSDBScanSearchCondition FRangeEnd;
+  // The last entry FindInIndex found (index, record and position).
+  TSDBKeyPath FFoundPosition;
+  int32_t FFoundIndexID = -1;
+  TSDBPageItemID FFoundRecordID;
   // Edit state: the record as read when editing began, and the locks held.
   std::vector<uint8_t> FEditOriginal;
   bool FRecordLocked = false;
