@@ -1,5 +1,6 @@
 // The table cursor: order, ranges, navigation, editing with the lock
 // protocol, record errors, fields, BLOBs and batch updates.
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -324,6 +325,45 @@ TEST_F(CursorTest, StringRangesEndAtTheirBoundInEveryKeyForm) {
     c->CancelRange();
   }
   c->Close();
+}
+
+// A query estimates its range, then positions on the range's first record;
+// records added or deleted in between (by another session here) must not
+// make it start anywhere but at the range's first record now.
+TEST_F(CursorTest, ARangeStartsAtItsFirstRecordAfterChangesSinceItsEstimate) {
+  Fill();  // ids 1..5, NUM = id * 10
+  cur->SetIndexName("BYNUM");
+  auto deleteNum = [&](int num) {
+    ASSERT_TRUE(cur->FindKey({TSDBVariant::FromInt(num)}));
+    cur->Delete();
+  };
+  struct Case {
+    int Start, End;
+    std::function<void()> Change;
+    std::vector<int64_t> Ids;
+  };
+  const Case cases[] = {
+      // Entries before the range's first one shift it along its leaf.
+      {21, 40, [&] { Add(*cur, 9, std::string("x"), 5); }, {3, 4}},
+      {21, 40, [&] { deleteNum(5); }, {3, 4}},
+      {21, 40, [&] { deleteNum(10); }, {3, 4}},
+      // A new first record inside the range; the last one going away.
+      {21, 40, [&] { Add(*cur, 8, std::string("y"), 25); }, {8, 3, 4}},
+      {41, 60, [&] { deleteNum(20); }, {5}},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(std::to_string(k.Start) + ".." + std::to_string(k.End));
+    other = std::make_unique<TSDBTableCursor>(SDBTableOpener(db), 1);
+    other->Open("T", false, false);
+    const std::vector<TSDBVariant> start{TSDBVariant::FromInt(k.Start)}, end{TSDBVariant::FromInt(k.End)};
+    other->ApproxIndexRangeRecordCount("BYNUM", start, end, false, false);
+    k.Change();
+    other->SetIndexRange("BYNUM", start, end, false, false);
+    std::vector<int64_t> ids;
+    for (; !other->Eof(); other->Next()) ids.push_back(other->FieldByName("ID").AsInt64());
+    EXPECT_EQ(ids, k.Ids);
+    other.reset();
+  }
 }
 
 TEST_F(CursorTest, PostingADuplicateRaisesEngineErrorEightAndLeavesNothing) {

@@ -387,6 +387,21 @@ struct TSDBBTreeImpl {
     return true;
   }
 
+  bool EntryAt(const TSDBKeyPath& path, uint8_t* key, uint8_t* ref) {
+    if (path.Count == 0 || path.Last().PageNo < 0) return false;
+    const int32_t pageNo = path.Last().PageNo;
+    TSDBPageGuard g = SDBGetPageGuard(PM, S, pageNo, ptTableIndex);
+    const uint8_t* d = g->Data();
+    if (d[kOffIsLeaf] == 0) return false;
+    const int count = CheckedCount(pageNo, d, true);
+    const int i = path.Last().EntryNo;
+    if (i < 0 || i >= count) return false;
+    const uint8_t* entry = d + kSDBBTreePageHeaderSize + static_cast<size_t>(i) * static_cast<size_t>(K + RS);
+    if (key) std::memcpy(key, entry, static_cast<size_t>(K));
+    if (ref) std::memcpy(ref, entry + K, static_cast<size_t>(RS));
+    return true;
+  }
+
   int Neighbour(const TSDBKeyPath& path, const uint8_t* ref, bool forward, uint8_t* key, uint8_t* outRef) {
     if (path.Count == 0 || path.Last().PageNo < 0) return -1;
     const size_t e = static_cast<size_t>(K + RS);
@@ -1030,6 +1045,11 @@ bool TSDBBTreePage::GotoNextEntry(int SessionID, TSDBKeyPath& Position) {
 
 bool TSDBBTreePage::GotoPriorEntry(int SessionID, TSDBKeyPath& Position) {
   return TSDBBTreeImpl(*this, SessionID).Move(Position, false);
+}
+
+bool TSDBBTreePage::GetLeafEntry(int SessionID, const TSDBKeyPath& Position, uint8_t* Key, uint8_t* Reference) {
+  TSDBBTreeImpl b(*this, SessionID);
+  return b.EntryAt(Position, Key, Reference);
 }
 
 int TSDBBTreePage::GetNeighbourEntry(int SessionID, const TSDBKeyPath& Position, const uint8_t* Reference,

@@ -295,6 +295,9 @@ class TSDBBTreePage {
   // its edge, its sibling are read: the path above the leaf is not trusted.
   int GetNeighbourEntry(int SessionID, const TSDBKeyPath& Position, const uint8_t* Reference, bool Forward,
                         uint8_t* Key, uint8_t* NeighbourReference);
+  // Key and reference of the leaf entry at Position; false (nothing
+  // raised) when Position does not name a leaf entry (any more).
+  bool GetLeafEntry(int SessionID, const TSDBKeyPath& Position, uint8_t* Key, uint8_t* Reference);
   // Replace the key or reference of the leaf entry at a position; the
   // caller keeps the order intact.
   void UpdateKey(int SessionID, const TSDBKeyPath& Position, const uint8_t* Key);

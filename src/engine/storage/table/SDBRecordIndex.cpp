@@ -394,6 +394,45 @@ bool TSDBBTreeRecordIndex::NeighbourBeyondBound(int SessionID, const TSDBPageIte
   }
 }
 
+bool TSDBBTreeRecordIndex::IsEdgeOfCondition(int SessionID, const TSDBKeyPath& Position, bool First,
+                                             const TSDBScanSearchCondition& Condition, TSDBPageItemID& RecordID) {
+  const TSDBSearchCondition op = Condition.Condition;
+  // The conditions whose qualifying entries start (First) or end there.
+  const bool starts = op == scEqual || op == scGreater || op == scGreaterEqual;
+  const bool ends = op == scEqual || op == scLower || op == scLowerEqual;
+  if (First ? !starts : !ends) return false;
+  TSDBBTreePage t = Tree(kSDBErrRecordIndexNoRoot);
+  TSDBKeyBuffer key = FKeyRef.AllocShortKeyBuffer(), neighbourKey = FKeyRef.AllocShortKeyBuffer();
+  uint8_t ref[TSDBPageItemID::kSize], neighbourRef[TSDBPageItemID::kSize];
+  if (!t.GetLeafEntry(SessionID, Position, key.data(), ref)) return false;
+  const int neighbour = t.GetNeighbourEntry(SessionID, Position, ref, !First, neighbourKey.data(), neighbourRef);
+  if (neighbour < 0) return false;
+  TSDBKeyBuffer bound;
+  PrepareCondition(Condition, bound);
+  // The bound against an entry, as the tree's condition search compares them.
+  auto satisfies = [&](const uint8_t* k, const uint8_t* r) {
+    const int c = FKeyRef.CompareShortKeys(bound.data(), k, r, nullptr, SessionID, true);
+    switch (op) {
+      case scEqual: return c == 0;
+      case scGreater: return c < 0;
+      case scGreaterEqual: return c <= 0;
+      case scLower: return c > 0;
+      case scLowerEqual: return c >= 0;
+      default: return false;
+    }
+  };
+  bool edge = false;
+  try {
+    edge = satisfies(key.data(), ref) && (neighbour == 0 || !satisfies(neighbourKey.data(), neighbourRef));
+  } catch (...) {
+    ResetCompare();
+    throw;
+  }
+  ResetCompare();
+  if (edge) RecordID.Load(ref);
+  return edge;
+}
+
 bool TSDBBTreeRecordIndex::RecordSatisfies(const uint8_t* RecordBuffer, const TSDBScanSearchCondition& Condition) {
   if (Condition.Condition == scNone) return true;
   TSDBKeyBuffer bound;
@@ -418,7 +457,8 @@ bool TSDBBTreeRecordIndex::RecordSatisfies(const uint8_t* RecordBuffer, const TS
 
 int64_t TSDBBTreeRecordIndex::GetApproxRangeRecordCount(int SessionID, int64_t TableRecordCount,
                                                         const TSDBScanSearchCondition* RangeCondition1,
-                                                        const TSDBScanSearchCondition* RangeCondition2) {
+                                                        const TSDBScanSearchCondition* RangeCondition2,
+                                                        TSDBKeyPath* LowerPosition) {
   const TSDBScanSearchCondition* lower = RangeCondition1;
   const TSDBScanSearchCondition* upper = RangeCondition2;
   if (lower && upper && CompareConditions(lower->Condition, upper->Condition) > 0) std::swap(lower, upper);
@@ -427,6 +467,10 @@ int64_t TSDBBTreeRecordIndex::GetApproxRangeRecordCount(int SessionID, int64_t T
   TSDBKeyPath lo, hi;
   bool haveLo = lower ? FindByCondition(SessionID, true, *lower, lo) : t.GetFirstPosition(SessionID, lo);
   bool haveHi = upper ? FindByCondition(SessionID, false, *upper, hi) : t.GetLastPosition(SessionID, hi);
+  if (LowerPosition) {
+    LowerPosition->Clear();
+    if (lower && haveLo) *LowerPosition = lo;
+  }
   if (!haveLo || !haveHi) return 0;
   const double span = hi.GetApproxRecNoInPercents() - lo.GetApproxRecNoInPercents();
   int64_t n = static_cast<int64_t>(std::llround(span * static_cast<double>(TableRecordCount)));

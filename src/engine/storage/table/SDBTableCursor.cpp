@@ -14,6 +14,12 @@ void Sleep(int Ms) {
   if (Ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(Ms));
 }
 
+// Two bounds built from the same values for the same index.
+bool SameBound(const TSDBScanSearchCondition& a, const TSDBScanSearchCondition& b) {
+  return a.Condition == b.Condition && a.KeyFieldCount == b.KeyFieldCount && a.IndexID == b.IndexID &&
+         a.PartialCompare == b.PartialCompare && a.KeyRecordBuffer == b.KeyRecordBuffer;
+}
+
 bool TextStartsWith(const std::string& s, const std::string& prefix, bool caseInsensitive) {
   if (prefix.size() > s.size()) return false;
   for (size_t i = 0; i < prefix.size(); ++i) {
@@ -71,17 +77,31 @@ auto TSDBTableCursor::IndexRead(F&& Read) {
 
 bool TSDBTableCursor::FindInIndex(bool First, const TSDBScanSearchCondition& Condition, TSDBPageItemID& RecordID) {
   return IndexRead([&] {
-    TSDBKeyPath pos;
     TSDBBTreeRecordIndex& index = CurrentIndex();
+    // The same edge found a moment ago (a query estimates its range, then
+    // positions on it) is taken from where it was, once the leaf confirms it.
+    if (FFoundIndexID == index.IndexID() && FFoundFirst == First && SameBound(FFoundBound, Condition) &&
+        index.IsEdgeOfCondition(FCursor.SessionID, FFoundPosition, First, Condition, RecordID)) {
+      FFoundRecordID = RecordID;
+      return true;
+    }
+    TSDBKeyPath pos;
     if (!index.FindByCondition(FCursor.SessionID, First, Condition, pos)) return false;
     RecordID = index.GetRecordIDByIndexPosition(FCursor.SessionID, pos);
-    // Where the range's edge record was found: the first step from it
-    // looks there before searching (see RangeEndsHere).
-    FFoundPosition = pos;
-    FFoundIndexID = index.IndexID();
-    FFoundRecordID = RecordID;
+    // The first step from that record looks there before searching (see
+    // RangeEndsHere).
+    RememberFound(index.IndexID(), First, Condition, pos, RecordID);
     return true;
   });
+}
+
+void TSDBTableCursor::RememberFound(int32_t IndexID, bool First, const TSDBScanSearchCondition& Bound,
+                                    const TSDBKeyPath& Position, const TSDBPageItemID& RecordID) {
+  FFoundIndexID = IndexID;
+  FFoundFirst = First;
+  FFoundBound = Bound;
+  FFoundPosition = Position;
+  FFoundRecordID = RecordID;
 }
 
 bool TSDBTableCursor::RangeEndsHere(bool Forward) {
@@ -281,11 +301,15 @@ int64_t TSDBTableCursor::ApproxIndexRangeRecordCount(const std::string& IndexNam
   const TSDBScanSearchCondition start = MakeBound(idx, StartValues, StartExclusive ? scGreater : scGreaterEqual, false);
   const TSDBScanSearchCondition end = MakeBound(idx, EndValues, EndExclusive ? scLower : scLowerEqual, false);
   const int64_t total = Table().GetRecordCount(FCursor.SessionID);
-  return IndexRead([&] {
+  TSDBKeyPath lower;
+  const int64_t n = IndexRead([&] {
     return Table().IndexManager().OpenIndex(id).GetApproxRangeRecordCount(
         FCursor.SessionID, total, start.Condition != scNone ? &start : nullptr,
-        end.Condition != scNone ? &end : nullptr);
+        end.Condition != scNone ? &end : nullptr, &lower);
   });
+  // Where the range starts: positioning on it next needs no second search.
+  if (start.Condition != scNone && !lower.Empty()) RememberFound(id, true, start, lower, {});
+  return n;
 }
 
 bool TSDBTableCursor::InStartBound(const uint8_t* RecordBuffer) {

@@ -252,10 +252,16 @@ class TSDBTableCursor {
   bool FHasRange = false;
   TSDBScanSearchCondition FRangeStart;
   TSDBScanSearchCondition FRangeEnd;
-  // The last entry FindInIndex found (index, record and position).
+  // The last edge of a condition found in an index (by FindInIndex or the
+  // range estimate): the condition, which edge, where, and its record
+  // when known. Checked against the leaf before any use.
   TSDBKeyPath FFoundPosition;
   int32_t FFoundIndexID = -1;
   TSDBPageItemID FFoundRecordID;
+  TSDBScanSearchCondition FFoundBound;
+  bool FFoundFirst = true;
+  void RememberFound(int32_t IndexID, bool First, const TSDBScanSearchCondition& Bound, const TSDBKeyPath& Position,
+                     const TSDBPageItemID& RecordID);
   // Edit state: the record as read when editing began, and the locks held.
   std::vector<uint8_t> FEditOriginal;
   bool FRecordLocked = false;
