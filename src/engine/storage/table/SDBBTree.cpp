@@ -1047,6 +1047,28 @@ bool TSDBBTreePage::GotoPriorEntry(int SessionID, TSDBKeyPath& Position) {
   return TSDBBTreeImpl(*this, SessionID).Move(Position, false);
 }
 
+bool TSDBBTreePage::LastWithinOnLeaf(int SessionID, TSDBKeyPath& Position,
+                                     const std::function<bool(const uint8_t*, const uint8_t*)>& Within) {
+  if (Position.Count == 0 || Position.Last().PageNo < 0) return false;
+  TSDBBTreeImpl b(*this, SessionID);
+  const int32_t pageNo = Position.Last().PageNo;
+  TSDBPageGuard g = SDBGetPageGuard(LPageManager, SessionID, pageNo, ptTableIndex);
+  const uint8_t* d = g->Data();
+  if (d[kOffIsLeaf] == 0) return false;
+  const int count = b.CheckedCount(pageNo, d, true);
+  const int first = Position.Last().EntryNo;
+  const size_t e = static_cast<size_t>(b.K + b.RS);
+  for (int j = first; j >= 0 && j < count; ++j) {
+    const uint8_t* entry = d + kSDBBTreePageHeaderSize + static_cast<size_t>(j) * e;
+    if (Within(entry, entry + b.K)) continue;
+    if (j == first) return false;
+    Position.Last().EntryNo = j - 1;
+    Position.Last().EntryCount = count;
+    return true;
+  }
+  return false;
+}
+
 bool TSDBBTreePage::GetLeafEntry(int SessionID, const TSDBKeyPath& Position, uint8_t* Key, uint8_t* Reference) {
   TSDBBTreeImpl b(*this, SessionID);
   return b.EntryAt(Position, Key, Reference);

@@ -466,7 +466,26 @@ int64_t TSDBBTreeRecordIndex::GetApproxRangeRecordCount(int SessionID, int64_t T
   TSDBBTreePage t = Tree(kSDBErrRecordIndexNoRoot);
   TSDBKeyPath lo, hi;
   bool haveLo = lower ? FindByCondition(SessionID, true, *lower, lo) : t.GetFirstPosition(SessionID, lo);
-  bool haveHi = upper ? FindByCondition(SessionID, false, *upper, hi) : t.GetLastPosition(SessionID, hi);
+  // A short range mostly ends on the leaf where it starts: the first entry
+  // there beyond the upper bound ends it without a second descent.
+  bool haveHi = false;
+  if (lower && upper && haveLo && CompareConditions(upper->Condition, scNone) > 0) {
+    hi = lo;
+    TSDBKeyBuffer bound;
+    PrepareCondition(*upper, bound);
+    const TSDBSearchCondition op = upper->Condition;
+    try {
+      haveHi = t.LastWithinOnLeaf(SessionID, hi, [&](const uint8_t* key, const uint8_t* ref) {
+        const int c = FKeyRef.CompareShortKeys(bound.data(), key, ref, nullptr, SessionID, true);
+        return op == scLower ? c > 0 : c >= 0;
+      });
+    } catch (...) {
+      ResetCompare();
+      throw;
+    }
+    ResetCompare();
+  }
+  if (!haveHi) haveHi = upper ? FindByCondition(SessionID, false, *upper, hi) : t.GetLastPosition(SessionID, hi);
   if (LowerPosition) {
     LowerPosition->Clear();
     if (lower && haveLo) *LowerPosition = lo;
