@@ -288,8 +288,8 @@ TEST_F(CursorTest, StringRangesEndAtTheirBoundInEveryKeyForm) {
   const Case cases[] = {
       {"SHORT", "abcdX1", "abcdX2", false, false, false, {1, 2}},
       {"SHORT", "abcdX1", "abcdY", false, true, false, {1, 2}},
-      {"SHORT", "abcdX1", "abcdY", true, false, false, {2, 3}},
-      {"SHORT", "abcdX2", "abcdY", false, false, false, {2, 3}},
+      {"SHORT", "abcdX1", "abcdX2", true, false, false, {2}},
+      {"SHORT", "abc", "abcdX2", false, false, false, {4, 1, 2}},
       {"SHORT", "abcdY", "abcdY", false, false, false, {3}},
       {"SHORT", "abce", nullptr, false, false, false, {6, 7}},
       {"SHORT", nullptr, "abcdX1", false, false, false, {4, 1}},

@@ -107,16 +107,14 @@ void TSDBTableCursor::RememberFound(int32_t IndexID, bool First, const TSDBScanS
 bool TSDBTableCursor::RangeEndsHere(bool Forward) {
   const TSDBScanSearchCondition& bound = Forward ? FRangeEnd : FRangeStart;
   if (!FHasRange || bound.Condition == scNone || FCursor.CurrentIndexID < 0) return false;
+  // Only from the record the range was entered at: most ranges a query
+  // reads hold one record, and a longer one would pay the look at every
+  // step for a read saved only at its end.
   const TSDBPageItemID& id = FCursor.CurrentRecordID;
-  const TSDBIndexPositionCache& cache = FCursor.PositionCache;
-  const TSDBKeyPath* known = nullptr;
-  if (cache.IndexID == FCursor.CurrentIndexID && cache.RecordID == id && !cache.Position.Empty())
-    known = &cache.Position;
-  else if (FFoundIndexID == FCursor.CurrentIndexID && FFoundRecordID == id && !FFoundPosition.Empty())
-    known = &FFoundPosition;
+  if (FFoundIndexID != FCursor.CurrentIndexID || !(FFoundRecordID == id) || FFoundPosition.Empty()) return false;
   return IndexRead([&] {
-    return CurrentIndex().NeighbourBeyondBound(FCursor.SessionID, id, FCursor.CurrentRecordBuffer.data(), known,
-                                               Forward, bound);
+    return CurrentIndex().NeighbourBeyondBound(FCursor.SessionID, id, FCursor.CurrentRecordBuffer.data(),
+                                               &FFoundPosition, Forward, bound);
   });
 }
 

@@ -231,9 +231,10 @@ class TSDBTableCursor {
   // condition, read under the database critical section and a shared
   // table lock (-13 when the lock cannot be had).
   bool FindInIndex(bool First, const TSDBScanSearchCondition& Condition, TSDBPageItemID& RecordID);
-  // Whether the range ends at the current record going forward (or back):
-  // the neighbouring index entry lies beyond the range, so nothing needs
-  // to be read to find the end. False also when that cannot be told.
+  // Whether the range ends at the current record going forward (or back),
+  // the record First (Last) entered the range at: the neighbouring index
+  // entry lies beyond the range, so nothing needs to be read to find the
+  // end. False also when that cannot be told.
   bool RangeEndsHere(bool Forward);
   // Runs an index read under the critical section and a shared table lock.
   template <class F>
