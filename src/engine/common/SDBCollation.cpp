@@ -2,13 +2,16 @@
 
 #include <unicode/ucol.h>
 #include <unicode/uloc.h>
+#include <unicode/uset.h>
 #include <unicode/ustring.h>
 #include <unicode/utf16.h>
 #include <unicode/utf8.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <map>
 #include <mutex>
+#include <vector>
 
 #include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
@@ -178,6 +181,149 @@ TSDBCollation::TSDBCollation(const std::string& localeName) {
   UErrorCode status = U_ZERO_ERROR;
   const char* actual = ucol_getLocaleByType(FCaseSensitive, ULOC_ACTUAL_LOCALE, &status);
   FLocaleName = (U_SUCCESS(status) && actual && *actual) ? actual : "root";
+  BuildAsciiOrder();
+}
+
+// Index keys and condition values are mostly plain ASCII words, and ICU's
+// entry costs far more than comparing such short texts. For texts made
+// only of characters where each one is a single collation element with a
+// non-zero primary weight (no contraction, no expansion, no ignorable, no
+// numeric or case-level option), ICU's multi-level comparison reduces to:
+// the primary ranks compared position by position, a shorter text first
+// when one is a prefix of the other; then, at equal primaries (and so equal
+// lengths), the case ranks position by position (tertiary strength only).
+// The ranks are read from the collators themselves, so tailorings (Danish
+// "aa", Czech "ch", Turkish dotless i, upper case first, ...) either shape
+// the ranks or take the characters concerned out of the shortcut; and every
+// pair of covered characters is checked against ICU before the shortcut is
+// used at all.
+void TSDBCollation::BuildAsciiOrder() {
+  FAscii = TAsciiOrder{};
+  UErrorCode status = U_ZERO_ERROR;
+  for (UCollator* c : {FCaseSensitive, FCaseInsensitive}) {
+    if (ucol_getAttribute(c, UCOL_NUMERIC_COLLATION, &status) != UCOL_OFF ||
+        ucol_getAttribute(c, UCOL_CASE_LEVEL, &status) != UCOL_OFF ||
+        ucol_getAttribute(c, UCOL_ALTERNATE_HANDLING, &status) != UCOL_NON_IGNORABLE || U_FAILURE(status))
+      return;
+  }
+  constexpr int kFirst = 0x20, kLast = 0x7E;
+  bool covered[128] = {};
+  for (int ch = kFirst; ch <= kLast; ++ch) covered[ch] = true;
+  // The root collation orders printable ASCII characters one collation
+  // element each (tests guard that); a tailoring may change that, so every
+  // character a tailoring names (alone, or within a contraction made only
+  // of printable ASCII) is left to ICU.
+  USet* tailored = ucol_getTailoredSet(FCaseSensitive, &status);
+  const int32_t items = U_SUCCESS(status) ? uset_getItemCount(tailored) : 0;
+  for (int32_t i = 0; i < items && U_SUCCESS(status); ++i) {
+    UChar32 start = 0, end = 0;
+    UChar text[64];
+    const int32_t n = uset_getItem(tailored, i, &start, &end, text, 64, &status);
+    if (status == U_BUFFER_OVERFLOW_ERROR) {  // too long to be made of covered characters only
+      status = U_ZERO_ERROR;
+      continue;
+    }
+    if (n == 0) {
+      for (UChar32 cp = std::max<UChar32>(start, kFirst); cp <= std::min<UChar32>(end, kLast); ++cp)
+        covered[cp] = false;
+      continue;
+    }
+    bool plain = true;
+    for (int32_t k = 0; k < n; ++k) plain = plain && text[k] >= kFirst && text[k] <= kLast;
+    if (plain)
+      for (int32_t k = 0; k < n; ++k) covered[text[k]] = false;
+  }
+  if (tailored) uset_close(tailored);
+  if (U_FAILURE(status)) return;
+  // Primary weights: the sort key of the character up to the first level
+  // separator (byte 1). An empty one means an ignorable character.
+  std::map<std::string, std::vector<int>> classes;
+  for (int ch = kFirst; ch <= kLast; ++ch) {
+    if (!covered[ch]) continue;
+    const UChar u = static_cast<UChar>(ch);
+    uint8_t key[64];
+    const int32_t n = ucol_getSortKey(FCaseSensitive, &u, 1, key, sizeof key);
+    if (n <= 0 || n > static_cast<int32_t>(sizeof key)) continue;
+    std::string primary;
+    for (int32_t k = 0; k < n && key[k] > 1; ++k) primary += static_cast<char>(key[k]);
+    if (!primary.empty()) classes[primary].push_back(ch);
+  }
+  if (classes.size() > 254) return;
+  uint8_t rank = 0;
+  for (auto& [primary, members] : classes) {
+    ++rank;
+    std::sort(members.begin(), members.end(), [this](int x, int y) {
+      const UChar ux = static_cast<UChar>(x), uy = static_cast<UChar>(y);
+      return ucol_strcoll(FCaseSensitive, &ux, 1, &uy, 1) == UCOL_LESS;
+    });
+    // Characters of one primary rank must differ only by case: equal at
+    // secondary strength (or an accent-like difference would outweigh an
+    // earlier case difference) and strictly ordered at tertiary strength.
+    for (size_t k = 0; k < members.size(); ++k) {
+      const UChar u = static_cast<UChar>(members[k]), first = static_cast<UChar>(members[0]);
+      if (k > 0) {
+        const UChar before = static_cast<UChar>(members[k - 1]);
+        if (ucol_strcoll(FCaseInsensitive, &first, 1, &u, 1) != UCOL_EQUAL ||
+            ucol_strcoll(FCaseSensitive, &before, 1, &u, 1) != UCOL_LESS) {
+          FAscii = TAsciiOrder{};
+          return;
+        }
+      }
+      FAscii.Primary[members[k]] = rank;
+      FAscii.Tertiary[members[k]] = static_cast<uint8_t>(k + 1);
+    }
+  }
+  // Every pair of covered characters must compare as ICU compares it, at
+  // both strengths; otherwise the shortcut stays off.
+  FAscii.Usable = true;
+  for (int x = kFirst; x <= kLast && FAscii.Usable; ++x) {
+    if (!FAscii.Primary[x]) continue;
+    for (int y = kFirst; y <= kLast; ++y) {
+      if (!FAscii.Primary[y]) continue;
+      const char ax = static_cast<char>(x), ay = static_cast<char>(y);
+      const char16_t wx = static_cast<char16_t>(x), wy = static_cast<char16_t>(y);
+      bool same = true;
+      for (bool ci : {false, true})
+        same = same && CompareAscii({&ax, 1}, {&ay, 1}, ci) == Compare({&wx, 1}, {&wy, 1}, ci);
+      if (!same) {
+        FAscii.Usable = false;
+        break;
+      }
+    }
+  }
+}
+
+int TSDBCollation::CompareAscii(std::string_view a, std::string_view b, bool caseInsensitive) const {
+  const auto* pa = reinterpret_cast<const unsigned char*>(a.data());
+  const auto* pb = reinterpret_cast<const unsigned char*>(b.data());
+  // Every character of both texts must be covered: one that is not could
+  // weigh anywhere in the text (an ignorable, or the end of a contraction).
+  for (size_t i = 0; i < a.size(); ++i)
+    if (pa[i] >= 0x80 || FAscii.Primary[pa[i]] == 0) return kNoShortcut;
+  for (size_t i = 0; i < b.size(); ++i)
+    if (pb[i] >= 0x80 || FAscii.Primary[pb[i]] == 0) return kNoShortcut;
+  const size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    const uint8_t x = FAscii.Primary[pa[i]], y = FAscii.Primary[pb[i]];
+    if (x != y) return x < y ? -1 : 1;
+  }
+  if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
+  if (caseInsensitive) {
+    // ICU calls the texts equal; the tie-break compares the case-folded
+    // code points (ASCII folds A-Z to a-z).
+    for (size_t i = 0; i < n; ++i) {
+      const unsigned char x = pa[i] >= 'A' && pa[i] <= 'Z' ? pa[i] + 32 : pa[i];
+      const unsigned char y = pb[i] >= 'A' && pb[i] <= 'Z' ? pb[i] + 32 : pb[i];
+      if (x != y) return x < y ? -1 : 1;
+    }
+    return 0;
+  }
+  for (size_t i = 0; i < n; ++i) {
+    const uint8_t x = FAscii.Tertiary[pa[i]], y = FAscii.Tertiary[pb[i]];
+    if (x != y) return x < y ? -1 : 1;
+  }
+  const int c = a.compare(b);
+  return c < 0 ? -1 : (c > 0 ? 1 : 0);
 }
 
 TSDBCollation::~TSDBCollation() {
@@ -215,6 +361,10 @@ int TSDBCollation::CompareAnsi(std::string_view a, std::string_view b, bool case
   // Identical bytes are equal in every order, ties included; equality
   // tests of keys and conditions mostly end here without ICU.
   if (a == b) return 0;
+  if (FAscii.Usable) {
+    const int c = CompareAscii(a, b, caseInsensitive);
+    if (c != kNoShortcut) return c;
+  }
   // Index keys and condition values are short: convert on the stack.
   constexpr size_t kStack = 128;
   if (a.size() <= kStack && b.size() <= kStack) {

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <unicode/ucol.h>
+#include <unicode/uset.h>
+
 #include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -93,6 +97,95 @@ TEST(Collation, OrderIsTotalAndConsistentOverMixedSet) {
         }
       }
   }
+}
+
+// 8-bit texts of printable ASCII are ordered without ICU; the order must
+// stay exactly ICU's (stored indexes were built with it), which is not
+// byte order: case is weaker than letters, punctuation and spaces come
+// before digits and letters.
+TEST(Collation, AsciiTextsKeepLinguisticOrder) {
+  struct Case {
+    const char* a;
+    const char* b;
+    bool ci;
+    int expected;
+  };
+  const Case cases[] = {
+      {"a", "A", false, -1},         {"B", "a", false, 1},         {"ab", "Aa", false, 1},
+      {"Aa", "aB", false, -1},       {"_", "A", false, -1},        {"a b", "ab", false, -1},
+      {"K10", "K2", false, -1},      {"K1", "K10", false, -1},     {"S1", "s1", false, 1},
+      {"DUPONT", "dupont", true, 0}, {"Dupont", "dupond", true, 1}, {"ab", "AB", true, 0},
+      {"aB", "Ab", true, 0},         {"a", "", false, 1},          {"value 1", "value_1", false, -1},
+  };
+  for (const char* locale : {"", "fr_FR"}) {
+    TSDBCollation coll(locale);
+    EXPECT_TRUE(coll.HasAsciiShortcut()) << locale;
+    for (const Case& c : cases) {
+      EXPECT_EQ(coll.CompareAnsi(c.a, c.b, c.ci), c.expected) << locale << ": " << c.a << " / " << c.b;
+      EXPECT_EQ(coll.CompareAnsi(c.b, c.a, c.ci), -c.expected) << locale << ": " << c.b << " / " << c.a;
+    }
+  }
+}
+
+// Every pair of a pool of short texts compares as ICU compares their wide
+// forms, in locales whose tailorings touch ASCII letters (contractions such
+// as Danish "aa", Czech "ch", Hungarian "dzs", Spanish "ll"; the Turkish
+// dotless i; Lithuanian "y"; upper case first) and in the root collation.
+// Texts with characters the shortcut leaves to ICU (control characters,
+// 8-bit letters) are in the pool too.
+TEST(Collation, AsciiShortcutAgreesWithIcuInTailoredLocales) {
+  std::vector<std::string> pool = {"",   "a",  "A",  "aa", "AA",  "Aa",  "aA",  "ch", "Ch",  "CH",      "cH",
+                                   "ll", "LL", "cs", "dz", "dzs", "ij",  "IJ",  "i",  "I",   "y",       "v",
+                                   "w",  "K1", "K10", "K2", "a b", "a-b", "a\x01", "\xE9" "a", "a\xB7" "l"};
+  std::mt19937 rng(7);
+  const std::string alphabet = "aAbBcChHiIjJlLyYzZsSvVwWdDoO019 _-.'~@";
+  while (pool.size() < 160) {
+    std::string s(rng() % 6, ' ');
+    for (char& ch : s) ch = alphabet[rng() % alphabet.size()];
+    pool.push_back(s);
+  }
+  for (const char* locale : {"", "fr_FR", "da_DK", "cs_CZ", "hu_HU", "es_ES", "tr_TR", "lt_LT", "sv_SE", "th_TH"}) {
+    TSDBCollation coll(locale);
+    int mismatches = 0;
+    for (const std::string& x : pool)
+      for (const std::string& y : pool)
+        for (bool ci : {false, true}) {
+          const int icu = coll.Compare(SDBAnsiToWide(x), SDBAnsiToWide(y), ci);
+          if (coll.CompareAnsi(x, y, ci) != icu && ++mismatches <= 5)
+            ADD_FAILURE() << locale << ": '" << x << "' / '" << y << "' ci=" << ci << " ICU says " << icu;
+        }
+  }
+}
+
+// The shortcut trusts the root collation to give every printable ASCII
+// character one collation element of its own: no contraction or expansion
+// of the root collation may be made of such characters only.
+TEST(Collation, RootHasNoAsciiContractionOrExpansion) {
+  UErrorCode status = U_ZERO_ERROR;
+  UCollator* root = ucol_open("", &status);
+  ASSERT_TRUE(U_SUCCESS(status));
+  USet* contractions = uset_openEmpty();
+  USet* expansions = uset_openEmpty();
+  ucol_getContractionsAndExpansions(root, contractions, expansions, true, &status);
+  ASSERT_TRUE(U_SUCCESS(status));
+  for (USet* set : {contractions, expansions}) {
+    for (int32_t i = 0; i < uset_getItemCount(set); ++i) {
+      UChar32 start = 0, end = 0;
+      UChar text[64];
+      UErrorCode itemStatus = U_ZERO_ERROR;
+      const int32_t n = uset_getItem(set, i, &start, &end, text, 64, &itemStatus);
+      if (n == 0) {
+        EXPECT_TRUE(end < 0x20 || start > 0x7E) << std::hex << start << "-" << end;
+        continue;
+      }
+      bool plain = U_SUCCESS(itemStatus);
+      for (int32_t k = 0; k < n && plain; ++k) plain = text[k] >= 0x20 && text[k] <= 0x7E;
+      EXPECT_FALSE(plain) << "item " << i;
+    }
+  }
+  uset_close(contractions);
+  uset_close(expansions);
+  ucol_close(root);
 }
 
 TEST(Collation, DefaultIsSharedAndNamesTheLocale) {

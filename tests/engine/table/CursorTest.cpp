@@ -1,5 +1,6 @@
 // The table cursor: order, ranges, navigation, editing with the lock
 // protocol, record errors, fields, BLOBs and batch updates.
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -251,6 +252,119 @@ INSTANTIATE_TEST_SUITE_P(Bounds, CursorRange,
                                            RangeCase{"BetweenKeys", {21}, {29}, false, false, {}},
                                            RangeCase{"Reversed", {40}, {20}, false, false, {}}),
                          [](const auto& p) { return std::string(p.param.Name); });
+
+// A range ends where the next index entry lies beyond its bound; that is
+// judged on the stored key, so it must agree with the record's values
+// where keys hold only a prefix (4 characters here: values that share it
+// are ordered by their full values), ignore case, or run descending. The
+// orders are: SHORT abc(4) abcdX1(1) abcdX2(2) abcdY(3) ABCDX1(5) abce(6)
+// b(7); SHORTCI the same but ABCDX1 ties with abcdX1 (record order);
+// DESC b abce abcdY abcdX2 ABCDX1 abcdX1 abc.
+TEST_F(CursorTest, StringRangesEndAtTheirBoundInEveryKeyForm) {
+  {
+    TSDBIndexDefs idx;
+    idx.Add(IndexDef("SHORT", {{"NAME", false, false, 4}}));
+    idx.Add(IndexDef("SHORTCI", {{"NAME", false, true, 4}}));
+    idx.Add(IndexDef("DESC", {{"NAME", true, false, 20}}));
+    db.CreateTable("R", Fields({{"ID", aftInteger}, {"NAME", aftString, 40}}), {}, std::move(idx));
+  }
+  auto c = std::make_unique<TSDBTableCursor>(SDBTableOpener(db), 0);
+  c->Open("R");
+  const std::pair<int, const char*> rows[] = {{1, "abcdX1"}, {2, "abcdX2"}, {3, "abcdY"}, {4, "abc"},
+                                              {5, "ABCDX1"}, {6, "abce"},   {7, "b"}};
+  for (const auto& [id, name] : rows) {
+    c->Insert();
+    c->SetFieldByName("ID", TSDBVariant::FromInt(id));
+    c->SetFieldByName("NAME", TSDBVariant::FromString(name));
+    c->Post();
+  }
+  struct Case {
+    const char* Index;
+    const char* Start;  // null: no bound
+    const char* End;
+    bool StartExclusive, EndExclusive, Partial;
+    std::vector<int64_t> Ids;
+  };
+  const Case cases[] = {
+      {"SHORT", "abcdX1", "abcdX2", false, false, false, {1, 2}},
+      {"SHORT", "abcdX1", "abcdY", false, true, false, {1, 2}},
+      {"SHORT", "abcdX1", "abcdX2", true, false, false, {2}},
+      {"SHORT", "abc", "abcdX2", false, false, false, {4, 1, 2}},
+      {"SHORT", "abcdY", "abcdY", false, false, false, {3}},
+      {"SHORT", "abce", nullptr, false, false, false, {6, 7}},
+      {"SHORT", nullptr, "abcdX1", false, false, false, {4, 1}},
+      {"SHORT", "abcdX3", "abcdX9", false, false, false, {}},
+      {"SHORTCI", "abcdx1", "ABCDX1", false, false, false, {1, 5}},
+      {"SHORTCI", "ABCDX2", "abcdy", false, false, false, {2, 3}},
+      {"SHORTCI", "ABCD", "abcd", false, false, true, {1, 5, 2, 3}},
+      {"DESC", "abcdY", "ABCDX1", false, false, false, {3, 2, 5}},
+      {"DESC", "abcdY", "abcdX1", true, false, false, {2, 5, 1}},
+  };
+  auto bound = [](const char* v) {
+    std::vector<TSDBVariant> out;
+    if (v) out.push_back(TSDBVariant::FromString(v));
+    return out;
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(std::string(k.Index) + " " + (k.Start ? k.Start : "-") + ".." + (k.End ? k.End : "-"));
+    c->SetIndexName(k.Index);
+    c->SetRange(bound(k.Start), bound(k.End), k.StartExclusive, k.EndExclusive, k.Partial);
+    std::vector<int64_t> ids;
+    for (c->First(); !c->Eof(); c->Next()) ids.push_back(c->FieldByName("ID").AsInt64());
+    EXPECT_EQ(ids, k.Ids);
+    // Off the end the cursor stays on the range's last record.
+    if (!k.Ids.empty()) {
+      EXPECT_EQ(c->FieldByName("ID").AsInt64(), k.Ids.back());
+    }
+    ids.clear();
+    for (c->Last(); !c->Bof(); c->Prior()) ids.push_back(c->FieldByName("ID").AsInt64());
+    EXPECT_EQ(ids, std::vector<int64_t>(k.Ids.rbegin(), k.Ids.rend()));
+    if (!k.Ids.empty()) {
+      EXPECT_EQ(c->FieldByName("ID").AsInt64(), k.Ids.front());
+    }
+    c->CancelRange();
+  }
+  c->Close();
+}
+
+// A query estimates its range, then positions on the range's first record;
+// records added or deleted in between (by another session here) must not
+// make it start anywhere but at the range's first record now.
+TEST_F(CursorTest, ARangeStartsAtItsFirstRecordAfterChangesSinceItsEstimate) {
+  Fill();  // ids 1..5, NUM = id * 10
+  cur->SetIndexName("BYNUM");
+  auto deleteNum = [&](int num) {
+    ASSERT_TRUE(cur->FindKey({TSDBVariant::FromInt(num)}));
+    cur->Delete();
+  };
+  struct Case {
+    int Start, End;
+    std::function<void()> Change;
+    std::vector<int64_t> Ids;
+  };
+  const Case cases[] = {
+      // Entries before the range's first one shift it along its leaf.
+      {21, 40, [&] { Add(*cur, 9, std::string("x"), 5); }, {3, 4}},
+      {21, 40, [&] { deleteNum(5); }, {3, 4}},
+      {21, 40, [&] { deleteNum(10); }, {3, 4}},
+      // A new first record inside the range; the last one going away.
+      {21, 40, [&] { Add(*cur, 8, std::string("y"), 25); }, {8, 3, 4}},
+      {41, 60, [&] { deleteNum(20); }, {5}},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(std::to_string(k.Start) + ".." + std::to_string(k.End));
+    other = std::make_unique<TSDBTableCursor>(SDBTableOpener(db), 1);
+    other->Open("T", false, false);
+    const std::vector<TSDBVariant> start{TSDBVariant::FromInt(k.Start)}, end{TSDBVariant::FromInt(k.End)};
+    other->ApproxIndexRangeRecordCount("BYNUM", start, end, false, false);
+    k.Change();
+    other->SetIndexRange("BYNUM", start, end, false, false);
+    std::vector<int64_t> ids;
+    for (; !other->Eof(); other->Next()) ids.push_back(other->FieldByName("ID").AsInt64());
+    EXPECT_EQ(ids, k.Ids);
+    other.reset();
+  }
+}
 
 TEST_F(CursorTest, PostingADuplicateRaisesEngineErrorEightAndLeavesNothing) {
   Fill();

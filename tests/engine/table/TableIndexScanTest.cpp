@@ -1,6 +1,7 @@
 // Index-level operations over a table: range scans, range estimates,
 // record numbers, DISTINCT, creating and dropping indexes on a filled
 // table and temporary indexes.
+#include <algorithm>
 #include <cmath>
 #include <optional>
 
@@ -141,6 +142,32 @@ TEST_F(IndexScan, ApproximateRangeCountsStayNearTheTruth) {
   EXPECT_EQ(idx.GetApproxRangeRecordCount(0, 3000, &none, &hi), 0);
   EXPECT_NEAR(static_cast<double>(idx.GetApproxRangeRecordCount(0, 3000, nullptr, nullptr)), 3000.0, 1.0);
   EXPECT_GT(idx.GetMaxEntriesPerPage(), 100);
+}
+
+// A short range's end is looked for on the leaf where the range starts;
+// the estimate must be the one both bounds' own searches give, wherever
+// the range lies against the leaf edges and whichever bounds it has.
+TEST_F(IndexScan, RangeEstimateMatchesTheBoundsOwnSearches) {
+  Create(NumIndex());
+  c.FBatchUpdate = true;
+  for (int i = 0; i < 3000; ++i) Add(i, "r", (i * 7919) % 3000);
+  c.FBatchUpdate = false;
+  T().ApplyChanges(0, false);
+  TSDBBTreeRecordIndex& idx = Index("BYNUM");
+  auto bySearches = [&](const TSDBScanSearchCondition& lower, const TSDBScanSearchCondition& upper) -> int64_t {
+    TSDBKeyPath a, b;
+    if (!idx.FindByCondition(0, true, lower, a) || !idx.FindByCondition(0, false, upper, b)) return 0;
+    const double span = b.GetApproxRecNoInPercents() - a.GetApproxRecNoInPercents();
+    return std::clamp<int64_t>(std::llround(span * 3000.0), 0, 3000);
+  };
+  for (int from = -3; from < 3003; from += 7)
+    for (int width : {0, 1, 5, 60})
+      for (bool exclusive : {false, true}) {
+        const TSDBScanSearchCondition lower = Bound(exclusive ? scGreater : scGreaterEqual, from);
+        const TSDBScanSearchCondition upper = Bound(exclusive ? scLower : scLowerEqual, from + width);
+        ASSERT_EQ(idx.GetApproxRangeRecordCount(0, 3000, &lower, &upper), bySearches(lower, upper))
+            << from << " +" << width << (exclusive ? " exclusive" : "");
+      }
 }
 
 TEST_F(IndexScan, RecordNumbersWalkTheLeaves) {

@@ -14,6 +14,7 @@
 // convert them.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -53,10 +54,29 @@ class TSDBCollation {
   // The ICU locale actually used ("root" for C/POSIX).
   const std::string& LocaleName() const noexcept { return FLocaleName; }
 
+  // Whether 8-bit texts made only of printable ASCII characters are ordered
+  // without ICU (see CompareAscii); the order is the same either way.
+  bool HasAsciiShortcut() const noexcept { return FAscii.Usable; }
+
  private:
+  // The collation's order of printable ASCII characters, read from ICU
+  // once: a primary rank per character (0: the character is left to ICU)
+  // and, among characters of one primary rank, their tertiary (case) rank.
+  struct TAsciiOrder {
+    bool Usable = false;
+    uint8_t Primary[128] = {};
+    uint8_t Tertiary[128] = {};
+  };
+  void BuildAsciiOrder();
+  // The result ICU and the tie-break would give, or kNoShortcut when a
+  // text holds a character the shortcut does not cover.
+  static constexpr int kNoShortcut = 2;
+  int CompareAscii(std::string_view a, std::string_view b, bool caseInsensitive) const;
+
   std::string FLocaleName;
   UCollator* FCaseSensitive = nullptr;
   UCollator* FCaseInsensitive = nullptr;
+  TAsciiOrder FAscii;
 };
 
 using TSDBCollationPtr = std::shared_ptr<const TSDBCollation>;

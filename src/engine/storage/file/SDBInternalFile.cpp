@@ -172,56 +172,96 @@ int32_t TSDBInternalDBTransactedAccessFile::GetSize(int SessionID) {
   return algorithm ? decompressed : size;
 }
 
-void TSDBInternalDBTransactedAccessFile::ReadFile(int SessionID, uint8_t* Buffer, int32_t Count,
-                                                  bool SynchronizeAllowed) {
+void TSDBInternalDBTransactedAccessFile::ReadStoredBytes(int SessionID, int32_t Count, bool All,
+                                                         bool SynchronizeAllowed, std::vector<uint8_t>& stored,
+                                                         int32_t& uncompressed, uint8_t& algorithm) {
   CheckOpen("ReadFile");
   const int32_t dataSize = LPageManager.PageDataSize();
-  std::vector<uint8_t> stored;
-  int32_t storedSize = 0, uncompressed = 0;
-  uint8_t algorithm = 0;
-  {
-    TSDBPageGuard page = GetChainPage(SessionID, FStartPageNo, 0, SynchronizeAllowed);
-    const uint8_t* d = page->Data();
-    storedSize = GetLEI32(d + 1);
-    uncompressed = GetLEI32(d + 5);
-    algorithm = d[9];
-    if (algorithm == 0) uncompressed = storedSize;
-    if (uncompressed < Count || Count < 0)
-      throw ESDBException(kSDBErrInternalFileRead, "Cannot read internal file. FileSize=%d. ReadSize=%d",
-                          {int64_t{uncompressed}, int64_t{Count}});
-    // Without compression only the bytes asked for are needed.
-    const int32_t wanted = algorithm == 0 ? Count : std::max(storedSize, 0);
-    std::set<int32_t> seen{FStartPageNo};
-    int32_t offset = kHeader, index = 0;
-    while (static_cast<int32_t>(stored.size()) < wanted) {
-      int32_t n = std::min(dataSize - offset, wanted - static_cast<int32_t>(stored.size()));
-      stored.insert(stored.end(), page->Data() + offset, page->Data() + offset + n);
-      if (static_cast<int32_t>(stored.size()) >= wanted) break;
-      int32_t next = page->NextPageNo();
-      ++index;
-      if (next == -1 || !seen.insert(next).second) break;
-      page = GetChainPage(SessionID, next, index, SynchronizeAllowed);
-      offset = 0;
-    }
-    if (static_cast<int32_t>(stored.size()) < wanted)
-      throw ESDBException(kSDBErrInternalFileReadCount, "Cannot read % bytes from internal file. FileSize=%d. ReadSize=%d, Count=%d",
-                          {int64_t{storedSize}, int64_t{static_cast<int32_t>(stored.size())}, int64_t{Count}});
+  int32_t storedSize = 0;
+  stored.clear();
+  TSDBPageGuard page = GetChainPage(SessionID, FStartPageNo, 0, SynchronizeAllowed);
+  const uint8_t* d = page->Data();
+  storedSize = GetLEI32(d + 1);
+  uncompressed = GetLEI32(d + 5);
+  algorithm = d[9];
+  if (algorithm == 0) uncompressed = storedSize;
+  if (All) Count = algorithm == 0 ? std::max(storedSize, 0) : 0;
+  if (uncompressed < Count || Count < 0)
+    throw ESDBException(kSDBErrInternalFileRead, "Cannot read internal file. FileSize=%d. ReadSize=%d",
+                        {int64_t{uncompressed}, int64_t{Count}});
+  // Without compression only the bytes asked for are needed.
+  const int32_t wanted = algorithm == 0 ? Count : std::max(storedSize, 0);
+  std::set<int32_t> seen{FStartPageNo};
+  int32_t offset = kHeader, index = 0;
+  while (static_cast<int32_t>(stored.size()) < wanted) {
+    int32_t n = std::min(dataSize - offset, wanted - static_cast<int32_t>(stored.size()));
+    stored.insert(stored.end(), page->Data() + offset, page->Data() + offset + n);
+    if (static_cast<int32_t>(stored.size()) >= wanted) break;
+    int32_t next = page->NextPageNo();
+    ++index;
+    if (next == -1 || !seen.insert(next).second) break;
+    page = GetChainPage(SessionID, next, index, SynchronizeAllowed);
+    offset = 0;
   }
+  if (static_cast<int32_t>(stored.size()) < wanted)
+    throw ESDBException(kSDBErrInternalFileReadCount, "Cannot read % bytes from internal file. FileSize=%d. ReadSize=%d, Count=%d",
+                        {int64_t{storedSize}, int64_t{static_cast<int32_t>(stored.size())}, int64_t{Count}});
+}
+
+std::vector<uint8_t> TSDBInternalDBTransactedAccessFile::ReadStored(int SessionID) {
+  std::vector<uint8_t> stored;
+  int32_t uncompressed = 0;
+  uint8_t algorithm = 0;
+  ReadStoredBytes(SessionID, 0, true, true, stored, uncompressed, algorithm);
+  // A damaged header cannot make a later decompression allocate more than
+  // the file could hold.
+  const int64_t limit = int64_t{LPageManager.GetPageCount()} * LPageManager.PageDataSize();
+  if (uncompressed > limit)
+    throw ESDBException(kSDBErrInternalFileRead, "Cannot read internal file. FileSize=%d. ReadSize=%d",
+                        {int64_t{static_cast<int32_t>(limit)}, int64_t{uncompressed}});
+  std::vector<uint8_t> out(5 + stored.size());
+  out[0] = algorithm;
+  PutLEI32(out.data() + 1, uncompressed);
+  if (!stored.empty()) std::memcpy(out.data() + 5, stored.data(), stored.size());
+  return out;
+}
+
+void TSDBInternalDBTransactedAccessFile::ReadFile(int SessionID, uint8_t* Buffer, int32_t Count,
+                                                  bool SynchronizeAllowed) {
+  std::vector<uint8_t> stored;
+  int32_t uncompressed = 0;
+  uint8_t algorithm = 0;
+  ReadStoredBytes(SessionID, Count, false, SynchronizeAllowed, stored, uncompressed, algorithm);
   if (algorithm == 0) {
     if (Count) std::memcpy(Buffer, stored.data(), static_cast<size_t>(Count));
     return;
   }
+  std::vector<uint8_t> plain = Decompressed(algorithm, stored.data(), stored.size(), uncompressed);
+  if (Count) std::memcpy(Buffer, plain.data(), static_cast<size_t>(Count));
+}
+
+std::vector<uint8_t> TSDBInternalDBTransactedAccessFile::Decompressed(uint8_t algorithm, const uint8_t* stored,
+                                                                       size_t size, int32_t uncompressed) {
+  if (algorithm == 0) return std::vector<uint8_t>(stored, stored + size);
   std::vector<uint8_t> plain;
   int64_t produced = uncompressed;
   if (algorithm > acaPPM || uncompressed < 0 ||
-      !DecompressBuffer(static_cast<TSDBCompressionAlgorithm>(algorithm), stored.data(),
-                        static_cast<int64_t>(stored.size()), produced, plain))
+      !DecompressBuffer(static_cast<TSDBCompressionAlgorithm>(algorithm), stored, static_cast<int64_t>(size),
+                        produced, plain))
     throw ESDBException(kSDBErrInternalFileDecompression, "Table file decompression error. Possible table corruption (%s)",
                         {std::string("the stored content does not decompress")});
   if (produced != uncompressed)
     throw ESDBException(kSDBErrInternalFileDecompression, "Table file decompression error. Possible table corruption (%s)",
                         {std::string("size mismatch")});
-  if (Count) std::memcpy(Buffer, plain.data(), static_cast<size_t>(Count));
+  plain.resize(static_cast<size_t>(uncompressed));
+  return plain;
+}
+
+std::vector<uint8_t> TSDBInternalDBTransactedAccessFile::ContentOfStored(const std::vector<uint8_t>& Stored) {
+  if (Stored.size() < 5)
+    throw ESDBException(kSDBErrInternalFileDecompression, "Table file decompression error. Possible table corruption (%s)",
+                        {std::string("size mismatch")});
+  return Decompressed(Stored[0], Stored.data() + 5, Stored.size() - 5, GetLEI32(Stored.data() + 1));
 }
 
 std::vector<uint8_t> TSDBInternalDBTransactedAccessFile::ReadAll(int SessionID, bool SynchronizeAllowed) {

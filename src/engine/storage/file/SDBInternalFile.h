@@ -49,6 +49,12 @@ class TSDBInternalDBTransactedAccessFile {
                  uint8_t CompressionMode = 0);
   // The whole uncompressed content.
   std::vector<uint8_t> ReadAll(int SessionID, bool SynchronizeAllowed = true);
+  // The content as stored, without decompressing it: the compression
+  // algorithm (Byte), the uncompressed size (Integer), then the stored
+  // bytes. Equal answers mean equal content.
+  std::vector<uint8_t> ReadStored(int SessionID);
+  // The uncompressed content of what ReadStored answered.
+  static std::vector<uint8_t> ContentOfStored(const std::vector<uint8_t>& Stored);
   // Page numbers of the chain, in order (stops with 20300 on a loop or a
   // page that cannot be reached).
   std::vector<int32_t> ChainPageNumbers(int SessionID);
@@ -59,6 +65,12 @@ class TSDBInternalDBTransactedAccessFile {
  private:
   void CheckOpen(const char* operation) const;
   TSDBPageGuard GetChainPage(int SessionID, int32_t pageNo, int32_t index, bool sync = true);
+  // The stored bytes of the content (all of them when compressed or All,
+  // else the first Count), with the header's size and algorithm.
+  static std::vector<uint8_t> Decompressed(uint8_t algorithm, const uint8_t* stored, size_t size,
+                                           int32_t uncompressed);
+  void ReadStoredBytes(int SessionID, int32_t Count, bool All, bool SynchronizeAllowed, std::vector<uint8_t>& stored,
+                       int32_t& uncompressed, uint8_t& algorithm);
 
   TSDBPageManager& LPageManager;
   uint16_t FPageTypeID;

@@ -333,8 +333,14 @@ struct TSDBBTreeImpl {
     }
     Found f = Search(n, key, nullptr, false, 1, Mode::First);
     firstGE = f.pos;  // first separator not below key (count when none)
-    Found l = Search(n, key, nullptr, false, 1, Mode::Last);
-    lastLE = l.found ? l.pos : l.pos - 1;  // last separator not above key (entry 0 at least)
+    // The last separator not above key (entry 0 at least): the end of the
+    // run of equal separators, or the one before the first above key. One
+    // search serves both bounds.
+    lastLE = f.pos - 1;
+    if (f.found) {
+      lastLE = f.pos;
+      while (lastLE + 1 < count && CompareAt(key, n, lastLE + 1, false) == 0) ++lastLE;
+    }
     if (lastLE < 0) lastLE = 0;
   }
 
@@ -379,6 +385,57 @@ struct TSDBBTreeImpl {
     }
     path = moved;
     return true;
+  }
+
+  bool EntryAt(const TSDBKeyPath& path, uint8_t* key, uint8_t* ref) {
+    if (path.Count == 0 || path.Last().PageNo < 0) return false;
+    const int32_t pageNo = path.Last().PageNo;
+    TSDBPageGuard g = SDBGetPageGuard(PM, S, pageNo, ptTableIndex);
+    const uint8_t* d = g->Data();
+    if (d[kOffIsLeaf] == 0) return false;
+    const int count = CheckedCount(pageNo, d, true);
+    const int i = path.Last().EntryNo;
+    if (i < 0 || i >= count) return false;
+    const uint8_t* entry = d + kSDBBTreePageHeaderSize + static_cast<size_t>(i) * static_cast<size_t>(K + RS);
+    if (key) std::memcpy(key, entry, static_cast<size_t>(K));
+    if (ref) std::memcpy(ref, entry + K, static_cast<size_t>(RS));
+    return true;
+  }
+
+  int Neighbour(const TSDBKeyPath& path, const uint8_t* ref, bool forward, uint8_t* key, uint8_t* outRef) {
+    if (path.Count == 0 || path.Last().PageNo < 0) return -1;
+    const size_t e = static_cast<size_t>(K + RS);
+    auto answer = [&](const uint8_t* d, int j) {
+      const uint8_t* entry = d + kSDBBTreePageHeaderSize + static_cast<size_t>(j) * e;
+      if (key) std::memcpy(key, entry, static_cast<size_t>(K));
+      if (outRef) std::memcpy(outRef, entry + K, static_cast<size_t>(RS));
+    };
+    int32_t sibling;
+    {
+      const int32_t pageNo = path.Last().PageNo;
+      TSDBPageGuard g = SDBGetPageGuard(PM, S, pageNo, ptTableIndex);
+      const uint8_t* d = g->Data();
+      if (d[kOffIsLeaf] == 0) return -1;
+      const int count = CheckedCount(pageNo, d, true);
+      const int i = path.Last().EntryNo;
+      if (i < 0 || i >= count ||
+          std::memcmp(d + kSDBBTreePageHeaderSize + static_cast<size_t>(i) * e + K, ref, static_cast<size_t>(RS)) != 0)
+        return -1;
+      const int j = forward ? i + 1 : i - 1;
+      if (j >= 0 && j < count) {
+        answer(d, j);
+        return 1;
+      }
+      sibling = GetLEI32(d + (forward ? kOffRight : kOffLeft));
+    }
+    if (sibling < 0) return 0;
+    TSDBPageGuard g = SDBGetPageGuard(PM, S, sibling, ptTableIndex);
+    const uint8_t* d = g->Data();
+    const int count = d[kOffIsLeaf] != 0 ? CheckedCount(sibling, d, true) : 0;
+    // Only the root may be empty; an empty or interior page beside a leaf is damage.
+    if (count == 0) RaiseIntegrity(kSDBErrBTreeIntegrity, sibling, 0);
+    answer(d, forward ? 0 : count - 1);
+    return 1;
   }
 
   // ---- finding entries ---------------------------------------------------------------------
@@ -988,6 +1045,39 @@ bool TSDBBTreePage::GotoNextEntry(int SessionID, TSDBKeyPath& Position) {
 
 bool TSDBBTreePage::GotoPriorEntry(int SessionID, TSDBKeyPath& Position) {
   return TSDBBTreeImpl(*this, SessionID).Move(Position, false);
+}
+
+bool TSDBBTreePage::LastWithinOnLeaf(int SessionID, TSDBKeyPath& Position,
+                                     const std::function<bool(const uint8_t*, const uint8_t*)>& Within) {
+  if (Position.Count == 0 || Position.Last().PageNo < 0) return false;
+  TSDBBTreeImpl b(*this, SessionID);
+  const int32_t pageNo = Position.Last().PageNo;
+  TSDBPageGuard g = SDBGetPageGuard(LPageManager, SessionID, pageNo, ptTableIndex);
+  const uint8_t* d = g->Data();
+  if (d[kOffIsLeaf] == 0) return false;
+  const int count = b.CheckedCount(pageNo, d, true);
+  const int first = Position.Last().EntryNo;
+  const size_t e = static_cast<size_t>(b.K + b.RS);
+  for (int j = first; j >= 0 && j < count; ++j) {
+    const uint8_t* entry = d + kSDBBTreePageHeaderSize + static_cast<size_t>(j) * e;
+    if (Within(entry, entry + b.K)) continue;
+    if (j == first) return false;
+    Position.Last().EntryNo = j - 1;
+    Position.Last().EntryCount = count;
+    return true;
+  }
+  return false;
+}
+
+bool TSDBBTreePage::GetLeafEntry(int SessionID, const TSDBKeyPath& Position, uint8_t* Key, uint8_t* Reference) {
+  TSDBBTreeImpl b(*this, SessionID);
+  return b.EntryAt(Position, Key, Reference);
+}
+
+int TSDBBTreePage::GetNeighbourEntry(int SessionID, const TSDBKeyPath& Position, const uint8_t* Reference,
+                                     bool Forward, uint8_t* Key, uint8_t* NeighbourReference) {
+  TSDBBTreeImpl b(*this, SessionID);
+  return b.Neighbour(Position, Reference, Forward, Key, NeighbourReference);
 }
 
 void TSDBBTreePage::GetEntry(int SessionID, const TSDBKeyPath& Position, uint8_t* Key, uint8_t* Reference) {

@@ -27,6 +27,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -288,6 +289,22 @@ class TSDBBTreePage {
   bool GotoPriorEntry(int SessionID, TSDBKeyPath& Position);
   // Key and/or reference at a position (either may be null).
   void GetEntry(int SessionID, const TSDBKeyPath& Position, uint8_t* Key, uint8_t* Reference);
+  // The key and reference of the leaf entry after (Forward) or before the
+  // one at Position, provided that one still holds Reference: 1 when
+  // answered, 0 when it has no such neighbour, -1 when Position does not
+  // (or no longer) name an entry holding Reference. Only the leaf and, at
+  // its edge, its sibling are read: the path above the leaf is not trusted.
+  int GetNeighbourEntry(int SessionID, const TSDBKeyPath& Position, const uint8_t* Reference, bool Forward,
+                        uint8_t* Key, uint8_t* NeighbourReference);
+  // From the leaf entry at Position onwards, the last entry of its leaf
+  // before the first one for which Within answers false: Position moves
+  // there and true is answered. False (Position unchanged) when the entry
+  // at Position itself is not within, or every entry to the leaf's end is.
+  bool LastWithinOnLeaf(int SessionID, TSDBKeyPath& Position,
+                        const std::function<bool(const uint8_t* Key, const uint8_t* Reference)>& Within);
+  // Key and reference of the leaf entry at Position; false (nothing
+  // raised) when Position does not name a leaf entry (any more).
+  bool GetLeafEntry(int SessionID, const TSDBKeyPath& Position, uint8_t* Key, uint8_t* Reference);
   // Replace the key or reference of the leaf entry at a position; the
   // caller keeps the order intact.
   void UpdateKey(int SessionID, const TSDBKeyPath& Position, const uint8_t* Key);

@@ -85,9 +85,24 @@ TSDBDiskBLOBCache& TSDBDiskBlobManager::ReadBlob(int SessionID, uint8_t* Mem, in
 
 std::vector<uint8_t> TSDBDiskBlobManager::GetBlobValue(int SessionID, uint8_t* Mem, int FieldNo) {
   TSDBFieldDef& f = BlobField(FieldNo);
-  TSDBDiskBLOBCache& c = ReadBlob(SessionID, Mem, FieldNo);
+  // A value the buffer has no cache entry for is read straight from its
+  // pages: an entry made here would only be dropped again when the cursor
+  // moves on (a scan reads every record's value once).
+  const uint32_t h = Handle(Mem, FieldNo);
+  const auto cached = h ? FBlobCacheList.find(h) : FBlobCacheList.end();
+  TSDBDiskBLOBCache loaded;
+  if (cached == FBlobCacheList.end()) {
+    const TSDBPageItemID ref = GetDirectBlobInfoFromRecordBuffer(Mem, FieldNo);
+    if (ref.PageNo > 0) LoadStoredBlob(SessionID, ref, loaded);
+  }
+  TSDBDiskBLOBCache& c = cached == FBlobCacheList.end() ? loaded : cached->second;
   if (c.UncompressedSize == 0) return {};
   if (c.UncompressedSize < 0 || c.UncompressedSize > int64_t{1} << 31) CannotRead(kSDBErrBlobValueSize);
+  // Stored as it is: the stored bytes are the value.
+  if (f.FBLOBCompressionAlgorithm == acaNone && static_cast<int64_t>(c.BlobData.size()) == c.UncompressedSize) {
+    if (&c == &loaded) return std::move(loaded.BlobData);
+    return c.BlobData;
+  }
   TSDBMemoryStream stored(c.BlobData);
   TSDBBLOBDescriptor d;
   d.BlockSize = f.FBLOBBlockSize;

@@ -358,6 +358,81 @@ bool TSDBBTreeRecordIndex::FindByCondition(int SessionID, bool First, const TSDB
   return found;
 }
 
+bool TSDBBTreeRecordIndex::NeighbourBeyondBound(int SessionID, const TSDBPageItemID& RecordID,
+                                                const uint8_t* RecordBuffer, const TSDBKeyPath* Known, bool Forward,
+                                                const TSDBScanSearchCondition& Bound) {
+  if (Bound.Condition == scNone || Bound.Condition == scEqual) return false;
+  TSDBBTreePage t = Tree(kSDBErrRecordIndexNoRoot);
+  uint8_t ref[TSDBPageItemID::kSize], neighbourRef[TSDBPageItemID::kSize];
+  RecordID.Save(ref);
+  TSDBKeyBuffer key = FKeyRef.AllocShortKeyBuffer();
+  int found = Known ? t.GetNeighbourEntry(SessionID, *Known, ref, Forward, key.data(), neighbourRef) : -1;
+  if (found < 0) {
+    TSDBKeyPath pos;
+    if (!GetIndexPosition(SessionID, RecordID, RecordBuffer, pos)) return false;
+    found = t.GetNeighbourEntry(SessionID, pos, ref, Forward, key.data(), neighbourRef);
+  }
+  if (found <= 0) return false;
+  // The bound against the entry, as the tree's condition search compares
+  // them (full values decide tied truncated prefixes).
+  TSDBKeyBuffer bound;
+  PrepareCondition(Bound, bound);
+  int c = 0;
+  try {
+    c = FKeyRef.CompareShortKeys(bound.data(), key.data(), neighbourRef, nullptr, SessionID, true);
+  } catch (...) {
+    ResetCompare();
+    throw;
+  }
+  ResetCompare();
+  switch (Bound.Condition) {
+    case scLowerEqual: return c < 0;
+    case scLower: return c <= 0;
+    case scGreaterEqual: return c > 0;
+    case scGreater: return c >= 0;
+    default: return false;
+  }
+}
+
+bool TSDBBTreeRecordIndex::IsEdgeOfCondition(int SessionID, const TSDBKeyPath& Position, bool First,
+                                             const TSDBScanSearchCondition& Condition, TSDBPageItemID& RecordID) {
+  const TSDBSearchCondition op = Condition.Condition;
+  // The conditions whose qualifying entries start (First) or end there.
+  const bool starts = op == scEqual || op == scGreater || op == scGreaterEqual;
+  const bool ends = op == scEqual || op == scLower || op == scLowerEqual;
+  if (First ? !starts : !ends) return false;
+  TSDBBTreePage t = Tree(kSDBErrRecordIndexNoRoot);
+  TSDBKeyBuffer key = FKeyRef.AllocShortKeyBuffer(), neighbourKey = FKeyRef.AllocShortKeyBuffer();
+  uint8_t ref[TSDBPageItemID::kSize], neighbourRef[TSDBPageItemID::kSize];
+  if (!t.GetLeafEntry(SessionID, Position, key.data(), ref)) return false;
+  const int neighbour = t.GetNeighbourEntry(SessionID, Position, ref, !First, neighbourKey.data(), neighbourRef);
+  if (neighbour < 0) return false;
+  TSDBKeyBuffer bound;
+  PrepareCondition(Condition, bound);
+  // The bound against an entry, as the tree's condition search compares them.
+  auto satisfies = [&](const uint8_t* k, const uint8_t* r) {
+    const int c = FKeyRef.CompareShortKeys(bound.data(), k, r, nullptr, SessionID, true);
+    switch (op) {
+      case scEqual: return c == 0;
+      case scGreater: return c < 0;
+      case scGreaterEqual: return c <= 0;
+      case scLower: return c > 0;
+      case scLowerEqual: return c >= 0;
+      default: return false;
+    }
+  };
+  bool edge = false;
+  try {
+    edge = satisfies(key.data(), ref) && (neighbour == 0 || !satisfies(neighbourKey.data(), neighbourRef));
+  } catch (...) {
+    ResetCompare();
+    throw;
+  }
+  ResetCompare();
+  if (edge) RecordID.Load(ref);
+  return edge;
+}
+
 bool TSDBBTreeRecordIndex::RecordSatisfies(const uint8_t* RecordBuffer, const TSDBScanSearchCondition& Condition) {
   if (Condition.Condition == scNone) return true;
   TSDBKeyBuffer bound;
@@ -382,7 +457,8 @@ bool TSDBBTreeRecordIndex::RecordSatisfies(const uint8_t* RecordBuffer, const TS
 
 int64_t TSDBBTreeRecordIndex::GetApproxRangeRecordCount(int SessionID, int64_t TableRecordCount,
                                                         const TSDBScanSearchCondition* RangeCondition1,
-                                                        const TSDBScanSearchCondition* RangeCondition2) {
+                                                        const TSDBScanSearchCondition* RangeCondition2,
+                                                        TSDBKeyPath* LowerPosition) {
   const TSDBScanSearchCondition* lower = RangeCondition1;
   const TSDBScanSearchCondition* upper = RangeCondition2;
   if (lower && upper && CompareConditions(lower->Condition, upper->Condition) > 0) std::swap(lower, upper);
@@ -390,7 +466,30 @@ int64_t TSDBBTreeRecordIndex::GetApproxRangeRecordCount(int SessionID, int64_t T
   TSDBBTreePage t = Tree(kSDBErrRecordIndexNoRoot);
   TSDBKeyPath lo, hi;
   bool haveLo = lower ? FindByCondition(SessionID, true, *lower, lo) : t.GetFirstPosition(SessionID, lo);
-  bool haveHi = upper ? FindByCondition(SessionID, false, *upper, hi) : t.GetLastPosition(SessionID, hi);
+  // A short range mostly ends on the leaf where it starts: the first entry
+  // there beyond the upper bound ends it without a second descent.
+  bool haveHi = false;
+  if (lower && upper && haveLo && CompareConditions(upper->Condition, scNone) > 0) {
+    hi = lo;
+    TSDBKeyBuffer bound;
+    PrepareCondition(*upper, bound);
+    const TSDBSearchCondition op = upper->Condition;
+    try {
+      haveHi = t.LastWithinOnLeaf(SessionID, hi, [&](const uint8_t* key, const uint8_t* ref) {
+        const int c = FKeyRef.CompareShortKeys(bound.data(), key, ref, nullptr, SessionID, true);
+        return op == scLower ? c > 0 : c >= 0;
+      });
+    } catch (...) {
+      ResetCompare();
+      throw;
+    }
+    ResetCompare();
+  }
+  if (!haveHi) haveHi = upper ? FindByCondition(SessionID, false, *upper, hi) : t.GetLastPosition(SessionID, hi);
+  if (LowerPosition) {
+    LowerPosition->Clear();
+    if (lower && haveLo) *LowerPosition = lo;
+  }
   if (!haveLo || !haveHi) return 0;
   const double span = hi.GetApproxRecNoInPercents() - lo.GetApproxRecNoInPercents();
   int64_t n = static_cast<int64_t>(std::llround(span * static_cast<double>(TableRecordCount)));

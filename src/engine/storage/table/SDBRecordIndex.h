@@ -151,11 +151,29 @@ class TSDBBTreeRecordIndex {
   static int CompareConditions(TSDBSearchCondition Condition1, TSDBSearchCondition Condition2);
   // Whether the record's key satisfies Condition against the bound.
   bool RecordSatisfies(const uint8_t* RecordBuffer, const TSDBScanSearchCondition& Condition);
+  // LowerPosition, when given, answers where the lower bound's first entry
+  // was found (left empty when there is none or no lower bound).
   int64_t GetApproxRangeRecordCount(int SessionID, int64_t TableRecordCount,
                                     const TSDBScanSearchCondition* RangeCondition1,
-                                    const TSDBScanSearchCondition* RangeCondition2);
+                                    const TSDBScanSearchCondition* RangeCondition2,
+                                    TSDBKeyPath* LowerPosition = nullptr);
+  // Whether Position (found earlier, perhaps before changes) names the first
+  // (First) or last entry satisfying Condition: the entry there satisfies
+  // it and its neighbour before (after) does not. RecordID answers the
+  // entry's record. Checks only the leaf entries concerned.
+  bool IsEdgeOfCondition(int SessionID, const TSDBKeyPath& Position, bool First,
+                         const TSDBScanSearchCondition& Condition, TSDBPageItemID& RecordID);
   // The first (First) or last entry satisfying a condition.
   bool FindByCondition(int SessionID, bool First, const TSDBScanSearchCondition& Condition, TSDBKeyPath& Position);
+  // Whether the entry after (Forward) or before the record's own entry lies
+  // beyond Bound (an end bound going forward, a start bound going back),
+  // judged on the stored key as a range search judges it, without reading
+  // the record it names. False when that cannot be told (no such entry, the
+  // record's entry not found): the caller then reads and checks as usual.
+  // Known, when given, is where the record's entry was last seen (it is
+  // checked, not trusted).
+  bool NeighbourBeyondBound(int SessionID, const TSDBPageItemID& RecordID, const uint8_t* RecordBuffer,
+                            const TSDBKeyPath* Known, bool Forward, const TSDBScanSearchCondition& Bound);
 
   bool CanInsertRecord(int SessionID, const uint8_t* RecordBuffer);
   bool CanUpdateRecord(int SessionID, const uint8_t* OldRecordBuffer, const uint8_t* NewRecordBuffer);

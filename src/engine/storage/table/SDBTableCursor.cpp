@@ -14,6 +14,12 @@ void Sleep(int Ms) {
   if (Ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(Ms));
 }
 
+// Two bounds built from the same values for the same index.
+bool SameBound(const TSDBScanSearchCondition& a, const TSDBScanSearchCondition& b) {
+  return a.Condition == b.Condition && a.KeyFieldCount == b.KeyFieldCount && a.IndexID == b.IndexID &&
+         a.PartialCompare == b.PartialCompare && a.KeyRecordBuffer == b.KeyRecordBuffer;
+}
+
 bool TextStartsWith(const std::string& s, const std::string& prefix, bool caseInsensitive) {
   if (prefix.size() > s.size()) return false;
   for (size_t i = 0; i < prefix.size(); ++i) {
@@ -71,10 +77,44 @@ auto TSDBTableCursor::IndexRead(F&& Read) {
 
 bool TSDBTableCursor::FindInIndex(bool First, const TSDBScanSearchCondition& Condition, TSDBPageItemID& RecordID) {
   return IndexRead([&] {
+    TSDBBTreeRecordIndex& index = CurrentIndex();
+    // The same edge found a moment ago (a query estimates its range, then
+    // positions on it) is taken from where it was, once the leaf confirms it.
+    if (FFoundIndexID == index.IndexID() && FFoundFirst == First && SameBound(FFoundBound, Condition) &&
+        index.IsEdgeOfCondition(FCursor.SessionID, FFoundPosition, First, Condition, RecordID)) {
+      FFoundRecordID = RecordID;
+      return true;
+    }
     TSDBKeyPath pos;
-    if (!CurrentIndex().FindByCondition(FCursor.SessionID, First, Condition, pos)) return false;
-    RecordID = CurrentIndex().GetRecordIDByIndexPosition(FCursor.SessionID, pos);
+    if (!index.FindByCondition(FCursor.SessionID, First, Condition, pos)) return false;
+    RecordID = index.GetRecordIDByIndexPosition(FCursor.SessionID, pos);
+    // The first step from that record looks there before searching (see
+    // RangeEndsHere).
+    RememberFound(index.IndexID(), First, Condition, pos, RecordID);
     return true;
+  });
+}
+
+void TSDBTableCursor::RememberFound(int32_t IndexID, bool First, const TSDBScanSearchCondition& Bound,
+                                    const TSDBKeyPath& Position, const TSDBPageItemID& RecordID) {
+  FFoundIndexID = IndexID;
+  FFoundFirst = First;
+  FFoundBound = Bound;
+  FFoundPosition = Position;
+  FFoundRecordID = RecordID;
+}
+
+bool TSDBTableCursor::RangeEndsHere(bool Forward) {
+  const TSDBScanSearchCondition& bound = Forward ? FRangeEnd : FRangeStart;
+  if (!FHasRange || bound.Condition == scNone || FCursor.CurrentIndexID < 0) return false;
+  // Only from the record the range was entered at: most ranges a query
+  // reads hold one record, and a longer one would pay the look at every
+  // step for a read saved only at its end.
+  const TSDBPageItemID& id = FCursor.CurrentRecordID;
+  if (FFoundIndexID != FCursor.CurrentIndexID || !(FFoundRecordID == id) || FFoundPosition.Empty()) return false;
+  return IndexRead([&] {
+    return CurrentIndex().NeighbourBeyondBound(FCursor.SessionID, id, FCursor.CurrentRecordBuffer.data(),
+                                               &FFoundPosition, Forward, bound);
   });
 }
 
@@ -99,6 +139,7 @@ void TSDBTableCursor::Open(const std::string& TableName, bool Exclusive, bool Po
   FCursor.FExclusive = Exclusive;
   FCursor.CurrentIndexID = -1;
   FCursor.PositionCache.Clear();
+  FFoundIndexID = -1;
   FOpener.Open(FCursor, TableName);
   if (!FCursor.TableData) throw ESDBException(kSDBErrTableNotActive, "Nil pointer occured");
   FState = csBrowse;
@@ -258,11 +299,15 @@ int64_t TSDBTableCursor::ApproxIndexRangeRecordCount(const std::string& IndexNam
   const TSDBScanSearchCondition start = MakeBound(idx, StartValues, StartExclusive ? scGreater : scGreaterEqual, false);
   const TSDBScanSearchCondition end = MakeBound(idx, EndValues, EndExclusive ? scLower : scLowerEqual, false);
   const int64_t total = Table().GetRecordCount(FCursor.SessionID);
-  return IndexRead([&] {
+  TSDBKeyPath lower;
+  const int64_t n = IndexRead([&] {
     return Table().IndexManager().OpenIndex(id).GetApproxRangeRecordCount(
         FCursor.SessionID, total, start.Condition != scNone ? &start : nullptr,
-        end.Condition != scNone ? &end : nullptr);
+        end.Condition != scNone ? &end : nullptr, &lower);
   });
+  // Where the range starts: positioning on it next needs no second search.
+  if (start.Condition != scNone && !lower.Empty()) RememberFound(id, true, start, lower, {});
+  return n;
 }
 
 bool TSDBTableCursor::InStartBound(const uint8_t* RecordBuffer) {
@@ -355,6 +400,10 @@ void TSDBTableCursor::Next() {
     FEof = true;
     return;
   }
+  if (RangeEndsHere(true)) {
+    FEof = true;
+    return;
+  }
   const TSDBPageItemID saved = FCursor.CurrentRecordID;
   if (!Step(grmNext, false)) {
     FEof = true;
@@ -371,6 +420,10 @@ void TSDBTableCursor::Next() {
 void TSDBTableCursor::Prior() {
   CheckBrowse(kSDBErrCursorNotBrowsing);
   if (!FHasRecord) {
+    FBof = true;
+    return;
+  }
+  if (RangeEndsHere(false)) {
     FBof = true;
     return;
   }

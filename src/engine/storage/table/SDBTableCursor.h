@@ -231,6 +231,11 @@ class TSDBTableCursor {
   // condition, read under the database critical section and a shared
   // table lock (-13 when the lock cannot be had).
   bool FindInIndex(bool First, const TSDBScanSearchCondition& Condition, TSDBPageItemID& RecordID);
+  // Whether the range ends at the current record going forward (or back),
+  // the record First (Last) entered the range at: the neighbouring index
+  // entry lies beyond the range, so nothing needs to be read to find the
+  // end. False also when that cannot be told.
+  bool RangeEndsHere(bool Forward);
   // Runs an index read under the critical section and a shared table lock.
   template <class F>
   auto IndexRead(F&& Read);
@@ -248,6 +253,16 @@ class TSDBTableCursor {
   bool FHasRange = false;
   TSDBScanSearchCondition FRangeStart;
   TSDBScanSearchCondition FRangeEnd;
+  // The last edge of a condition found in an index (by FindInIndex or the
+  // range estimate): the condition, which edge, where, and its record
+  // when known. Checked against the leaf before any use.
+  TSDBKeyPath FFoundPosition;
+  int32_t FFoundIndexID = -1;
+  TSDBPageItemID FFoundRecordID;
+  TSDBScanSearchCondition FFoundBound;
+  bool FFoundFirst = true;
+  void RememberFound(int32_t IndexID, bool First, const TSDBScanSearchCondition& Bound, const TSDBKeyPath& Position,
+                     const TSDBPageItemID& RecordID);
   // Edit state: the record as read when editing began, and the locks held.
   std::vector<uint8_t> FEditOriginal;
   bool FRecordLocked = false;

@@ -90,6 +90,7 @@ void TSDBDiskTableData::SaveMetadata(int SessionID) {
   // The definitions in memory no longer match what was loaded (and the
   // write may yet be rolled back): the next open reloads them.
   FStoredMetadata.clear();
+  FStoredMetadataAsStored.clear();
   std::vector<uint8_t> data = BuildMetadata().Save();
   FTableMetadataFile.WriteFile(SessionID, data.data(), static_cast<int32_t>(data.size()), acaZLIB, 1);
 }
@@ -292,6 +293,7 @@ void TSDBDiskTableData::CloseFiles() noexcept {
   FIndexDefs.Clear();
   FConstraintDefs.Clear();
   FStoredMetadata.clear();
+  FStoredMetadataAsStored.clear();
   FActive = false;
 }
 
@@ -315,7 +317,10 @@ void TSDBDiskTableData::LoadTable(int SessionID) {
       item->MostUpdatedFilePageNo == FListItem.MostUpdatedFilePageNo &&
       item->LocksFilePageNo == FListItem.LocksFilePageNo && !FStoredMetadata.empty()) {
     try {
-      if (FTableMetadataFile.ReadAll(SessionID) == FStoredMetadata) {
+      // The stored (compressed) bytes decide without decompressing them;
+      // the content itself where they differ.
+      if (FTableMetadataFile.ReadStored(SessionID) == FStoredMetadataAsStored ||
+          FTableMetadataFile.ReadAll(SessionID) == FStoredMetadata) {
         FListItem = *item;
         FTableName = item->TableName;
         LoadCounters(SessionID, false);
@@ -336,7 +341,10 @@ void TSDBDiskTableData::LoadTable(int SessionID) {
     // A locks file for 500,000 sessions spans some 1,500 pages: its chain
     // is kept under the table's identifier instead of walked per open.
     FTableLocksFile.OpenFile(item->LocksFilePageNo, item->TableID);
-    std::vector<uint8_t> stored = FTableMetadataFile.ReadAll(SessionID);
+    // One read: the definitions and the bytes kept to recognise them
+    // come from the same state of the file.
+    std::vector<uint8_t> asStored = FTableMetadataFile.ReadStored(SessionID);
+    std::vector<uint8_t> stored = TSDBInternalDBTransactedAccessFile::ContentOfStored(asStored);
     TSDBTableMetadata m;
     m.Load(stored);
     FIndexDefs = std::move(m.IndexDefs);
@@ -352,6 +360,7 @@ void TSDBDiskTableData::LoadTable(int SessionID) {
     FActive = true;
     LoadCounters(SessionID, true);
     FStoredMetadata = std::move(stored);
+    FStoredMetadataAsStored = std::move(asStored);
   } catch (...) {
     CloseFiles();
     throw;

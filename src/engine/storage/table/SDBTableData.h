@@ -344,6 +344,9 @@ class TSDBDiskTableData : public TSDBIndexRecordSource {
   // The metadata file's content the definitions in memory were built
   // from; empty when they must be loaded again.
   std::vector<uint8_t> FStoredMetadata;
+  // The same as the file stores it (TSDBInternalDBTransactedAccessFile::
+  // ReadStored): compared first, as it needs no decompression.
+  std::vector<uint8_t> FStoredMetadataAsStored;
   // Some session's counters were handed to its commit (DeferUntilCommit):
   // the work registered for this table must go before the table does.
   bool FCountersDeferred = false;
