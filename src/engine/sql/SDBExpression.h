@@ -66,14 +66,36 @@ class TSDBExprNodeField : public TSDBExprNode {
   std::string FieldName;
 };
 
+class TSDBExprNodeConst;
+
+// The parameter nodes the parsers made for one text. A node the parser
+// drops again (an alternative it gave up, a comparison with null turned
+// into IS NULL) takes itself off the list while the list is attached.
+struct TSDBParamNodeList {
+  TSDBParamNodeList() = default;
+  TSDBParamNodeList(const TSDBParamNodeList&) = delete;
+  TSDBParamNodeList& operator=(const TSDBParamNodeList&) = delete;
+  ~TSDBParamNodeList() { Detach(); }
+  // Parsing is over: the nodes left are the statements' own, and they no
+  // longer report their end (the list must not outlive their statements).
+  void Detach();
+  std::vector<TSDBExprNodeConst*> Nodes;
+  bool Attached = true;
+};
+
 // A literal or a bound parameter.
 class TSDBExprNodeConst : public TSDBExprNode {
  public:
+  ~TSDBExprNodeConst() override;
   const char* ClassName() const override { return "TSDBExprNodeConst"; }
   std::string Describe() const override;
   TSDBVariant Value;
   bool IsParameter = false;
   std::string ParamName;
+  // A parameter's number in its text (TToken::ParamNo), -1 for a literal.
+  int ParamNo = -1;
+  // The list that knows this node while its text is being parsed.
+  TSDBParamNodeList* ParamList = nullptr;
 };
 
 // AND / OR over all children, NOT, and the truth tests IS TRUE / IS FALSE

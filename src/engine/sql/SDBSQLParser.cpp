@@ -41,6 +41,7 @@ std::string TSDBSQLParser::TokensText(int from, int to) const {
       for (char c : t.Text) out += c == '\'' ? std::string("''") : std::string(1, c);
       out += '\'';
     } else if (t.TokenType == tktParameter && t.ParamValue) {
+      Lex.ParamValuesRead = true;
       out += SDBValueText(*t.ParamValue);
     } else if (t.Backquoted) {
       out += "`" + t.Text + "`";
@@ -184,6 +185,7 @@ bool TSDBSQLParser::IsTableNameToken(const TToken* t) const {
 
 std::string TSDBSQLParser::TokenName(const TToken* t) const {
   if (t->TokenType == tktParameter) {
+    Lex.ParamValuesRead = true;
     if (!t->ParamValue || t->ParamValue->IsNull()) return {};
     try {
       return t->ParamValue->AsString();
@@ -259,6 +261,7 @@ int64_t TSDBSQLParser::ParseInteger(int code, bool allowSign) {
     auto [ptr, ec] = std::from_chars(b, e, v);
     if (ec != std::errc() || ptr != e) Expected(code, "Integer");
   } else if (t->TokenType == tktParameter && t->ParamValue && !t->ParamValue->IsNull()) {
+    Lex.ParamValuesRead = true;
     try {
       v = t->ParamValue->AsInt64();
     } catch (const ESDBException&) {
@@ -619,6 +622,11 @@ TSDBExprNodePtr TSDBSQLParser::ParsePrimary() {
       if (t->ParamValue) c->Value = *t->ParamValue;
       c->IsParameter = true;
       c->ParamName = t->Text;
+      c->ParamNo = t->ParamNo;
+      if (Lex.ParamNodes) {
+        Lex.ParamNodes->Nodes.push_back(c.get());
+        c->ParamList = Lex.ParamNodes;
+      }
       Next();
       return c;
     }
