@@ -303,9 +303,9 @@ void TSDBAOTable::ChooseIndex() {
   for (const TSDBExprNode* f : FFilterExpr) {
     // col BETWEEN a AND b offers both bounds.
     if (f->Operator == doBETWEEN && f->Children.size() == 3) {
-      auto* col = dynamic_cast<const TSDBExprNodeField*>(f->Children[0].get());
-      auto* lo = dynamic_cast<const TSDBExprNodeConst*>(f->Children[1].get());
-      auto* hi = dynamic_cast<const TSDBExprNodeConst*>(f->Children[2].get());
+      auto* col = SDBExprAs<TSDBExprNodeField>(f->Children[0].get());
+      auto* lo = SDBExprAs<TSDBExprNodeConst>(f->Children[1].get());
+      auto* hi = SDBExprAs<TSDBExprNodeConst>(f->Children[2].get());
       if (!col || !lo || !hi) continue;
       if (!col->TableName.empty() && !SDBSameName(col->TableName, alias)) continue;
       int fieldNo = fm.FieldNo(col->FieldName);
@@ -514,8 +514,8 @@ bool TSDBAOTable::ExecuteFromCache(TSDBExecContext& Ctx) {
   bool none = false;
   for (const TSDBExprNode* f : FFilterExpr) {
     if (f->Operator != doEQ || f->Children.size() != 2) continue;
-    const auto* l = dynamic_cast<const TSDBExprNodeField*>(f->Children[0].get());
-    const auto* r = dynamic_cast<const TSDBExprNodeField*>(f->Children[1].get());
+    const auto* l = SDBExprAs<TSDBExprNodeField>(f->Children[0].get());
+    const auto* r = SDBExprAs<TSDBExprNodeField>(f->Children[1].get());
     if (!l || !r) continue;
     for (int side = 0; side < 2 && !pick && !none; ++side) {
       const TSDBExprNodeField* mine = side ? r : l;

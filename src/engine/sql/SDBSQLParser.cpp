@@ -290,7 +290,7 @@ std::unique_ptr<T> MakeNode(const TToken* at, A&&... a) {
 }
 
 bool IsNullTextOrDateConst(const TSDBExprNode* n) {
-  const auto* c = dynamic_cast<const TSDBExprNodeConst*>(n);
+  const auto* c = SDBExprAs<TSDBExprNodeConst>(n);
   if (!c || !c->Value.IsNull()) return false;
   const TSDBBaseFieldType t = c->Value.DataType();
   return SDBIsTextType(t) || SDBIsDateTimeType(t);
@@ -298,11 +298,11 @@ bool IsNullTextOrDateConst(const TSDBExprNode* n) {
 
 // Node kinds that can never give a truth value.
 bool CannotBeBoolean(const TSDBExprNode* n) {
-  if (const auto* c = dynamic_cast<const TSDBExprNodeConst*>(n))
+  if (const auto* c = SDBExprAs<TSDBExprNodeConst>(n))
     return !c->IsParameter && !c->Value.IsNull() && c->Value.DataType() != bftLogical;
-  return dynamic_cast<const TSDBExprNodeArithmetic*>(n) || dynamic_cast<const TSDBExprNodeStringFunction*>(n) ||
-         dynamic_cast<const TSDBExprNodeDateFunction*>(n) || dynamic_cast<const TSDBExprNodeAggregated*>(n) ||
-         dynamic_cast<const TSDBExprNodeBlob*>(n);
+  return SDBExprAs<TSDBExprNodeArithmetic>(n) || SDBExprAs<TSDBExprNodeStringFunction>(n) ||
+         SDBExprAs<TSDBExprNodeDateFunction>(n) || SDBExprAs<TSDBExprNodeAggregated>(n) ||
+         SDBExprAs<TSDBExprNodeBlob>(n);
 }
 
 }  // namespace
@@ -420,8 +420,8 @@ TSDBExprNodePtr TSDBSQLParser::ParsePredicate() {
     // empty text parameter matches the rows whose column is null.
     if (cmp.Op == doEQ || cmp.Op == doNE) {
       TSDBExprNodePtr* field = nullptr;
-      if (dynamic_cast<TSDBExprNodeField*>(left.get()) && IsNullTextOrDateConst(right.get())) field = &left;
-      if (dynamic_cast<TSDBExprNodeField*>(right.get()) && IsNullTextOrDateConst(left.get())) field = &right;
+      if (SDBExprAs<TSDBExprNodeField>(left.get()) && IsNullTextOrDateConst(right.get())) field = &left;
+      if (SDBExprAs<TSDBExprNodeField>(right.get()) && IsNullTextOrDateConst(left.get())) field = &right;
       if (field) {
         auto isNull = MakeNode<TSDBExprNodeComparison>(t, cmp.Op == doEQ ? doISNULL : doISNOTNULL);
         isNull->Add(std::move(*field));
@@ -531,7 +531,7 @@ TSDBExprNodePtr TSDBSQLParser::ParseUnary() {
     TSDBExprNodePtr operand = ParseUnary();
     if (t->IsSymbol("+")) return operand;
     // A minus sign in front of a number literal is part of the literal.
-    if (auto* c = dynamic_cast<TSDBExprNodeConst*>(operand.get()); c && !c->IsParameter && !c->Value.IsNull()) {
+    if (auto* c = SDBExprAs<TSDBExprNodeConst>(operand.get()); c && !c->IsParameter && !c->Value.IsNull()) {
       const TSDBBaseFieldType type = c->Value.DataType();
       if (SDBIsSignedIntType(type)) {
         c->Value = TSDBVariant::FromInt(-c->Value.AsInt64(), type);

@@ -293,7 +293,7 @@ void ExecUpdate(TSDBSQLUpdate& stmt, TSDBExecContext& ctx) {
   for (const auto& v : stmt.FieldValues) values.push_back(std::make_unique<TSDBEvaluator>(*v, ctx.Sources({&src}), &ctx));
   const TSDBExprNodeSubquery* rowSubquery = nullptr;
   if (stmt.IsFieldValuesSubquery && stmt.FieldValuesSubqueryExpr)
-    rowSubquery = dynamic_cast<const TSDBExprNodeSubquery*>(stmt.FieldValuesSubqueryExpr->Root());
+    rowSubquery = SDBExprAs<TSDBExprNodeSubquery>(stmt.FieldValuesSubqueryExpr->Root());
 
   int64_t count = 0;
   RunBatch(conn, tc, kExecErrUpdateLocked, [&] {
@@ -354,8 +354,8 @@ TSDBExecConnection& DDLConnection(TSDBExecContext& ctx, const TSDBDDLTableName& 
 // them. Anything else (CURRENT_TIMESTAMP, NOW, RAND...) is worked out at
 // each insert.
 bool IsConstantExpression(const TSDBExprNode& n) {
-  if (dynamic_cast<const TSDBExprNodeConst*>(&n)) return true;
-  if (!dynamic_cast<const TSDBExprNodeArithmetic*>(&n) || n.Children.empty()) return false;
+  if (SDBExprAs<TSDBExprNodeConst>(&n)) return true;
+  if (!SDBExprAs<TSDBExprNodeArithmetic>(&n) || n.Children.empty()) return false;
   return std::all_of(n.Children.begin(), n.Children.end(), [](const auto& c) { return IsConstantExpression(*c); });
 }
 
