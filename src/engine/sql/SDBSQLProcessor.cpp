@@ -742,7 +742,10 @@ std::shared_ptr<TSDBResultSet> TSDBSQLProcessor::OpenQuery(const TSDBSQLParams& 
           TSDBSQLCommand*& Running;
           ~TGiveBack() {
             Running = nullptr;
-            Cache.Put(std::move(Text));
+            try {
+              Cache.Put(std::move(Text));
+            } catch (...) {  // out of memory: the parse is simply not kept
+            }
           }
         } giveBack{cache, kept, Queries};
         std::shared_ptr<TSDBResultSet> last;
