@@ -3,6 +3,7 @@
 #include "sdb/SDBComponents.h"
 
 #include <algorithm>
+#include <unordered_map>
 
 #include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
@@ -555,12 +556,30 @@ void TSDBQuery::ClearSQL() {
   SQLChanged();
 }
 
+namespace {
+
+// The parameter names of a text, remembered for the texts met last: an
+// application sets the same few texts on fresh queries again and again.
+// Per thread, so that no lock is needed; long texts are not kept.
+const std::vector<std::string>& ParamNamesOf(const std::string& Text) {
+  constexpr size_t kTexts = 64, kMaxTextSize = 16 * 1024;
+  thread_local std::unordered_map<std::string, std::vector<std::string>> known;
+  thread_local std::vector<std::string> once;
+  if (Text.size() > kMaxTextSize) return once = SDBParseParamNames(Text);
+  auto it = known.find(Text);
+  if (it != known.end()) return it->second;
+  if (known.size() >= kTexts) known.clear();
+  return known.emplace(Text, SDBParseParamNames(Text)).first->second;
+}
+
+}  // namespace
+
 void TSDBQuery::SQLChanged() {
   Close();
   UnPrepare();
   if (!ParamCheck) return;
   TSDBParams fresh;
-  for (const std::string& name : SDBParseParamNames(Text())) {
+  for (const std::string& name : ParamNamesOf(Text())) {
     TSDBParam& p = fresh.Add(name);
     if (TSDBParam* old = Params.FindParam(name)) {
       p = *old;

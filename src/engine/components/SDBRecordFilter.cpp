@@ -52,11 +52,11 @@ std::string PrefixPattern(const std::string& Prefix) {
 // partial match folds case and compares characters as LIKE does.
 void RewritePartialCompares(TSDBExprNode* n) {
   for (auto& child : n->Children) RewritePartialCompares(child.get());
-  auto* cmp = dynamic_cast<TSDBExprNodeComparison*>(n);
+  auto* cmp = SDBExprAs<TSDBExprNodeComparison>(n);
   if (!cmp || (n->Operator != doEQ && n->Operator != doNE) || n->Children.size() != 2 || cmp->Quantifier != cqNone)
     return;
   for (size_t side = 0; side < 2; ++side) {
-    auto* k = dynamic_cast<TSDBExprNodeConst*>(n->Children[side].get());
+    auto* k = SDBExprAs<TSDBExprNodeConst>(n->Children[side].get());
     if (!k || k->IsParameter || k->Value.IsNull() || !SDBIsTextType(k->Value.DataType())) continue;
     std::string text = SDBValueUtf8(k->Value);
     if (text.empty() || text.back() != '*') continue;

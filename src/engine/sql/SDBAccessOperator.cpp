@@ -303,9 +303,9 @@ void TSDBAOTable::ChooseIndex() {
   for (const TSDBExprNode* f : FFilterExpr) {
     // col BETWEEN a AND b offers both bounds.
     if (f->Operator == doBETWEEN && f->Children.size() == 3) {
-      auto* col = dynamic_cast<const TSDBExprNodeField*>(f->Children[0].get());
-      auto* lo = dynamic_cast<const TSDBExprNodeConst*>(f->Children[1].get());
-      auto* hi = dynamic_cast<const TSDBExprNodeConst*>(f->Children[2].get());
+      auto* col = SDBExprAs<TSDBExprNodeField>(f->Children[0].get());
+      auto* lo = SDBExprAs<TSDBExprNodeConst>(f->Children[1].get());
+      auto* hi = SDBExprAs<TSDBExprNodeConst>(f->Children[2].get());
       if (!col || !lo || !hi) continue;
       if (!col->TableName.empty() && !SDBSameName(col->TableName, alias)) continue;
       int fieldNo = fm.FieldNo(col->FieldName);
@@ -422,49 +422,71 @@ void TSDBAOTable::ChooseIndex() {
   }
   // Cost of each candidate in pages read (see docs/sql-execution.md).
   const double pageData = static_cast<double>(perPage) * fm.DiskRecordBufferSize();
-  double best = 0;
-  for (size_t i = 0; i < Candidates.size(); ++i) {
-    TSDBIndexCandidate& c = Candidates[i];
-    const TSDBIndexDef& d = defs[c.IndexNo];
-    double entrySize = 8;  // record identifier and entry header
-    for (const auto& col : d.FColumns) {
-      int f = fm.FieldNo(col.FFieldName);
-      if (f < 0) continue;
-      const TSDBFieldDef& fd = fm.Field(f);
-      entrySize += SDBIsStringFieldType(fd.FBaseFieldType) ? std::min<int32_t>(fd.FFieldSize, col.FMaxIndexedSize) + 1
-                                                           : fd.FDiskDataSize;
+  // With `measure`, the index's own estimate of each range's size replaces
+  // the rule of thumb.
+  auto choose = [&](bool measure) {
+    Chosen = -1;
+    double best = 0;
+    for (size_t i = 0; i < Candidates.size(); ++i) {
+      TSDBIndexCandidate& c = Candidates[i];
+      const TSDBIndexDef& d = defs[c.IndexNo];
+      double entrySize = 8;  // record identifier and entry header
+      for (const auto& col : d.FColumns) {
+        int f = fm.FieldNo(col.FFieldName);
+        if (f < 0) continue;
+        const TSDBFieldDef& fd = fm.Field(f);
+        entrySize += SDBIsStringFieldType(fd.FBaseFieldType)
+                         ? std::min<int32_t>(fd.FFieldSize, col.FMaxIndexedSize) + 1
+                         : fd.FDiskDataSize;
+      }
+      double est = static_cast<double>(RecordCount);
+      for (size_t k = 0; k < c.EqualValues.size(); ++k) est /= 10;
+      if (c.HasLow && c.HasHigh)
+        est /= 9;
+      else if (c.HasLow || c.HasHigh)
+        est /= 3;
+      if (c.Unique && c.EqualValues.size() == d.FColumns.size()) est = 1;
+      // The index's own estimate of the entries in the range, when it has one.
+      if (measure) try {
+          const TCandidateBounds b = CandidateBounds(c, d.FColumns[0].FDescending);
+          est = static_cast<double>(IndexCursor().ApproxIndexRangeRecordCount(c.IndexName, b.Start, b.End,
+                                                                              b.StartExclusive, b.EndExclusive));
+        } catch (const ESDBException&) {
+        }
+      est = std::max(1.0, std::ceil(est));
+      c.EstimatedEntries = static_cast<int64_t>(est);
+      const double perIndexPage = std::max(2.0, pageData / entrySize);
+      const double depth =
+          std::max(1.0, std::ceil(std::log(static_cast<double>(RecordCount) + 1) / std::log(perIndexPage)));
+      const double indexPages = std::ceil(est / perIndexPage) + depth;
+      // Records are fetched one by one through the index unless the index
+      // alone answers every condition and is the cursor's current order.
+      const bool otherFactors = c.Factors.size() < FFilterExpr.size();
+      const bool currentOrder = Cursor.CurrentIndexID == c.IndexNo;
+      const double recordPages = (otherFactors || !currentOrder) ? std::min(est, FullScanCost) : 0;
+      c.Cost = indexPages + recordPages;
+      if (Chosen < 0 || c.Cost < best) {
+        best = c.Cost;
+        Chosen = static_cast<int>(i);
+      }
     }
-    double est = static_cast<double>(RecordCount);
-    for (size_t k = 0; k < c.EqualValues.size(); ++k) est /= 10;
-    if (c.HasLow && c.HasHigh)
-      est /= 9;
-    else if (c.HasLow || c.HasHigh)
-      est /= 3;
-    if (c.Unique && c.EqualValues.size() == d.FColumns.size()) est = 1;
-    // The index's own estimate of the entries in the range, when it has one.
-    try {
-      const TCandidateBounds b = CandidateBounds(c, d.FColumns[0].FDescending);
-      est = static_cast<double>(
-          IndexCursor().ApproxIndexRangeRecordCount(c.IndexName, b.Start, b.End, b.StartExclusive, b.EndExclusive));
-    } catch (const ESDBException&) {
-    }
-    est = std::max(1.0, std::ceil(est));
-    c.EstimatedEntries = static_cast<int64_t>(est);
-    const double perIndexPage = std::max(2.0, pageData / entrySize);
-    const double depth = std::max(1.0, std::ceil(std::log(static_cast<double>(RecordCount) + 1) / std::log(perIndexPage)));
-    const double indexPages = std::ceil(est / perIndexPage) + depth;
-    // Records are fetched one by one through the index unless the index
-    // alone answers every condition and is the cursor's current order.
-    const bool otherFactors = c.Factors.size() < FFilterExpr.size();
-    const bool currentOrder = Cursor.CurrentIndexID == c.IndexNo;
-    const double recordPages = (otherFactors || !currentOrder) ? std::min(est, FullScanCost) : 0;
-    c.Cost = indexPages + recordPages;
-    if (Chosen < 0 || c.Cost < best) {
-      best = c.Cost;
-      Chosen = static_cast<int>(i);
+    if (Chosen >= 0 && FullScanCost <= best) Chosen = -1;
+  };
+  // A single candidate that names a whole key of its index by equalities
+  // (the settings lookups), cheaper than a scan by the rule of thumb:
+  // measuring its range would descend the index as often as reading it
+  // does, doubling the work for a few entries. It is read at once instead;
+  // a range holding more entries than a scan of the table costs pages stops
+  // the read there and the table is scanned, so a poor key costs at most
+  // one scan more.
+  if (Candidates.size() == 1 && Candidates[0].EqualValues.size() == defs[Candidates[0].IndexNo].FColumns.size()) {
+    choose(false);
+    if (Chosen == 0) {
+      Candidates[0].ReadLimit = std::max<int64_t>(1, static_cast<int64_t>(FullScanCost));
+      return;
     }
   }
-  if (Chosen >= 0 && FullScanCost <= best) Chosen = -1;
+  choose(true);
 }
 
 bool TSDBAOTable::ExecuteFromCache(TSDBExecContext& Ctx) {
@@ -492,8 +514,8 @@ bool TSDBAOTable::ExecuteFromCache(TSDBExecContext& Ctx) {
   bool none = false;
   for (const TSDBExprNode* f : FFilterExpr) {
     if (f->Operator != doEQ || f->Children.size() != 2) continue;
-    const auto* l = dynamic_cast<const TSDBExprNodeField*>(f->Children[0].get());
-    const auto* r = dynamic_cast<const TSDBExprNodeField*>(f->Children[1].get());
+    const auto* l = SDBExprAs<TSDBExprNodeField>(f->Children[0].get());
+    const auto* r = SDBExprAs<TSDBExprNodeField>(f->Children[1].get());
     if (!l || !r) continue;
     for (int side = 0; side < 2 && !pick && !none; ++side) {
       const TSDBExprNodeField* mine = side ? r : l;
@@ -549,9 +571,9 @@ void TSDBAOTable::Execute(TSDBExecContext& Ctx) {
       FResult.RecordIDs.clear();
       FResult.Live = true;
       FResult.LiveTableName = TableName;
-    } else if (Chosen >= 0) {
-      ReadRange(Candidates[static_cast<size_t>(Chosen)]);
+    } else if (Chosen >= 0 && ReadRange(Candidates[static_cast<size_t>(Chosen)])) {
     } else {
+      Chosen = -1;
       SDBExecReadTable(Cursor, TableName, FResult);
     }
     FResult.Columns = cols;
@@ -564,7 +586,7 @@ void TSDBAOTable::Execute(TSDBExecContext& Ctx) {
     throw ESDBException(kExecErrCannotUnlockAfter, "Cannot unlock table");
 }
 
-void TSDBAOTable::ReadRange(const TSDBIndexCandidate& c) {
+bool TSDBAOTable::ReadRange(const TSDBIndexCandidate& c) {
   FResult.Rows.clear();
   FResult.RecordIDs.clear();
   FResult.Live = true;
@@ -575,9 +597,15 @@ void TSDBAOTable::ReadRange(const TSDBIndexCandidate& c) {
   const TCandidateBounds b = CandidateBounds(c, d.FColumns[0].FDescending);
   tc.SetIndexRange(c.IndexName, b.Start, b.End, b.StartExclusive, b.EndExclusive);
   for (; !tc.Eof(); tc.Next()) {
+    if (c.ReadLimit > 0 && static_cast<int64_t>(FResult.Rows.size()) >= c.ReadLimit) {
+      FResult.Rows.clear();
+      FResult.RecordIDs.clear();
+      return false;
+    }
     FResult.Rows.push_back(SDBExecCurrentRow(tc.Cursor()));
     FResult.RecordIDs.push_back(tc.RecordID());
   }
+  return true;
 }
 
 std::string TSDBAOTable::Describe() const {

@@ -55,6 +55,9 @@ struct TSDBIndexCandidate {
   std::vector<const TSDBExprNode*> Factors;
   int64_t EstimatedEntries = 0;
   double Cost = 0;
+  // Above 0: chosen without measuring the range first; a read that finds
+  // more entries than this gives up for a scan of the table.
+  int64_t ReadLimit = 0;
   std::string Describe() const;
 };
 
@@ -100,8 +103,9 @@ class TSDBAOTable : public TSDBAO {
   std::string Describe() const override;
   // Builds the index candidates of the filter and picks one (or none).
   void ChooseIndex();
-  // Reads the records of the candidate's index range.
-  void ReadRange(const TSDBIndexCandidate& Candidate);
+  // Reads the records of the candidate's index range; false (nothing
+  // read) when the range holds more than its ReadLimit.
+  bool ReadRange(const TSDBIndexCandidate& Candidate);
   // In a correlated subquery of a SELECT: the rows from the statement's
   // cache (false when there is none to use).
   bool ExecuteFromCache(TSDBExecContext& Ctx);

@@ -124,7 +124,7 @@ TSDBVariant FromTruth(TSDBTruth t) {
 TSDBTruth Not(TSDBTruth t) { return t == trUnknown ? trUnknown : (t == trTrue ? trFalse : trTrue); }
 
 bool IsTextOrDateConst(const TSDBExprNode* n) {
-  const auto* c = dynamic_cast<const TSDBExprNodeConst*>(n);
+  const auto* c = SDBExprAs<TSDBExprNodeConst>(n);
   if (!c) return false;
   const TSDBBaseFieldType t = c->Value.DataType();
   return c->Value.IsNull() || SDBIsTextType(t) || SDBIsDateTimeType(t);
@@ -133,8 +133,8 @@ bool IsTextOrDateConst(const TSDBExprNode* n) {
 // A column compared with a text or date-time constant (or parameter), or
 // with a null constant: null is an ordinary value that sorts first.
 bool ComparesTwoValued(const TSDBExprNode* a, const TSDBExprNode* b) {
-  const bool fa = dynamic_cast<const TSDBExprNodeField*>(a) != nullptr;
-  const bool fb = dynamic_cast<const TSDBExprNodeField*>(b) != nullptr;
+  const bool fa = SDBExprAs<TSDBExprNodeField>(a) != nullptr;
+  const bool fb = SDBExprAs<TSDBExprNodeField>(b) != nullptr;
   return (fa && IsTextOrDateConst(b)) || (fb && IsTextOrDateConst(a));
 }
 
@@ -261,7 +261,7 @@ struct TSDBEvalImpl {
   std::unique_ptr<BNode> Bind(const TSDBExprNode* n, bool inAggregate) {
     auto b = std::make_unique<BNode>();
     b->N = n;
-    if (auto* f = dynamic_cast<const TSDBExprNodeField*>(n)) {
+    if (auto* f = SDBExprAs<TSDBExprNodeField>(n)) {
       b->Kind = nkField;
       for (const TSDBColumnSource* src : E.FSources) {
         const int slot = src->FindColumn(f->TableName, f->FieldName);
@@ -277,14 +277,14 @@ struct TSDBEvalImpl {
       if (!b->Src) RaiseAt(kEvalErrUnknownColumn, "Unknown column '%s'", {f->Describe()}, n);
       return b;
     }
-    if (auto* c = dynamic_cast<const TSDBExprNodeConst*>(n)) {
+    if (auto* c = SDBExprAs<TSDBExprNodeConst>(n)) {
       b->Kind = nkConst;
       b->Type = c->Value.DataType();
       if (SDBIsTextType(b->Type) && !c->Value.IsNull())
         b->Size = static_cast<int>(IsWide(c->Value) ? c->Value.AsWideString().size() : c->Value.AsString().size());
       return b;
     }
-    if (auto* a = dynamic_cast<const TSDBExprNodeAggregated*>(n)) {
+    if (auto* a = SDBExprAs<TSDBExprNodeAggregated>(n)) {
       if (inAggregate)
         RaiseAt(kEvalErrAggregate, "Aggregate function '%s' is not allowed here", {NodeName(n)}, n);
       b->Kind = nkAggregate;
@@ -307,19 +307,19 @@ struct TSDBEvalImpl {
       return b;
     }
     for (const auto& k : n->Children) b->Kids.push_back(Bind(k.get(), inAggregate));
-    if (dynamic_cast<const TSDBExprNodeBoolean*>(n)) {
+    if (SDBExprAs<TSDBExprNodeBoolean>(n)) {
       b->Kind = nkBoolean;
       b->Type = bftLogical;
-    } else if (auto* cmp = dynamic_cast<const TSDBExprNodeComparison*>(n)) {
+    } else if (auto* cmp = SDBExprAs<TSDBExprNodeComparison>(n)) {
       b->Kind = nkComparison;
       b->Type = bftLogical;
       b->TwoValued = !E.F3ValueLogic ||
                      (n->Children.size() == 2 && cmp->Quantifier == cqNone &&
                       ComparesTwoValued(n->Children[0].get(), n->Children[1].get()));
-    } else if (dynamic_cast<const TSDBExprNodeArithmetic*>(n)) {
+    } else if (SDBExprAs<TSDBExprNodeArithmetic>(n)) {
       b->Kind = nkArithmetic;
       b->Type = ArithmeticType(*b);
-    } else if (dynamic_cast<const TSDBExprNodeStringFunction*>(n)) {
+    } else if (SDBExprAs<TSDBExprNodeStringFunction>(n)) {
       b->Kind = nkString;
       if (n->Operator == doLENGTH || n->Operator == doPOS) {
         b->Type = bftSignedInt32;
@@ -327,7 +327,7 @@ struct TSDBEvalImpl {
         b->Type = SDBIsTextType(b->Kids[0]->Type) ? b->Kids[0]->Type : bftVarchar;
         b->Size = b->Kids[0]->Size;
       }
-    } else if (dynamic_cast<const TSDBExprNodeDateFunction*>(n)) {
+    } else if (SDBExprAs<TSDBExprNodeDateFunction>(n)) {
       b->Kind = nkDate;
       switch (n->Operator) {
         case doCURRENT_DATE: b->Type = bftDate; break;
@@ -336,11 +336,11 @@ struct TSDBEvalImpl {
         case doEXTRACT: b->Type = bftSignedInt32; break;
         default: b->Type = bftDateTime; break;
       }
-    } else if (auto* cast = dynamic_cast<const TSDBExprNodeCast*>(n)) {
+    } else if (auto* cast = SDBExprAs<TSDBExprNodeCast>(n)) {
       b->Kind = nkCast;
       b->Type = cast->BaseType;
       b->Size = cast->Size;
-    } else if (auto* cs = dynamic_cast<const TSDBExprNodeCase*>(n)) {
+    } else if (auto* cs = SDBExprAs<TSDBExprNodeCase>(n)) {
       b->Kind = nkCase;
       // The type of the first result whose type is known.
       std::vector<const BNode*> results;
@@ -362,19 +362,19 @@ struct TSDBEvalImpl {
         }
       }
       for (const BNode* r : results) {
-        if (r->Type != bftUnknown && !(r->Kind == nkConst && dynamic_cast<const TSDBExprNodeConst*>(r->N)->Value.IsNull() &&
+        if (r->Type != bftUnknown && !(r->Kind == nkConst && SDBExprAs<TSDBExprNodeConst>(r->N)->Value.IsNull() &&
                                         !SDBIsTextType(r->Type))) {
           b->Type = r->Type;
           break;
         }
       }
       for (const BNode* r : results) b->Size = std::max(b->Size, r->Size);
-    } else if (dynamic_cast<const TSDBExprNodeSubquery*>(n)) {
+    } else if (SDBExprAs<TSDBExprNodeSubquery>(n)) {
       b->Kind = nkSubquery;
-    } else if (dynamic_cast<const TSDBExprNodeSystem*>(n)) {
+    } else if (SDBExprAs<TSDBExprNodeSystem>(n)) {
       b->Kind = nkSystem;
       b->Type = bftSignedInt64;
-    } else if (dynamic_cast<const TSDBExprNodeBlob*>(n)) {
+    } else if (SDBExprAs<TSDBExprNodeBlob>(n)) {
       b->Kind = nkBlob;
       b->Type = bftBlob;
     } else {
@@ -1073,7 +1073,7 @@ void TSDBEvaluator::SetAggregateResults(const std::vector<TSDBAggregator>* acc) 
 namespace {
 
 void SplitAnd(const TSDBExprNode* n, std::vector<const TSDBExprNode*>& out) {
-  if (n && n->Operator == doAND && dynamic_cast<const TSDBExprNodeBoolean*>(n)) {
+  if (n && n->Operator == doAND && SDBExprAs<TSDBExprNodeBoolean>(n)) {
     for (const auto& c : n->Children) SplitAnd(c.get(), out);
     return;
   }
@@ -1096,16 +1096,16 @@ std::vector<const TSDBExprNode*> SDBSplitAndFactors(const TSDBExprNode* conditio
 }
 
 bool SDBGetColumnComparison(const TSDBExprNode* factor, TSDBColumnComparison& out) {
-  const auto* c = dynamic_cast<const TSDBExprNodeComparison*>(factor);
+  const auto* c = SDBExprAs<TSDBExprNodeComparison>(factor);
   if (!c || c->Quantifier != cqNone || c->Children.size() != 2) return false;
   TSDBDataOperator op = c->Operator;
   if (op != doEQ && op != doLT && op != doGT && op != doLE && op != doGE) return false;
   const TSDBExprNode* l = c->Children[0].get();
   const TSDBExprNode* r = c->Children[1].get();
-  const auto* lf = dynamic_cast<const TSDBExprNodeField*>(l);
-  const auto* rf = dynamic_cast<const TSDBExprNodeField*>(r);
-  const auto* lc = dynamic_cast<const TSDBExprNodeConst*>(l);
-  const auto* rc = dynamic_cast<const TSDBExprNodeConst*>(r);
+  const auto* lf = SDBExprAs<TSDBExprNodeField>(l);
+  const auto* rf = SDBExprAs<TSDBExprNodeField>(r);
+  const auto* lc = SDBExprAs<TSDBExprNodeConst>(l);
+  const auto* rc = SDBExprAs<TSDBExprNodeConst>(r);
   if (lf && rc) {
     out = {lf, op, rc};
     return true;
@@ -1123,19 +1123,19 @@ bool SDBGetColumnComparison(const TSDBExprNode* factor, TSDBColumnComparison& ou
 
 void SDBCollectFieldRefs(const TSDBExprNode* node, std::vector<const TSDBExprNodeField*>& out) {
   Walk(node, [&](const TSDBExprNode* n) {
-    if (auto* f = dynamic_cast<const TSDBExprNodeField*>(n)) out.push_back(f);
+    if (auto* f = SDBExprAs<TSDBExprNodeField>(n)) out.push_back(f);
   });
 }
 
 bool SDBHasAggregate(const TSDBExprNode* node) {
   bool found = false;
-  Walk(node, [&](const TSDBExprNode* n) { found = found || dynamic_cast<const TSDBExprNodeAggregated*>(n); });
+  Walk(node, [&](const TSDBExprNode* n) { found = found || SDBExprAs<TSDBExprNodeAggregated>(n); });
   return found;
 }
 
 bool SDBHasSubquery(const TSDBExprNode* node) {
   bool found = false;
-  Walk(node, [&](const TSDBExprNode* n) { found = found || dynamic_cast<const TSDBExprNodeSubquery*>(n); });
+  Walk(node, [&](const TSDBExprNode* n) { found = found || SDBExprAs<TSDBExprNodeSubquery>(n); });
   return found;
 }
 

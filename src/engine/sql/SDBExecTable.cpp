@@ -92,11 +92,9 @@ void SDBExecReadTable(TSDBCursor& Cursor, const std::string& TableName, TSDBResu
 namespace sdb {
 
 int TSDBResultSet::FieldIndex(const std::string& Name, const std::string& Table) const {
-  const std::string key = SDBUpperName(Name);
-  const std::string table = SDBUpperName(Table);
   for (size_t i = 0; i < Columns.size(); ++i) {
-    if (SDBUpperName(Columns[i].Name) != key) continue;
-    if (!table.empty() && SDBUpperName(Columns[i].TableName) != table && SDBUpperName(Columns[i].BaseTableName) != table)
+    if (!SDBSameName(Columns[i].Name, Name)) continue;
+    if (!Table.empty() && !SDBSameName(Columns[i].TableName, Table) && !SDBSameName(Columns[i].BaseTableName, Table))
       continue;
     return static_cast<int>(i);
   }

@@ -1,5 +1,6 @@
 #include "sql/SDBExpression.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "sql/SDBSQLStatements.h"
@@ -55,6 +56,18 @@ void TSDBExprNode::Dump(std::string& out, int indent) const {
 
 std::string TSDBExprNodeField::Describe() const {
   return TableName.empty() ? FieldName : TableName + "." + FieldName;
+}
+
+TSDBExprNodeConst::~TSDBExprNodeConst() {
+  if (!ParamList) return;
+  auto& nodes = ParamList->Nodes;
+  nodes.erase(std::remove(nodes.begin(), nodes.end(), this), nodes.end());
+}
+
+void TSDBParamNodeList::Detach() {
+  if (!Attached) return;
+  Attached = false;
+  for (TSDBExprNodeConst* n : Nodes) n->ParamList = nullptr;
 }
 
 std::string TSDBExprNodeConst::Describe() const {

@@ -31,6 +31,13 @@ std::string SDBValueText(const TSDBVariant& v);
 
 class TSDBSQLUnion;
 
+// The class of a node, for the hot paths that tell nodes apart (binding,
+// condition placement) without a dynamic_cast each time.
+enum TSDBExprKind : uint8_t {
+  ekField, ekConst, ekBoolean, ekComparison, ekArithmetic, ekStringFunction, ekDateFunction, ekAggregated,
+  ekCast, ekCase, ekSubquery, ekSystem, ekBlob,
+};
+
 class TSDBExprNode {
  public:
   explicit TSDBExprNode(TSDBDataOperator op = doUNDEFINED) : Operator(op) {}
@@ -38,6 +45,7 @@ class TSDBExprNode {
   TSDBExprNode(const TSDBExprNode&) = delete;
   TSDBExprNode& operator=(const TSDBExprNode&) = delete;
 
+  virtual TSDBExprKind Kind() const = 0;
   virtual const char* ClassName() const = 0;
   // The node's own attributes for the tree dump (operator excluded).
   virtual std::string Describe() const { return {}; }
@@ -60,20 +68,46 @@ using TSDBExprNodePtr = std::unique_ptr<TSDBExprNode>;
 // A column reference: [table or pseudonym "."] column.
 class TSDBExprNodeField : public TSDBExprNode {
  public:
+  static constexpr TSDBExprKind kKind = ekField;
+  TSDBExprKind Kind() const override { return kKind; }
   const char* ClassName() const override { return "TSDBExprNodeField"; }
   std::string Describe() const override;
   std::string TableName;
   std::string FieldName;
 };
 
+class TSDBExprNodeConst;
+
+// The parameter nodes the parsers made for one text. A node the parser
+// drops again (an alternative it gave up, a comparison with null turned
+// into IS NULL) takes itself off the list while the list is attached.
+struct TSDBParamNodeList {
+  TSDBParamNodeList() = default;
+  TSDBParamNodeList(const TSDBParamNodeList&) = delete;
+  TSDBParamNodeList& operator=(const TSDBParamNodeList&) = delete;
+  ~TSDBParamNodeList() { Detach(); }
+  // Parsing is over: the nodes left are the statements' own, and they no
+  // longer report their end (the list must not outlive their statements).
+  void Detach();
+  std::vector<TSDBExprNodeConst*> Nodes;
+  bool Attached = true;
+};
+
 // A literal or a bound parameter.
 class TSDBExprNodeConst : public TSDBExprNode {
  public:
+  ~TSDBExprNodeConst() override;
+  static constexpr TSDBExprKind kKind = ekConst;
+  TSDBExprKind Kind() const override { return kKind; }
   const char* ClassName() const override { return "TSDBExprNodeConst"; }
   std::string Describe() const override;
   TSDBVariant Value;
   bool IsParameter = false;
   std::string ParamName;
+  // A parameter's number in its text (TToken::ParamNo), -1 for a literal.
+  int ParamNo = -1;
+  // The list that knows this node while its text is being parsed.
+  TSDBParamNodeList* ParamList = nullptr;
 };
 
 // AND / OR over all children, NOT, and the truth tests IS TRUE / IS FALSE
@@ -81,6 +115,8 @@ class TSDBExprNodeConst : public TSDBExprNode {
 class TSDBExprNodeBoolean : public TSDBExprNode {
  public:
   using TSDBExprNode::TSDBExprNode;
+  static constexpr TSDBExprKind kKind = ekBoolean;
+  TSDBExprKind Kind() const override { return kKind; }
   const char* ClassName() const override { return "TSDBExprNodeBoolean"; }
 };
 
@@ -93,6 +129,8 @@ enum TSDBComparisonQuantifier : uint8_t { cqNone, cqAll, cqAny };
 class TSDBExprNodeComparison : public TSDBExprNode {
  public:
   using TSDBExprNode::TSDBExprNode;
+  static constexpr TSDBExprKind kKind = ekComparison;
+  TSDBExprKind Kind() const override { return kKind; }
   const char* ClassName() const override { return "TSDBExprNodeComparison"; }
   std::string Describe() const override;
   TSDBComparisonQuantifier Quantifier = cqNone;
@@ -104,6 +142,8 @@ class TSDBExprNodeComparison : public TSDBExprNode {
 class TSDBExprNodeArithmetic : public TSDBExprNode {
  public:
   using TSDBExprNode::TSDBExprNode;
+  static constexpr TSDBExprKind kKind = ekArithmetic;
+  TSDBExprKind Kind() const override { return kKind; }
   const char* ClassName() const override { return "TSDBExprNodeArithmetic"; }
   std::string Describe() const override;
   // ROUND's rounding mode (rwHALFEVEN ... rwRNDUP), rwNone for the default.
@@ -114,6 +154,8 @@ class TSDBExprNodeArithmetic : public TSDBExprNode {
 class TSDBExprNodeStringFunction : public TSDBExprNode {
  public:
   using TSDBExprNode::TSDBExprNode;
+  static constexpr TSDBExprKind kKind = ekStringFunction;
+  TSDBExprKind Kind() const override { return kKind; }
   const char* ClassName() const override { return "TSDBExprNodeStringFunction"; }
   std::string Describe() const override;
   // TRIM: rwBOTH, rwLEADING or rwTRAILING (rwBOTH by default); a second
@@ -125,6 +167,8 @@ class TSDBExprNodeStringFunction : public TSDBExprNode {
 class TSDBExprNodeDateFunction : public TSDBExprNode {
  public:
   using TSDBExprNode::TSDBExprNode;
+  static constexpr TSDBExprKind kKind = ekDateFunction;
+  TSDBExprKind Kind() const override { return kKind; }
   const char* ClassName() const override { return "TSDBExprNodeDateFunction"; }
   std::string Describe() const override;
   TReservedWord ExtractPart = rwNone;  // EXTRACT: rwYEAR ... rwSECOND
@@ -134,6 +178,8 @@ class TSDBExprNodeDateFunction : public TSDBExprNode {
 class TSDBExprNodeAggregated : public TSDBExprNode {
  public:
   using TSDBExprNode::TSDBExprNode;
+  static constexpr TSDBExprKind kKind = ekAggregated;
+  TSDBExprKind Kind() const override { return kKind; }
   const char* ClassName() const override { return "TSDBExprNodeAggregated"; }
   std::string Describe() const override;
   bool Distinct = false;
@@ -143,6 +189,8 @@ class TSDBExprNodeAggregated : public TSDBExprNode {
 class TSDBExprNodeCast : public TSDBExprNode {
  public:
   TSDBExprNodeCast() : TSDBExprNode(doCAST) {}
+  static constexpr TSDBExprKind kKind = ekCast;
+  TSDBExprKind Kind() const override { return kKind; }
   const char* ClassName() const override { return "TSDBExprNodeCast"; }
   std::string Describe() const override;
   std::string TypeName;
@@ -160,6 +208,8 @@ enum TSDBCaseKind : uint8_t {
 
 class TSDBExprNodeCase : public TSDBExprNode {
  public:
+  static constexpr TSDBExprKind kKind = ekCase;
+  TSDBExprKind Kind() const override { return kKind; }
   const char* ClassName() const override { return "TSDBExprNodeCase"; }
   std::string Describe() const override;
   TSDBCaseKind CaseKind = ckSearched;
@@ -171,6 +221,8 @@ class TSDBExprNodeSubquery : public TSDBExprNode {
  public:
   TSDBExprNodeSubquery();
   ~TSDBExprNodeSubquery() override;
+  static constexpr TSDBExprKind kKind = ekSubquery;
+  TSDBExprKind Kind() const override { return kKind; }
   const char* ClassName() const override { return "TSDBExprNodeSubquery"; }
   void Dump(std::string& out, int indent) const override;
   std::unique_ptr<TSDBSQLUnion> Query;
@@ -180,6 +232,8 @@ class TSDBExprNodeSubquery : public TSDBExprNode {
 class TSDBExprNodeSystem : public TSDBExprNode {
  public:
   using TSDBExprNode::TSDBExprNode;
+  static constexpr TSDBExprKind kKind = ekSystem;
+  TSDBExprKind Kind() const override { return kKind; }
   const char* ClassName() const override { return "TSDBExprNodeSystem"; }
   std::string Describe() const override;
   std::string TableName;
@@ -190,8 +244,21 @@ class TSDBExprNodeSystem : public TSDBExprNode {
 class TSDBExprNodeBlob : public TSDBExprNode {
  public:
   using TSDBExprNode::TSDBExprNode;
+  static constexpr TSDBExprKind kKind = ekBlob;
+  TSDBExprKind Kind() const override { return kKind; }
   const char* ClassName() const override { return "TSDBExprNodeBlob"; }
 };
+
+// The node as a T when it is one (null otherwise): the dynamic_cast of
+// the expression classes, by their kind.
+template <class T>
+const T* SDBExprAs(const TSDBExprNode* n) noexcept {
+  return n && n->Kind() == T::kKind ? static_cast<const T*>(n) : nullptr;
+}
+template <class T>
+T* SDBExprAs(TSDBExprNode* n) noexcept {
+  return n && n->Kind() == T::kKind ? static_cast<T*>(n) : nullptr;
+}
 
 // One parsed expression with its evaluation options.
 class TSDBExpression {

@@ -392,7 +392,8 @@ class TTokenizer {
   void BindParameter() {
     std::string name;
     const TSDBSQLParam* param = nullptr;
-    if (Tok.Text == "?") {
+    const bool positional = Tok.Text == "?";
+    if (positional) {
       ++Positional;
       name = "Param" + std::to_string(Positional);
       if (Params && static_cast<size_t>(Positional) <= Params->Count())
@@ -405,6 +406,8 @@ class TTokenizer {
     Tok.TokenType = tktParameter;
     Tok.Text = std::move(name);
     Tok.ParamValue = param->Value;
+    Tok.ParamNo = ParamCount++;
+    Tok.ParamPosition = positional ? Positional : 0;
   }
 
   void EndCommand(int line, int col) {
@@ -435,6 +438,7 @@ class TTokenizer {
   int Depth = 0;
   std::vector<std::pair<int, int>> OpenParens;
   int Positional = 0;
+  int ParamCount = 0;
 
   bool Building = false;
   TBuild Kind = bWord;

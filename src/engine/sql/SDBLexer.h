@@ -16,6 +16,8 @@
 
 namespace sdb {
 
+struct TSDBParamNodeList;
+
 enum TTokenType : uint8_t {
   tktNone,
   tktString,            // a word: identifier, keyword candidate, operator, unbound parameter
@@ -83,6 +85,11 @@ struct TToken {
   std::string Text;
   // Bound value of a parameter token (a copy owned by the token).
   std::optional<TSDBVariant> ParamValue;
+  // A parameter token's number among the parameters of the whole text
+  // (0, 1, ... in text order) and, for "?", its 1-based position in the
+  // parameter list (0 for a named parameter).
+  int ParamNo = -1;
+  int ParamPosition = 0;
   int LineNum = 0;
   int ColumnNum = 0;
   // Backquoted words never become reserved words; the parser keeps that.
@@ -147,6 +154,13 @@ class TSDBLexer {
   // Tokens consumed by the parsers of the current command, backtracking
   // included; bounded so that no input can make parsing run away.
   int64_t ParseSteps = 0;
+  // Where the parsers list the parameter nodes they make (may be null), so
+  // that a parsed text can later take other values without a new parse.
+  TSDBParamNodeList* ParamNodes = nullptr;
+  // Set when a parser used a parameter's value itself (a table name, a row
+  // count, a default's text) rather than putting it into a parameter node:
+  // the parsed statements then hold only for these values.
+  bool ParamValuesRead = false;
 
   std::vector<TSQLCommand> Commands;
 

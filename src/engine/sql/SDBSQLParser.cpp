@@ -41,6 +41,7 @@ std::string TSDBSQLParser::TokensText(int from, int to) const {
       for (char c : t.Text) out += c == '\'' ? std::string("''") : std::string(1, c);
       out += '\'';
     } else if (t.TokenType == tktParameter && t.ParamValue) {
+      Lex.ParamValuesRead = true;
       out += SDBValueText(*t.ParamValue);
     } else if (t.Backquoted) {
       out += "`" + t.Text + "`";
@@ -184,6 +185,7 @@ bool TSDBSQLParser::IsTableNameToken(const TToken* t) const {
 
 std::string TSDBSQLParser::TokenName(const TToken* t) const {
   if (t->TokenType == tktParameter) {
+    Lex.ParamValuesRead = true;
     if (!t->ParamValue || t->ParamValue->IsNull()) return {};
     try {
       return t->ParamValue->AsString();
@@ -259,6 +261,7 @@ int64_t TSDBSQLParser::ParseInteger(int code, bool allowSign) {
     auto [ptr, ec] = std::from_chars(b, e, v);
     if (ec != std::errc() || ptr != e) Expected(code, "Integer");
   } else if (t->TokenType == tktParameter && t->ParamValue && !t->ParamValue->IsNull()) {
+    Lex.ParamValuesRead = true;
     try {
       v = t->ParamValue->AsInt64();
     } catch (const ESDBException&) {
@@ -287,7 +290,7 @@ std::unique_ptr<T> MakeNode(const TToken* at, A&&... a) {
 }
 
 bool IsNullTextOrDateConst(const TSDBExprNode* n) {
-  const auto* c = dynamic_cast<const TSDBExprNodeConst*>(n);
+  const auto* c = SDBExprAs<TSDBExprNodeConst>(n);
   if (!c || !c->Value.IsNull()) return false;
   const TSDBBaseFieldType t = c->Value.DataType();
   return SDBIsTextType(t) || SDBIsDateTimeType(t);
@@ -295,11 +298,11 @@ bool IsNullTextOrDateConst(const TSDBExprNode* n) {
 
 // Node kinds that can never give a truth value.
 bool CannotBeBoolean(const TSDBExprNode* n) {
-  if (const auto* c = dynamic_cast<const TSDBExprNodeConst*>(n))
+  if (const auto* c = SDBExprAs<TSDBExprNodeConst>(n))
     return !c->IsParameter && !c->Value.IsNull() && c->Value.DataType() != bftLogical;
-  return dynamic_cast<const TSDBExprNodeArithmetic*>(n) || dynamic_cast<const TSDBExprNodeStringFunction*>(n) ||
-         dynamic_cast<const TSDBExprNodeDateFunction*>(n) || dynamic_cast<const TSDBExprNodeAggregated*>(n) ||
-         dynamic_cast<const TSDBExprNodeBlob*>(n);
+  return SDBExprAs<TSDBExprNodeArithmetic>(n) || SDBExprAs<TSDBExprNodeStringFunction>(n) ||
+         SDBExprAs<TSDBExprNodeDateFunction>(n) || SDBExprAs<TSDBExprNodeAggregated>(n) ||
+         SDBExprAs<TSDBExprNodeBlob>(n);
 }
 
 }  // namespace
@@ -417,8 +420,8 @@ TSDBExprNodePtr TSDBSQLParser::ParsePredicate() {
     // empty text parameter matches the rows whose column is null.
     if (cmp.Op == doEQ || cmp.Op == doNE) {
       TSDBExprNodePtr* field = nullptr;
-      if (dynamic_cast<TSDBExprNodeField*>(left.get()) && IsNullTextOrDateConst(right.get())) field = &left;
-      if (dynamic_cast<TSDBExprNodeField*>(right.get()) && IsNullTextOrDateConst(left.get())) field = &right;
+      if (SDBExprAs<TSDBExprNodeField>(left.get()) && IsNullTextOrDateConst(right.get())) field = &left;
+      if (SDBExprAs<TSDBExprNodeField>(right.get()) && IsNullTextOrDateConst(left.get())) field = &right;
       if (field) {
         auto isNull = MakeNode<TSDBExprNodeComparison>(t, cmp.Op == doEQ ? doISNULL : doISNOTNULL);
         isNull->Add(std::move(*field));
@@ -528,7 +531,7 @@ TSDBExprNodePtr TSDBSQLParser::ParseUnary() {
     TSDBExprNodePtr operand = ParseUnary();
     if (t->IsSymbol("+")) return operand;
     // A minus sign in front of a number literal is part of the literal.
-    if (auto* c = dynamic_cast<TSDBExprNodeConst*>(operand.get()); c && !c->IsParameter && !c->Value.IsNull()) {
+    if (auto* c = SDBExprAs<TSDBExprNodeConst>(operand.get()); c && !c->IsParameter && !c->Value.IsNull()) {
       const TSDBBaseFieldType type = c->Value.DataType();
       if (SDBIsSignedIntType(type)) {
         c->Value = TSDBVariant::FromInt(-c->Value.AsInt64(), type);
@@ -619,6 +622,11 @@ TSDBExprNodePtr TSDBSQLParser::ParsePrimary() {
       if (t->ParamValue) c->Value = *t->ParamValue;
       c->IsParameter = true;
       c->ParamName = t->Text;
+      c->ParamNo = t->ParamNo;
+      if (Lex.ParamNodes) {
+        Lex.ParamNodes->Nodes.push_back(c.get());
+        c->ParamList = Lex.ParamNodes;
+      }
       Next();
       return c;
     }

@@ -12,6 +12,7 @@
 #include "sql/SDBExecTable.h"
 #include "sql/SDBSQLErrors.h"
 #include "sql/SDBSQLParser.h"
+#include "sql/SDBStatementCache.h"
 #include "sql/SDBTableRowsCache.h"
 #include "storage/table/SDBTableCursor.h"
 #include "storage/table/SDBFieldDef.h"
@@ -292,7 +293,7 @@ void ExecUpdate(TSDBSQLUpdate& stmt, TSDBExecContext& ctx) {
   for (const auto& v : stmt.FieldValues) values.push_back(std::make_unique<TSDBEvaluator>(*v, ctx.Sources({&src}), &ctx));
   const TSDBExprNodeSubquery* rowSubquery = nullptr;
   if (stmt.IsFieldValuesSubquery && stmt.FieldValuesSubqueryExpr)
-    rowSubquery = dynamic_cast<const TSDBExprNodeSubquery*>(stmt.FieldValuesSubqueryExpr->Root());
+    rowSubquery = SDBExprAs<TSDBExprNodeSubquery>(stmt.FieldValuesSubqueryExpr->Root());
 
   int64_t count = 0;
   RunBatch(conn, tc, kExecErrUpdateLocked, [&] {
@@ -353,8 +354,8 @@ TSDBExecConnection& DDLConnection(TSDBExecContext& ctx, const TSDBDDLTableName& 
 // them. Anything else (CURRENT_TIMESTAMP, NOW, RAND...) is worked out at
 // each insert.
 bool IsConstantExpression(const TSDBExprNode& n) {
-  if (dynamic_cast<const TSDBExprNodeConst*>(&n)) return true;
-  if (!dynamic_cast<const TSDBExprNodeArithmetic*>(&n) || n.Children.empty()) return false;
+  if (SDBExprAs<TSDBExprNodeConst>(&n)) return true;
+  if (!SDBExprAs<TSDBExprNodeArithmetic>(&n) || n.Children.empty()) return false;
   return std::all_of(n.Children.begin(), n.Children.end(), [](const auto& c) { return IsConstantExpression(*c); });
 }
 
@@ -718,27 +719,76 @@ TSDBSQLProcessor::~TSDBSQLProcessor() = default;
 
 std::shared_ptr<TSDBResultSet> TSDBSQLProcessor::OpenQuery(const TSDBSQLParams& Params) {
   FRowsAffected = 0;
-  Queries.reset();
-  FLex.reset();
+  Queries = nullptr;
+  FParsed.reset();
   FSQLParams = Params;
-  FLex = std::make_unique<TSDBLexer>(FSqlText, false, &FSQLParams);
-  std::shared_ptr<TSDBResultSet> last;
-  while (FLex->GetNextCommand()) {
-    last.reset();
-    Queries.reset();
-    Queries = SDBCreateSQLCommand(*FLex, nullptr);
-    TSDBExecContext ctx(FHost);
-    bool readOnly = true;
-    try {
-      ExecCommand(*Queries, ctx, FRequestLive, readOnly, last);
-    } catch (...) {
-      FRowsAffected += Queries->RowsAffected;
-      throw;
+  TSDBStatementCache& cache = TSDBStatementCache::Shared();
+  const bool keep = FSqlText.size() <= TSDBStatementCache::kMaxTextSize;
+  std::string key = keep ? TSDBStatementCache::KeyOf(FSqlText, FRequestLive, FInMemory) : std::string();
+  if (keep) {
+    if (std::unique_ptr<TSDBParsedText> kept = cache.Take(key)) {
+      bool bound = false;
+      try {
+        bound = kept->Bind(FSQLParams);
+      } catch (...) {
+        cache.Put(std::move(kept));
+        throw;
+      }
+      if (bound) {
+        // The kept statements go back to the cache whatever their run gives.
+        struct TGiveBack {
+          TSDBStatementCache& Cache;
+          std::unique_ptr<TSDBParsedText>& Text;
+          TSDBSQLCommand*& Running;
+          ~TGiveBack() {
+            Running = nullptr;
+            try {
+              Cache.Put(std::move(Text));
+            } catch (...) {  // out of memory: the parse is simply not kept
+            }
+          }
+        } giveBack{cache, kept, Queries};
+        std::shared_ptr<TSDBResultSet> last;
+        for (auto& cmd : kept->Commands) {
+          last.reset();
+          cmd->RowsAffected = 0;
+          Queries = cmd.get();
+          RunCommand(*cmd, last);
+        }
+        return last;
+      }
     }
-    FReadOnly = readOnly;
-    FRowsAffected += Queries->RowsAffected;
+  }
+  // Cut and parse the text, each statement just before it runs (a later
+  // statement's syntax error comes after the earlier ones have run).
+  FParsed = std::make_unique<TSDBParsedText>(std::move(key));
+  FParsed->Lex = std::make_unique<TSDBLexer>(FSqlText, false, &FSQLParams);
+  FParsed->Lex->ParamNodes = &FParsed->ParamNodes;
+  std::shared_ptr<TSDBResultSet> last;
+  while (FParsed->Lex->GetNextCommand()) {
+    last.reset();
+    FParsed->Commands.push_back(SDBCreateSQLCommand(*FParsed->Lex, nullptr));
+    Queries = FParsed->Commands.back().get();
+    RunCommand(*Queries, last);
+  }
+  if (FParsed->Complete() && keep) {
+    Queries = nullptr;
+    cache.Put(std::move(FParsed));
   }
   return last;
+}
+
+void TSDBSQLProcessor::RunCommand(TSDBSQLCommand& Cmd, std::shared_ptr<TSDBResultSet>& Result) {
+  TSDBExecContext ctx(FHost);
+  bool readOnly = true;
+  try {
+    ExecCommand(Cmd, ctx, FRequestLive, readOnly, Result);
+  } catch (...) {
+    FRowsAffected += Cmd.RowsAffected;
+    throw;
+  }
+  FReadOnly = readOnly;
+  FRowsAffected += Cmd.RowsAffected;
 }
 
 void TSDBSQLProcessor::ExecuteQuery(const TSDBSQLParams& Params) { OpenQuery(Params); }

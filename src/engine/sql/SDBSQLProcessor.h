@@ -15,6 +15,8 @@
 
 namespace sdb {
 
+class TSDBParsedText;
+
 // The value of a default expression's text (a column's DEFAULT), worked
 // out now; raises the parser's and the evaluator's errors.
 TSDBVariant SDBEvaluateDefaultText(const std::string& text);
@@ -43,11 +45,16 @@ class TSDBSQLProcessor {
   int64_t FRowsAffected = 0;
   std::string FSqlText;
   TSDBSQLParams FSQLParams;
-  std::unique_ptr<TSDBLexer> FLex;
-  std::unique_ptr<TSDBSQLCommand> Queries;
+  // The statement running (or that ran last when the text was parsed
+  // afresh and could not be kept); null otherwise.
+  TSDBSQLCommand* Queries = nullptr;
 
  private:
+  void RunCommand(TSDBSQLCommand& Cmd, std::shared_ptr<TSDBResultSet>& Result);
+
   TSDBExecHost* FHost;
+  // The text parsed by the last run when it is not kept in the cache.
+  std::unique_ptr<TSDBParsedText> FParsed;
 };
 
 }  // namespace sdb

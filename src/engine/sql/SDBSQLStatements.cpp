@@ -33,12 +33,12 @@ void DumpExpr(std::string& out, int indent, const char* label, const TSDBExpress
 std::string DerivedName(const TSDBSelectListItem& item) {
   if (!item.IsExpression) return item.FieldName;
   const TSDBExprNode* root = item.ValueExpr ? item.ValueExpr->Root() : nullptr;
-  if (root && root->Operator != doUNDEFINED && !dynamic_cast<const TSDBExprNodeArithmetic*>(root) &&
-      !dynamic_cast<const TSDBExprNodeComparison*>(root) && !dynamic_cast<const TSDBExprNodeBoolean*>(root)) {
+  if (root && root->Operator != doUNDEFINED && !SDBExprAs<TSDBExprNodeArithmetic>(root) &&
+      !SDBExprAs<TSDBExprNodeComparison>(root) && !SDBExprAs<TSDBExprNodeBoolean>(root)) {
     if (root->Operator == doCOUNTALL) return "COUNT";
     return std::string(SDBDataOperatorName(root->Operator) + 2);
   }
-  if (dynamic_cast<const TSDBExprNodeArithmetic*>(root) && root->Operator >= doABS)
+  if (SDBExprAs<TSDBExprNodeArithmetic>(root) && root->Operator >= doABS)
     return std::string(SDBDataOperatorName(root->Operator) + 2);
   return "EXPR";
 }
@@ -139,7 +139,7 @@ TSDBSQLSelect::TSDBSQLSelect(TSDBLexer* lex, TSDBQuery* query) : TSDBSQLCursorCo
         p.Next();
       } else {
         item.ValueExpr = p.ParseValue();
-        if (const auto* f = dynamic_cast<const TSDBExprNodeField*>(item.ValueExpr->Root())) {
+        if (const auto* f = SDBExprAs<TSDBExprNodeField>(item.ValueExpr->Root())) {
           item.TableName = f->TableName;
           item.FieldName = f->FieldName;
         } else {

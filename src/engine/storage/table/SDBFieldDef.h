@@ -269,9 +269,8 @@ class TSDBMetaObjectDefs {
 
 template <class T>
 int TSDBMetaObjectDefs<T>::IndexOfName(const std::string& Name) const {
-  const std::string key = SDBUpperName(Name);
   for (size_t i = 0; i < FItems.size(); ++i)
-    if (SDBUpperName(FItems[i]->FName) == key) return static_cast<int>(i);
+    if (SDBSameName(FItems[i]->FName, Name)) return static_cast<int>(i);
   return -1;
 }
 
