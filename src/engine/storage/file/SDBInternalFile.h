@@ -59,6 +59,8 @@ class TSDBInternalDBTransactedAccessFile {
  private:
   void CheckOpen(const char* operation) const;
   TSDBPageGuard GetChainPage(int SessionID, int32_t pageNo, int32_t index, bool sync = true);
+  // Reads Count content bytes; First holds the file's first page.
+  void ReadContent(int SessionID, TSDBPageGuard First, uint8_t* Buffer, int32_t Count, bool SynchronizeAllowed);
 
   TSDBPageManager& LPageManager;
   uint16_t FPageTypeID;
