@@ -508,16 +508,11 @@ bool TSDBDatabaseTableLockManager::UnlockRecord(int SessionID, TSDBTableLocksFil
   bool physical = false;
   list.RemoveLock(ltU, table, physical, true);
   if (!physical) return true;
-  bool done = false;
-  SDBRetry(kSDBLocksFileTryCount, kSDBLocksFileDelayMs, [&] {
-    if (!File.LockFile()) return false;
-    const bool ok = File.UnlockRecord(SessionID, RecordID);
-    File.UnlockFile();
-    if (!ok) throw ESDBException(kSDBErrUnlockRecord, "Cannot unlock record");
-    done = true;
-    return true;
-  });
-  return done;
+  // As for table locks, giving the byte back needs no locks-file lock: a
+  // checker reads a session's slot only while its byte is held, and a slot
+  // is written only under that lock, right after its byte is taken.
+  if (!File.UnlockRecord(SessionID, RecordID)) throw ESDBException(kSDBErrUnlockRecord, "Cannot unlock record");
+  return true;
 }
 
 bool TSDBDatabaseTableLockManager::IsRecordLocked(int SessionID, TSDBTableLocksFile& File,
