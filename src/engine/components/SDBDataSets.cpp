@@ -15,6 +15,7 @@
 #include "sql/SDBSQLProcessor.h"
 #include "components/SDBMemoryConnection.h"
 #include "components/SDBRecordFilter.h"
+#include "storage/database/SDBDatabaseData.h"
 #include "storage/table/SDBFieldDef.h"
 #include "storage/table/SDBTableCursor.h"
 #include "common/SDBNames.h"
@@ -642,6 +643,8 @@ void TSDBQuery::MasterChanged() {
 }
 
 std::shared_ptr<TSDBResultSet> TSDBQuery::RunText(bool WantResult) {
+  // One statement: a table's open and its reads share one shared lock.
+  TSDBStatementScope statement;
   TSDBSQLParams params;
   SDBConvertParams(LinkedParams(FTakenValues), params);
   std::shared_ptr<TSDBResultSet> result;
@@ -667,6 +670,7 @@ void TSDBQuery::ExecSQL() {
   SetUseFlag(ufExecuting);
   try {
     if (FSQL.empty()) throw ESDBException(kSDBErrNoSQLStatementExec, "No SQL statement available");
+    TSDBStatementScope statement;
     Prepare();
     RunText(false);
   } catch (...) {
@@ -683,6 +687,7 @@ void TSDBQuery::Open() {
   const bool silent = db->SilentMode;
   db->SilentMode = true;
   try {
+    TSDBStatementScope statement;
     Prepare();
     std::shared_ptr<TSDBResultSet> result = RunText(true);
     if (!result) throw ESDBException(kSDBErrCreateTableHandle, "Error creating table handle");
@@ -722,6 +727,7 @@ bool TSDBQuery::OpenOrExec() {
   if (Active()) Close();
   SetUseFlag(ufOpened);
   try {
+    TSDBStatementScope statement;
     Prepare();
     std::shared_ptr<TSDBResultSet> result = RunText(true);
     if (!result) {

@@ -129,6 +129,24 @@ int TSDBFileHandle::Lock(uint64_t Offset, uint64_t Count) {
   return err;
 }
 
+int TSDBFileHandle::TestLock(uint64_t Offset, uint64_t Count, bool& Locked) {
+  Locked = false;
+  if (FFd < 0) return EBADF;
+  if (Count == 0 || Offset > static_cast<uint64_t>(LLONG_MAX) ||
+      Count > static_cast<uint64_t>(LLONG_MAX) - Offset)
+    return EINVAL;
+  std::lock_guard<std::mutex> guard(FLocksLock);
+  // The kernel does not report locks of this open file description: the
+  // ranges this handle holds are looked up here, as Lock refuses them.
+  auto it = FHeldRanges.upper_bound(Offset);
+  if ((it != FHeldRanges.end() && it->first < Offset + Count) ||
+      (it != FHeldRanges.begin() && std::prev(it)->first + std::prev(it)->second > Offset)) {
+    Locked = true;
+    return 0;
+  }
+  return SDBFileIO().TestLock(TSDBFileRef{FFd, FPath}, FWritable ? F_WRLCK : F_RDLCK, Offset, Count, Locked);
+}
+
 int TSDBFileHandle::Unlock(uint64_t Offset, uint64_t Count) {
   if (FFd < 0) return EBADF;
   std::lock_guard<std::mutex> guard(FLocksLock);

@@ -63,6 +63,11 @@ class TSDBFileHandle {
   int Lock(uint64_t Offset, uint64_t Count);
   // Releases a range exactly as it was locked; EINVAL when it is not held.
   int Unlock(uint64_t Offset, uint64_t Count);
+  // Whether Lock(Offset, Count) would be refused because a byte of the range
+  // is held (through this handle or elsewhere), found without taking and
+  // giving back a lock: one look at the kernel's locks, none when this
+  // handle holds a byte of the range itself.
+  int TestLock(uint64_t Offset, uint64_t Count, bool& Locked);
   // Ranges currently held through this handle.
   size_t HeldLockCount() const;
 

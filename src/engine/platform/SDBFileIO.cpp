@@ -90,6 +90,22 @@ int TSDBFileIO::Lock(const TSDBFileRef& File, short Type, uint64_t Offset, uint6
   return 0;
 }
 
+int TSDBFileIO::TestLock(const TSDBFileRef& File, short Type, uint64_t Offset, uint64_t Count, bool& Locked) {
+  Locked = false;
+  struct flock fl = {};
+  fl.l_type = Type;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = static_cast<off_t>(Offset);
+  fl.l_len = static_cast<off_t>(Count);
+  fl.l_pid = 0;
+  while (fcntl(File.Fd, F_OFD_GETLK, &fl) != 0) {
+    if (errno == EINTR) continue;
+    return errno;
+  }
+  Locked = fl.l_type != F_UNLCK;
+  return 0;
+}
+
 TSDBFileIO& SDBFileIO() { return *gFileIO.load(std::memory_order_acquire); }
 
 TSDBFileIO* SDBSetFileIO(TSDBFileIO* Io) {

@@ -38,6 +38,10 @@ class TSDBFileIO {
   // Non-blocking open-file-description lock; Type is F_WRLCK, F_RDLCK or
   // F_UNLCK. EAGAIN/EACCES = held elsewhere.
   virtual int Lock(const TSDBFileRef& File, short Type, uint64_t Offset, uint64_t Count);
+  // Whether a lock of Type (F_WRLCK or F_RDLCK) on the range would be
+  // refused because another open file description holds a conflicting one;
+  // nothing is locked. Locks of this very description never conflict.
+  virtual int TestLock(const TSDBFileRef& File, short Type, uint64_t Offset, uint64_t Count, bool& Locked);
 };
 
 // The primitives in use (the operating system's unless replaced).

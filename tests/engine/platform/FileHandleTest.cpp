@@ -69,6 +69,37 @@ TEST_F(FileHandleTest, LockRefusedThroughSameHandleAndOtherHandles) {
   EXPECT_EQ(a.Lock(100, 10), 0);
 }
 
+// A test answers what a lock would, without taking one: the range counts
+// as locked when any byte of it is held, through this handle (which the
+// kernel does not report) or another one, and is still free afterwards.
+TEST_F(FileHandleTest, TestLockAnswersAsALockWouldAndTakesNothing) {
+  TSDBFileHandle a, b, ro;
+  ASSERT_EQ(a.Open(file, TSDBFileAccess::ReadWrite, TSDBFileShare::DenyNone), 0);
+  ASSERT_EQ(b.Open(file, TSDBFileAccess::ReadWrite, TSDBFileShare::DenyNone), 0);
+  ASSERT_EQ(ro.Open(file, TSDBFileAccess::Read, TSDBFileShare::DenyNone), 0);
+  ASSERT_EQ(a.Lock(100, 10), 0);
+  ASSERT_EQ(ro.Lock(200, 1), 0);
+  struct Case {
+    TSDBFileHandle* Asker;
+    uint64_t Offset, Count;
+    bool Locked;
+  } cases[] = {
+      {&a, 100, 10, true}, {&a, 109, 5, true},  {&a, 90, 11, true},  {&a, 110, 5, false}, {&a, 90, 10, false},
+      {&b, 105, 1, true},  {&b, 50, 100, true}, {&b, 110, 90, false}, {&b, 199, 2, true},  {&ro, 100, 1, true},
+  };
+  for (const Case& c : cases) {
+    bool locked = !c.Locked;
+    EXPECT_EQ(c.Asker->TestLock(c.Offset, c.Count, locked), 0);
+    EXPECT_EQ(locked, c.Locked) << c.Offset << "+" << c.Count;
+    EXPECT_EQ(c.Asker->Lock(c.Offset, c.Count), c.Locked ? EAGAIN : 0) << c.Offset << "+" << c.Count;
+    if (!c.Locked) {
+      EXPECT_EQ(c.Asker->Unlock(c.Offset, c.Count), 0);
+    }
+  }
+  bool locked = false;
+  EXPECT_EQ(a.TestLock(0, 0, locked), EINVAL);
+}
+
 TEST_F(FileHandleTest, ReadOnlyHandlesStillExcludeWriters) {
   TSDBFileHandle ro, rw;
   ASSERT_EQ(ro.Open(file, TSDBFileAccess::Read, TSDBFileShare::DenyNone), 0);

@@ -108,3 +108,86 @@ TEST(ExecProcesses, NextStatementSeesWhatAnotherProcessCommitted) {
   db.Close();
   std::filesystem::remove(path);
 }
+
+// The settings store's statements on a kept connection: the read, the
+// existence test and the update-or-insert each see what another process
+// committed just before, and the next change of that process is not held
+// up by anything a finished statement left locked. The other process also
+// makes a new table, which grows the file beyond what this connection read
+// of it before.
+TEST(ExecProcesses, SettingsStatementsOfAKeptConnectionSeeAnotherProcess) {
+  const std::string path = TempPath("exec_settings_seen");
+  ASSERT_EQ(Tool("create " + path).Code, 0);
+  ASSERT_EQ(Tool("sql " + path +
+                 " \"CREATE TABLE S (Sec VARCHAR(20), K VARCHAR(20), V VARCHAR(40)); CREATE INDEX ByK ON S (K, Sec); "
+                 "INSERT INTO S VALUES ('a', 'k1', 'v1'), ('a', 'k2', 'v2'), ('a', 'k3', 'v3')\"")
+                .Code,
+            0);
+  sdb::TSDBDatabase db;
+  db.SetDatabaseName("SettingsSeenByNextStatement");
+  db.SetDatabaseFileName(path);
+  db.MultiUser = true;
+  db.Open();
+  auto read = [&](const std::string& table, const std::string& key) {
+    sdb::TSDBQuery q;
+    q.DatabaseName = db.DatabaseName();
+    q.ReadOnly = true;
+    q.SetSQL("SELECT V FROM " + table + " WHERE Sec = :Sec AND K = :K");
+    q.ParamByName("Sec").SetAsString("a");
+    q.ParamByName("K").SetAsString(key);
+    q.Open();
+    Rows out = RowsOf(q);
+    q.Close();
+    return out;
+  };
+  auto exists = [&](const std::string& key) { return read("S", key).size(); };
+  // The store's write: the existence test, then the update or the insert.
+  auto put = [&](const std::string& key, const std::string& value) {
+    const bool found = exists(key) == 1;
+    sdb::TSDBQuery q;
+    q.DatabaseName = db.DatabaseName();
+    q.SetSQL(found ? "UPDATE S SET V = :V WHERE Sec = :Sec AND K = :K" : "INSERT INTO S VALUES (:Sec, :K, :V)");
+    q.ParamByName("Sec").SetAsString("a");
+    q.ParamByName("K").SetAsString(key);
+    q.ParamByName("V").SetAsString(value);
+    q.ExecSQL();
+    EXPECT_EQ(q.RowsAffected(), 1) << key;
+  };
+  auto other = [&](const std::string& sql) {
+    TRun r = Tool("sql " + path + " \"" + sql + "\"");
+    EXPECT_EQ(r.Code, 0) << sql << ": " << r.Output;
+  };
+  auto otherReads = [&](const std::string& key) {
+    return Tool("sql " + path + " --csv \"SELECT V FROM S WHERE K = '" + key + "'\"").Output;
+  };
+
+  // Everything read once, so that pages, counters and locks files are kept.
+  ASSERT_EQ(read("S", "k1"), (Rows{{"v1"}}));
+  ASSERT_EQ(exists("k4"), 0u);
+
+  other("UPDATE S SET V = 'w1' WHERE K = 'k1'");
+  EXPECT_EQ(read("S", "k1"), (Rows{{"w1"}}));
+
+  other("INSERT INTO S VALUES ('a', 'k4', 'v4')");
+  EXPECT_EQ(exists("k4"), 1u);
+  other("DELETE FROM S WHERE K = 'k2'");
+  EXPECT_EQ(exists("k2"), 0u);
+
+  other("UPDATE S SET V = 'w3' WHERE K = 'k3'");
+  put("k3", "mine3");
+  EXPECT_EQ(otherReads("k3"), "V\nmine3\n");
+  other("DELETE FROM S WHERE K = 'k3'");
+  put("k3", "again3");
+  EXPECT_EQ(otherReads("k3"), "V\nagain3\n");
+
+  // A table made and filled elsewhere lies in pages this connection never
+  // counted.
+  std::string rows = "CREATE TABLE N (Sec VARCHAR(20), K VARCHAR(20), V VARCHAR(40)); INSERT INTO N VALUES ('a', 'n0', 'x0')";
+  for (int i = 1; i < 400; ++i) rows += ", ('a', 'n" + std::to_string(i) + "', 'x" + std::to_string(i) + "')";
+  other(rows);
+  EXPECT_EQ(read("N", "n399"), (Rows{{"x399"}}));
+  other("UPDATE N SET V = 'y' WHERE K = 'n399'");
+  EXPECT_EQ(read("N", "n399"), (Rows{{"y"}}));
+  db.Close();
+  std::filesystem::remove(path);
+}

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <set>
 
 #include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
@@ -10,6 +11,38 @@
 #include "storage/database/SDBSession.h"
 
 namespace sdb {
+
+namespace {
+
+// The database data objects alive, so that a statement ending on one
+// thread never reaches one another thread has destroyed meanwhile.
+std::mutex gLiveLock;
+std::set<const TSDBDiskDatabaseData*>& Live() {
+  static std::set<const TSDBDiskDatabaseData*> live;
+  return live;
+}
+
+// The statement of this thread: its nesting, and the databases in which it
+// kept shared locks.
+thread_local int tStatementDepth = 0;
+thread_local std::vector<TSDBDiskDatabaseData*> tKeptIn;
+
+}  // namespace
+
+TSDBStatementScope::TSDBStatementScope() { ++tStatementDepth; }
+
+TSDBStatementScope::~TSDBStatementScope() {
+  if (--tStatementDepth > 0) return;
+  std::vector<TSDBDiskDatabaseData*> kept;
+  kept.swap(tKeptIn);
+  for (TSDBDiskDatabaseData* d : kept) {
+    // Held while ending it: a destructor elsewhere waits to unregister.
+    std::lock_guard<std::mutex> g(gLiveLock);
+    if (Live().count(d)) d->EndStatement();
+  }
+}
+
+bool TSDBStatementScope::Active() { return tStatementDepth > 0; }
 
 int TSDBDatabaseData::SessionCount() {
   std::lock_guard<std::recursive_mutex> g(FCSect);
@@ -22,9 +55,17 @@ TSDBDiskDatabaseData::TSDBDiskDatabaseData(const std::string& FileName, const st
   FDatabaseName = FileName;
   FSessionName = SessionName;
   FCache.SetTablePagesCacheManager(&FPagesCacheManager);
+  std::lock_guard<std::mutex> g(gLiveLock);
+  Live().insert(this);
 }
 
 TSDBDiskDatabaseData::~TSDBDiskDatabaseData() {
+  {
+    // First, before the critical section: a statement ending holds the
+    // registry while it takes that section.
+    std::lock_guard<std::mutex> live(gLiveLock);
+    Live().erase(this);
+  }
   std::lock_guard<std::recursive_mutex> g(FCSect);
   CloseDatabase();
 }
@@ -81,6 +122,7 @@ void TSDBDiskDatabaseData::CloseDatabase() noexcept {
   FTableLockManager.reset();
   FPagesCacheManager.Clear();
   FReportedCounts.clear();
+  FKeptLocks.clear();
   FSingleUserConnected = false;
   try {
     if (FCache.DiskPageManager().IsOpened()) FCache.CloseDatabase();
@@ -143,6 +185,10 @@ void TSDBDiskDatabaseData::DisconnectSession(TSDBBaseSession& Session) {
     } catch (...) {
     }
     Session.FInTransaction = false;
+    // The kept shared locks go with the others just below.
+    FKeptLocks.erase(std::remove_if(FKeptLocks.begin(), FKeptLocks.end(),
+                                    [id](const TKeptSharedLock& k) { return k.SessionID == id; }),
+                     FKeptLocks.end());
     if (FTableLockManager && id >= 0)
       FTableLockManager->ReleaseSessionLocks(id, [this](int32_t p) { return ResolveLocksFile(p); });
     FPagesCacheManager.ClearSession(id);
@@ -175,6 +221,8 @@ void TSDBDiskDatabaseData::Commit(int SessionID, bool DoFlushBuffers) {
   std::lock_guard<std::recursive_mutex> g(FCSect);
   auto resolve = [this](int32_t p) { return ResolveLocksFile(p); };
   const bool locks = UsesLocks(SessionID);
+  // The commit waits for write locks: nothing is kept meanwhile.
+  ReleaseKeptLocks(SessionID, false);
   if (locks) {
     try {
       FTableLockManager->AddRWLocksBeforeCommit(SessionID, resolve);
@@ -206,6 +254,7 @@ void TSDBDiskDatabaseData::Commit(int SessionID, bool DoFlushBuffers) {
 
 void TSDBDiskDatabaseData::Rollback(int SessionID) {
   std::lock_guard<std::recursive_mutex> g(FCSect);
+  ReleaseKeptLocks(SessionID, false);
   if (UsesLocks(SessionID)) {
     FTableLockManager->ClearTransactionLocks(SessionID, [this](int32_t p) { return ResolveLocksFile(p); });
     SyncChangeDetection(SessionID);
@@ -384,6 +433,19 @@ bool TSDBDiskDatabaseData::LockTable(TSDBDiskTableData& Table, int SessionID, TS
   std::lock_guard<std::recursive_mutex> g(FCSect);
   if (!UsesLocks(SessionID)) return true;
   TSDBTableLocksFile file(Table.TableLocksFile());
+  if (!FKeptLocks.empty()) {
+    auto kept = std::find_if(FKeptLocks.begin(), FKeptLocks.end(), [&](const TKeptSharedLock& k) {
+      return k.SessionID == SessionID && k.LocksFilePageNo == file.StartPageNo();
+    });
+    // The statement reads the table again: the kept grant is this one.
+    if (kept != FKeptLocks.end() && LockType == ltS) {
+      FKeptLocks.erase(kept);
+      return true;
+    }
+    // An intent lock rides on the kept one and never waits; any other
+    // request may wait, and must not while a lock is kept.
+    if (kept == FKeptLocks.end() || LockType != ltIS) ReleaseKeptLocks(SessionID, false);
+  }
   // A shared or exclusive lock the session holds already has kept every
   // writer of the table out since it was granted and checked: a nested
   // grant (each record fetch of a statement) needs no new look.
@@ -406,6 +468,12 @@ bool TSDBDiskDatabaseData::UnlockTable(TSDBDiskTableData& Table, int SessionID, 
   std::lock_guard<std::recursive_mutex> g(FCSect);
   if (!UsesLocks(SessionID)) return true;
   TSDBTableLocksFile file(Table.TableLocksFile());
+  if (LockType == ltS && TSDBStatementScope::Active() &&
+      FTableLockManager->HoldsSinglePhysicalGrant(SessionID, ltS, file.StartPageNo())) {
+    FKeptLocks.push_back({SessionID, &Table, file.StartPageNo(), std::this_thread::get_id()});
+    if (std::find(tKeptIn.begin(), tKeptIn.end(), this) == tKeptIn.end()) tKeptIn.push_back(this);
+    return true;
+  }
   const bool ok = FTableLockManager->UnlockTable(SessionID, LockType, file, IgnoreIfNoLock, false);
   // Only the release that ends the lock period matters to change detection
   // (nested grants were not reported either).
@@ -418,6 +486,7 @@ bool TSDBDiskDatabaseData::LockRecord(TSDBDiskTableData& Table, int SessionID, c
                                       int TryCount, int DelayMs) {
   std::lock_guard<std::recursive_mutex> g(FCSect);
   if (!UsesLocks(SessionID)) return true;
+  ReleaseKeptLocks(SessionID, false);
   TSDBTableLocksFile file(Table.TableLocksFile());
   return FTableLockManager->LockRecord(SessionID, file, RecordID, TryCount, DelayMs);
 }
@@ -434,6 +503,54 @@ bool TSDBDiskDatabaseData::IsRecordLocked(TSDBDiskTableData& Table, int SessionI
   if (!UsesLocks(SessionID)) return false;
   TSDBTableLocksFile file(Table.TableLocksFile());
   return FTableLockManager->IsRecordLocked(SessionID, file, RecordID);
+}
+
+void TSDBDiskDatabaseData::EndStatement() noexcept {
+  std::lock_guard<std::recursive_mutex> g(FCSect);
+  ReleaseKeptLocks(-1, true);
+}
+
+bool TSDBDiskDatabaseData::KeepsSharedLock(int SessionID) {
+  std::lock_guard<std::recursive_mutex> g(FCSect);
+  return std::any_of(FKeptLocks.begin(), FKeptLocks.end(),
+                     [SessionID](const TKeptSharedLock& k) { return k.SessionID == SessionID; });
+}
+
+void TSDBDiskDatabaseData::ReleaseKeptLocks(int SessionID, bool ThisThreadOnly) {
+  if (FKeptLocks.empty()) return;
+  const std::thread::id me = std::this_thread::get_id();
+  std::vector<TKeptSharedLock> release;
+  for (auto it = FKeptLocks.begin(); it != FKeptLocks.end();) {
+    if ((SessionID < 0 || it->SessionID == SessionID) && (!ThisThreadOnly || it->Thread == me)) {
+      release.push_back(*it);
+      it = FKeptLocks.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  for (const TKeptSharedLock& k : release) {
+    // The table data may have gone since (a failed open frees it): the
+    // locks file is then found by its first page.
+    TSDBDiskTableData* table = nullptr;
+    for (auto& d : FTableDataList)
+      if (d.get() == k.Table && d->Active() && d->TableLocksFile().IsOpen() &&
+          d->TableLocksFile().StartPageNo() == k.LocksFilePageNo)
+        table = d.get();
+    try {
+      if (table) {
+        TSDBTableLocksFile file(table->TableLocksFile());
+        FTableLockManager->UnlockTable(k.SessionID, ltS, file, true, false);
+      } else if (TSDBTableLocksFile* file = ResolveLocksFile(k.LocksFilePageNo)) {
+        FTableLockManager->UnlockTable(k.SessionID, ltS, *file, true, false);
+      } else {
+        FTableLockManager->ForgetTable(k.SessionID, k.LocksFilePageNo);
+      }
+    } catch (...) {
+      // As when the statement itself failed to give the lock back: the
+      // session keeps it until it disconnects.
+    }
+    SyncChangeDetection(k.SessionID);
+  }
 }
 
 void TSDBDiskDatabaseData::MostUpdatedLoaded(TSDBDiskTableData& Table, int SessionID, int32_t TableState) {

@@ -26,6 +26,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "storage/database/SDBActiveSessions.h"
@@ -38,6 +39,25 @@
 namespace sdb {
 
 class TSDBBaseSession;
+
+// One statement run on the calling thread (scopes nest; the outermost one
+// is the statement). Inside it, the last shared (ltS) grant a session gives
+// back on a table keeps its byte until the statement ends: the statement's
+// next read of the table (its open reads the counters under one, its
+// execution reads the rows under another) takes no new lock, and trusts
+// what it read under the first, since no writer could come in between.
+// The byte goes at the end of the statement, or before the session asks
+// for any other lock, so that a session never waits for a lock while it
+// keeps one this way.
+class TSDBStatementScope {
+ public:
+  TSDBStatementScope();
+  ~TSDBStatementScope();
+  TSDBStatementScope(const TSDBStatementScope&) = delete;
+  TSDBStatementScope& operator=(const TSDBStatementScope&) = delete;
+  // Whether the calling thread runs a statement.
+  static bool Active();
+};
 
 class TSDBDatabaseData {
  public:
@@ -134,7 +154,23 @@ class TSDBDiskDatabaseData : public TSDBDatabaseData, public TSDBTableDatabaseCo
   bool IsRecordLocked(TSDBDiskTableData& Table, int SessionID, const TSDBPageItemID& RecordID) override;
   void MostUpdatedLoaded(TSDBDiskTableData& Table, int SessionID, int32_t TableState) override;
 
+  // Gives back the shared locks kept for the statements of the calling
+  // thread (see TSDBStatementScope).
+  void EndStatement() noexcept;
+  // Whether the session keeps a shared lock of an ended read (tests).
+  bool KeepsSharedLock(int SessionID);
+
  private:
+  // A shared grant given back inside a statement whose byte is kept.
+  struct TKeptSharedLock {
+    int SessionID;
+    TSDBDiskTableData* Table;
+    int32_t LocksFilePageNo;
+    std::thread::id Thread;
+  };
+  // Gives back the kept locks of the session (every session: -1), or only
+  // those kept by the calling thread.
+  void ReleaseKeptLocks(int SessionID, bool ThisThreadOnly);
   void OpenDatabase(TSDBBaseSession& Session);
   void LoadCatalogue();
   void CloseDatabase() noexcept;
@@ -160,6 +196,7 @@ class TSDBDiskDatabaseData : public TSDBDatabaseData, public TSDBTableDatabaseCo
   std::map<int32_t, std::unique_ptr<TSDBTableLocksFile>> FLooseLocksFiles;
   // Per session: (table, ltS count, ltRW count) as last told to change detection.
   std::map<int, std::map<int32_t, std::pair<int, int>>> FReportedCounts;
+  std::vector<TKeptSharedLock> FKeptLocks;
   std::string FPassword;
   int32_t FMaxSessionCount = 0;
   bool FSingleUserConnected = false;

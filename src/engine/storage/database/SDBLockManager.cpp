@@ -1,7 +1,6 @@
 #include "storage/database/SDBLockManager.h"
 
 #include <algorithm>
-#include <random>
 
 #include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
@@ -22,14 +21,12 @@ constexpr bool kCompatible[kSDBLockTypeCount][kSDBLockTypeCount] = {
     {0, 0, 0, 0, 0, 0, 0},  // ltX
 };
 
+// How often a lock wait looks at the bytes again.
+constexpr uint32_t kSDBLockWatchMs = 2;
+
 // Types with a byte of their own in the locks file.
 bool HasByte(TSDBLockType t) { return t <= ltRW; }
 
-uint32_t RandomBelow(uint32_t n) {
-  if (n == 0) return 0;
-  thread_local std::minstd_rand gen{std::random_device{}()};
-  return static_cast<uint32_t>(gen() % n);
-}
 
 // Holds a recursive mutex unless told not to.
 class TOptionalLock {
@@ -303,6 +300,17 @@ void TSDBDatabaseTableLockManager::ForgetTable(int SessionID, int32_t LocksFileP
               items.end());
 }
 
+bool TSDBDatabaseTableLockManager::HoldsSinglePhysicalGrant(int SessionID, TSDBLockType LockType,
+                                                            int32_t LocksFilePageNo) {
+  std::lock_guard<std::recursive_mutex> g(FCSect);
+  if (SessionID < 0 || SessionID >= static_cast<int>(FSessionLockList.size())) return false;
+  const TSDBTableLockList& list = List(SessionID);
+  const int i = list.Find(LockType, LocksFilePageNo);
+  if (i < 0) return false;
+  const TSDBTableLockItem& item = list.Items()[static_cast<size_t>(i)];
+  return item.Count == 1 && item.HasPhysicalLock;
+}
+
 std::vector<TSDBTableLockItem> TSDBDatabaseTableLockManager::SessionLocks(int SessionID) {
   std::lock_guard<std::recursive_mutex> g(FCSect);
   return List(SessionID).Items();
@@ -333,11 +341,29 @@ bool TSDBDatabaseTableLockManager::LockTable(int SessionID, TSDBLockType LockTyp
   if (SessionID >= File.MaxSessionCount())
     throw ESDBException(kSDBErrTableLockNoSlot,
                         "Cannot set table lock. Try to repair the database or increase number of allowed connections");
-  for (int attempt = 0; attempt < std::max(aTryCount, 1); ++attempt) {
+  // The wait lasts what aTryCount pauses of aDelayMS would on average,
+  // but between attempts the bytes are watched (a look needs no lock) and
+  // the next attempt comes as soon as they look free: a table that writers
+  // keep busy leaves gaps far shorter than a pause, and a reader that only
+  // tried after each pause would hardly ever meet one.
+  const uint32_t start = SDBGetTickCount();
+  const uint32_t budget =
+      static_cast<uint32_t>(std::max(aTryCount - 1, 0)) * static_cast<uint32_t>(std::max(aDelayMS, 0)) * 3 / 4;
+  for (int attempt = 0;; ++attempt) {
     if (attempt > 0) {
+      if (SDBGetTickCount() - start >= budget) return false;
       cs.Leave();
-      const uint32_t half = static_cast<uint32_t>(std::max(aDelayMS, 0)) / 2;
-      SDBSleep(half + RandomBelow(half));
+      for (;;) {
+        SDBSleep(kSDBLockWatchMs);
+        if (SDBGetTickCount() - start >= budget) break;
+        bool free = true;
+        try {
+          free = File.IsTableLockAllowed(SessionID, LockType, AllowXIRWAfterSIRW);
+        } catch (...) {
+          // The attempt itself reports what is wrong.
+        }
+        if (free) break;
+      }
       cs.Enter();
     }
     // Another session's ltX holds this lock, so the attempt fails here.
@@ -361,22 +387,17 @@ bool TSDBDatabaseTableLockManager::LockTable(int SessionID, TSDBLockType LockTyp
     list.AddLock(LockType, table, true, AllowXIRWAfterSIRW);
     return true;
   }
-  return false;
 }
 
 bool TSDBDatabaseTableLockManager::ReleasePhysical(TSDBLockType LockType, TSDBTableLocksFile& File, int SessionID) {
   if (LockType == ltX) return File.UnlockFile();
   if (!HasByte(LockType)) return true;
-  bool done = false;
-  SDBRetry(kSDBLocksFileTryCount, kSDBLocksFileDelayMs, [&] {
-    if (!File.LockFile()) return false;
-    const bool ok = File.UnlockTable(SessionID, LockType);
-    File.UnlockFile();
-    if (!ok) throw ESDBException(kSDBErrUnlockTable, "Cannot unlock table");
-    done = true;
-    return true;
-  });
-  return done;
+  // Giving a byte back needs no locks-file lock: whoever checks the bytes
+  // under that lock meanwhile sees the byte either still held (and is
+  // refused, as a moment earlier) or gone; neither answer is wrong. Nor
+  // does the release wait for a holder of that lock.
+  if (!File.UnlockTable(SessionID, LockType)) throw ESDBException(kSDBErrUnlockTable, "Cannot unlock table");
+  return true;
 }
 
 bool TSDBDatabaseTableLockManager::UnlockTable(int SessionID, TSDBLockType LockType, TSDBTableLocksFile& File,
@@ -399,8 +420,16 @@ bool TSDBDatabaseTableLockManager::UnlockTable(int SessionID, TSDBLockType LockT
     if (list.IsWeakerNonPhysicalLock(i, LockType, table)) weaker.push_back(i);
   bool ok = true;
   if (!weaker.empty()) {
+    // While this lock is held no other session holds a type it excludes,
+    // and a weaker type excludes no more: the weaker bytes can be taken
+    // without the check, hence without the locks-file lock. A record lock
+    // still needs that lock: its byte and its slot must appear together
+    // to whoever checks the record locks.
+    bool record = false;
+    for (int i : weaker) record = record || list.Items()[static_cast<size_t>(i)].LockType == ltU;
     const bool haveFileLock = LockType == ltX;
-    bool fileLocked = haveFileLock || SDBRetry(kSDBLocksFileTryCount, kSDBLocksFileDelayMs, [&] { return File.LockFile(); });
+    const bool needFileLock = record && !haveFileLock;
+    bool fileLocked = !needFileLock || SDBRetry(kSDBLocksFileTryCount, kSDBLocksFileDelayMs, [&] { return File.LockFile(); });
     if (!fileLocked) {
       ok = false;
     } else {
@@ -413,7 +442,7 @@ bool TSDBDatabaseTableLockManager::UnlockTable(int SessionID, TSDBLockType LockT
           taken = File.LockTable(SessionID, item.LockType);
         if (taken) list.SetPhysicalLock(i);
       }
-      if (!haveFileLock) File.UnlockFile();
+      if (needFileLock) File.UnlockFile();
     }
   }
   if (ok) {
@@ -479,16 +508,11 @@ bool TSDBDatabaseTableLockManager::UnlockRecord(int SessionID, TSDBTableLocksFil
   bool physical = false;
   list.RemoveLock(ltU, table, physical, true);
   if (!physical) return true;
-  bool done = false;
-  SDBRetry(kSDBLocksFileTryCount, kSDBLocksFileDelayMs, [&] {
-    if (!File.LockFile()) return false;
-    const bool ok = File.UnlockRecord(SessionID, RecordID);
-    File.UnlockFile();
-    if (!ok) throw ESDBException(kSDBErrUnlockRecord, "Cannot unlock record");
-    done = true;
-    return true;
-  });
-  return done;
+  // As for table locks, giving the byte back needs no locks-file lock: a
+  // checker reads a session's slot only while its byte is held, and a slot
+  // is written only under that lock, right after its byte is taken.
+  if (!File.UnlockRecord(SessionID, RecordID)) throw ESDBException(kSDBErrUnlockRecord, "Cannot unlock record");
+  return true;
 }
 
 bool TSDBDatabaseTableLockManager::IsRecordLocked(int SessionID, TSDBTableLocksFile& File,

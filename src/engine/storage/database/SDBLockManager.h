@@ -150,6 +150,9 @@ class TSDBDatabaseTableLockManager {
   void ForgetTable(int SessionID, int32_t LocksFilePageNo);
   // Whether the session already holds LockType on the table.
   bool HoldsLock(int SessionID, TSDBLockType LockType, int32_t LocksFilePageNo);
+  // Whether the session's one grant of LockType on the table holds a byte of
+  // its own (releasing it gives the byte back).
+  bool HoldsSinglePhysicalGrant(int SessionID, TSDBLockType LockType, int32_t LocksFilePageNo);
   // A copy of a session's list (tests, tools).
   std::vector<TSDBTableLockItem> SessionLocks(int SessionID);
   int32_t MaxSessionCount() const { return FMaxSessionCount; }

@@ -279,9 +279,26 @@ bool TSDBDatabaseFile::UnlockByte(int64_t Count, int64_t Offset) {
 bool TSDBDatabaseFile::IsByteLocked(int64_t Offset) { return IsRegionLocked(1, Offset); }
 
 bool TSDBDatabaseFile::IsRegionLocked(int64_t Count, int64_t Offset) {
-  if (!LockByte(Count, Offset)) return true;
-  UnlockByte(Count, Offset);
-  return false;
+  CheckOpened("IsRegionLocked");
+  // Answers as a lock taken and given back at once would (a range that
+  // cannot be locked counts as locked; a critical error as free, since
+  // such a lock reports itself taken), with one look instead of two
+  // changes of the file's locks.
+  if (Count <= 0 || Offset < 0) return true;
+  bool locked = false;
+  int err = FHandle.TestLock(static_cast<uint64_t>(Offset), static_cast<uint64_t>(Count), locked);
+  if (err == 0) return locked;
+  if (err == EINVAL) return true;
+  if (!FHandle.IsValid() && TryReopen()) {
+    FWasCriticalError = false;
+    err = FHandle.TestLock(static_cast<uint64_t>(Offset), static_cast<uint64_t>(Count), locked);
+    if (err == 0) return locked;
+  }
+  if (SDBIsCriticalError(err)) {
+    FWasCriticalError = true;
+    return false;
+  }
+  return true;
 }
 
 bool TSDBDatabaseFile::FindSignature(int64_t& Offset) {

@@ -79,6 +79,11 @@ void TSDBDiskPageCache::SetIgnoreCRCErrors(bool v) {
 
 int32_t TSDBDiskPageCache::GetPageCount() { return FDiskPageManager->GetPageCount(); }
 
+bool TSDBDiskPageCache::HasFewerPagesThan(int64_t Count) {
+  if (FDiskPageManager->DBHeader().TotalPageCount >= Count) return false;
+  return FDiskPageManager->GetPageCount() < Count;
+}
+
 void TSDBDiskPageCache::ApplyChanges(int SessionID) {
   if (SessionID == kSDBInvalidSessionID) throw ESDBException(kSDBErrInvalidSessionID, "Invalid Session ID");
   FLastCommitUndone = false;

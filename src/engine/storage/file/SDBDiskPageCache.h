@@ -63,6 +63,11 @@ class TSDBDiskPageCache : public TSDBPageManager {
   TSDBDatabaseFreeSpaceManager& FreeSpaceManager();
 
   int32_t GetPageCount() override;
+  // The header is read again (under its lock) only when the count in
+  // memory is too small: another process may have grown the file since.
+  // A count in memory that is too large (the file shrank since) lets a
+  // damaged size or chain through to the page read, which then fails.
+  bool HasFewerPagesThan(int64_t Count) override;
   void SetIgnoreCRCErrors(bool v) override;
   void ApplyChanges(int SessionID) override;
   // Also gives back the pages reserved for allocations and not used.

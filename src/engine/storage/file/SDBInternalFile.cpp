@@ -172,14 +172,13 @@ int32_t TSDBInternalDBTransactedAccessFile::GetSize(int SessionID) {
   return algorithm ? decompressed : size;
 }
 
-void TSDBInternalDBTransactedAccessFile::ReadStoredBytes(int SessionID, int32_t Count, bool All,
+void TSDBInternalDBTransactedAccessFile::ReadStoredBytes(int SessionID, TSDBPageGuard First, int32_t Count, bool All,
                                                          bool SynchronizeAllowed, std::vector<uint8_t>& stored,
                                                          int32_t& uncompressed, uint8_t& algorithm) {
-  CheckOpen("ReadFile");
   const int32_t dataSize = LPageManager.PageDataSize();
   int32_t storedSize = 0;
   stored.clear();
-  TSDBPageGuard page = GetChainPage(SessionID, FStartPageNo, 0, SynchronizeAllowed);
+  TSDBPageGuard page = std::move(First);
   const uint8_t* d = page->Data();
   storedSize = GetLEI32(d + 1);
   uncompressed = GetLEI32(d + 5);
@@ -208,17 +207,25 @@ void TSDBInternalDBTransactedAccessFile::ReadStoredBytes(int SessionID, int32_t 
                         {int64_t{storedSize}, int64_t{static_cast<int32_t>(stored.size())}, int64_t{Count}});
 }
 
+void TSDBInternalDBTransactedAccessFile::CheckContentSize(int64_t Size) {
+  // A damaged header cannot make us allocate more than the file could hold.
+  const int32_t dataSize = LPageManager.PageDataSize();
+  if (LPageManager.HasFewerPagesThan((Size + dataSize - 1) / dataSize)) {
+    const int64_t limit = int64_t{LPageManager.GetPageCount()} * dataSize;
+    throw ESDBException(kSDBErrInternalFileRead, "Cannot read internal file. FileSize=%d. ReadSize=%d",
+                        {int64_t{static_cast<int32_t>(limit)}, Size});
+  }
+}
+
 std::vector<uint8_t> TSDBInternalDBTransactedAccessFile::ReadStored(int SessionID) {
+  CheckOpen("ReadFile");
   std::vector<uint8_t> stored;
   int32_t uncompressed = 0;
   uint8_t algorithm = 0;
-  ReadStoredBytes(SessionID, 0, true, true, stored, uncompressed, algorithm);
-  // A damaged header cannot make a later decompression allocate more than
-  // the file could hold.
-  const int64_t limit = int64_t{LPageManager.GetPageCount()} * LPageManager.PageDataSize();
-  if (uncompressed > limit)
-    throw ESDBException(kSDBErrInternalFileRead, "Cannot read internal file. FileSize=%d. ReadSize=%d",
-                        {int64_t{static_cast<int32_t>(limit)}, int64_t{uncompressed}});
+  ReadStoredBytes(SessionID, GetChainPage(SessionID, FStartPageNo, 0, true), 0, true, true, stored, uncompressed,
+                  algorithm);
+  // A later decompression allocates the uncompressed size.
+  CheckContentSize(uncompressed);
   std::vector<uint8_t> out(5 + stored.size());
   out[0] = algorithm;
   PutLEI32(out.data() + 1, uncompressed);
@@ -228,10 +235,17 @@ std::vector<uint8_t> TSDBInternalDBTransactedAccessFile::ReadStored(int SessionI
 
 void TSDBInternalDBTransactedAccessFile::ReadFile(int SessionID, uint8_t* Buffer, int32_t Count,
                                                   bool SynchronizeAllowed) {
+  CheckOpen("ReadFile");
+  ReadContent(SessionID, GetChainPage(SessionID, FStartPageNo, 0, SynchronizeAllowed), Buffer, Count,
+              SynchronizeAllowed);
+}
+
+void TSDBInternalDBTransactedAccessFile::ReadContent(int SessionID, TSDBPageGuard First, uint8_t* Buffer,
+                                                     int32_t Count, bool SynchronizeAllowed) {
   std::vector<uint8_t> stored;
   int32_t uncompressed = 0;
   uint8_t algorithm = 0;
-  ReadStoredBytes(SessionID, Count, false, SynchronizeAllowed, stored, uncompressed, algorithm);
+  ReadStoredBytes(SessionID, std::move(First), Count, false, SynchronizeAllowed, stored, uncompressed, algorithm);
   if (algorithm == 0) {
     if (Count) std::memcpy(Buffer, stored.data(), static_cast<size_t>(Count));
     return;
@@ -265,15 +279,16 @@ std::vector<uint8_t> TSDBInternalDBTransactedAccessFile::ContentOfStored(const s
 }
 
 std::vector<uint8_t> TSDBInternalDBTransactedAccessFile::ReadAll(int SessionID, bool SynchronizeAllowed) {
-  int32_t size = GetSize(SessionID);
+  CheckOpen("ReadAll");
+  // The first page is taken once: its header gives the size, and the
+  // content starts on it.
+  TSDBPageGuard first = GetChainPage(SessionID, FStartPageNo, 0, SynchronizeAllowed);
+  const uint8_t* d = first->Data();
+  int32_t size = d[9] ? GetLEI32(d + 5) : GetLEI32(d + 1);
   if (size < 0) size = 0;
-  // A damaged header cannot make us allocate more than the file could hold.
-  int64_t limit = int64_t{LPageManager.GetPageCount()} * LPageManager.PageDataSize();
-  if (size > limit)
-    throw ESDBException(kSDBErrInternalFileRead, "Cannot read internal file. FileSize=%d. ReadSize=%d",
-                        {int64_t{static_cast<int32_t>(limit)}, int64_t{size}});
+  CheckContentSize(size);
   std::vector<uint8_t> out(static_cast<size_t>(size));
-  ReadFile(SessionID, out.data(), size, SynchronizeAllowed);
+  ReadContent(SessionID, std::move(first), out.data(), size, SynchronizeAllowed);
   return out;
 }
 
@@ -369,7 +384,7 @@ void TSDBInternalDBDirectAccessFile::OpenFile(int32_t StartPageNo, int64_t Owner
     return;
   }
   const int32_t dataSize = LPageManager.PageDataSize();
-  const int32_t total = LPageManager.DBHeader().TotalPageCount;
+  int32_t total = LPageManager.DBHeader().TotalPageCount;
   std::vector<int32_t> pages;
   std::set<int32_t> seen;
   uint8_t header[kSDBPageHeaderSize];
@@ -377,6 +392,9 @@ void TSDBInternalDBDirectAccessFile::OpenFile(int32_t StartPageNo, int64_t Owner
   int32_t pageNo = StartPageNo;
   while (pageNo != -1) {
     auto index = static_cast<int32_t>(pages.size());
+    // The count in memory may be older than the file: another process may
+    // have grown it for this very chain. Read again only when it matters.
+    if (pageNo >= total) total = std::max(total, LPageManager.GetPageCount());
     if (pageNo < 0 || pageNo >= total || LPageManager.IsSystemPage(pageNo) || !seen.insert(pageNo).second)
       ChainError(index);
     LPageManager.ReadPageRegion(header, pageNo, 0, kSDBPageHeaderSize);

@@ -65,12 +65,17 @@ class TSDBInternalDBTransactedAccessFile {
  private:
   void CheckOpen(const char* operation) const;
   TSDBPageGuard GetChainPage(int SessionID, int32_t pageNo, int32_t index, bool sync = true);
-  // The stored bytes of the content (all of them when compressed or All,
-  // else the first Count), with the header's size and algorithm.
   static std::vector<uint8_t> Decompressed(uint8_t algorithm, const uint8_t* stored, size_t size,
                                            int32_t uncompressed);
-  void ReadStoredBytes(int SessionID, int32_t Count, bool All, bool SynchronizeAllowed, std::vector<uint8_t>& stored,
-                       int32_t& uncompressed, uint8_t& algorithm);
+  // The stored bytes of the content (all of them when compressed or All,
+  // else the first Count), with the header's size and algorithm; First
+  // holds the file's first page.
+  void ReadStoredBytes(int SessionID, TSDBPageGuard First, int32_t Count, bool All, bool SynchronizeAllowed,
+                       std::vector<uint8_t>& stored, int32_t& uncompressed, uint8_t& algorithm);
+  // Reads Count content bytes; First holds the file's first page.
+  void ReadContent(int SessionID, TSDBPageGuard First, uint8_t* Buffer, int32_t Count, bool SynchronizeAllowed);
+  // Refuses a content size the file's pages could not hold.
+  void CheckContentSize(int64_t Size);
 
   TSDBPageManager& LPageManager;
   uint16_t FPageTypeID;

@@ -161,6 +161,10 @@ class TSDBPageManager {
   void SetMultiUser(bool v) noexcept { FMultiUser = v; }
 
   virtual int32_t GetPageCount() = 0;
+  // Whether the file has fewer than Count pages: a bound for sizes and
+  // chain walks read from pages. Cheaper than GetPageCount where the count
+  // known already shows the bound is kept.
+  virtual bool HasFewerPagesThan(int64_t Count) { return GetPageCount() < Count; }
 
   // A new page of `pageType`, dirty, with a random State, held once.
   TSDBPage* AddPage(int SessionID, uint16_t PageType);
