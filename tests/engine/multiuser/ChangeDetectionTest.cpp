@@ -10,7 +10,8 @@ using sdb::TSDBDiskTablePagesCacheManager;
 
 TEST(ChangeDetection, StateIsTrustedOnlyWithinItsLockPeriod) {
   TSDBDiskTablePagesCacheManager m;
-  int32_t table = 0, state = 0;
+  int32_t table = 0;
+  int64_t state = 0;
   // Read outside any lock: nothing is kept.
   m.BeginWorkWithTable(1, 7);
   m.SetIsMostUpdatedLoaded(1, 7, 10);

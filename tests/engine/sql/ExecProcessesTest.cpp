@@ -109,6 +109,53 @@ TEST(ExecProcesses, NextStatementSeesWhatAnotherProcessCommitted) {
   std::filesystem::remove(path);
 }
 
+// Another process rebuilds a table the connection has read, twice in a
+// row: the rebuilds reuse the same page numbers for different contents, so
+// nothing cached from the first layout may be taken for the second.
+TEST(ExecProcesses, ATableRebuiltTwiceByAnotherProcessIsReadAsItIsNow) {
+  struct Case {
+    const char* changes[2];  // each run by another process, one after the other
+    const char* rows;        // SELECT * FROM S WHERE K = 'a' afterwards
+  } cases[] = {
+      {{"ALTER TABLE S ADD W VARCHAR(5)", "ALTER TABLE S DROP V"}, "a,NULL"},
+      {{"ALTER TABLE S ADD W VARCHAR(5); CREATE INDEX ByK ON S (K)", "ALTER TABLE S DROP V"}, "a,NULL"},
+      {{"ALTER TABLE S MODIFY V VARCHAR(20)", "ALTER TABLE S ADD W INTEGER DEFAULT 4"}, "a,1,4"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.changes[0]) + " then " + c.changes[1]);
+    const std::string path = TempPath("exec_rebuilt");
+    ASSERT_EQ(Tool("create " + path).Code, 0);
+    sdb::TSDBDatabase db;
+    db.SetDatabaseName("RebuiltTwice");
+    db.SetDatabaseFileName(path);
+    db.MultiUser = true;
+    db.Open();
+    auto run = [&](const std::string& sql) {
+      sdb::TSDBQuery q;
+      q.DatabaseName = db.DatabaseName();
+      q.SetSQL(sql);
+      std::string out;
+      const int code = CodeOf([&] {
+        if (sql.rfind("SELECT", 0) != 0) return q.ExecSQL();
+        q.Open();
+        for (const auto& row : RowsOf(q)) {
+          for (const auto& v : row) out += (out.empty() ? "" : ",") + v;
+        }
+        q.Close();
+      });
+      return code ? "error " + std::to_string(code) : out;
+    };
+    ASSERT_EQ(run("CREATE TABLE S (K VARCHAR(10), V INTEGER)"), "");
+    ASSERT_EQ(run("INSERT INTO S VALUES ('a', 1), ('b', 2)"), "");
+    ASSERT_EQ(run("SELECT * FROM S WHERE K = 'a'"), "a,1");
+    for (const char* change : c.changes) ASSERT_EQ(Tool("sql " + path + " \"" + change + "\"").Code, 0) << change;
+    EXPECT_EQ(run("SELECT * FROM S WHERE K = 'a'"), c.rows);
+    EXPECT_EQ(run("SELECT COUNT(*) FROM S"), "2");
+    db.Close();
+    std::filesystem::remove(path);
+  }
+}
+
 // The settings store's statements on a kept connection: the read, the
 // existence test and the update-or-insert each see what another process
 // committed just before, and the next change of that process is not held

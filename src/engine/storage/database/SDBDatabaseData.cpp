@@ -555,7 +555,13 @@ void TSDBDiskDatabaseData::ReleaseKeptLocks(int SessionID, bool ThisThreadOnly) 
 
 void TSDBDiskDatabaseData::MostUpdatedLoaded(TSDBDiskTableData& Table, int SessionID, int32_t TableState) {
   if (!UsesLocks(SessionID)) return;
-  FPagesCacheManager.SetIsMostUpdatedLoaded(SessionID, Table.ListItem().LocksFilePageNo, TableState);
+  // Change detection knows a table by its locks file, and a table's state
+  // counts its commits from its creation: a table dropped and made again
+  // (as ALTER does) can reuse the same locks-file page and reach the same
+  // count, with other pages behind both. The table's identifier, never
+  // given out twice, tells the two apart.
+  const int64_t state = (int64_t{Table.ListItem().TableID} << 32) | static_cast<uint32_t>(TableState);
+  FPagesCacheManager.SetIsMostUpdatedLoaded(SessionID, Table.ListItem().LocksFilePageNo, state);
 }
 
 // ---- Process-wide list ---------------------------------------------------------------------

@@ -245,7 +245,8 @@ int32_t TSDBDiskPageCache::InternalReadPageState(int32_t PageNo) {
 bool TSDBDiskPageCache::IsPageTableStateCurrent(int SessionID, TSDBPage& Page) {
   if (!FMultiUser) return true;
   if (!FTablePagesCacheManager) return false;
-  int32_t table = -1, state = -1;
+  int32_t table = -1;
+  int64_t state = -1;
   if (!FTablePagesCacheManager->GetWorkTableState(SessionID, table, state)) return false;
   auto it = Page.TableStates().find(SessionID);
   return it != Page.TableStates().end() && it->second.IsTableStateValueAssigned && it->second.TableID == table &&
@@ -254,7 +255,8 @@ bool TSDBDiskPageCache::IsPageTableStateCurrent(int SessionID, TSDBPage& Page) {
 
 void TSDBDiskPageCache::StampPageTableState(int SessionID, TSDBPage& Page) {
   if (!FMultiUser || !FTablePagesCacheManager) return;
-  int32_t table = -1, state = -1;
+  int32_t table = -1;
+  int64_t state = -1;
   if (FTablePagesCacheManager->GetWorkTableState(SessionID, table, state))
     Page.TableStates()[SessionID] = TSDBPageTableStateInfo{table, state, true};
   else

@@ -33,7 +33,7 @@ inline constexpr int kSDBEngineSessionID = -2;
 // table's state when it last read or checked the page.
 struct TSDBPageTableStateInfo {
   int32_t TableID = -1;
-  int32_t TableState = 0;
+  int64_t TableState = 0;
   bool IsTableStateValueAssigned = false;
 };
 

@@ -56,7 +56,7 @@ bool TSDBDiskTablePagesCacheManager::GetIsMostUpdatedLoaded(int SessionID, int32
   return FSessionInfo[SessionID].Table(TableID).IsMostUpdatedLoaded;
 }
 
-void TSDBDiskTablePagesCacheManager::SetIsMostUpdatedLoaded(int SessionID, int32_t TableID, int32_t TableState) {
+void TSDBDiskTablePagesCacheManager::SetIsMostUpdatedLoaded(int SessionID, int32_t TableID, int64_t TableState) {
   std::lock_guard<std::recursive_mutex> g(FCSect);
   TSDBDTPCTableInfo& t = FSessionInfo[SessionID].Table(TableID);
   // Outside a lock period the value could change at any moment: keep nothing.
@@ -81,7 +81,7 @@ void TSDBDiskTablePagesCacheManager::EndWorkWithTable(int SessionID, int32_t Tab
   }
 }
 
-bool TSDBDiskTablePagesCacheManager::GetWorkTableState(int SessionID, int32_t& WorkTableID, int32_t& WorkTableState) {
+bool TSDBDiskTablePagesCacheManager::GetWorkTableState(int SessionID, int32_t& WorkTableID, int64_t& WorkTableState) {
   std::lock_guard<std::recursive_mutex> g(FCSect);
   WorkTableID = -1;
   WorkTableState = -1;

@@ -18,7 +18,7 @@ struct TSDBDTPCTableInfo {
   int TableSLockCount = 0;
   int TableRWLockCount = 0;
   bool IsMostUpdatedLoaded = false;
-  int32_t TableState = -1;
+  int64_t TableState = -1;
   bool IsTableLockedFromModification() const { return TableSLockCount + TableRWLockCount > 0; }
 };
 
@@ -36,12 +36,12 @@ class TSDBDiskTablePagesCacheManager {
   void TableIsRWUnlocked(int SessionID, int32_t TableID);
   bool GetIsMostUpdatedLoaded(int SessionID, int32_t TableID);
   // Keeps the first state recorded in a lock period.
-  void SetIsMostUpdatedLoaded(int SessionID, int32_t TableID, int32_t TableState);
+  void SetIsMostUpdatedLoaded(int SessionID, int32_t TableID, int64_t TableState);
   void BeginWorkWithTable(int SessionID, int32_t TableID);
   void EndWorkWithTable(int SessionID, int32_t TableID);
   // The state of the session's current work table, and whether it can be
   // trusted (table locked from modification and loaded in this period).
-  bool GetWorkTableState(int SessionID, int32_t& WorkTableID, int32_t& WorkTableState);
+  bool GetWorkTableState(int SessionID, int32_t& WorkTableID, int64_t& WorkTableState);
   // Forgets a session (disconnect) or everything (close).
   void ClearSession(int SessionID);
   void Clear();

@@ -370,8 +370,10 @@ void TSDBDiskTableData::LoadTable(int SessionID) {
 void TSDBDiskTableData::LoadCounters(int SessionID, bool ValidatePageIndex) {
   // The counters and the record page index must come from the same
   // commit: another process may write both between the two reads. A
-  // shared table lock keeps writers out meanwhile (without it, as when
-  // the wait runs out, the check runs as it is). The wait is the open's
+  // shared table lock keeps writers out meanwhile. When the wait runs out
+  // (a writer kept the table busy) the counters are read as they are, but
+  // the index is not compared with them: half of someone else's commit
+  // would look like damage. The wait is the open's
   // own: a table another session holds exclusively must fail to open as
   // soon as the open's lock would, not after a read's long wait.
   const bool shared = LockTable(SessionID, ltS, kSDBTableOpenLockTryCount, kSDBTableOpenLockDelayMs);
@@ -381,7 +383,7 @@ void TSDBDiskTableData::LoadCounters(int SessionID, bool ValidatePageIndex) {
     // The walk over every leaf of the record page index grows with the
     // table: it runs when the table is first loaded, not each time kept
     // data is reused (commits keep the index and the count in step).
-    if (ValidatePageIndex) FRecordManager->ValidateRecordPageIndex(SessionID);
+    if (ValidatePageIndex && shared) FRecordManager->ValidateRecordPageIndex(SessionID);
   } catch (const ESDBException&) {
     if (!FIsRepairing) {
       if (shared) UnlockTable(SessionID, ltS, true);
