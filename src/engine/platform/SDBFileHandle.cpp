@@ -107,20 +107,23 @@ int TSDBFileHandle::Flush() {
   return SDBFileIO().Flush(TSDBFileRef{FFd, FPath});
 }
 
+bool TSDBFileHandle::IsLockableRange(uint64_t Offset, uint64_t Count) {
+  return Count != 0 && Offset <= static_cast<uint64_t>(LLONG_MAX) && Count <= static_cast<uint64_t>(LLONG_MAX) - Offset;
+}
+
+bool TSDBFileHandle::OverlapsHeldRange(uint64_t Offset, uint64_t Count) const {
+  auto it = FHeldRanges.upper_bound(Offset);
+  if (it != FHeldRanges.end() && it->first < Offset + Count) return true;
+  return it != FHeldRanges.begin() && std::prev(it)->first + std::prev(it)->second > Offset;
+}
+
 int TSDBFileHandle::Lock(uint64_t Offset, uint64_t Count) {
   if (FFd < 0) return EBADF;
-  if (Count == 0 || Offset > static_cast<uint64_t>(LLONG_MAX) ||
-      Count > static_cast<uint64_t>(LLONG_MAX) - Offset)
-    return EINVAL;
+  if (!IsLockableRange(Offset, Count)) return EINVAL;
   std::lock_guard<std::mutex> guard(FLocksLock);
   // Refuse any overlap with a range this handle already holds: the kernel
   // would accept it (same open file description) where LockFile refuses.
-  auto it = FHeldRanges.upper_bound(Offset);
-  if (it != FHeldRanges.end() && it->first < Offset + Count) return EAGAIN;
-  if (it != FHeldRanges.begin()) {
-    auto prev = std::prev(it);
-    if (prev->first + prev->second > Offset) return EAGAIN;
-  }
+  if (OverlapsHeldRange(Offset, Count)) return EAGAIN;
   // A read-only descriptor cannot hold a write lock; it takes a read lock,
   // which still conflicts with every lock of a read/write opener.
   int err = SDBFileIO().Lock(TSDBFileRef{FFd, FPath}, FWritable ? F_WRLCK : F_RDLCK, Offset, Count);
@@ -132,15 +135,11 @@ int TSDBFileHandle::Lock(uint64_t Offset, uint64_t Count) {
 int TSDBFileHandle::TestLock(uint64_t Offset, uint64_t Count, bool& Locked) {
   Locked = false;
   if (FFd < 0) return EBADF;
-  if (Count == 0 || Offset > static_cast<uint64_t>(LLONG_MAX) ||
-      Count > static_cast<uint64_t>(LLONG_MAX) - Offset)
-    return EINVAL;
+  if (!IsLockableRange(Offset, Count)) return EINVAL;
   std::lock_guard<std::mutex> guard(FLocksLock);
   // The kernel does not report locks of this open file description: the
   // ranges this handle holds are looked up here, as Lock refuses them.
-  auto it = FHeldRanges.upper_bound(Offset);
-  if ((it != FHeldRanges.end() && it->first < Offset + Count) ||
-      (it != FHeldRanges.begin() && std::prev(it)->first + std::prev(it)->second > Offset)) {
+  if (OverlapsHeldRange(Offset, Count)) {
     Locked = true;
     return 0;
   }

@@ -72,6 +72,11 @@ class TSDBFileHandle {
   size_t HeldLockCount() const;
 
  private:
+  // A range the kernel can lock: not empty, within the largest offset.
+  static bool IsLockableRange(uint64_t Offset, uint64_t Count);
+  // Whether the range meets one this handle holds (FLocksLock held).
+  bool OverlapsHeldRange(uint64_t Offset, uint64_t Count) const;
+
   int FFd = -1;
   bool FWritable = false;
   std::string FPath;

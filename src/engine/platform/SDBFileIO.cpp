@@ -16,6 +16,17 @@ namespace {
 TSDBFileIO gSystemFileIO;
 std::atomic<TSDBFileIO*> gFileIO{&gSystemFileIO};
 
+// One byte range of a lock request or probe, counted from the file's start.
+struct flock RangeLock(short Type, uint64_t Offset, uint64_t Count) {
+  struct flock fl = {};
+  fl.l_type = Type;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = static_cast<off_t>(Offset);
+  fl.l_len = static_cast<off_t>(Count);
+  fl.l_pid = 0;
+  return fl;
+}
+
 }  // namespace
 
 int TSDBFileIO::Read(const TSDBFileRef& File, void* Buffer, uint64_t Position, size_t Count, size_t& Done) {
@@ -77,12 +88,7 @@ int TSDBFileIO::Flush(const TSDBFileRef& File) {
 }
 
 int TSDBFileIO::Lock(const TSDBFileRef& File, short Type, uint64_t Offset, uint64_t Count) {
-  struct flock fl = {};
-  fl.l_type = Type;
-  fl.l_whence = SEEK_SET;
-  fl.l_start = static_cast<off_t>(Offset);
-  fl.l_len = static_cast<off_t>(Count);
-  fl.l_pid = 0;
+  struct flock fl = RangeLock(Type, Offset, Count);
   while (fcntl(File.Fd, F_OFD_SETLK, &fl) != 0) {
     if (errno == EINTR) continue;
     return errno;
@@ -92,12 +98,7 @@ int TSDBFileIO::Lock(const TSDBFileRef& File, short Type, uint64_t Offset, uint6
 
 int TSDBFileIO::TestLock(const TSDBFileRef& File, short Type, uint64_t Offset, uint64_t Count, bool& Locked) {
   Locked = false;
-  struct flock fl = {};
-  fl.l_type = Type;
-  fl.l_whence = SEEK_SET;
-  fl.l_start = static_cast<off_t>(Offset);
-  fl.l_len = static_cast<off_t>(Count);
-  fl.l_pid = 0;
+  struct flock fl = RangeLock(Type, Offset, Count);
   while (fcntl(File.Fd, F_OFD_GETLK, &fl) != 0) {
     if (errno == EINTR) continue;
     return errno;

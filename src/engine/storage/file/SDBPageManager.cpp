@@ -407,21 +407,9 @@ void TSDBDiskPageManager::ReturnReservedPages() {
   TUnlockGuard unlock{[this] { UnlockDBHeader(); }};
   std::vector<std::pair<int64_t, int32_t>> ranges{{FOffsetToDBHeader, kSDBDBHeaderSize}};
   AddBitmapRanges(pages, ranges);
-  FJournal->Begin(ranges, Durability == TSDBDurability::Full ? TSDBDurability::Normal : Durability);
   try {
-    FDatabaseFreeSpaceManager->FreePages(pages);
-    FJournal->Commit();
+    RunFreeSpaceChange(ranges, [&] { FDatabaseFreeSpaceManager->FreePages(pages); });
   } catch (...) {
-    try {
-      FJournal->Rollback();
-    } catch (...) {
-      FJournal->Abandon();
-    }
-    try {
-      ReadDBHeader();
-    } catch (...) {
-    }
-    if (auto* fs = dynamic_cast<TSDBDatabaseFreeSpaceManager*>(FDatabaseFreeSpaceManager.get())) fs->ForgetBitmaps();
     // Still allocated in the restored file: keep them for the next try.
     FReservedPages = std::move(pages);
     throw;
@@ -491,10 +479,15 @@ void TSDBDiskPageManager::WithFreeSpaceJournal(int32_t PageNo, const std::functi
     bitmaps(std::max(FDBHeader.LastUsedPageNo, 0));
     bitmaps(0);
   }
+  RunFreeSpaceChange(ranges, Change);
+}
+
+void TSDBDiskPageManager::RunFreeSpaceChange(const std::vector<std::pair<int64_t, int32_t>>& Ranges,
+                                             const std::function<void()>& Change) {
   // Nobody waits on an allocation being durable, only on it being whole:
   // its emptied journal need not be flushed (a power loss may undo it,
   // leaving the page free, and the next commit's journal replaces it).
-  FJournal->Begin(ranges, Durability == TSDBDurability::Full ? TSDBDurability::Normal : Durability);
+  FJournal->Begin(Ranges, Durability == TSDBDurability::Full ? TSDBDurability::Normal : Durability);
   try {
     Change();
     FJournal->Commit();
@@ -504,12 +497,13 @@ void TSDBDiskPageManager::WithFreeSpaceJournal(int32_t PageNo, const std::functi
     } catch (...) {
       FJournal->Abandon();
     }
+    // What is kept in memory of the restored pages is outdated.
     FDirectChains.clear();
     try {
       ReadDBHeader();
     } catch (...) {
     }
-    if (fs) fs->ForgetBitmaps();
+    if (auto* fs = dynamic_cast<TSDBDatabaseFreeSpaceManager*>(FDatabaseFreeSpaceManager.get())) fs->ForgetBitmaps();
     throw;
   }
 }

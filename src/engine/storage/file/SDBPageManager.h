@@ -288,6 +288,10 @@ class TSDBDiskPageManager {
   // journaled change when no commit is running: the bitmap pages and the
   // header counters change together or not at all.
   void WithFreeSpaceJournal(int32_t PageNo, const std::function<void()>& Change);
+  // Runs one change of the header and bitmaps under a journal of Ranges
+  // (the header lock held); on failure restores them and forgets what is
+  // kept in memory of them.
+  void RunFreeSpaceChange(const std::vector<std::pair<int64_t, int32_t>>& Ranges, const std::function<void()>& Change);
   // The bitmap pages (PFS and EAM) that describe Pages.
   void AddBitmapRanges(const std::vector<int32_t>& Pages, std::vector<std::pair<int64_t, int32_t>>& Ranges) const;
 
