@@ -64,6 +64,22 @@ inline Rows RowsOf(sdb::TSDBDataSet& q) {
   return out;
 }
 
+// What a query gives: its rows as "v1,v2,|" per row when Open is true, ""
+// after ExecSQL; "error <code>" when it fails.
+inline std::string OutcomeOf(sdb::TSDBQuery& q, bool Open = true) {
+  std::string out;
+  const int code = CodeOf([&] {
+    if (!Open) return q.ExecSQL();
+    q.Open();
+    for (const auto& row : RowsOf(q)) {
+      for (const auto& v : row) out += v + ",";
+      out += "|";
+    }
+    q.Close();
+  });
+  return code ? "error " + std::to_string(code) : out;
+}
+
 class ExecFixture : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -33,16 +33,7 @@ class StatementCache : public ExecFixture {
     q.ParamCheck = paramCheck;
     q.SetSQL(sql);
     set(q);
-    std::string out;
-    const int code = CodeOf([&] {
-      q.Open();
-      for (const auto& row : RowsOf(q)) {
-        for (const auto& v : row) out += v + ",";
-        out += "|";
-      }
-      q.Close();
-    });
-    return code ? "error " + std::to_string(code) : out;
+    return OutcomeOf(q);
   }
 };
 
@@ -199,17 +190,7 @@ TEST(StatementCacheSchema, ReusedTextsSeeEverySchemaChange) {
         q.DatabaseName = db.DatabaseName();
         q.SetSQL(sql);
         if (q.Params.FindParam("K")) q.ParamByName("K").SetAsString("a");
-        std::string out;
-        const int code = CodeOf([&] {
-          if (!open) return q.ExecSQL();
-          q.Open();
-          for (const auto& row : RowsOf(q)) {
-            for (const auto& v : row) out += v + ",";
-            out += "|";
-          }
-          q.Close();
-        });
-        return code ? "error " + std::to_string(code) : out;
+        return OutcomeOf(q, open);
       };
       ASSERT_EQ(run("CREATE TABLE S (K VARCHAR(10), V INTEGER); INSERT INTO S VALUES ('a', 1), ('b', 2)", false), "");
       // Both texts are parsed, and the table's data kept, before the change.
