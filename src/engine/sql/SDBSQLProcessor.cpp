@@ -274,6 +274,22 @@ void ExecInsert(TSDBSQLInsert& stmt, TSDBExecContext& ctx) {
   }
 }
 
+// The record an UPDATE is changing, as its expressions see it: a column is
+// read from the record's buffer when an expression asks for it, since most
+// updates use few of a record's columns. The columns are the table's, in
+// field order.
+class TEditedRecordSource : public TSDBResultRowSource {
+ public:
+  TEditedRecordSource(const std::vector<TSDBResultColumn>* Columns, TSDBCursor& Cursor)
+      : TSDBResultRowSource(Columns), FCursor(Cursor) {}
+  TSDBVariant ColumnValue(int slot) const override {
+    return SDBExecReadField(FCursor, FCursor.CurrentRecordBuffer, slot);
+  }
+
+ private:
+  TSDBCursor& FCursor;
+};
+
 void ExecUpdate(TSDBSQLUpdate& stmt, TSDBExecContext& ctx) {
   TSDBExecConnection& conn = ctx.ConnectionFor(stmt.DatabaseFileName, stmt.Password, stmt.IntoMemory);
   ctx.LastConnection = &conn;
@@ -284,9 +300,9 @@ void ExecUpdate(TSDBSQLUpdate& stmt, TSDBExecContext& ctx) {
   TCursorGuard second(conn, stmt.TableName);
   TSDBTableCursor& tc = second.Tc;
   TSDBDiskTableData& t = tc.Table();
-  TSDBResultRowSource src(&inner->FResult.Columns);
-  TSDBResultRow current;
-  src.Row = &current;
+  // Every value is computed from the record as it was before the update:
+  // the edit changes another buffer than the one the source reads.
+  TEditedRecordSource src(&inner->FResult.Columns, tc.Cursor());
   std::vector<int> fields;
   for (const auto& f : stmt.FieldNames) fields.push_back(FieldNoOrRaise(t, stmt.TableName, f.FieldName));
   std::vector<std::unique_ptr<TSDBEvaluator>> values;
@@ -296,14 +312,13 @@ void ExecUpdate(TSDBSQLUpdate& stmt, TSDBExecContext& ctx) {
     rowSubquery = SDBExprAs<TSDBExprNodeSubquery>(stmt.FieldValuesSubqueryExpr->Root());
 
   int64_t count = 0;
+  std::vector<TSDBVariant> newValues;
   RunBatch(conn, tc, kExecErrUpdateLocked, [&] {
     count = 0;
     for (const TSDBPageItemID& id : ids) {
       if (!tc.EditRecordID(id)) continue;  // removed meanwhile
       try {
-        current = SDBExecCurrentRow(tc.Cursor());
-        // Every value is computed from the record as it was before the update.
-        std::vector<TSDBVariant> newValues;
+        newValues.clear();
         if (rowSubquery) {
           TSDBSubqueryResult res;
           ctx.RunSubquery(*rowSubquery->Query, src, 2, res);

@@ -104,6 +104,15 @@ TEST_F(QueryExec, UpdateReadsOldValuesAndDeleteCounts) {
   // Both assignments see the record as it was.
   EXPECT_EQ(Exec("UPDATE Emp SET Salary = Salary + 1, Id = Salary WHERE Dept = 20"), 2);
   EXPECT_EQ(Query("SELECT Id, Salary FROM Emp WHERE Dept = 20 ORDER BY Name"), (Rows{{"200", "201"}, {"200", "201"}}));
+  // A subquery sees the record being updated through the table's name.
+  EXPECT_EQ(Exec("UPDATE Emp SET Name = (SELECT Title FROM Dept WHERE Dept.Id = Emp.Dept) || Emp.Id WHERE Dept = 20"), 2);
+  EXPECT_EQ(Query("SELECT Name FROM Emp WHERE Dept = 20"), (Rows{{"Tech200"}, {"Tech200"}}));
+  // Large-value columns read by the expressions, and a null among them.
+  Exec("CREATE TABLE Notes (Id INTEGER, Body MEMO)");
+  Exec("INSERT INTO Notes VALUES (1, 'abc'), (2, NULL)");
+  EXPECT_EQ(Exec("UPDATE Notes SET Id = Id + 10, Body = Body || '!' WHERE Body IS NOT NULL"), 1);
+  EXPECT_EQ(Exec("UPDATE Notes SET Id = Id + 20, Body = Body WHERE Body IS NULL"), 1);
+  EXPECT_EQ(Query("SELECT Id, Body FROM Notes ORDER BY Id"), (Rows{{"11", "abc!"}, {"22", "NULL"}}));
   EXPECT_EQ(Exec("UPDATE Emp e SET Name = 'x' WHERE e.Salary > 10000"), 0);
   EXPECT_EQ(Exec("UPDATE Emp SET (Name, Salary) = (SELECT Title, Id FROM Dept WHERE Id = 30) WHERE Id = 3"), 1);
   EXPECT_EQ(Query("SELECT Name, Salary FROM Emp WHERE Id = 3"), (Rows{{"Empty", "30"}}));

@@ -365,6 +365,9 @@ bool TSDBDiskDatabaseData::PageInUse(int32_t PageNo) {
   return !FCache.DiskPageManager().IsSystemPage(PageNo) && FCache.FreeSpaceManager().GetPageUsageFromPFS(PageNo);
 }
 
+// Single-user mode has no table or record locks: the lock calls answer
+// without the critical section (the mode is set when the file is opened,
+// before any table is, and stays until it is closed).
 bool TSDBDiskDatabaseData::UsesLocks(int SessionID) const {
   return FMultiUser && FTableLockManager && SessionID >= 0;
 }
@@ -430,6 +433,7 @@ void TSDBDiskDatabaseData::SyncChangeDetection(int SessionID) {
 
 bool TSDBDiskDatabaseData::LockTable(TSDBDiskTableData& Table, int SessionID, TSDBLockType LockType, int TryCount,
                                      int DelayMs, bool AllowXIRWAfterSIRW) {
+  if (!FMultiUser) return true;
   std::lock_guard<std::recursive_mutex> g(FCSect);
   if (!UsesLocks(SessionID)) return true;
   TSDBTableLocksFile file(Table.TableLocksFile());
@@ -465,6 +469,7 @@ bool TSDBDiskDatabaseData::LockTable(TSDBDiskTableData& Table, int SessionID, TS
 
 bool TSDBDiskDatabaseData::UnlockTable(TSDBDiskTableData& Table, int SessionID, TSDBLockType LockType,
                                        bool IgnoreIfNoLock) {
+  if (!FMultiUser) return true;
   std::lock_guard<std::recursive_mutex> g(FCSect);
   if (!UsesLocks(SessionID)) return true;
   TSDBTableLocksFile file(Table.TableLocksFile());
@@ -484,6 +489,7 @@ bool TSDBDiskDatabaseData::UnlockTable(TSDBDiskTableData& Table, int SessionID, 
 
 bool TSDBDiskDatabaseData::LockRecord(TSDBDiskTableData& Table, int SessionID, const TSDBPageItemID& RecordID,
                                       int TryCount, int DelayMs) {
+  if (!FMultiUser) return true;
   std::lock_guard<std::recursive_mutex> g(FCSect);
   if (!UsesLocks(SessionID)) return true;
   ReleaseKeptLocks(SessionID, false);
@@ -492,6 +498,7 @@ bool TSDBDiskDatabaseData::LockRecord(TSDBDiskTableData& Table, int SessionID, c
 }
 
 bool TSDBDiskDatabaseData::UnlockRecord(TSDBDiskTableData& Table, int SessionID, const TSDBPageItemID& RecordID) {
+  if (!FMultiUser) return true;
   std::lock_guard<std::recursive_mutex> g(FCSect);
   if (!UsesLocks(SessionID)) return true;
   TSDBTableLocksFile file(Table.TableLocksFile());
@@ -499,6 +506,7 @@ bool TSDBDiskDatabaseData::UnlockRecord(TSDBDiskTableData& Table, int SessionID,
 }
 
 bool TSDBDiskDatabaseData::IsRecordLocked(TSDBDiskTableData& Table, int SessionID, const TSDBPageItemID& RecordID) {
+  if (!FMultiUser) return false;
   std::lock_guard<std::recursive_mutex> g(FCSect);
   if (!UsesLocks(SessionID)) return false;
   TSDBTableLocksFile file(Table.TableLocksFile());

@@ -99,9 +99,10 @@ void TSDBDiskPageCache::ApplyChanges(int SessionID) {
     // pages passed their checks.
     TSDBPageManager::ApplyChanges(SessionID);
     pm.ReturnReservedPages();
-    // Releases may have changed the counters (written by the free-space
-    // manager under this same lock): start from the file's header again.
-    pm.ReadDBHeader();
+    // Releases may have changed the counters, but always through the header
+    // in memory (the free-space manager writes it from there, and reads the
+    // file's only under this same lock, where nobody else writes it): the
+    // header in memory is the file's.
     TSDBDBHeader& h = pm.DBHeader();
     h.State = h.State == kSDBMaxInt ? 0 : h.State + 1;
     h.WriteChangesState = kSDBWriteChangesConsistent;
