@@ -153,6 +153,43 @@ TEST_P(LockPair, CompatibilityOfHeldAndRequestedTypes) {
   }
 }
 
+// A session asking for a lock on top of one it holds only skips the bytes
+// its own lock keeps out; ltXIRW granted next to ltSIRW keeps nothing out
+// of the other, either way round. A grant made without looking still takes
+// its byte, which the other session then meets.
+TEST_P(LockPair, GrantOnTopOfOwnLockStillMeetsWhatThatLockDoesNotKeepOut) {
+  struct Case {
+    TSDBLockType BHolds, AHolds;
+    bool AAllow;  // AllowXIRWAfterSIRW of A's lock
+    TSDBLockType BRequests;
+    bool Granted;
+    TSDBLockType AThenRefused;  // ltIS: nothing to ask
+  };
+  const Case cases[] = {
+      {ltRW, ltIS, true, ltXIRW, true, ltSIRW},   {ltRW, ltIS, true, ltXIRW, true, ltS},
+      {ltSIRW, ltXIRW, true, ltRW, false, ltIS},  {ltSIRW, ltXIRW, true, ltXIRW, false, ltIS},
+      {ltS, ltS, true, ltRW, false, ltIS},        {ltS, ltIS, true, ltRW, true, ltS},
+      {ltXIRW, ltS, true, ltRW, false, ltIS},     {ltXIRW, ltIS, true, ltRW, true, ltS},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string("B holds ") + SDBLockTypeName(c.BHolds) + ", A holds " + SDBLockTypeName(c.AHolds) +
+                 ", B requests " + SDBLockTypeName(c.BRequests));
+    ASSERT_TRUE(B().LockTable(b.SessionID(), c.BHolds, 1, 10));
+    ASSERT_TRUE(A().LockTable(a.SessionID(), c.AHolds, 1, 10, c.AAllow));
+    EXPECT_EQ(B().LockTable(b.SessionID(), c.BRequests, 2, 10), c.Granted);
+    if (c.AThenRefused != ltIS) {
+      EXPECT_FALSE(A().LockTable(a.SessionID(), c.AThenRefused, 2, 10));
+    }
+    if (c.Granted) {
+      EXPECT_TRUE(B().UnlockTable(b.SessionID(), c.BRequests));
+    }
+    EXPECT_TRUE(A().UnlockTable(a.SessionID(), c.AHolds));
+    EXPECT_TRUE(B().UnlockTable(b.SessionID(), c.BHolds));
+    for (const auto& item : Locks(b)) EXPECT_EQ(item.LockType, ltIS);
+    for (const auto& item : Locks(a)) EXPECT_EQ(item.LockType, ltIS);
+  }
+}
+
 TEST_P(LockPair, WeakerGrantRidesOnStrongerLockAndTakesItsByteWhenItGoes) {
   b.CloseTable(cb);
   a.CloseTable(ca);

@@ -450,11 +450,15 @@ bool TSDBDiskDatabaseData::LockTable(TSDBDiskTableData& Table, int SessionID, TS
     // request may wait, and must not while a lock is kept.
     if (kept == FKeptLocks.end() || LockType != ltIS) ReleaseKeptLocks(SessionID, false);
   }
-  // A shared or exclusive lock the session holds already has kept every
-  // writer of the table out since it was granted and checked: a nested
-  // grant (each record fetch of a statement) needs no new look.
+  // A lock the session holds that keeps every writer of the table out (one
+  // a commit's ltRW cannot coexist with: shared, exclusive, or a write lock
+  // of its own) has done so since it was granted and checked: a nested
+  // grant (each record fetch of a statement, each edit under the write
+  // lock) needs no new look.
   const int32_t table = file.StartPageNo();
-  const bool held = FTableLockManager->HoldsLock(SessionID, ltS, table) || FTableLockManager->HoldsLock(SessionID, ltX, table);
+  bool held = false;
+  for (TSDBLockType t : {ltS, ltRW, ltXIRW, ltX})
+    if (!held && FTableLockManager->HoldsLock(SessionID, t, table)) held = true;
   // Change detection cares when a lock period begins and ends: a grant of
   // a type the session holds already begins none.
   const bool period = (LockType == ltS || LockType == ltRW) && !FTableLockManager->HoldsLock(SessionID, LockType, table);

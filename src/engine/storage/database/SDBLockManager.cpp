@@ -27,6 +27,45 @@ constexpr uint32_t kSDBLockWatchMs = 2;
 // Types with a byte of their own in the locks file.
 bool HasByte(TSDBLockType t) { return t <= ltRW; }
 
+// Whether the session's holding Held keeps every other session from holding
+// Other on the same table: whoever asks for a type incompatible with a held
+// one finds its byte and is refused. The one exception is ltXIRW granted
+// next to ltSIRW when the asker allowed it (held either way round).
+bool KeepsOut(const TSDBTableLockItem& Held, TSDBLockType Other) {
+  // A type without a byte (ltU) keeps nobody out by itself.
+  if (!HasByte(Held.LockType) || SDBLocksCompatible(Held.LockType, Other)) return false;
+  if (Held.LockType == ltSIRW && Other == ltXIRW) return false;
+  if (Held.LockType == ltXIRW && Other == ltSIRW && Held.IsXIRWAfterSIRWAllowed) return false;
+  return true;
+}
+
+// The types another session could hold on the table that LockType cannot
+// coexist with and that the session's own grants do not keep out already:
+// only their bytes need a look.
+std::vector<TSDBLockType> TypesToCheck(const TSDBTableLockList& List, int32_t Table, TSDBLockType LockType,
+                                       bool AllowXIRWAfterSIRW) {
+  std::vector<TSDBLockType> types;
+  for (int t = 0; t < kSDBLockTypeCount; ++t) {
+    const auto T = static_cast<TSDBLockType>(t);
+    if (SDBLocksCompatible(T, LockType)) continue;
+    if (AllowXIRWAfterSIRW && LockType == ltXIRW && T == ltSIRW) continue;
+    // ltX of another session is its hold of the file lock, which the
+    // attempt takes itself; ltU has no byte (record locks are separate).
+    if (!HasByte(T)) continue;
+    bool keptOut = false;
+    for (const TSDBTableLockItem& i : List.Items())
+      if (i.LocksFilePageNo == Table && KeepsOut(i, T)) keptOut = true;
+    if (!keptOut) types.push_back(T);
+  }
+  return types;
+}
+
+bool NoOtherHolds(TSDBTableLocksFile& File, int SessionID, const std::vector<TSDBLockType>& Types) {
+  for (TSDBLockType t : Types)
+    if (File.IsTableLockedByAnyOtherSession(SessionID, t)) return false;
+  return true;
+}
+
 
 // Holds a recursive mutex unless told not to.
 class TOptionalLock {
@@ -341,6 +380,19 @@ bool TSDBDatabaseTableLockManager::LockTable(int SessionID, TSDBLockType LockTyp
   if (SessionID >= File.MaxSessionCount())
     throw ESDBException(kSDBErrTableLockNoSlot,
                         "Cannot set table lock. Try to repair the database or increase number of allowed connections");
+  const std::vector<TSDBLockType> check = TypesToCheck(list, table, LockType, AllowXIRWAfterSIRW);
+  // Nothing to look at (a lock the session holds keeps out everybody this
+  // one would conflict with, ltX included): the byte is taken without the
+  // locks-file lock. A session checking meanwhile under that lock either
+  // sees the byte or was granted first, which the grant tolerates.
+  const bool holdsByte = std::any_of(list.Items().begin(), list.Items().end(), [&](const TSDBTableLockItem& i) {
+    return i.LocksFilePageNo == table && HasByte(i.LockType);
+  });
+  if (check.empty() && HasByte(LockType) && holdsByte) {
+    if (!File.LockTable(SessionID, LockType)) throw ESDBException(kSDBErrSetTableLock, "Cannot set table lock");
+    list.AddLock(LockType, table, true, AllowXIRWAfterSIRW);
+    return true;
+  }
   // The wait lasts what aTryCount pauses of aDelayMS would on average,
   // but between attempts the bytes are watched (a look needs no lock) and
   // the next attempt comes as soon as they look free: a table that writers
@@ -358,7 +410,7 @@ bool TSDBDatabaseTableLockManager::LockTable(int SessionID, TSDBLockType LockTyp
         if (SDBGetTickCount() - start >= budget) break;
         bool free = true;
         try {
-          free = File.IsTableLockAllowed(SessionID, LockType, AllowXIRWAfterSIRW);
+          free = NoOtherHolds(File, SessionID, check);
         } catch (...) {
           // The attempt itself reports what is wrong.
         }
@@ -370,7 +422,7 @@ bool TSDBDatabaseTableLockManager::LockTable(int SessionID, TSDBLockType LockTyp
     if (!File.LockFile()) continue;
     bool allowed = false;
     try {
-      allowed = File.IsTableLockAllowed(SessionID, LockType, AllowXIRWAfterSIRW);
+      allowed = NoOtherHolds(File, SessionID, check);
     } catch (...) {
       File.UnlockFile();
       throw;
