@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <random>
 
 #include <sys/stat.h>
@@ -227,22 +228,26 @@ void TSDBJournal::AppendRecords(const std::vector<TRange>& Ranges) {
   const int64_t databaseSize = LDatabase.GetSize();
   size_t total = FEnd == 0 ? kHeaderSize : 0;
   for (const auto& r : Ranges) total += kRecordHeaderSize + static_cast<size_t>(r.Keep);
-  std::vector<uint8_t> buf(total);
+  // Every byte is written below (record headers, originals, and zeros for
+  // what lies past the end of the file): no zero-fill of the whole buffer.
+  const std::unique_ptr<uint8_t[]> buf = std::make_unique_for_overwrite<uint8_t[]>(total);
   size_t pos = 0;
   if (FEnd == 0) {
-    PutHeader(buf.data(), FSalt, databaseSize);
+    PutHeader(buf.get(), FSalt, databaseSize);
     pos = kHeaderSize;
   }
   // Ranges that follow each other in the file (pages in order) are read
   // with one call into a scratch buffer.
   constexpr int64_t kReadChunk = int64_t{1} << 20;
-  std::vector<uint8_t> scratch;
+  std::unique_ptr<uint8_t[]> scratch;
+  size_t scratchSize = 0;
   int64_t scratchOffset = 0, scratchEnd = 0;
   auto readOriginal = [&](size_t i, uint8_t* data) {
     const TRange& r = Ranges[i];
     // Bytes past the end of the file are not there to be restored: the old
-    // size cuts them off again.
+    // size cuts them off again. They are recorded as zeros.
     const int64_t avail = std::clamp<int64_t>(databaseSize - r.Offset, 0, r.Keep);
+    std::memset(data + avail, 0, static_cast<size_t>(r.Keep - avail));
     if (avail <= 0) return;
     if (r.Offset < scratchOffset || r.Offset + avail > scratchEnd) {
       // Pages that follow each other, up to the kept bytes of the last one
@@ -258,16 +263,20 @@ void TSDBJournal::AppendRecords(const std::vector<TRange>& Ranges) {
         LDatabase.ReadBuffer(data, kSDBJournalWriteError, r.Offset, avail);
         return;
       }
-      scratch.resize(static_cast<size_t>(end - r.Offset));
-      LDatabase.ReadBuffer(scratch.data(), kSDBJournalWriteError, r.Offset, end - r.Offset);
+      // Filled whole by the read (or the read raises).
+      if (scratchSize < static_cast<size_t>(end - r.Offset)) {
+        scratchSize = static_cast<size_t>(end - r.Offset);
+        scratch = std::make_unique_for_overwrite<uint8_t[]>(scratchSize);
+      }
+      LDatabase.ReadBuffer(scratch.get(), kSDBJournalWriteError, r.Offset, end - r.Offset);
       scratchOffset = r.Offset;
       scratchEnd = end;
     }
-    std::memcpy(data, scratch.data() + (r.Offset - scratchOffset), static_cast<size_t>(avail));
+    std::memcpy(data, scratch.get() + (r.Offset - scratchOffset), static_cast<size_t>(avail));
   };
   for (size_t i = 0; i < Ranges.size(); ++i) {
     const TRange& r = Ranges[i];
-    uint8_t* h = buf.data() + pos;
+    uint8_t* h = buf.get() + pos;
     uint8_t* data = h + kRecordHeaderSize;
     readOriginal(i, data);
     const auto keep = static_cast<uint32_t>(r.Keep);
@@ -278,8 +287,8 @@ void TSDBJournal::AppendRecords(const std::vector<TRange>& Ranges) {
     FCovered.insert({r.Offset, r.Offset + r.Length});
   }
   size_t done = 0;
-  if (int err = FFile.Write(buf.data(), FEnd, buf.size(), done)) JournalError(kSDBJournalWriteError, FFileName, err);
-  FEnd += buf.size();
+  if (int err = FFile.Write(buf.get(), FEnd, total, done)) JournalError(kSDBJournalWriteError, FFileName, err);
+  FEnd += total;
 }
 
 void TSDBJournal::FlushJournal() {
