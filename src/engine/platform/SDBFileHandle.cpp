@@ -29,11 +29,15 @@ int TSDBFileHandle::Open(const std::string& FileName, TSDBFileAccess Access, TSD
   int flags = (Access == TSDBFileAccess::ReadWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC;
   int fd = ::open(FileName.c_str(), flags);
   if (fd < 0) return errno;
-  struct stat st;
-  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    int err = S_ISDIR(st.st_mode) ? EISDIR : errno;
-    ::close(fd);
-    return err;
+  // A directory opens for reading only (for writing the open itself fails
+  // with EISDIR): only then is a look at the file needed to refuse it.
+  if (Access != TSDBFileAccess::ReadWrite) {
+    struct stat st;
+    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+      int err = S_ISDIR(st.st_mode) ? EISDIR : errno;
+      ::close(fd);
+      return err;
+    }
   }
   if (flock(fd, ShareFlock(Share)) != 0) {
     int err = errno;

@@ -49,6 +49,17 @@ TEST_F(FileHandleTest, ReadWriteSizeAtLargeOffsets) {
   EXPECT_EQ(h.Flush(), 0);
 }
 
+TEST_F(FileHandleTest, ADirectoryIsRefusedInEitherAccess) {
+  const std::string dir = file + ".dir";
+  ASSERT_TRUE(fs::create_directory(dir));
+  for (TSDBFileAccess access : {TSDBFileAccess::Read, TSDBFileAccess::ReadWrite}) {
+    TSDBFileHandle h;
+    EXPECT_EQ(h.Open(dir, access, TSDBFileShare::DenyNone), EISDIR);
+    EXPECT_FALSE(h.IsOpen());
+  }
+  fs::remove(dir);
+}
+
 TEST_F(FileHandleTest, LockRefusedThroughSameHandleAndOtherHandles) {
   TSDBFileHandle a, b;
   ASSERT_EQ(a.Open(file, TSDBFileAccess::ReadWrite, TSDBFileShare::DenyNone), 0);
