@@ -562,21 +562,22 @@ void TSDBDiskPageManager::InternalWritePage(int32_t PageNo, uint8_t* PageBuffer,
   CheckPageNo(PageNo);
   SDBSetPageState(PageBuffer, SDBNextPageState(SDBGetPageState(PageBuffer)));
   const bool encipher = FDBHeader.Encrypted && EncryptionEnabled && !IsSystemPage(PageNo);
-  uint8_t* data = PageBuffer + kSDBPageHeaderSize;
+  const uint8_t* stored = PageBuffer;
   if (encipher) {
+    uint8_t* data = PageBuffer + kSDBPageHeaderSize;
     PageBuffer[TSDBDiskPageHeader::kCipheryeOffset] = FPassword.CryptoAlgorithm;
     PutLE32(PageBuffer + TSDBDiskPageHeader::kCRC32Offset, CRC(0, data, FPageDataSize));
-    if (!EncodePageBuffer(FPassword.CryptoAlgorithm, data, FPageDataSize, FPassword.Password))
+    // The page is enciphered in a copy: the caller's buffer stays plain
+    // without deciphering it again after the write.
+    thread_local std::vector<uint8_t> enciphered;
+    enciphered.assign(PageBuffer, PageBuffer + FPageSize);
+    if (!EncodePageBuffer(FPassword.CryptoAlgorithm, enciphered.data() + kSDBPageHeaderSize, FPageDataSize,
+                          FPassword.Password))
       throw ESDBException(kSDBErrWritePage, "Encrypt page error. PageNo: %d", {static_cast<int64_t>(PageNo)});
+    stored = enciphered.data();
   }
-  try {
-    FJournal->BeforeWrite(PageOffset(PageNo), FPageSize);
-    FDatabaseFile.WriteBuffer(PageBuffer, kSDBErrWritePage, PageOffset(PageNo), FPageSize);
-  } catch (...) {
-    if (encipher) DecodePageBuffer(FPassword.CryptoAlgorithm, data, FPageDataSize, FPassword.Password);
-    throw;
-  }
-  if (encipher) DecodePageBuffer(FPassword.CryptoAlgorithm, data, FPageDataSize, FPassword.Password);
+  FJournal->BeforeWrite(PageOffset(PageNo), FPageSize);
+  FDatabaseFile.WriteBuffer(stored, kSDBErrWritePage, PageOffset(PageNo), FPageSize);
 }
 
 int32_t TSDBDiskPageManager::InternalReadPageState(int32_t PageNo) {
