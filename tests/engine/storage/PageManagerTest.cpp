@@ -154,7 +154,7 @@ TEST_F(PageManagerTest, SystemPagesFollowBitmapGeometry) {
   Open(pm);
   const int32_t pfs = 4056 * 8, eam = 4056 * 4 * 8;
   for (int32_t p : {0, 1, pfs, 2 * pfs, eam, eam + 1, 3 * pfs}) EXPECT_TRUE(pm.IsSystemPage(p)) << p;
-  for (int32_t p : {2, 3, pfs + 1, eam + 2, eam - 1, 2 * eam + 2}) EXPECT_FALSE(pm.IsSystemPage(p)) << p;
+  for (int32_t p : {2, 3, pfs - 1, pfs + 1, eam + 2, eam - 1, 2 * eam + 2}) EXPECT_FALSE(pm.IsSystemPage(p)) << p;
   EXPECT_EQ(ErrorOf([&] { pm.CheckPageNoForSystemPages(1); }), 30434);
 }
 

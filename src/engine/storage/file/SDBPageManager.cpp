@@ -528,6 +528,9 @@ bool TSDBDiskPageManager::IsSystemPage(int32_t PageNo) const {
   const int64_t eamPages = static_cast<int64_t>(FPageDataSize) * 4 * FDBHeader.PageCountInExtent;
   if (pfsPages <= 0 || eamPages <= 0) return false;
   const int64_t n = PageNo;
+  // Every page fetch asks: below the first repeat of either bitmap only
+  // pages 0 and 1 are bitmaps, found without a division.
+  if (n < pfsPages && n < eamPages) return n <= 1;
   if (n % pfsPages == 0 || n % eamPages == 0) return true;
   return (n - 1) % pfsPages == 0 && (n - 1) % eamPages == 0;
 }
