@@ -8,13 +8,6 @@ std::string SDBUpperName(std::string_view Name) {
   return r;
 }
 
-bool SDBSameName(std::string_view a, std::string_view b) noexcept {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (SDBUpperNameChar(a[i]) != SDBUpperNameChar(b[i])) return false;
-  return true;
-}
-
 std::vector<std::string> SDBSplitNames(std::string_view Names) {
   std::vector<std::string> out;
   size_t start = 0;

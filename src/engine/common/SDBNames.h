@@ -21,8 +21,14 @@ constexpr char SDBUpperNameChar(char c) noexcept {
 // The name with its ASCII letters upper-cased (the form names compare in).
 std::string SDBUpperName(std::string_view Name);
 
-// Whether two names are the same name.
-bool SDBSameName(std::string_view a, std::string_view b) noexcept;
+// Whether two names are the same name. Inline: name lookups call it for
+// every candidate, and most candidates differ in length.
+inline bool SDBSameName(std::string_view a, std::string_view b) noexcept {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (a[i] != b[i] && SDBUpperNameChar(a[i]) != SDBUpperNameChar(b[i])) return false;
+  return true;
+}
 
 // The names of a ";"-separated list ("Cle;Section"), each without its
 // surrounding spaces; empty entries are left out.

@@ -6,7 +6,21 @@
 
 namespace sdb {
 
+namespace {
+bool IsAscii(std::string_view s) {
+  for (char c : s)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  return true;
+}
+}  // namespace
+
 bool SDBUtf8ToAnsi(std::string_view Utf8, std::string& Ansi, std::string* Bad) {
+  // Plain ASCII is the same bytes in both encodings: keys, names, passwords
+  // and most values take this path, without a detour through UTF-16.
+  if (IsAscii(Utf8)) {
+    Ansi.assign(Utf8);
+    return true;
+  }
   const std::u16string wide = SDBUtf8ToWide(Utf8);
   std::string out;
   out.reserve(wide.size());
@@ -38,14 +52,6 @@ std::string SDBColumnText(std::string_view Utf8, std::string_view Column) {
                         {std::string(Column), bad});
   return bytes;
 }
-
-namespace {
-bool IsAscii(std::string_view s) {
-  for (char c : s)
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  return true;
-}
-}  // namespace
 
 std::string SDBNameToAnsi(std::string_view Utf8Name) {
   // Most names are plain ASCII, the same in both encodings.

@@ -415,6 +415,7 @@ TSDBParam& TSDBParams::ParamByName(const std::string& Name) {
 
 void SDBConvertParams(const TSDBParams& From, TSDBSQLParams& To) {
   To.Clear();
+  To.Reserve(static_cast<size_t>(From.Count()));
   for (int i = 0; i < From.Count(); ++i) {
     const TSDBParam& p = From[i];
     TSDBBaseFieldType type;
@@ -518,42 +519,76 @@ TSDBQuery::~TSDBQuery() {
   }
 }
 
-std::string TSDBQuery::Text() const {
+std::string TSDBQuery::Text() const { return FText; }
+
+namespace {
+
+std::string JoinLines(const std::vector<std::string>& Lines) {
   std::string t;
-  for (size_t i = 0; i < FSQL.size(); ++i) {
+  for (size_t i = 0; i < Lines.size(); ++i) {
     if (i) t += "\n";
-    t += FSQL[i];
+    t += Lines[i];
   }
   return t;
 }
 
-void TSDBQuery::SetSQL(const std::vector<std::string>& Lines) {
-  FSQL = Lines;
-  SQLChanged();
-}
-
-void TSDBQuery::SetSQL(const std::string& Text) {
+// The lines of a text: split at each line feed, a carriage return before
+// it dropped; no line at all for an empty text.
+std::vector<std::string> SplitLines(const std::string& Text) {
   std::vector<std::string> lines;
+  if (Text.empty()) return lines;
   size_t start = 0;
   while (start <= Text.size()) {
     size_t nl = Text.find('\n', start);
     std::string line = Text.substr(start, nl == std::string::npos ? std::string::npos : nl - start);
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
+    lines.push_back(std::move(line));
     if (nl == std::string::npos) break;
     start = nl + 1;
   }
-  if (Text.empty()) lines.clear();
-  SetSQL(lines);
+  return lines;
+}
+
+}  // namespace
+
+const std::vector<std::string>& TSDBQuery::SQL() const {
+  if (FLinesPending) {
+    FSQL = SplitLines(FText);
+    FLinesPending = false;
+  }
+  return FSQL;
+}
+
+void TSDBQuery::SetSQL(const std::vector<std::string>& Lines) {
+  FSQL = Lines;
+  FLinesPending = false;
+  FText = JoinLines(FSQL);
+  SQLChanged();
+}
+
+void TSDBQuery::SetSQL(const std::string& Text) {
+  // A carriage return is dropped with its line feed: such a text is kept
+  // as its lines joined again.
+  if (Text.find('\r') != std::string::npos) {
+    SetSQL(SplitLines(Text));
+    return;
+  }
+  FText = Text;
+  FSQL.clear();
+  FLinesPending = !Text.empty();
+  SQLChanged();
 }
 
 void TSDBQuery::AddSQL(const std::string& Line) {
-  FSQL.push_back(Line);
-  SQLChanged();
+  std::vector<std::string> lines = SQL();
+  lines.push_back(Line);
+  SetSQL(lines);
 }
 
 void TSDBQuery::ClearSQL() {
   FSQL.clear();
+  FLinesPending = false;
+  FText.clear();
   SQLChanged();
 }
 
@@ -580,7 +615,7 @@ void TSDBQuery::SQLChanged() {
   UnPrepare();
   if (!ParamCheck) return;
   TSDBParams fresh;
-  for (const std::string& name : ParamNamesOf(Text())) {
+  for (const std::string& name : ParamNamesOf(FText)) {
     TSDBParam& p = fresh.Add(name);
     if (TSDBParam* old = Params.FindParam(name)) {
       p = *old;
@@ -592,10 +627,9 @@ void TSDBQuery::SQLChanged() {
 
 void TSDBQuery::Prepare() {
   if (FProcessor) return;
-  const std::string text = Text();
-  if (text.size() < 2) throw ESDBException(kSDBErrNoSQLStatementPrepare, "No SQL statement available");
+  if (FText.size() < 2) throw ESDBException(kSDBErrNoSQLStatementPrepare, "No SQL statement available");
   auto proc = std::make_unique<TSDBSQLProcessor>(FExecHost.get(), RequestLive, InMemory);
-  proc->PrepareStatement(text);
+  proc->PrepareStatement(FText);
   FProcessor = std::move(proc);
 }
 
@@ -646,16 +680,23 @@ std::shared_ptr<TSDBResultSet> TSDBQuery::RunText(bool WantResult) {
   // One statement: a table's open and its reads share one shared lock.
   TSDBStatementScope statement;
   TSDBSQLParams params;
-  SDBConvertParams(LinkedParams(FTakenValues), params);
+  // Without a source to take values from, the parameters are converted as
+  // they are, without a copy of the list first.
+  if (LinkedMaster()) {
+    SDBConvertParams(LinkedParams(FTakenValues), params);
+  } else {
+    FTakenValues.clear();
+    SDBConvertParams(Params, params);
+  }
   std::shared_ptr<TSDBResultSet> result;
   CloseLiveCursor();
   FLiveConnection = nullptr;
   FConnectionsUsed.clear();
   try {
     if (WantResult)
-      result = FProcessor->OpenQuery(params);
+      result = FProcessor->OpenQuery(std::move(params));
     else
-      FProcessor->ExecuteQuery(params);
+      FProcessor->ExecuteQuery(std::move(params));
   } catch (...) {
     FLastRowsAffected = FProcessor->FRowsAffected;
     throw;
@@ -669,7 +710,7 @@ void TSDBQuery::ExecSQL() {
     throw ESDBException(kSDBErrDataSetOpen, "Cannot perform this operation on an open dataset");
   SetUseFlag(ufExecuting);
   try {
-    if (FSQL.empty()) throw ESDBException(kSDBErrNoSQLStatementExec, "No SQL statement available");
+    if (SQL().empty()) throw ESDBException(kSDBErrNoSQLStatementExec, "No SQL statement available");
     TSDBStatementScope statement;
     Prepare();
     RunText(false);

@@ -558,7 +558,6 @@ bool TSDBAOTable::ExecuteFromCache(TSDBExecContext& Ctx) {
 
 void TSDBAOTable::Execute(TSDBExecContext& Ctx) {
   if (ExecuteFromCache(Ctx)) return;
-  std::vector<TSDBResultColumn> cols = FResult.Columns;
   // The index choice reads the table too (its record count, the sizes of
   // the candidate ranges): under the statement's one shared lock, so that
   // its reads neither lock on their own nor re-check cached pages.
@@ -574,9 +573,12 @@ void TSDBAOTable::Execute(TSDBExecContext& Ctx) {
     } else if (Chosen >= 0 && ReadRange(Candidates[static_cast<size_t>(Chosen)])) {
     } else {
       Chosen = -1;
+      // The read describes the columns by the table's names: this
+      // operator's (its pseudonym's) are kept.
+      std::vector<TSDBResultColumn> cols = std::move(FResult.Columns);
       SDBExecReadTable(Cursor, TableName, FResult);
+      FResult.Columns = std::move(cols);
     }
-    FResult.Columns = cols;
     ApplyFilter(Ctx);
   } catch (...) {
     Cursor.TableData->UnlockTable(Cursor.SessionID, ltS, true);
@@ -1224,11 +1226,20 @@ std::unique_ptr<TSDBAO> BuildSelect(const TSDBSQLSelect& select, TSDBExecContext
   // checked at the top of the FROM tree.
   if (select.SearchCondition && select.SearchCondition->Root()) {
     TSDBResultRowSource all(&root->FResult.Columns);
+    // A single table's columns are the whole FROM clause's: a factor that
+    // binds over them is the table's own, without binding it a second time.
+    const bool singleTable = dynamic_cast<TSDBAOTable*>(root.get()) != nullptr;
     for (const TSDBExprNode* f : SDBSplitAndFactors(select.SearchCondition->Root())) {
       // Pushed down only when it binds over the whole FROM clause, so that
       // a name ambiguous there is not quietly taken by the first item that
       // has it.
-      if (!SDBHasSubquery(f) && SDBCanBind(f, {&all}) && root->ApplyFilterPart(f)) continue;
+      if (!SDBHasSubquery(f) && SDBCanBind(f, {&all})) {
+        if (singleTable) {
+          root->FFilterExpr.push_back(f);
+          continue;
+        }
+        if (root->ApplyFilterPart(f)) continue;
+      }
       if (!SDBCanBind(f, Ctx.Sources({&all}))) {
         // An ambiguous name is reported as such, with its position; any
         // other condition that cannot be placed gets the general error.

@@ -306,6 +306,7 @@ struct TSDBEvalImpl {
       }
       return b;
     }
+    b->Kids.reserve(n->Children.size());
     for (const auto& k : n->Children) b->Kids.push_back(Bind(k.get(), inAggregate));
     if (SDBExprAs<TSDBExprNodeBoolean>(n)) {
       b->Kind = nkBoolean;

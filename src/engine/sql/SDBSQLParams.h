@@ -20,6 +20,7 @@ struct TSDBSQLParam {
 class TSDBSQLParams {
  public:
   void Clear() { FParamList.clear(); }
+  void Reserve(size_t n) { FParamList.reserve(n); }
   void Add(std::string name, TSDBVariant value) {
     FParamList.push_back(TSDBSQLParam{std::move(name), std::move(value)});
   }

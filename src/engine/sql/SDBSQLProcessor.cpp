@@ -732,11 +732,11 @@ TSDBSQLProcessor::TSDBSQLProcessor(TSDBExecHost* Host, bool RequestLive, bool In
 
 TSDBSQLProcessor::~TSDBSQLProcessor() = default;
 
-std::shared_ptr<TSDBResultSet> TSDBSQLProcessor::OpenQuery(const TSDBSQLParams& Params) {
+std::shared_ptr<TSDBResultSet> TSDBSQLProcessor::OpenQuery(TSDBSQLParams Params) {
   FRowsAffected = 0;
   Queries = nullptr;
   FParsed.reset();
-  FSQLParams = Params;
+  FSQLParams = std::move(Params);
   TSDBStatementCache& cache = TSDBStatementCache::Shared();
   const bool keep = FSqlText.size() <= TSDBStatementCache::kMaxTextSize;
   std::string key = keep ? TSDBStatementCache::KeyOf(FSqlText, FRequestLive, FInMemory) : std::string();
@@ -806,7 +806,7 @@ void TSDBSQLProcessor::RunCommand(TSDBSQLCommand& Cmd, std::shared_ptr<TSDBResul
   FRowsAffected += Cmd.RowsAffected;
 }
 
-void TSDBSQLProcessor::ExecuteQuery(const TSDBSQLParams& Params) { OpenQuery(Params); }
+void TSDBSQLProcessor::ExecuteQuery(TSDBSQLParams Params) { OpenQuery(std::move(Params)); }
 
 std::string TSDBSQLProcessor::Plan(const TSDBSQLParams& Params) {
   FSQLParams = Params;

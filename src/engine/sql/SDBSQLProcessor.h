@@ -32,9 +32,9 @@ class TSDBSQLProcessor {
   void PrepareStatement(const std::string& SqlText) { FSqlText = SqlText; }
   // Runs every command; the last command's result (null when it has none),
   // positioned on its first row.
-  std::shared_ptr<TSDBResultSet> OpenQuery(const TSDBSQLParams& Params);
+  std::shared_ptr<TSDBResultSet> OpenQuery(TSDBSQLParams Params);
   // The same run, result dropped.
-  void ExecuteQuery(const TSDBSQLParams& Params);
+  void ExecuteQuery(TSDBSQLParams Params);
   // The operator tree of every query of the text, with the index chosen per
   // table (nothing is read).
   std::string Plan(const TSDBSQLParams& Params);

@@ -212,6 +212,50 @@ TEST_F(QueryComponent, EmptySqlFailsExecSql) {
   EXPECT_EQ(CodeOf([&] { q.Prepare(); }), kSDBErrNoSQLStatementPrepare);
 }
 
+// A text set in one piece reads back as the lines it is made of, and lines
+// added later join it: the text, its lines and its parameters agree however
+// the text was given.
+TEST_F(QueryComponent, TextAndLinesAgreeHoweverTheTextIsSet) {
+  struct Case {
+    std::string text;
+    std::vector<std::string> lines;
+    std::string joined;
+  };
+  const Case cases[] = {
+      {"", {}, ""},
+      {"SELECT 1", {"SELECT 1"}, "SELECT 1"},
+      {"a\nb", {"a", "b"}, "a\nb"},
+      {"a\n", {"a", ""}, "a\n"},
+      {"a\r\nb\r\n", {"a", "b", ""}, "a\nb\n"},
+  };
+  for (const Case& c : cases) {
+    TSDBQuery q;
+    q.SetSQL(c.text);
+    EXPECT_EQ(q.SQL(), c.lines) << c.text;
+    EXPECT_EQ(q.Text(), c.joined) << c.text;
+    TSDBQuery byLines;
+    byLines.SetSQL(c.lines);
+    EXPECT_EQ(byLines.Text(), c.joined) << c.text;
+  }
+
+  Exec("INSERT INTO T VALUES (1, 'a'), (2, 'b')");
+  TSDBQuery q;
+  q.DatabaseName = name;
+  q.SetSQL("SELECT A FROM T\n WHERE A >= :Low");
+  q.AddSQL(" AND B = :B");
+  EXPECT_EQ(q.SQL(), (std::vector<std::string>{"SELECT A FROM T", " WHERE A >= :Low", " AND B = :B"}));
+  EXPECT_EQ(q.Text(), "SELECT A FROM T\n WHERE A >= :Low\n AND B = :B");
+  q.ParamByName("Low").SetAsInteger(1);
+  q.ParamByName("B").SetAsString("b");
+  q.Open();
+  EXPECT_EQ(q.RecordCount(), 1);
+  EXPECT_EQ(q.FieldByName("A").AsInteger(), 2);
+  q.Close();
+  q.ClearSQL();
+  EXPECT_TRUE(q.SQL().empty());
+  EXPECT_EQ(CodeOf([&] { q.ExecSQL(); }), kSDBErrNoSQLStatementExec);
+}
+
 TEST_F(QueryComponent, RowsAffectedIsMinusOneBeforeARunAndZeroAfterAnEmptyUpdate) {
   TSDBQuery q;
   q.DatabaseName = name;

@@ -509,7 +509,7 @@ class TSDBQuery : public TSDBDataSet {
 
   // SQL lines. Changing them closes and unprepares the query and, with
   // ParamCheck, rebuilds Params (values of same-named parameters kept).
-  const std::vector<std::string>& SQL() const { return FSQL; }
+  const std::vector<std::string>& SQL() const;
   void SetSQL(const std::vector<std::string>& Lines);
   void SetSQL(const std::string& Text);
   void AddSQL(const std::string& Line);
@@ -591,7 +591,11 @@ class TSDBQuery : public TSDBDataSet {
   // The row From when visible, else the next visible row, else the one
   // before it (Eof and Bof when there is none).
   void MoveToVisibleRow(int64_t From);
-  std::vector<std::string> FSQL;
+  // The text as one string, and its lines, split from it only when asked
+  // for (a text set in one piece is run far more often than read back).
+  std::string FText;
+  mutable std::vector<std::string> FSQL;
+  mutable bool FLinesPending = false;
   std::vector<std::unique_ptr<TSDBConnectionHandle>> FOtherConnections;
   std::unique_ptr<TSDBMemoryConnection> FMemory;
   std::unique_ptr<TExecHost> FExecHost;
