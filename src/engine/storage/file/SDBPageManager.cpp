@@ -239,6 +239,7 @@ void TSDBDiskPageManager::CloseDatabase() {
   }
   FReservedPages.clear();
   FReserveGroup = 1;
+  FPageCipher.Forget();
   FDatabaseFreeSpaceManager.reset();
   FJournal->Abandon();
   // An empty journal goes with the last writer; only under the header lock,
@@ -548,7 +549,7 @@ bool TSDBDiskPageManager::InternalReadPage(int32_t PageNo, uint8_t* PageBuffer, 
   if (FDBHeader.Encrypted && EncryptionEnabled && !IsSystemPage(PageNo)) {
     uint8_t* data = PageBuffer + kSDBPageHeaderSize;
     auto algorithm = static_cast<TSDBCryptoAlgorithm>(PageBuffer[TSDBDiskPageHeader::kCipheryeOffset]);
-    bool ok = DecodePageBuffer(algorithm, data, FPageDataSize, FPassword.Password);
+    bool ok = FPageCipher.Decode(algorithm, data, FPageDataSize, FPassword.Password);
     if (!FIgnoreCRCErrors &&
         (!ok || CRC(0, data, FPageDataSize) != GetLE32(PageBuffer + TSDBDiskPageHeader::kCRC32Offset)))
       throw ESDBException(kSDBErrDecryptPageCRC, "Decrypt page error. Check CRC failed. PageNo: %d", {static_cast<int64_t>(PageNo)});
@@ -566,17 +567,17 @@ void TSDBDiskPageManager::InternalWritePage(int32_t PageNo, uint8_t* PageBuffer,
   if (encipher) {
     PageBuffer[TSDBDiskPageHeader::kCipheryeOffset] = FPassword.CryptoAlgorithm;
     PutLE32(PageBuffer + TSDBDiskPageHeader::kCRC32Offset, CRC(0, data, FPageDataSize));
-    if (!EncodePageBuffer(FPassword.CryptoAlgorithm, data, FPageDataSize, FPassword.Password))
+    if (!FPageCipher.Encode(FPassword.CryptoAlgorithm, data, FPageDataSize, FPassword.Password))
       throw ESDBException(kSDBErrWritePage, "Encrypt page error. PageNo: %d", {static_cast<int64_t>(PageNo)});
   }
   try {
     FJournal->BeforeWrite(PageOffset(PageNo), FPageSize);
     FDatabaseFile.WriteBuffer(PageBuffer, kSDBErrWritePage, PageOffset(PageNo), FPageSize);
   } catch (...) {
-    if (encipher) DecodePageBuffer(FPassword.CryptoAlgorithm, data, FPageDataSize, FPassword.Password);
+    if (encipher) FPageCipher.Decode(FPassword.CryptoAlgorithm, data, FPageDataSize, FPassword.Password);
     throw;
   }
-  if (encipher) DecodePageBuffer(FPassword.CryptoAlgorithm, data, FPageDataSize, FPassword.Password);
+  if (encipher) FPageCipher.Decode(FPassword.CryptoAlgorithm, data, FPageDataSize, FPassword.Password);
 }
 
 int32_t TSDBDiskPageManager::InternalReadPageState(int32_t PageNo) {
