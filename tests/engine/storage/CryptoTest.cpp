@@ -129,6 +129,38 @@ TEST(CryptoTest, EveryCallStartsFromTheSameState) {
   EXPECT_FALSE(DecodePageBuffer(static_cast<TSDBCryptoAlgorithm>(200), x, 4, "k"));
 }
 
+// The cipher kept for a database's pages gives, call after call, exactly
+// what a freshly keyed cipher gives, and keys again when the algorithm or
+// the password changes; deciphering in place undoes enciphering.
+TEST(CryptoTest, KeptPageCipherActsAsAFreshOneEveryCall) {
+  struct {
+    TSDBCryptoAlgorithm alg;
+    const char* password;
+  } calls[] = {{craRijndael_128, "one"}, {craRijndael_128, "one"}, {craRijndael_128, "two"},
+               {craDES_Triple, "two"},   {craBlowfish, "two"},      {craRijndael_128, "one"},
+               {craSquare, ""},          {craSquare, ""},           {craTwofish_256, "three"}};
+  TSDBPageCipher kept;
+  for (const auto& c : calls) {
+    SCOPED_TRACE(std::string(SDBCryptoAlgorithmName(c.alg)) + "/" + c.password);
+    for (size_t n : {4056u, 4057u, 100u}) {
+      const auto plain = Pattern(n, static_cast<uint8_t>(c.alg));
+      auto fresh = plain, reused = plain;
+      ASSERT_TRUE(EncodePageBuffer(c.alg, fresh.data(), n, c.password));
+      ASSERT_TRUE(kept.Encode(c.alg, reused.data(), n, c.password));
+      EXPECT_EQ(reused, fresh) << n;
+      ASSERT_TRUE(kept.Decode(c.alg, reused.data(), n, c.password));
+      EXPECT_EQ(reused, plain) << n;
+    }
+  }
+  // A key that cannot be made is refused, and the next good call keys again.
+  uint8_t x[16] = {};
+  EXPECT_FALSE(kept.Decode(static_cast<TSDBCryptoAlgorithm>(200), x, sizeof x, "k"));
+  auto a = Pattern(64, 1), b = a;
+  ASSERT_TRUE(kept.Encode(craRijndael_256, a.data(), a.size(), "k"));
+  ASSERT_TRUE(EncodePageBuffer(craRijndael_256, b.data(), b.size(), "k"));
+  EXPECT_EQ(a, b);
+}
+
 TEST(CryptoTest, ControlBlockVerifiesThePassword) {
   for (int alg = 0; alg < kSDBCryptoAlgorithmCount; ++alg) {
     TSDBCryptoHeader header;

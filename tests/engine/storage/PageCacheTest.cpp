@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <algorithm>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
 #include "storage/file/SDBPageCache.h"
 
@@ -27,11 +30,22 @@ class TMemPageManager : public TSDBPageManager {
     NextPage = std::max(NextPage, pageNo + 1);
   }
   uint8_t OnDisk(int32_t pageNo) { return Disk.at(pageNo)[40]; }
+  // Another process's commit of the page: new content, next State.
+  void CommitElsewhere(int32_t pageNo, uint8_t value) {
+    auto& buf = Disk.at(pageNo);
+    buf[40] = value;
+    SDBSetPageState(buf.data(), SDBGetPageState(buf.data()) + 1);
+  }
 
   std::map<int32_t, std::vector<uint8_t>> Disk;
   std::vector<int32_t> Removed;
   int32_t NextPage = 2;
   int Reads = 0, Writes = 0;
+  // Multi-user: cached pages are checked against the State on disk.
+  bool CheckStates = false;
+  // Pages whose read fails its check after the bytes arrived (as a damaged
+  // enciphered page does): the buffer is left with bytes that are not the page.
+  std::set<int32_t> Damaged;
 
  protected:
   int32_t InternalAddPage() override { return NextPage++; }
@@ -44,7 +58,15 @@ class TMemPageManager : public TSDBPageManager {
     auto it = Disk.find(page.PageNo());
     if (it == Disk.end()) return false;
     std::copy(it->second.begin(), it->second.end(), page.Buffer());
+    if (Damaged.count(page.PageNo())) {
+      page.Data()[0] ^= 0x5A;
+      throw ESDBException(kSDBErrDecryptPageCRC, "Decrypt page error. Check CRC failed. PageNo: %d", {int64_t{page.PageNo()}});
+    }
     return true;
+  }
+  int32_t InternalReadPageState(int32_t n) override {
+    auto it = Disk.find(n);
+    return CheckStates && it != Disk.end() ? SDBGetPageState(it->second.data()) : kSDBMaxInt;
   }
   void InternalWritePage(TSDBPage& page) override {
     ++Writes;
@@ -253,6 +275,68 @@ TEST(PageCacheCapacity, LeastRecentlyUsedUnusedPageGoes) {
   pm.ApplyChanges(1);
   EXPECT_LE(pm.SharedPageCount(), 3);
   EXPECT_EQ(pm.Writes, 4);
+}
+
+// A full cache reuses the objects of the pages it drops: whatever page an
+// object held before, it serves only the page it holds now, and a new page
+// made from one starts empty.
+TEST(PageCacheCapacity, ReusedPageObjectsHoldOnlyTheirNewPage) {
+  TMemPageManager pm(2);
+  for (int32_t p = 2; p < 10; ++p) pm.Store(p, ptTableRecord, static_cast<uint8_t>(10 * p));
+  auto read = [&](int32_t p, uint16_t type = ptTableRecord) {
+    TSDBPageGuard g = SDBGetPageGuard(pm, 0, p, type);
+    return g->Data()[0];
+  };
+  for (int32_t p : {2, 3, 4, 5, 2, 6, 3, 9, 2, 2, 8})
+    ASSERT_EQ(read(p), 10 * p) << p;
+  EXPECT_EQ(pm.SharedPageCount(), 2);
+  {
+    // A page changed and dropped: its bytes must not reach the next page.
+    TSDBPageGuard g = SDBGetPageGuard(pm, 0, 7, ptTableRecord);
+    std::fill(g->Data(), g->Data() + g->DataSize(), uint8_t{0xEE});
+  }
+  for (int32_t p : {4, 5}) ASSERT_EQ(read(p), 10 * p) << p;
+  int32_t added;
+  {
+    TSDBPageGuard g = SDBAddPageGuard(pm, 0, ptTableBlob);
+    added = g->PageNo();
+    EXPECT_TRUE(std::all_of(g->Data(), g->Data() + g->DataSize(), [](uint8_t b) { return b == 0; }));
+    EXPECT_EQ(g->PageType(), ptTableBlob);
+    g->Data()[0] = 77;
+  }
+  pm.ApplyChanges(0);
+  EXPECT_EQ(pm.OnDisk(added), 77);
+  EXPECT_EQ(read(added, ptTableBlob), 77);
+  EXPECT_EQ(read(7), 70);
+}
+
+// Another process changed a cached page, and reading the new bytes failed
+// their check: the copy left behind is neither the old page nor the new one,
+// so it is dropped and the next request reads the page again.
+TEST(PageCacheShared, PageWhoseReReadFailedIsNotServedLater) {
+  TMemPageManager pm(10);
+  pm.CheckStates = true;
+  for (int32_t p = 2; p < 5; ++p) pm.Store(p, ptTableRecord, static_cast<uint8_t>(p));
+  auto read = [&](int32_t p) {
+    TSDBPageGuard g = SDBGetPageGuard(pm, 0, p, ptTableRecord);
+    return g->Data()[0];
+  };
+  EXPECT_EQ(read(3), 3);
+  const int reads = pm.Reads;
+  EXPECT_EQ(read(3), 3);  // unchanged on disk: served from the cache
+  EXPECT_EQ(pm.Reads, reads);
+  pm.CommitElsewhere(3, 33);
+  pm.Damaged.insert(3);
+  EXPECT_EQ(NativeOf([&] { read(3); }), 30446);
+  EXPECT_FALSE(pm.IsPageCached(3));
+  pm.Damaged.clear();
+  EXPECT_EQ(read(3), 33);
+  // A page read for the first time that fails its check is not kept either.
+  pm.Damaged.insert(4);
+  EXPECT_EQ(NativeOf([&] { read(4); }), 30446);
+  EXPECT_FALSE(pm.IsPageCached(4));
+  pm.Damaged.clear();
+  EXPECT_EQ(read(4), 4);
 }
 
 TEST(PageList, DeleteErrorsAndPageOrder) {

@@ -95,7 +95,9 @@ class TCipher3TDES final : public TSDBCipher {
   }
   void DecryptBlocksXor(const uint8_t* In, const uint8_t* Xor, uint8_t* Out, size_t Count) override {
     for (size_t b = 0; b < Count; ++b) {
-      const uint8_t* c = In + b * 24;
+      // A copy of the cipher block: Out may be In (deciphering in place).
+      uint8_t c[24];
+      std::memcpy(c, In + b * 24, 24);
       uint8_t* p = Out + b * 24;
       const uint8_t* x = Xor + b * 24;
       FDec.ProcessBlock(c, p);
@@ -244,14 +246,13 @@ void TSDBCipher::DecodeBlocks(uint8_t* Buffer, size_t Size) {
     // block, known without deciphering anything: the blocks can then be
     // deciphered all at once.
     const size_t whole = blocks * N;
-    alignas(16) uint8_t stackBuf[2 * 8192];
+    alignas(16) uint8_t stackBuf[8192];
     std::vector<uint8_t> heapBuf;
     uint8_t* feedbacks = stackBuf;
-    if (2 * whole > sizeof stackBuf) {
-      heapBuf.resize(2 * whole);
+    if (whole > sizeof stackBuf) {
+      heapBuf.resize(whole);
       feedbacks = heapBuf.data();
     }
-    uint8_t* plain = feedbacks + whole;
     uint64_t w[N / 8];
     for (size_t i = 0; i < N / 8; ++i) w[i] = Load64(f + i * 8);
     for (size_t b = 0; b < blocks; ++b) {
@@ -263,8 +264,9 @@ void TSDBCipher::DecodeBlocks(uint8_t* Buffer, size_t Size) {
       }
     }
     for (size_t i = 0; i < N / 8; ++i) Store64(f + i * 8, w[i]);
-    DecryptBlocksXor(Buffer, feedbacks, plain, blocks);
-    std::memcpy(Buffer, plain, whole);
+    // In place: each block is read before its plain text is stored, and
+    // the feedbacks were taken from the cipher text above.
+    DecryptBlocksXor(Buffer, feedbacks, Buffer, blocks);
   }
   const size_t pos = blocks * N;
   if (pos < Size) XorTail(Buffer + pos, Size - pos);
@@ -288,6 +290,49 @@ bool DecodePageBuffer(TSDBCryptoAlgorithm Algorithm, uint8_t* Buffer, size_t Siz
     cipher->Decode(Buffer, Size);
     return true;
   } catch (...) {
+    return false;
+  }
+}
+
+TSDBCipher* TSDBPageCipher::Keyed(TSDBCryptoAlgorithm Algorithm, const std::string& Password) {
+  if (FCipher && FAlgorithm == Algorithm && FPassword == Password) {
+    FCipher->Reset();
+    return FCipher.get();
+  }
+  Forget();
+  FCipher = TSDBCipher::Create(Algorithm, Password);
+  if (!FCipher) return nullptr;
+  FAlgorithm = Algorithm;
+  FPassword = Password;
+  return FCipher.get();
+}
+
+void TSDBPageCipher::Forget() noexcept {
+  FCipher.reset();
+  std::fill(FPassword.begin(), FPassword.end(), '\0');
+  FPassword.clear();
+}
+
+bool TSDBPageCipher::Encode(TSDBCryptoAlgorithm Algorithm, uint8_t* Buffer, size_t Size, const std::string& Password) {
+  try {
+    TSDBCipher* cipher = Keyed(Algorithm, Password);
+    if (!cipher) return false;
+    cipher->Encode(Buffer, Size);
+    return true;
+  } catch (...) {
+    Forget();
+    return false;
+  }
+}
+
+bool TSDBPageCipher::Decode(TSDBCryptoAlgorithm Algorithm, uint8_t* Buffer, size_t Size, const std::string& Password) {
+  try {
+    TSDBCipher* cipher = Keyed(Algorithm, Password);
+    if (!cipher) return false;
+    cipher->Decode(Buffer, Size);
+    return true;
+  } catch (...) {
+    Forget();
     return false;
   }
 }

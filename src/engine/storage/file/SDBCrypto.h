@@ -2,7 +2,7 @@
 // derived from the password, the cipher-text-stealing feedback mode every
 // page uses, and the control block that verifies a password.
 //
-// Keying (done afresh for every page or control-block operation):
+// Keying (the same for every page and the control block):
 //   key     = first min(digest size, largest key) bytes of RIPEMD-128 or
 //             RIPEMD-256 of the password's Windows-1252 bytes (no terminator);
 //   vector  = the all-0xFF block enciphered once with that key;
@@ -67,7 +67,7 @@ class TSDBCipher {
   // Called once by Create after the key schedule.
   void InitVector();
   virtual void EncryptBlock(const uint8_t* In, uint8_t* Out) = 0;
-  // Out[i] = D(In[i]) xor Xor[i] for Count consecutive blocks.
+  // Out[i] = D(In[i]) xor Xor[i] for Count consecutive blocks; Out may be In.
   virtual void DecryptBlocksXor(const uint8_t* In, const uint8_t* Xor, uint8_t* Out, size_t Count) = 0;
 
  private:
@@ -81,6 +81,31 @@ class TSDBCipher {
   size_t FKeySize;
   uint8_t FVector[kMaxBlockSize] = {};
   uint8_t FFeedback[kMaxBlockSize] = {};
+};
+
+// The cipher of a database's pages, keyed once and reused for every page:
+// keying (the password's digest, the key schedules) costs more than
+// deciphering a page. Every call starts from a fresh feedback, exactly as a
+// newly keyed cipher would; a different algorithm or password keys again.
+// Not shared between threads (its owner serialises its page I/O).
+class TSDBPageCipher {
+ public:
+  TSDBPageCipher() = default;
+  ~TSDBPageCipher() { Forget(); }
+  TSDBPageCipher(const TSDBPageCipher&) = delete;
+  TSDBPageCipher& operator=(const TSDBPageCipher&) = delete;
+
+  // As EncodePageBuffer / DecodePageBuffer below.
+  bool Encode(TSDBCryptoAlgorithm Algorithm, uint8_t* Buffer, size_t Size, const std::string& Password);
+  bool Decode(TSDBCryptoAlgorithm Algorithm, uint8_t* Buffer, size_t Size, const std::string& Password);
+  // Drops the key (a database closed).
+  void Forget() noexcept;
+
+ private:
+  TSDBCipher* Keyed(TSDBCryptoAlgorithm Algorithm, const std::string& Password);
+  std::unique_ptr<TSDBCipher> FCipher;
+  TSDBCryptoAlgorithm FAlgorithm = kSDBDefaultCryptoAlgorithm;
+  std::string FPassword;
 };
 
 // Encipher / decipher Size bytes in place with a freshly keyed cipher; false

@@ -41,8 +41,8 @@ TSDBDiskPageCache::~TSDBDiskPageCache() {
 }
 
 void TSDBDiskPageCache::ResetCache() {
-  FSharedPages.Clear();
-  FSessions.clear();
+  ClearSessionsAndPages();
+  FWorkState = {};
 }
 
 void TSDBDiskPageCache::CreateAndOpenDatabase(const std::string& FileName, const TSDBPassword& Password,
@@ -177,7 +177,7 @@ void TSDBDiskPageCache::UndoFailedCommit(TSDBSessionPageInfo& s, const std::vect
   // the file no longer has: drop every copy nobody uses, mark the others.
   for (TSDBPage* p : FSharedPages.Pages()) {
     if (p->UseCount() == 0)
-      FSharedPages.Delete(p->PageNo());
+      DropSharedPage(p);
     else
       MarkStale(*p);
   }
@@ -243,25 +243,36 @@ int32_t TSDBDiskPageCache::InternalReadPageState(int32_t PageNo) {
 // with a table it holds locked from modification, whose state it read in
 // this lock period, and the page was last read or checked by this session
 // for that same table and state.
+bool TSDBDiskPageCache::WorkTableState(int SessionID, int32_t& Table, int64_t& State) {
+  TWorkState& w = FWorkState;
+  if (!w.Known || w.SessionID != SessionID || w.Generation != FTablePagesCacheManager->Generation()) {
+    w.Trusted = FTablePagesCacheManager->GetWorkTableState(SessionID, w.Table, w.State, &w.Generation);
+    w.SessionID = SessionID;
+    w.Known = true;
+  }
+  Table = w.Table;
+  State = w.State;
+  return w.Trusted;
+}
+
 bool TSDBDiskPageCache::IsPageTableStateCurrent(int SessionID, TSDBPage& Page) {
   if (!FMultiUser) return true;
   if (!FTablePagesCacheManager) return false;
   int32_t table = -1;
   int64_t state = -1;
-  if (!FTablePagesCacheManager->GetWorkTableState(SessionID, table, state)) return false;
-  auto it = Page.TableStates().find(SessionID);
-  return it != Page.TableStates().end() && it->second.IsTableStateValueAssigned && it->second.TableID == table &&
-         it->second.TableState == state;
+  if (!WorkTableState(SessionID, table, state)) return false;
+  const TSDBPageTableStateInfo* known = Page.FindTableState(SessionID);
+  return known && known->IsTableStateValueAssigned && known->TableID == table && known->TableState == state;
 }
 
 void TSDBDiskPageCache::StampPageTableState(int SessionID, TSDBPage& Page) {
   if (!FMultiUser || !FTablePagesCacheManager) return;
   int32_t table = -1;
   int64_t state = -1;
-  if (FTablePagesCacheManager->GetWorkTableState(SessionID, table, state))
-    Page.TableStates()[SessionID] = TSDBPageTableStateInfo{table, state, true};
+  if (WorkTableState(SessionID, table, state))
+    Page.SetTableState(SessionID, TSDBPageTableStateInfo{table, state, true});
   else
-    Page.TableStates().erase(SessionID);
+    Page.ForgetTableState(SessionID);
 }
 
 bool TSDBDiskPageCache::IsSystemPage(int32_t PageNo) const { return FDiskPageManager->IsSystemPage(PageNo); }

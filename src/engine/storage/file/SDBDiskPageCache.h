@@ -79,7 +79,10 @@ class TSDBDiskPageCache : public TSDBPageManager {
 
   // Change detection of the sessions using this cache (multi-user); none:
   // every cached page is checked against its on-disk State.
-  void SetTablePagesCacheManager(TSDBDiskTablePagesCacheManager* Manager) { FTablePagesCacheManager = Manager; }
+  void SetTablePagesCacheManager(TSDBDiskTablePagesCacheManager* Manager) {
+    FTablePagesCacheManager = Manager;
+    FWorkState = {};
+  }
 
   bool LockPageByte(int32_t PageNo, int32_t Offset) override;
   bool UnlockPageByte(int32_t PageNo, int32_t Offset) override;
@@ -108,8 +111,20 @@ class TSDBDiskPageCache : public TSDBPageManager {
   // After a failed commit: the file back from the journal, the cache
   // without the session's change.
   void UndoFailedCommit(TSDBSessionPageInfo& s, const std::vector<int32_t>& added);
+  // The session's work table and its state, as the change detection
+  // answers (GetWorkTableState), from the answer kept while the manager's
+  // generation stays the same: every page fetch asks.
+  bool WorkTableState(int SessionID, int32_t& Table, int64_t& State);
   std::unique_ptr<TSDBDiskPageManager> FDiskPageManager;
   TSDBDiskTablePagesCacheManager* FTablePagesCacheManager = nullptr;
+  struct TWorkState {
+    bool Known = false;
+    int SessionID = kSDBInvalidSessionID;
+    uint64_t Generation = 0;
+    bool Trusted = false;
+    int32_t Table = -1;
+    int64_t State = -1;
+  } FWorkState;
   bool FLastCommitUndone = false;
 };
 

@@ -95,8 +95,7 @@ void TSDBMemoryPageManager::Clear() {
   };
   FSharedPages.ForEach(check);
   for (const auto& s : FSessions) s->DirtyPages.ForEach(check);
-  FSharedPages.Clear();
-  FSessions.clear();
+  ClearSessionsAndPages();
   FPages.clear();
   FPages.resize(1);
   FAllocated.assign(1, true);

@@ -1,6 +1,7 @@
 #include "storage/file/SDBPageCache.h"
 
 #include <algorithm>
+#include <cstring>
 #include <random>
 
 #include "sdb/SDBErrors.h"
@@ -16,6 +17,9 @@ int32_t RandomPageState() {
   return static_cast<int32_t>(gen() % 0x3FFFFFFFu);
 }
 
+// A few are enough: a full cache drops one page per page it reads.
+constexpr size_t kMaxSparePages = 8;
+
 void CheckSession(int sessionID) {
   if (sessionID == kSDBInvalidSessionID) throw ESDBException(kSDBErrInvalidSessionID, "Invalid Session ID");
 }
@@ -23,59 +27,97 @@ void CheckSession(int sessionID) {
 }  // namespace
 
 TSDBPage::TSDBPage(TSDBPageManager* pageManager, int32_t pageNo, size_t pageSize)
-    : LPageManager(pageManager), FPageNo(pageNo), FPageBuffer(pageSize, 0) {}
+    : LPageManager(pageManager),
+      FPageNo(pageNo),
+      FSize(pageSize),
+      FPageBuffer(std::make_unique_for_overwrite<uint8_t[]>(pageSize)) {}
+
+void TSDBPage::Reuse(int32_t pageNo) noexcept {
+  FPageNo = pageNo;
+  FIsDirty = false;
+  FUseCount = 0;
+  FParentList = nullptr;
+  FOlder = FNewer = FHashNext = nullptr;
+  FSessionID = kSDBInvalidSessionID;
+  FReloaded = false;
+  FEncryptionEnabled = true;
+  FStale = false;
+  FTableStates.clear();
+}
+
+void TSDBPage::SetTableState(int SessionID, const TSDBPageTableStateInfo& Info) {
+  for (auto& [id, info] : FTableStates)
+    if (id == SessionID) {
+      info = Info;
+      return;
+    }
+  FTableStates.emplace_back(SessionID, Info);
+}
+
+void TSDBPage::ForgetTableState(int SessionID) noexcept {
+  for (size_t i = 0; i < FTableStates.size(); ++i)
+    if (FTableStates[i].first == SessionID) {
+      FTableStates[i] = FTableStates.back();
+      FTableStates.pop_back();
+      return;
+    }
+}
 
 // ---------------------------------------------------------------------------
 
-TSDBPage* TSDBPageList::Get(int32_t pageNo) const {
-  auto it = FItems.find(pageNo);
-  return it == FItems.end() ? nullptr : it->second.get();
+void TSDBPageList::Grow() {
+  const size_t size = FBuckets.empty() ? 64 : FBuckets.size() * 2;
+  std::vector<TSDBPage*> buckets(size, nullptr);
+  FBuckets.swap(buckets);
+  FShift = 32;
+  for (size_t n = size; n > 1; n >>= 1) --FShift;
+  for (TSDBPage* p = FOldest; p; p = p->FNewer) {
+    TSDBPage*& head = FBuckets[Bucket(p->FPageNo)];
+    p->FHashNext = head;
+    head = p;
+  }
 }
 
-void TSDBPageList::Unlink(TSDBPage* page) noexcept {
-  (page->FOlder ? page->FOlder->FNewer : FOldest) = page->FNewer;
-  (page->FNewer ? page->FNewer->FOlder : FNewest) = page->FOlder;
-  page->FOlder = page->FNewer = nullptr;
-}
-
-void TSDBPageList::LinkNewest(TSDBPage* page) noexcept {
-  page->FOlder = FNewest;
-  page->FNewer = nullptr;
-  (FNewest ? FNewest->FNewer : FOldest) = page;
-  FNewest = page;
+bool TSDBPageList::UnhashPage(TSDBPage* page) noexcept {
+  if (FBuckets.empty()) return false;
+  for (TSDBPage** link = &FBuckets[Bucket(page->FPageNo)]; *link; link = &(*link)->FHashNext)
+    if (*link == page) {
+      *link = page->FHashNext;
+      page->FHashNext = nullptr;
+      return true;
+    }
+  return false;
 }
 
 TSDBPage* TSDBPageList::Insert(std::unique_ptr<TSDBPage> page) {
-  TSDBPage* raw = page.get();
-  auto [it, added] = FItems.try_emplace(raw->PageNo(), std::move(page));
-  if (!added) {
-    // One page number, one copy: the newer replaces the older.
-    Unlink(it->second.get());
-    it->second->FParentList = nullptr;
-    it->second = std::move(page);
-  }
+  // One page number, one copy: the newer replaces the older.
+  if (TSDBPage* old = Get(page->FPageNo)) Extract(old->FPageNo);
+  if (FCount >= FBuckets.size()) Grow();
+  TSDBPage* raw = page.release();
+  TSDBPage*& head = FBuckets[Bucket(raw->FPageNo)];
+  raw->FHashNext = head;
+  head = raw;
+  ++FCount;
   raw->FParentList = this;
   LinkNewest(raw);
   return raw;
 }
 
 std::unique_ptr<TSDBPage> TSDBPageList::Extract(int32_t pageNo) {
-  if (FItems.empty()) throw ESDBException(kSDBErrSortedPageListEmpty, "TSortedPageList.Delete - no elements in array!");
-  auto it = FItems.find(pageNo);
-  if (it == FItems.end())
+  if (FCount == 0) throw ESDBException(kSDBErrSortedPageListEmpty, "TSortedPageList.Delete - no elements in array!");
+  TSDBPage* page = Get(pageNo);
+  if (!page)
     throw ESDBException(kSDBErrSortedPageListMissing, "TSortedPageList.Delete - element not found, key = %d, itemCount = %d",
                         {int64_t{pageNo}, int64_t{Count()}});
-  std::unique_ptr<TSDBPage> page = std::move(it->second);
-  FItems.erase(it);
-  Unlink(page.get());
-  page->FParentList = nullptr;
-  return page;
+  return Extract(page);
 }
 
-void TSDBPageList::Touch(TSDBPage* page) noexcept {
-  if (page == FNewest) return;
+std::unique_ptr<TSDBPage> TSDBPageList::Extract(TSDBPage* page) noexcept {
+  UnhashPage(page);
+  --FCount;
   Unlink(page);
-  LinkNewest(page);
+  page->FParentList = nullptr;
+  return std::unique_ptr<TSDBPage>(page);
 }
 
 TSDBPage* TSDBPageList::FindLRU() const noexcept {
@@ -87,14 +129,20 @@ TSDBPage* TSDBPageList::FindLRU() const noexcept {
 
 std::vector<TSDBPage*> TSDBPageList::Pages() const {
   std::vector<TSDBPage*> pages;
-  pages.reserve(FItems.size());
-  for (const auto& [no, page] : FItems) pages.push_back(page.get());
+  pages.reserve(FCount);
+  for (TSDBPage* p = FOldest; p; p = p->FNewer) pages.push_back(p);
   std::sort(pages.begin(), pages.end(), [](const TSDBPage* a, const TSDBPage* b) { return a->PageNo() < b->PageNo(); });
   return pages;
 }
 
 void TSDBPageList::Clear() noexcept {
-  FItems.clear();
+  for (TSDBPage* p = FOldest; p;) {
+    TSDBPage* next = p->FNewer;
+    delete p;
+    p = next;
+  }
+  std::fill(FBuckets.begin(), FBuckets.end(), nullptr);
+  FCount = 0;
   FOldest = FNewest = nullptr;
 }
 
@@ -106,17 +154,44 @@ TSDBPageManager::TSDBPageManager(uint16_t pageSize, int cacheCapacity) : FPageSi
     cacheCapacity = static_cast<int>(std::min<uint64_t>(byMemory, 1000));
   }
   FCacheCapacity = std::max(cacheCapacity, 1);
+  FSparePages.reserve(kMaxSparePages);
 }
 
 TSDBPageManager::~TSDBPageManager() = default;
 
-TSDBSessionPageInfo& TSDBPageManager::Session(int SessionID) {
+TSDBSessionPageInfo& TSDBPageManager::FindOrAddSession(int SessionID) {
   for (auto& s : FSessions)
-    if (s->SessionID == SessionID) return *s;
+    if (s->SessionID == SessionID) return *(FLastSession = s.get());
   FSessions.push_back(std::make_unique<TSDBSessionPageInfo>());
   FSessions.back()->SessionID = SessionID;
-  return *FSessions.back();
+  return *(FLastSession = FSessions.back().get());
 }
+
+void TSDBPageManager::ClearSessionsAndPages() noexcept {
+  FLastSession = nullptr;
+  FSessions.clear();
+  FSharedPages.Clear();
+  FSparePages.clear();
+}
+
+std::unique_ptr<TSDBPage> TSDBPageManager::NewPage(int32_t PageNo) {
+  while (!FSparePages.empty()) {
+    std::unique_ptr<TSDBPage> page = std::move(FSparePages.back());
+    FSparePages.pop_back();
+    // Spares of another page size (a database opened since) are dropped.
+    if (page->FSize != FPageSize) continue;
+    page->Reuse(PageNo);
+    return page;
+  }
+  return std::make_unique<TSDBPage>(this, PageNo, FPageSize);
+}
+
+void TSDBPageManager::KeepSpare(std::unique_ptr<TSDBPage> Page) noexcept {
+  // Room for them is reserved up front, so keeping one cannot fail.
+  if (FSparePages.size() < kMaxSparePages && Page->FSize == FPageSize) FSparePages.push_back(std::move(Page));
+}
+
+void TSDBPageManager::DropSharedPage(TSDBPage* Page) { KeepSpare(FSharedPages.Extract(Page)); }
 
 const TSDBSessionPageInfo* TSDBPageManager::FindSession(int SessionID) const {
   for (const auto& s : FSessions)
@@ -148,33 +223,43 @@ void TSDBPageManager::ReadIntoCache(TSDBPage& page, uint16_t pageType, int sessi
 TSDBPage* TSDBPageManager::GetPage(int SessionID, int32_t PageNo, uint16_t PageType, bool SynchronizeAllowed) {
   CheckSession(SessionID);
   if (PageNo < 0) throw ESDBException(kSDBErrInvalidCachePageNumber, "Invalid page number");
-  if (IsSystemPage(PageNo)) throw ESDBException(kSDBErrDeleteSystemPage, "Cannot delete PFS or EAM page. PageNo=%d", {int64_t{PageNo}});
   TSDBSessionPageInfo& s = Session(SessionID);
   TSDBPage* page = s.DirtyPages.Get(PageNo);
   if (!page) {
     page = FSharedPages.Get(PageNo);
     if (!page) {
-      page = FSharedPages.Insert(std::make_unique<TSDBPage>(this, PageNo, FPageSize));
+      // Bitmap pages never enter the cache, so only a page not found there
+      // can be one.
+      if (IsSystemPage(PageNo))
+        throw ESDBException(kSDBErrDeleteSystemPage, "Cannot delete PFS or EAM page. PageNo=%d", {int64_t{PageNo}});
+      page = FSharedPages.Insert(NewPage(PageNo));
       try {
         ReadIntoCache(*page, PageType, SessionID);
       } catch (...) {
         // Never keep a page whose content could not be read or is of the
         // wrong kind: the next request reads it again.
-        FSharedPages.Delete(PageNo);
+        DropSharedPage(page);
         throw;
       }
-    } else {
-      if (page->FStale && page->FUseCount == 0) {
+    } else if (page->FStale && page->FUseCount == 0) {
+      try {
+        ReadIntoCache(*page, PageType, SessionID);
+      } catch (...) {
+        DropSharedPage(page);
+        throw;
+      }
+    } else if (SynchronizeAllowed && !IsPageTableStateCurrent(SessionID, *page)) {
+      int32_t onDisk = InternalReadPageState(PageNo);
+      if (onDisk != kSDBMaxInt && onDisk != page->State() && page->FUseCount == 0) {
         try {
           ReadIntoCache(*page, PageType, SessionID);
         } catch (...) {
-          FSharedPages.Delete(PageNo);
+          // The buffer holds what the failed read left: a later request
+          // must read the page again rather than trust it.
+          DropSharedPage(page);
           throw;
         }
-      } else if (SynchronizeAllowed && !IsPageTableStateCurrent(SessionID, *page)) {
-        int32_t onDisk = InternalReadPageState(PageNo);
-        if (onDisk != kSDBMaxInt && onDisk != page->State() && page->FUseCount == 0)
-          ReadIntoCache(*page, PageType, SessionID);
+      } else {
         StampPageTableState(SessionID, *page);
       }
     }
@@ -197,11 +282,13 @@ TSDBPage* TSDBPageManager::AddPage(int SessionID, uint16_t PageType) {
   // A copy left from before the page was freed is outdated now.
   if (TSDBPage* old = FSharedPages.Get(pageNo)) {
     if (old->FUseCount == 0)
-      FSharedPages.Delete(pageNo);
+      DropSharedPage(old);
     else
       old->FStale = true;
   }
-  auto page = std::make_unique<TSDBPage>(this, pageNo, FPageSize);
+  std::unique_ptr<TSDBPage> page = NewPage(pageNo);
+  // A new page starts empty, whatever the reused buffer held.
+  std::memset(page->Buffer(), 0, page->Size());
   SDBInitPageHeader(page->Buffer());
   page->SetPageType(PageType);
   page->SetState(RandomPageState());
@@ -217,14 +304,14 @@ void TSDBPageManager::PutPage(TSDBPage* Page) {
   if (!Page || Page->FUseCount <= 0 || !Page->FParentList) throw ESDBException(kSDBErrPageNotFound, "Page not found");
   if (--Page->FUseCount > 0) return;
   Page->FReloaded = false;
+  // A list is the parent only of the pages it holds.
   if (Page->FParentList == &FSharedPages) {
-    if (FSharedPages.Get(Page->PageNo()) != Page) throw ESDBException(kSDBErrPageNotFound, "Page not found");
     if (Page->FIsDirty) {
-      Session(Page->FSessionID).DirtyPages.Insert(FSharedPages.Extract(Page->PageNo()));
+      Session(Page->FSessionID).DirtyPages.Insert(FSharedPages.Extract(Page));
       return;
     }
     FSharedPages.Touch(Page);
-    DropLRUIfOverCapacity();
+    if (FSharedPages.Count() > FCacheCapacity) DropLRUIfOverCapacity();
   }
 }
 
@@ -232,7 +319,7 @@ void TSDBPageManager::DropLRUIfOverCapacity() {
   while (FSharedPages.Count() > FCacheCapacity) {
     TSDBPage* lru = FSharedPages.FindLRU();
     if (!lru) return;  // every cached page is in use
-    FSharedPages.Delete(lru->PageNo());
+    DropSharedPage(lru);
   }
 }
 
@@ -317,7 +404,7 @@ void TSDBPageManager::ApplyChanges(int SessionID) {
     if (s->DirtyPages.Contains(pageNo)) s->DirtyPages.Delete(pageNo);
     if (TSDBPage* old = FSharedPages.Get(pageNo)) {
       if (old->FUseCount == 0)
-        FSharedPages.Delete(pageNo);
+        DropSharedPage(old);
       else
         old->FStale = true;
     }
@@ -329,19 +416,23 @@ void TSDBPageManager::ApplyChanges(int SessionID) {
     TSDBPage* p = s->DirtyPages.Get(no);
     if (!p) continue;
     InternalWritePage(*p);
-    std::unique_ptr<TSDBPage> page = s->DirtyPages.Extract(p->PageNo());
+    std::unique_ptr<TSDBPage> page = s->DirtyPages.Extract(p);
     page->FIsDirty = false;
     page->FTableStates.clear();
     if (TSDBPage* old = FSharedPages.Get(page->PageNo())) {
       // Another session read the page before this commit: its copy is old.
       if (old->FUseCount == 0) {
-        FSharedPages.Delete(page->PageNo());
+        DropSharedPage(old);
       } else {
         old->FStale = true;
+        KeepSpare(std::move(page));
         continue;
       }
     }
-    if (FSharedPages.Count() < FCacheCapacity) FSharedPages.Insert(std::move(page));
+    if (FSharedPages.Count() < FCacheCapacity)
+      FSharedPages.Insert(std::move(page));
+    else
+      KeepSpare(std::move(page));
   }
 }
 

@@ -39,17 +39,18 @@ struct TSDBPageTableStateInfo {
 
 class TSDBPage {
  public:
+  // The buffer's bytes are undefined until the page is read or initialised.
   TSDBPage(TSDBPageManager* pageManager, int32_t pageNo, size_t pageSize);
 
   int32_t PageNo() const noexcept { return FPageNo; }
   TSDBPageManager* PageManager() const noexcept { return LPageManager; }
-  uint8_t* Buffer() noexcept { return FPageBuffer.data(); }
-  const uint8_t* Buffer() const noexcept { return FPageBuffer.data(); }
+  uint8_t* Buffer() noexcept { return FPageBuffer.get(); }
+  const uint8_t* Buffer() const noexcept { return FPageBuffer.get(); }
   // The data area after the 40-byte page header.
-  uint8_t* Data() noexcept { return FPageBuffer.data() + kSDBPageHeaderSize; }
-  const uint8_t* Data() const noexcept { return FPageBuffer.data() + kSDBPageHeaderSize; }
-  size_t Size() const noexcept { return FPageBuffer.size(); }
-  size_t DataSize() const noexcept { return FPageBuffer.size() - kSDBPageHeaderSize; }
+  uint8_t* Data() noexcept { return FPageBuffer.get() + kSDBPageHeaderSize; }
+  const uint8_t* Data() const noexcept { return FPageBuffer.get() + kSDBPageHeaderSize; }
+  size_t Size() const noexcept { return FSize; }
+  size_t DataSize() const noexcept { return FSize - kSDBPageHeaderSize; }
 
   uint16_t PageType() const { return SDBGetPageType(Buffer()); }
   void SetPageType(uint16_t type) { SDBSetPageType(Buffer(), type); }
@@ -69,50 +70,79 @@ class TSDBPage {
   void SetReloaded(bool v) noexcept { FReloaded = v; }
   bool EncryptionEnabled() const noexcept { return FEncryptionEnabled; }
   void SetEncryptionEnabled(bool v) noexcept { FEncryptionEnabled = v; }
-  std::map<int, TSDBPageTableStateInfo>& TableStates() noexcept { return FTableStates; }
+
+  // What each session knew of the page (multi-user change detection).
+  // Few sessions of one process share a cache, so a short list does.
+  const TSDBPageTableStateInfo* FindTableState(int SessionID) const noexcept {
+    for (const auto& [id, info] : FTableStates)
+      if (id == SessionID) return &info;
+    return nullptr;
+  }
+  void SetTableState(int SessionID, const TSDBPageTableStateInfo& Info);
+  void ForgetTableState(int SessionID) noexcept;
+  void ForgetTableStates() noexcept { FTableStates.clear(); }
 
  private:
   friend class TSDBPageManager;
   friend class TSDBPageList;
+  // Makes the object a fresh, unused copy of another page (its buffer is
+  // reused as it is: the caller reads or initialises it).
+  void Reuse(int32_t pageNo) noexcept;
+
   TSDBPageManager* LPageManager;
   int32_t FPageNo;
-  std::vector<uint8_t> FPageBuffer;
+  size_t FSize;
+  std::unique_ptr<uint8_t[]> FPageBuffer;
   bool FIsDirty = false;
   int FUseCount = 0;
   TSDBPageList* FParentList = nullptr;
-  // The parent list's least-recently-used chain.
+  // The parent list's least-recently-used chain and hash bucket chain.
   TSDBPage* FOlder = nullptr;
   TSDBPage* FNewer = nullptr;
+  TSDBPage* FHashNext = nullptr;
   int FSessionID = kSDBInvalidSessionID;
   bool FReloaded = false;
   bool FEncryptionEnabled = true;
   bool FStale = false;  // a newer committed copy exists; re-read at next use
-  std::map<int, TSDBPageTableStateInfo> FTableStates;
+  std::vector<std::pair<int, TSDBPageTableStateInfo>> FTableStates;
 };
 
 // The pages of one list (the shared clean pages, or one session's dirty
-// pages), owned by it and found by page number through a hash, each linked
-// into a least-recently-used chain through the page itself: lookups,
-// insertions, removals, refreshes and the choice of the page to drop are
-// all constant time, whatever the cache capacity.
+// pages), owned by it and found by page number through a hash whose chains
+// run through the pages themselves, each also linked into a
+// least-recently-used chain: lookups, insertions, removals, refreshes and
+// the choice of the page to drop are all constant time, whatever the cache
+// capacity, and none of them allocates (but for the bucket table growing).
 class TSDBPageList {
  public:
   TSDBPageList() = default;
+  ~TSDBPageList() { Clear(); }
   TSDBPageList(const TSDBPageList&) = delete;
   TSDBPageList& operator=(const TSDBPageList&) = delete;
 
-  TSDBPage* Get(int32_t pageNo) const;
-  bool Contains(int32_t pageNo) const { return FItems.count(pageNo) != 0; }
-  int Count() const noexcept { return static_cast<int>(FItems.size()); }
+  TSDBPage* Get(int32_t pageNo) const noexcept {
+    if (FCount == 0) return nullptr;
+    for (TSDBPage* p = FBuckets[Bucket(pageNo)]; p; p = p->FHashNext)
+      if (p->FPageNo == pageNo) return p;
+    return nullptr;
+  }
+  bool Contains(int32_t pageNo) const noexcept { return Get(pageNo) != nullptr; }
+  int Count() const noexcept { return static_cast<int>(FCount); }
   // Inserts (as the most recently used); the list becomes the page's parent.
   TSDBPage* Insert(std::unique_ptr<TSDBPage> page);
   // Removes and hands back the page. Raises "TSortedPageList.Delete - no
   // elements in array!" (20165) on an empty list and "TSortedPageList.Delete -
   // element not found, key = %d, itemCount = %d" (20166) when absent.
   std::unique_ptr<TSDBPage> Extract(int32_t pageNo);
+  // Removes and hands back a page of this list.
+  std::unique_ptr<TSDBPage> Extract(TSDBPage* page) noexcept;
   void Delete(int32_t pageNo) { Extract(pageNo); }
   // The page becomes the most recently used.
-  void Touch(TSDBPage* page) noexcept;
+  void Touch(TSDBPage* page) noexcept {
+    if (page == FNewest) return;
+    Unlink(page);
+    LinkNewest(page);
+  }
   // The least recently used page that nobody uses, null when none.
   TSDBPage* FindLRU() const noexcept;
   // Every page, in page-number order (a commit writes in file order).
@@ -126,9 +156,28 @@ class TSDBPageList {
   void Clear() noexcept;
 
  private:
-  void Unlink(TSDBPage* page) noexcept;
-  void LinkNewest(TSDBPage* page) noexcept;
-  std::unordered_map<int32_t, std::unique_ptr<TSDBPage>> FItems;
+  size_t Bucket(int32_t pageNo) const noexcept {
+    // Fibonacci hashing: neighbouring page numbers land far apart.
+    return (static_cast<uint32_t>(pageNo) * 0x9E3779B1u) >> FShift;
+  }
+  void Grow();
+  void Unlink(TSDBPage* page) noexcept {
+    (page->FOlder ? page->FOlder->FNewer : FOldest) = page->FNewer;
+    (page->FNewer ? page->FNewer->FOlder : FNewest) = page->FOlder;
+    page->FOlder = page->FNewer = nullptr;
+  }
+  void LinkNewest(TSDBPage* page) noexcept {
+    page->FOlder = FNewest;
+    page->FNewer = nullptr;
+    (FNewest ? FNewest->FNewer : FOldest) = page;
+    FNewest = page;
+  }
+  // Takes the page out of its bucket chain; false when absent.
+  bool UnhashPage(TSDBPage* page) noexcept;
+
+  std::vector<TSDBPage*> FBuckets;  // power-of-two size, or empty
+  unsigned FShift = 32;             // 32 - log2(bucket count)
+  size_t FCount = 0;
   TSDBPage* FOldest = nullptr;
   TSDBPage* FNewest = nullptr;
 };
@@ -217,8 +266,17 @@ class TSDBPageManager {
   // Whether a page number is a free-space bitmap page (never cached).
   virtual bool IsSystemPage(int32_t PageNo) const;
 
-  TSDBSessionPageInfo& Session(int SessionID);
+  TSDBSessionPageInfo& Session(int SessionID) {
+    if (FLastSession && FLastSession->SessionID == SessionID) return *FLastSession;
+    return FindOrAddSession(SessionID);
+  }
   const TSDBSessionPageInfo* FindSession(int SessionID) const;
+  // Forgets every session and every cached page (a database closed or
+  // opened).
+  void ClearSessionsAndPages() noexcept;
+  // Drops a cached copy nobody uses; its object is kept for the next page
+  // read.
+  void DropSharedPage(TSDBPage* Page);
   // Runs all the work the session deferred to its commit.
   void RunAllDeferred(int SessionID);
   // Called by ApplyChanges once the session's pages passed their checks and
@@ -237,8 +295,18 @@ class TSDBPageManager {
   bool FIgnoreCRCErrors = false;
 
  private:
+  TSDBSessionPageInfo& FindOrAddSession(int SessionID);
   void ReadIntoCache(TSDBPage& page, uint16_t pageType, int sessionID);
   void DropLRUIfOverCapacity();
+  // A page object for PageNo: one given back before, or a new one. Its
+  // buffer holds whatever it held.
+  std::unique_ptr<TSDBPage> NewPage(int32_t PageNo);
+  void KeepSpare(std::unique_ptr<TSDBPage> Page) noexcept;
+  // Page objects dropped from the cache, kept for the next pages read: a
+  // cache that is full drops one page per page it reads, and the next read
+  // takes the dropped object and its buffer instead of allocating them.
+  std::vector<std::unique_ptr<TSDBPage>> FSparePages;
+  TSDBSessionPageInfo* FLastSession = nullptr;
 };
 
 // Gives a page back to its cache when it goes out of scope.

@@ -152,21 +152,6 @@ bool TSDBDiskPageHeader::HasValidSignature() const {
   return std::memcmp(Signature.data(), "SDBP", 4) == 0;
 }
 
-int32_t SDBGetPageState(const uint8_t* Page) { return GetLEI32(Page + TSDBDiskPageHeader::kStateOffset); }
-void SDBSetPageState(uint8_t* Page, int32_t State) {
-  PutLEI32(Page + TSDBDiskPageHeader::kStateOffset, State);
-}
-uint16_t SDBGetPageType(const uint8_t* Page) { return GetLE16(Page + TSDBDiskPageHeader::kPageTypeOffset); }
-void SDBSetPageType(uint8_t* Page, uint16_t PageType) {
-  PutLE16(Page + TSDBDiskPageHeader::kPageTypeOffset, PageType);
-}
-int32_t SDBGetNextPageNo(const uint8_t* Page) {
-  return GetLEI32(Page + TSDBDiskPageHeader::kNextPageNoOffset);
-}
-void SDBSetNextPageNo(uint8_t* Page, int32_t NextPageNo) {
-  PutLEI32(Page + TSDBDiskPageHeader::kNextPageNoOffset, NextPageNo);
-}
-
 void SDBInitPageHeader(uint8_t* Page) { TSDBDiskPageHeader().Save(Page); }
 
 int32_t SDBNextPageState(int32_t State) {

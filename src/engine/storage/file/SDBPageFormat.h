@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <string>
 
+#include "common/SDBBytes.h"
+
 namespace sdb {
 
 inline constexpr char kSDBSignature[] = "EMBEDDEDDATABASE";  // 16 characters, no terminator on disk
@@ -152,13 +154,18 @@ struct TSDBDiskPageHeader {
   bool HasValidSignature() const;
 };
 
-// In-place accessors for the page header fields of a page buffer.
-int32_t SDBGetPageState(const uint8_t* Page);
-void SDBSetPageState(uint8_t* Page, int32_t State);
-uint16_t SDBGetPageType(const uint8_t* Page);
-void SDBSetPageType(uint8_t* Page, uint16_t PageType);
-int32_t SDBGetNextPageNo(const uint8_t* Page);
-void SDBSetNextPageNo(uint8_t* Page, int32_t NextPageNo);
+// In-place accessors for the page header fields of a page buffer (inline:
+// every page fetch checks the type).
+inline int32_t SDBGetPageState(const uint8_t* Page) { return GetLEI32(Page + TSDBDiskPageHeader::kStateOffset); }
+inline void SDBSetPageState(uint8_t* Page, int32_t State) { PutLEI32(Page + TSDBDiskPageHeader::kStateOffset, State); }
+inline uint16_t SDBGetPageType(const uint8_t* Page) { return GetLE16(Page + TSDBDiskPageHeader::kPageTypeOffset); }
+inline void SDBSetPageType(uint8_t* Page, uint16_t PageType) {
+  PutLE16(Page + TSDBDiskPageHeader::kPageTypeOffset, PageType);
+}
+inline int32_t SDBGetNextPageNo(const uint8_t* Page) { return GetLEI32(Page + TSDBDiskPageHeader::kNextPageNoOffset); }
+inline void SDBSetNextPageNo(uint8_t* Page, int32_t NextPageNo) {
+  PutLEI32(Page + TSDBDiskPageHeader::kNextPageNoOffset, NextPageNo);
+}
 // Writes a freshly initialised header (State 0, PageType 0) into a page buffer.
 void SDBInitPageHeader(uint8_t* Page);
 

@@ -239,6 +239,7 @@ void TSDBDiskPageManager::CloseDatabase() {
   }
   FReservedPages.clear();
   FReserveGroup = 1;
+  FPageCipher.Forget();
   FDatabaseFreeSpaceManager.reset();
   FJournal->Abandon();
   // An empty journal goes with the last writer; only under the header lock,
@@ -551,7 +552,7 @@ bool TSDBDiskPageManager::InternalReadPage(int32_t PageNo, uint8_t* PageBuffer, 
   if (FDBHeader.Encrypted && EncryptionEnabled && !IsSystemPage(PageNo)) {
     uint8_t* data = PageBuffer + kSDBPageHeaderSize;
     auto algorithm = static_cast<TSDBCryptoAlgorithm>(PageBuffer[TSDBDiskPageHeader::kCipheryeOffset]);
-    bool ok = DecodePageBuffer(algorithm, data, FPageDataSize, FPassword.Password);
+    bool ok = FPageCipher.Decode(algorithm, data, FPageDataSize, FPassword.Password);
     if (!FIgnoreCRCErrors &&
         (!ok || CRC(0, data, FPageDataSize) != GetLE32(PageBuffer + TSDBDiskPageHeader::kCRC32Offset)))
       throw ESDBException(kSDBErrDecryptPageCRC, "Decrypt page error. Check CRC failed. PageNo: %d", {static_cast<int64_t>(PageNo)});
@@ -574,8 +575,8 @@ void TSDBDiskPageManager::InternalWritePage(int32_t PageNo, uint8_t* PageBuffer,
     // without deciphering it again after the write.
     thread_local std::vector<uint8_t> enciphered;
     enciphered.assign(PageBuffer, PageBuffer + FPageSize);
-    if (!EncodePageBuffer(FPassword.CryptoAlgorithm, enciphered.data() + kSDBPageHeaderSize, FPageDataSize,
-                          FPassword.Password))
+    if (!FPageCipher.Encode(FPassword.CryptoAlgorithm, enciphered.data() + kSDBPageHeaderSize, FPageDataSize,
+                            FPassword.Password))
       throw ESDBException(kSDBErrWritePage, "Encrypt page error. PageNo: %d", {static_cast<int64_t>(PageNo)});
     stored = enciphered.data();
   }

@@ -303,6 +303,8 @@ class TSDBDiskPageManager {
   TSDBCryptoHeader FCryptoHeader;
   TSDBLockedBytes FLockedBytes;
   TSDBPassword FPassword;
+  // Keyed once for the pages' reads and writes.
+  TSDBPageCipher FPageCipher;
   std::map<int32_t, TDirectChain> FDirectChains;
   // Reserved pages, highest first (the lowest is handed out next), and the
   // size of the next group.

@@ -25,6 +25,7 @@ void TSDBDiskTablePagesCacheManager::TableIsSLocked(int SessionID, int32_t Table
   const int before = t.TableSLockCount + t.TableRWLockCount;
   ++t.TableSLockCount;
   Changed(t, before);
+  Bump();
 }
 
 void TSDBDiskTablePagesCacheManager::TableIsSUnlocked(int SessionID, int32_t TableID) {
@@ -33,6 +34,7 @@ void TSDBDiskTablePagesCacheManager::TableIsSUnlocked(int SessionID, int32_t Tab
   const int before = t.TableSLockCount + t.TableRWLockCount;
   if (t.TableSLockCount > 0) --t.TableSLockCount;
   Changed(t, before);
+  Bump();
 }
 
 void TSDBDiskTablePagesCacheManager::TableIsRWLocked(int SessionID, int32_t TableID) {
@@ -41,6 +43,7 @@ void TSDBDiskTablePagesCacheManager::TableIsRWLocked(int SessionID, int32_t Tabl
   const int before = t.TableSLockCount + t.TableRWLockCount;
   ++t.TableRWLockCount;
   Changed(t, before);
+  Bump();
 }
 
 void TSDBDiskTablePagesCacheManager::TableIsRWUnlocked(int SessionID, int32_t TableID) {
@@ -49,6 +52,7 @@ void TSDBDiskTablePagesCacheManager::TableIsRWUnlocked(int SessionID, int32_t Ta
   const int before = t.TableSLockCount + t.TableRWLockCount;
   if (t.TableRWLockCount > 0) --t.TableRWLockCount;
   Changed(t, before);
+  Bump();
 }
 
 bool TSDBDiskTablePagesCacheManager::GetIsMostUpdatedLoaded(int SessionID, int32_t TableID) {
@@ -63,11 +67,13 @@ void TSDBDiskTablePagesCacheManager::SetIsMostUpdatedLoaded(int SessionID, int32
   if (!t.IsTableLockedFromModification() || t.IsMostUpdatedLoaded) return;
   t.IsMostUpdatedLoaded = true;
   t.TableState = TableState;
+  Bump();
 }
 
 void TSDBDiskTablePagesCacheManager::BeginWorkWithTable(int SessionID, int32_t TableID) {
   std::lock_guard<std::recursive_mutex> g(FCSect);
   FSessionInfo[SessionID].FWorkTableIDs.push_back(TableID);
+  Bump();
 }
 
 void TSDBDiskTablePagesCacheManager::EndWorkWithTable(int SessionID, int32_t TableID) {
@@ -76,13 +82,16 @@ void TSDBDiskTablePagesCacheManager::EndWorkWithTable(int SessionID, int32_t Tab
   for (auto it = ids.rbegin(); it != ids.rend(); ++it) {
     if (*it == TableID) {
       ids.erase(std::next(it).base());
+      Bump();
       return;
     }
   }
 }
 
-bool TSDBDiskTablePagesCacheManager::GetWorkTableState(int SessionID, int32_t& WorkTableID, int64_t& WorkTableState) {
+bool TSDBDiskTablePagesCacheManager::GetWorkTableState(int SessionID, int32_t& WorkTableID, int64_t& WorkTableState,
+                                                       uint64_t* Generation) {
   std::lock_guard<std::recursive_mutex> g(FCSect);
+  if (Generation) *Generation = FGeneration.load(std::memory_order_relaxed);
   WorkTableID = -1;
   WorkTableState = -1;
   auto s = FSessionInfo.find(SessionID);
@@ -96,11 +105,13 @@ bool TSDBDiskTablePagesCacheManager::GetWorkTableState(int SessionID, int32_t& W
 void TSDBDiskTablePagesCacheManager::ClearSession(int SessionID) {
   std::lock_guard<std::recursive_mutex> g(FCSect);
   FSessionInfo.erase(SessionID);
+  Bump();
 }
 
 void TSDBDiskTablePagesCacheManager::Clear() {
   std::lock_guard<std::recursive_mutex> g(FCSect);
   FSessionInfo.clear();
+  Bump();
 }
 
 }  // namespace sdb

@@ -6,6 +6,7 @@
 // page is checked against its on-disk State before use.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -41,14 +42,22 @@ class TSDBDiskTablePagesCacheManager {
   void EndWorkWithTable(int SessionID, int32_t TableID);
   // The state of the session's current work table, and whether it can be
   // trusted (table locked from modification and loaded in this period).
-  bool GetWorkTableState(int SessionID, int32_t& WorkTableID, int64_t& WorkTableState);
+  // Generation, when given, receives the Generation() the answer holds for.
+  bool GetWorkTableState(int SessionID, int32_t& WorkTableID, int64_t& WorkTableState,
+                         uint64_t* Generation = nullptr);
+  // Changes with every change of what the manager knows: an answer of
+  // GetWorkTableState holds as long as this is the same.
+  uint64_t Generation() const noexcept { return FGeneration.load(std::memory_order_acquire); }
   // Forgets a session (disconnect) or everything (close).
   void ClearSession(int SessionID);
   void Clear();
 
  private:
   void Changed(TSDBDTPCTableInfo& Info, int Before);
+  // Under FCSect, after a change.
+  void Bump() noexcept { FGeneration.fetch_add(1, std::memory_order_release); }
   std::recursive_mutex FCSect;
+  std::atomic<uint64_t> FGeneration{0};
   std::map<int, TSDBDTPCSessionInfo> FSessionInfo;
 };
 
