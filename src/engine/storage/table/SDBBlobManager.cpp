@@ -214,7 +214,8 @@ TSDBPageItemID TSDBDiskBlobManager::StoreSmall(int SessionID, const TSDBDiskBLOB
   const int32_t D = LPageManager.PageDataSize();
   int32_t pageNo = -1;
   TSDBPageGuard g;
-  if (FBlobPageIndex->FindPageForNewBlob(SessionID, need, pageNo)) {
+  TSDBPageIndexSlot found;
+  if (FBlobPageIndex->FindPageForNewBlob(SessionID, need, pageNo, &found)) {
     g = SDBGetPageGuard(LPageManager, SessionID, pageNo, ptTableBlob);
   } else {
     g = SDBAddPageGuard(LPageManager, SessionID, ptTableBlob);
@@ -250,7 +251,7 @@ TSDBPageItemID TSDBDiskBlobManager::StoreSmall(int SessionID, const TSDBDiskBLOB
   PutLE16(d, static_cast<uint16_t>(count + 1));
   g->MarkDirty();
   g.Release();
-  FBlobPageIndex->AddBlob(SessionID, need, pageNo);
+  FBlobPageIndex->AddBlob(SessionID, need, pageNo, &found);
   return {pageNo, item};
 }
 
