@@ -154,4 +154,49 @@ TEST(PageIndexLifecycle, EmptyDropAndCommitThroughTheCache) {
   EXPECT_EQ(msg, "Index error: invalid page number");
 }
 
+// The slot FindPageForNewRecord answers lets the AddRecord that follows
+// change the found page's entry without a second search. The record is
+// counted on the page it is added to and on no other: a slot is used only
+// for its own page and only where the leaf still holds that page, else
+// the add searches.
+TEST(RecordPageIndexSlot, AddCountsOnThePageAddedToWhateverTheSlotSays) {
+  struct Case {
+    const char* name;
+    // Runs between the search and the add; answers the page added to.
+    std::function<int32_t(TSDBBTreeRecordPageIndex& index, int32_t found)> between;
+  };
+  const Case cases[] = {
+      {"nothing", [](auto&, int32_t found) { return found; }},
+      {"the add is for another page", [](auto&, int32_t) { return int32_t{1000}; }},
+      // Against the rule (the index changed between), but seen: the leaf no
+      // longer holds the page where the slot says.
+      {"entries inserted before it moved it",
+       [](TSDBBTreeRecordPageIndex& index, int32_t found) {
+         for (int32_t p = 2; p < found; p += 2) index.AddRecord(0, p, 10);
+         return found;
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TMemoryPageManager pm(256);
+    TSDBBTreeRecordPageIndex index(pm, 10);
+    index.CreateIndex(0);
+    for (int32_t p = 1; p < 151; p += 2) index.AddRecord(0, p, 10);
+    index.AddRecord(0, 151, 4);
+    int32_t found = -1;
+    TSDBPageIndexSlot slot;
+    ASSERT_TRUE(index.FindPageForNewRecord(0, found, &slot));
+    ASSERT_EQ(found, 151);
+    const int32_t target = c.between(index, found);
+    std::map<int32_t, int> expect;
+    for (const auto& [p, v] : index.GetAllEntries(0)) expect[p] = v;
+    index.AddRecord(0, target, 1, &slot);
+    ++expect[target];
+    index.CheckIntegrity(0);
+    std::map<int32_t, int> now;
+    for (const auto& [p, v] : index.GetAllEntries(0)) now[p] = v;
+    EXPECT_EQ(now, expect);
+  }
+}
+
 }  // namespace

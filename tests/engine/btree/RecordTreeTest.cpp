@@ -264,4 +264,69 @@ TEST(RecordTreeTest, RandomizedAgainstModel) {
   EXPECT_EQ(t.tree.GetEntryCount(0), 0);
 }
 
+// The same records arriving in different orders end in the same order:
+// by key, then by record. Keys repeat, and long names tie on their stored
+// 20-character prefix so that the records decide; keys that arrive in
+// ascending order meet the equal and tied entries at the right edge.
+TEST(RecordTreeTest, ArrivalOrderDoesNotChangeTheOrderOfEqualAndTiedKeys) {
+  struct Item {
+    std::vector<uint8_t> rec;
+    TSDBPageItemID id;
+  };
+  std::vector<Item> items;  // in ascending (key, record) order
+  const std::string tied(20, 'q');
+  for (int i = 0; i < 480; ++i) {
+    const int key = i / 12, name = i / 4 % 3;  // 3 names per key, 4 records per name
+    items.push_back({Record(key, tied + static_cast<char>('a' + name)),
+                     {3000 + i / 40, static_cast<uint16_t>(i % 40)}});
+  }
+  struct Case {
+    const char* name;
+    std::function<std::vector<size_t>()> order;
+  };
+  auto indexes = [&] {
+    std::vector<size_t> v(items.size());
+    for (size_t i = 0; i < v.size(); ++i) v[i] = i;
+    return v;
+  };
+  const Case cases[] = {
+      {"ascending", indexes},
+      {"keys ascending, records of one key descending",
+       [&] {
+         auto v = indexes();
+         for (size_t b = 0; b < v.size(); b += 12) std::reverse(v.begin() + b, v.begin() + b + 12);
+         return v;
+       }},
+      {"descending",
+       [&] {
+         auto v = indexes();
+         std::reverse(v.begin(), v.end());
+         return v;
+       }},
+      {"shuffled",
+       [&] {
+         auto v = indexes();
+         std::shuffle(v.begin(), v.end(), std::mt19937(17));
+         return v;
+       }},
+  };
+  std::vector<TSDBPageItemID> expect;
+  for (const Item& it : items) expect.push_back(it.id);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RecordTree t({{"Num"}, {"Name"}}, 256);
+    for (size_t i : c.order()) t.Insert(items[i].rec, items[i].id);
+    ASSERT_GE(t.tree.GetDepth(0), 3);
+    t.tree.CheckIntegrity(0);
+    EXPECT_EQ(t.All(), expect);
+    for (size_t i = 0; i < items.size(); i += 12) {
+      TSDBKeyPath first, last;
+      ASSERT_TRUE(t.Find(items[i].rec, scEqual, true, first));
+      ASSERT_TRUE(t.Find(items[i].rec, scEqual, false, last));
+      EXPECT_EQ(t.Walk(first, true, 1)[0], items[i].id);
+      EXPECT_EQ(t.Walk(last, true, 1)[0], items[i + 3].id);
+    }
+  }
+}
+
 }  // namespace

@@ -45,6 +45,27 @@ constexpr int kNodeRefSize = 4;
 
 }  // namespace
 
+namespace {
+
+// A read-only look at the entries of one page, in an image or in the page
+// itself as the cache holds it: searches and descents read pages through
+// it without copying them.
+struct TEntries {
+  const uint8_t* Base = nullptr;
+  int N = 0;
+  int K = 0;
+  int RefSize = 0;
+  bool IsLeaf = false;
+
+  int Count() const { return N; }
+  int E() const { return K + RefSize; }
+  const uint8_t* Key(int i) const { return Base + static_cast<size_t>(i) * static_cast<size_t>(E()); }
+  const uint8_t* Ref(int i) const { return Key(i) + K; }
+  int32_t Child(int i) const { return GetLEI32(Ref(i)); }
+};
+
+}  // namespace
+
 struct TSDBBTreePage::Node {
   int32_t PageNo = -1;
   bool IsRoot = false;
@@ -85,6 +106,7 @@ struct TSDBBTreePage::Node {
     auto b = Entries.begin() + static_cast<std::ptrdiff_t>(from) * E();
     return std::vector<uint8_t>(b, b + static_cast<std::ptrdiff_t>(count) * E());
   }
+  operator TEntries() const { return {Entries.data(), Count(), K, RefSize(), IsLeaf}; }
   // Takes over the 18-byte header of another page (links, flags, sizes).
   void CopyHeaderFrom(const Node& n) {
     IsRoot = n.IsRoot;
@@ -153,6 +175,28 @@ struct TSDBBTreeImpl {
     return d + kSDBBTreePageHeaderSize + static_cast<size_t>(i) * static_cast<size_t>(K + RS);
   }
 
+  // The leaf entry entryNo of page pageNo when that page is still a leaf of
+  // this tree's geometry whose entry there holds `key`; null otherwise
+  // (nothing is raised: a slot that no longer names the entry is simply
+  // not used).
+  uint8_t* RememberedLeafEntry(TSDBPageGuard& g, int32_t pageNo, int entryNo, const uint8_t* key) {
+    if (pageNo < 0 || entryNo < 0) return nullptr;
+    try {
+      g = SDBGetPageGuard(PM, S, pageNo, kSDBAnyPageType);
+    } catch (const ESDBException&) {
+      return nullptr;
+    }
+    uint8_t* d = g->Data();
+    const int e = K + RS;
+    const int count = GetLE16(d + kOffEntryCount);
+    if (g->PageType() != ptTableIndex || d[kOffIsLeaf] == 0 || GetLE16(d + kOffKeyPrefixSize) != K ||
+        GetLE16(d + kOffPagePrefixSize) != 0 || d[kOffHasSuffixes] != 0 ||
+        static_cast<long>(count) * e + kSDBBTreePageHeaderSize > D || entryNo >= count)
+      return nullptr;
+    uint8_t* entry = d + kSDBBTreePageHeaderSize + static_cast<size_t>(entryNo) * static_cast<size_t>(e);
+    return std::memcmp(entry, key, static_cast<size_t>(K)) == 0 ? entry : nullptr;
+  }
+
   Node Decode(int32_t pageNo, const uint8_t* d) const {
     Node n;
     n.PageNo = pageNo;
@@ -201,6 +245,28 @@ struct TSDBBTreeImpl {
     return Decode(pageNo, g->Data());
   }
 
+  // A page held in the cache and read in place, with the checks of Decode.
+  struct Held {
+    TSDBPageGuard G;
+    uint8_t* D = nullptr;
+    int32_t PageNo = -1;
+    TEntries V;
+    int32_t Left() const { return GetLEI32(D + kOffLeft); }
+    int32_t Right() const { return GetLEI32(D + kOffRight); }
+    bool IsRoot() const { return D[kOffIsRoot] != 0; }
+  };
+
+  Held Fetch(int32_t pageNo) {
+    if (pageNo < 0) RaiseInvalidIndexPageNo(kSDBErrBTreeNoPage);
+    Held h;
+    h.G = SDBGetPageGuard(PM, S, pageNo, ptTableIndex);
+    h.D = h.G->Data();
+    h.PageNo = pageNo;
+    const bool leaf = h.D[kOffIsLeaf] != 0;
+    h.V = {h.D + kSDBBTreePageHeaderSize, CheckedCount(pageNo, h.D, leaf), K, leaf ? RS : kNodeRefSize, leaf};
+    return h;
+  }
+
   void Store(const Node& n) {
     TSDBPageGuard g = SDBGetPageGuard(PM, S, n.PageNo, ptTableIndex);
     Encode(n, g->Data());
@@ -243,14 +309,15 @@ struct TSDBBTreeImpl {
 
   // ---- comparisons and search inside a page ----------------------------------------------
 
-  int CompareAt(const uint8_t* key, const Node& n, int i, bool mayFull) {
+  int CompareAt(const uint8_t* key, const TEntries& n, int i, bool mayFull) {
     return KR.CompareShortKeys(key, n.Key(i), n.IsLeaf ? n.Ref(i) : nullptr, nullptr, S, mayFull);
   }
 
   // The first entry of a subtree (key and reference); false when empty.
   bool FirstEntryOf(int32_t pageNo, std::vector<uint8_t>& key, std::vector<uint8_t>& ref) {
     for (int depth = 0; depth <= kSDBMaxKeyPathDepth; ++depth) {
-      Node n = Load(pageNo);
+      Held h = Fetch(pageNo);
+      const TEntries& n = h.V;
       if (n.Count() == 0) return false;
       if (n.IsLeaf) {
         key.assign(n.Key(0), n.Key(0) + K);
@@ -278,7 +345,7 @@ struct TSDBBTreeImpl {
 
   // Slot 0 of the controllers: order of the searched (key, reference)
   // against entry i once the short keys are equal.
-  int CompareEqualKeyEntry(const uint8_t* key, const uint8_t* ref, const Node& n, int i) {
+  int CompareEqualKeyEntry(const uint8_t* key, const uint8_t* ref, const TEntries& n, int i) {
     if (n.IsLeaf) return TSDBBTreeKeyRef::CompareReferences(ref, n.Ref(i), RS);
     std::vector<uint8_t> k, r;
     if (!FirstEntryOf(n.Child(i), k, r)) return 1;
@@ -292,7 +359,7 @@ struct TSDBBTreeImpl {
     int pos;
   };
 
-  Found Search(const Node& n, const uint8_t* key, const uint8_t* ref, bool mayFull, int firstNo, Mode mode) {
+  Found Search(const TEntries& n, const uint8_t* key, const uint8_t* ref, bool mayFull, int firstNo, Mode mode) {
     int count = n.Count();
     if (count == 0) return {false, 0};
     int lo = firstNo, hi = count - 1;
@@ -316,7 +383,7 @@ struct TSDBBTreeImpl {
   }
 
   // The child of an interior page to follow for (key, reference).
-  int ChildFor(const Node& n, const uint8_t* key, const uint8_t* ref) {
+  int ChildFor(const TEntries& n, const uint8_t* key, const uint8_t* ref) {
     Found f = Search(n, key, ref, false, 1, Mode::Any);
     if (f.found) return f.pos;
     return std::max(0, f.pos - 1);
@@ -324,7 +391,7 @@ struct TSDBBTreeImpl {
 
   // Children of an interior page that may hold entries equal to key:
   // [lo, hi], plus the bounds for lower and greater conditions.
-  void ChildRange(const Node& n, const uint8_t* key, int& firstGE, int& lastLE) {
+  void ChildRange(const TEntries& n, const uint8_t* key, int& firstGE, int& lastLE) {
     int count = n.Count();
     if (count <= 1) {
       firstGE = count;
@@ -346,12 +413,28 @@ struct TSDBBTreeImpl {
 
   // ---- positions -----------------------------------------------------------------------------
 
+  // The leaf at one end of the tree, held; its view is empty when the tree is.
+  Held EdgeLeaf(bool first) {
+    CheckRoot();
+    int32_t pageNo = T.FRootPageNo;
+    for (int depth = 0;; ++depth) {
+      if (depth >= kSDBMaxKeyPathDepth) RaiseInvalidPosition(kSDBErrBTreePathTooDeep);
+      Held h = Fetch(pageNo);
+      if (h.V.IsLeaf || h.V.Count() == 0) {
+        if (!h.V.IsLeaf) h.V.N = 0;
+        return h;
+      }
+      pageNo = h.V.Child(first ? 0 : h.V.Count() - 1);
+    }
+  }
+
   bool EdgePosition(bool first, TSDBKeyPath& path) {
     CheckRoot();
     path.Clear();
     int32_t pageNo = T.FRootPageNo;
     for (;;) {
-      Node n = Load(pageNo);
+      Held h = Fetch(pageNo);
+      const TEntries& n = h.V;
       if (n.Count() == 0) {
         path.Clear();
         return false;
@@ -375,13 +458,17 @@ struct TSDBBTreeImpl {
     TSDBKeyPath moved = path;
     moved.Items[level].EntryNo += forward ? 1 : -1;
     for (int l = level + 1; l < moved.Count; ++l) {
-      Node cur = Load(moved.Items[l].PageNo);
-      int32_t next = forward ? cur.Right : cur.Left;
+      int32_t next;
+      {
+        Held cur = Fetch(moved.Items[l].PageNo);
+        next = forward ? cur.Right() : cur.Left();
+      }
       if (next < 0) RaiseInvalidIndexPageNo(forward ? kSDBErrBTreeNextPageMissing : kSDBErrBTreePriorPageMissing);
-      Node nb = Load(next);
+      Held nb = Fetch(next);
+      const int count = nb.V.Count();
       // Only the root may be empty; an empty page inside a level is damage.
-      if (nb.Count() == 0) RaiseIntegrity(kSDBErrBTreeIntegrity, next, 0);
-      moved.Items[l] = {next, forward ? 0 : nb.Count() - 1, nb.Count()};
+      if (count == 0) RaiseIntegrity(kSDBErrBTreeIntegrity, next, 0);
+      moved.Items[l] = {next, forward ? 0 : count - 1, count};
     }
     path = moved;
     return true;
@@ -444,7 +531,8 @@ struct TSDBBTreeImpl {
     path.Clear();
     int32_t pageNo = T.FRootPageNo;
     for (;;) {
-      Node n = Load(pageNo);
+      Held h = Fetch(pageNo);
+      const TEntries& n = h.V;
       if (n.IsLeaf) {
         Found f = Search(n, key, ref, true, 0, Mode::Any);
         if (!f.found) return false;
@@ -461,7 +549,8 @@ struct TSDBBTreeImpl {
   // The exact entry by trying every child that may hold the key; finds it
   // even where the order of equal keys is not what a descent expects.
   bool FindExactScan(int32_t pageNo, const uint8_t* key, const uint8_t* ref, TSDBKeyPath& path) {
-    Node n = Load(pageNo);
+    Held h = Fetch(pageNo);
+    const TEntries& n = h.V;
     int count = n.Count();
     if (n.IsLeaf) {
       Found f = Search(n, key, nullptr, true, 0, Mode::First);
@@ -509,7 +598,7 @@ struct TSDBBTreeImpl {
     return FindExactScan(T.FRootPageNo, key, ref, path);
   }
 
-  bool LeafCondition(const Node& n, bool first, TSDBSearchCondition op, const uint8_t* key, int& pos) {
+  bool LeafCondition(const TEntries& n, bool first, TSDBSearchCondition op, const uint8_t* key, int& pos) {
     int count = n.Count();
     if (count == 0) return false;
     auto cmp = [&](int i) { return CompareAt(key, n, i, true); };  // key against entry i
@@ -563,7 +652,8 @@ struct TSDBBTreeImpl {
   }
 
   bool FindCondition(int32_t pageNo, bool first, TSDBSearchCondition op, const uint8_t* key, TSDBKeyPath& path) {
-    Node n = Load(pageNo);
+    Held h = Fetch(pageNo);
+    const TEntries& n = h.V;
     int count = n.Count();
     if (count == 0) return false;
     if (n.IsLeaf) {
@@ -590,28 +680,51 @@ struct TSDBBTreeImpl {
 
   // ---- insertion -------------------------------------------------------------------------------
 
+  // Whether (key, ref) sorts after the last entry of a page: keys that
+  // arrive in ascending order (new page numbers, growing identifiers) are
+  // placed with one comparison per level instead of a binary search.
+  bool AfterLast(const TEntries& n, const uint8_t* key, bool mayFull) {
+    return n.Count() > (n.IsLeaf ? 0 : 1) && CompareAt(key, n, n.Count() - 1, mayFull) > 0;
+  }
+
   void Insert(const uint8_t* key, const uint8_t* ref, TSDBKeyPath& path) {
     CheckRoot();
     path.Clear();
     int32_t pageNo = T.FRootPageNo;
-    Node n = Load(pageNo);
-    while (!n.IsLeaf) {
-      if (n.Count() == 0) RaiseIntegrity(kSDBErrBTreeIntegrity, pageNo, 0);
-      int i = ChildFor(n, key, ref);
-      path.AddItem(pageNo, i, n.Count());
-      pageNo = n.Child(i);
-      n = Load(pageNo);
-    }
-    Found f = Search(n, key, ref, true, 0, Mode::Any);
-    n.InsertEntry(f.pos, key, ref);
-    path.AddItem(pageNo, f.pos, n.Count());
-    if (!Overflows(n)) {
-      Store(n);
+    for (;;) {
+      Held h = Fetch(pageNo);
+      const TEntries& n = h.V;
+      const int count = n.Count();
+      if (!n.IsLeaf) {
+        if (count == 0) RaiseIntegrity(kSDBErrBTreeIntegrity, pageNo, 0);
+        const int i = AfterLast(n, key, false) ? count - 1 : ChildFor(n, key, ref);
+        path.AddItem(pageNo, i, count);
+        pageNo = n.Child(i);
+        continue;
+      }
+      const int pos = AfterLast(n, key, true) ? count : Search(n, key, ref, true, 0, Mode::Any).pos;
+      const int e = n.E();
+      if (static_cast<long>(count + 1) * e + kSDBBTreePageHeaderSize <= D) {
+        // Room on the leaf: the entry goes in place, the page keeps its
+        // header and the zeros after its entries.
+        uint8_t* at = h.D + kSDBBTreePageHeaderSize + static_cast<size_t>(pos) * static_cast<size_t>(e);
+        std::memmove(at + e, at, static_cast<size_t>(count - pos) * static_cast<size_t>(e));
+        std::memcpy(at, key, static_cast<size_t>(K));
+        std::memcpy(at + K, ref, static_cast<size_t>(RS));
+        PutLE16(h.D + kOffEntryCount, static_cast<uint16_t>(count + 1));
+        h.G->MarkDirty();
+        path.AddItem(pageNo, pos, count + 1);
+        return;
+      }
+      Node full = Decode(pageNo, h.D);
+      h.G.Release();
+      full.InsertEntry(pos, key, ref);
+      path.AddItem(pageNo, pos, full.Count());
+      SplitUp(full, path, path.Count - 1);
+      // The split moved entries: find the new entry's position again.
+      if (!FindExact(key, ref, path)) path.Clear();
       return;
     }
-    SplitUp(n, path, path.Count - 1);
-    // The split moved entries: find the new entry's position again.
-    if (!FindExact(key, ref, path)) path.Clear();
   }
 
   // n is the image at path level `level`; it overflows.
@@ -1189,12 +1302,12 @@ void TSDBBTreePageIndex::CheckIntegrity(int SessionID) {
 bool TSDBBTreePageIndex::GetPageValue(int SessionID, int32_t PageNo, uint16_t& Value) {
   CheckOpen();
   TSDBBTreePage t = Tree();
+  TSDBBTreeImpl impl(t, SessionID);
   TSDBKeyPath path;
   PageKey key(PageNo);
-  if (!t.FindByCondition(SessionID, true, scEqual, key.bytes, path)) return false;
-  uint8_t ref[2];
-  t.GetEntry(SessionID, path, nullptr, ref);
-  Value = GetLE16(ref);
+  if (!impl.FindCondition(FRootPageNo, true, scEqual, key.bytes, path)) return false;
+  TSDBPageGuard g;
+  Value = GetLE16(impl.LeafEntry(g, path) + 4);
   return true;
 }
 
@@ -1209,36 +1322,43 @@ std::vector<std::pair<int32_t, uint16_t>> TSDBBTreePageIndex::GetAllEntries(int 
   return out;
 }
 
-void TSDBBTreePageIndex::AddToPage(int SessionID, int32_t PageNo, int Amount) {
+void TSDBBTreePageIndex::AddToPage(int SessionID, int32_t PageNo, int Amount, const TSDBPageIndexSlot* Found) {
   CheckOpen();
   TSDBBTreePage t = Tree();
-  TSDBKeyPath path;
+  TSDBBTreeImpl impl(t, SessionID);
   PageKey key(PageNo);
-  if (!t.FindByCondition(SessionID, true, scEqual, key.bytes, path)) {
-    if (Amount < 0 || Amount > 0xFFFF) throw ESDBException(kSDBErrBTreePageFull, "Cannot add data item to page. Page is full");
-    ValueRef v(Amount);
-    t.InsertLeafEntry(SessionID, key.bytes, v.bytes, path);
-    return;
+  TSDBPageGuard g;
+  uint8_t* entry = nullptr;
+  if (Found && Found->PageNo == PageNo) entry = impl.RememberedLeafEntry(g, Found->LeafPageNo, Found->EntryNo, key.bytes);
+  TSDBKeyPath path;
+  if (!entry) {
+    if (!impl.FindCondition(FRootPageNo, true, scEqual, key.bytes, path)) {
+      if (Amount < 0 || Amount > 0xFFFF)
+        throw ESDBException(kSDBErrBTreePageFull, "Cannot add data item to page. Page is full");
+      ValueRef v(Amount);
+      impl.Insert(key.bytes, v.bytes, path);
+      return;
+    }
+    entry = impl.LeafEntry(g, path);
   }
-  uint8_t ref[2];
-  t.GetEntry(SessionID, path, nullptr, ref);
-  int value = GetLE16(ref);
+  const int value = GetLE16(entry + 4);
   if (Amount < 0 || !CanAdd(static_cast<uint16_t>(value), Amount) || value + Amount > 0xFFFF)
     throw ESDBException(kSDBErrBTreePageFull, "Cannot add data item to page. Page is full");
-  ValueRef v(value + Amount);
-  t.UpdateReference(SessionID, path, v.bytes);
+  PutLE16(entry + 4, static_cast<uint16_t>(value + Amount));
+  g->MarkDirty();
 }
 
 void TSDBBTreePageIndex::RemoveFromPage(int SessionID, int32_t PageNo, int Amount, int NewValue, int NotFoundCode) {
   CheckOpen();
   TSDBBTreePage t = Tree();
+  TSDBBTreeImpl impl(t, SessionID);
   TSDBKeyPath path;
   PageKey key(PageNo);
-  if (!t.FindByCondition(SessionID, true, scEqual, key.bytes, path))
+  if (!impl.FindCondition(FRootPageNo, true, scEqual, key.bytes, path))
     throw ESDBException(NotFoundCode, "Invalid page number");
-  uint8_t ref[2];
-  t.GetEntry(SessionID, path, nullptr, ref);
-  int value = GetLE16(ref);
+  TSDBPageGuard g;
+  uint8_t* entry = impl.LeafEntry(g, path);
+  const int value = GetLE16(entry + 4);
   int newValue;
   if (NewValue >= 0) {
     newValue = std::min(NewValue, 0xFFFF);
@@ -1248,55 +1368,50 @@ void TSDBBTreePageIndex::RemoveFromPage(int SessionID, int32_t PageNo, int Amoun
     newValue = value - Amount;
   }
   if (newValue == 0) {
-    t.DeleteLeafEntry(SessionID, key.bytes, ref, path);
+    uint8_t ref[2];
+    std::memcpy(ref, entry + 4, 2);
+    g.Release();
+    impl.Delete(key.bytes, ref, path);
   } else {
-    ValueRef v(newValue);
-    t.UpdateReference(SessionID, path, v.bytes);
+    PutLE16(entry + 4, static_cast<uint16_t>(newValue));
+    g->MarkDirty();
   }
 }
 
-bool TSDBBTreePageIndex::FindPageWithRoom(int SessionID, int Amount, int32_t& PageNo) {
+bool TSDBBTreePageIndex::FindPageWithRoom(int SessionID, int Amount, int32_t& PageNo, TSDBPageIndexSlot* Found) {
   CheckOpen();
   TSDBBTreePage t = Tree();
   TSDBBTreeImpl impl(t, SessionID);
-  TSDBKeyPath path;
-  if (!impl.EdgePosition(false, path)) return false;
-  {
-    Node last = impl.Load(path.Last().PageNo);
-    int n = last.Count();
-    int examine = std::max(1, n - 1);
-    for (int k = 0; k < examine && k < n; ++k) {
-      int i = n - 1 - k;
-      if (CanAdd(GetLE16(last.Ref(i)), Amount)) {
-        PageNo = GetLEI32(last.Key(i));
+  // The last leaf from its end (new pages get the highest numbers, so the
+  // page filled last is there), then the first leaf from its start; each
+  // without its far-end entry unless it is the only one.
+  for (const bool last : {true, false}) {
+    auto leaf = impl.EdgeLeaf(!last);
+    const TEntries& n = leaf.V;
+    const int count = n.Count();
+    if (count == 0) return false;
+    const int examine = std::max(1, count - 1);
+    const int below = RoomBelow(Amount);
+    for (int k = 0; k < examine; ++k) {
+      const int i = last ? count - 1 - k : k;
+      if (GetLE16(n.Ref(i)) < below) {
+        PageNo = GetLEI32(n.Key(i));
+        if (Found) *Found = {PageNo, leaf.PageNo, i};
         return true;
       }
     }
   }
-  if (!impl.EdgePosition(true, path)) return false;
-  Node first = impl.Load(path.Last().PageNo);
-  int n = first.Count();
-  int examine = std::max(1, n - 1);
-  for (int i = 0; i < examine && i < n; ++i)
-    if (CanAdd(GetLE16(first.Ref(i)), Amount)) {
-      PageNo = GetLEI32(first.Key(i));
-      return true;
-    }
   return false;
 }
 
 // ---- record page index -----------------------------------------------------------------------------------------
 
-bool TSDBBTreeRecordPageIndex::CanAdd(uint16_t Value, int Amount) const {
-  return static_cast<int>(Value) + Amount - 1 < FMaxRecordsOnPage;
+bool TSDBBTreeRecordPageIndex::FindPageForNewRecord(int SessionID, int32_t& PageNo, TSDBPageIndexSlot* Found) {
+  return FindPageWithRoom(SessionID, 1, PageNo, Found);
 }
 
-bool TSDBBTreeRecordPageIndex::FindPageForNewRecord(int SessionID, int32_t& PageNo) {
-  return FindPageWithRoom(SessionID, 1, PageNo);
-}
-
-void TSDBBTreeRecordPageIndex::AddRecord(int SessionID, int32_t PageNo, int AddCount) {
-  AddToPage(SessionID, PageNo, AddCount);
+void TSDBBTreeRecordPageIndex::AddRecord(int SessionID, int32_t PageNo, int AddCount, const TSDBPageIndexSlot* Found) {
+  AddToPage(SessionID, PageNo, AddCount, Found);
 }
 
 void TSDBBTreeRecordPageIndex::DeleteRecord(int SessionID, int32_t PageNo, int NewItemCount) {
@@ -1409,16 +1524,13 @@ void TSDBBTreeRecordPageIndex::Validate(int SessionID, int64_t StoredRecordCount
 
 // ---- BLOB page index ----------------------------------------------------------------------------------------------
 
-bool TSDBBTreeBlobPageIndex::CanAdd(uint16_t Value, int Amount) const {
-  return static_cast<int>(Value) + Amount < static_cast<int>(LPageManager.PageDataSize()) - 2;
+bool TSDBBTreeBlobPageIndex::FindPageForNewBlob(int SessionID, int BlobSize, int32_t& PageNo,
+                                                TSDBPageIndexSlot* Found) {
+  return FindPageWithRoom(SessionID, BlobSize + kBlobItemOverhead, PageNo, Found);
 }
 
-bool TSDBBTreeBlobPageIndex::FindPageForNewBlob(int SessionID, int BlobSize, int32_t& PageNo) {
-  return FindPageWithRoom(SessionID, BlobSize + kBlobItemOverhead, PageNo);
-}
-
-void TSDBBTreeBlobPageIndex::AddBlob(int SessionID, int BlobSize, int32_t PageNo) {
-  AddToPage(SessionID, PageNo, BlobSize);
+void TSDBBTreeBlobPageIndex::AddBlob(int SessionID, int BlobSize, int32_t PageNo, const TSDBPageIndexSlot* Found) {
+  AddToPage(SessionID, PageNo, BlobSize, Found);
 }
 
 void TSDBBTreeBlobPageIndex::DeleteBlob(int SessionID, int BlobSize, int32_t PageNo) {

@@ -335,6 +335,17 @@ class TSDBBTreePage {
 
 // ---- Page indexes --------------------------------------------------------------------------
 
+// Where a page index found room for a new item: the leaf entry of that page.
+// Handed from the search to the add that follows it, it spares the add a
+// second search; it is good only while nothing else changes the index (the
+// add checks that the leaf still holds the page there and searches when it
+// does not).
+struct TSDBPageIndexSlot {
+  int32_t PageNo = -1;
+  int32_t LeafPageNo = -1;
+  int32_t EntryNo = -1;
+};
+
 // A tree of (page number, 16-bit value) entries; its root page number is
 // kept in the table metadata.
 class TSDBBTreePageIndex {
@@ -342,8 +353,9 @@ class TSDBBTreePageIndex {
   explicit TSDBBTreePageIndex(TSDBPageManager& PageManager);
   virtual ~TSDBBTreePageIndex() = default;
 
-  // Whether a page holding `Value` can take `Amount` more.
-  virtual bool CanAdd(uint16_t Value, int Amount) const = 0;
+  // The values below which a page can take `Amount` more.
+  virtual int RoomBelow(int Amount) const = 0;
+  bool CanAdd(uint16_t Value, int Amount) const { return static_cast<int>(Value) < RoomBelow(Amount); }
 
   // A new empty index; FRootPageNo is set and answered.
   int32_t CreateIndex(int SessionID);
@@ -363,11 +375,11 @@ class TSDBBTreePageIndex {
  protected:
   // Adds Amount to the page's value (a new entry when the page is absent).
   // Raises "Cannot add data item to page. Page is full" (20106).
-  void AddToPage(int SessionID, int32_t PageNo, int Amount);
+  void AddToPage(int SessionID, int32_t PageNo, int Amount, const TSDBPageIndexSlot* Found = nullptr);
   // Lowers the page's value to NewValue (>= 0) or by Amount (NewValue < 0);
   // a value of 0 removes the entry.
   void RemoveFromPage(int SessionID, int32_t PageNo, int Amount, int NewValue, int NotFoundCode);
-  bool FindPageWithRoom(int SessionID, int Amount, int32_t& PageNo);
+  bool FindPageWithRoom(int SessionID, int Amount, int32_t& PageNo, TSDBPageIndexSlot* Found = nullptr);
   TSDBBTreePage Tree();
   void CheckOpen() const;
 
@@ -381,12 +393,13 @@ class TSDBBTreeRecordPageIndex : public TSDBBTreePageIndex {
  public:
   TSDBBTreeRecordPageIndex(TSDBPageManager& PageManager, int MaxRecordsOnPage)
       : TSDBBTreePageIndex(PageManager), FMaxRecordsOnPage(MaxRecordsOnPage) {}
-  bool CanAdd(uint16_t Value, int Amount) const override;
+  int RoomBelow(int Amount) const override { return FMaxRecordsOnPage - Amount + 1; }
 
   // A page with room for one more record; false when none (the caller adds
   // a page). Looks at the last leaf (backwards) and the first (forwards).
-  bool FindPageForNewRecord(int SessionID, int32_t& PageNo);
-  void AddRecord(int SessionID, int32_t PageNo, int AddCount = 1);
+  // Found, when given, answers the slot for the AddRecord that follows.
+  bool FindPageForNewRecord(int SessionID, int32_t& PageNo, TSDBPageIndexSlot* Found = nullptr);
+  void AddRecord(int SessionID, int32_t PageNo, int AddCount = 1, const TSDBPageIndexSlot* Found = nullptr);
   // NewItemCount < 0: one record less; otherwise the page's new count.
   // Raises "Invalid page number" (20104) when the page is not in the index.
   void DeleteRecord(int SessionID, int32_t PageNo, int NewItemCount = -1);
@@ -415,12 +428,12 @@ class TSDBBTreeBlobPageIndex : public TSDBBTreePageIndex {
   // Room kept per stored BLOB beyond its data when looking for a page.
   static constexpr int kBlobItemOverhead = 22;
   explicit TSDBBTreeBlobPageIndex(TSDBPageManager& PageManager) : TSDBBTreePageIndex(PageManager) {}
-  bool CanAdd(uint16_t Value, int Amount) const override;
+  int RoomBelow(int Amount) const override { return static_cast<int>(LPageManager.PageDataSize()) - 2 - Amount; }
 
   // A page whose used bytes + BlobSize + 22 stay below D - 2.
-  bool FindPageForNewBlob(int SessionID, int BlobSize, int32_t& PageNo);
+  bool FindPageForNewBlob(int SessionID, int BlobSize, int32_t& PageNo, TSDBPageIndexSlot* Found = nullptr);
   // Adds / removes BlobSize bytes of the page's use, exactly as given.
-  void AddBlob(int SessionID, int BlobSize, int32_t PageNo);
+  void AddBlob(int SessionID, int BlobSize, int32_t PageNo, const TSDBPageIndexSlot* Found = nullptr);
   void DeleteBlob(int SessionID, int BlobSize, int32_t PageNo);
   // The bytes used on the page (0 when it is not in the index).
   int GetBlobPageAllocatedSpace(int SessionID, int32_t PageNo);

@@ -214,7 +214,8 @@ TSDBPageItemID TSDBDiskBlobManager::StoreSmall(int SessionID, const TSDBDiskBLOB
   const int32_t D = LPageManager.PageDataSize();
   int32_t pageNo = -1;
   TSDBPageGuard g;
-  if (FBlobPageIndex->FindPageForNewBlob(SessionID, need, pageNo)) {
+  TSDBPageIndexSlot found;
+  if (FBlobPageIndex->FindPageForNewBlob(SessionID, need, pageNo, &found)) {
     g = SDBGetPageGuard(LPageManager, SessionID, pageNo, ptTableBlob);
   } else {
     g = SDBAddPageGuard(LPageManager, SessionID, ptTableBlob);
@@ -224,13 +225,13 @@ TSDBPageItemID TSDBDiskBlobManager::StoreSmall(int SessionID, const TSDBDiskBLOB
   }
   uint8_t* d = g->Data();
   const uint16_t count = GetLE16(d);
-  // Walk the entries: their identifiers and the end of the used area.
-  std::vector<uint16_t> used;
-  used.reserve(count);
+  // Walk the entries: the end of the used area, and whether the identifier
+  // a new entry usually gets (the entry count) is taken.
   int32_t off = 2;
+  bool countTaken = false;
   for (uint16_t i = 0; i < count; ++i) {
     if (off + kHdr > D) CannotRead();
-    used.push_back(GetLE16(d + off));
+    if (GetLE16(d + off) == count) countTaken = true;
     const int64_t sz = GetLEI64(d + off + 6);
     if (sz < 0 || off + kHdr + sz > D) CannotRead();
     off += kHdr + static_cast<int32_t>(sz);
@@ -241,16 +242,26 @@ TSDBPageItemID TSDBDiskBlobManager::StoreSmall(int SessionID, const TSDBDiskBLOB
                         "SizeInBlobPageIndex=%d",
                         {int64_t{count}, int64_t{off}, int64_t{need}, int64_t{D},
                          int64_t{FBlobPageIndex->GetBlobPageAllocatedSpace(SessionID, pageNo)}});
-  std::sort(used.begin(), used.end());
-  auto taken = [&](uint16_t id) { return std::binary_search(used.begin(), used.end(), id); };
   uint16_t item = count;
-  while (taken(item) || item == kSDBLargeBlobItemID) item = item >= 65534 ? 0 : static_cast<uint16_t>(item + 1);
+  if (countTaken || item == kSDBLargeBlobItemID) {
+    // The next free identifier after it, from those in use (the walk above
+    // checked every entry's bounds).
+    std::vector<uint16_t> used;
+    used.reserve(count);
+    for (int32_t at = 2, i = 0; i < count; ++i) {
+      used.push_back(GetLE16(d + at));
+      at += kHdr + static_cast<int32_t>(GetLEI64(d + at + 6));
+    }
+    std::sort(used.begin(), used.end());
+    auto taken = [&](uint16_t id) { return std::binary_search(used.begin(), used.end(), id); };
+    while (taken(item) || item == kSDBLargeBlobItemID) item = item >= 65534 ? 0 : static_cast<uint16_t>(item + 1);
+  }
   SaveEntryHeader(d + off, item, V);
   if (!V.BlobData.empty()) std::memcpy(d + off + kHdr, V.BlobData.data(), V.BlobData.size());
   PutLE16(d, static_cast<uint16_t>(count + 1));
   g->MarkDirty();
   g.Release();
-  FBlobPageIndex->AddBlob(SessionID, need, pageNo);
+  FBlobPageIndex->AddBlob(SessionID, need, pageNo, &found);
   return {pageNo, item};
 }
 

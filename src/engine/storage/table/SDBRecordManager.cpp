@@ -311,7 +311,8 @@ bool TSDBDiskRecordManager::AddRecord(int SessionID, const uint8_t* Mem, TSDBPag
   LFieldManager.MemRecordBufferToDiskRecordBuffer(Mem, FTempDiskRecordBuffer.data());
   int32_t pageNo = -1;
   TSDBPageGuard g;
-  if (FRecordPageIndex->FindPageForNewRecord(SessionID, pageNo)) {
+  TSDBPageIndexSlot found;
+  if (FRecordPageIndex->FindPageForNewRecord(SessionID, pageNo, &found)) {
     g = GetRecordPage(SessionID, pageNo, kSDBErrRecordPageMissing);
   } else {
     g = SDBAddPageGuard(LPageManager, SessionID, ptTableRecord);
@@ -326,7 +327,7 @@ bool TSDBDiskRecordManager::AddRecord(int SessionID, const uint8_t* Mem, TSDBPag
   page.SetSlotUsed(slot, true);
   g->MarkDirty();
   g.Release();
-  FRecordPageIndex->AddRecord(SessionID, pageNo, 1);
+  FRecordPageIndex->AddRecord(SessionID, pageNo, 1, &found);
   ++FRecordCount;
   ++FTableState;
   RecordID = {pageNo, static_cast<uint16_t>(slot)};
@@ -374,6 +375,10 @@ bool TSDBDiskRecordManager::ReadRecord(int SessionID, const TSDBPageItemID& Reco
 
 bool TSDBDiskRecordManager::ReadAt(int SessionID, int32_t PageNo, int Slot, TSDBNavigationInfo& Info) {
   TSDBPageGuard g = GetRecordPage(SessionID, PageNo, kSDBErrRecordPageMissing);
+  return ReadFrom(g, PageNo, Slot, Info);
+}
+
+bool TSDBDiskRecordManager::ReadFrom(TSDBPageGuard& g, int32_t PageNo, int Slot, TSDBNavigationInfo& Info) {
   TSDBSmallRecordPage page = View(g);
   if (Slot < 0 || Slot >= FMaxRecordsOnPage || !page.SlotUsed(Slot)) return false;
   if (Info.RecordBuffer) LFieldManager.DiskRecordBufferToMemRecordBuffer(page.Slot(Slot), Info.RecordBuffer);
@@ -385,16 +390,16 @@ bool TSDBDiskRecordManager::ReadAt(int SessionID, int32_t PageNo, int Slot, TSDB
 void TSDBDiskRecordManager::GetRecordBuffer(int SessionID, TSDBNavigationInfo& Info) {
   if (!FRecordPageIndex) throw ESDBException(kSDBErrRecordBufferMissing, "Nil pointer occured");
   int32_t pageNo = -1;
-  auto firstOnPage = [&](int32_t p, bool forward) {
-    TSDBPageGuard g = GetRecordPage(SessionID, p, kSDBErrRecordPageMissing);
-    TSDBSmallRecordPage page = View(g);
-    return forward ? page.NextUsed(0) : page.PriorUsed(FMaxRecordsOnPage - 1);
-  };
-  // Walks pages from `p` on (inclusive) in the direction until one holds a record.
+  // Walks pages from `p` on (inclusive) in the direction until one holds a
+  // record; each page is taken once to find the record and read it.
   auto scanFrom = [&](int32_t p, bool forward) -> bool {
     for (;;) {
-      int s = firstOnPage(p, forward);
-      if (s >= 0) return ReadAt(SessionID, p, s, Info);
+      {
+        TSDBPageGuard g = GetRecordPage(SessionID, p, kSDBErrRecordPageMissing);
+        TSDBSmallRecordPage page = View(g);
+        const int s = forward ? page.NextUsed(0) : page.PriorUsed(FMaxRecordsOnPage - 1);
+        if (s >= 0) return ReadFrom(g, p, s, Info);
+      }
       int32_t next = -1;
       bool more = forward ? FRecordPageIndex->GetNextRecordPage(SessionID, p, next)
                           : FRecordPageIndex->GetPriorRecordPage(SessionID, p, next);
@@ -434,16 +439,21 @@ void TSDBDiskRecordManager::GetRecordBuffer(int SessionID, TSDBNavigationInfo& I
     case grmNext:
     case grmPrior: {
       const bool forward = Info.GetRecordMode == grmNext;
-      int s = -1;
       bool readable = true;
-      try {
-        TSDBPageGuard g = GetRecordPage(SessionID, cur.PageNo, kSDBErrRecordPageMissing);
-        s = forward ? View(g).NextUsed(cur.PageItemNo + 1)
-                    : (cur.PageItemNo == 0 ? -1 : View(g).PriorUsed(cur.PageItemNo - 1));
-      } catch (const ESDBException&) {
-        readable = false;
+      {
+        TSDBPageGuard g;
+        try {
+          g = GetRecordPage(SessionID, cur.PageNo, kSDBErrRecordPageMissing);
+        } catch (const ESDBException&) {
+          readable = false;
+        }
+        if (readable) {
+          // The neighbour on the same page is read while the page is held.
+          const int s = forward ? View(g).NextUsed(cur.PageItemNo + 1)
+                                : (cur.PageItemNo == 0 ? -1 : View(g).PriorUsed(cur.PageItemNo - 1));
+          if (s >= 0 && ReadFrom(g, cur.PageNo, s, Info)) return;
+        }
       }
-      if (s >= 0 && ReadAt(SessionID, cur.PageNo, s, Info)) return;
       int32_t neighbour = -1;
       bool more = false, inIndex = readable;
       if (readable) {

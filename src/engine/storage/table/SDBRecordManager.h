@@ -174,6 +174,8 @@ class TSDBDiskRecordManager {
   TSDBPageGuard GetRecordPage(int SessionID, int32_t PageNo, int Code);
   TSDBSmallRecordPage View(TSDBPageGuard& g) const { return TSDBSmallRecordPage(g.Get(), FDiskRecordBufferSize, FMaxRecordsOnPage); }
   bool ReadAt(int SessionID, int32_t PageNo, int Slot, TSDBNavigationInfo& Info);
+  // ReadAt on the page already held by g.
+  bool ReadFrom(TSDBPageGuard& g, int32_t PageNo, int Slot, TSDBNavigationInfo& Info);
 
   TSDBPageManager& LPageManager;
   TSDBBaseFieldManager& LFieldManager;

@@ -16,10 +16,12 @@ class TRecordPageIndex : public TSDBRecordPageIndexBase {
   void DropIndex(int SessionID) override {
     if (FTree.RootPageNo() >= 0) FTree.DropIndex(SessionID);
   }
-  bool FindPageForNewRecord(int SessionID, int32_t& PageNo) override {
-    return FTree.FindPageForNewRecord(SessionID, PageNo);
+  bool FindPageForNewRecord(int SessionID, int32_t& PageNo, TSDBPageIndexSlot* Found) override {
+    return FTree.FindPageForNewRecord(SessionID, PageNo, Found);
   }
-  void AddRecord(int SessionID, int32_t PageNo, int AddCount) override { FTree.AddRecord(SessionID, PageNo, AddCount); }
+  void AddRecord(int SessionID, int32_t PageNo, int AddCount, const TSDBPageIndexSlot* Found) override {
+    FTree.AddRecord(SessionID, PageNo, AddCount, Found);
+  }
   void DeleteRecord(int SessionID, int32_t PageNo, int NewItemCount) override {
     FTree.DeleteRecord(SessionID, PageNo, NewItemCount);
   }
@@ -55,10 +57,12 @@ class TBlobPageIndex : public TSDBBlobPageIndexBase {
   }
   // BlobSize here is the whole entry (stored bytes + entry header); the
   // tree adds the header to the size it is asked to find room for.
-  bool FindPageForNewBlob(int SessionID, int32_t BlobSize, int32_t& PageNo) override {
-    return FTree.FindPageForNewBlob(SessionID, BlobSize - TSDBBTreeBlobPageIndex::kBlobItemOverhead, PageNo);
+  bool FindPageForNewBlob(int SessionID, int32_t BlobSize, int32_t& PageNo, TSDBPageIndexSlot* Found) override {
+    return FTree.FindPageForNewBlob(SessionID, BlobSize - TSDBBTreeBlobPageIndex::kBlobItemOverhead, PageNo, Found);
   }
-  void AddBlob(int SessionID, int32_t BlobSize, int32_t PageNo) override { FTree.AddBlob(SessionID, BlobSize, PageNo); }
+  void AddBlob(int SessionID, int32_t BlobSize, int32_t PageNo, const TSDBPageIndexSlot* Found) override {
+    FTree.AddBlob(SessionID, BlobSize, PageNo, Found);
+  }
   void DeleteBlob(int SessionID, int32_t BlobSize, int32_t PageNo) override {
     FTree.DeleteBlob(SessionID, BlobSize, PageNo);
   }

@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "storage/file/SDBPageCache.h"
+#include "storage/table/SDBBTree.h"
 
 namespace sdb {
 
@@ -30,8 +31,10 @@ class TSDBRecordPageIndexBase {
   // Frees every page of the index.
   virtual void DropIndex(int SessionID) = 0;
 
-  virtual bool FindPageForNewRecord(int SessionID, int32_t& PageNo) = 0;
-  virtual void AddRecord(int SessionID, int32_t PageNo, int AddCount) = 0;
+  // Found (optional) answers where the page's entry is, for the AddRecord
+  // of that page that follows with nothing else changing the index between.
+  virtual bool FindPageForNewRecord(int SessionID, int32_t& PageNo, TSDBPageIndexSlot* Found = nullptr) = 0;
+  virtual void AddRecord(int SessionID, int32_t PageNo, int AddCount, const TSDBPageIndexSlot* Found = nullptr) = 0;
   // NewItemCount < 0: one less.
   virtual void DeleteRecord(int SessionID, int32_t PageNo, int NewItemCount) = 0;
   virtual bool GetFirstRecordPage(int SessionID, int32_t& PageNo) = 0;
@@ -53,8 +56,10 @@ class TSDBBlobPageIndexBase {
   virtual void EmptyIndex(int SessionID) = 0;
   virtual void DropIndex(int SessionID) = 0;
 
-  virtual bool FindPageForNewBlob(int SessionID, int32_t BlobSize, int32_t& PageNo) = 0;
-  virtual void AddBlob(int SessionID, int32_t BlobSize, int32_t PageNo) = 0;
+  // Found as for record pages.
+  virtual bool FindPageForNewBlob(int SessionID, int32_t BlobSize, int32_t& PageNo,
+                                  TSDBPageIndexSlot* Found = nullptr) = 0;
+  virtual void AddBlob(int SessionID, int32_t BlobSize, int32_t PageNo, const TSDBPageIndexSlot* Found = nullptr) = 0;
   virtual void DeleteBlob(int SessionID, int32_t BlobSize, int32_t PageNo) = 0;
   virtual int32_t GetBlobPageAllocatedSpace(int SessionID, int32_t PageNo) = 0;
 };

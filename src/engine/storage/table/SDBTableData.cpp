@@ -89,7 +89,6 @@ TSDBTableMetadata TSDBDiskTableData::BuildMetadata() const {
 void TSDBDiskTableData::SaveMetadata(int SessionID) {
   // The definitions in memory no longer match what was loaded (and the
   // write may yet be rolled back): the next open reloads them.
-  FStoredMetadata.clear();
   FStoredMetadataAsStored.clear();
   std::vector<uint8_t> data = BuildMetadata().Save();
   FTableMetadataFile.WriteFile(SessionID, data.data(), static_cast<int32_t>(data.size()), acaZLIB, 1);
@@ -292,7 +291,6 @@ void TSDBDiskTableData::CloseFiles() noexcept {
   FBlobManager.reset();
   FIndexDefs.Clear();
   FConstraintDefs.Clear();
-  FStoredMetadata.clear();
   FStoredMetadataAsStored.clear();
   FActive = false;
 }
@@ -315,12 +313,15 @@ void TSDBDiskTableData::LoadTable(int SessionID) {
   if (FActive && !FIsRepairing && item->TableID == FListItem.TableID &&
       item->MetaDataFilePageNo == FListItem.MetaDataFilePageNo &&
       item->MostUpdatedFilePageNo == FListItem.MostUpdatedFilePageNo &&
-      item->LocksFilePageNo == FListItem.LocksFilePageNo && !FStoredMetadata.empty()) {
+      item->LocksFilePageNo == FListItem.LocksFilePageNo && !FStoredMetadataAsStored.empty()) {
     try {
       // The stored (compressed) bytes decide without decompressing them;
-      // the content itself where they differ.
-      if (FTableMetadataFile.ReadStored(SessionID) == FStoredMetadataAsStored ||
-          FTableMetadataFile.ReadAll(SessionID) == FStoredMetadata) {
+      // where they differ (the same definitions written again), the
+      // contents of the bytes just read and of the kept ones.
+      const std::vector<uint8_t> asStored = FTableMetadataFile.ReadStored(SessionID);
+      if (asStored == FStoredMetadataAsStored ||
+          TSDBInternalDBTransactedAccessFile::ContentOfStored(asStored) ==
+              TSDBInternalDBTransactedAccessFile::ContentOfStored(FStoredMetadataAsStored)) {
         FListItem = *item;
         FTableName = item->TableName;
         LoadCounters(SessionID, false);
@@ -359,7 +360,6 @@ void TSDBDiskTableData::LoadTable(int SessionID) {
     }
     FActive = true;
     LoadCounters(SessionID, true);
-    FStoredMetadata = std::move(stored);
     FStoredMetadataAsStored = std::move(asStored);
   } catch (...) {
     CloseFiles();

@@ -341,11 +341,10 @@ class TSDBDiskTableData : public TSDBIndexRecordSource {
   std::unique_ptr<TSDBBaseIndexManager> FIndexManager;
   std::vector<TSDBCursor*> FCursorList;
   int32_t FLastUsedTableState = -1;
-  // The metadata file's content the definitions in memory were built
-  // from; empty when they must be loaded again.
-  std::vector<uint8_t> FStoredMetadata;
-  // The same as the file stores it (TSDBInternalDBTransactedAccessFile::
-  // ReadStored): compared first, as it needs no decompression.
+  // The metadata file's bytes as stored (TSDBInternalDBTransactedAccessFile::
+  // ReadStored) that the definitions in memory were built from; compared
+  // as they are, without decompression. Empty when the definitions must be
+  // loaded again.
   std::vector<uint8_t> FStoredMetadataAsStored;
   // Some session's counters were handed to its commit (DeferUntilCommit):
   // the work registered for this table must go before the table does.
