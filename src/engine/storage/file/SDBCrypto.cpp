@@ -313,11 +313,12 @@ void TSDBPageCipher::Forget() noexcept {
   FPassword.clear();
 }
 
-bool TSDBPageCipher::Encode(TSDBCryptoAlgorithm Algorithm, uint8_t* Buffer, size_t Size, const std::string& Password) {
+bool TSDBPageCipher::Run(TSDBCryptoAlgorithm Algorithm, const std::string& Password, uint8_t* Buffer, size_t Size,
+                         void (TSDBCipher::*Step)(uint8_t*, size_t)) {
   try {
     TSDBCipher* cipher = Keyed(Algorithm, Password);
     if (!cipher) return false;
-    cipher->Encode(Buffer, Size);
+    (cipher->*Step)(Buffer, Size);
     return true;
   } catch (...) {
     Forget();
@@ -325,16 +326,12 @@ bool TSDBPageCipher::Encode(TSDBCryptoAlgorithm Algorithm, uint8_t* Buffer, size
   }
 }
 
+bool TSDBPageCipher::Encode(TSDBCryptoAlgorithm Algorithm, uint8_t* Buffer, size_t Size, const std::string& Password) {
+  return Run(Algorithm, Password, Buffer, Size, &TSDBCipher::Encode);
+}
+
 bool TSDBPageCipher::Decode(TSDBCryptoAlgorithm Algorithm, uint8_t* Buffer, size_t Size, const std::string& Password) {
-  try {
-    TSDBCipher* cipher = Keyed(Algorithm, Password);
-    if (!cipher) return false;
-    cipher->Decode(Buffer, Size);
-    return true;
-  } catch (...) {
-    Forget();
-    return false;
-  }
+  return Run(Algorithm, Password, Buffer, Size, &TSDBCipher::Decode);
 }
 
 bool SDBBuildControlBlock(TSDBCryptoHeader& Header, const TSDBPassword& Password) {

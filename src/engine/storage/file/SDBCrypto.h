@@ -103,6 +103,10 @@ class TSDBPageCipher {
 
  private:
   TSDBCipher* Keyed(TSDBCryptoAlgorithm Algorithm, const std::string& Password);
+  // One step of the keyed cipher; a failure drops the key, so the next call
+  // keys afresh.
+  bool Run(TSDBCryptoAlgorithm Algorithm, const std::string& Password, uint8_t* Buffer, size_t Size,
+           void (TSDBCipher::*Step)(uint8_t*, size_t));
   std::unique_ptr<TSDBCipher> FCipher;
   TSDBCryptoAlgorithm FAlgorithm = kSDBDefaultCryptoAlgorithm;
   std::string FPassword;
