@@ -206,6 +206,18 @@ bool TSDBPageManager::IsSystemPage(int32_t) const { return false; }
 bool TSDBPageManager::LockPageByte(int32_t, int32_t) { return true; }
 bool TSDBPageManager::UnlockPageByte(int32_t, int32_t) { return true; }
 
+void TSDBPageManager::ReadOrDrop(TSDBPage& page, uint16_t pageType, int sessionID) {
+  try {
+    ReadIntoCache(page, pageType, sessionID);
+  } catch (...) {
+    // Never keep a page whose content could not be read or is of the wrong
+    // kind: its buffer holds what the failed read left, and the next
+    // request must read it again rather than trust it.
+    DropSharedPage(&page);
+    throw;
+  }
+}
+
 void TSDBPageManager::ReadIntoCache(TSDBPage& page, uint16_t pageType, int sessionID) {
   if (!InternalReadPage(page))
     throw ESDBException(kSDBErrReadDatabasePage, "Error reading database file page. Page No: %d, type %d",
@@ -233,32 +245,13 @@ TSDBPage* TSDBPageManager::GetPage(int SessionID, int32_t PageNo, uint16_t PageT
       if (IsSystemPage(PageNo))
         throw ESDBException(kSDBErrDeleteSystemPage, "Cannot delete PFS or EAM page. PageNo=%d", {int64_t{PageNo}});
       page = FSharedPages.Insert(NewPage(PageNo));
-      try {
-        ReadIntoCache(*page, PageType, SessionID);
-      } catch (...) {
-        // Never keep a page whose content could not be read or is of the
-        // wrong kind: the next request reads it again.
-        DropSharedPage(page);
-        throw;
-      }
+      ReadOrDrop(*page, PageType, SessionID);
     } else if (page->FStale && page->FUseCount == 0) {
-      try {
-        ReadIntoCache(*page, PageType, SessionID);
-      } catch (...) {
-        DropSharedPage(page);
-        throw;
-      }
+      ReadOrDrop(*page, PageType, SessionID);
     } else if (SynchronizeAllowed && !IsPageTableStateCurrent(SessionID, *page)) {
       int32_t onDisk = InternalReadPageState(PageNo);
       if (onDisk != kSDBMaxInt && onDisk != page->State() && page->FUseCount == 0) {
-        try {
-          ReadIntoCache(*page, PageType, SessionID);
-        } catch (...) {
-          // The buffer holds what the failed read left: a later request
-          // must read the page again rather than trust it.
-          DropSharedPage(page);
-          throw;
-        }
+        ReadOrDrop(*page, PageType, SessionID);
       } else {
         StampPageTableState(SessionID, *page);
       }

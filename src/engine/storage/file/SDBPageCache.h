@@ -297,6 +297,8 @@ class TSDBPageManager {
  private:
   TSDBSessionPageInfo& FindOrAddSession(int SessionID);
   void ReadIntoCache(TSDBPage& page, uint16_t pageType, int sessionID);
+  // ReadIntoCache for a page of the shared list, dropped from it if the read fails.
+  void ReadOrDrop(TSDBPage& page, uint16_t pageType, int sessionID);
   void DropLRUIfOverCapacity();
   // A page object for PageNo: one given back before, or a new one. Its
   // buffer holds whatever it held.
