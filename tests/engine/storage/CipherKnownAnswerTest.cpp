@@ -65,6 +65,8 @@ struct TVector {
 const TVector kVectors[] = {
     {craRijndael_128, "FIPS-197 C.1", "000102030405060708090a0b0c0d0e0f", "00112233445566778899aabbccddeeff",
      "69c4e0d86a7b0430d8cdb78070b4c55a"},
+    {craRijndael_128, "FIPS-197 C.2, 24-byte key", "000102030405060708090a0b0c0d0e0f1011121314151617",
+     "00112233445566778899aabbccddeeff", "dda97ca4864cdfe06eaf70a0ec0d7191"},
     {craRijndael_256, "FIPS-197 C.3", "000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f",
      "00112233445566778899aabbccddeeff", "8ea2b7ca516745bfeafc49904b496089"},
     {craDES_Single, "DES worked example", "133457799bbcdff1", "0123456789abcdef", "85e813540f0ab405"},

@@ -44,20 +44,31 @@ std::array<uint8_t, 32> SDBRipeMD256(const void* Data, size_t Size);
 class TSDBCipher {
  public:
   static constexpr size_t kMaxBlockSize = 24;
+  // Which implementation of the block algorithm a cipher runs. Both give
+  // the same bytes; kLibrary is there so that the tests can hold the
+  // fastest one to the library's.
+  enum class TEngine : uint8_t { kFastest, kLibrary };
   // nullptr for an algorithm value outside the table or a password with a
   // character Windows-1252 cannot hold.
-  static std::unique_ptr<TSDBCipher> Create(TSDBCryptoAlgorithm Algorithm, const std::string& Password);
+  static std::unique_ptr<TSDBCipher> Create(TSDBCryptoAlgorithm Algorithm, const std::string& Password,
+                                            TEngine Engine = TEngine::kFastest);
   // The same cipher keyed directly with Key (no password hash), vector and
   // feedback set up as for Create; nullptr for an algorithm outside the
   // table or a key length the algorithm does not take.
-  static std::unique_ptr<TSDBCipher> CreateWithKey(TSDBCryptoAlgorithm Algorithm, const uint8_t* Key, size_t KeySize);
+  static std::unique_ptr<TSDBCipher> CreateWithKey(TSDBCryptoAlgorithm Algorithm, const uint8_t* Key, size_t KeySize,
+                                                   TEngine Engine = TEngine::kFastest);
   virtual ~TSDBCipher() = default;
 
   size_t BlockSize() const { return FBlockSize; }
   size_t KeySize() const { return FKeySize; }
+  // Whether the block algorithm runs on the processor's own instructions
+  // (AES on x86-64 processors that have them).
+  virtual bool InHardware() const { return false; }
   std::vector<uint8_t> Vector() const { return std::vector<uint8_t>(FVector, FVector + FBlockSize); }
-  // Continue enciphering / deciphering from the current feedback.
-  void Encode(uint8_t* Buffer, size_t Size);
+  // Continue enciphering / deciphering from the current feedback. Encode
+  // may write elsewhere: Out is In, or does not overlap it.
+  void Encode(uint8_t* Buffer, size_t Size) { Encode(Buffer, Buffer, Size); }
+  void Encode(const uint8_t* In, uint8_t* Out, size_t Size);
   void Decode(uint8_t* Buffer, size_t Size);
   // Feedback := vector, so the next call starts like a fresh object.
   void Reset();
@@ -69,13 +80,18 @@ class TSDBCipher {
   virtual void EncryptBlock(const uint8_t* In, uint8_t* Out) = 0;
   // Out[i] = D(In[i]) xor Xor[i] for Count consecutive blocks; Out may be In.
   virtual void DecryptBlocksXor(const uint8_t* In, const uint8_t* Xor, uint8_t* Out, size_t Count) = 0;
+  // Count whole blocks of the mode from Feedback, which is left as the
+  // next block needs it. The defaults run the block functions above one
+  // block at a time; a cipher that can do better overrides them.
+  virtual void EncipherBlocks(const uint8_t* In, uint8_t* Out, size_t Count, uint8_t* Feedback);
+  virtual void DecipherBlocks(uint8_t* Buffer, size_t Count, uint8_t* Feedback);
 
  private:
-  void XorTail(uint8_t* Data, size_t Count);
+  void XorTail(const uint8_t* In, uint8_t* Out, size_t Count);
   template <size_t N>
-  void EncodeBlocks(uint8_t* Buffer, size_t Size);
+  void EncodeBlocks(const uint8_t* In, uint8_t* Out, size_t Count, uint8_t* Feedback);
   template <size_t N>
-  void DecodeBlocks(uint8_t* Buffer, size_t Size);
+  void DecodeBlocks(uint8_t* Buffer, size_t Count, uint8_t* Feedback);
 
   size_t FBlockSize;  // 8, 16 or 24: a whole number of 64-bit words
   size_t FKeySize;
@@ -96,7 +112,11 @@ class TSDBPageCipher {
   TSDBPageCipher& operator=(const TSDBPageCipher&) = delete;
 
   // As EncodePageBuffer / DecodePageBuffer below.
-  bool Encode(TSDBCryptoAlgorithm Algorithm, uint8_t* Buffer, size_t Size, const std::string& Password);
+  bool Encode(TSDBCryptoAlgorithm Algorithm, uint8_t* Buffer, size_t Size, const std::string& Password) {
+    return Encode(Algorithm, Buffer, Buffer, Size, Password);
+  }
+  // Enciphers Size bytes of In into Out (Out is In, or does not overlap it).
+  bool Encode(TSDBCryptoAlgorithm Algorithm, const uint8_t* In, uint8_t* Out, size_t Size, const std::string& Password);
   bool Decode(TSDBCryptoAlgorithm Algorithm, uint8_t* Buffer, size_t Size, const std::string& Password);
   // Drops the key (a database closed).
   void Forget() noexcept;
@@ -105,8 +125,8 @@ class TSDBPageCipher {
   TSDBCipher* Keyed(TSDBCryptoAlgorithm Algorithm, const std::string& Password);
   // One step of the keyed cipher; a failure drops the key, so the next call
   // keys afresh.
-  bool Run(TSDBCryptoAlgorithm Algorithm, const std::string& Password, uint8_t* Buffer, size_t Size,
-           void (TSDBCipher::*Step)(uint8_t*, size_t));
+  template <class F>
+  bool Run(TSDBCryptoAlgorithm Algorithm, const std::string& Password, F&& Step);
   std::unique_ptr<TSDBCipher> FCipher;
   TSDBCryptoAlgorithm FAlgorithm = kSDBDefaultCryptoAlgorithm;
   std::string FPassword;

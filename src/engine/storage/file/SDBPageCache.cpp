@@ -150,11 +150,18 @@ void TSDBPageList::Clear() noexcept {
 
 TSDBPageManager::TSDBPageManager(uint16_t pageSize, int cacheCapacity) : FPageSize(pageSize) {
   if (cacheCapacity <= 0) {
-    uint64_t byMemory = SDBAvailablePhysicalMemory() / 65536;
-    cacheCapacity = static_cast<int>(std::min<uint64_t>(byMemory, 1000));
+    FCacheBytes = std::min<uint64_t>(kSDBDefaultCacheBytes, SDBAvailablePhysicalMemory() / 16);
+    SetPageSize(pageSize);
+  } else {
+    FCacheCapacity = cacheCapacity;
   }
-  FCacheCapacity = std::max(cacheCapacity, 1);
   FSparePages.reserve(kMaxSparePages);
+}
+
+void TSDBPageManager::SetPageSize(uint16_t PageSize) noexcept {
+  FPageSize = PageSize;
+  if (FCacheBytes > 0)
+    FCacheCapacity = static_cast<int>(std::clamp<uint64_t>(FCacheBytes / std::max<uint16_t>(PageSize, 1), 1, INT32_MAX));
 }
 
 TSDBPageManager::~TSDBPageManager() = default;
@@ -169,6 +176,7 @@ TSDBSessionPageInfo& TSDBPageManager::FindOrAddSession(int SessionID) {
 
 void TSDBPageManager::ClearSessionsAndPages() noexcept {
   FLastSession = nullptr;
+  FSharedInUse = 0;
   FSessions.clear();
   FSharedPages.Clear();
   FSparePages.clear();
@@ -264,7 +272,7 @@ TSDBPage* TSDBPageManager::GetPage(int SessionID, int32_t PageNo, uint16_t PageT
   if (page->FUseCount > 0 && page->FSessionID != SessionID)
     throw ESDBException(kSDBErrPageUsedByOtherSession, "Page is used by other session");
   page->FSessionID = SessionID;
-  ++page->FUseCount;
+  if (page->FUseCount++ == 0 && page->FParentList == &FSharedPages) ++FSharedInUse;
   return page;
 }
 
@@ -299,6 +307,7 @@ void TSDBPageManager::PutPage(TSDBPage* Page) {
   Page->FReloaded = false;
   // A list is the parent only of the pages it holds.
   if (Page->FParentList == &FSharedPages) {
+    --FSharedInUse;
     if (Page->FIsDirty) {
       Session(Page->FSessionID).DirtyPages.Insert(FSharedPages.Extract(Page));
       return;
@@ -379,9 +388,11 @@ void TSDBPageManager::ApplyChanges(int SessionID) {
   for (auto& p : FSessions)
     if (p->SessionID == SessionID) s = p.get();
   if (!s) return;
-  FSharedPages.ForEach([&](const TSDBPage* p) {
-    if (p->FSessionID == SessionID && p->FUseCount > 0) throw ESDBException(kSDBErrSessionPagesNotReleased, "Some session pages not released");
-  });
+  if (FSharedInUse > 0)
+    FSharedPages.ForEach([&](const TSDBPage* p) {
+      if (p->FSessionID == SessionID && p->FUseCount > 0)
+        throw ESDBException(kSDBErrSessionPagesNotReleased, "Some session pages not released");
+    });
   // Check every dirty page before anything reaches the file, so that a
   // caller's mistake cannot leave half a commit behind.
   std::vector<int32_t> dirty;
@@ -436,10 +447,11 @@ void TSDBPageManager::CancelChanges(int SessionID) {
     if (p->SessionID == SessionID) s = p.get();
   if (!s) return;
   s->Deferred.clear();
-  FSharedPages.ForEach([&](const TSDBPage* p) {
-    if (p->FSessionID == SessionID && p->FUseCount > 0 && p->FIsDirty)
-      throw ESDBException(kSDBErrSessionPagesNotReleased, "Some session pages not released");
-  });
+  if (FSharedInUse > 0)
+    FSharedPages.ForEach([&](const TSDBPage* p) {
+      if (p->FSessionID == SessionID && p->FUseCount > 0 && p->FIsDirty)
+        throw ESDBException(kSDBErrSessionPagesNotReleased, "Some session pages not released");
+    });
   s->DirtyPages.ForEach([](const TSDBPage* p) {
     if (!p->FIsDirty) throw ESDBException(kSDBErrInvalidIndexPage, "Invalid index page");
     if (p->FUseCount > 0) throw ESDBException(kSDBErrRemoveUsedPage, "Cannot remove used page");

@@ -571,11 +571,12 @@ void TSDBDiskPageManager::InternalWritePage(int32_t PageNo, uint8_t* PageBuffer,
     uint8_t* data = PageBuffer + kSDBPageHeaderSize;
     PageBuffer[TSDBDiskPageHeader::kCipheryeOffset] = FPassword.CryptoAlgorithm;
     PutLE32(PageBuffer + TSDBDiskPageHeader::kCRC32Offset, CRC(0, data, FPageDataSize));
-    // The page is enciphered in a copy: the caller's buffer stays plain
+    // The page is enciphered into a copy: the caller's buffer stays plain
     // without deciphering it again after the write.
     thread_local std::vector<uint8_t> enciphered;
-    enciphered.assign(PageBuffer, PageBuffer + FPageSize);
-    if (!FPageCipher.Encode(FPassword.CryptoAlgorithm, enciphered.data() + kSDBPageHeaderSize, FPageDataSize,
+    enciphered.resize(FPageSize);
+    std::memcpy(enciphered.data(), PageBuffer, kSDBPageHeaderSize);
+    if (!FPageCipher.Encode(FPassword.CryptoAlgorithm, data, enciphered.data() + kSDBPageHeaderSize, FPageDataSize,
                             FPassword.Password))
       throw ESDBException(kSDBErrWritePage, "Encrypt page error. PageNo: %d", {static_cast<int64_t>(PageNo)});
     stored = enciphered.data();
