@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <filesystem>
 #include <functional>
 #include <algorithm>
 #include <map>
@@ -12,8 +9,6 @@
 
 #include "sdb/SDBErrors.h"
 #include "sdb/SDBException.h"
-#include "platform/SDBPlatform.h"
-#include "storage/file/SDBDiskPageCache.h"
 #include "storage/file/SDBPageCache.h"
 
 using namespace sdb;
@@ -280,40 +275,6 @@ TEST(PageCacheCapacity, LeastRecentlyUsedUnusedPageGoes) {
   pm.ApplyChanges(1);
   EXPECT_LE(pm.SharedPageCount(), 3);
   EXPECT_EQ(pm.Writes, 4);
-}
-
-// The default capacity is a bound in bytes, counted in the pages of the
-// database opened; a capacity given in pages stays as given.
-TEST(PageCacheCapacity, DefaultIsABoundInBytesInTheDatabasesPageSize) {
-  // The bound also keeps to a sixteenth of the memory available, which
-  // moves: exact figures only where that share is well above the default.
-  const bool exact = SDBAvailablePhysicalMemory() / 16 >= 2 * kSDBDefaultCacheBytes;
-  auto expect = [&](int capacity, uint16_t pageSize) {
-    if (exact)
-      EXPECT_EQ(capacity, static_cast<int>(kSDBDefaultCacheBytes / pageSize)) << pageSize;
-    else
-      EXPECT_LE(static_cast<uint64_t>(capacity) * pageSize, kSDBDefaultCacheBytes) << pageSize;
-    EXPECT_GE(capacity, 1);
-  };
-  TMemPageManager mem(0);
-  expect(mem.CacheCapacity(), 256);
-  const std::string path =
-      (std::filesystem::temp_directory_path() / ("sdb_cache_capacity_" + std::to_string(getpid()) + ".sdb")).string();
-  for (uint16_t pageSize : {uint16_t{4096}, uint16_t{16384}}) {
-    TSDBDiskPageCache cache;
-    cache.CreateAndOpenDatabase(path, TSDBPassword{}, pageSize);
-    expect(cache.CacheCapacity(), pageSize);
-    cache.CloseDatabase();
-    TSDBDiskPageCache reopened, given(7);
-    bool readOnly = false, repair = false, multiUser = false;
-    reopened.OpenDatabase(path, TSDBPassword{}, readOnly, repair, false, multiUser);
-    expect(reopened.CacheCapacity(), pageSize);
-    given.OpenDatabase(path, TSDBPassword{}, readOnly, repair, false, multiUser);
-    EXPECT_EQ(given.CacheCapacity(), 7);
-    given.CloseDatabase();
-    reopened.CloseDatabase();
-  }
-  std::filesystem::remove(path);
 }
 
 // A commit or rollback refuses while its session still holds a page of the

@@ -49,7 +49,7 @@ void TSDBDiskPageCache::CreateAndOpenDatabase(const std::string& FileName, const
                                               uint16_t PageSize, uint16_t ExtentPageCount) {
   ResetCache();
   FDiskPageManager->CreateAndOpenDatabase(FileName, Password, PageSize, ExtentPageCount);
-  SetPageSize(FDiskPageManager->PageSize());
+  FPageSize = FDiskPageManager->PageSize();
   FMultiUser = FDiskPageManager->MultiUser();
 }
 
@@ -57,7 +57,7 @@ void TSDBDiskPageCache::OpenDatabase(const std::string& FileName, const TSDBPass
                                      bool& RepairNeeded, bool Exclusive, bool& aMultiUser) {
   ResetCache();
   FDiskPageManager->OpenDatabase(FileName, Password, ReadOnly, RepairNeeded, Exclusive, aMultiUser);
-  SetPageSize(FDiskPageManager->PageSize());
+  FPageSize = FDiskPageManager->PageSize();
   FMultiUser = aMultiUser;
 }
 

@@ -150,18 +150,11 @@ void TSDBPageList::Clear() noexcept {
 
 TSDBPageManager::TSDBPageManager(uint16_t pageSize, int cacheCapacity) : FPageSize(pageSize) {
   if (cacheCapacity <= 0) {
-    FCacheBytes = std::min<uint64_t>(kSDBDefaultCacheBytes, SDBAvailablePhysicalMemory() / 16);
-    SetPageSize(pageSize);
-  } else {
-    FCacheCapacity = cacheCapacity;
+    uint64_t byMemory = SDBAvailablePhysicalMemory() / 65536;
+    cacheCapacity = static_cast<int>(std::min<uint64_t>(byMemory, 1000));
   }
+  FCacheCapacity = std::max(cacheCapacity, 1);
   FSparePages.reserve(kMaxSparePages);
-}
-
-void TSDBPageManager::SetPageSize(uint16_t PageSize) noexcept {
-  FPageSize = PageSize;
-  if (FCacheBytes > 0)
-    FCacheCapacity = static_cast<int>(std::clamp<uint64_t>(FCacheBytes / std::max<uint16_t>(PageSize, 1), 1, INT32_MAX));
 }
 
 TSDBPageManager::~TSDBPageManager() = default;

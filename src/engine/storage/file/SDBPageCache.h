@@ -192,20 +192,9 @@ struct TSDBSessionPageInfo {
   std::vector<std::pair<const void*, std::function<void()>>> Deferred;
 };
 
-// The default bound of a database's page cache, in bytes. A page the cache
-// does not hold costs a system call, and for an enciphered file deciphering
-// and a CRC check, each time it is needed (a few microseconds: far more than
-// an engine that leaves plain pages to the system's file cache pays); 64 MB
-// keeps a settings table of 100,000 rows (about 52 MB) whole, so that its
-// keyed reads stop going to the file. It is a bound, not an allocation: the
-// cache holds only the pages read, so a small file costs its own size.
-inline constexpr uint64_t kSDBDefaultCacheBytes = uint64_t{64} << 20;
-
 class TSDBPageManager {
  public:
-  // `cacheCapacity` <= 0: kSDBDefaultCacheBytes (at most a sixteenth of the
-  // available physical memory) in pages, counted again in the database's
-  // own page size when one is opened.
+  // `cacheCapacity` <= 0: min(available physical memory / 65536, 1000).
   TSDBPageManager(uint16_t pageSize, int cacheCapacity = 0);
   virtual ~TSDBPageManager();
   TSDBPageManager(const TSDBPageManager&) = delete;
@@ -214,10 +203,7 @@ class TSDBPageManager {
   uint16_t PageSize() const noexcept { return FPageSize; }
   uint16_t PageDataSize() const noexcept { return static_cast<uint16_t>(FPageSize - FPageHeaderSize); }
   int CacheCapacity() const noexcept { return FCacheCapacity; }
-  void SetCacheCapacity(int capacity) noexcept {
-    FCacheCapacity = capacity < 1 ? 1 : capacity;
-    FCacheBytes = 0;
-  }
+  void SetCacheCapacity(int capacity) noexcept { FCacheCapacity = capacity < 1 ? 1 : capacity; }
   bool IgnoreCRCErrors() const noexcept { return FIgnoreCRCErrors; }
   virtual void SetIgnoreCRCErrors(bool v) { FIgnoreCRCErrors = v; }
   bool MultiUser() const noexcept { return FMultiUser; }
@@ -298,9 +284,6 @@ class TSDBPageManager {
   virtual void BeforeCommitWrites(TSDBSessionPageInfo& /*s*/) {}
   // The page's bytes are outdated: it is read again at its next use.
   static void MarkStale(TSDBPage& Page) noexcept { Page.FStale = true; }
-  // The page size of the database now behind the cache; a default capacity
-  // is counted again in it.
-  void SetPageSize(uint16_t PageSize) noexcept;
 
   int FCacheCapacity;
   TSDBPageList FSharedPages;
@@ -326,8 +309,6 @@ class TSDBPageManager {
   // takes the dropped object and its buffer instead of allocating them.
   std::vector<std::unique_ptr<TSDBPage>> FSparePages;
   TSDBSessionPageInfo* FLastSession = nullptr;
-  // The default capacity's bound in bytes; 0 when it was given in pages.
-  uint64_t FCacheBytes = 0;
   // Shared pages held by someone: a commit or rollback looks for its
   // session's held pages only when there are any.
   int FSharedInUse = 0;
