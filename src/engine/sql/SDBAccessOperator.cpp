@@ -1540,9 +1540,11 @@ std::shared_ptr<TSDBResultSet> SDBRunQuery(const TSDBSQLUnion& Query, TSDBExecCo
       root.reset();
     }
   }
+  // A tree kept once stays fit to keep: the query it was built from is the same.
+  const bool reused = root != nullptr;
   if (!root) root = SDBBuildAOTree(Query, Ctx);
   root->Execute(Ctx);
-  const bool keep = Kept && KeepablePlan(Query, *root);
+  const bool keep = Kept && (reused || KeepablePlan(Query, *root));
   std::shared_ptr<TSDBResultSet> rs;
   if (keep) {
     // The tree keeps its columns for the next run.
