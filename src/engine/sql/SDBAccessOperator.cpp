@@ -286,7 +286,7 @@ namespace {
 struct TColumnCondition {
   int FieldNo;
   TSDBDataOperator Op;
-  TSDBVariant Value;
+  const TSDBVariant* Value;  // the constant's, read in place
   const TSDBExprNode* Factor;
 };
 
@@ -386,11 +386,11 @@ void TSDBAOTable::ChooseIndex() {
   for (const TFactorColumn& fc : FFactorColumns) {
     if (fc.Op == doBETWEEN) {
       if (fc.Constant->Value.IsNull() || fc.High->Value.IsNull()) continue;
-      conds.push_back({fc.FieldNo, doGE, fc.Constant->Value, fc.Factor});
-      conds.push_back({fc.FieldNo, doLE, fc.High->Value, fc.Factor});
+      conds.push_back({fc.FieldNo, doGE, &fc.Constant->Value, fc.Factor});
+      conds.push_back({fc.FieldNo, doLE, &fc.High->Value, fc.Factor});
       continue;
     }
-    conds.push_back({fc.FieldNo, fc.Op, fc.Constant->Value, fc.Factor});
+    conds.push_back({fc.FieldNo, fc.Op, &fc.Constant->Value, fc.Factor});
   }
   if (conds.empty()) return;
 
@@ -410,11 +410,11 @@ void TSDBAOTable::ChooseIndex() {
         const TSDBFieldDef& field = fm.Field(fieldNo);
         bool found = false;
         for (const auto& c : conds) {
-          if (c.FieldNo != fieldNo || c.Op != doEQ || !UsableFor(field, d.FColumns[k], c.Value)) continue;
+          if (c.FieldNo != fieldNo || c.Op != doEQ || !UsableFor(field, d.FColumns[k], *c.Value)) continue;
           if (!found) {
-            cand.EqualValues.push_back(c.Value);
+            cand.EqualValues.push_back(*c.Value);
             found = true;
-          } else if (cand.EqualValues.back().Compare(c.Value) != 0) {
+          } else if (cand.EqualValues.back().Compare(*c.Value) != 0) {
             cand.Contradictory = true;
           }
           if (std::find(cand.Factors.begin(), cand.Factors.end(), c.Factor) == cand.Factors.end()) cand.Factors.push_back(c.Factor);
@@ -426,21 +426,21 @@ void TSDBAOTable::ChooseIndex() {
       if (firstField >= 0) {
         const TSDBFieldDef& field = fm.Field(firstField);
         for (const auto& c : conds) {
-          if (c.FieldNo != firstField || c.Op == doEQ || !UsableFor(field, d.FColumns[0], c.Value)) continue;
+          if (c.FieldNo != firstField || c.Op == doEQ || !UsableFor(field, d.FColumns[0], *c.Value)) continue;
           if (std::find(cand.Factors.begin(), cand.Factors.end(), c.Factor) == cand.Factors.end()) cand.Factors.push_back(c.Factor);
           const bool lower = c.Op == doGT || c.Op == doGE;
           const bool inclusive = c.Op == doGE || c.Op == doLE;
           if (lower) {
-            int cmp = cand.HasLow ? c.Value.Compare(cand.Low) : 1;
+            int cmp = cand.HasLow ? c.Value->Compare(cand.Low) : 1;
             if (!cand.HasLow || cmp > 0 || (cmp == 0 && !inclusive)) {
-              cand.Low = c.Value;
+              cand.Low = *c.Value;
               cand.LowInclusive = inclusive;
               cand.HasLow = true;
             }
           } else {
-            int cmp = cand.HasHigh ? c.Value.Compare(cand.High) : -1;
+            int cmp = cand.HasHigh ? c.Value->Compare(cand.High) : -1;
             if (!cand.HasHigh || cmp < 0 || (cmp == 0 && !inclusive)) {
-              cand.High = c.Value;
+              cand.High = *c.Value;
               cand.HighInclusive = inclusive;
               cand.HasHigh = true;
             }
