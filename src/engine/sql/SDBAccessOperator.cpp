@@ -144,30 +144,47 @@ bool TSDBAO::ApplyFilterPart(const TSDBExprNode* Factor) {
   return true;
 }
 
+bool TSDBAO::Reopen(TSDBExecContext& Ctx) {
+  for (auto& c : Children)
+    if (!c->Reopen(Ctx)) return false;
+  for (auto& e : FFilterEvals) e->SetHost(&Ctx);
+  return true;
+}
+
 void TSDBAO::ApplyFilter(TSDBExecContext& Ctx) {
   if (FFilterExpr.empty()) return;
-  TSDBResultRowSource src(&FResult.Columns);
-  std::vector<std::unique_ptr<TSDBEvaluator>> evals;
-  for (const TSDBExprNode* f : FFilterExpr)
-    evals.push_back(std::make_unique<TSDBEvaluator>(f, Ctx.Sources({&src}), &Ctx));
-  std::vector<TSDBResultRow> rows;
-  std::vector<TSDBPageItemID> ids;
+  if (FFilterEvals.size() != FFilterExpr.size()) {
+    FFilterEvals.clear();
+    FFilterSource.Cols = &FResult.Columns;
+    for (const TSDBExprNode* f : FFilterExpr)
+      FFilterEvals.push_back(std::make_unique<TSDBEvaluator>(f, Ctx.Sources({&FFilterSource}), &Ctx));
+  }
+  TSDBResultRowSource& src = FFilterSource;
   const bool withIds = FResult.RecordIDs.size() == FResult.Rows.size();
+  // The matching rows move to the front, in order.
+  size_t kept = 0;
   for (size_t i = 0; i < FResult.Rows.size(); ++i) {
     src.Row = &FResult.Rows[i];
-    Ctx.RowNumber = static_cast<int64_t>(rows.size()) + 1;
+    Ctx.RowNumber = static_cast<int64_t>(kept) + 1;
     bool ok = true;
-    for (auto& e : evals)
+    for (auto& e : FFilterEvals)
       if (!e->IsTrue()) {
         ok = false;
         break;
       }
     if (!ok) continue;
-    rows.push_back(std::move(FResult.Rows[i]));
-    if (withIds) ids.push_back(FResult.RecordIDs[i]);
+    if (kept != i) {
+      FResult.Rows[kept] = std::move(FResult.Rows[i]);
+      if (withIds) FResult.RecordIDs[kept] = FResult.RecordIDs[i];
+    }
+    ++kept;
   }
-  FResult.Rows = std::move(rows);
-  FResult.RecordIDs = std::move(ids);
+  src.Row = nullptr;
+  FResult.Rows.resize(kept);
+  if (withIds)
+    FResult.RecordIDs.resize(kept);
+  else
+    FResult.RecordIDs.clear();
 }
 
 void TSDBAO::Dump(std::string& out, int indent) const {
@@ -188,31 +205,64 @@ TSDBAOTable::TSDBAOTable(TSDBExecConnection& Conn, std::string TableName, std::s
 void TSDBAOTable::Open(TSDBExecContext&) {
   Conn.OpenTable(Cursor, TableName);
   Opened = true;
+  NotePlanned();
   FResult.Columns = SDBExecTableColumns(Cursor, Pseudonym.empty() ? TableName : Pseudonym);
   for (auto& c : FResult.Columns) c.BaseTableName = TableName;
 }
 
+void TSDBAOTable::NotePlanned() {
+  const TSDBDiskTableData& t = *Cursor.TableData;
+  FPlannedData = &t;
+  FPlannedGeneration = t.DefinitionsGeneration();
+  FPlannedIndexes.clear();
+  for (int i = 0; i < t.IndexDefs().Count(); ++i) FPlannedIndexes.push_back(t.IndexDefs()[i].FObjectID);
+}
+
+bool TSDBAOTable::StillPlanned() const {
+  const TSDBDiskTableData* t = Cursor.TableData;
+  if (!t || t != FPlannedData || t->DefinitionsGeneration() != FPlannedGeneration) return false;
+  const TSDBIndexDefs& defs = t->IndexDefs();
+  if (static_cast<size_t>(defs.Count()) != FPlannedIndexes.size()) return false;
+  for (int i = 0; i < defs.Count(); ++i)
+    if (defs[i].FObjectID != FPlannedIndexes[static_cast<size_t>(i)]) return false;
+  return true;
+}
+
+bool TSDBAOTable::Reopen(TSDBExecContext& Ctx) {
+  if (!Ref || Opened || !Children.empty()) return false;
+  // The same connection object: a statement of another component (another
+  // database, another file) never takes this tree.
+  if (&Ctx.ConnectionFor(Ref->DatabaseName, Ref->Password, Ref->InMemory) != &Conn) return false;
+  Conn.OpenTable(Cursor, TableName);
+  Opened = true;
+  // The same table data with the same definitions (a reload after a change
+  // made here or by another process gives new ones) and the same indexes.
+  if (!StillPlanned()) return false;
+  return TSDBAO::Reopen(Ctx);
+}
+
 TSDBTableCursor& TSDBAOTable::IndexCursor() {
-  if (!FIndexCursor) {
-    auto tc = std::make_unique<TSDBTableCursor>(
+  if (!FIndexCursor)
+    FIndexCursor = std::make_unique<TSDBTableCursor>(
         TSDBTableOpenFunctions{[this](TSDBCursor& c, const std::string& n) { Conn.OpenTable(c, n); },
                                [this](TSDBCursor& c) { Conn.CloseTable(c); }},
         Cursor.SessionID);
+  if (!FIndexCursor->Active()) {
     // Positioned by the query on its range, not on the table's first record.
-    tc->Open(TableName, false, false);
-    tc->SetInTransaction(Cursor.FInTransaction);
-    FIndexCursor = std::move(tc);
+    FIndexCursor->Open(TableName, false, false);
+    FIndexCursor->SetInTransaction(Cursor.FInTransaction);
   }
   return *FIndexCursor;
 }
 
 void TSDBAOTable::Close() noexcept {
+  // The index cursor object stays with a kept tree; its table is closed.
   if (FIndexCursor) {
     try {
       FIndexCursor->Close();
     } catch (...) {
+      FIndexCursor.reset();
     }
-    FIndexCursor.reset();
   }
   if (!Opened) return;
   Opened = false;
@@ -236,7 +286,7 @@ namespace {
 struct TColumnCondition {
   int FieldNo;
   TSDBDataOperator Op;
-  TSDBVariant Value;
+  const TSDBVariant* Value;  // the constant's, read in place
   const TSDBExprNode* Factor;
 };
 
@@ -298,34 +348,56 @@ void TSDBAOTable::ChooseIndex() {
   FullScanCost = std::ceil(static_cast<double>(RecordCount) / perPage) + 1;
   if (defs.Count() == 0 || FFilterExpr.empty()) return;
 
-  const std::string alias = Pseudonym.empty() ? TableName : Pseudonym;
+  // Which factors compare a column of the table with a value, and the
+  // fields of each index: names looked up once per tree (the definitions
+  // stay those of the tree's table), values read at each choice.
+  if (!FFactorColumnsKnown || FFactorColumnsFor != FFilterExpr.size() ||
+      FIndexFields.size() != static_cast<size_t>(defs.Count())) {
+    const std::string alias = Pseudonym.empty() ? TableName : Pseudonym;
+    FFactorColumns.clear();
+    for (const TSDBExprNode* f : FFilterExpr) {
+      // col BETWEEN a AND b offers both bounds.
+      if (f->Operator == doBETWEEN && f->Children.size() == 3) {
+        auto* col = SDBExprAs<TSDBExprNodeField>(f->Children[0].get());
+        auto* lo = SDBExprAs<TSDBExprNodeConst>(f->Children[1].get());
+        auto* hi = SDBExprAs<TSDBExprNodeConst>(f->Children[2].get());
+        if (!col || !lo || !hi) continue;
+        if (!col->TableName.empty() && !SDBSameName(col->TableName, alias)) continue;
+        const int fieldNo = fm.FieldNo(col->FieldName);
+        if (fieldNo < 0) continue;
+        FFactorColumns.push_back({fieldNo, doBETWEEN, lo, hi, f});
+        continue;
+      }
+      TSDBColumnComparison cc;
+      if (!SDBGetColumnComparison(f, cc)) continue;
+      if (!cc.Column->TableName.empty() && !SDBSameName(cc.Column->TableName, alias)) continue;
+      const int fieldNo = fm.FieldNo(cc.Column->FieldName);
+      if (fieldNo < 0) continue;
+      FFactorColumns.push_back({fieldNo, cc.Operator, cc.Constant, nullptr, f});
+    }
+    FIndexFields.assign(static_cast<size_t>(defs.Count()), {});
+    for (int i = 0; i < defs.Count(); ++i)
+      for (const auto& col : defs[i].FColumns) FIndexFields[static_cast<size_t>(i)].push_back(fm.FieldNo(col.FFieldName));
+    FFactorColumnsFor = FFilterExpr.size();
+    FFactorColumnsKnown = true;
+  }
   std::vector<TColumnCondition> conds;
-  for (const TSDBExprNode* f : FFilterExpr) {
-    // col BETWEEN a AND b offers both bounds.
-    if (f->Operator == doBETWEEN && f->Children.size() == 3) {
-      auto* col = SDBExprAs<TSDBExprNodeField>(f->Children[0].get());
-      auto* lo = SDBExprAs<TSDBExprNodeConst>(f->Children[1].get());
-      auto* hi = SDBExprAs<TSDBExprNodeConst>(f->Children[2].get());
-      if (!col || !lo || !hi) continue;
-      if (!col->TableName.empty() && !SDBSameName(col->TableName, alias)) continue;
-      int fieldNo = fm.FieldNo(col->FieldName);
-      if (fieldNo < 0 || lo->Value.IsNull() || hi->Value.IsNull()) continue;
-      conds.push_back({fieldNo, doGE, lo->Value, f});
-      conds.push_back({fieldNo, doLE, hi->Value, f});
+  conds.reserve(FFactorColumns.size() + 2);
+  for (const TFactorColumn& fc : FFactorColumns) {
+    if (fc.Op == doBETWEEN) {
+      if (fc.Constant->Value.IsNull() || fc.High->Value.IsNull()) continue;
+      conds.push_back({fc.FieldNo, doGE, &fc.Constant->Value, fc.Factor});
+      conds.push_back({fc.FieldNo, doLE, &fc.High->Value, fc.Factor});
       continue;
     }
-    TSDBColumnComparison cc;
-    if (!SDBGetColumnComparison(f, cc)) continue;
-    if (!cc.Column->TableName.empty() && !SDBSameName(cc.Column->TableName, alias)) continue;
-    int fieldNo = fm.FieldNo(cc.Column->FieldName);
-    if (fieldNo < 0) continue;
-    conds.push_back({fieldNo, cc.Operator, cc.Constant->Value, f});
+    conds.push_back({fc.FieldNo, fc.Op, &fc.Constant->Value, fc.Factor});
   }
   if (conds.empty()) return;
 
   for (int i = 0; i < defs.Count(); ++i) {
     const TSDBIndexDef& d = defs[i];
     if (d.FTemporary || d.FColumns.empty()) continue;
+    const std::vector<int>& indexFields = FIndexFields[static_cast<size_t>(i)];
     TSDBIndexCandidate cand;
     cand.IndexNo = i;
     cand.IndexName = d.FName;
@@ -333,16 +405,16 @@ void TSDBAOTable::ChooseIndex() {
     try {
       // "=" on the leading columns, one column after the other.
       for (size_t k = 0; k < d.FColumns.size(); ++k) {
-        const int fieldNo = fm.FieldNo(d.FColumns[k].FFieldName);
+        const int fieldNo = indexFields[k];
         if (fieldNo < 0) break;
         const TSDBFieldDef& field = fm.Field(fieldNo);
         bool found = false;
         for (const auto& c : conds) {
-          if (c.FieldNo != fieldNo || c.Op != doEQ || !UsableFor(field, d.FColumns[k], c.Value)) continue;
+          if (c.FieldNo != fieldNo || c.Op != doEQ || !UsableFor(field, d.FColumns[k], *c.Value)) continue;
           if (!found) {
-            cand.EqualValues.push_back(c.Value);
+            cand.EqualValues.push_back(*c.Value);
             found = true;
-          } else if (cand.EqualValues.back().Compare(c.Value) != 0) {
+          } else if (cand.EqualValues.back().Compare(*c.Value) != 0) {
             cand.Contradictory = true;
           }
           if (std::find(cand.Factors.begin(), cand.Factors.end(), c.Factor) == cand.Factors.end()) cand.Factors.push_back(c.Factor);
@@ -350,25 +422,25 @@ void TSDBAOTable::ChooseIndex() {
         if (!found) break;
       }
       // Bounds on the first column.
-      const int firstField = fm.FieldNo(d.FColumns[0].FFieldName);
+      const int firstField = indexFields[0];
       if (firstField >= 0) {
         const TSDBFieldDef& field = fm.Field(firstField);
         for (const auto& c : conds) {
-          if (c.FieldNo != firstField || c.Op == doEQ || !UsableFor(field, d.FColumns[0], c.Value)) continue;
+          if (c.FieldNo != firstField || c.Op == doEQ || !UsableFor(field, d.FColumns[0], *c.Value)) continue;
           if (std::find(cand.Factors.begin(), cand.Factors.end(), c.Factor) == cand.Factors.end()) cand.Factors.push_back(c.Factor);
           const bool lower = c.Op == doGT || c.Op == doGE;
           const bool inclusive = c.Op == doGE || c.Op == doLE;
           if (lower) {
-            int cmp = cand.HasLow ? c.Value.Compare(cand.Low) : 1;
+            int cmp = cand.HasLow ? c.Value->Compare(cand.Low) : 1;
             if (!cand.HasLow || cmp > 0 || (cmp == 0 && !inclusive)) {
-              cand.Low = c.Value;
+              cand.Low = *c.Value;
               cand.LowInclusive = inclusive;
               cand.HasLow = true;
             }
           } else {
-            int cmp = cand.HasHigh ? c.Value.Compare(cand.High) : -1;
+            int cmp = cand.HasHigh ? c.Value->Compare(cand.High) : -1;
             if (!cand.HasHigh || cmp < 0 || (cmp == 0 && !inclusive)) {
-              cand.High = c.Value;
+              cand.High = *c.Value;
               cand.HighInclusive = inclusive;
               cand.HasHigh = true;
             }
@@ -412,7 +484,7 @@ void TSDBAOTable::ChooseIndex() {
     const TSDBIndexCandidate& c = Candidates[i];
     const TSDBIndexDef& d = defs[c.IndexNo];
     if (c.EqualValues.empty()) continue;
-    const int f = fm.FieldNo(d.FColumns[0].FFieldName);
+    const int f = FIndexFields[static_cast<size_t>(c.IndexNo)][0];
     if ((c.Unique && d.FColumns.size() == 1) || (f >= 0 && fm.Field(f).IsAutoInc())) {
       Candidates[i].EstimatedEntries = 1;
       Candidates[i].Cost = 1;
@@ -431,8 +503,9 @@ void TSDBAOTable::ChooseIndex() {
       TSDBIndexCandidate& c = Candidates[i];
       const TSDBIndexDef& d = defs[c.IndexNo];
       double entrySize = 8;  // record identifier and entry header
-      for (const auto& col : d.FColumns) {
-        int f = fm.FieldNo(col.FFieldName);
+      for (size_t k = 0; k < d.FColumns.size(); ++k) {
+        const TSDBIndexColumn& col = d.FColumns[k];
+        const int f = FIndexFields[static_cast<size_t>(c.IndexNo)][k];
         if (f < 0) continue;
         const TSDBFieldDef& fd = fm.Field(f);
         entrySize += SDBIsStringFieldType(fd.FBaseFieldType)
@@ -923,6 +996,20 @@ void TSDBAOTableExpr::Open(TSDBExecContext& Ctx) {
     }
     FEvals.push_back(std::move(e));
   }
+  FOpenedColumns.clear();
+  for (const auto& c : FResult.Columns)
+    if (c.DataType == bftUnknown) {
+      FOpenedColumns = FResult.Columns;
+      break;
+    }
+}
+
+bool TSDBAOTableExpr::Reopen(TSDBExecContext& Ctx) {
+  if (!TSDBAO::Reopen(Ctx)) return false;
+  for (auto& e : FEvals)
+    if (e) e->SetHost(&Ctx);
+  if (!FOpenedColumns.empty()) FResult.Columns = FOpenedColumns;
+  return true;
 }
 
 bool TSDBAOTableExpr::ApplyFilterPart(const TSDBExprNode* Factor) { return Children[0]->ApplyFilterPart(Factor); }
@@ -1163,9 +1250,12 @@ namespace {
 
 std::unique_ptr<TSDBAO> BuildTableRef(const TSDBTableReference& ref, TSDBExecContext& Ctx) {
   switch (ref.TableType) {
-    case attTable:
-      return std::make_unique<TSDBAOTable>(Ctx.ConnectionFor(ref.DatabaseName, ref.Password, ref.InMemory),
-                                           ref.TableName, ref.Pseudonym);
+    case attTable: {
+      auto t = std::make_unique<TSDBAOTable>(Ctx.ConnectionFor(ref.DatabaseName, ref.Password, ref.InMemory),
+                                             ref.TableName, ref.Pseudonym);
+      t->Ref = &ref;
+      return t;
+    }
     case attSubQuery:
       return std::make_unique<TSDBAOSubquery>(*ref.SubQuery, ref.Pseudonym);
     case attJoinedTable:
@@ -1395,8 +1485,41 @@ std::unique_ptr<TSDBAO> SDBBuildAOTree(const TSDBSQLUnion& Query, TSDBExecContex
   return root;
 }
 
+namespace {
+
+bool HasParameter(const TSDBExprNode* n) {
+  if (!n) return false;
+  if (const auto* c = SDBExprAs<TSDBExprNodeConst>(n); c && c->IsParameter) return true;
+  for (const auto& k : n->Children)
+    if (HasParameter(k.get())) return true;
+  return false;
+}
+
+// Whether a query's tree may serve its next runs. The tree holds what was
+// worked out from the table's definitions and from the text: its columns,
+// where each condition is evaluated, the bound evaluators. Not what a run's
+// values shape: a subquery's evaluator keeps the rows it read, and a
+// computed column takes its size from the parameter values it was opened with.
+bool KeepablePlan(const TSDBSQLUnion& Query, const TSDBAO& Root) {
+  const TSDBSQLSelect* sel = Query.SingleSelect();
+  if (!sel || !sel->IntoTable.empty()) return false;
+  if (sel->SearchCondition && SDBHasSubquery(sel->SearchCondition->Root())) return false;
+  for (const auto& item : sel->SelectList)
+    if (item.ValueExpr && (SDBHasSubquery(item.ValueExpr->Root()) || HasParameter(item.ValueExpr->Root())))
+      return false;
+  const TSDBAO* op = &Root;
+  while ((dynamic_cast<const TSDBAOTableExpr*>(op) || dynamic_cast<const TSDBAOSort*>(op) ||
+          dynamic_cast<const TSDBAODistinct*>(op) || dynamic_cast<const TSDBAOSQLTopRowCount*>(op)) &&
+         op->Children.size() == 1)
+    op = op->Children[0].get();
+  const auto* t = dynamic_cast<const TSDBAOTable*>(op);
+  return t && t->Ref && t->Children.empty();
+}
+
+}  // namespace
+
 std::shared_ptr<TSDBResultSet> SDBRunQuery(const TSDBSQLUnion& Query, TSDBExecContext& Ctx, bool RequestLive,
-                                           bool& ReadOnly) {
+                                           bool& ReadOnly, std::unique_ptr<TSDBAO>* Kept) {
   std::unique_ptr<TSDBAO> root;
   struct Closer {
     std::unique_ptr<TSDBAO>& r;
@@ -1404,9 +1527,38 @@ std::shared_ptr<TSDBResultSet> SDBRunQuery(const TSDBSQLUnion& Query, TSDBExecCo
       if (r) r->Close();
     }
   } closer{root};
-  root = SDBBuildAOTree(Query, Ctx);
+  if (Kept && *Kept) {
+    root = std::move(*Kept);
+    bool reopened = false;
+    try {
+      reopened = root->Reopen(Ctx);
+    } catch (...) {
+      // Built anew below, which reports what is wrong as a first run would.
+    }
+    if (!reopened) {
+      root->Close();
+      root.reset();
+    }
+  }
+  // A tree kept once stays fit to keep: the query it was built from is the same.
+  const bool reused = root != nullptr;
+  if (!root) root = SDBBuildAOTree(Query, Ctx);
   root->Execute(Ctx);
-  auto rs = std::make_shared<TSDBResultSet>(std::move(root->FResult));
+  const bool keep = Kept && (reused || KeepablePlan(Query, *root));
+  std::shared_ptr<TSDBResultSet> rs;
+  if (keep) {
+    // The tree keeps its columns for the next run.
+    rs = std::make_shared<TSDBResultSet>();
+    rs->Columns = root->FResult.Columns;
+    rs->Rows = std::move(root->FResult.Rows);
+    rs->RecordIDs = std::move(root->FResult.RecordIDs);
+    rs->LiveTableName = root->FResult.LiveTableName;
+    rs->Live = root->FResult.Live;
+    root->FResult.Rows.clear();
+    root->FResult.RecordIDs.clear();
+  } else {
+    rs = std::make_shared<TSDBResultSet>(std::move(root->FResult));
+  }
   const bool single = dynamic_cast<TSDBAOTable*>(root.get()) != nullptr;
   if (!single) {
     rs->Live = false;
@@ -1419,6 +1571,10 @@ std::shared_ptr<TSDBResultSet> SDBRunQuery(const TSDBSQLUnion& Query, TSDBExecCo
   }
   ReadOnly = !((RequestLive && single) || into);
   if (ReadOnly) rs->Live = false;
+  if (keep) {
+    root->Close();
+    *Kept = std::move(root);
+  }
   return rs;
 }
 

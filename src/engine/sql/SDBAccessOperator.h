@@ -71,6 +71,12 @@ class TSDBAO {
   // Produces FResult.Rows.
   virtual void Execute(TSDBExecContext& Ctx) = 0;
   virtual void Close() noexcept;
+  // Opens a kept tree again for another run of its statement, under the
+  // run's context: its tables reopened and its evaluators handed the
+  // context. False when a table is no longer the one the tree was built
+  // for (another connection, definitions changed since): the tree must then
+  // be closed and built anew.
+  virtual bool Reopen(TSDBExecContext& Ctx);
   // Moves a condition factor to the lowest operator that can evaluate it;
   // false when neither this operator nor a child can.
   virtual bool ApplyFilterPart(const TSDBExprNode* Factor);
@@ -85,6 +91,11 @@ class TSDBAO {
   TSDBResultSet FResult;
 
  protected:
+  // The evaluators of FFilterExpr over the rows of FResult, bound at the
+  // first filtering and kept with the tree.
+  TSDBResultRowSource FFilterSource;
+  std::vector<std::unique_ptr<TSDBEvaluator>> FFilterEvals;
+
   virtual void Open(TSDBExecContext& Ctx);
 
  private:
@@ -100,6 +111,7 @@ class TSDBAOTable : public TSDBAO {
   void Open(TSDBExecContext& Ctx) override;
   void Execute(TSDBExecContext& Ctx) override;
   void Close() noexcept override;
+  bool Reopen(TSDBExecContext& Ctx) override;
   std::string Describe() const override;
   // Builds the index candidates of the filter and picks one (or none).
   void ChooseIndex();
@@ -116,6 +128,9 @@ class TSDBAOTable : public TSDBAO {
   TSDBExecConnection& Conn;
   std::string TableName;
   std::string Pseudonym;
+  // The FROM item the table was named by (null when built otherwise): a
+  // kept tree asks the run's context for its connection again.
+  const TSDBTableReference* Ref = nullptr;
   TSDBCursor Cursor;
   bool Opened = false;
   std::vector<TSDBIndexCandidate> Candidates;
@@ -124,6 +139,28 @@ class TSDBAOTable : public TSDBAO {
   std::unique_ptr<TSDBTableCursor> FIndexCursor;
   double FullScanCost = 0;
   int64_t RecordCount = 0;
+
+ private:
+  // What the tree was built for: the table's data and the generation of
+  // its definitions, and its indexes (identifiers in order).
+  // The factors of FFilterExpr that compare a column with a value (BETWEEN:
+  // Constant and High), and the field of each column of each index.
+  struct TFactorColumn {
+    int FieldNo;
+    TSDBDataOperator Op;
+    const TSDBExprNodeConst* Constant;
+    const TSDBExprNodeConst* High;
+    const TSDBExprNode* Factor;
+  };
+  std::vector<TFactorColumn> FFactorColumns;
+  std::vector<std::vector<int>> FIndexFields;
+  size_t FFactorColumnsFor = 0;
+  bool FFactorColumnsKnown = false;
+  const TSDBDiskTableData* FPlannedData = nullptr;
+  uint64_t FPlannedGeneration = 0;
+  std::vector<int32_t> FPlannedIndexes;
+  void NotePlanned();
+  bool StillPlanned() const;
 };
 
 // A query in the FROM list: its result read as a table.
@@ -180,6 +217,7 @@ class TSDBAOTableExpr : public TSDBAO {
   const char* ClassName() const override { return "TSDBAOTableExpr"; }
   void Open(TSDBExecContext& Ctx) override;
   void Execute(TSDBExecContext& Ctx) override;
+  bool Reopen(TSDBExecContext& Ctx) override;
   bool ApplyFilterPart(const TSDBExprNode* Factor) override;
   std::string Describe() const override;
   const TSDBSQLSelect& Select;
@@ -193,6 +231,9 @@ class TSDBAOTableExpr : public TSDBAO {
   TSDBResultRowSource FSource;
   std::vector<std::unique_ptr<TSDBEvaluator>> FEvals;  // null for copied columns
   std::vector<int> FCopy;                              // child column copied, -1 for computed
+  // The columns as opened when a type was left to the first value: a kept
+  // tree starts each run from them.
+  std::vector<TSDBResultColumn> FOpenedColumns;
 };
 
 class TSDBAOGroupBy : public TSDBAO {
@@ -250,8 +291,11 @@ class TSDBAOSQLTopRowCount : public TSDBAO {
 std::unique_ptr<TSDBAO> SDBBuildAOTree(const TSDBSQLUnion& Query, TSDBExecContext& Ctx);
 // Runs a query: the result, and whether it is the live result of one
 // table (only when `RequestLive`).
+// With `Kept`, the operator tree is taken from there when it still fits
+// its tables and put back after the run when it may serve the next one
+// (a SELECT from one table, without subqueries).
 std::shared_ptr<TSDBResultSet> SDBRunQuery(const TSDBSQLUnion& Query, TSDBExecContext& Ctx, bool RequestLive,
-                                           bool& ReadOnly);
+                                           bool& ReadOnly, std::unique_ptr<TSDBAO>* Kept = nullptr);
 
 // Takes a table lock of the cursor's session, `Tries` attempts `DelayMs`
 // apart; false when every attempt failed.

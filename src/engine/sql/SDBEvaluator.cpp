@@ -1023,6 +1023,11 @@ TSDBEvaluator::TSDBEvaluator(const TSDBExpression& expr, std::vector<const TSDBC
 
 TSDBEvaluator::~TSDBEvaluator() = default;
 
+void TSDBEvaluator::SetHost(TSDBEvalHost* host) {
+  FHost = host;
+  FState->Collation = FHost ? FHost->Collation() : nullptr;
+}
+
 TSDBVariant TSDBEvaluator::GetValue() {
   TSDBEvalImpl impl{*this, *FState};
   return impl.Eval(*FState->Root);

@@ -190,6 +190,9 @@ class TSDBEvaluator {
   void SetAggregateResults(const std::vector<TSDBAggregator>* acc);
 
   const TSDBExprNode* Root() const noexcept { return FRoot; }
+  // Another host for the next evaluations (a kept plan runs under a new
+  // statement context each time).
+  void SetHost(TSDBEvalHost* host);
 
  private:
   friend struct TSDBEvalImpl;

@@ -660,14 +660,14 @@ void ExecAlterTable(TSDBDDLAlterTable& stmt, TSDBExecContext& ctx) {
 }
 
 void ExecCommand(TSDBSQLCommand& cmd, TSDBExecContext& ctx, bool requestLive, bool& readOnly,
-                 std::shared_ptr<TSDBResultSet>& result) {
+                 std::shared_ptr<TSDBResultSet>& result, std::unique_ptr<TSDBAO>* plan) {
   result.reset();
   if (auto* q = dynamic_cast<TSDBSQLUnion*>(&cmd)) {
     // A SELECT changes no table while it runs (SELECT INTO writes its new
     // table at the end): its subqueries may keep the rows they read.
     ctx.RowsCache = std::make_shared<TSDBTableRowsCache>();
     try {
-      result = SDBRunQuery(*q, ctx, requestLive, readOnly);
+      result = SDBRunQuery(*q, ctx, requestLive, readOnly, plan);
     } catch (...) {
       ctx.RowsCache.reset();
       throw;
@@ -764,11 +764,12 @@ std::shared_ptr<TSDBResultSet> TSDBSQLProcessor::OpenQuery(TSDBSQLParams Params)
           }
         } giveBack{cache, kept, Queries};
         std::shared_ptr<TSDBResultSet> last;
-        for (auto& cmd : kept->Commands) {
+        for (size_t i = 0; i < kept->Commands.size(); ++i) {
+          TSDBSQLCommand& cmd = *kept->Commands[i];
           last.reset();
-          cmd->RowsAffected = 0;
-          Queries = cmd.get();
-          RunCommand(*cmd, last);
+          cmd.RowsAffected = 0;
+          Queries = &cmd;
+          RunCommand(cmd, last, &kept->PlanOf(i));
         }
         return last;
       }
@@ -784,7 +785,7 @@ std::shared_ptr<TSDBResultSet> TSDBSQLProcessor::OpenQuery(TSDBSQLParams Params)
     last.reset();
     FParsed->Commands.push_back(SDBCreateSQLCommand(*FParsed->Lex, nullptr));
     Queries = FParsed->Commands.back().get();
-    RunCommand(*Queries, last);
+    RunCommand(*Queries, last, keep ? &FParsed->PlanOf(FParsed->Commands.size() - 1) : nullptr);
   }
   if (FParsed->Complete() && keep) {
     Queries = nullptr;
@@ -793,11 +794,12 @@ std::shared_ptr<TSDBResultSet> TSDBSQLProcessor::OpenQuery(TSDBSQLParams Params)
   return last;
 }
 
-void TSDBSQLProcessor::RunCommand(TSDBSQLCommand& Cmd, std::shared_ptr<TSDBResultSet>& Result) {
+void TSDBSQLProcessor::RunCommand(TSDBSQLCommand& Cmd, std::shared_ptr<TSDBResultSet>& Result,
+                                  std::unique_ptr<TSDBAO>* Plan) {
   TSDBExecContext ctx(FHost);
   bool readOnly = true;
   try {
-    ExecCommand(Cmd, ctx, FRequestLive, readOnly, Result);
+    ExecCommand(Cmd, ctx, FRequestLive, readOnly, Result, Plan);
   } catch (...) {
     FRowsAffected += Cmd.RowsAffected;
     throw;

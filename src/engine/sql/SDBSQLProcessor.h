@@ -16,6 +16,7 @@
 namespace sdb {
 
 class TSDBParsedText;
+class TSDBAO;
 
 // The value of a default expression's text (a column's DEFAULT), worked
 // out now; raises the parser's and the evaluator's errors.
@@ -50,7 +51,7 @@ class TSDBSQLProcessor {
   TSDBSQLCommand* Queries = nullptr;
 
  private:
-  void RunCommand(TSDBSQLCommand& Cmd, std::shared_ptr<TSDBResultSet>& Result);
+  void RunCommand(TSDBSQLCommand& Cmd, std::shared_ptr<TSDBResultSet>& Result, std::unique_ptr<TSDBAO>* Plan);
 
   TSDBExecHost* FHost;
   // The text parsed by the last run when it is not kept in the cache.

@@ -6,6 +6,11 @@
 // resolved when a statement runs), so a kept parse stays right whatever
 // this or another process does to the schema.
 //
+// With a text's statements the cache keeps the operator tree of a simple
+// query (see SDBRunQuery): it depends on the tables, so each run checks it
+// against the table's data as opened for that run and builds it anew when
+// the definitions changed, here or in another process.
+//
 // A kept text is taken out of the cache while it runs (nobody else sees its
 // statements meanwhile) and put back afterwards. A text is kept only when
 // all its statements parsed and its parse used no parameter value itself
@@ -21,6 +26,7 @@
 #include <vector>
 
 #include "sdb/SDBFieldTypes.h"
+#include "sql/SDBAccessOperator.h"
 #include "sql/SDBExpression.h"
 #include "sql/SDBLexer.h"
 #include "sql/SDBSQLParams.h"
@@ -44,11 +50,19 @@ class TSDBParsedText {
   // parse saw, since the parse may depend on those.
   bool Bind(const TSDBSQLParams& Params);
 
-  // Declared in this order so that the statements go first, then the list
-  // of their parameter nodes, then the lexer they were parsed from.
+  // The kept operator tree of the i-th statement (empty until a run keeps one).
+  std::unique_ptr<TSDBAO>& PlanOf(size_t i) {
+    if (Plans.size() <= i) Plans.resize(i + 1);
+    return Plans[i];
+  }
+
+  // Declared in this order so that the kept plans go first, then the
+  // statements they were built from, then the list of their parameter
+  // nodes, then the lexer they were parsed from.
   std::unique_ptr<TSDBLexer> Lex;
   TSDBParamNodeList ParamNodes;
   std::vector<std::unique_ptr<TSDBSQLCommand>> Commands;
+  std::vector<std::unique_ptr<TSDBAO>> Plans;
 
  private:
   struct TParam {

@@ -132,6 +132,74 @@ TEST_F(StatementCache, MultiStatementTextsRunEveryStatementEachTime) {
   EXPECT_EQ(Query("SELECT COUNT(*) FROM U WHERE K = 'z'"), (Rows{{"3"}}));
 }
 
+// A simple query keeps its operator tree with its parse. The tree belongs
+// to the tables it was built on: the same text run by components of other
+// databases, inside a transaction, or with values that give its computed
+// columns other sizes answers as a text never run before.
+TEST_F(StatementCache, KeptPlansAnswerForTheDatabaseAndValuesOfEachRun) {
+  // A second database with a table of the same name and other rows.
+  const std::string otherPath = TempPath("statement_cache_other");
+  TSDBDatabase other;
+  other.SetDatabaseName(name + "Other");
+  other.SetDatabaseFileName(otherPath);
+  other.CreateDatabase();
+  other.Open();
+  auto runOn = [&](const std::string& database, const std::string& sql, const char* k) {
+    TSDBQuery q;
+    q.DatabaseName = database;
+    q.SetSQL(sql);
+    if (q.Params.FindParam("K")) q.ParamByName("K").SetAsString(k);
+    return OutcomeOf(q);
+  };
+  auto execOn = [&](const std::string& database, const std::string& sql) {
+    TSDBQuery q;
+    q.DatabaseName = database;
+    q.SetSQL(sql);
+    return OutcomeOf(q, false);
+  };
+  ASSERT_EQ(execOn(other.DatabaseName(), "CREATE TABLE T (V INTEGER, K VARCHAR(10)); CREATE INDEX ByK ON T (K)"), "");
+  ASSERT_EQ(execOn(other.DatabaseName(), "INSERT INTO T VALUES (10, 'a'), (20, 'b')"), "");
+  Exec("CREATE INDEX ByK ON T (K)");
+
+  const std::string byKey = "SELECT V FROM T WHERE K = :K";
+  const std::string all = "SELECT * FROM T WHERE K = :K";
+  struct Case {
+    bool Other;
+    const std::string* Sql;
+    const char* K;
+    const char* Expected;
+  } cases[] = {
+      {false, &byKey, "a", "1,|"},  {false, &byKey, "b", "2,|"},     {true, &byKey, "a", "10,|"},
+      {false, &byKey, "a", "1,|"},  {true, &byKey, "b", "20,|"},     {true, &byKey, "zz", ""},
+      {false, &all, "b", "b,2,|"},  {true, &all, "b", "20,b,|"},     {false, &all, "a", "a,1,|"},
+      {true, &all, "a", "10,a,|"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(runOn(c.Other ? other.DatabaseName() : name, *c.Sql, c.K), c.Expected)
+        << *c.Sql << " on " << (c.Other ? "the other database" : "the first") << " with " << c.K;
+
+  // A change inside a transaction is seen by the kept plan, and gone again
+  // after the rollback.
+  db->StartTransaction();
+  Exec("INSERT INTO T VALUES ('d', 4)");
+  EXPECT_EQ(runOn(name, byKey, "d"), "4,|");
+  db->Rollback();
+  EXPECT_EQ(runOn(name, byKey, "d"), "");
+
+  // A computed column sized by a parameter's value: each run's value whole.
+  const std::string computed = "SELECT K, V + 1 AS W, :P AS X FROM T WHERE K = 'a'";
+  for (const char* p : {"x", "a longer value", "yz"}) {
+    TSDBQuery q;
+    q.DatabaseName = name;
+    q.SetSQL(computed);
+    q.ParamByName("P").SetAsString(p);
+    EXPECT_EQ(OutcomeOf(q), std::string("a,2,") + p + ",|");
+  }
+
+  other.Close();
+  std::filesystem::remove(otherPath);
+}
+
 // The cache itself: bounded, least recently used out first, one parse per
 // text.
 TEST(StatementCacheLru, KeepsTheMostRecentlyUsedTextsUpToItsCapacity) {
@@ -152,7 +220,8 @@ TEST(StatementCacheLru, KeepsTheMostRecentlyUsedTextsUpToItsCapacity) {
   EXPECT_EQ(cache.Count(), 0u);
 }
 
-// Texts read before and again after each kind of schema change, made by
+// Texts read (their parse and their operator tree kept) before and again
+// after each kind of schema change, made by
 // this connection or by another process: the reused parse answers as a
 // text never parsed before does, and as worked out by hand.
 TEST(StatementCacheSchema, ReusedTextsSeeEverySchemaChange) {

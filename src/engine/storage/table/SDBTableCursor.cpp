@@ -229,30 +229,55 @@ TSDBScanSearchCondition TSDBTableCursor::MakeBound(const std::vector<TSDBVariant
 TSDBScanSearchCondition TSDBTableCursor::MakeBound(TSDBBTreeRecordIndex& idx, const std::vector<TSDBVariant>& Values,
                                                    TSDBSearchCondition Condition, bool PartialCompare) {
   TSDBScanSearchCondition c;
-  if (Values.empty()) return c;
+  FillBound(c, idx, Values, Condition, PartialCompare);
+  return c;
+}
+
+void TSDBTableCursor::FillBound(TSDBScanSearchCondition& c, TSDBBTreeRecordIndex& idx,
+                                const std::vector<TSDBVariant>& Values, TSDBSearchCondition Condition,
+                                bool PartialCompare) {
+  if (Values.empty()) {
+    c = {};
+    return;
+  }
   const TSDBIndexDef& def = idx.IndexDef();
   if (Values.size() > def.FColumns.size())
     throw ESDBException(kSDBErrKeyListLengths, "Error - different list lengths. L1 = %d, L2 = %d",
                         {static_cast<int64_t>(Values.size()), static_cast<int64_t>(def.FColumns.size())});
   TSDBDiskTableData& t = Table();
-  c.KeyRecordBuffer = t.FieldManager().NewMemRecordBuffer();
+  TSDBBaseFieldManager& fm = t.FieldManager();
+  // The empty record of the table's layout, made once per definitions: a
+  // bound set again (a kept query's range, each run) reuses its buffer.
+  if (FBlankRecord.empty() || FBlankGeneration != t.DefinitionsGeneration()) {
+    FBlankRecord = fm.NewMemRecordBuffer();
+    FBlankGeneration = t.DefinitionsGeneration();
+  }
+  c.Condition = scNone;
+  c.KeyRecordBuffer.assign(FBlankRecord.begin(), FBlankRecord.end());
   for (size_t i = 0; i < Values.size(); ++i) {
-    const int f = t.FieldManager().FieldNo(def.FColumns[i].FFieldName);
+    const int f = fm.FieldNo(def.FColumns[i].FFieldName);
     if (f < 0) throw ESDBException(kSDBErrCursorFieldNotFound, "Field '%s' not found", {def.FColumns[i].FFieldName});
-    t.FieldManager().SetFieldValue(c.KeyRecordBuffer.data(), f, Values[i]);
+    fm.SetFieldValue(c.KeyRecordBuffer.data(), f, Values[i]);
   }
   c.Condition = Condition;
   c.KeyFieldCount = static_cast<int>(Values.size());
   c.IndexID = idx.IndexID();
   c.PartialCompare = PartialCompare;
-  return c;
 }
 
 void TSDBTableCursor::SetRange(const std::vector<TSDBVariant>& StartValues, const std::vector<TSDBVariant>& EndValues,
                                bool StartExclusive, bool EndExclusive, bool PartialCompare) {
   CheckBrowse(kSDBErrCursorNotBrowsing);
-  FRangeStart = MakeBound(StartValues, StartExclusive ? scGreater : scGreaterEqual, PartialCompare);
-  FRangeEnd = MakeBound(EndValues, EndExclusive ? scLower : scLowerEqual, PartialCompare);
+  // A bound that cannot be made leaves no range rather than half of one.
+  FHasRange = false;
+  if (StartValues.empty())
+    FRangeStart = {};
+  else
+    FillBound(FRangeStart, CurrentIndex(), StartValues, StartExclusive ? scGreater : scGreaterEqual, PartialCompare);
+  if (EndValues.empty())
+    FRangeEnd = {};
+  else
+    FillBound(FRangeEnd, CurrentIndex(), EndValues, EndExclusive ? scLower : scLowerEqual, PartialCompare);
   if (FCursor.CurrentIndexID < 0) throw ESDBException(kSDBErrNoSuchIndex, "Index not found");
   FHasRange = true;
   First();

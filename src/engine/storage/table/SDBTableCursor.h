@@ -225,6 +225,9 @@ class TSDBTableCursor {
                                     bool PartialCompare);
   TSDBScanSearchCondition MakeBound(TSDBBTreeRecordIndex& Index, const std::vector<TSDBVariant>& Values,
                                     TSDBSearchCondition Condition, bool PartialCompare);
+  // The same into `Bound`, whose buffer is reused.
+  void FillBound(TSDBScanSearchCondition& Bound, TSDBBTreeRecordIndex& Index, const std::vector<TSDBVariant>& Values,
+                 TSDBSearchCondition Condition, bool PartialCompare);
   int32_t IndexIDOfName(const std::string& IndexName);
   bool ReadCurrent(std::vector<uint8_t>& Buffer);
   // The first (First) or last record of the current index satisfying the
@@ -251,6 +254,8 @@ class TSDBTableCursor {
   bool FBof = true;
   bool FHasRecord = false;
   bool FHasRange = false;
+  std::vector<uint8_t> FBlankRecord;
+  uint64_t FBlankGeneration = 0;
   TSDBScanSearchCondition FRangeStart;
   TSDBScanSearchCondition FRangeEnd;
   // The last edge of a condition found in an index (by FindInIndex or the

@@ -1,6 +1,7 @@
 #include "storage/table/SDBTableData.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "common/SDBBytes.h"
@@ -48,6 +49,8 @@ TSDBDiskBlobManager& TSDBDiskTableData::Blobs() {
 }
 
 void TSDBDiskTableData::CreateManagers(TSDBFieldDefs FieldDefs) {
+  static std::atomic<uint64_t> generations{0};
+  FDefinitionsGeneration = ++generations;
   FFieldManager = std::make_unique<TSDBBaseFieldManager>(std::move(FieldDefs));
   FRecordManager = std::make_unique<TSDBDiskRecordManager>(FDatabase.PageManager(), *FFieldManager, FTableID);
   FRecordManager->Init(FFieldManager->MemoryRecordBufferSize(), FFieldManager->DiskRecordBufferSize(),

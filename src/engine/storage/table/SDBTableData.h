@@ -154,6 +154,11 @@ class TSDBDiskTableData : public TSDBIndexRecordSource {
   void InitCursorLayout(TSDBCursor& Cursor) const;
   int CursorCount() const { return static_cast<int>(FCursorList.size()); }
   bool Active() const { return FActive; }
+  // Changes whenever the definitions in memory are built anew (a load, a
+  // reload after a schema change, a create), and never repeats in the
+  // process: what was worked out from the definitions (a kept query plan)
+  // holds while this answers the same.
+  uint64_t DefinitionsGeneration() const { return FDefinitionsGeneration; }
   // Repair mode: a damaged record page index or most-updated file is rebuilt on open.
   void SetRepairing(bool v) { FIsRepairing = v; }
 
@@ -334,6 +339,7 @@ class TSDBDiskTableData : public TSDBIndexRecordSource {
   TSDBInternalDBTransactedAccessFile FTableMostUpdatedFile;
   TSDBInternalDBDirectAccessFile FTableLocksFile;
   std::unique_ptr<TSDBBaseFieldManager> FFieldManager;
+  uint64_t FDefinitionsGeneration = 0;
   std::unique_ptr<TSDBDiskRecordManager> FRecordManager;
   std::unique_ptr<TSDBDiskBlobManager> FBlobManager;
   TSDBIndexDefs FIndexDefs;
