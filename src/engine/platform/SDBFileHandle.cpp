@@ -83,6 +83,16 @@ bool TSDBFileHandle::IsValid() const {
   return fstat(FFd, &st) == 0;
 }
 
+int TSDBFileHandle::Identity(uint64_t& Device, uint64_t& Inode) const {
+  Device = Inode = 0;
+  if (FFd < 0) return EBADF;
+  struct stat st;
+  if (fstat(FFd, &st) != 0) return errno;
+  Device = static_cast<uint64_t>(st.st_dev);
+  Inode = static_cast<uint64_t>(st.st_ino);
+  return 0;
+}
+
 int TSDBFileHandle::Read(void* Buffer, uint64_t Position, size_t Count, size_t& Done) {
   Done = 0;
   if (FFd < 0) return EBADF;

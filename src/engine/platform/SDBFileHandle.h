@@ -46,6 +46,9 @@ class TSDBFileHandle {
   bool IsOpen() const { return FFd >= 0; }
   // False when the handle no longer refers to a usable file.
   bool IsValid() const;
+  // The open file's device and inode numbers (to tell whether a name still
+  // leads to it).
+  int Identity(uint64_t& Device, uint64_t& Inode) const;
   bool IsWritable() const { return FWritable; }
   const std::string& Path() const { return FPath; }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <tuple>
 #include <vector>
@@ -283,6 +284,80 @@ TEST(DiskPageCache, PagesReservedInGroupsGoBackWithTheTransaction) {
 namespace {
 
 // Two connections to one file, as two processes would have.
+// A commit keeps its journal open for the next one, and uses that handle
+// only while the journal's name still leads to it: a journal removed (as
+// another connection closing the file removes an empty one) or replaced
+// must not receive the next commit's originals where nobody would look for
+// them after a crash.
+TEST(DiskPageCacheShared, KeptJournalIsOpenedAgainWhenItsFileWasRemovedOrReplaced) {
+  // Notes, at each page write of a commit, whether the journal beside the
+  // file holds the commit's originals.
+  class TWatchingCache : public TSDBDiskPageCache {
+   public:
+    std::string Path;
+    int Writes = 0, HotWrites = 0;
+
+   protected:
+    void InternalWritePage(TSDBPage& page) override {
+      ++Writes;
+      if (TSDBJournal::IsHot(Path)) ++HotWrites;
+      TSDBDiskPageCache::InternalWritePage(page);
+    }
+  };
+  for (const std::string how : {"removed", "replaced", "kept"}) {
+    const std::string path = TempPath(("kept_journal_" + how).c_str());
+    const std::string journal = TSDBJournal::FileNameFor(path);
+    int32_t pageNo;
+    {
+      TSDBDiskPageCache cache;
+      SDBCreateDatabase(cache, {path, "", craRijndael_128, 4096, 8, 10});
+      TSDBPageGuard g = SDBAddPageGuard(cache, kSDBEngineSessionID, ptTableRecord);
+      pageNo = g->PageNo();
+      g.Release();
+      cache.ApplyChanges(kSDBEngineSessionID);
+      cache.CloseDatabase();
+    }
+    auto open = [&](TSDBDiskPageCache& c) {
+      bool ro = false, repair = false, multi = true;
+      c.OpenDatabase(path, TSDBPassword{}, ro, repair, false, multi);
+    };
+    TWatchingCache a;
+    a.Path = path;
+    open(a);
+    auto change = [&](uint8_t v) {
+      {
+        TSDBPageGuard g = SDBGetPageGuard(a, 0, pageNo, ptTableRecord);
+        g->Data()[0] = v;
+        g->MarkDirty();
+      }
+      a.ApplyChanges(0);
+    };
+    change(1);
+    ASSERT_TRUE(std::filesystem::exists(journal)) << how;
+    if (how == "removed") {
+      TSDBDiskPageCache b;
+      open(b);
+      b.CloseDatabase();
+      ASSERT_FALSE(std::filesystem::exists(journal));
+    } else if (how == "replaced") {
+      std::filesystem::remove(journal);
+      std::ofstream(journal).close();
+    }
+    a.Writes = a.HotWrites = 0;
+    change(2);
+    EXPECT_EQ(a.Writes, 1) << how;
+    EXPECT_EQ(a.HotWrites, 1) << how;
+    EXPECT_FALSE(TSDBJournal::IsHot(path)) << how;
+    a.CloseDatabase();
+    TSDBDiskPageCache c;
+    open(c);
+    EXPECT_EQ(SDBGetPageGuard(c, 0, pageNo, ptTableRecord)->Data()[0], 2) << how;
+    c.CloseDatabase();
+    std::filesystem::remove(path);
+    std::filesystem::remove(journal);
+  }
+}
+
 TEST(DiskPageCacheShared, OtherConnectionSeesCommitsAndWaitsForTheHeaderLock) {
   const std::string path = TempPath("shared");
   int32_t pageNo;

@@ -397,38 +397,43 @@ TSDBTableLocksFile* TSDBDiskDatabaseData::ResolveLocksFile(int32_t LocksFilePage
 
 void TSDBDiskDatabaseData::SyncChangeDetection(int SessionID) {
   if (!FTableLockManager || SessionID < 0) return;
-  std::map<int32_t, std::pair<int, int>> now;
-  for (const auto& it : FTableLockManager->SessionLocks(SessionID)) {
-    if (it.LockType == ltS) now[it.LocksFilePageNo].first = it.Count;
-    if (it.LockType == ltRW) now[it.LocksFilePageNo].second = it.Count;
-  }
-  auto& before = FReportedCounts[SessionID];
-  std::vector<int32_t> tables;
-  for (const auto& [t, c] : before) tables.push_back(t);
-  for (const auto& [t, c] : now) tables.push_back(t);
-  std::sort(tables.begin(), tables.end());
-  tables.erase(std::unique(tables.begin(), tables.end()), tables.end());
-  for (int32_t t : tables) {
-    const auto b = before.count(t) ? before[t] : std::pair<int, int>{0, 0};
-    const auto n = now.count(t) ? now[t] : std::pair<int, int>{0, 0};
-    for (int i = b.first; i < n.first; ++i) {
+  std::vector<TSDBGrantCounts>& now = FGrantCounts;
+  FTableLockManager->CountGrants(SessionID, now);
+  std::vector<TSDBGrantCounts>& before = FReportedCounts[SessionID];
+  auto find = [](const std::vector<TSDBGrantCounts>& v, int32_t t) {
+    for (const TSDBGrantCounts& c : v)
+      if (c.LocksFilePageNo == t) return c;
+    return TSDBGrantCounts{t, 0, 0};
+  };
+  auto report = [&](const TSDBGrantCounts& b, const TSDBGrantCounts& n) {
+    const int32_t t = b.LocksFilePageNo;
+    for (int i = b.S; i < n.S; ++i) {
       FPagesCacheManager.TableIsSLocked(SessionID, t);
       FPagesCacheManager.BeginWorkWithTable(SessionID, t);
     }
-    for (int i = n.first; i < b.first; ++i) {
+    for (int i = n.S; i < b.S; ++i) {
       FPagesCacheManager.TableIsSUnlocked(SessionID, t);
       FPagesCacheManager.EndWorkWithTable(SessionID, t);
     }
-    for (int i = b.second; i < n.second; ++i) {
+    for (int i = b.RW; i < n.RW; ++i) {
       FPagesCacheManager.TableIsRWLocked(SessionID, t);
       FPagesCacheManager.BeginWorkWithTable(SessionID, t);
     }
-    for (int i = n.second; i < b.second; ++i) {
+    for (int i = n.RW; i < b.RW; ++i) {
       FPagesCacheManager.TableIsRWUnlocked(SessionID, t);
       FPagesCacheManager.EndWorkWithTable(SessionID, t);
     }
-  }
-  before = std::move(now);
+  };
+  // In table order (the last table whose work begins is the one change
+  // detection works with); each table's shared grants before its write grants.
+  std::vector<int32_t>& tables = FGrantTables;
+  tables.clear();
+  for (const TSDBGrantCounts& c : before) tables.push_back(c.LocksFilePageNo);
+  for (const TSDBGrantCounts& c : now) tables.push_back(c.LocksFilePageNo);
+  std::sort(tables.begin(), tables.end());
+  tables.erase(std::unique(tables.begin(), tables.end()), tables.end());
+  for (int32_t t : tables) report(find(before, t), find(now, t));
+  before.swap(now);
 }
 
 bool TSDBDiskDatabaseData::LockTable(TSDBDiskTableData& Table, int SessionID, TSDBLockType LockType, int TryCount,
@@ -574,6 +579,11 @@ void TSDBDiskDatabaseData::MostUpdatedLoaded(TSDBDiskTableData& Table, int Sessi
   // given out twice, tells the two apart.
   const int64_t state = (int64_t{Table.ListItem().TableID} << 32) | static_cast<uint32_t>(TableState);
   FPagesCacheManager.SetIsMostUpdatedLoaded(SessionID, Table.ListItem().LocksFilePageNo, state);
+}
+
+bool TSDBDiskDatabaseData::MostUpdatedKnown(TSDBDiskTableData& Table, int SessionID) {
+  if (!UsesLocks(SessionID)) return false;
+  return FPagesCacheManager.GetIsMostUpdatedLoaded(SessionID, Table.ListItem().LocksFilePageNo);
 }
 
 // ---- Process-wide list ---------------------------------------------------------------------

@@ -153,6 +153,7 @@ class TSDBDiskDatabaseData : public TSDBDatabaseData, public TSDBTableDatabaseCo
   bool UnlockRecord(TSDBDiskTableData& Table, int SessionID, const TSDBPageItemID& RecordID) override;
   bool IsRecordLocked(TSDBDiskTableData& Table, int SessionID, const TSDBPageItemID& RecordID) override;
   void MostUpdatedLoaded(TSDBDiskTableData& Table, int SessionID, int32_t TableState) override;
+  bool MostUpdatedKnown(TSDBDiskTableData& Table, int SessionID) override;
 
   // Gives back the shared locks kept for the statements of the calling
   // thread (see TSDBStatementScope).
@@ -194,8 +195,11 @@ class TSDBDiskDatabaseData : public TSDBDatabaseData, public TSDBTableDatabaseCo
   TSDBDiskTablePagesCacheManager FPagesCacheManager;
   TSDBOpenTableList FTableDataList{*this};
   std::map<int32_t, std::unique_ptr<TSDBTableLocksFile>> FLooseLocksFiles;
-  // Per session: (table, ltS count, ltRW count) as last told to change detection.
-  std::map<int, std::map<int32_t, std::pair<int, int>>> FReportedCounts;
+  // Per session: the ltS and ltRW counts per table as last told to change
+  // detection, and the counts of a call in progress (kept to reuse).
+  std::map<int, std::vector<TSDBGrantCounts>> FReportedCounts;
+  std::vector<TSDBGrantCounts> FGrantCounts;
+  std::vector<int32_t> FGrantTables;
   std::vector<TKeptSharedLock> FKeptLocks;
   std::string FPassword;
   int32_t FMaxSessionCount = 0;

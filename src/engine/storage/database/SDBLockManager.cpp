@@ -41,10 +41,16 @@ bool KeepsOut(const TSDBTableLockItem& Held, TSDBLockType Other) {
 
 // The types another session could hold on the table that LockType cannot
 // coexist with and that the session's own grants do not keep out already:
-// only their bytes need a look.
-std::vector<TSDBLockType> TypesToCheck(const TSDBTableLockList& List, int32_t Table, TSDBLockType LockType,
-                                       bool AllowXIRWAfterSIRW) {
-  std::vector<TSDBLockType> types;
+// only their bytes need a look. At most the four types with a byte.
+struct TTypesToCheck {
+  TSDBLockType Types[kSDBLockTypeCount];
+  int Count = 0;
+  bool Empty() const { return Count == 0; }
+};
+
+TTypesToCheck TypesToCheck(const TSDBTableLockList& List, int32_t Table, TSDBLockType LockType,
+                           bool AllowXIRWAfterSIRW) {
+  TTypesToCheck types;
   for (int t = 0; t < kSDBLockTypeCount; ++t) {
     const auto T = static_cast<TSDBLockType>(t);
     if (SDBLocksCompatible(T, LockType)) continue;
@@ -55,15 +61,21 @@ std::vector<TSDBLockType> TypesToCheck(const TSDBTableLockList& List, int32_t Ta
     bool keptOut = false;
     for (const TSDBTableLockItem& i : List.Items())
       if (i.LocksFilePageNo == Table && KeepsOut(i, T)) keptOut = true;
-    if (!keptOut) types.push_back(T);
+    if (!keptOut) types.Types[types.Count++] = T;
   }
   return types;
 }
 
-bool NoOtherHolds(TSDBTableLocksFile& File, int SessionID, const std::vector<TSDBLockType>& Types) {
-  for (TSDBLockType t : Types)
-    if (File.IsTableLockedByAnyOtherSession(SessionID, t)) return false;
-  return true;
+// The types whose byte the session holds on the table (bit per type).
+unsigned OwnBytes(const TSDBTableLockList& List, int32_t Table) {
+  unsigned held = 0;
+  for (const TSDBTableLockItem& i : List.Items())
+    if (i.LocksFilePageNo == Table && i.HasPhysicalLock && HasByte(i.LockType)) held |= 1u << i.LockType;
+  return held;
+}
+
+bool NoOtherHolds(TSDBTableLocksFile& File, int SessionID, const TTypesToCheck& Types, unsigned OwnHeld) {
+  return Types.Empty() || !File.IsAnyLockedByOtherSession(SessionID, Types.Types, Types.Count, OwnHeld);
 }
 
 
@@ -174,6 +186,43 @@ bool TSDBTableLocksFile::IsTableLockedByAnyOtherSession(int SessionID, TSDBLockT
   CheckOpen(kSDBErrLocksFileTableLockQuery);
   if (!HasByte(LockType)) return false;
   return IsOtherByteLocked(LockType * FMaxSessionCount, SessionID);
+}
+
+bool TSDBTableLocksFile::IsAnyLockedByOtherSession(int SessionID, const TSDBLockType* Types, int Count,
+                                                   unsigned OwnHeld) {
+  CheckOpen(kSDBErrLocksFileTableLockQuery);
+  if (SessionID < 0 || SessionID >= FMaxSessionCount) {
+    for (int i = 0; i < Count; ++i)
+      if (IsTableLockedByAnyOtherSession(SessionID, Types[i])) return true;
+    return false;
+  }
+  // The bytes are looked at in as few ranges as they allow: a range may
+  // run over the session's own byte of a type when the session does not
+  // hold it (nobody else ever takes it), and on into the next type's bytes.
+  int32_t start = 0, end = 0;
+  auto look = [&] { return end > start && FHandle->IsRegionLocked(start, end - start); };
+  auto add = [&](int32_t from, int32_t to) {
+    if (to <= from) return false;
+    if (end > start && from == end) {
+      end = to;
+      return false;
+    }
+    if (look()) return true;
+    start = from;
+    end = to;
+    return false;
+  };
+  for (int i = 0; i < Count; ++i) {
+    const TSDBLockType t = Types[i];
+    if (!HasByte(t)) continue;
+    const int32_t base = t * FMaxSessionCount, own = base + SessionID;
+    if (OwnHeld & (1u << t)) {
+      if (add(base, own) || add(own + 1, base + FMaxSessionCount)) return true;
+    } else if (add(base, base + FMaxSessionCount)) {
+      return true;
+    }
+  }
+  return look();
 }
 
 bool TSDBTableLocksFile::IsTableLockAllowed(int SessionID, TSDBLockType LockType, bool AllowXIRWAfterSIRW) {
@@ -350,6 +399,19 @@ bool TSDBDatabaseTableLockManager::HoldsSinglePhysicalGrant(int SessionID, TSDBL
   return item.Count == 1 && item.HasPhysicalLock;
 }
 
+void TSDBDatabaseTableLockManager::CountGrants(int SessionID, std::vector<TSDBGrantCounts>& Out) {
+  Out.clear();
+  std::lock_guard<std::recursive_mutex> g(FCSect);
+  if (SessionID < 0 || SessionID >= static_cast<int>(FSessionLockList.size())) return;
+  for (const TSDBTableLockItem& it : List(SessionID).Items()) {
+    if (it.LockType != ltS && it.LockType != ltRW) continue;
+    auto c = std::find_if(Out.begin(), Out.end(),
+                          [&](const TSDBGrantCounts& c2) { return c2.LocksFilePageNo == it.LocksFilePageNo; });
+    if (c == Out.end()) c = Out.insert(Out.end(), TSDBGrantCounts{it.LocksFilePageNo, 0, 0});
+    (it.LockType == ltS ? c->S : c->RW) += it.Count;
+  }
+}
+
 std::vector<TSDBTableLockItem> TSDBDatabaseTableLockManager::SessionLocks(int SessionID) {
   std::lock_guard<std::recursive_mutex> g(FCSect);
   return List(SessionID).Items();
@@ -380,7 +442,7 @@ bool TSDBDatabaseTableLockManager::LockTable(int SessionID, TSDBLockType LockTyp
   if (SessionID >= File.MaxSessionCount())
     throw ESDBException(kSDBErrTableLockNoSlot,
                         "Cannot set table lock. Try to repair the database or increase number of allowed connections");
-  const std::vector<TSDBLockType> check = TypesToCheck(list, table, LockType, AllowXIRWAfterSIRW);
+  const TTypesToCheck check = TypesToCheck(list, table, LockType, AllowXIRWAfterSIRW);
   // Nothing to look at (a lock the session holds keeps out everybody this
   // one would conflict with, ltX included): the byte is taken without the
   // locks-file lock. A session checking meanwhile under that lock either
@@ -388,7 +450,7 @@ bool TSDBDatabaseTableLockManager::LockTable(int SessionID, TSDBLockType LockTyp
   const bool holdsByte = std::any_of(list.Items().begin(), list.Items().end(), [&](const TSDBTableLockItem& i) {
     return i.LocksFilePageNo == table && HasByte(i.LockType);
   });
-  if (check.empty() && HasByte(LockType) && holdsByte) {
+  if (check.Empty() && HasByte(LockType) && holdsByte) {
     if (!File.LockTable(SessionID, LockType)) throw ESDBException(kSDBErrSetTableLock, "Cannot set table lock");
     list.AddLock(LockType, table, true, AllowXIRWAfterSIRW);
     return true;
@@ -398,6 +460,8 @@ bool TSDBDatabaseTableLockManager::LockTable(int SessionID, TSDBLockType LockTyp
   // the next attempt comes as soon as they look free: a table that writers
   // keep busy leaves gaps far shorter than a pause, and a reader that only
   // tried after each pause would hardly ever meet one.
+  // Read while the list is guarded: the watch below runs without that.
+  const unsigned own = OwnBytes(list, table);
   const uint32_t start = SDBGetTickCount();
   const uint32_t budget =
       static_cast<uint32_t>(std::max(aTryCount - 1, 0)) * static_cast<uint32_t>(std::max(aDelayMS, 0)) * 3 / 4;
@@ -410,7 +474,7 @@ bool TSDBDatabaseTableLockManager::LockTable(int SessionID, TSDBLockType LockTyp
         if (SDBGetTickCount() - start >= budget) break;
         bool free = true;
         try {
-          free = NoOtherHolds(File, SessionID, check);
+          free = NoOtherHolds(File, SessionID, check, own);
         } catch (...) {
           // The attempt itself reports what is wrong.
         }
@@ -422,7 +486,7 @@ bool TSDBDatabaseTableLockManager::LockTable(int SessionID, TSDBLockType LockTyp
     if (!File.LockFile()) continue;
     bool allowed = false;
     try {
-      allowed = NoOtherHolds(File, SessionID, check);
+      allowed = NoOtherHolds(File, SessionID, check, own);
     } catch (...) {
       File.UnlockFile();
       throw;

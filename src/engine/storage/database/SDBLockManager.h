@@ -67,6 +67,9 @@ class TSDBTableLocksFile {
   bool UnlockTable(int SessionID, TSDBLockType LockType);
   bool IsTableLockedByAnyOtherSession(int SessionID, TSDBLockType LockType);
   bool IsTableLockAllowed(int SessionID, TSDBLockType LockType, bool AllowXIRWAfterSIRW);
+  // Whether another session holds a byte of any of Types (ascending).
+  // OwnHeld has bit t set when the session holds its own byte of type t.
+  bool IsAnyLockedByOtherSession(int SessionID, const TSDBLockType* Types, int Count, unsigned OwnHeld);
   bool LockRecord(int SessionID, const TSDBPageItemID& RecordID);
   bool UnlockRecord(int SessionID, const TSDBPageItemID& RecordID);
   bool IsRecordLockedByAnyOtherSession(int SessionID, const TSDBPageItemID& RecordID);
@@ -125,6 +128,14 @@ class TSDBTableLockList {
   std::vector<TSDBTableLockItem> FLockList;
 };
 
+// How many shared (ltS) and read-write (ltRW) grants a session holds on a
+// table: what change detection follows.
+struct TSDBGrantCounts {
+  int32_t LocksFilePageNo = -1;
+  int S = 0;
+  int RW = 0;
+};
+
 class TSDBDatabaseTableLockManager {
  public:
   TSDBDatabaseTableLockManager(TSDBDiskPageManager& PageManager, int32_t MaxSessionCount);
@@ -153,6 +164,9 @@ class TSDBDatabaseTableLockManager {
   // Whether the session's one grant of LockType on the table holds a byte of
   // its own (releasing it gives the byte back).
   bool HoldsSinglePhysicalGrant(int SessionID, TSDBLockType LockType, int32_t LocksFilePageNo);
+  // Replaces Out with the session's ltS and ltRW counts per table (tables
+  // with neither are left out).
+  void CountGrants(int SessionID, std::vector<TSDBGrantCounts>& Out);
   // A copy of a session's list (tests, tools).
   std::vector<TSDBTableLockItem> SessionLocks(int SessionID);
   int32_t MaxSessionCount() const { return FMaxSessionCount; }

@@ -195,14 +195,41 @@ void TSDBJournal::RemoveIfEmpty(const std::string& DatabaseFileName) {
 
 TSDBJournal::~TSDBJournal() { CloseJournal(); }
 
+bool TSDBJournal::CheckHot(bool HeaderLocked) {
+  FKeptChecked = false;
+  struct stat st;
+  const bool exists = ::stat(FileNameFor(LDatabase.FileName()).c_str(), &st) == 0;
+  if (FFile.IsOpen() && !FActive) {
+    // A kept handle whose file was removed or replaced (another process
+    // closing the database removes an empty journal) would hide the next
+    // commit's journal from everybody else: it goes.
+    if (exists && static_cast<uint64_t>(st.st_dev) == FKeptDevice && static_cast<uint64_t>(st.st_ino) == FKeptInode)
+      FKeptChecked = HeaderLocked;
+    else
+      CloseJournal();
+  }
+  return exists && st.st_size > 0;
+}
+
 void TSDBJournal::OpenJournal() {
+  // The handle of the last commit, still the journal beside the file as
+  // checked when the header lock now held was taken, saves opening it.
+  if (FFile.IsOpen() && FKeptChecked && FFileName == FileNameFor(LDatabase.FileName())) return;
+  CloseJournal();
   FFileName = FileNameFor(LDatabase.FileName());
   int err = OpenExisting(FFile, FFileName);
   if (err == ENOENT) {
     err = FFile.Create(FFileName);
     // A journal nobody can find after a power loss protects nothing.
     if (err == 0 && FDurability != TSDBDurability::Off) err = SDBFlushDirectoryOf(FFileName);
+    // The handle is kept between commits: opened shared like everybody
+    // else's, so that another process can still open the journal.
+    if (err == 0) {
+      FFile.Close();
+      err = OpenExisting(FFile, FFileName);
+    }
   }
+  if (err == 0) err = FFile.Identity(FKeptDevice, FKeptInode);
   if (err != 0) {
     CloseJournal();
     throw ESDBException(kSDBJournalOpenError, "Cannot open the rollback journal '%s'. ErrorCode:%d. ErrorMessage: %s",
@@ -210,11 +237,16 @@ void TSDBJournal::OpenJournal() {
   }
 }
 
-void TSDBJournal::CloseJournal() noexcept {
-  if (FFile.IsOpen()) FFile.Close();
+void TSDBJournal::EndCommit() noexcept {
   FActive = false;
   FCovered.clear();
   FEnd = 0;
+}
+
+void TSDBJournal::CloseJournal() noexcept {
+  if (FFile.IsOpen()) FFile.Close();
+  FKeptChecked = false;
+  EndCommit();
 }
 
 bool TSDBJournal::Covered(int64_t Offset, int64_t Count) const {
@@ -298,7 +330,7 @@ void TSDBJournal::FlushJournal() {
 
 void TSDBJournal::Begin(const std::vector<std::pair<int64_t, int32_t>>& Ranges, TSDBDurability Durability,
                         const std::vector<std::pair<int64_t, int32_t>>& Unreferenced, int32_t UnreferencedKeep) {
-  CloseJournal();
+  EndCommit();
   FDurability = Durability;
   OpenJournal();
   FSalt = NewSalt();
@@ -341,7 +373,13 @@ void TSDBJournal::Commit() {
   // journal empty. When this flush fails, a power loss may still undo it,
   // as with durability normal; reporting a failure would be wrong.
   if (FDurability == TSDBDurability::Full) FFile.Flush();
-  CloseJournal();
+  // A file shared with others keeps its journal open for the next commit;
+  // a file held exclusively (a private store, a tool's copy) leaves no
+  // handle behind.
+  if (LDatabase.ShareMode() == smExclusive)
+    CloseJournal();
+  else
+    EndCommit();
 }
 
 void TSDBJournal::Rollback() {

@@ -65,6 +65,14 @@ class TSDBJournal {
   static std::string FileNameFor(const std::string& DatabaseFileName);
   // Whether a journal with content lies beside the database (cheap: one stat).
   static bool IsHot(const std::string& DatabaseFileName);
+  // IsHot for this database, also telling the journal whether the file it
+  // keeps open between commits is still the one beside the database. Called
+  // with HeaderLocked each time the header lock is taken (nobody following
+  // the protocol removes or replaces the journal while that lock is held):
+  // until HeaderUnlocked, a commit may then write through the kept handle.
+  bool CheckHot(bool HeaderLocked);
+  // The header lock went: the kept handle is checked again at the next one.
+  void HeaderUnlocked() noexcept { FKeptChecked = false; }
   // Applies a hot journal to the database through Database (which must be
   // writable) and empties it. Flushes the database before emptying the
   // journal and the journal after, so that the recovery itself survives a
@@ -103,11 +111,15 @@ class TSDBJournal {
   // the next header lock tries again).
   void Rollback();
   // Forgets the commit without touching the files (the process is going
-  // away as a killed one would).
+  // away as a killed one would) and closes the journal.
   void Abandon();
 
  private:
+  // Opens the journal, or keeps the handle of an earlier commit when the
+  // header lock's check found it still names the journal beside the file.
   void OpenJournal();
+  // Ends the commit's bookkeeping; the handle stays open for the next one.
+  void EndCommit() noexcept;
   void CloseJournal() noexcept;
   // Records the current bytes of each range, or of its first Keep bytes;
   // the whole range counts as covered.
@@ -125,6 +137,10 @@ class TSDBJournal {
   std::string FFileName;
   TSDBDurability FDurability = kSDBDefaultDurability;
   bool FActive = false;
+  // The kept handle's file (device, inode), and whether the check of the
+  // current header lock found it at the journal's name.
+  uint64_t FKeptDevice = 0, FKeptInode = 0;
+  bool FKeptChecked = false;
   uint32_t FSalt = 0;
   uint64_t FEnd = 0;                      // journal bytes written
   std::set<std::pair<int64_t, int64_t>> FCovered;  // (offset, end) of recorded ranges

@@ -48,6 +48,8 @@ TSDBDiskPageManager::~TSDBDiskPageManager() {
 }
 
 void TSDBDiskPageManager::ResetState() {
+  // The journal kept open belongs to the file that was open.
+  if (FJournal) FJournal->Abandon();
   FDatabaseFreeSpaceManager.reset();
   FDirectChains.clear();
   FDBHeader = TSDBDBHeader();
@@ -645,7 +647,7 @@ bool TSDBDiskPageManager::LockDBHeader() {
   FLockDBHeaderCount = 1;
   // Committers keep this lock until their journal is empty again: a journal
   // with content found now was left by one that did not finish.
-  if (!FJournal->Active() && TSDBJournal::IsHot(FDatabaseFile.FileName())) RecoverHotJournal();
+  if (!FJournal->Active() && FJournal->CheckHot(true)) RecoverHotJournal();
   return true;
 }
 
@@ -672,6 +674,7 @@ void TSDBDiskPageManager::AfterJournalRollback() {
 bool TSDBDiskPageManager::UnlockDBHeader() {
   if (!IsOpened() || FLockDBHeaderCount <= 0) return false;
   if (--FLockDBHeaderCount > 0) return true;
+  FJournal->HeaderUnlocked();
   return FDatabaseFile.UnlockByte(1, FOffsetToLockedBytes + TSDBLockedBytes::kDBHeaderByteOffset);
 }
 

@@ -142,7 +142,7 @@ void TSDBDiskTableData::SettleCounters(int SessionID) {
 
 void TSDBDiskTableData::LoadMostUpdated(int SessionID) {
   SettleCounters(SessionID);
-  std::vector<uint8_t> data = FTableMostUpdatedFile.ReadAll(SessionID);
+  std::vector<uint8_t> data = FTableMostUpdatedFile.ReadAll(SessionID, !FDatabase.MostUpdatedKnown(*this, SessionID));
   TSDBMostUpdatedData mu;
   mu.Load(data, FFieldManager->FieldCount());
   for (int i = 0; i < FFieldManager->FieldCount(); ++i)
@@ -157,6 +157,8 @@ void TSDBDiskTableData::LoadMostUpdated(int SessionID) {
 void TSDBDiskTableData::LoadStoredTableState(int SessionID) {
   std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
   if (!FActive || !FDatabase.PageManager().MultiUser()) return;
+  // Change detection keeps the first state of a lock period.
+  if (FDatabase.MostUpdatedKnown(*this, SessionID)) return;
   SettleCounters(SessionID);
   std::vector<uint8_t> data = FTableMostUpdatedFile.ReadAll(SessionID);
   TSDBMostUpdatedData mu;
@@ -1317,6 +1319,7 @@ bool TSDBTableDatabaseContext::LockRecord(TSDBDiskTableData&, int, const TSDBPag
 bool TSDBTableDatabaseContext::UnlockRecord(TSDBDiskTableData&, int, const TSDBPageItemID&) { return true; }
 bool TSDBTableDatabaseContext::IsRecordLocked(TSDBDiskTableData&, int, const TSDBPageItemID&) { return false; }
 void TSDBTableDatabaseContext::MostUpdatedLoaded(TSDBDiskTableData&, int, int32_t) {}
+bool TSDBTableDatabaseContext::MostUpdatedKnown(TSDBDiskTableData&, int) { return false; }
 
 bool TSDBDiskTableData::LockTable(int SessionID, TSDBLockType LockType, int TryCount, int Delay,
                                   bool AllowXIRWAfterSIRW) {

@@ -87,6 +87,9 @@ class TSDBTableDatabaseContext {
   // Told each time a session has read the table's most-updated counters
   // (change detection keeps the first state seen in a lock period).
   virtual void MostUpdatedLoaded(TSDBDiskTableData& Table, int SessionID, int32_t TableState);
+  // Whether the session read those counters in its current lock period:
+  // nobody has changed them since, so their cached page needs no check.
+  virtual bool MostUpdatedKnown(TSDBDiskTableData& Table, int SessionID);
 };
 
 // The caller's cursor: session, position and record buffers (memory layout).
