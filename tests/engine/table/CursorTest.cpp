@@ -417,6 +417,36 @@ TEST_F(CursorTest, EditChecksTheRecordAgainstOtherCursors) {
   other->Delete();
   EXPECT_EQ(EngineCode([&] { cur->Delete(); }), -7);
   EXPECT_EQ(other->RecordCount(), 3);
+  // Between Edit and Post another record changed, or this one changed and
+  // then back: the record is as the edit read it and the post goes through.
+  auto setNum = [](TSDBTableCursor& c, int v) {
+    c.Edit();
+    c.SetFieldByName("NUM", TSDBVariant::FromInt(v));
+    c.Post();
+  };
+  cur->First();
+  cur->Edit();
+  other->Last();
+  ASSERT_NE(other->RecordID(), cur->RecordID());
+  setNum(*other, 99);
+  cur->SetFieldByName("NUM", TSDBVariant::FromInt(13));
+  cur->Post();
+  cur->Edit();
+  other->First();
+  setNum(*other, 14);
+  setNum(*other, 13);
+  cur->SetFieldByName("NUM", TSDBVariant::FromInt(15));
+  cur->Post();
+  ASSERT_TRUE(other->Refresh());
+  EXPECT_EQ(other->FieldByName("NUM").AsInt64(), 15);
+  // Deleted between Edit and Post.
+  cur->Edit();
+  other->Delete();
+  cur->SetFieldByName("NUM", TSDBVariant::FromInt(16));
+  EXPECT_EQ(EngineCode([&] { cur->Post(); }), -6);
+  cur->Cancel();
+  EXPECT_EQ(other->RecordCount(), 2);
+  cur->Table().CheckIndexes(0);
 }
 
 TEST_F(CursorTest, EditPostAndDeleteFollowTheLockProtocol) {
@@ -614,6 +644,9 @@ TEST_F(CursorTest, BatchUpdateCommitsOnceAtTheEnd) {
   db.CloseDatabase();
   db.OpenDatabase(path);
   cur = NewCursor();
+  // The counters the cancelled batch left for its commit went with it; the
+  // second batch's reached the file.
+  EXPECT_EQ(cur->RecordCount(), 50);
   cur->SetIndexName("BYNUM");
   EXPECT_EQ(Walk(*cur).size(), 50u);
   cur->Table().CheckIndexes(0);

@@ -90,8 +90,12 @@ void TSDBBaseFieldManager::SetFieldValue(uint8_t* Mem, int FieldNo, const TSDBVa
     SetNull(Mem, FieldNo, true);
     return;
   }
-  SDBWriteFieldValue(Mem + f.FMemoryOffset, f.FMemoryDataSize, f.FBaseFieldType,
-                     SDBColumnValue(Value, f.FBaseFieldType, f.FName));
+  // A value of the field's own type is written as it is, without a copy.
+  if (Value.DataType() == f.FBaseFieldType)
+    SDBWriteFieldValue(Mem + f.FMemoryOffset, f.FMemoryDataSize, f.FBaseFieldType, Value);
+  else
+    SDBWriteFieldValue(Mem + f.FMemoryOffset, f.FMemoryDataSize, f.FBaseFieldType,
+                       SDBColumnValue(Value, f.FBaseFieldType, f.FName));
   SetNull(Mem, FieldNo, false);
 }
 

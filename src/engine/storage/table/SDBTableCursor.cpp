@@ -619,6 +619,7 @@ void TSDBTableCursor::Edit() {
     RaiseEngine(kSDBRecErrUpdateModified);
   }
   FEditOriginal = stored;
+  FEditTableState = t.TableState();
   ClearBuffers();
   FCursor.EditRecordBuffer = FCursor.CurrentRecordBuffer;
   FState = csEdit;
@@ -659,6 +660,7 @@ bool TSDBTableCursor::EditRecordID(const TSDBPageItemID& RecordID) {
     FEditOriginal.clear();
     return false;
   }
+  FEditTableState = t.TableState();
   FCursor.FirstPosition = FCursor.LastPosition = false;
   FCursor.CurrentRecordBuffer = FEditOriginal;
   FCursor.EditRecordBuffer = FEditOriginal;
@@ -718,7 +720,7 @@ void TSDBTableCursor::Post() {
       bool ok = false;
       TSDBDiskTableData::TSDBStoredRecord found = TSDBDiskTableData::TSDBStoredRecord::Gone;
       try {
-        ok = t.UpdateRecord(FCursor, FEditOriginal.data(), found);
+        ok = t.UpdateRecord(FCursor, FEditOriginal.data(), FEditTableState, found);
       } catch (const ESDBEngineError&) {
         throw;
       } catch (const ESDBException& e) {
@@ -902,8 +904,9 @@ std::vector<uint8_t> TSDBTableCursor::ReadBlob(int FieldNo) {
 }
 
 std::string TSDBTableCursor::ReadBlobText(int FieldNo) {
-  std::vector<uint8_t> v = ReadBlob(FieldNo);
-  return std::string(v.begin(), v.end());
+  CheckActive();
+  if (FState == csBrowse && !FHasRecord) return {};
+  return Table().ReadBlobFieldText(FCursor, ValueBuffer(), FieldNo);
 }
 
 void TSDBTableCursor::WriteBlob(int FieldNo, const std::vector<uint8_t>& Value) {
