@@ -180,8 +180,10 @@ void TSDBDiskBlobManager::ClearBlobInRecordBuffer(uint8_t* Mem, int FieldNo) {
 }
 
 void TSDBDiskBlobManager::ClearBlobsCacheInRecordBuffer(uint8_t* Mem) {
+  // A field without a handle has nothing to drop (every record read while
+  // a cursor moves).
   for (int i = 0; i < LFieldManager.FieldCount(); ++i)
-    if (LFieldManager.FFieldDefs[i].IsBlob()) ClearBlobInRecordBuffer(Mem, i);
+    if (LFieldManager.FFieldDefs[i].IsBlob() && Handle(Mem, i) != 0) ClearBlobInRecordBuffer(Mem, i);
 }
 
 void TSDBDiskBlobManager::WriteBlob(int SessionID, uint8_t* Mem, int FieldNo) {

@@ -742,12 +742,14 @@ void TSDBTableCursor::Post() {
     FEditTableLocked = false;
   }
   releasePostLock();
+  const bool inserted = FState == csInsert;
   FState = csBrowse;
   FEditOriginal.clear();
   // The stored record becomes current (it may lie outside the range). The
-  // table left it in CurrentRecordBuffer as stored; a record with BLOBs is
-  // read again so that its buffer holds no value cached for the edit.
-  if (t.BlobManager())
+  // table left it in CurrentRecordBuffer as stored (an insert as a read
+  // gives it); an edited record with BLOBs is read again so that its buffer
+  // holds no value cached for the edit.
+  if (t.BlobManager() && !inserted)
     PositionOn(FCursor.CurrentRecordID);
   else
     FHasRecord = true;

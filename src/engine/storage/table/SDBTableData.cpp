@@ -794,8 +794,18 @@ bool TSDBDiskTableData::InsertRecord(TSDBCursor& Cursor) {
   Cursor.CurrentRecordID = id;
   Cursor.FirstPosition = false;
   Cursor.LastPosition = false;
-  if (FBlobManager) FBlobManager->ClearBlobsCacheInRecordBuffer(Cursor.CurrentRecordBuffer.data());
-  Cursor.CurrentRecordBuffer = buf;
+  if (FBlobManager) {
+    // The record as a read of it gives it becomes current: made from the
+    // bytes just stored, with no BLOB cache entry of the edit, whose
+    // entries go (the edit buffer is made anew before its next use).
+    FBlobManager->ClearBlobsCacheInRecordBuffer(Cursor.CurrentRecordBuffer.data());
+    FBlobManager->ClearBlobsCacheInRecordBuffer(buf.data());
+    Cursor.CurrentRecordBuffer.resize(buf.size());
+    FFieldManager->DiskRecordBufferToMemRecordBuffer(FRecordManager->LastAddedDiskRecord(),
+                                                     Cursor.CurrentRecordBuffer.data());
+  } else {
+    Cursor.CurrentRecordBuffer = buf;
+  }
   return true;
 }
 
