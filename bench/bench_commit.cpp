@@ -22,6 +22,7 @@
 // process (no journal present).
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -45,7 +46,10 @@ const char* const kSingleRow = "UPDATE acct SET bal = bal + 1 WHERE id = 1000";
 const char* const kAllRows = "UPDATE acct SET bal = bal + 1";
 
 std::string TempFile(const std::string& name) {
-  return (std::filesystem::temp_directory_path() / ("bench_commit_" + name)).string();
+  // The process in the name: runs of other checkouts on the machine at the
+  // same time must not share (and remove) each other's files.
+  return (std::filesystem::temp_directory_path() / ("bench_commit_" + std::to_string(::getpid()) + "_" + name))
+      .string();
 }
 
 void RemoveFiles(const std::string& path) {

@@ -16,6 +16,7 @@
 // are compared.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -40,7 +41,11 @@ constexpr int kRows = 100000;
 constexpr int kSingleRows = 10000;
 
 std::string TempFile(const char* name) {
-  return (std::filesystem::temp_directory_path() / (std::string("bench_tables_") + name)).string();
+  // The process in the name: runs of other checkouts on the machine at the
+  // same time must not share (and remove) each other's files.
+  return (std::filesystem::temp_directory_path() /
+          (std::string("bench_tables_") + std::to_string(::getpid()) + "_" + name))
+      .string();
 }
 
 std::string Name(int i) { return "customer name number " + std::to_string(i); }

@@ -417,6 +417,36 @@ TEST_F(CursorTest, EditChecksTheRecordAgainstOtherCursors) {
   other->Delete();
   EXPECT_EQ(EngineCode([&] { cur->Delete(); }), -7);
   EXPECT_EQ(other->RecordCount(), 3);
+  // Between Edit and Post another record changed, or this one changed and
+  // then back: the record is as the edit read it and the post goes through.
+  auto setNum = [](TSDBTableCursor& c, int v) {
+    c.Edit();
+    c.SetFieldByName("NUM", TSDBVariant::FromInt(v));
+    c.Post();
+  };
+  cur->First();
+  cur->Edit();
+  other->Last();
+  ASSERT_NE(other->RecordID(), cur->RecordID());
+  setNum(*other, 99);
+  cur->SetFieldByName("NUM", TSDBVariant::FromInt(13));
+  cur->Post();
+  cur->Edit();
+  other->First();
+  setNum(*other, 14);
+  setNum(*other, 13);
+  cur->SetFieldByName("NUM", TSDBVariant::FromInt(15));
+  cur->Post();
+  ASSERT_TRUE(other->Refresh());
+  EXPECT_EQ(other->FieldByName("NUM").AsInt64(), 15);
+  // Deleted between Edit and Post.
+  cur->Edit();
+  other->Delete();
+  cur->SetFieldByName("NUM", TSDBVariant::FromInt(16));
+  EXPECT_EQ(EngineCode([&] { cur->Post(); }), -6);
+  cur->Cancel();
+  EXPECT_EQ(other->RecordCount(), 2);
+  cur->Table().CheckIndexes(0);
 }
 
 TEST_F(CursorTest, EditPostAndDeleteFollowTheLockProtocol) {
@@ -565,6 +595,40 @@ TEST_F(CursorTest, FieldsByNameAndBlobs) {
   EXPECT_EQ(cur->ReadBlobText(cur->FieldNo("NOTE")), "");
 }
 
+// After the post of an insert the cursor holds the record as a read of it
+// gives it, and BLOB text reads back the same whichever way the value is
+// stored (none, small, large; plain and compressed).
+TEST_F(CursorTest, AnInsertedRecordIsCurrentAsStoredAndItsBlobTextReadsBack) {
+  TSDBFieldDefs f = Fields({{"ID", aftInteger}, {"PLAIN", aftMemo}, {"PACKED", aftMemo}});
+  f[2].FBLOBCompressionAlgorithm = acaZLIB;
+  f[2].FBLOBCompressionMode = 5;
+  db.CreateTable("B", std::move(f), {}, {});
+  cur = std::make_unique<TSDBTableCursor>(SDBTableOpener(db), 0);
+  cur->Open("B");
+  const std::vector<std::string> values = {"", "a", std::string(300, 's'), std::string(10000, 'L')};
+  for (size_t i = 0; i < values.size(); ++i) {
+    SCOPED_TRACE(values[i].size());
+    cur->Insert();
+    cur->SetFieldByName("ID", TSDBVariant::FromInt(static_cast<int64_t>(i)));
+    cur->WriteBlobText(1, values[i]);
+    cur->WriteBlobText(2, values[i]);
+    cur->Post();
+    EXPECT_EQ(cur->FieldByName("ID").AsInt64(), static_cast<int64_t>(i));
+    EXPECT_EQ(cur->ReadBlobText(1), values[i]);
+    EXPECT_EQ(cur->ReadBlobText(2), values[i]);
+    const std::vector<uint8_t> shown = cur->Cursor().CurrentRecordBuffer;
+    ASSERT_TRUE(cur->Refresh());
+    EXPECT_EQ(cur->Cursor().CurrentRecordBuffer, shown);
+  }
+  size_t n = 0;
+  for (cur->First(); !cur->Eof(); cur->Next(), ++n) {
+    const std::string& v = values.at(static_cast<size_t>(cur->FieldByName("ID").AsInt64()));
+    EXPECT_EQ(cur->ReadBlobText(1), v);
+    EXPECT_EQ(cur->ReadBlobText(2), v);
+  }
+  EXPECT_EQ(n, values.size());
+}
+
 TEST_F(CursorTest, CursorsOfSeveralSessionsOnThreadsKeepTheIndexesWhole) {
   constexpr int kPerThread = 300;
   std::vector<std::thread> threads;
@@ -614,6 +678,9 @@ TEST_F(CursorTest, BatchUpdateCommitsOnceAtTheEnd) {
   db.CloseDatabase();
   db.OpenDatabase(path);
   cur = NewCursor();
+  // The counters the cancelled batch left for its commit went with it; the
+  // second batch's reached the file.
+  EXPECT_EQ(cur->RecordCount(), 50);
   cur->SetIndexName("BYNUM");
   EXPECT_EQ(Walk(*cur).size(), 50u);
   cur->Table().CheckIndexes(0);

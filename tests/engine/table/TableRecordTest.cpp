@@ -341,6 +341,53 @@ TEST(FieldEncoding, DatesAreDayNumbersFromYearOneAndExtendedIsEightyBits) {
   }
 }
 
+// An integer of any width written to an integer field: kept exactly at the
+// bounds of the field's type, refused one beyond them ("out of range",
+// 30049) with the field left as it was; a text is converted as before.
+TEST(FieldEncoding, IntegersOfAnotherWidthAreRangeCheckedForTheField) {
+  TSDBBaseFieldManager fm(Fields({{"S8", aftShortint},
+                                  {"S16", aftSmallint},
+                                  {"S32", aftInteger},
+                                  {"U8", aftByte},
+                                  {"U16", aftWord},
+                                  {"U32", aftCardinal},
+                                  {"S64", aftLargeint}}));
+  struct Case {
+    int Field;
+    int64_t Low, High;
+  };
+  const Case cases[] = {{0, INT8_MIN, INT8_MAX},   {1, INT16_MIN, INT16_MAX}, {2, INT32_MIN, INT32_MAX},
+                        {3, 0, UINT8_MAX},         {4, 0, UINT16_MAX},        {5, 0, int64_t{UINT32_MAX}},
+                        {6, INT64_MIN, INT64_MAX}};
+  std::vector<uint8_t> b = fm.NewMemRecordBuffer();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(fm.Field(c.Field).FName);
+    for (TSDBBaseFieldType from : {bftSignedInt64, bftSignedInt32, bftUnsignedInt32}) {
+      for (int64_t v : {c.Low, c.High}) {
+        // Only values the source type holds.
+        if (from == bftSignedInt32 && (v < INT32_MIN || v > INT32_MAX)) continue;
+        if (from == bftUnsignedInt32 && (v < 0 || v > int64_t{UINT32_MAX})) continue;
+        fm.SetFieldValue(b.data(), c.Field, TSDBVariant::FromInt(v, from));
+        EXPECT_EQ(fm.GetFieldValue(b.data(), c.Field).AsInt64(), v);
+      }
+    }
+    if (c.Field == 6) continue;
+    fm.SetFieldValue(b.data(), c.Field, TSDBVariant::FromInt(c.High, bftSignedInt64));
+    for (int64_t beyond : {c.Low - 1, c.High + 1}) {
+      try {
+        fm.SetFieldValue(b.data(), c.Field, TSDBVariant::FromInt(beyond, bftSignedInt64));
+        ADD_FAILURE() << beyond << " was accepted";
+      } catch (const ESDBException& e) {
+        EXPECT_EQ(e.NativeError(), kEvalErrRange) << e.what();
+      }
+      EXPECT_EQ(fm.GetFieldValue(b.data(), c.Field).AsInt64(), c.High);
+    }
+  }
+  fm.SetFieldValue(b.data(), 2, TSDBVariant::FromString("-17"));
+  EXPECT_EQ(fm.GetFieldValue(b.data(), 2).AsInt64(), -17);
+  EXPECT_EQ(fm.GetFieldValue(b.data(), 2).DataType(), bftSignedInt32);
+}
+
 // ---- Defaults and auto-increment ------------------------------------------------------------
 
 TEST_F(TableFixture, DefaultValuesFillNewRecordsButNotBlobs) {

@@ -347,6 +347,15 @@ void TSDBPageManager::DeferUntilCommit(int SessionID, const void* Owner, std::fu
   deferred.emplace_back(Owner, std::move(Work));
 }
 
+bool TSDBPageManager::HasDeferred(int SessionID, const void* Owner) const {
+  const TSDBSessionPageInfo* s =
+      FLastSession && FLastSession->SessionID == SessionID ? FLastSession : FindSession(SessionID);
+  if (!s) return false;
+  for (const auto& d : s->Deferred)
+    if (d.first == Owner) return true;
+  return false;
+}
+
 void TSDBPageManager::RunDeferred(int SessionID, const void* Owner) {
   for (auto& s : FSessions) {
     if (SessionID != kSDBInvalidSessionID && s->SessionID != SessionID) continue;

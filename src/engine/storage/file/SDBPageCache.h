@@ -234,6 +234,8 @@ class TSDBPageManager {
   // Runs now what the owner deferred for the session (every session when
   // SessionID is kSDBInvalidSessionID); nothing when there is none.
   void RunDeferred(int SessionID, const void* Owner);
+  // Whether the owner has work deferred for the session.
+  bool HasDeferred(int SessionID, const void* Owner) const;
 
   // Raises "Cannot free non-committed pages" (20097) when a session still
   // has uncommitted pages. Destruction discards such pages silently, since a

@@ -116,6 +116,34 @@ std::vector<uint8_t> TSDBDiskBlobManager::GetBlobValue(int SessionID, uint8_t* M
   return out;
 }
 
+std::string TSDBDiskBlobManager::GetBlobText(int SessionID, uint8_t* Mem, int FieldNo) {
+  const TSDBFieldDef& f = BlobField(FieldNo);
+  const uint32_t h = Handle(Mem, FieldNo);
+  const TSDBPageItemID ref = GetDirectBlobInfoFromRecordBuffer(Mem, FieldNo);
+  if (f.FBLOBCompressionAlgorithm == acaNone && (h == 0 || !FBlobCacheList.count(h)) && ref.PageNo > 0 &&
+      ref.PageItemNo != kSDBLargeBlobItemID && ref.PageItemNo != kSDBAmbiguousBlobItemID) {
+    // The entry on its small-value page, checked as LoadSmall checks it.
+    TSDBPageGuard g = SDBGetPageGuard(LPageManager, SessionID, ref.PageNo, ptTableBlob);
+    const int32_t D = LPageManager.PageDataSize();
+    const uint8_t* d = g->Data();
+    const uint16_t count = GetLE16(d);
+    int32_t off = 2;
+    for (uint16_t i = 0; i < count; ++i) {
+      if (off + kHdr > D) CannotRead();
+      const int64_t sz = GetLEI64(d + off + 6);
+      if (sz < 0 || off + kHdr + sz > D) CannotRead();
+      if (GetLE16(d + off) == ref.PageItemNo) {
+        const int64_t uncompressed = GetLEI64(d + off + 14);
+        if (uncompressed == sz) return std::string(reinterpret_cast<const char*>(d + off + kHdr), static_cast<size_t>(sz));
+        break;  // stored otherwise: the general way below decides
+      }
+      off += kHdr + static_cast<int32_t>(sz);
+    }
+  }
+  const std::vector<uint8_t> v = GetBlobValue(SessionID, Mem, FieldNo);
+  return std::string(v.begin(), v.end());
+}
+
 void TSDBDiskBlobManager::SetBlobValue(uint8_t* Mem, int FieldNo, const uint8_t* Data, size_t Size) {
   TSDBFieldDef& f = BlobField(FieldNo);
   TSDBDiskBLOBCache entry;
@@ -152,8 +180,10 @@ void TSDBDiskBlobManager::ClearBlobInRecordBuffer(uint8_t* Mem, int FieldNo) {
 }
 
 void TSDBDiskBlobManager::ClearBlobsCacheInRecordBuffer(uint8_t* Mem) {
+  // A field without a handle has nothing to drop (every record read while
+  // a cursor moves).
   for (int i = 0; i < LFieldManager.FieldCount(); ++i)
-    if (LFieldManager.FFieldDefs[i].IsBlob()) ClearBlobInRecordBuffer(Mem, i);
+    if (LFieldManager.FFieldDefs[i].IsBlob() && Handle(Mem, i) != 0) ClearBlobInRecordBuffer(Mem, i);
 }
 
 void TSDBDiskBlobManager::WriteBlob(int SessionID, uint8_t* Mem, int FieldNo) {

@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "storage/file/SDBPageCache.h"
@@ -56,6 +57,10 @@ class TSDBDiskBlobManager {
 
   // The value of a BLOB field of a memory record (uncompressed bytes).
   std::vector<uint8_t> GetBlobValue(int SessionID, uint8_t* Mem, int FieldNo);
+  // The same value as 8-bit text. A small value stored as it is (no cache
+  // entry, no compression) is copied from its page once, straight into the
+  // text.
+  std::string GetBlobText(int SessionID, uint8_t* Mem, int FieldNo);
   // Replaces the value in the record buffer's cache entry (stored at the
   // next WriteBlobs). An empty value clears the field.
   void SetBlobValue(uint8_t* Mem, int FieldNo, const uint8_t* Data, size_t Size);

@@ -153,6 +153,9 @@ double SDBExtendedToDouble(const uint8_t* In) {
 
 void SDBWriteFieldValue(uint8_t* B, int32_t N, TSDBBaseFieldType T, const TSDBVariant& V) {
   std::memset(B, 0, static_cast<size_t>(N));
+  // An integer of the field's own type needs no conversion (and no range
+  // check: a conversion to the type it has changes nothing).
+  auto integer = [&] { return V.DataType() == T ? V.AsInt64() : V.ConvertedTo(T).AsInt64(); };
   switch (T) {
     case bftChar:
     case bftVarchar: {
@@ -177,15 +180,15 @@ void SDBWriteFieldValue(uint8_t* B, int32_t N, TSDBBaseFieldType T, const TSDBVa
     }
     case bftSignedInt8:
     case bftUnsignedInt8:
-      B[0] = static_cast<uint8_t>(V.ConvertedTo(T).AsInt64());
+      B[0] = static_cast<uint8_t>(integer());
       break;
     case bftSignedInt16:
     case bftUnsignedInt16:
-      PutLE16(B, static_cast<uint16_t>(V.ConvertedTo(T).AsInt64()));
+      PutLE16(B, static_cast<uint16_t>(integer()));
       break;
     case bftSignedInt32:
     case bftUnsignedInt32:
-      PutLE32(B, static_cast<uint32_t>(V.ConvertedTo(T).AsInt64()));
+      PutLE32(B, static_cast<uint32_t>(integer()));
       break;
     case bftSignedInt64:
       PutLEI64(B, V.AsInt64());

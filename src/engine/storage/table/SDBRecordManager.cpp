@@ -90,8 +90,16 @@ void TSDBBaseFieldManager::SetFieldValue(uint8_t* Mem, int FieldNo, const TSDBVa
     SetNull(Mem, FieldNo, true);
     return;
   }
-  SDBWriteFieldValue(Mem + f.FMemoryOffset, f.FMemoryDataSize, f.FBaseFieldType,
-                     SDBColumnValue(Value, f.FBaseFieldType, f.FName));
+  // A value of the field's own type is written as it is, without a copy;
+  // an integer of another width only needs the range check of its new type.
+  if (Value.DataType() == f.FBaseFieldType)
+    SDBWriteFieldValue(Mem + f.FMemoryOffset, f.FMemoryDataSize, f.FBaseFieldType, Value);
+  else if (SDBIsIntegerType(f.FBaseFieldType) && SDBIsIntegerType(Value.DataType()))
+    SDBWriteFieldValue(Mem + f.FMemoryOffset, f.FMemoryDataSize, f.FBaseFieldType,
+                       TSDBVariant::FromInt(Value.AsInt64(), f.FBaseFieldType));
+  else
+    SDBWriteFieldValue(Mem + f.FMemoryOffset, f.FMemoryDataSize, f.FBaseFieldType,
+                       SDBColumnValue(Value, f.FBaseFieldType, f.FName));
   SetNull(Mem, FieldNo, false);
 }
 

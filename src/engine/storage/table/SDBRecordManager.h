@@ -141,6 +141,8 @@ class TSDBDiskRecordManager {
 
   // Adds the memory record; false when no record was added.
   bool AddRecord(int SessionID, const uint8_t* MemBuffer, TSDBPageItemID& RecordID);
+  // The disk record the last AddRecord stored, byte for byte.
+  const uint8_t* LastAddedDiskRecord() const noexcept { return FTempDiskRecordBuffer.data(); }
   // Raises "Record not found" when the slot is empty.
   void UpdateRecord(int SessionID, const uint8_t* MemBuffer, const TSDBPageItemID& RecordID);
   void DeleteRecord(int SessionID, const TSDBPageItemID& RecordID);

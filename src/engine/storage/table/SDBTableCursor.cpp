@@ -644,6 +644,7 @@ void TSDBTableCursor::Edit() {
     RaiseEngine(kSDBRecErrUpdateModified);
   }
   FEditOriginal = stored;
+  FEditTableState = t.TableState();
   ClearBuffers();
   FCursor.EditRecordBuffer = FCursor.CurrentRecordBuffer;
   FState = csEdit;
@@ -684,6 +685,7 @@ bool TSDBTableCursor::EditRecordID(const TSDBPageItemID& RecordID) {
     FEditOriginal.clear();
     return false;
   }
+  FEditTableState = t.TableState();
   FCursor.FirstPosition = FCursor.LastPosition = false;
   FCursor.CurrentRecordBuffer = FEditOriginal;
   FCursor.EditRecordBuffer = FEditOriginal;
@@ -743,7 +745,7 @@ void TSDBTableCursor::Post() {
       bool ok = false;
       TSDBDiskTableData::TSDBStoredRecord found = TSDBDiskTableData::TSDBStoredRecord::Gone;
       try {
-        ok = t.UpdateRecord(FCursor, FEditOriginal.data(), found);
+        ok = t.UpdateRecord(FCursor, FEditOriginal.data(), FEditTableState, found);
       } catch (const ESDBEngineError&) {
         throw;
       } catch (const ESDBException& e) {
@@ -765,12 +767,14 @@ void TSDBTableCursor::Post() {
     FEditTableLocked = false;
   }
   releasePostLock();
+  const bool inserted = FState == csInsert;
   FState = csBrowse;
   FEditOriginal.clear();
   // The stored record becomes current (it may lie outside the range). The
-  // table left it in CurrentRecordBuffer as stored; a record with BLOBs is
-  // read again so that its buffer holds no value cached for the edit.
-  if (t.BlobManager())
+  // table left it in CurrentRecordBuffer as stored (an insert as a read
+  // gives it); an edited record with BLOBs is read again so that its buffer
+  // holds no value cached for the edit.
+  if (t.BlobManager() && !inserted)
     PositionOn(FCursor.CurrentRecordID);
   else
     FHasRecord = true;
@@ -927,8 +931,9 @@ std::vector<uint8_t> TSDBTableCursor::ReadBlob(int FieldNo) {
 }
 
 std::string TSDBTableCursor::ReadBlobText(int FieldNo) {
-  std::vector<uint8_t> v = ReadBlob(FieldNo);
-  return std::string(v.begin(), v.end());
+  CheckActive();
+  if (FState == csBrowse && !FHasRecord) return {};
+  return Table().ReadBlobFieldText(FCursor, ValueBuffer(), FieldNo);
 }
 
 void TSDBTableCursor::WriteBlob(int FieldNo, const std::vector<uint8_t>& Value) {

@@ -268,8 +268,10 @@ class TSDBTableCursor {
   bool FFoundFirst = true;
   void RememberFound(int32_t IndexID, bool First, const TSDBScanSearchCondition& Bound, const TSDBKeyPath& Position,
                      const TSDBPageItemID& RecordID);
-  // Edit state: the record as read when editing began, and the locks held.
+  // Edit state: the record as read when editing began, the table state
+  // when it was read, and the locks held.
   std::vector<uint8_t> FEditOriginal;
+  int32_t FEditTableState = 0;
   bool FRecordLocked = false;
   bool FEditTableLocked = false;
   TSDBLockType FEditLockType = ltSIRW;

@@ -123,6 +123,13 @@ void TSDBDiskTableData::DeferCounters(int SessionID) {
   // The counters in memory are shared by the sessions (another one may
   // reload them from what it sees before this session commits): the values
   // of this change are kept for the commit.
+  auto kept = FDeferredCounters.find(SessionID);
+  if (kept != FDeferredCounters.end() && FDatabase.PageManager().HasDeferred(SessionID, this)) {
+    // The write is registered with the commit already (a cancel forgets
+    // it, hence the question): only the values change.
+    TakeCounters(kept->second);
+    return;
+  }
   TakeCounters(FDeferredCounters[SessionID]);
   FCountersDeferred = true;
   FDatabase.PageManager().DeferUntilCommit(SessionID, this, [this, SessionID] {
@@ -792,17 +799,28 @@ bool TSDBDiskTableData::InsertRecord(TSDBCursor& Cursor) {
   Cursor.CurrentRecordID = id;
   Cursor.FirstPosition = false;
   Cursor.LastPosition = false;
-  if (FBlobManager) FBlobManager->ClearBlobsCacheInRecordBuffer(Cursor.CurrentRecordBuffer.data());
-  Cursor.CurrentRecordBuffer = buf;
+  if (FBlobManager) {
+    // The record as a read of it gives it becomes current: made from the
+    // bytes just stored, with no BLOB cache entry of the edit, whose
+    // entries go (the edit buffer is made anew before its next use).
+    FBlobManager->ClearBlobsCacheInRecordBuffer(Cursor.CurrentRecordBuffer.data());
+    FBlobManager->ClearBlobsCacheInRecordBuffer(buf.data());
+    Cursor.CurrentRecordBuffer.resize(buf.size());
+    FFieldManager->DiskRecordBufferToMemRecordBuffer(FRecordManager->LastAddedDiskRecord(),
+                                                     Cursor.CurrentRecordBuffer.data());
+  } else {
+    Cursor.CurrentRecordBuffer = buf;
+  }
   return true;
 }
 
 bool TSDBDiskTableData::UpdateRecord(TSDBCursor& Cursor) {
   TSDBStoredRecord found;
-  return UpdateRecord(Cursor, nullptr, found);
+  return UpdateRecord(Cursor, nullptr, 0, found);
 }
 
-bool TSDBDiskTableData::UpdateRecord(TSDBCursor& Cursor, const uint8_t* Expected, TSDBStoredRecord& Found) {
+bool TSDBDiskTableData::UpdateRecord(TSDBCursor& Cursor, const uint8_t* Expected, int32_t ExpectedTableState,
+                                     TSDBStoredRecord& Found) {
   std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
   CheckActive();
   auto& buf = Cursor.EditRecordBuffer;
@@ -811,36 +829,42 @@ bool TSDBDiskTableData::UpdateRecord(TSDBCursor& Cursor, const uint8_t* Expected
   const int s = Cursor.SessionID;
   const TSDBPageItemID id = Cursor.CurrentRecordID;
   try {
-    // The stored record, in a buffer kept from one update to the next.
-    std::vector<uint8_t>& old = FStoredRecord;
-    old.resize(buf.size());
-    if (Expected) {
-      // The record as stored is read once, for the check and for the change.
-      if (!FRecordManager->ReadRecord(s, id, old.data())) {
-        Found = TSDBStoredRecord::Gone;
-        return false;
-      }
-      if (!FFieldManager->CompareRecordBuffers(old.data(), Expected)) {
-        Found = TSDBStoredRecord::Changed;
-        return false;
+    // The stored record: Expected while nothing in the table changed since
+    // it was read (a session of another process changes it only under the
+    // record lock the edit holds, and its commit raises the stored state),
+    // otherwise read into a buffer kept from one update to the next.
+    const uint8_t* old = Expected;
+    if (!Expected || ExpectedTableState != FRecordManager->FTableState) {
+      FStoredRecord.resize(buf.size());
+      old = FStoredRecord.data();
+      if (Expected) {
+        // The record as stored is read once, for the check and for the change.
+        if (!FRecordManager->ReadRecord(s, id, FStoredRecord.data())) {
+          Found = TSDBStoredRecord::Gone;
+          return false;
+        }
+        if (!FFieldManager->CompareRecordBuffers(old, Expected)) {
+          Found = TSDBStoredRecord::Changed;
+          return false;
+        }
       }
     }
-    if (Cursor.FirstPosition || Cursor.LastPosition || (!Expected && !FRecordManager->ReadRecord(s, id, old.data())))
+    if (Cursor.FirstPosition || Cursor.LastPosition || (!Expected && !FRecordManager->ReadRecord(s, id, FStoredRecord.data())))
       throw ESDBException(kSDBErrUpdateRecordNotFound, "Record not found");
     SyncTemporaryIndexes(s);
-    CheckConstraints(s, buf.data(), old.data(), false, true, true);
-    FIndexManager->UpdateRecord(s, old.data(), buf.data(), id, true);
+    CheckConstraints(s, buf.data(), old, false, true, true);
+    FIndexManager->UpdateRecord(s, old, buf.data(), id, true);
     // The stored references are those of the record on disk: a BLOB that
     // was not modified keeps its value, a modified one replaces it.
     if (FBlobManager) {
       for (int i = 0; i < FFieldManager->FieldCount(); ++i)
         if (FFieldManager->FFieldDefs[i].IsBlob())
           FBlobManager->SetDirectBlobInfoFromRecordBuffer(buf.data(), i,
-                                                          FBlobManager->GetDirectBlobInfoFromRecordBuffer(old.data(), i));
+                                                          FBlobManager->GetDirectBlobInfoFromRecordBuffer(old, i));
       FBlobManager->WriteBlobs(s, buf.data());
     }
     FRecordManager->UpdateRecord(s, buf.data(), id);
-    FIndexManager->UpdateRecord(s, old.data(), buf.data(), id, false);
+    FIndexManager->UpdateRecord(s, old, buf.data(), id, false);
     for (int i = 0; i < FFieldManager->FieldCount(); ++i) {
       if (!FFieldManager->FFieldDefs[i].IsAutoInc() || FFieldManager->IsNull(buf.data(), i)) continue;
       int64_t v = FFieldManager->GetFieldValue(buf.data(), i).AsInt64();
@@ -1285,6 +1309,12 @@ std::vector<uint8_t> TSDBDiskTableData::ReadBlobField(TSDBCursor& Cursor, std::v
   std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
   CheckActive();
   return Blobs().GetBlobValue(Cursor.SessionID, Buffer.data(), FieldNo);
+}
+
+std::string TSDBDiskTableData::ReadBlobFieldText(TSDBCursor& Cursor, std::vector<uint8_t>& Buffer, int FieldNo) {
+  std::lock_guard<std::recursive_mutex> guard(FDatabase.CriticalSection());
+  CheckActive();
+  return Blobs().GetBlobText(Cursor.SessionID, Buffer.data(), FieldNo);
 }
 
 void TSDBDiskTableData::WriteBLOBFieldToRecordBuffer(std::vector<uint8_t>& Buffer, int FieldNo,

@@ -174,10 +174,14 @@ class TSDBDiskTableData : public TSDBIndexRecordSource {
   bool InsertRecord(TSDBCursor& Cursor);
   bool UpdateRecord(TSDBCursor& Cursor);
   // The update of an edit: the record is changed only while it is still
-  // stored as Expected (a memory record); otherwise nothing changes, the
+  // stored as Expected (a memory record, as read from the table when its
+  // TableState() was ExpectedTableState); otherwise nothing changes, the
   // answer is false and Found tells whether it is gone or was changed.
+  // Every change of a record of the table raises the table state, so while
+  // it has not moved the record is still as read and is not read again.
   enum class TSDBStoredRecord { Gone, Changed };
-  bool UpdateRecord(TSDBCursor& Cursor, const uint8_t* Expected, TSDBStoredRecord& Found);
+  bool UpdateRecord(TSDBCursor& Cursor, const uint8_t* Expected, int32_t ExpectedTableState,
+                    TSDBStoredRecord& Found);
   bool DeleteRecord(TSDBCursor& Cursor);
   // Navigation into CurrentRecordBuffer: physical order, or the order of
   // the cursor's index when CurrentIndexID is set (grmCurrent re-reads the
@@ -244,6 +248,7 @@ class TSDBDiskTableData : public TSDBIndexRecordSource {
   TSDBVariant GetFieldValue(const std::vector<uint8_t>& Buffer, int FieldNo) const;
   void SetFieldValue(std::vector<uint8_t>& Buffer, int FieldNo, const TSDBVariant& Value) const;
   std::vector<uint8_t> ReadBlobField(TSDBCursor& Cursor, std::vector<uint8_t>& Buffer, int FieldNo);
+  std::string ReadBlobFieldText(TSDBCursor& Cursor, std::vector<uint8_t>& Buffer, int FieldNo);
   void WriteBLOBFieldToRecordBuffer(std::vector<uint8_t>& Buffer, int FieldNo, const std::vector<uint8_t>& Value);
   void ClearBLOBFieldInRecordBuffer(std::vector<uint8_t>& Buffer, int FieldNo);
   void ClearBlobsCacheInRecordBuffer(std::vector<uint8_t>& Buffer);
