@@ -18,6 +18,22 @@ constexpr int kHdr = kSDBBlobEntryHeaderSize;
 
 [[noreturn]] void CannotRead(int code = kSDBErrBlobValueRead) { throw ESDBException(code, "Cannot read BLOB field value"); }
 
+// The offset of entry ItemNo on a small-value page's data D bytes long, or -1
+// when the page does not hold it or its entries run past the page (every
+// entry walked over is checked against the page's end).
+int32_t FindSmallEntry(const uint8_t* d, int32_t D, uint16_t ItemNo) {
+  const uint16_t count = GetLE16(d);
+  int32_t off = 2;
+  for (uint16_t i = 0; i < count; ++i) {
+    if (off + kHdr > D) return -1;
+    const int64_t sz = GetLEI64(d + off + 6);
+    if (sz < 0 || off + kHdr + sz > D) return -1;
+    if (GetLE16(d + off) == ItemNo) return off;
+    off += kHdr + static_cast<int32_t>(sz);
+  }
+  return -1;
+}
+
 void SaveEntryHeader(uint8_t* p, uint16_t item, const TSDBDiskBLOBCache& v) {
   PutLE16(p, item);
   PutLEI32(p + 2, v.NumBlocks);
@@ -122,23 +138,16 @@ std::string TSDBDiskBlobManager::GetBlobText(int SessionID, uint8_t* Mem, int Fi
   const TSDBPageItemID ref = GetDirectBlobInfoFromRecordBuffer(Mem, FieldNo);
   if (f.FBLOBCompressionAlgorithm == acaNone && (h == 0 || !FBlobCacheList.count(h)) && ref.PageNo > 0 &&
       ref.PageItemNo != kSDBLargeBlobItemID && ref.PageItemNo != kSDBAmbiguousBlobItemID) {
-    // The entry on its small-value page, checked as LoadSmall checks it.
+    // Read straight from its small-value page when stored as it is.
     TSDBPageGuard g = SDBGetPageGuard(LPageManager, SessionID, ref.PageNo, ptTableBlob);
-    const int32_t D = LPageManager.PageDataSize();
     const uint8_t* d = g->Data();
-    const uint16_t count = GetLE16(d);
-    int32_t off = 2;
-    for (uint16_t i = 0; i < count; ++i) {
-      if (off + kHdr > D) CannotRead();
+    const int32_t off = FindSmallEntry(d, LPageManager.PageDataSize(), ref.PageItemNo);
+    if (off >= 0) {
       const int64_t sz = GetLEI64(d + off + 6);
-      if (sz < 0 || off + kHdr + sz > D) CannotRead();
-      if (GetLE16(d + off) == ref.PageItemNo) {
-        const int64_t uncompressed = GetLEI64(d + off + 14);
-        if (uncompressed == sz) return std::string(reinterpret_cast<const char*>(d + off + kHdr), static_cast<size_t>(sz));
-        break;  // stored otherwise: the general way below decides
-      }
-      off += kHdr + static_cast<int32_t>(sz);
+      if (GetLEI64(d + off + 14) == sz)
+        return std::string(reinterpret_cast<const char*>(d + off + kHdr), static_cast<size_t>(sz));
     }
+    // Stored otherwise, or not found: the general way below decides.
   }
   const std::vector<uint8_t> v = GetBlobValue(SessionID, Mem, FieldNo);
   return std::string(v.begin(), v.end());
@@ -358,26 +367,17 @@ TSDBPageItemID TSDBDiskBlobManager::StoreLarge(int SessionID, const TSDBDiskBLOB
 
 bool TSDBDiskBlobManager::LoadSmall(int SessionID, const TSDBPageItemID& Ref, TSDBDiskBLOBCache* Out) {
   TSDBPageGuard g = SDBGetPageGuard(LPageManager, SessionID, Ref.PageNo, ptTableBlob);
-  const int32_t D = LPageManager.PageDataSize();
   const uint8_t* d = g->Data();
-  const uint16_t count = GetLE16(d);
-  int32_t off = 2;
-  for (uint16_t i = 0; i < count; ++i) {
-    if (off + kHdr > D) return false;
+  const int32_t off = FindSmallEntry(d, LPageManager.PageDataSize(), Ref.PageItemNo);
+  if (off < 0) return false;
+  if (Out) {
     const int64_t sz = GetLEI64(d + off + 6);
-    if (sz < 0 || off + kHdr + sz > D) return false;
-    if (GetLE16(d + off) == Ref.PageItemNo) {
-      if (Out) {
-        Out->NumBlocks = GetLEI32(d + off + 2);
-        Out->UncompressedSize = GetLEI64(d + off + 14);
-        Out->BlobData.assign(d + off + kHdr, d + off + kHdr + sz);
-        Out->Modified = false;
-      }
-      return true;
-    }
-    off += kHdr + static_cast<int32_t>(sz);
+    Out->NumBlocks = GetLEI32(d + off + 2);
+    Out->UncompressedSize = GetLEI64(d + off + 14);
+    Out->BlobData.assign(d + off + kHdr, d + off + kHdr + sz);
+    Out->Modified = false;
   }
-  return false;
+  return true;
 }
 
 bool TSDBDiskBlobManager::LoadLarge(int SessionID, int32_t FirstPageNo, TSDBDiskBLOBCache* Out,
