@@ -21,6 +21,20 @@ std::string TempPath(const char* name) {
       .string();
 }
 
+// A new enciphered database at Path holding one record page whose first
+// byte is First; the page's number.
+int32_t CreateWithOneRecordPage(const std::string& Path, uint8_t First) {
+  TSDBDiskPageCache cache;
+  SDBCreateDatabase(cache, {Path, "", craRijndael_128, 4096, 8, 10});
+  TSDBPageGuard g = SDBAddPageGuard(cache, kSDBEngineSessionID, ptTableRecord);
+  g->Data()[0] = First;
+  const int32_t pageNo = g->PageNo();
+  g.Release();
+  cache.ApplyChanges(kSDBEngineSessionID);
+  cache.CloseDatabase();
+  return pageNo;
+}
+
 // A cache whose page writes fail after a number of them, as a crash in the
 // middle of a commit would leave the file.
 class TFailingCache : public TSDBDiskPageCache {
@@ -307,16 +321,7 @@ TEST(DiskPageCacheShared, KeptJournalIsOpenedAgainWhenItsFileWasRemovedOrReplace
   for (const std::string how : {"removed", "replaced", "kept"}) {
     const std::string path = TempPath(("kept_journal_" + how).c_str());
     const std::string journal = TSDBJournal::FileNameFor(path);
-    int32_t pageNo;
-    {
-      TSDBDiskPageCache cache;
-      SDBCreateDatabase(cache, {path, "", craRijndael_128, 4096, 8, 10});
-      TSDBPageGuard g = SDBAddPageGuard(cache, kSDBEngineSessionID, ptTableRecord);
-      pageNo = g->PageNo();
-      g.Release();
-      cache.ApplyChanges(kSDBEngineSessionID);
-      cache.CloseDatabase();
-    }
+    const int32_t pageNo = CreateWithOneRecordPage(path, 0);
     auto open = [&](TSDBDiskPageCache& c) {
       bool ro = false, repair = false, multi = true;
       c.OpenDatabase(path, TSDBPassword{}, ro, repair, false, multi);
@@ -360,17 +365,7 @@ TEST(DiskPageCacheShared, KeptJournalIsOpenedAgainWhenItsFileWasRemovedOrReplace
 
 TEST(DiskPageCacheShared, OtherConnectionSeesCommitsAndWaitsForTheHeaderLock) {
   const std::string path = TempPath("shared");
-  int32_t pageNo;
-  {
-    TSDBDiskPageCache cache;
-    SDBCreateDatabase(cache, {path, "", craRijndael_128, 4096, 8, 10});
-    TSDBPageGuard g = SDBAddPageGuard(cache, kSDBEngineSessionID, ptTableRecord);
-    g->Data()[0] = 1;
-    pageNo = g->PageNo();
-    g.Release();
-    cache.ApplyChanges(kSDBEngineSessionID);
-    cache.CloseDatabase();
-  }
+  const int32_t pageNo = CreateWithOneRecordPage(path, 1);
   auto open = [&](TSDBDiskPageCache& c) {
     bool ro = false, repair = false, multi = true;
     c.OpenDatabase(path, TSDBPassword{}, ro, repair, false, multi);

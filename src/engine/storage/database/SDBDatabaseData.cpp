@@ -1,6 +1,7 @@
 #include "storage/database/SDBDatabaseData.h"
 
 #include <algorithm>
+#include <initializer_list>
 #include <filesystem>
 #include <set>
 
@@ -461,9 +462,8 @@ bool TSDBDiskDatabaseData::LockTable(TSDBDiskTableData& Table, int SessionID, TS
   // grant (each record fetch of a statement, each edit under the write
   // lock) needs no new look.
   const int32_t table = file.StartPageNo();
-  bool held = false;
-  for (TSDBLockType t : {ltS, ltRW, ltXIRW, ltX})
-    if (!held && FTableLockManager->HoldsLock(SessionID, t, table)) held = true;
+  const bool held = std::ranges::any_of(std::initializer_list<TSDBLockType>{ltS, ltRW, ltXIRW, ltX},
+                                        [&](TSDBLockType t) { return FTableLockManager->HoldsLock(SessionID, t, table); });
   // Change detection cares when a lock period begins and ends: a grant of
   // a type the session holds already begins none.
   const bool period = (LockType == ltS || LockType == ltRW) && !FTableLockManager->HoldsLock(SessionID, LockType, table);
